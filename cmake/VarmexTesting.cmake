@@ -1,0 +1,34 @@
+# Test helpers shared by every folder.
+#
+# varmex_add_unit_test(NAME SOURCES... LIBS ...) builds one GoogleTest program and
+# registers its tests with CTest under the label "unit". In the Windows build the
+# same program is built for Windows and run under Wine (label "wine").
+
+if(VARMEX_WINDOWS)
+  if(NOT TARGET gtest)
+    # Debian ships GoogleTest sources; build them with the cross compiler.
+    set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  endif()
+  set(VARMEX_GTEST_LIBS gtest gtest_main gmock)
+else()
+  find_package(GTest REQUIRED)
+  set(VARMEX_GTEST_LIBS GTest::gtest GTest::gtest_main GTest::gmock)
+endif()
+
+include(GoogleTest)
+
+function(varmex_add_unit_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} ${VARMEX_GTEST_LIBS})
+  if(VARMEX_WINDOWS)
+    # Run under Wine with the shared prefix that the test script prepares.
+    add_test(NAME ${name}
+             COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh $<TARGET_FILE:${name}>)
+    set_tests_properties(${name} PROPERTIES LABELS "wine;unit" TIMEOUT 600)
+  else()
+    gtest_discover_tests(${name} PROPERTIES LABELS unit DISCOVERY_TIMEOUT 60)
+  endif()
+endfunction()

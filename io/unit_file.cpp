@@ -1,0 +1,114 @@
+#include "io/unit_file.h"
+
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "platform/platform.h"
+
+namespace varmex::io {
+namespace {
+
+struct Unit {
+  std::unique_ptr<platform::File> file;
+  int recordLength = 0;
+};
+
+std::array<Unit, kLastUnit + 1>& Units() {
+  static std::array<Unit, kLastUnit + 1> units;
+  return units;
+}
+
+IoFaultHook& Hook() {
+  static IoFaultHook hook;
+  return hook;
+}
+
+bool ValidUnit(int16_t unit) { return unit >= kFirstUnit && unit <= kLastUnit; }
+
+}  // namespace
+
+int16_t FindFreeUnit() {
+  for (int16_t u = kFirstUnit; u <= kLastUnit; ++u) {
+    if (!Units()[u].file) return u;
+  }
+  return kNoUnit;
+}
+
+int OpenUnit(int16_t unit, std::string_view path, int recordLength) {
+  if (!ValidUnit(unit) || recordLength <= 0) return kIoBadArgument;
+  Unit& slot = Units()[unit];
+  slot.file.reset();
+  uint32_t error = 0;
+  slot.file = platform::Current().OpenExistingFile(path, error);
+  if (!slot.file) return error != 0 ? static_cast<int>(error) : static_cast<int>(platform::kErrorFileNotFound);
+  slot.recordLength = recordLength;
+  return kIoOk;
+}
+
+int ReadRecord(int16_t unit, int64_t n, std::span<uint8_t> out) {
+  if (!ValidUnit(unit)) return kIoBadArgument;
+  Unit& slot = Units()[unit];
+  if (!slot.file) return kIoUnitNotOpen;
+  if (n < 1 || out.size() > static_cast<size_t>(slot.recordLength)) return kIoBadArgument;
+  ++Counters().reads;
+  if (Hook()) {
+    const IoFault fault = Hook()(IoOp::kRead, unit, n);
+    if (fault.status != 0) return fault.status;
+  }
+  size_t got = 0;
+  const uint64_t offset = static_cast<uint64_t>(n - 1) * static_cast<uint64_t>(slot.recordLength);
+  const uint32_t error = slot.file->ReadAt(offset, out, got);
+  if (error != 0) return static_cast<int>(error);
+  if (got < out.size()) return kIoPastEnd;
+  return kIoOk;
+}
+
+int WriteRecord(int16_t unit, int64_t n, std::span<const uint8_t> in) {
+  if (!ValidUnit(unit)) return kIoBadArgument;
+  Unit& slot = Units()[unit];
+  if (!slot.file) return kIoUnitNotOpen;
+  if (n < 1 || in.size() > static_cast<size_t>(slot.recordLength)) return kIoBadArgument;
+  ++Counters().writes;
+  const uint64_t offset = static_cast<uint64_t>(n - 1) * static_cast<uint64_t>(slot.recordLength);
+  if (Hook()) {
+    const IoFault fault = Hook()(IoOp::kWrite, unit, n);
+    if (fault.shortBytes >= 0) {
+      size_t put = 0;
+      const size_t part = std::min(in.size(), static_cast<size_t>(fault.shortBytes));
+      slot.file->WriteAt(offset, in.first(part), put);
+      return fault.status != 0 ? fault.status : static_cast<int>(platform::kErrorDiskFull);
+    }
+    if (fault.status != 0) return fault.status;
+  }
+  size_t put = 0;
+  const uint32_t error = slot.file->WriteAt(offset, in, put);
+  if (error != 0) return static_cast<int>(error);
+  if (put < in.size()) return platform::kErrorDiskFull;
+  return kIoOk;
+}
+
+void CloseUnit(int16_t unit) {
+  if (!ValidUnit(unit)) return;
+  Units()[unit].file.reset();
+  Units()[unit].recordLength = 0;
+}
+
+bool UnitInUse(int16_t unit) { return ValidUnit(unit) && Units()[unit].file != nullptr; }
+
+int RecordLengthOf(int16_t unit) { return ValidUnit(unit) ? Units()[unit].recordLength : 0; }
+
+void CloseAllUnits() {
+  for (int16_t u = kFirstUnit; u <= kLastUnit; ++u) CloseUnit(u);
+}
+
+IoCounters& Counters() {
+  static IoCounters counters;
+  return counters;
+}
+
+void SetIoFaultHook(IoFaultHook hook) { Hook() = std::move(hook); }
+
+}  // namespace varmex::io

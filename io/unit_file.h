@@ -1,0 +1,73 @@
+// Unit-numbered direct-access files. Every data file of the suite is opened on a unit
+// number 1..999 with a fixed record length (512 for block files, 10 for CURSVAL.DAT);
+// record n lies at byte offset recordLength * (n - 1). Files are opened as existing
+// files, for reading and writing, shared with the suite's other programs.
+//
+// Every operation returns an input/output status: 0 on success, otherwise a Windows
+// error code (the platform's for open, read and write failures; 38 for a record that
+// lies wholly or partly beyond the end of the file; 6 for a unit that is not open;
+// 87 for a bad unit or record number). Messages show these numbers.
+//
+// All reads and writes pass through here, so the counters below see every block the
+// program moves, and a test can make the k-th operation fail.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string_view>
+
+namespace varmex::io {
+
+inline constexpr int16_t kFirstUnit = 1;
+inline constexpr int16_t kLastUnit = 999;
+inline constexpr int16_t kNoUnit = -1;
+
+enum IoStatus : int {
+  kIoOk = 0,
+  kIoUnitNotOpen = 6,
+  kIoPastEnd = 38,
+  kIoBadArgument = 87,
+  kIoNoFreeUnit = 84,
+};
+
+// The lowest unit not connected to a file, or kNoUnit when all 999 are in use.
+int16_t FindFreeUnit();
+
+// Opens an existing file on `unit` with the given record length.
+int OpenUnit(int16_t unit, std::string_view path, int recordLength);
+
+// Reads record n (from 1) into `out`. `out` may be shorter than the record length
+// (the first out.size() bytes of the record are read) but not longer.
+int ReadRecord(int16_t unit, int64_t n, std::span<uint8_t> out);
+
+// Writes `in` as record n. `in` may be shorter than the record length (only those
+// bytes are written) but not longer.
+int WriteRecord(int16_t unit, int64_t n, std::span<const uint8_t> in);
+
+void CloseUnit(int16_t unit);
+bool UnitInUse(int16_t unit);
+int RecordLengthOf(int16_t unit);
+
+// Closes every open unit (the orderly stop of the program).
+void CloseAllUnits();
+
+// Counts of record reads and writes that reached the file (successful or not).
+struct IoCounters {
+  uint64_t reads = 0;
+  uint64_t writes = 0;
+};
+IoCounters& Counters();
+
+// Fault injection for tests: the hook is asked before every read and write. It may
+// let the operation pass (status 0, shortBytes < 0), fail it with a status, or let a
+// write put only the first shortBytes bytes and then fail with kErrorDiskFull.
+enum class IoOp { kRead, kWrite };
+struct IoFault {
+  int status = 0;
+  int shortBytes = -1;
+};
+using IoFaultHook = std::function<IoFault(IoOp op, int16_t unit, int64_t record)>;
+void SetIoFaultHook(IoFaultHook hook);
+
+}  // namespace varmex::io

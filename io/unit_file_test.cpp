@@ -1,0 +1,91 @@
+#include "io/unit_file.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/fake_platform.h"
+
+namespace varmex::io {
+namespace {
+
+class UnitFileTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    CloseAllUnits();
+    SetIoFaultHook(nullptr);
+  }
+  platform::FakePlatform fake;
+};
+
+TEST_F(UnitFileTest, LowestFreeUnitAndInUse) {
+  fake.AddFile("D:\\a.dat", std::vector<uint8_t>(1024, 1));
+  EXPECT_EQ(FindFreeUnit(), 1);
+  ASSERT_EQ(OpenUnit(1, "D:\\a.dat", 512), 0);
+  ASSERT_EQ(OpenUnit(2, "d:\\A.DAT", 512), 0);
+  EXPECT_TRUE(UnitInUse(1));
+  EXPECT_EQ(FindFreeUnit(), 3);
+  CloseUnit(1);
+  EXPECT_FALSE(UnitInUse(1));
+  EXPECT_EQ(FindFreeUnit(), 1);
+}
+
+TEST_F(UnitFileTest, OpenMissingFileFails) {
+  EXPECT_EQ(OpenUnit(1, "D:\\none.dat", 512), platform::kErrorFileNotFound);
+  EXPECT_FALSE(UnitInUse(1));
+  EXPECT_NE(OpenUnit(0, "D:\\none.dat", 512), 0);
+  EXPECT_NE(OpenUnit(1000, "D:\\none.dat", 512), 0);
+}
+
+TEST_F(UnitFileTest, ReadWriteRecordsAndEnd) {
+  std::vector<uint8_t> bytes(30);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i);
+  fake.AddFile("D:\\c.dat", bytes);
+  ASSERT_EQ(OpenUnit(5, "D:\\c.dat", 10), 0);
+  uint8_t rec[10];
+  ASSERT_EQ(ReadRecord(5, 2, rec), 0);
+  EXPECT_EQ(rec[0], 10);
+  EXPECT_EQ(rec[9], 19);
+  EXPECT_EQ(ReadRecord(5, 4, rec), kIoPastEnd);  // beyond the end
+  EXPECT_EQ(ReadRecord(5, 0, rec), kIoBadArgument);
+  EXPECT_EQ(ReadRecord(6, 1, rec), kIoUnitNotOpen);
+  uint8_t part[4] = {9, 9, 9, 9};
+  ASSERT_EQ(WriteRecord(5, 3, part), 0);  // a prefix of record 3 only
+  EXPECT_EQ((*fake.Bytes("D:\\c.dat"))[20], 9);
+  EXPECT_EQ((*fake.Bytes("D:\\c.dat"))[24], 24);
+  uint8_t big[11] = {};
+  EXPECT_EQ(WriteRecord(5, 1, big), kIoBadArgument);
+}
+
+TEST_F(UnitFileTest, ShortFileFailsWholeRecordRead) {
+  fake.AddFile("D:\\s.dat", std::vector<uint8_t>(100, 0));
+  ASSERT_EQ(OpenUnit(1, "D:\\s.dat", 512), 0);
+  std::vector<uint8_t> block(512);
+  EXPECT_EQ(ReadRecord(1, 1, block), kIoPastEnd);
+  EXPECT_EQ(ReadRecord(1, 1, std::span(block).first(12)), 0);  // first 12 bytes are there
+}
+
+TEST_F(UnitFileTest, FaultHookFailsAndShortensAndCounts) {
+  fake.AddFile("D:\\f.dat", std::vector<uint8_t>(1024, 0));
+  ASSERT_EQ(OpenUnit(1, "D:\\f.dat", 512), 0);
+  const IoCounters before = Counters();
+  int calls = 0;
+  SetIoFaultHook([&](IoOp op, int16_t, int64_t) {
+    ++calls;
+    if (op == IoOp::kRead) return IoFault{30, -1};
+    return IoFault{0, 3};
+  });
+  std::vector<uint8_t> block(512, 7);
+  EXPECT_EQ(ReadRecord(1, 1, block), 30);
+  EXPECT_EQ(WriteRecord(1, 2, block), platform::kErrorDiskFull);
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(Counters().reads, before.reads + 1);
+  EXPECT_EQ(Counters().writes, before.writes + 1);
+  const auto& bytes = *fake.Bytes("D:\\f.dat");
+  EXPECT_EQ(bytes[512], 7);
+  EXPECT_EQ(bytes[514], 7);
+  EXPECT_EQ(bytes[515], 0);  // the rest of the write never reached the file
+}
+
+}  // namespace
+}  // namespace varmex::io

@@ -1,0 +1,171 @@
+// The one door from the core to the operating system: message boxes, modal dialogs,
+// processes, the file system and drive types. The core (installer/, migration/,
+// database/, store/, grupdev/, pricebase/) never includes a system header; it calls
+// Current(), which is the Win32 implementation in the Windows build, the POSIX one
+// on Linux, or a test double that a test installs.
+//
+// Paths are Windows paths as the core builds them ("D:\kedro\Varmex\dev.dat"); each
+// implementation resolves them its own way. Failures are Windows error codes
+// (2 file not found, 3 path not found, 5 access denied, 112 disk full, 183 exists ...).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace varmex::platform {
+
+// Windows error codes the core names.
+enum ErrorCode : uint32_t {
+  kErrorSuccess = 0,
+  kErrorFileNotFound = 2,
+  kErrorPathNotFound = 3,
+  kErrorAccessDenied = 5,
+  kErrorInvalidHandle = 6,
+  kErrorNotEnoughMemory = 8,
+  kErrorWriteFault = 29,
+  kErrorReadFault = 30,
+  kErrorSharingViolation = 32,
+  kErrorHandleEof = 38,
+  kErrorFileExists = 80,
+  kErrorInvalidParameter = 87,
+  kErrorDiskFull = 112,
+  kErrorDirNotEmpty = 145,
+  kErrorAlreadyExists = 183,
+  kErrorResourceNotFound = 1813,
+};
+
+// File attributes as GetFileAttributesA reports them.
+inline constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
+inline constexpr uint32_t kAttributeReadOnly = 0x01;
+inline constexpr uint32_t kAttributeDirectory = 0x10;
+inline constexpr uint32_t kAttributeNormal = 0x80;
+
+// Drive types as GetDriveTypeA reports them.
+enum DriveType : uint32_t {
+  kDriveUnknown = 0,
+  kDriveNoRootDir = 1,
+  kDriveRemovable = 2,
+  kDriveFixed = 3,
+  kDriveRemote = 4,
+  kDriveCdrom = 5,
+  kDriveRamdisk = 6,
+};
+
+// Message box styles and answers (the values of the Windows API).
+enum MessageStyle : uint32_t {
+  kMbOk = 0x0,
+  kMbYesNo = 0x4,
+  kMbIconQuestion = 0x20,
+  kMbIconExclamation = 0x30,
+  kMbSystemModal = 0x1000,
+  kMbTopmost = 0x40000,
+};
+enum MessageAnswer : int {
+  kIdOk = 1,
+  kIdCancel = 2,
+  kIdYes = 6,
+  kIdNo = 7,
+};
+
+// Notification code of a button click in a command message.
+inline constexpr int kBnClicked = 0;
+
+// What a dialog procedure may do to its own dialog. The Win32 host adapts a real
+// window; the scripted and terminal hosts simulate one from the dialog description.
+class DialogHost {
+ public:
+  virtual ~DialogHost() = default;
+  virtual void SetItemText(int id, std::string_view text) = 0;
+  // At most maxChars characters of the control's text (an edit field or a combo's edit).
+  virtual std::string GetItemText(int id, size_t maxChars) = 0;
+  virtual void EnableItem(int id, bool enabled) = 0;
+  virtual void CheckRadioButton(int firstId, int lastId, int checkId) = 0;
+  virtual bool IsButtonChecked(int id) = 0;
+  virtual void ComboReset(int id) = 0;
+  virtual void ComboAddString(int id, std::string_view text) = 0;
+  virtual void ComboSetSelection(int id, int index) = 0;
+  // The selected list index, or -1 when no list item is selected.
+  virtual int ComboGetSelection(int id) = 0;
+  virtual void EndDialog(intptr_t result) = 0;
+};
+
+// The core side of a dialog: the platform calls OnInit once when the dialog opens,
+// then OnCommand for each command (control id, notification code). The return values
+// are those of a Windows dialog procedure (true = handled).
+class DialogProcedure {
+ public:
+  virtual ~DialogProcedure() = default;
+  virtual bool OnInit(DialogHost& host) = 0;
+  virtual bool OnCommand(DialogHost& host, int id, int notification) = 0;
+};
+
+// A file opened as an existing file, shared for reading and writing with others.
+class File {
+ public:
+  virtual ~File() = default;
+  // Reads up to out.size() bytes at offset; `got` receives the count (less at the end
+  // of the file). Returns 0 or a Windows error code.
+  virtual uint32_t ReadAt(uint64_t offset, std::span<uint8_t> out, size_t& got) = 0;
+  // Writes in.size() bytes at offset; `put` receives the count written.
+  virtual uint32_t WriteAt(uint64_t offset, std::span<const uint8_t> in, size_t& put) = 0;
+};
+
+// Outcome of running an external program and waiting for it.
+struct ProcessResult {
+  uint32_t startError = 0;        // 0: started and ended; otherwise the error code
+  std::optional<uint32_t> exitCode;  // the exit status, when it could be read
+};
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // A modal message box with no owner window; returns the answer (kIdOk, kIdYes, kIdNo).
+  virtual int MessageBox(std::string_view text, std::string_view caption, uint32_t style) = 0;
+
+  // Runs dialog resource `resourceId` modally with `proc`. Returns the value given to
+  // EndDialog, or -1 when the dialog could not be created (LastError() tells why).
+  virtual intptr_t DialogBox(int resourceId, DialogProcedure& proc) = 0;
+
+  // Error code of the last failed DialogBox.
+  virtual uint32_t LastError() = 0;
+
+  // Starts the command line (split at blanks, program searched in the program's own
+  // directory, the current directory, then PATH) with the inherited environment and
+  // current directory, and waits for it without a time limit. `wantExitCode` tells
+  // whether the caller will look at the exit status (it is logged only then).
+  virtual ProcessResult RunProcess(std::string_view commandLine, bool wantExitCode) = 0;
+
+  virtual uint32_t GetFileAttributes(std::string_view path) = 0;
+  // 0 on success, otherwise the error code. Creates the last level only.
+  virtual uint32_t CreateDirectory(std::string_view path) = 0;
+  // `root` is "X:\".
+  virtual uint32_t GetDriveType(std::string_view root) = 0;
+  virtual uint32_t SetFileAttributes(std::string_view path, uint32_t attributes) = 0;
+  virtual uint32_t DeleteFile(std::string_view path) = 0;
+  virtual uint32_t CopyFile(std::string_view from, std::string_view to, bool failIfExists) = 0;
+  // Size in bytes of an existing file; nullopt when it cannot be queried.
+  virtual std::optional<uint64_t> FileSize(std::string_view path) = 0;
+  // Opens an existing file for reading and writing, shared with other programs.
+  // On failure returns null and sets `error`.
+  virtual std::unique_ptr<File> OpenExistingFile(std::string_view path, uint32_t& error) = 0;
+
+  // A line on the program's standard output (used by one fatal store error).
+  virtual void WriteStandardOutput(std::string_view text) = 0;
+
+  // Ends the process with `status` (after the transcript's "exit" event).
+  [[noreturn]] virtual void ExitProcess(int status) = 0;
+};
+
+// The platform in force. Until Install is called it is the build's native platform.
+Platform& Current();
+
+// Installs `p` (not owned) as the platform in force; null restores the native one.
+void Install(Platform* p);
+
+}  // namespace varmex::platform

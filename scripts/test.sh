@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds every preset once and runs all tests:
+#   dev      native debug with AddressSanitizer + UndefinedBehaviorSanitizer: all tests
+#   release  native release: all tests
+#   windows  32-bit MinGW-w64 build, warnings as errors; its tests run under Wine
+#   fuzz     libFuzzer targets, each run for a few seconds
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+
+jobs=2
+build() {
+  local preset=$1; shift
+  cmake --preset "$preset" "$@" >/dev/null
+  cmake --build "build/$preset" -j "$jobs"
+}
+
+build dev
+ctest --preset dev
+build release
+ctest --preset release
+build windows -DCMAKE_CXX_FLAGS=-Werror
+ctest --preset windows
+if [ -f fuzz/CMakeLists.txt ] && [ -n "$(ls fuzz/*.cpp 2>/dev/null)" ]; then
+  build fuzz
+  bash scripts/fuzz.sh 5
+fi
+echo "All test suites passed."
