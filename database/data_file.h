@@ -1,0 +1,39 @@
+// Opening the suite's data files on the lowest free unit, the header check of block 1,
+// and the OBI header of obi.dat with the block counts of the estimate files.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+namespace varmex::database {
+
+struct OpenResult {
+  int16_t unit = -1;       // -1 when the file is not open
+  int32_t blockCount = 0;  // from a valid block-file header, else 0
+};
+
+// `directory` may end with or without a backslash and may be cut short by a NUL.
+// With showMessages the failures are shown with ShowError; a nonzero fatalCode ends
+// the program with that status after a failure.
+OpenResult OpenDataFile(std::string_view name, std::string_view directory, bool showMessages,
+                        int fatalCode);
+
+// True when the 512-byte block starts with 0x70FF, 16 asterisks and a block count > 0.
+bool IsBlockFileHeader(const uint8_t* block);
+
+// The OBI header area: block 1 of obi.dat.
+struct ObiHeader {
+  std::array<uint8_t, 512> bytes{};
+  int32_t ObiBlocks() const;
+  int32_t DevBlocks() const;
+  int32_t NorBlocks() const;
+  int32_t TehnoBlocks() const;
+  int32_t NorincBlocks() const;
+};
+const ObiHeader& CurrentObiHeader();
+
+// 0 when read, 1 (after "** Eroare citire Header fisier OBI.DAT **") when not.
+int16_t ReadObiHeader(int16_t unit);
+
+}  // namespace varmex::database

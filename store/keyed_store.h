@@ -1,0 +1,86 @@
+// Keyed records of block files (find, read, write, delete) and of the older word
+// layout (read, delete). Every call names the open file unit and its block count N.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace varmex::store {
+
+// Status words of the keyed operations.
+enum KeyedStatus : int16_t {
+  kKeyedDone = 0,
+  kKeyedNotFound = 1,
+  kKeyedWriteError = 2,
+  kKeyedFull = 3,         // file full, or all blocks visited
+  kKeyedIncomplete = 4,   // the record's last piece was not met
+  kKeyedReadError = 5,
+  kKeyedBufferTooSmall = 7,
+  kKeyedPiecePastBlock = 10,
+};
+
+inline constexpr int16_t kHashSelector5 = 5;
+
+// Home block 1..N of a key (the first keyLength bytes of `key`). An unknown selector
+// writes " EROARE: Functie de dispersie necunoscuta: " + selector and stops the program.
+int32_t HomeBlock(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t selector);
+
+struct FindResult {
+  int16_t status = 0;
+  int32_t block = 0;
+  int16_t unit = 0;
+  int32_t freeBlock = 0;
+  int16_t freeUnit = 0;
+  int32_t blocksRead = 0;
+};
+FindResult KeyedFind(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t file,
+                     int16_t selector);
+
+struct ReadResult {
+  int16_t status = 0;
+  int32_t length = 0;  // bytes delivered, key included
+  int32_t block = 0;
+  int16_t unit = 0;
+  int32_t freeBlock = 0;
+  int16_t freeUnit = 0;
+};
+// `record` holds the key on entry and receives the record. `capacity` 0 means the
+// whole buffer (record.size()); a read never delivers more than the buffer holds.
+ReadResult KeyedRead(std::span<uint8_t> record, int16_t keyLength, int32_t n, int16_t file,
+                     int16_t selector, int32_t capacity = 0);
+
+struct WriteResult {
+  int16_t status = 0;
+  int32_t block = 0;
+  int16_t unit = 0;
+};
+// Inserts or replaces the record (its length is record.size(), key included).
+WriteResult KeyedWrite(std::span<const uint8_t> record, int16_t keyLength, int32_t n, int16_t file,
+                       int16_t selector);
+
+// Deletes every piece of the key's record. startBlock 0 looks the key up.
+int16_t KeyedDelete(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t file,
+                    int16_t selector, int32_t startBlock = 0);
+
+// Status words of the word-layout look-up and deletion.
+enum LegacyStatus : int16_t {
+  kLegacyDone = 0,
+  kLegacyNotFound = 1,
+  kLegacyWriteError = 2,
+  kLegacyIncomplete = 4,  // read: pieces gathered, last missing; delete: no piece found
+};
+
+struct LegacyReadResult {
+  int16_t status = 0;
+  int32_t length = 0;  // bytes delivered, key included
+};
+// Word-layout look-up. `capacity` 0 means the whole buffer; gathering stops there
+// with status 4.
+LegacyReadResult LegacyKeyedRead(std::span<uint8_t> record, int16_t keyLength, int32_t n,
+                                 int16_t file, int32_t capacity = 0);
+
+// Marks every piece of the key's word-layout record removed (status 0), 4 when none was
+// found, 2 when a block could not be written back.
+int16_t RemoveLegacyRecord(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t file);
+
+}  // namespace varmex::store
