@@ -1,12 +1,268 @@
-// Placeholder until the POSIX layer lands: every call ends the program.
+// The platform over the real Windows API: USER32 dialogs and message boxes, KERNEL32
+// processes and files. Every path, text and command line reaches the API as an ANSI
+// string ending at its first NUL, as the core builds them.
+#include "platform/win32_platform.h"
+
 #include <cstdio>
-#include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "platform/native.h"
 
 namespace varmex::platform {
-Platform& NativePlatform() {
-  std::fputs("POSIX platform not built yet\n", stderr);
-  std::abort();
+namespace {
+
+// The child's start-up record is passed with this size; a 32-bit build must agree.
+#if !defined(_WIN64)
+static_assert(sizeof(STARTUPINFOA) == 68, "STARTUPINFOA of the 32-bit API is 68 bytes");
+#endif
+
+// The text up to its first NUL (a core text may carry its terminator inside the view).
+std::string CString(std::string_view text) {
+  const size_t nul = text.find('\0');
+  return std::string(nul == std::string_view::npos ? text : text.substr(0, nul));
 }
+
+uint32_t SuccessOrLastError(BOOL ok) { return ok ? 0u : static_cast<uint32_t>(::GetLastError()); }
+
+// One open file: a Win32 handle, read and written at explicit offsets so that no
+// shared file pointer is involved.
+class Win32File : public File {
+ public:
+  explicit Win32File(HANDLE handle) : handle_(handle) {}
+  ~Win32File() override { ::CloseHandle(handle_); }
+  Win32File(const Win32File&) = delete;
+  Win32File& operator=(const Win32File&) = delete;
+
+  uint32_t ReadAt(uint64_t offset, std::span<uint8_t> out, size_t& got) override {
+    got = 0;
+    while (got < out.size()) {
+      DWORD n = 0;
+      OVERLAPPED at = At(offset + got);
+      const DWORD want = Chunk(out.size() - got);
+      if (!::ReadFile(handle_, out.data() + got, want, &n, &at)) {
+        const DWORD error = ::GetLastError();
+        // Reading at or past the end is a short read, not a failure.
+        if (error == ERROR_HANDLE_EOF) return 0;
+        return static_cast<uint32_t>(error);
+      }
+      if (n == 0) return 0;
+      got += n;
+    }
+    return 0;
+  }
+
+  uint32_t WriteAt(uint64_t offset, std::span<const uint8_t> in, size_t& put) override {
+    put = 0;
+    while (put < in.size()) {
+      DWORD n = 0;
+      OVERLAPPED at = At(offset + put);
+      const DWORD want = Chunk(in.size() - put);
+      if (!::WriteFile(handle_, in.data() + put, want, &n, &at)) {
+        return static_cast<uint32_t>(::GetLastError());
+      }
+      // A write that moves nothing would loop for ever: the disk is full.
+      if (n == 0) return kErrorDiskFull;
+      put += n;
+    }
+    return 0;
+  }
+
+ private:
+  static OVERLAPPED At(uint64_t offset) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return at;
+  }
+  static DWORD Chunk(size_t left) {
+    return left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
+  }
+
+  HANDLE handle_;
+};
+
+}  // namespace
+
+// ---- Dialogs ------------------------------------------------------------------------
+
+Win32DialogHost::Win32DialogHost(HWND window) : window_(window) {}
+
+void Win32DialogHost::SetItemText(int id, std::string_view text) {
+  const std::string value = CString(text);
+  ::SetDlgItemTextA(window_, id, value.c_str());
+  // Long work runs inside a command handler without a message loop: paint the control
+  // now so that a status line written there is seen while the work goes on.
+  if (HWND item = ::GetDlgItem(window_, id)) ::UpdateWindow(item);
+}
+
+std::string Win32DialogHost::GetItemText(int id, size_t maxChars) {
+  std::vector<char> buffer(maxChars + 1, '\0');
+  const UINT got = ::GetDlgItemTextA(window_, id, buffer.data(), static_cast<int>(buffer.size()));
+  return std::string(buffer.data(), got < buffer.size() ? got : maxChars);
+}
+
+void Win32DialogHost::EnableItem(int id, bool enabled) {
+  ::EnableWindow(::GetDlgItem(window_, id), enabled ? TRUE : FALSE);
+}
+
+void Win32DialogHost::CheckRadioButton(int firstId, int lastId, int checkId) {
+  ::CheckRadioButton(window_, firstId, lastId, checkId);
+}
+
+bool Win32DialogHost::IsButtonChecked(int id) {
+  return ::IsDlgButtonChecked(window_, id) == BST_CHECKED;
+}
+
+void Win32DialogHost::ComboReset(int id) { ::SendDlgItemMessageA(window_, id, CB_RESETCONTENT, 0, 0); }
+
+void Win32DialogHost::ComboAddString(int id, std::string_view text) {
+  const std::string value = CString(text);
+  ::SendDlgItemMessageA(window_, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(value.c_str()));
+}
+
+void Win32DialogHost::ComboSetSelection(int id, int index) {
+  ::SendDlgItemMessageA(window_, id, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+int Win32DialogHost::ComboGetSelection(int id) {
+  const LRESULT index = ::SendDlgItemMessageA(window_, id, CB_GETCURSEL, 0, 0);
+  return index < 0 ? -1 : static_cast<int>(index);
+}
+
+void Win32DialogHost::EndDialog(intptr_t result) { ::EndDialog(window_, result); }
+
+// The window procedure shared by every dialog: it finds the core's procedure (handed
+// over as the creation parameter, then kept in the window's user data) and passes it
+// the two messages the core handles.
+INT_PTR CALLBACK Win32DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    auto* proc = reinterpret_cast<DialogProcedure*>(lParam);
+    ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(proc));
+    if (proc == nullptr) return FALSE;
+    Win32DialogHost host(window);
+    return proc->OnInit(host) ? TRUE : FALSE;
+  }
+  auto* proc = reinterpret_cast<DialogProcedure*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (proc == nullptr) return FALSE;
+  if (message == WM_COMMAND) {
+    Win32DialogHost host(window);
+    return proc->OnCommand(host, LOWORD(wParam), HIWORD(wParam)) ? TRUE : FALSE;
+  }
+  return FALSE;
+}
+
+// ---- The platform ---------------------------------------------------------------------
+
+int Win32Platform::MessageBox(std::string_view text, std::string_view caption, uint32_t style) {
+  const std::string body = CString(text);
+  const std::string title = CString(caption);
+  return ::MessageBoxA(nullptr, body.c_str(), title.c_str(), style);
+}
+
+intptr_t Win32Platform::DialogBox(int resourceId, DialogProcedure& proc) {
+  ::SetLastError(0);
+  const INT_PTR result = ::DialogBoxParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resourceId),
+                                           nullptr, Win32DialogProc,
+                                           reinterpret_cast<LPARAM>(&proc));
+  if (result == -1) {
+    lastError_ = static_cast<uint32_t>(::GetLastError());
+    // A failure must name a reason; Windows sometimes leaves none behind.
+    if (lastError_ == 0) lastError_ = kErrorResourceNotFound;
+  }
+  return result;
+}
+
+ProcessResult Win32Platform::RunProcess(std::string_view commandLine, bool wantExitCode) {
+  // CreateProcessA may write into the command line, so it gets a private copy.
+  const std::string line = CString(commandLine);
+  std::vector<char> buffer(line.begin(), line.end());
+  buffer.push_back('\0');
+
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+    ProcessResult failed;
+    failed.startError = static_cast<uint32_t>(::GetLastError());
+    return failed;
+  }
+  ::CloseHandle(process.hThread);
+  ::WaitForSingleObject(process.hProcess, INFINITE);
+  ProcessResult result;
+  if (wantExitCode) {
+    DWORD status = 0;
+    if (::GetExitCodeProcess(process.hProcess, &status)) result.exitCode = status;
+  }
+  ::CloseHandle(process.hProcess);
+  return result;
+}
+
+uint32_t Win32Platform::GetFileAttributes(std::string_view path) {
+  return ::GetFileAttributesA(CString(path).c_str());
+}
+
+uint32_t Win32Platform::CreateDirectory(std::string_view path) {
+  return SuccessOrLastError(::CreateDirectoryA(CString(path).c_str(), nullptr));
+}
+
+uint32_t Win32Platform::GetDriveType(std::string_view root) {
+  return ::GetDriveTypeA(CString(root).c_str());
+}
+
+uint32_t Win32Platform::SetFileAttributes(std::string_view path, uint32_t attributes) {
+  return SuccessOrLastError(::SetFileAttributesA(CString(path).c_str(), attributes));
+}
+
+uint32_t Win32Platform::DeleteFile(std::string_view path) {
+  return SuccessOrLastError(::DeleteFileA(CString(path).c_str()));
+}
+
+uint32_t Win32Platform::CopyFile(std::string_view from, std::string_view to, bool failIfExists) {
+  return SuccessOrLastError(
+      ::CopyFileA(CString(from).c_str(), CString(to).c_str(), failIfExists ? TRUE : FALSE));
+}
+
+std::optional<uint64_t> Win32Platform::FileSize(std::string_view path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExA(CString(path).c_str(), GetFileExInfoStandard, &data)) {
+    return std::nullopt;
+  }
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return std::nullopt;
+  return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::unique_ptr<File> Win32Platform::OpenExistingFile(std::string_view path, uint32_t& error) {
+  HANDLE handle = ::CreateFileA(CString(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    error = static_cast<uint32_t>(::GetLastError());
+    return nullptr;
+  }
+  error = 0;
+  return std::make_unique<Win32File>(handle);
+}
+
+void Win32Platform::WriteStandardOutput(std::string_view text) {
+  // A windowed program may have no standard output at all; then the line is dropped.
+  HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
+  std::string line = CString(text);
+  line += "\r\n";
+  DWORD written = 0;
+  ::WriteFile(out, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
+void Win32Platform::ExitProcess(int status) {
+  std::fflush(nullptr);
+  ::ExitProcess(static_cast<UINT>(status));
+}
+
+Platform& NativePlatform() {
+  static Win32Platform platform;
+  return platform;
+}
+
 }  // namespace varmex::platform
