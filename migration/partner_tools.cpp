@@ -1,0 +1,77 @@
+#include "migration/partner_tools.h"
+
+#include "installer/runner.h"
+#include "io/fixed_text.h"
+
+namespace varmex::migration {
+namespace {
+
+constexpr int kStatusLine = 1003;
+
+// Exit code of the last dens run. It keeps its value when dens cannot be started, so
+// the decision then rests on the block count alone.
+int32_t& DensExitCode() {
+  static int32_t code = 0;
+  return code;
+}
+
+// The block count in its five-character field, or in full when it is wider (a file of
+// 50000 blocks or more), so that nredisp is never handed asterisks.
+std::string BlockCountField(int64_t blocks) {
+  const std::string field = io::FormatRight(blocks, 5);
+  return field.find('*') == std::string::npos ? field : std::to_string(blocks);
+}
+
+// Every command line ends with a NUL right after its last piece, so that a piece's
+// own trailing blank stays part of the command.
+int32_t Run(std::string command) {
+  command.push_back('\0');
+  return installer::RunProgram(command);
+}
+
+}  // namespace
+
+std::string VarmexDirectory(char installDrive) { return std::string(1, installDrive) + ":\\kedro\\Varmex"; }
+
+std::string ErpDirectory(char installDrive) { return std::string(1, installDrive) + ":\\kedro\\ERP"; }
+
+void ConvertPartnerFile(platform::DialogHost& dialog, char installDrive) {
+  const std::string varmex = VarmexDirectory(installDrive);
+  const std::string erp = ErpDirectory(installDrive);
+  Run(erp + "\\convfurn " + erp + " " + varmex);
+  dialog.SetItemText(kStatusLine, "Refacere TERTI.VOC");
+  RebuildPartnerVocabulary(installDrive);
+}
+
+void RebuildPartnerVocabulary(char installDrive) {
+  const std::string erp = ErpDirectory(installDrive);
+  Run(erp + "\\cuvterti " + erp);
+  // The sort tool's command line ends with a blank: the tools read their arguments
+  // exactly as the suite has always written them.
+  Run(erp + "\\lsort " + erp + "\\cuvterti.tmp " + erp + "\\cuvterti.srt ");
+  Run(erp + "\\fo2 -o -s 4000 -n terti.voc -d " + erp);
+  Run(erp + "\\mkhvoc -s -d -h " + erp + " 1 " + erp + "\\cuvterti.srt terti.voc");
+}
+
+int64_t RedistributedBlockCount(int64_t blocks) {
+  const int64_t doubled = 2 * blocks;
+  return doubled < kFurnmatMinimumBlocks ? kFurnmatMinimumBlocks : doubled;
+}
+
+void CheckFurnmatFile(char installDrive) {
+  const std::string varmex = VarmexDirectory(installDrive);
+  const std::string furnmat = varmex + "\\furnmat.dat";
+  const std::optional<uint64_t> size = platform::Current().FileSize(furnmat);
+  if (!size) return;
+  const int64_t blocks = static_cast<int64_t>(*size / 512);
+
+  std::string dens = varmex + "\\dens " + furnmat;
+  dens.push_back('\0');
+  installer::RunProgramForExitCode(dens, DensExitCode());
+  if (DensExitCode() < kDensTooDense && blocks >= kFurnmatLargeEnough) return;
+
+  Run(varmex + "\\nredisp -o -d " + BlockCountField(RedistributedBlockCount(blocks)) +
+                        " " + furnmat);
+}
+
+}  // namespace varmex::migration

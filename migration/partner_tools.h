@@ -1,0 +1,39 @@
+// The migration steps done by the suite's own command-line tools in the new tree:
+// converting a version-35 supplier file into the partner file, rebuilding the partner
+// vocabulary, and the density check of furnmat.dat with its redistribution.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace varmex::migration {
+
+// "X:\kedro\Varmex" and "X:\kedro\ERP", without a closing backslash.
+std::string VarmexDirectory(char installDrive);
+std::string ErpDirectory(char installDrive);
+
+// Runs convfurn over the new ERP and Varmex directories, writes "Refacere TERTI.VOC"
+// to the status line (control 1003) and rebuilds the vocabulary.
+void ConvertPartnerFile(platform::DialogHost& dialog, char installDrive);
+
+// cuvterti, lsort, fo2 and mkhvoc, in this order, each waited for.
+void RebuildPartnerVocabulary(char installDrive);
+
+// The smallest block count furnmat.dat is spread over, and the size below which it is
+// always redistributed.
+inline constexpr int64_t kFurnmatMinimumBlocks = 12000;
+inline constexpr int64_t kFurnmatLargeEnough = 8000;
+// dens exit codes from this value on mean "too dense".
+inline constexpr int32_t kDensTooDense = 2;
+
+// Measures furnmat.dat with dens and has nredisp spread it over more blocks when it is
+// smaller than 8000 blocks or too dense. A missing furnmat.dat skips the check.
+void CheckFurnmatFile(char installDrive);
+
+// Block count for the redistribution of a file of `blocks` blocks: twice as many, at
+// least 12000.
+int64_t RedistributedBlockCount(int64_t blocks);
+
+}  // namespace varmex::migration

@@ -1,0 +1,172 @@
+#include "migration/pipeline.h"
+
+#include <array>
+#include <string_view>
+
+#include "database/data_file.h"
+#include "installer/messages.h"
+#include "io/fixed_text.h"
+#include "io/unit_file.h"
+#include "migration/partner_record.h"
+#include "migration/partner_tools.h"
+#include "migration/transfer.h"
+#include "pricebase/price_base.h"
+#include "store/keyed_store.h"
+#if VARMEX_HAVE_GRUPDEV
+#include "grupdev/grupdev.h"
+#endif
+
+namespace varmex::migration {
+namespace {
+
+constexpr int kLastPriceBase = 999;
+constexpr std::string_view kLegacyMarkerKey = "#-[*]2";
+
+// The ten database files in their opening order.
+enum OpenedFile : size_t {
+  kObi,
+  kDev,
+  kNor,
+  kNorinc,
+  kTehno,
+  kFurndev,
+  kFurnmat,
+  kLcalcdev,
+  kPrefman,
+  kTerti,
+  kOpenedFileCount,
+};
+constexpr std::array<std::string_view, kOpenedFileCount> kOpenedFileNames = {
+    "obi.dat",     "dev.dat",     "nor.dat",      "norinc.dat",  "tehno.dat",
+    "furndev.dat", "furnmat.dat", "lcalcdev.dat", "Prefman.dat", "terti.dat",
+};
+// The closing order differs from the opening order in tehno.dat and norinc.dat.
+constexpr std::array<OpenedFile, kOpenedFileCount> kClosingOrder = {
+    kObi, kDev, kNor, kTehno, kNorinc, kFurndev, kFurnmat, kLcalcdev, kPrefman, kTerti,
+};
+
+void Status(platform::DialogHost& dialog, std::string_view text) {
+  dialog.SetItemText(kStatusText, io::PlatformText(text));
+}
+
+void CopyOldCollection(platform::DialogHost& dialog, const OldCollection& old,
+                       const std::string& newDataDir) {
+  for (int k = 1; k <= kLastPriceBase; ++k) {
+    const std::string name = PriceBaseFileName(k);
+    Status(dialog, "Preluare " + name);
+    TransferDataFile(name, old.dataDir, newDataDir, false);
+  }
+  for (size_t i = kFirstRequiredEntry; i < kDataFileTable.size(); ++i) {
+    const std::string name = io::Padded(kDataFileTable[i], kTableNameLength);
+    Status(dialog, "Preluare " + name);
+    TransferDataFile(name, old.dataDir, newDataDir, true);
+  }
+  for (size_t i = 0; i < kFirstRequiredEntry; ++i) {
+    const std::string name = io::Padded(kDataFileTable[i], kTableNameLength);
+    Status(dialog, "Preluare " + name);
+    TransferDataFile(name, old.dataDir, newDataDir, false);
+  }
+}
+
+void CarryPartnerFile(platform::DialogHost& dialog, const OldCollection& old, int16_t sourceVersion,
+                      char installDrive, const std::string& newErpDir) {
+  if (sourceVersion == 36) {
+    Status(dialog, "Preluare terti.dat");
+    TransferDataFile("terti.dat", old.erpDir, newErpDir, true);
+    Status(dialog, "Preluare terti.voc");
+    TransferDataFile("terti.voc", old.erpDir, newErpDir, false);
+  } else {
+    Status(dialog, "Conversie ....\\Varmex\\FURN.DAT -> ....\\ERP\\TERTI.DAT");
+    ConvertPartnerFile(dialog, installDrive);
+  }
+}
+
+// Steps after the copies, on the open files. Returns when done or when a step that
+// the rest depends on failed (its message has been shown).
+void WorkOnOpenFiles(platform::DialogHost& dialog, const std::string& newDataDir,
+                     const std::string& newErpDir) {
+  std::array<database::OpenResult, kOpenedFileCount> files{};
+  for (size_t f = 0; f < kOpenedFileCount; ++f) {
+    const std::string& dir = f == kTerti ? newErpDir : newDataDir;
+    files[f] = database::OpenDataFile(kOpenedFileNames[f], dir, true, 0);
+    // The files opened so far stay open; the program's stop closes them.
+    if (files[f].unit == io::kNoUnit) return;
+  }
+
+  EnsureDefaultSupplier(files[kTerti].unit, files[kTerti].blockCount);
+
+  if (database::ReadObiHeader(files[kObi].unit) != 0) return;
+  const database::ObiHeader& obi = database::CurrentObiHeader();
+
+  Status(dialog, "Generare preturi locale pe lucrari (GRUPDEV)...");
+#if VARMEX_HAVE_GRUPDEV
+  grupdev::GrupdevFiles g;
+  g.dataDirectory = newDataDir;
+  g.obi = {files[kObi].unit, obi.ObiBlocks()};
+  g.dev = {files[kDev].unit, obi.DevBlocks()};
+  g.nor = {files[kNor].unit, obi.NorBlocks()};
+  g.tehno = {files[kTehno].unit, obi.TehnoBlocks()};
+  g.norinc = {files[kNorinc].unit, obi.NorincBlocks()};
+  g.furndev = {files[kFurndev].unit, files[kFurndev].blockCount};
+  g.furnmat = {files[kFurnmat].unit, files[kFurnmat].blockCount};
+  g.lcalcdev = {files[kLcalcdev].unit, files[kLcalcdev].blockCount};
+  g.prefman = {files[kPrefman].unit, files[kPrefman].blockCount};
+  grupdev::GenerateGrupdevs(g);
+#endif
+
+  Status(dialog, "Conversie baze pret...");
+  for (int k = 1; k <= kLastPriceBase; ++k) {
+    pricebase::ConvertPriceBase(newDataDir, static_cast<int16_t>(k), files[kFurnmat].unit,
+                                files[kFurnmat].blockCount);
+  }
+
+  // A dev.dat without blocks holds no marker to remove.
+  if (obi.DevBlocks() > 0) {
+    const auto* key = reinterpret_cast<const uint8_t*>(kLegacyMarkerKey.data());
+    store::RemoveLegacyRecord(std::span<const uint8_t>(key, kLegacyMarkerKey.size()),
+                              static_cast<int16_t>(kLegacyMarkerKey.size()), obi.DevBlocks(),
+                              files[kDev].unit);
+  }
+
+  for (OpenedFile f : kClosingOrder) io::CloseUnit(files[f].unit);
+}
+
+}  // namespace
+
+OldCollection LocateOldCollection(std::string_view entered, int16_t sourceVersion) {
+  std::string dir(io::TrimRight(entered.substr(0, kDirectoryFieldChars)));
+  if (dir.empty()) return {};
+  if (dir.back() != '\\') dir.push_back('\\');
+  if (sourceVersion == 36) return {JoinPath(dir, "Varmex\\"), JoinPath(dir, "ERP\\")};
+  return {JoinPath(dir, ""), ""};
+}
+
+void RunMigration(platform::DialogHost& dialog, char installDrive, int16_t sourceVersion) {
+  const OldCollection old =
+      LocateOldCollection(dialog.GetItemText(kOldDirectoryEdit, kDirectoryFieldChars), sourceVersion);
+  if (old.dataDir.empty()) return;
+
+  if (platform::Current().GetFileAttributes(JoinPath(old.dataDir, "dev.dat")) ==
+      platform::kInvalidFileAttributes) {
+    installer::ShowError("Directorul " + old.dataDir + " nu contine date!");
+    return;
+  }
+
+  for (int id : {kVersion35Radio, kVersion36Radio, kOldDirectoryEdit, kOkButton, kCancelButton}) {
+    dialog.EnableItem(id, false);
+  }
+
+  const std::string drive(1, installDrive);
+  const std::string newErpDir = drive + ":\\kedro\\ERP\\";
+  CopyOldCollection(dialog, old, drive + ":\\kedro\\Varmex\\");
+  CarryPartnerFile(dialog, old, sourceVersion, installDrive, newErpDir);
+  CheckFurnmatFile(installDrive);
+  // From here on the data directory is named without its closing backslash.
+  WorkOnOpenFiles(dialog, VarmexDirectory(installDrive), newErpDir);
+
+  platform::Current().MessageBox("Instalare cu succes!", "Instalare Varmex 38 ERP",
+                                 platform::kMbOk | platform::kMbIconExclamation);
+  dialog.EndDialog(1);
+}
+
+}  // namespace varmex::migration

@@ -1,0 +1,76 @@
+#include "migration/transfer.h"
+
+#include <cctype>
+#include <cstdio>
+
+#include "installer/messages.h"
+#include "io/fixed_text.h"
+#include "platform/platform.h"
+
+namespace varmex::migration {
+namespace {
+
+// Two spellings of one path name the same file on Windows when they differ only in
+// case or in the kind of slash.
+bool SamePath(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = static_cast<char>(std::tolower(static_cast<unsigned char>(a[i])));
+    char y = static_cast<char>(std::tolower(static_cast<unsigned char>(b[i])));
+    if (x == '/') x = '\\';
+    if (y == '/') y = '\\';
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// The error code in a five-character field; a wider code is written in full rather
+// than hidden behind asterisks.
+std::string ErrorCodeField(uint32_t code) {
+  const std::string field = io::FormatRight(code, 5);
+  return field.find('*') == std::string::npos ? field : std::to_string(code);
+}
+
+}  // namespace
+
+std::string PriceBaseFileName(int number) {
+  char name[16];
+  std::snprintf(name, sizeof name, "baz%03d.dat", number);
+  return name;
+}
+
+std::string JoinPath(std::string_view directory, std::string_view name) {
+  std::string path(io::PlatformText(directory));
+  path.append(io::PlatformText(name));
+  if (path.size() > kPathLength) path.resize(kPathLength);
+  return std::string(io::TrimRight(path));
+}
+
+void TransferDataFile(std::string_view name, std::string_view sourceDir,
+                      std::string_view destinationDir, bool required) {
+  platform::Platform& os = platform::Current();
+  const std::string source = JoinPath(sourceDir, name);
+  const std::string destination = JoinPath(destinationDir, name);
+
+  if (os.GetFileAttributes(source) == platform::kInvalidFileAttributes) {
+    if (required) installer::ShowWarning("Nu exista fisierul " + source);
+    return;
+  }
+  // An old collection named inside the new tree: the file is already where it belongs,
+  // and deleting the destination would destroy the only copy.
+  if (SamePath(source, destination)) return;
+
+  os.SetFileAttributes(destination, platform::kAttributeNormal);
+  os.DeleteFile(destination);
+  const uint32_t error = os.CopyFile(source, destination, false);
+  if (error != 0) {
+    installer::ShowError("Eroare [" + ErrorCodeField(error) + "] la copierea fisierului " +
+                         std::string(io::TrimRight(name)) + "!");
+    return;
+  }
+  // A file restored from a CD or a backup is often read-only, and the copy keeps the
+  // mark; the suite must be able to open its new collection for writing.
+  os.SetFileAttributes(destination, platform::kAttributeNormal);
+}
+
+}  // namespace varmex::migration

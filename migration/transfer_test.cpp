@@ -1,0 +1,108 @@
+#include "migration/transfer.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "platform/fake_platform.h"
+
+namespace varmex::migration {
+namespace {
+
+using platform::FakePlatform;
+
+std::vector<uint8_t> Bytes(std::string_view s) { return {s.begin(), s.end()}; }
+
+// A platform whose copies fail with a chosen error code.
+class FailingCopyPlatform : public FakePlatform {
+ public:
+  uint32_t copyError = 0;
+  uint32_t CopyFile(std::string_view from, std::string_view to, bool failIfExists) override {
+    if (copyError != 0) return copyError;
+    return FakePlatform::CopyFile(from, to, failIfExists);
+  }
+};
+
+TEST(DataFileTable, HoldsFiftyNineDistinctNamesWithTheRequiredOnesLast) {
+  std::set<std::string_view> names(kDataFileTable.begin(), kDataFileTable.end());
+  EXPECT_EQ(names.size(), 59u);
+  for (std::string_view n : kDataFileTable) EXPECT_LE(n.size(), kTableNameLength) << n;
+  EXPECT_EQ(kDataFileTable[kFirstRequiredEntry - 1], "NORINC.DAT");
+  EXPECT_EQ(kDataFileTable[kFirstRequiredEntry], "DEV.DAT");
+  EXPECT_EQ(kDataFileTable.back(), "TEHNO.DAT");
+  EXPECT_EQ(kDataFileTable[38], "TERTI.DAT");
+}
+
+TEST(PriceBaseFileName, WritesThreeDigits) {
+  EXPECT_EQ(PriceBaseFileName(1), "baz001.dat");
+  EXPECT_EQ(PriceBaseFileName(42), "baz042.dat");
+  EXPECT_EQ(PriceBaseFileName(999), "baz999.dat");
+}
+
+TEST(TransferDataFile, CopiesUnderTheCallersSpellingAndReplacesAReadOnlyDestination) {
+  FakePlatform os;
+  os.AddFile("C:\\Old\\dev.dat", Bytes("old data"));
+  os.SetFileAttributes("C:\\Old\\dev.dat", platform::kAttributeReadOnly);
+  os.AddFile("D:\\kedro\\Varmex\\DEV.DAT", Bytes("installed"));
+  os.SetFileAttributes("D:\\kedro\\Varmex\\DEV.DAT", platform::kAttributeReadOnly);
+
+  TransferDataFile("DEV.DAT             ", "C:\\Old\\", "D:\\kedro\\Varmex\\", true);
+
+  ASSERT_NE(os.Bytes("D:\\kedro\\Varmex\\DEV.DAT"), nullptr);
+  EXPECT_EQ(*os.Bytes("D:\\kedro\\Varmex\\DEV.DAT"), Bytes("old data"));
+  // The copy of a read-only source is left writable, the source keeps its mark.
+  EXPECT_EQ(os.GetFileAttributes("D:\\kedro\\Varmex\\DEV.DAT"), platform::kAttributeNormal);
+  EXPECT_EQ(os.GetFileAttributes("C:\\Old\\dev.dat"), platform::kAttributeReadOnly);
+  EXPECT_EQ(*os.Bytes("C:\\Old\\dev.dat"), Bytes("old data"));
+  EXPECT_TRUE(os.messages.empty());
+}
+
+TEST(TransferDataFile, MissingRequiredFileWarnsAndLeavesTheDestination) {
+  FakePlatform os;
+  os.AddFile("D:\\kedro\\Varmex\\OBI.DAT", Bytes("installed"));
+  TransferDataFile("OBI.DAT             ", "C:\\Palunor\\Varmex\\", "D:\\kedro\\Varmex\\", true);
+  ASSERT_EQ(os.messages.size(), 1u);
+  EXPECT_EQ(os.messages[0].text, "Nu exista fisierul C:\\Palunor\\Varmex\\OBI.DAT");
+  EXPECT_EQ(os.messages[0].caption, "Atentie");
+  EXPECT_EQ(os.messages[0].style, 0x41030u);
+  EXPECT_EQ(*os.Bytes("D:\\kedro\\Varmex\\OBI.DAT"), Bytes("installed"));
+}
+
+TEST(TransferDataFile, MissingOptionalFileIsSkippedSilently) {
+  FakePlatform os;
+  os.AddFile("D:\\kedro\\Varmex\\ANGA.DAT", Bytes("installed"));
+  TransferDataFile("ANGA.DAT", "C:\\Old\\", "D:\\kedro\\Varmex\\", false);
+  EXPECT_TRUE(os.messages.empty());
+  EXPECT_EQ(*os.Bytes("D:\\kedro\\Varmex\\ANGA.DAT"), Bytes("installed"));
+}
+
+TEST(TransferDataFile, CopyFailureShowsTheCodeInFiveCharactersOrInFull) {
+  FailingCopyPlatform os;
+  os.AddFile("C:\\Old\\ANGA.DAT", Bytes("x"));
+  os.copyError = 5;
+  TransferDataFile("ANGA.DAT            ", "C:\\Old\\", "D:\\kedro\\Varmex\\", false);
+  os.copyError = 1234567;
+  TransferDataFile("ANGA.DAT            ", "C:\\Old\\", "D:\\kedro\\Varmex\\", false);
+  ASSERT_EQ(os.messages.size(), 2u);
+  EXPECT_EQ(os.messages[0].text, "Eroare [    5] la copierea fisierului ANGA.DAT!");
+  EXPECT_EQ(os.messages[0].caption, "Eroare");
+  EXPECT_EQ(os.messages[1].text, "Eroare [1234567] la copierea fisierului ANGA.DAT!");
+}
+
+TEST(TransferDataFile, OldCollectionInsideTheNewTreeIsNotDeleted) {
+  FakePlatform os;
+  os.AddFile("D:\\kedro\\Varmex\\dev.dat", Bytes("only copy"));
+  TransferDataFile("DEV.DAT", "d:\\KEDRO\\varmex\\", "D:\\kedro\\Varmex\\", true);
+  ASSERT_NE(os.Bytes("D:\\kedro\\Varmex\\dev.dat"), nullptr);
+  EXPECT_EQ(*os.Bytes("D:\\kedro\\Varmex\\dev.dat"), Bytes("only copy"));
+  EXPECT_TRUE(os.messages.empty());
+}
+
+TEST(JoinPath, CutsAtTheFieldLength) {
+  const std::string dir(250, 'a');
+  EXPECT_EQ(JoinPath(dir + "\\", "TABEL.DAT    ").size(), kPathLength);
+  EXPECT_EQ(JoinPath("C:\\Old\\   ", "UM.DAT  "), "C:\\Old\\UM.DAT");
+}
+
+}  // namespace
+}  // namespace varmex::migration

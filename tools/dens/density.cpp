@@ -1,0 +1,99 @@
+#include "tools/dens/density.h"
+
+#include <span>
+
+#include "database/data_file.h"
+#include "io/coding.h"
+#include "io/unit_file.h"
+#include "store/block_file.h"
+#include "store/keyed_store.h"
+
+namespace varmex::tools {
+namespace {
+
+constexpr int kHeaderKeyLength = 16;
+
+bool IsHeaderPiece(const store::BlockBytes& block, int32_t b, int unit) {
+  if (b != 1 || unit != 1) return false;
+  const uint8_t flags = store::FlagsByte(block, unit);
+  if ((flags & store::kFlagKeyLength) != kHeaderKeyLength) return false;
+  for (int i = 0; i < kHeaderKeyLength; ++i) {
+    if (block[static_cast<size_t>(2 + i)] != '*') return false;
+  }
+  return true;
+}
+
+// Walks one block, adding to `d`. False when its chain of entries is broken.
+bool MeasureBlock(const store::BlockBytes& block, int32_t b, Density& d) {
+  int unit = 1;
+  while (unit <= store::kBlockUnits) {
+    const uint8_t flags = store::FlagsByte(block, unit);
+    if (store::IsEndOfUsedArea(flags)) return true;
+    if (store::EntryRunsPast(block, unit)) return false;
+    const int units = store::EntryUnits(block, unit);
+    if (store::IsDeletedEntry(flags)) {
+      d.deletedUnits += units;
+    } else {
+      d.usedUnits += units;
+      const int keyLength = flags & store::kFlagKeyLength;
+      if ((flags & store::kFlagFirst) != 0 && !IsHeaderPiece(block, b, unit)) {
+        const size_t keyAt = static_cast<size_t>(2 * unit);
+        if (keyAt + static_cast<size_t>(keyLength) > block.size()) return false;
+        const std::span<const uint8_t> key(block.data() + keyAt, block.size() - keyAt);
+        const int32_t home = store::HomeBlock(key, static_cast<int16_t>(keyLength), d.blocks,
+                                              store::kHashSelector5);
+        const int32_t probe = (b - home + d.blocks) % d.blocks + 1;
+        if (probe > d.longestProbe) d.longestProbe = probe;
+        ++d.records;
+      }
+    }
+    unit += units;
+  }
+  return true;
+}
+
+}  // namespace
+
+double Density::UsedShare() const {
+  if (blocks <= 0) return 0.0;
+  return static_cast<double>(usedUnits) / (static_cast<double>(blocks) * store::kBlockUnits);
+}
+
+DensityVerdict Judge(double usedShare, int32_t longestProbe) {
+  if (usedShare <= kRoomyShare && longestProbe <= kRoomyProbe) return kRoomy;
+  if (usedShare <= kFillingShare && longestProbe <= kFillingProbe) return kFilling;
+  return kTooDense;
+}
+
+Density MeasureDensity(const std::string& path) {
+  Density d;
+  const int16_t unit = io::FindFreeUnit();
+  if (unit == io::kNoUnit) {
+    d.problem = "no free file unit";
+    return d;
+  }
+  if (int status = io::OpenUnit(unit, path, store::kBlockBytes); status != io::kIoOk) {
+    d.problem = "cannot open the file (error " + std::to_string(status) + ")";
+    return d;
+  }
+  store::BlockBytes block{};
+  if (int status = io::ReadRecord(unit, 1, block); status != io::kIoOk) {
+    d.problem = "cannot read block 1 (error " + std::to_string(status) + ")";
+  } else if (!database::IsBlockFileHeader(block.data())) {
+    d.problem = "block 1 is not a block-file header";
+  } else {
+    d.blocks = io::LoadI32(block.data() + 18);
+    for (int32_t b = 1; b <= d.blocks && d.problem.empty(); ++b) {
+      if (int status = io::ReadRecord(unit, b, block); status != io::kIoOk) {
+        d.problem = "cannot read block " + std::to_string(b) + " (error " + std::to_string(status) + ")";
+      } else if (!MeasureBlock(block, b, d)) {
+        d.problem = "the entries of block " + std::to_string(b) + " are damaged";
+      }
+    }
+  }
+  io::CloseUnit(unit);
+  d.verdict = d.problem.empty() ? Judge(d.UsedShare(), d.longestProbe) : kUnmeasured;
+  return d;
+}
+
+}  // namespace varmex::tools
