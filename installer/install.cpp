@@ -1,0 +1,183 @@
+#include "installer/install.h"
+
+#include <string>
+#include <string_view>
+
+#include "installer/archives.h"
+#include "installer/directories.h"
+#include "installer/messages.h"
+#include "installer/partition_dialog.h"
+#include "installer/runner.h"
+#include "io/fixed_text.h"
+#include "platform/platform.h"
+
+namespace varmex::installer {
+namespace {
+
+// Tails of the installed tree; each follows the drive letter.
+constexpr std::string_view kRootTail = ":\\kedro";
+constexpr std::string_view kVarmexTail = ":\\kedro\\Varmex";
+constexpr std::string_view kRasventTail = ":\\kedro\\Rasvent";
+constexpr std::string_view kFilegenTail = ":\\kedro\\Rasvent\\FileGen";
+constexpr std::string_view kErpTail = ":\\kedro\\ERP";
+constexpr std::string_view kQuovarTail = ":\\kedro\\Quovar";
+constexpr std::string_view kBentakTail = ":\\kedro\\Bentak";
+constexpr std::string_view kVarmexProbeTail = ":\\kedro\\Varmex\\";
+constexpr std::string_view kFilegenProbeTail = ":\\kedro\\Rasvent\\FileGen\\plcont.dat";
+constexpr std::string_view kErpProbeTail = ":\\kedro\\ERP\\anga.dat";
+constexpr std::string_view kShortcutTail = ":\\kedro\\ERP\\";
+
+constexpr uint32_t kClosingStyle = platform::kMbOk | platform::kMbIconExclamation;
+constexpr uint32_t kQuestionStyle = platform::kMbYesNo | platform::kMbIconQuestion;
+constexpr std::string_view kMigrationQuestion =
+    "Daca aveti o colectie veche de Varmex (35 sau 36) se pot prelua datele in Varmex 38 ERP.\n"
+    "Doriti sa transformati in mod complet automat colectia dumneavoastra de Varmex de tip 35 "
+    "sau 36 intr-o colectie de date Varmex de tip 38 pe care sa puteti lucra apoi cu programele "
+    "din Varmex-ul 38?";
+
+// The path field: the drive letter, a tail, blanks to the end.
+class PathField {
+ public:
+  explicit PathField(char drive) : drive_(drive) {}
+  std::string_view Set(std::string_view tail, std::string_view name = {}) {
+    field_.Assign(std::string(1, drive_) + std::string(tail) + std::string(name));
+    return field_.view();
+  }
+
+ private:
+  char drive_;
+  io::FixedText<256> field_;
+};
+
+bool FileExists(std::string_view name) {
+  return platform::Current().GetFileAttributes(std::string(io::PlatformText(name))) !=
+         platform::kInvalidFileAttributes;
+}
+
+// Tests a required archive, stopping the program when it is missing.
+void CheckRequiredArchive(std::string_view name) {
+  if (!FileExists(name)) {
+    ShowError("Nu exista fisierul " + std::string(name) + "!");
+    EndProgram(1);
+  }
+  CheckArchive('t', name, {});
+}
+
+// Tests an archive only when it is there.
+void CheckOptionalArchive(std::string_view name) {
+  if (FileExists(name)) CheckArchive('t', name, {});
+}
+
+void ProbePresence(PathField& path, RunState& state) {
+  state.varmexPresent = 0;
+  for (std::string_view probe : {"dev.dat", "obi.dat", "devprog.exe"}) {
+    if (FileExists(path.Set(kVarmexProbeTail, probe))) {
+      state.varmexPresent = 1;
+      break;
+    }
+  }
+  state.filegenPresent = FileExists(path.Set(kFilegenProbeTail)) ? 1 : 0;
+  state.erpDataPresent = FileExists(path.Set(kErpProbeTail)) ? 1 : 0;
+}
+
+// Every archive the installation will unpack is tested before anything is written.
+void CheckAllArchives(const RunState& state) {
+  for (std::string_view name : {"varmex38.rar", "quovar.rar", "rasvent.rar", "erp.rar", "bentak.rar"}) {
+    CheckRequiredArchive(name);
+  }
+  if (state.varmexPresent == 0) {
+    CheckRequiredArchive("varmdat.rar");
+    CheckRequiredArchive("bfur.rar");
+  } else {
+    CheckOptionalArchive("bfur.rar");
+  }
+  CheckOptionalArchive("tutorial.rar");
+  if (state.filegenPresent == 0) CheckRequiredArchive("filegen.rar");
+  if (state.erpDataPresent == 0) CheckRequiredArchive("erpdat.rar");
+}
+
+void MakeDirectoryTree(PathField& path) {
+  for (std::string_view tail : {kRootTail, kVarmexTail, kRasventTail, kFilegenTail, kErpTail, kQuovarTail, kBentakTail}) {
+    EnsureDirectory(path.Set(tail));
+  }
+}
+
+void UnpackArchives(PathField& path, const RunState& state) {
+  CheckArchive('e', "varmex38.rar", path.Set(kVarmexTail));
+  if (state.varmexPresent == 0) CheckArchive('e', "varmdat.rar", path.Set(kVarmexTail));
+  if (FileExists("bfur.rar")) {
+    CheckArchive('e', "bfur.rar", path.Set(kVarmexTail));
+  } else {
+    ShowWarning("Lipsa bfur.rar! Nu se va actualiza banca de furnizori!");
+  }
+  if (FileExists("tutorial.rar")) CheckArchive('x', "tutorial.rar", path.Set(kVarmexTail));
+  CheckArchive('e', "erp.rar", path.Set(kErpTail));
+  if (state.erpDataPresent == 0) CheckArchive('e', "erpdat.rar", path.Set(kErpTail));
+  CheckArchive('e', "rasvent.rar", path.Set(kRasventTail));
+  if (state.filegenPresent == 0) CheckArchive('e', "filegen.rar", path.Set(kFilegenTail));
+  CheckArchive('e', "quovar.rar", path.Set(kQuovarTail));
+  CheckArchive('e', "bentak.rar", path.Set(kBentakTail));
+}
+
+// The shortcut maker from the ERP directory; its result does not matter.
+void MakeShortcut(PathField& path) {
+  const std::string e(io::TrimRight(path.Set(kShortcutTail)));
+  std::string command = e + "mklnk.exe -lVarmex38.lnk -f" + e + "menuerp.exe -w" + e + " -i" + e + "Palunor.ico";
+  command.push_back('\0');
+  RunProgram(command);
+}
+
+[[noreturn]] void EndWithSuccess() {
+  platform::Current().MessageBox(kSuccessText, kInstallCaption, kClosingStyle);
+  EndProgram(0);
+}
+
+}  // namespace
+
+void ScanSwitches(std::span<const std::string> args, RunState& state) {
+  for (int i = 1; i <= kMaxScannedArguments; ++i) {
+    const size_t at = static_cast<size_t>(i);
+    const io::FixedText<256> argument(at < args.size() ? std::string_view(args[at]) : std::string_view());
+    const std::string_view six = argument.view().substr(0, 6);
+    const std::string_view seven = argument.view().substr(0, 7);
+    if (six == "      ") break;
+    if (six == "/PREL " || six == "/prel ") {
+      state.migrateOnly = 1;
+    } else if (seven == "/DEBUG " || seven == "/debug ") {
+      state.grupdevAskFrom = 5;
+      state.grupdevAskBelow = 10;
+    }
+  }
+}
+
+int RunInstaller(std::span<const std::string> args) {
+  RunState& state = CurrentRunState();
+  state.migrateOnly = 0;
+  state.grupdevAskFrom = 100;
+  state.grupdevAskBelow = 1000;
+  state.varmexPresent = 0;
+  state.filegenPresent = 0;
+  state.erpDataPresent = 0;
+  ScanSwitches(args, state);
+
+  const DriveChoice choice = ChooseInstallDrive();
+  if (choice.cancelled != 0) return FinishProgram(0);
+  state.installDrive = choice.letter;
+
+  if (state.migrateOnly == 0) {
+    PathField path(state.installDrive);
+    ProbePresence(path, state);
+    CheckAllArchives(state);
+    MakeDirectoryTree(path);
+    UnpackArchives(path, state);
+    MakeShortcut(path);
+  }
+
+  if (state.varmexPresent == 1 || state.filegenPresent == 1 || state.erpDataPresent == 1) EndWithSuccess();
+  const int answer = platform::Current().MessageBox(kMigrationQuestion, kInstallCaption, kQuestionStyle);
+  if (answer != platform::kIdYes) EndWithSuccess();
+  StartMigrationDialog(state.installDrive);
+  return FinishProgram(0);
+}
+
+}  // namespace varmex::installer

@@ -1,0 +1,246 @@
+#include "installer/install.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "installer/partition_dialog.h"
+#include "platform/fake_platform.h"
+
+namespace varmex::installer {
+namespace {
+
+using platform::FakePlatform;
+using platform::ProcessResult;
+
+RunState Scan(std::vector<std::string> args) {
+  args.insert(args.begin(), "varmex-setup");
+  RunState state;
+  ScanSwitches(args, state);
+  return state;
+}
+
+TEST(ScanSwitchesTest, OnlyTheFourSpellingsCount) {
+  RunState none = Scan({});
+  EXPECT_EQ(none.migrateOnly, 0);
+  EXPECT_EQ(none.grupdevAskFrom, 100);
+  EXPECT_EQ(none.grupdevAskBelow, 1000);
+
+  RunState both = Scan({"/PREL", "/DEBUG"});
+  EXPECT_EQ(both.migrateOnly, 1);
+  EXPECT_EQ(both.grupdevAskFrom, 5);
+  EXPECT_EQ(both.grupdevAskBelow, 10);
+  EXPECT_EQ(Scan({"/debug", "/prel"}).migrateOnly, 1);
+
+  RunState ignored = Scan({"/Prel", "/Debug", "/prelx", "/debug2", "prel", "-debug"});
+  EXPECT_EQ(ignored.migrateOnly, 0);
+  EXPECT_EQ(ignored.grupdevAskFrom, 100);
+}
+
+TEST(ScanSwitchesTest, ABlankArgumentEndsTheScanAndOnlyTenAreSeen) {
+  EXPECT_EQ(Scan({"", "/prel"}).migrateOnly, 0);
+  EXPECT_EQ(Scan({"x", "      ", "/prel"}).migrateOnly, 0);
+  EXPECT_EQ(Scan({"x", "   y", "/prel"}).migrateOnly, 1);  // not six blanks: scan goes on
+  std::vector<std::string> ten(9, "x");
+  ten.push_back("/prel");
+  EXPECT_EQ(Scan(ten).migrateOnly, 1);
+  std::vector<std::string> eleven(10, "x");
+  eleven.push_back("/prel");
+  EXPECT_EQ(Scan(eleven).migrateOnly, 0);
+}
+
+// A fake machine with drive D, the medium in the current directory and an unpacking
+// tool that accepts everything. The partition dialog picks the first letter.
+class InstallTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake_.driveTypes = {{'D', platform::kDriveFixed}};
+    for (const char* name : {"varmex38.rar", "quovar.rar", "rasvent.rar", "erp.rar", "bentak.rar", "varmdat.rar",
+                             "bfur.rar", "tutorial.rar", "filegen.rar", "erpdat.rar"}) {
+      fake_.AddFile(name, {'R'});
+    }
+    fake_.runProcess = [](const FakePlatform::Run&) { return ProcessResult{0, 0u}; };
+    fake_.runDialog = [this](int id, platform::DialogProcedure& proc) -> intptr_t {
+      dialogs_.push_back(id);
+      if (id != kPartitionDialogId) return 2;
+      Host host;
+      proc.OnInit(host);
+      proc.OnCommand(host, kOkButtonId, 0);
+      return host.ended;
+    };
+  }
+
+  // Runs the installer; the exit status, whether by return or by a stop.
+  int Run(std::vector<std::string> args = {}) {
+    args.insert(args.begin(), "varmex-setup");
+    try {
+      return RunInstaller(args);
+    } catch (const FakePlatform::ExitCalled& e) {
+      return e.status;
+    }
+  }
+
+  std::vector<std::string> Commands() const {
+    std::vector<std::string> out;
+    for (const auto& r : fake_.runs) out.push_back(r.commandLine);
+    return out;
+  }
+
+  struct Host : platform::DialogHost {
+    intptr_t ended = 0;
+    int count = 0;
+    void SetItemText(int, std::string_view) override {}
+    std::string GetItemText(int, size_t) override { return ""; }
+    void EnableItem(int, bool) override {}
+    void CheckRadioButton(int, int, int) override {}
+    bool IsButtonChecked(int) override { return false; }
+    void ComboReset(int) override { count = 0; }
+    void ComboAddString(int, std::string_view) override { ++count; }
+    void ComboSetSelection(int, int) override {}
+    int ComboGetSelection(int) override { return 0; }
+    void EndDialog(intptr_t result) override { ended = result; }
+  };
+
+  FakePlatform fake_;
+  std::vector<int> dialogs_;
+};
+
+TEST_F(InstallTest, AFirstInstallationTestsEverythingThenBuildsAndUnpacksInOrder) {
+  EXPECT_EQ(Run(), 0);
+  const std::vector<std::string> expected = {
+      "unrar t varmex38.rar", "unrar t quovar.rar", "unrar t rasvent.rar", "unrar t erp.rar",
+      "unrar t bentak.rar", "unrar t varmdat.rar", "unrar t bfur.rar", "unrar t tutorial.rar",
+      "unrar t filegen.rar", "unrar t erpdat.rar",
+      "unrar e -y varmex38.rar D:\\kedro\\Varmex", "unrar e -y varmdat.rar D:\\kedro\\Varmex",
+      "unrar e -y bfur.rar D:\\kedro\\Varmex", "unrar x -y tutorial.rar D:\\kedro\\Varmex",
+      "unrar e -y erp.rar D:\\kedro\\ERP", "unrar e -y erpdat.rar D:\\kedro\\ERP",
+      "unrar e -y rasvent.rar D:\\kedro\\Rasvent", "unrar e -y filegen.rar D:\\kedro\\Rasvent\\FileGen",
+      "unrar e -y quovar.rar D:\\kedro\\Quovar", "unrar e -y bentak.rar D:\\kedro\\Bentak",
+      "D:\\kedro\\ERP\\mklnk.exe -lVarmex38.lnk -fD:\\kedro\\ERP\\menuerp.exe -wD:\\kedro\\ERP\\ "
+      "-iD:\\kedro\\ERP\\Palunor.ico"};
+  EXPECT_EQ(Commands(), expected);
+  EXPECT_FALSE(fake_.runs.back().wantExitCode);
+  for (const char* dir : {"D:\\kedro", "D:\\kedro\\Varmex", "D:\\kedro\\Rasvent", "D:\\kedro\\Rasvent\\FileGen",
+                          "D:\\kedro\\ERP", "D:\\kedro\\Quovar", "D:\\kedro\\Bentak"}) {
+    EXPECT_EQ(fake_.GetFileAttributes(dir), platform::kAttributeDirectory) << dir;
+  }
+  ASSERT_EQ(fake_.messages.size(), 2u);  // the question (answered No), then success
+  EXPECT_EQ(fake_.messages[0].style, 0x24u);
+  EXPECT_EQ(fake_.messages[0].caption, "Instalare Varmex 38 ERP");
+  EXPECT_EQ(fake_.messages[0].text.find("Daca aveti o colectie veche de Varmex (35 sau 36) se pot prelua datele "
+                                        "in Varmex 38 ERP.\nDoriti sa transformati"),
+            0u);
+  EXPECT_EQ(fake_.messages[1].text, "Instalare cu succes!");
+  EXPECT_EQ(fake_.messages[1].style, 0x30u);
+  EXPECT_EQ(dialogs_, std::vector<int>{kPartitionDialogId});
+  EXPECT_EQ(CurrentRunState().installDrive, 'D');
+}
+
+TEST_F(InstallTest, AnUpdateSkipsTheVarmexDataAndOnlyWarnsAboutTheSupplierBank) {
+  fake_.AddDirectory("D:\\kedro");
+  fake_.AddDirectory("D:\\kedro\\Varmex");
+  fake_.AddFile("D:\\kedro\\Varmex\\DEVPROG.EXE", {'x'});
+  fake_.DeleteFile("bfur.rar");
+  fake_.DeleteFile("varmdat.rar");
+  EXPECT_EQ(Run({"/debug"}), 0);
+  const std::vector<std::string> commands = Commands();
+  for (const std::string& c : commands) {
+    EXPECT_EQ(c.find("varmdat"), std::string::npos) << c;
+    EXPECT_EQ(c.find("bfur"), std::string::npos) << c;
+  }
+  ASSERT_EQ(fake_.messages.size(), 2u);
+  EXPECT_EQ(fake_.messages[0].text, "Lipsa bfur.rar! Nu se va actualiza banca de furnizori!");
+  EXPECT_EQ(fake_.messages[0].caption, "Atentie");
+  EXPECT_EQ(fake_.messages[1].text, "Instalare cu succes!");  // no migration question
+  EXPECT_EQ(CurrentRunState().varmexPresent, 1);
+  EXPECT_EQ(CurrentRunState().grupdevAskFrom, 5);
+}
+
+TEST_F(InstallTest, PresentDataArchivesAreSkippedAndTheirDirectoriesStillMade) {
+  fake_.AddDirectory("D:\\kedro");
+  fake_.AddDirectory("D:\\kedro\\ERP");
+  fake_.AddFile("D:\\kedro\\ERP\\anga.dat", {'x'});
+  fake_.DeleteFile("erpdat.rar");
+  fake_.DeleteFile("filegen.rar");
+  fake_.DeleteFile("tutorial.rar");
+  // Without the FileGen probe, filegen.rar is required.
+  EXPECT_EQ(Run(), 1);
+  ASSERT_EQ(fake_.messages.size(), 1u);
+  EXPECT_EQ(fake_.messages[0].text, "Nu exista fisierul filegen.rar!");
+  EXPECT_FALSE(fake_.Exists("D:\\kedro\\Varmex"));
+
+  fake_.messages.clear();
+  fake_.runs.clear();
+  fake_.AddDirectory("D:\\kedro\\Rasvent");
+  fake_.AddDirectory("D:\\kedro\\Rasvent\\FileGen");
+  fake_.AddFile("D:\\kedro\\Rasvent\\FileGen\\plcont.dat", {'x'});
+  EXPECT_EQ(Run(), 0);
+  for (const std::string& c : Commands()) {
+    EXPECT_EQ(c.find("erpdat"), std::string::npos) << c;
+    EXPECT_EQ(c.find("filegen"), std::string::npos) << c;
+    EXPECT_EQ(c.find("tutorial"), std::string::npos) << c;
+  }
+  EXPECT_NE(Commands().at(5).find("varmdat"), std::string::npos);
+  ASSERT_EQ(fake_.messages.size(), 1u);
+  EXPECT_EQ(fake_.messages[0].text, "Instalare cu succes!");
+  EXPECT_TRUE(fake_.Exists("D:\\kedro\\Varmex"));
+}
+
+TEST_F(InstallTest, AMissingOrDamagedArchiveStopsBeforeAnyDirectory) {
+  fake_.DeleteFile("erpdat.rar");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Commands().size(), 9u);  // the nine other archives were tested first
+  EXPECT_EQ(fake_.messages.at(0).text, "Nu exista fisierul erpdat.rar!");
+  EXPECT_FALSE(fake_.Exists("D:\\kedro"));
+
+  fake_.AddFile("erpdat.rar", {'R'});
+  fake_.messages.clear();
+  fake_.runs.clear();
+  fake_.runProcess = [](const FakePlatform::Run& r) {
+    return ProcessResult{0, r.commandLine == "unrar t quovar.rar" ? 3u : 0u};
+  };
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Commands().size(), 2u);
+  EXPECT_EQ(fake_.messages.at(0).text.find("Arhiva quovar.rar este alterata ('unrar t' retcode= 3)!\n"), 0u);
+  EXPECT_FALSE(fake_.Exists("D:\\kedro"));
+}
+
+TEST_F(InstallTest, AFailingShortcutMakerDoesNotMatter) {
+  fake_.runProcess = [](const FakePlatform::Run& r) {
+    if (r.commandLine.find("mklnk") != std::string::npos) return ProcessResult{2, std::nullopt};
+    return ProcessResult{0, 0u};
+  };
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(fake_.messages.back().text, "Instalare cu succes!");
+}
+
+TEST_F(InstallTest, MigrateOnlyAsksAtOnceAndYesOpensTheMigrationDialog) {
+  fake_.answerMessage = [](const FakePlatform::Message& m) {
+    return (m.style & platform::kMbYesNo) ? platform::kIdYes : platform::kIdOk;
+  };
+  fake_.DeleteFile("varmex38.rar");  // no archive is looked at
+  EXPECT_EQ(Run({"/PREL"}), 0);
+  EXPECT_TRUE(fake_.runs.empty());
+  EXPECT_FALSE(fake_.Exists("D:\\kedro"));
+  ASSERT_EQ(fake_.messages.size(), 1u);  // the question only
+  EXPECT_EQ(fake_.messages[0].style, 0x24u);
+  EXPECT_EQ(dialogs_, (std::vector<int>{kPartitionDialogId, 107}));
+  EXPECT_EQ(CurrentRunState().installDrive, 'D');
+  EXPECT_EQ(CurrentRunState().migrateOnly, 1);
+}
+
+TEST_F(InstallTest, CancelEndsWithNothingDone) {
+  fake_.runDialog = [](int, platform::DialogProcedure& proc) -> intptr_t {
+    Host host;
+    proc.OnInit(host);
+    proc.OnCommand(host, kCancelButtonId, 0);
+    return host.ended;
+  };
+  EXPECT_EQ(Run(), 0);
+  EXPECT_TRUE(fake_.runs.empty());
+  EXPECT_TRUE(fake_.messages.empty());
+}
+
+}  // namespace
+}  // namespace varmex::installer

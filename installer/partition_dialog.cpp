@@ -1,0 +1,81 @@
+#include "installer/partition_dialog.h"
+
+#include <string>
+
+#include "installer/messages.h"
+#include "installer/run_state.h"
+#include "io/fixed_text.h"
+#include "migration/migration_dialog.h"
+
+namespace varmex::installer {
+namespace {
+
+bool QualifiesForInstall(uint32_t driveType) {
+  return driveType == platform::kDriveRemovable || driveType == platform::kDriveFixed ||
+         driveType == platform::kDriveRemote || driveType == platform::kDriveRamdisk;
+}
+
+// "Eroare (_____) in DialogBox (instalare N)!" with the platform's error code.
+void ShowDialogError(int which) {
+  const uint32_t error = platform::Current().LastError();
+  ShowError("Eroare (" + io::FormatRight(error, 5) + ") in DialogBox (instalare " + std::to_string(which) + ")!");
+}
+
+}  // namespace
+
+void PartitionDialog::AddLetter(platform::DialogHost& host, char letter) {
+  host.ComboAddString(kDriveComboId, std::string(1, letter));
+  ++letterCount_;
+  letters_[static_cast<size_t>(letterCount_ - 1)] = letter;
+}
+
+bool PartitionDialog::OnInit(platform::DialogHost& host) {
+  host.ComboReset(kDriveComboId);
+  letterCount_ = 0;
+  for (char letter = 'C'; letter <= 'Z'; ++letter) {
+    const std::string root = std::string(1, letter) + ":\\";
+    if (QualifiesForInstall(platform::Current().GetDriveType(root))) AddLetter(host, letter);
+  }
+  if (letterCount_ == 0) AddLetter(host, 'C');
+  host.ComboSetSelection(kDriveComboId, 0);
+  return true;  // let the platform put the focus on the first control
+}
+
+bool PartitionDialog::OnCommand(platform::DialogHost& host, int id, int /*notification*/) {
+  switch (id) {
+    case kOkButtonId: {
+      const int index = host.ComboGetSelection(kDriveComboId);
+      if (index < 0 || index >= letterCount_) return true;  // nothing chosen: stay open
+      chosenLetter_ = letters_[static_cast<size_t>(index)];
+      host.EndDialog(kPartitionChosen);
+      return true;
+    }
+    case kCancelButtonId:
+      host.EndDialog(kPartitionCancelled);
+      return true;
+    default:
+      return false;
+  }
+}
+
+DriveChoice ChooseInstallDrive() {
+  PartitionDialog dialog;
+  const intptr_t result = platform::Current().DialogBox(kPartitionDialogId, dialog);
+  if (result == -1) {
+    ShowDialogError(1);
+    return DriveChoice{};
+  }
+  // A dialog that ended without an accepted OK (Cancel, or closed by other means with
+  // some other result) has chosen nothing: installing onto an unset letter would
+  // write to a drive the user never picked.
+  if (result == kPartitionCancelled || dialog.chosenLetter() == ' ') return DriveChoice{};
+  return DriveChoice{dialog.chosenLetter(), 0};
+}
+
+void StartMigrationDialog(char installDrive) {
+  CurrentRunState().installDrive = installDrive;
+  migration::MigrationDialog dialog(installDrive);
+  if (platform::Current().DialogBox(migration::kMigrationDialogId, dialog) == -1) ShowDialogError(2);
+}
+
+}  // namespace varmex::installer
