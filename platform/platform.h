@@ -160,6 +160,14 @@ class Platform {
 
   // Ends the process with `status` (after the transcript's "exit" event).
   [[noreturn]] virtual void ExitProcess(int status) = 0;
+
+  // Happenings that start no platform call but belong in the transcript. Platforms
+  // ignore them; the transcript decorator records them.
+  // The runner refused a command line (too long): nothing was started.
+  virtual void NoteRefusedRun(std::string_view /*commandLine*/, bool /*wantExitCode*/,
+                              int32_t /*result*/) {}
+  // The program returns from its entry point with `status` (a normal end).
+  virtual void NoteProgramEnd(int /*status*/) {}
 };
 
 // The platform in force. Until Install is called it is the build's native platform.

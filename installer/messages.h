@@ -1,0 +1,27 @@
+// The program's channel to the user: error and warning message boxes with no owner
+// window, and the orderly stop.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace varmex::installer {
+
+// Style of both message boxes: one OK button, exclamation icon, system-modal, topmost.
+inline constexpr uint32_t kMessageStyle = 0x41030;
+inline constexpr std::string_view kErrorCaption = "Eroare";
+inline constexpr std::string_view kWarningCaption = "Atentie";
+
+// Shows `text` up to its first NUL, without trailing blanks, under "Eroare".
+void ShowError(std::string_view text);
+// The same under "Atentie".
+void ShowWarning(std::string_view text);
+
+// Closes every open data unit and ends the process with `status`. Never returns.
+[[noreturn]] void EndProgram(int32_t status);
+
+// The normal end: closes every open data unit, records the end in the transcript and
+// gives back `status` for the entry point to return.
+int FinishProgram(int32_t status);
+
+}  // namespace varmex::installer

@@ -1,0 +1,91 @@
+#include "platform/setup.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "platform/native.h"
+#include "platform/transcript.h"
+#include "platform/ui_session.h"
+
+#ifndef _WIN32
+#include "platform/posix_platform.h"
+#endif
+
+namespace varmex::platform {
+namespace {
+
+struct Installed {
+  std::unique_ptr<Transcript> transcript;
+  std::unique_ptr<SessionPlatform> session;
+  std::unique_ptr<TranscriptPlatform> recording;
+};
+
+Installed& Current_() {
+  static Installed installed;
+  return installed;
+}
+
+}  // namespace
+
+bool SetUpFromEnvironment() {
+  TearDownEnvironment();
+  Installed& s = Current_();
+  bool ok = true;
+  Platform* top = &NativePlatform();
+#ifndef _WIN32
+  if (!NativeDriveProblem().empty()) ok = false;
+#endif
+
+  if (const char* path = std::getenv("VARMEX_UI_TRANSCRIPT"); path != nullptr && *path != '\0') {
+    s.transcript = std::make_unique<Transcript>(std::string(path));
+    if (!s.transcript->ok()) {
+      std::fprintf(stderr, "varmex: cannot write the transcript %s\n", path);
+      s.transcript.reset();
+      ok = false;
+    }
+  }
+
+  if (const char* path = std::getenv("VARMEX_UI_SCRIPT"); path != nullptr && *path != '\0') {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    if (in) text << in.rdbuf();
+    auto session = std::make_unique<UiSession>(ScriptActions(text.str()), s.transcript.get(), nullptr);
+    s.session = std::make_unique<SessionPlatform>(*top, std::move(session));
+    top = s.session.get();
+    if (!in) {
+      // An unreadable script is a script with no lines: every dialog and question
+      // is closed as the script running out would close it.
+      std::fprintf(stderr, "varmex: cannot read the script %s\n", path);
+      if (s.transcript) s.transcript->ScriptError(std::string("cannot read the script ") + path);
+    }
+  } else {
+#ifndef _WIN32
+    // Terminal dialogs, with their script errors (the end of the input) recorded.
+    auto session = std::make_unique<UiSession>(TypedActions(std::cin), s.transcript.get(), &std::cout);
+    s.session = std::make_unique<SessionPlatform>(*top, std::move(session));
+    top = s.session.get();
+#endif
+  }
+
+  if (s.transcript) {
+    s.recording = std::make_unique<TranscriptPlatform>(*top, *s.transcript);
+    top = s.recording.get();
+  }
+  Install(top == &NativePlatform() ? nullptr : top);
+  return ok;
+}
+
+void TearDownEnvironment() {
+  Installed& s = Current_();
+  if (s.session || s.recording) Install(nullptr);
+  s.recording.reset();
+  s.session.reset();
+  s.transcript.reset();
+}
+
+}  // namespace varmex::platform

@@ -1,0 +1,256 @@
+#include "platform/transcript.h"
+
+#include <cstdlib>
+
+namespace varmex::platform {
+namespace {
+
+std::string_view UpToNul(std::string_view text) {
+  const size_t nul = text.find('\0');
+  return nul == std::string_view::npos ? text : text.substr(0, nul);
+}
+
+// Length of the valid UTF-8 sequence starting at text[i], or 0.
+size_t Utf8SequenceAt(std::string_view text, size_t i) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  size_t n = 0;
+  uint32_t cp = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    n = 2;
+    cp = lead & 0x1Fu;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    n = 3;
+    cp = lead & 0x0Fu;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    n = 4;
+    cp = lead & 0x07u;
+  } else {
+    return 0;
+  }
+  if (i + n > text.size()) return 0;
+  for (size_t k = 1; k < n; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (byte(i + k) & 0x3Fu);
+  }
+  // No overlong forms, no surrogates, nothing past U+10FFFF.
+  if ((n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000) || (cp >= 0xD800 && cp <= 0xDFFF) ||
+      cp > 0x10FFFF) {
+    return 0;
+  }
+  return n;
+}
+
+const char* AnswerName(int answer) {
+  switch (answer) {
+    case kIdYes: return "yes";
+    case kIdNo: return "no";
+    default: return "ok";
+  }
+}
+
+}  // namespace
+
+std::string JsonString(std::string_view text) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out = "\"";
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    switch (c) {
+      case '"': out += "\\\""; continue;
+      case '\\': out += "\\\\"; continue;
+      case '\n': out += "\\n"; continue;
+      case '\r': out += "\\r"; continue;
+      case '\t': out += "\\t"; continue;
+      case '\b': out += "\\b"; continue;
+      case '\f': out += "\\f"; continue;
+      default: break;
+    }
+    if (c < 0x20 || c == 0x7F) {
+      out += "\\u00";
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    } else if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (const size_t n = Utf8SequenceAt(text, i)) {
+      out.append(text.substr(i, n));
+      i += n - 1;
+    } else {
+      out += "\\u00";
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    }
+  }
+  out += '"';
+  return out;
+}
+
+Transcript::Transcript(std::FILE* out) : out_(out), owned_(false) {}
+
+Transcript::Transcript(const std::string& path) : out_(std::fopen(path.c_str(), "wb")), owned_(true) {}
+
+Transcript::~Transcript() {
+  if (owned_ && out_ != nullptr) std::fclose(out_);
+}
+
+void Transcript::Line(const std::string& json) {
+  if (out_ == nullptr) return;
+  std::fputs(json.c_str(), out_);
+  std::fputc('\n', out_);
+  std::fflush(out_);
+}
+
+void Transcript::Dialog(int id) { Line("{\"event\":\"dialog\",\"id\":" + std::to_string(id) + "}"); }
+
+void Transcript::DialogEnd(int id, intptr_t result) {
+  Line("{\"event\":\"dialog-end\",\"id\":" + std::to_string(id) +
+       ",\"result\":" + std::to_string(static_cast<long long>(result)) + "}");
+}
+
+void Transcript::SetText(int dialog, int control, std::string_view text) {
+  Line("{\"event\":\"set-text\",\"dialog\":" + std::to_string(dialog) +
+       ",\"control\":" + std::to_string(control) + ",\"text\":" + JsonString(UpToNul(text)) + "}");
+}
+
+void Transcript::Enable(int dialog, int control, bool enabled) {
+  Line("{\"event\":\"enable\",\"dialog\":" + std::to_string(dialog) +
+       ",\"control\":" + std::to_string(control) + ",\"enabled\":" + (enabled ? "true" : "false") + "}");
+}
+
+void Transcript::Message(std::string_view title, std::string_view text, uint32_t style, int answer) {
+  Line("{\"event\":\"message\",\"title\":" + JsonString(UpToNul(title)) +
+       ",\"text\":" + JsonString(UpToNul(text)) + ",\"style\":" + std::to_string(style) +
+       ",\"answer\":\"" + AnswerName(answer) + "\"}");
+}
+
+void Transcript::Run(std::string_view command, int32_t result, std::optional<int64_t> exitCode) {
+  std::string line = "{\"event\":\"run\",\"command\":" + JsonString(UpToNul(command)) +
+                     ",\"result\":" + std::to_string(result);
+  if (exitCode) line += ",\"exit\":" + std::to_string(*exitCode);
+  Line(line + "}");
+}
+
+void Transcript::ScriptError(std::string_view detail) {
+  Line("{\"event\":\"script-error\",\"detail\":" + JsonString(detail) + "}");
+}
+
+void Transcript::Exit(int status) {
+  Line("{\"event\":\"exit\",\"status\":" + std::to_string(status) + "}");
+}
+
+namespace {
+
+// The dialog host as the procedure sees it: every text set and every enable change
+// goes to the transcript before it reaches the real host.
+class RecordingHost : public DialogHost {
+ public:
+  RecordingHost(DialogHost& inner, Transcript& t, int dialog) : inner_(inner), t_(t), dialog_(dialog) {}
+  void SetItemText(int id, std::string_view text) override {
+    t_.SetText(dialog_, id, text);
+    inner_.SetItemText(id, text);
+  }
+  std::string GetItemText(int id, size_t maxChars) override { return inner_.GetItemText(id, maxChars); }
+  void EnableItem(int id, bool enabled) override {
+    t_.Enable(dialog_, id, enabled);
+    inner_.EnableItem(id, enabled);
+  }
+  void CheckRadioButton(int firstId, int lastId, int checkId) override {
+    inner_.CheckRadioButton(firstId, lastId, checkId);
+  }
+  bool IsButtonChecked(int id) override { return inner_.IsButtonChecked(id); }
+  void ComboReset(int id) override { inner_.ComboReset(id); }
+  void ComboAddString(int id, std::string_view text) override { inner_.ComboAddString(id, text); }
+  void ComboSetSelection(int id, int index) override { inner_.ComboSetSelection(id, index); }
+  int ComboGetSelection(int id) override { return inner_.ComboGetSelection(id); }
+  void EndDialog(intptr_t result) override { inner_.EndDialog(result); }
+
+ private:
+  DialogHost& inner_;
+  Transcript& t_;
+  int dialog_;
+};
+
+class RecordingProcedure : public DialogProcedure {
+ public:
+  RecordingProcedure(DialogProcedure& inner, Transcript& t, int dialog)
+      : inner_(inner), t_(t), dialog_(dialog) {}
+  bool OnInit(DialogHost& host) override {
+    if (!opened_) {
+      opened_ = true;
+      t_.Dialog(dialog_);
+    }
+    RecordingHost recording(host, t_, dialog_);
+    return inner_.OnInit(recording);
+  }
+  bool OnCommand(DialogHost& host, int id, int notification) override {
+    RecordingHost recording(host, t_, dialog_);
+    return inner_.OnCommand(recording, id, notification);
+  }
+  bool opened() const { return opened_; }
+
+ private:
+  DialogProcedure& inner_;
+  Transcript& t_;
+  int dialog_;
+  bool opened_ = false;
+};
+
+}  // namespace
+
+TranscriptPlatform::TranscriptPlatform(Platform& inner, Transcript& transcript)
+    : inner_(inner), transcript_(transcript) {}
+
+int TranscriptPlatform::MessageBox(std::string_view text, std::string_view caption, uint32_t style) {
+  const int answer = inner_.MessageBox(text, caption, style);
+  transcript_.Message(caption, text, style, answer);
+  return answer;
+}
+
+intptr_t TranscriptPlatform::DialogBox(int resourceId, DialogProcedure& proc) {
+  RecordingProcedure recording(proc, transcript_, resourceId);
+  const intptr_t result = inner_.DialogBox(resourceId, recording);
+  if (recording.opened()) transcript_.DialogEnd(resourceId, result);
+  return result;
+}
+
+ProcessResult TranscriptPlatform::RunProcess(std::string_view commandLine, bool wantExitCode) {
+  const ProcessResult r = inner_.RunProcess(commandLine, wantExitCode);
+  std::optional<int64_t> exitCode;
+  if (wantExitCode && r.startError == 0) exitCode = r.exitCode ? static_cast<int32_t>(*r.exitCode) : -1;
+  transcript_.Run(commandLine, static_cast<int32_t>(r.startError), exitCode);
+  return r;
+}
+
+uint32_t TranscriptPlatform::GetFileAttributes(std::string_view path) { return inner_.GetFileAttributes(path); }
+uint32_t TranscriptPlatform::CreateDirectory(std::string_view path) { return inner_.CreateDirectory(path); }
+uint32_t TranscriptPlatform::GetDriveType(std::string_view root) { return inner_.GetDriveType(root); }
+uint32_t TranscriptPlatform::SetFileAttributes(std::string_view path, uint32_t attributes) {
+  return inner_.SetFileAttributes(path, attributes);
+}
+uint32_t TranscriptPlatform::DeleteFile(std::string_view path) { return inner_.DeleteFile(path); }
+uint32_t TranscriptPlatform::CopyFile(std::string_view from, std::string_view to, bool failIfExists) {
+  return inner_.CopyFile(from, to, failIfExists);
+}
+std::optional<uint64_t> TranscriptPlatform::FileSize(std::string_view path) { return inner_.FileSize(path); }
+std::unique_ptr<File> TranscriptPlatform::OpenExistingFile(std::string_view path, uint32_t& error) {
+  return inner_.OpenExistingFile(path, error);
+}
+void TranscriptPlatform::WriteStandardOutput(std::string_view text) { inner_.WriteStandardOutput(text); }
+
+void TranscriptPlatform::ExitProcess(int status) {
+  transcript_.Exit(status);
+  inner_.ExitProcess(status);
+  std::abort();  // not reached: ExitProcess does not return
+}
+
+void TranscriptPlatform::NoteRefusedRun(std::string_view commandLine, bool wantExitCode, int32_t result) {
+  transcript_.Run(commandLine, result, std::nullopt);
+  inner_.NoteRefusedRun(commandLine, wantExitCode, result);
+}
+
+void TranscriptPlatform::NoteProgramEnd(int status) {
+  transcript_.Exit(status);
+  inner_.NoteProgramEnd(status);
+}
+
+}  // namespace varmex::platform

@@ -1,0 +1,389 @@
+#include "platform/ui_session.h"
+
+#include <cstdlib>
+
+#include <cctype>
+#include <istream>
+#include <ostream>
+
+#include "platform/simulated_dialog.h"
+#include "resources/dialogs.h"
+
+namespace varmex::platform {
+namespace {
+
+using Verb = UiAction::Verb;
+using resources::ControlKind;
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// Splits off the next word (up to a blank); `rest` keeps what follows that blank.
+std::string_view NextWord(std::string_view& rest) {
+  const size_t blank = rest.find_first_of(" \t");
+  const std::string_view word = rest.substr(0, blank);
+  rest = blank == std::string_view::npos ? std::string_view() : rest.substr(blank + 1);
+  return word;
+}
+
+std::optional<int> Number(std::string_view word) {
+  if (word.empty() || word.size() > 9) return std::nullopt;
+  size_t i = 0;
+  bool negative = false;
+  if (word[0] == '-') {
+    negative = true;
+    i = 1;
+    if (word.size() == 1) return std::nullopt;
+  }
+  int value = 0;
+  for (; i < word.size(); ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(word[i]))) return std::nullopt;
+    value = value * 10 + (word[i] - '0');
+  }
+  return negative ? -value : value;
+}
+
+bool OnlyBlanks(std::string_view s) { return s.find_first_not_of(" \t") == std::string_view::npos; }
+
+class ScriptSource : public ActionSource {
+ public:
+  explicit ScriptSource(std::string_view text) {
+    int lineNumber = 0;
+    while (!text.empty()) {
+      const size_t nl = text.find('\n');
+      const std::string_view line = text.substr(0, nl);
+      text = nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
+      ++lineNumber;
+      if (std::optional<UiAction> a = ParseActionLine(line, lineNumber)) actions_.push_back(std::move(*a));
+    }
+  }
+  const UiAction* Peek() override { return next_ < actions_.size() ? &actions_[next_] : nullptr; }
+  void Consume() override {
+    if (next_ < actions_.size()) ++next_;
+  }
+
+ private:
+  std::vector<UiAction> actions_;
+  size_t next_ = 0;
+};
+
+class TypedSource : public ActionSource {
+ public:
+  explicit TypedSource(std::istream& in) : in_(in) {}
+  const UiAction* Peek() override {
+    while (!pending_ && !ended_) {
+      std::string line;
+      if (!std::getline(in_, line)) {
+        ended_ = true;
+        break;
+      }
+      pending_ = ParseActionLine(line, ++lineNumber_);
+    }
+    return pending_ ? &*pending_ : nullptr;
+  }
+  void Consume() override { pending_.reset(); }
+  bool NeedsInput() const override { return !pending_ && !ended_; }
+  bool Interactive() const override { return true; }
+
+ private:
+  std::istream& in_;
+  std::optional<UiAction> pending_;
+  bool ended_ = false;
+  int lineNumber_ = 0;
+};
+
+std::string Quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
+
+std::string Where(const UiAction& a) {
+  return "line " + std::to_string(a.line) + " (" + a.source + ")";
+}
+
+bool IsQuestion(uint32_t style) {
+  const uint32_t buttons = style & 0xF;
+  return buttons == 3 /* Yes, No, Cancel */ || buttons == kMbYesNo;
+}
+
+}  // namespace
+
+std::optional<UiAction> ParseActionLine(std::string_view line, int lineNumber) {
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  const size_t start = line.find_first_not_of(" \t");
+  if (start == std::string_view::npos) return std::nullopt;
+  line.remove_prefix(start);
+  if (line[0] == '#') return std::nullopt;
+
+  UiAction a;
+  a.line = lineNumber;
+  a.source = std::string(line);
+  std::string_view rest = line;
+  const std::string verb = Lower(NextWord(rest));
+  auto unreadable = [&](std::string why) {
+    a.verb = Verb::kUnreadable;
+    a.text = std::move(why);
+    return a;
+  };
+
+  if (verb == "dialog" || verb == "click") {
+    const std::string_view word = NextWord(rest);
+    const std::optional<int> n = Number(word);
+    if (!n || !OnlyBlanks(rest)) return unreadable(verb + " needs one number");
+    a.verb = verb == "dialog" ? Verb::kDialog : Verb::kClick;
+    a.number = *n;
+    return a;
+  }
+  if (verb == "set" || verb == "select") {
+    const std::optional<int> n = Number(NextWord(rest));
+    if (!n) return unreadable(verb + " needs a control number");
+    a.verb = verb == "set" ? Verb::kSet : Verb::kSelect;
+    a.number = *n;
+    a.text = std::string(rest);
+    return a;
+  }
+  if (verb == "key" || verb == "answer") {
+    const std::string word = Lower(NextWord(rest));
+    if (!OnlyBlanks(rest)) return unreadable(verb + " takes one word");
+    if (verb == "key" && word == "enter") a.verb = Verb::kKeyEnter;
+    else if (verb == "key" && word == "escape") a.verb = Verb::kKeyEscape;
+    else if (verb == "answer" && word == "yes") a.verb = Verb::kAnswerYes;
+    else if (verb == "answer" && word == "no") a.verb = Verb::kAnswerNo;
+    else return unreadable(verb == "key" ? "key is enter or escape" : "answer is yes or no");
+    return a;
+  }
+  return unreadable("unknown action");
+}
+
+std::unique_ptr<ActionSource> ScriptActions(std::string_view scriptText) {
+  return std::make_unique<ScriptSource>(scriptText);
+}
+
+std::unique_ptr<ActionSource> TypedActions(std::istream& in) { return std::make_unique<TypedSource>(in); }
+
+UiSession::UiSession(std::unique_ptr<ActionSource> actions, UiEvents* events, std::ostream* screen)
+    : actions_(std::move(actions)), events_(events), screen_(screen) {}
+
+UiSession::~UiSession() = default;
+
+void UiSession::Report(const std::string& detail) {
+  if (events_ != nullptr) events_->ScriptError(detail);
+  if (screen_ != nullptr) *screen_ << "! " << detail << "\n" << std::flush;
+}
+
+void UiSession::Complain(const std::string& detail) {
+  if (screen_ != nullptr) *screen_ << "! " << detail << "\n" << std::flush;
+}
+
+int UiSession::MessageBox(std::string_view text, std::string_view caption, uint32_t style) {
+  const bool question = IsQuestion(style);
+  if (screen_ != nullptr) {
+    std::ostream& out = *screen_;
+    out << "\n+-- " << caption << " --\n";
+    std::string_view rest = text;
+    while (true) {
+      const size_t nl = rest.find('\n');
+      out << "| " << rest.substr(0, nl) << "\n";
+      if (nl == std::string_view::npos) break;
+      rest.remove_prefix(nl + 1);
+    }
+    out << (question ? "+-- [Yes] [No]   (answer yes / answer no)\n" : "+-- [OK]\n") << std::flush;
+  }
+  if (!question) return kIdOk;
+
+  while (true) {
+    if (screen_ != nullptr && actions_->NeedsInput()) *screen_ << "> " << std::flush;
+    const UiAction* a = actions_->Peek();
+    if (a == nullptr) {
+      Report("no answer to the question " + Quoted(caption) + ": no more actions; answered no");
+      return kIdNo;
+    }
+    if (a->verb == Verb::kAnswerYes || a->verb == Verb::kAnswerNo) {
+      const int answer = a->verb == Verb::kAnswerYes ? kIdYes : kIdNo;
+      actions_->Consume();
+      return answer;
+    }
+    if (actions_->Interactive()) {
+      Complain(Where(*a) + ": a question is open: type answer yes or answer no");
+      actions_->Consume();
+      continue;
+    }
+    const std::string detail = Where(*a) + (a->verb == Verb::kUnreadable ? ": " + a->text : "") +
+                               ": does not answer the question " + Quoted(caption) + "; answered no";
+    if (a->verb == Verb::kUnreadable) actions_->Consume();
+    Report(detail);
+    return kIdNo;
+  }
+}
+
+void UiSession::CloseByForce(SimulatedDialog& dialog, DialogProcedure& proc) {
+  proc.OnCommand(dialog, kIdCancel, kBnClicked);
+  if (!dialog.ended()) dialog.EndDialog(0);
+}
+
+intptr_t UiSession::DialogBox(int resourceId, DialogProcedure& proc, uint32_t& lastError) {
+  const resources::DialogDescription* description = resources::FindDialog(resourceId);
+  if (description == nullptr) {
+    lastError = kErrorResourceNotFound;
+    return -1;
+  }
+  SimulatedDialog dialog(*description);
+  proc.OnInit(dialog);
+  const std::string name = "dialog " + std::to_string(resourceId);
+
+  // A script's header line for this dialog.
+  if (!actions_->NeedsInput()) {
+    const UiAction* a = actions_->Peek();
+    if (a != nullptr && a->verb == Verb::kDialog && a->number == resourceId) actions_->Consume();
+  }
+
+  while (!dialog.ended()) {
+    if (screen_ != nullptr && actions_->NeedsInput()) {
+      Draw(dialog);
+      *screen_ << "> " << std::flush;
+    }
+    const UiAction* a = actions_->Peek();
+    if (a == nullptr) {
+      Report(name + " is still open and there are no more actions");
+      CloseByForce(dialog, proc);
+      break;
+    }
+    const bool interactive = actions_->Interactive();
+    std::string problem;
+    bool useUp = true;  // whether a line that does not fit is used up
+    SimulatedDialog::Outcome outcome;
+    switch (a->verb) {
+      case Verb::kDialog:
+        if (interactive && a->number == resourceId) {
+          actions_->Consume();
+          continue;
+        }
+        problem = "expects dialog " + std::to_string(a->number) + " but " + name + " is open";
+        useUp = false;
+        break;
+      case Verb::kAnswerYes:
+      case Verb::kAnswerNo:
+        problem = "answers a question but " + name + " is open";
+        useUp = false;
+        break;
+      case Verb::kUnreadable:
+        problem = a->text;
+        break;
+      case Verb::kClick:
+        outcome = dialog.Click(a->number);
+        break;
+      case Verb::kSet:
+        outcome = dialog.Type(a->number, a->text);
+        break;
+      case Verb::kSelect:
+        outcome = dialog.Pick(a->number, a->text);
+        break;
+      case Verb::kKeyEnter:
+        outcome = dialog.Key(kIdOk);
+        break;
+      case Verb::kKeyEscape:
+        outcome = dialog.Key(kIdCancel);
+        break;
+    }
+    if (problem.empty()) problem = outcome.problem;
+    if (!problem.empty()) {
+      if (interactive) {
+        Complain(Where(*a) + ": " + problem);
+        actions_->Consume();
+        continue;
+      }
+      const std::string detail = Where(*a) + ": " + problem;
+      if (useUp) actions_->Consume();
+      Report(detail + "; " + name + " closed");
+      CloseByForce(dialog, proc);
+      break;
+    }
+    actions_->Consume();
+    if (outcome.command) proc.OnCommand(dialog, outcome.command->id, outcome.command->notification);
+  }
+  if (screen_ != nullptr) *screen_ << "(" << name << " closed)\n" << std::flush;
+  return dialog.result();
+}
+
+void UiSession::Draw(const SimulatedDialog& dialog) {
+  std::ostream& out = *screen_;
+  const resources::DialogDescription& d = dialog.description();
+  out << "\n+== " << d.caption << " (dialog " << d.id << ") ==\n";
+  for (const SimulatedDialog::Control& c : dialog.controls()) {
+    const resources::ControlDescription& cd = *c.description;
+    const std::string id = cd.id == resources::kNoControlId ? "" : "[" + std::to_string(cd.id) + "] ";
+    const char* disabled = c.enabled ? "" : "  (disabled)";
+    switch (cd.kind) {
+      case ControlKind::kStaticLeft:
+      case ControlKind::kStaticCentered:
+        if (!c.text.empty() || !id.empty()) out << "| " << id << c.text << disabled << "\n";
+        break;
+      case ControlKind::kGroupBox:
+        if (!c.text.empty()) out << "| -- " << c.text << " --\n";
+        break;
+      case ControlKind::kEdit:
+        out << "| " << id << "edit: " << Quoted(c.text) << disabled << "\n";
+        break;
+      case ControlKind::kComboBox: {
+        out << "| " << id << "combo: " << Quoted(c.text) << "  list:";
+        for (size_t i = 0; i < c.items.size(); ++i) {
+          const bool selected = static_cast<int>(i) == c.selection;
+          out << (selected ? " *" : " ") << c.items[i];
+        }
+        out << disabled << "\n";
+        break;
+      }
+      case ControlKind::kAutoRadioButton:
+        out << "| " << id << (c.checked ? "(o) " : "( ) ") << c.text << disabled << "\n";
+        break;
+      case ControlKind::kAutoCheckBox:
+        out << "| " << id << (c.checked ? "[x] " : "[ ] ") << c.text << disabled << "\n";
+        break;
+      case ControlKind::kDefPushButton:
+        out << "| " << id << "<" << c.text << "> (default)" << disabled << "\n";
+        break;
+      case ControlKind::kPushButton:
+        out << "| " << id << "<" << c.text << ">" << disabled << "\n";
+        break;
+    }
+  }
+  out << "+== click ID | set ID TEXT | select ID TEXT | key enter | key escape\n";
+}
+
+SessionPlatform::SessionPlatform(Platform& inner, std::unique_ptr<UiSession> session)
+    : inner_(inner), session_(std::move(session)) {}
+
+int SessionPlatform::MessageBox(std::string_view text, std::string_view caption, uint32_t style) {
+  return session_->MessageBox(text, caption, style);
+}
+intptr_t SessionPlatform::DialogBox(int resourceId, DialogProcedure& proc) {
+  return session_->DialogBox(resourceId, proc, lastError_);
+}
+ProcessResult SessionPlatform::RunProcess(std::string_view commandLine, bool wantExitCode) {
+  return inner_.RunProcess(commandLine, wantExitCode);
+}
+uint32_t SessionPlatform::GetFileAttributes(std::string_view path) { return inner_.GetFileAttributes(path); }
+uint32_t SessionPlatform::CreateDirectory(std::string_view path) { return inner_.CreateDirectory(path); }
+uint32_t SessionPlatform::GetDriveType(std::string_view root) { return inner_.GetDriveType(root); }
+uint32_t SessionPlatform::SetFileAttributes(std::string_view path, uint32_t attributes) {
+  return inner_.SetFileAttributes(path, attributes);
+}
+uint32_t SessionPlatform::DeleteFile(std::string_view path) { return inner_.DeleteFile(path); }
+uint32_t SessionPlatform::CopyFile(std::string_view from, std::string_view to, bool failIfExists) {
+  return inner_.CopyFile(from, to, failIfExists);
+}
+std::optional<uint64_t> SessionPlatform::FileSize(std::string_view path) { return inner_.FileSize(path); }
+std::unique_ptr<File> SessionPlatform::OpenExistingFile(std::string_view path, uint32_t& error) {
+  return inner_.OpenExistingFile(path, error);
+}
+void SessionPlatform::WriteStandardOutput(std::string_view text) { inner_.WriteStandardOutput(text); }
+void SessionPlatform::ExitProcess(int status) {
+  inner_.ExitProcess(status);
+  std::abort();  // not reached: ExitProcess does not return
+}
+void SessionPlatform::NoteRefusedRun(std::string_view commandLine, bool wantExitCode, int32_t result) {
+  inner_.NoteRefusedRun(commandLine, wantExitCode, result);
+}
+void SessionPlatform::NoteProgramEnd(int status) { inner_.NoteProgramEnd(status); }
+
+}  // namespace varmex::platform
