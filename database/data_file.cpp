@@ -1,0 +1,89 @@
+#include "database/data_file.h"
+
+#include <cstring>
+#include <string>
+
+#include "installer/messages.h"
+#include "io/coding.h"
+#include "io/fixed_text.h"
+#include "io/unit_file.h"
+
+namespace varmex::database {
+namespace {
+
+constexpr size_t kPathWidth = 256;
+constexpr int kBlockBytes = 512;
+constexpr uint16_t kHeaderMark = 0x70FF;
+constexpr std::string_view kHeaderStars = "****************";
+
+ObiHeader& ObiArea() {
+  static ObiHeader header;
+  return header;
+}
+
+// Directory (up to a NUL or its last non-blank character), a backslash unless it is
+// empty or already ends with one, then the name; cut at the path field's width and
+// trimmed.
+std::string BuildPath(std::string_view name, std::string_view directory) {
+  std::string path(io::TrimRight(io::UpToNul(directory)));
+  if (!path.empty() && path.back() != '\\') path += '\\';
+  path += name;
+  if (path.size() > kPathWidth) path.resize(kPathWidth);
+  return std::string(io::TrimRight(path));
+}
+
+// A failed open or read: the message when asked for, the stop when the caller wants it.
+void Fail(const std::string& text, bool showMessages, int fatalCode) {
+  if (showMessages) installer::ShowError(text);
+  if (fatalCode != 0) installer::EndProgram(fatalCode);
+}
+
+}  // namespace
+
+bool IsBlockFileHeader(const uint8_t* block) {
+  return io::LoadU16(block) == kHeaderMark &&
+         std::memcmp(block + 2, kHeaderStars.data(), kHeaderStars.size()) == 0 &&
+         io::LoadI32(block + 18) > 0;
+}
+
+OpenResult OpenDataFile(std::string_view name, std::string_view directory, bool showMessages,
+                        int fatalCode) {
+  OpenResult result;
+  const std::string path = BuildPath(name, directory);
+  const int16_t unit = io::FindFreeUnit();
+  const int openStatus = unit == io::kNoUnit ? io::kIoNoFreeUnit : io::OpenUnit(unit, path, kBlockBytes);
+  if (openStatus != io::kIoOk) {
+    Fail("Eroare (" + io::FormatRight(openStatus, 4) + ") la deschidere " + path + "!", showMessages,
+         fatalCode);
+    return result;
+  }
+  uint8_t header[kBlockBytes] = {};
+  const int readStatus = io::ReadRecord(unit, 1, header);
+  if (readStatus != io::kIoOk) {
+    io::CloseUnit(unit);
+    Fail("Eroare (" + io::FormatRight(readStatus, 4) + ") la citire bloc 1 din " + path + "!",
+         showMessages, fatalCode);
+    return result;
+  }
+  result.unit = unit;
+  result.blockCount = IsBlockFileHeader(header) ? io::LoadI32(header + 18) : 0;
+  return result;
+}
+
+int32_t ObiHeader::ObiBlocks() const { return io::LoadI32(bytes.data() + 6); }
+int32_t ObiHeader::DevBlocks() const { return io::LoadI32(bytes.data() + 10); }
+int32_t ObiHeader::NorBlocks() const { return io::LoadI32(bytes.data() + 14); }
+int32_t ObiHeader::TehnoBlocks() const { return io::LoadI32(bytes.data() + 32); }
+int32_t ObiHeader::NorincBlocks() const { return io::LoadI32(bytes.data() + 36); }
+
+const ObiHeader& CurrentObiHeader() { return ObiArea(); }
+
+int16_t ReadObiHeader(int16_t unit) {
+  if (io::ReadRecord(unit, 1, ObiArea().bytes) != io::kIoOk) {
+    installer::ShowError("** Eroare citire Header fisier OBI.DAT **");
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace varmex::database

@@ -1,0 +1,203 @@
+#include "store/block_file.h"
+
+#include <cstring>
+#include <string>
+
+#include "installer/messages.h"
+#include "io/coding.h"
+#include "io/fixed_text.h"
+#include "platform/platform.h"
+#include "store/keyed_store.h"
+
+namespace varmex::store {
+namespace {
+
+// Two's-complement arithmetic with wrap-around, as every program of the suite hashes.
+int32_t Wrap(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v)); }
+int32_t WrapAdd(int32_t a, int32_t b) { return Wrap(static_cast<int64_t>(a) + b); }
+int32_t WrapMul(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
+}
+// |x| with -2147483648 staying negative.
+int32_t WrapAbs(int32_t x) { return x < 0 ? Wrap(-static_cast<int64_t>(x)) : x; }
+int16_t WrapAbs16(int16_t x) {
+  return x < 0 ? static_cast<int16_t>(static_cast<uint16_t>(-static_cast<int32_t>(x))) : x;
+}
+
+// Byte i of the buffer, 0 past its end: the fixed-shape hashes read a fixed number of
+// bytes whatever the buffer holds.
+uint8_t ByteAt(std::span<const uint8_t> key, size_t i) { return i < key.size() ? key[i] : 0; }
+int16_t Word16(std::span<const uint8_t> key, size_t off) {
+  const uint8_t b[2] = {ByteAt(key, off), ByteAt(key, off + 1)};
+  return io::LoadI16(b);
+}
+int32_t Word32(std::span<const uint8_t> key, size_t off) {
+  const uint8_t b[4] = {ByteAt(key, off), ByteAt(key, off + 1), ByteAt(key, off + 2),
+                        ByteAt(key, off + 3)};
+  return io::LoadI32(b);
+}
+
+int32_t Step(int32_t acc, int32_t w) {
+  return WrapAdd(WrapAdd(acc, WrapMul(w, kHashMultiplier)), kHashIncrement);
+}
+
+// The variable-length hash: one multiply-add per 4-byte word, then one for the 16-bit
+// tail when 1 to 3 bytes remain. Only key bytes are read: with an odd key length the
+// tail's missing high byte counts as 0, so the home block never depends on data.
+int32_t VariableHash(std::span<const uint8_t> key, int keyLength) {
+  int32_t acc = 0;
+  const int words = keyLength / 4;
+  for (int i = 0; i < words; ++i) acc = Step(acc, Word32(key, static_cast<size_t>(4 * i)));
+  if (keyLength % 4 != 0) {
+    const size_t off = static_cast<size_t>(4 * words);
+    const uint8_t lo = key[off];
+    const uint8_t hi = static_cast<int>(off) + 1 < keyLength ? key[off + 1] : 0;
+    const uint8_t b[2] = {lo, hi};
+    acc = Step(acc, io::LoadI16(b));
+  }
+  return WrapAbs(acc);
+}
+
+[[noreturn]] void UnknownSelector(int16_t selector) {
+  platform::Current().WriteStandardOutput(" EROARE: Functie de dispersie necunoscuta: " +
+                                          io::FormatRight(selector, 3));
+  installer::EndProgram(1);
+}
+
+}  // namespace
+
+int32_t HomeBlock(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t selector) {
+  int32_t h = 0;
+  switch (selector) {
+    case 1:
+      h = WrapAbs(Word32(key, 0));
+      break;
+    case 2:
+      h = WrapAbs(WrapAdd(Word32(key, 0), Word16(key, 4)));
+      break;
+    case 3: {
+      int32_t sum = 0;
+      for (size_t off = 0; off < 12; off += 2) sum = WrapAdd(sum, Word16(key, off));
+      h = WrapAbs(sum);
+      break;
+    }
+    case 4: {
+      const int32_t sum = WrapAdd(WrapAdd(Word32(key, 0), Word32(key, 4)), Word32(key, 8));
+      h = WrapAbs(WrapAdd(WrapMul(sum, kHashMultiplier), 3 * kHashIncrement));
+      break;
+    }
+    case 5: {
+      const int len = keyLength < 0 ? 0 : std::min<int>(keyLength, static_cast<int>(key.size()));
+      h = VariableHash(key, len);
+      break;
+    }
+    case 6: {
+      int32_t sum = WrapAdd(WrapAdd(Word32(key, 0), Word32(key, 4)), Word32(key, 8));
+      sum = WrapAdd(sum, Word16(key, 12));
+      const int32_t mixed = WrapAbs(WrapAdd(WrapMul(sum, kHashMultiplier), 4 * kHashIncrement));
+      h = WrapAdd(mixed & 0x3FFFFFFF, WrapAbs16(Word16(key, 14)));
+      break;
+    }
+    case 100:
+      h = WrapAbs(Word32(key, 0)) / 10;
+      break;
+    default:
+      UnknownSelector(selector);
+  }
+  if (n <= 0) return 0;
+  // A negative h (a sum of exactly -2147483648, or the 16-bit tail of selector 6) would
+  // give a block of 0 or less: its magnitude is used instead, so every key has a home.
+  const int64_t magnitude = h < 0 ? -static_cast<int64_t>(h) : h;
+  return static_cast<int32_t>(magnitude % n) + 1;
+}
+
+int EntryUnits(std::span<const uint8_t, kBlockBytes> block, int unit) {
+  const uint8_t flags = FlagsByte(block, unit);
+  return IsEndOfUsedArea(flags) ? kBlockUnits + 1 - unit : SizeByte(block, unit) + 1;
+}
+
+bool EntryRunsPast(std::span<const uint8_t, kBlockBytes> block, int unit) {
+  return unit + EntryUnits(block, unit) - 1 > kBlockUnits;
+}
+
+bool PieceMatches(std::span<const uint8_t, kBlockBytes> block, int unit,
+                  std::span<const uint8_t> key, int keyLength) {
+  const uint8_t flags = FlagsByte(block, unit);
+  if (!IsLivePiece(flags) || (flags & kFlagKeyLength) != keyLength) return false;
+  if (keyLength <= 0 || static_cast<size_t>(keyLength) > key.size()) return false;
+  const size_t at = static_cast<size_t>(2 * unit);
+  if (at + static_cast<size_t>(keyLength) > kBlockBytes) return false;
+  return std::memcmp(block.data() + at, key.data(), static_cast<size_t>(keyLength)) == 0;
+}
+
+CurrentBlockBuffer& CurrentBlock() {
+  static CurrentBlockBuffer buffer;
+  return buffer;
+}
+
+bool DeletePiecesInBlock(std::span<uint8_t, kBlockBytes> block, std::span<const uint8_t> key,
+                         int keyLength, int32_t& ended) {
+  bool changed = false;
+  int d = 1;
+  while (d <= kBlockUnits) {
+    const uint8_t flags = FlagsByte(block, d);
+    if (IsEndOfUsedArea(flags)) {
+      ended = 1;
+      break;
+    }
+    if (PieceMatches(block, d, key, keyLength)) {
+      // The flags byte lies inside the block even when the body does not, so a damaged
+      // piece is still marked; the walk then ends with it.
+      block[static_cast<size_t>(2 * d - 1)] = static_cast<uint8_t>(flags | kFlagDeleted);
+      changed = true;
+      const bool last = (flags & kFlagLast) != 0;
+      ended = last ? 1 : 0;
+      if (last) break;
+    }
+    d += SizeByte(block, d) + 1;
+  }
+  return changed;
+}
+
+bool DeletePiecesInBlock(std::span<const uint8_t> key, int keyLength, int32_t& ended) {
+  return DeletePiecesInBlock(CurrentBlock().bytes, key, keyLength, ended);
+}
+
+bool MergeFreeEntries(std::span<uint8_t, kBlockBytes> block, int startUnit) {
+  bool merged = false;
+  int a = startUnit < 1 ? 1 : startUnit;
+  while (a <= kBlockUnits) {
+    const uint8_t flags = FlagsByte(block, a);
+    if (IsEndOfUsedArea(flags)) break;
+    if (EntryRunsPast(block, a)) break;  // damaged: never joined with anything
+    int s = SizeByte(block, a) + 1;
+    if (!IsDeletedEntry(flags)) {
+      a += s;
+      continue;
+    }
+    for (;;) {
+      const int b = a + s;
+      if (b > kBlockUnits) return merged;
+      const uint8_t next = FlagsByte(block, b);
+      if (IsEndOfUsedArea(next)) {
+        s += kBlockUnits + 1 - b;
+        block[static_cast<size_t>(2 * a - 2)] = static_cast<uint8_t>(s - 1);
+        block[static_cast<size_t>(2 * a - 1)] = kFlagEnd;
+        return true;
+      }
+      if (!IsDeletedEntry(next)) {
+        a = b;
+        break;
+      }
+      if (EntryRunsPast(block, b)) return merged;
+      s += SizeByte(block, b) + 1;
+      block[static_cast<size_t>(2 * a - 2)] = static_cast<uint8_t>(s - 1);
+      merged = true;
+    }
+  }
+  return merged;
+}
+
+bool MergeFreeEntries(int startUnit) { return MergeFreeEntries(CurrentBlock().bytes, startUnit); }
+
+}  // namespace varmex::store

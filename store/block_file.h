@@ -1,0 +1,103 @@
+// The hashed block file: keyed records in 512-byte blocks.
+//
+// A block is 256 two-byte units, numbered 1..256; unit u is bytes 2u-2 and 2u-1.
+// The block is a chain of entries starting at unit 1. An entry at unit d:
+//
+//   byte 2d-2   2d-1    2d ..................................... 2d+2n-1
+//      +------+-------+-----------------+---------------------------+
+//      |  n   | flags | key (keylen B)  | a stretch of record data  |
+//      +------+-------+-----------------+---------------------------+
+//      <- unit d ----> <------------- body: n units ---------------->
+//
+//   The entry covers n+1 units; the next one starts at unit d+n+1.
+//
+//   flags 0x00       end of the used area: units d..256 are free (257-d units);
+//                    the size byte means nothing
+//   flags bit 0x80   deleted: free and reusable, the size byte stays valid
+//                    (0xFF is a filler: a too-small tail of a block given up)
+//   flags bit 0x40   first piece of a record
+//   flags bit 0x20   last piece of a record
+//   flags bits 0x1F  key length, 1..31
+//
+// A record (key + data, at most 32767 bytes) lives in one piece (flags 0x60 + keylen)
+// or in several, each repeating the key, that follow one another along the key's
+// probe path: its home block, then the next blocks (N wraps to 1), entries in chain
+// order. A zero-filled block is one free area of 256 units.
+//
+// Block 1 of a file holds the header record: one piece filling the block, size byte
+// 0xFF, flags 0x70 (first and last, key length 16), key "****************", then the
+// block count N at byte 18 (signed 32-bit, > 0). To the keyed operations it is an
+// ordinary full block whose only record never matches another key length.
+//
+// No entry may run past unit 256. Files written by other programs can be damaged, so
+// every walk here checks it: an entry that would cross the end of the block is never
+// merged, reused or overwritten, and key bytes past the block never match.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+namespace varmex::store {
+
+inline constexpr int kBlockBytes = 512;
+inline constexpr int kBlockUnits = 256;
+inline constexpr int kMaxKeyLength = 31;
+inline constexpr int32_t kMaxRecordLength = 32767;
+
+inline constexpr uint8_t kFlagEnd = 0x00;
+inline constexpr uint8_t kFlagDeleted = 0x80;
+inline constexpr uint8_t kFlagFirst = 0x40;
+inline constexpr uint8_t kFlagLast = 0x20;
+inline constexpr uint8_t kFlagKeyLength = 0x1F;
+inline constexpr uint8_t kFlagFiller = 0xFF;
+
+// Multiplier and increment of the key hash.
+inline constexpr int32_t kHashMultiplier = 1103515245;
+inline constexpr int32_t kHashIncrement = 12345;
+
+using BlockBytes = std::array<uint8_t, kBlockBytes>;
+
+// Entry fields of a block, by unit number 1..256.
+inline uint8_t SizeByte(std::span<const uint8_t, kBlockBytes> block, int unit) {
+  return block[static_cast<size_t>(2 * unit - 2)];
+}
+inline uint8_t FlagsByte(std::span<const uint8_t, kBlockBytes> block, int unit) {
+  return block[static_cast<size_t>(2 * unit - 1)];
+}
+inline bool IsEndOfUsedArea(uint8_t flags) { return flags == kFlagEnd; }
+inline bool IsDeletedEntry(uint8_t flags) { return (flags & kFlagDeleted) != 0; }
+inline bool IsLivePiece(uint8_t flags) { return flags != kFlagEnd && (flags & kFlagDeleted) == 0; }
+// Units covered by the entry at `unit` (its size byte + 1; 257 - unit at the end).
+int EntryUnits(std::span<const uint8_t, kBlockBytes> block, int unit);
+// True when the entry at `unit` would cross the end of the block.
+bool EntryRunsPast(std::span<const uint8_t, kBlockBytes> block, int unit);
+
+// True when the entry at `unit` is a live piece of the key (first, middle or last).
+bool PieceMatches(std::span<const uint8_t, kBlockBytes> block, int unit,
+                  std::span<const uint8_t> key, int keyLength);
+
+// The next block of a probe path: b+1, or 1 after N.
+inline int32_t NextBlock(int32_t b, int32_t n) { return b >= n ? 1 : b + 1; }
+
+// The one block buffer shared by all keyed operations and files.
+struct CurrentBlockBuffer {
+  BlockBytes bytes{};
+  int32_t number = 0;
+};
+CurrentBlockBuffer& CurrentBlock();
+
+// Marks deleted every live piece of the key in the block, from unit 1, up to and
+// including a last piece. `ended` becomes 1 at the end of the used area or after a
+// last piece, 0 after any other piece, and is left as it was otherwise. Returns
+// whether the block changed.
+bool DeletePiecesInBlock(std::span<uint8_t, kBlockBytes> block, std::span<const uint8_t> key,
+                         int keyLength, int32_t& ended);
+bool DeletePiecesInBlock(std::span<const uint8_t> key, int keyLength, int32_t& ended);
+
+// Joins every deleted entry met from `startUnit` with the deleted entries and the
+// free end that follow it. Returns whether anything was joined.
+bool MergeFreeEntries(std::span<uint8_t, kBlockBytes> block, int startUnit);
+bool MergeFreeEntries(int startUnit);
+
+}  // namespace varmex::store

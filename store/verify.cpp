@@ -1,0 +1,268 @@
+#include "store/verify.h"
+
+#include <cstring>
+#include <optional>
+#include <set>
+#include <utility>
+
+#include "io/coding.h"
+#include "io/unit_file.h"
+#include "store/block_file_builder.h"
+#include "store/keyed_store.h"
+#include "store/word_layout.h"
+
+namespace varmex::store {
+namespace {
+
+using Place = std::pair<int32_t, int>;
+
+// The blocks of a file, loaded once; a block that could not be read is absent.
+class LoadedFile {
+ public:
+  LoadedFile(const BlockReader& read, int32_t n) : n_(n) {
+    for (int32_t b = 1; b <= n; ++b) {
+      BlockBytes block{};
+      const int status = read(b, block);
+      if (status == io::kIoPastEnd) {
+        endedAt_ = b;
+        break;
+      }
+      if (status != 0) {
+        blocks_.push_back(std::nullopt);
+        continue;
+      }
+      blocks_.push_back(block);
+    }
+  }
+  const BlockBytes* Block(int32_t b) const {
+    if (b < 1 || static_cast<size_t>(b) > blocks_.size() || !blocks_[static_cast<size_t>(b - 1)]) return nullptr;
+    return &*blocks_[static_cast<size_t>(b - 1)];
+  }
+  int32_t present() const {
+    int32_t count = 0;
+    for (const auto& b : blocks_) count += b ? 1 : 0;
+    return count;
+  }
+  int32_t endedAt() const { return endedAt_; }
+  int32_t n() const { return n_; }
+
+ private:
+  int32_t n_;
+  int32_t endedAt_ = 0;
+  std::vector<std::optional<BlockBytes>> blocks_;
+};
+
+void Add(VerifyReport& report, int32_t block, int unit, std::string text) {
+  report.problems.push_back({block, unit, std::move(text)});
+}
+
+std::span<const uint8_t> KeyAt(const BlockBytes& block, int unit, int keyLength) {
+  return std::span<const uint8_t>(block.data() + 2 * unit, static_cast<size_t>(keyLength));
+}
+
+bool SoundPiece(const BlockBytes& block, int unit) {
+  const int kl = FlagsByte(block, unit) & kFlagKeyLength;
+  return kl >= 1 && !EntryRunsPast(block, unit) && 2 * SizeByte(block, unit) >= kl;
+}
+
+// The place the look-up of the key would find, if any.
+std::optional<Place> Lookup(const LoadedFile& file, std::span<const uint8_t> key, int keyLength,
+                            int16_t selector) {
+  int32_t b = HomeBlock(key, static_cast<int16_t>(keyLength), file.n(), selector);
+  for (int32_t read = 0; read < file.n(); ++read, b = NextBlock(b, file.n())) {
+    const BlockBytes* block = file.Block(b);
+    if (block == nullptr) return std::nullopt;
+    for (int d = 1; d <= kBlockUnits; d += SizeByte(*block, d) + 1) {
+      const uint8_t flags = FlagsByte(*block, d);
+      if (IsEndOfUsedArea(flags)) return std::nullopt;
+      if ((flags & (kFlagDeleted | kFlagFirst)) == kFlagFirst && PieceMatches(*block, d, key, keyLength)) {
+        return Place{b, d};
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+// Follows the record whose first piece is at `first` as a read gathers it, claiming
+// its pieces. Returns false when no last piece is met.
+bool FollowRecord(const LoadedFile& file, Place first, std::set<Place>& claimed, VerifyReport& report) {
+  const BlockBytes& home = *file.Block(first.first);
+  const int kl = FlagsByte(home, first.second) & kFlagKeyLength;
+  BlockBytes keyCopy{};
+  std::memcpy(keyCopy.data(), home.data() + 2 * first.second, static_cast<size_t>(kl));
+  const std::span<const uint8_t> key(keyCopy.data(), static_cast<size_t>(kl));
+  int32_t b = first.first;
+  int d = first.second + SizeByte(home, first.second) + 1;
+  for (int32_t walked = 1;; ++walked) {
+    const BlockBytes* block = file.Block(b);
+    if (block == nullptr) return false;
+    for (; d <= kBlockUnits; d += SizeByte(*block, d) + 1) {
+      const uint8_t flags = FlagsByte(*block, d);
+      if (IsEndOfUsedArea(flags)) return false;
+      if (!PieceMatches(*block, d, key, kl)) continue;
+      if ((flags & kFlagFirst) != 0) Add(report, b, d, "second first piece inside a record");
+      claimed.insert({b, d});
+      if ((flags & (kFlagFirst | kFlagLast)) == kFlagLast) return true;
+    }
+    if (walked >= file.n()) return false;
+    b = NextBlock(b, file.n());
+    d = 1;
+  }
+}
+
+}  // namespace
+
+BlockReader ImageReader(std::span<const uint8_t> image) {
+  return [image](int32_t block, std::span<uint8_t, kBlockBytes> out) {
+    const uint64_t offset = static_cast<uint64_t>(block - 1) * kBlockBytes;
+    if (block < 1 || offset + kBlockBytes > image.size()) return static_cast<int>(io::kIoPastEnd);
+    std::memcpy(out.data(), image.data() + offset, kBlockBytes);
+    return 0;
+  };
+}
+
+VerifyReport VerifyBlockFile(const BlockReader& read, int32_t n, int16_t selector) {
+  VerifyReport report;
+  BlockBytes first{};
+  const int32_t headerCount = read(1, first) == 0 ? HeaderBlockCount(first) : 0;
+  if (headerCount == 0) Add(report, 1, 0, "block 1 is not a valid header record");
+  if (n == 0) n = headerCount;
+  if (n > 0 && headerCount > 0 && n != headerCount) {
+    Add(report, 1, 0, "header gives " + std::to_string(headerCount) + " blocks, checked as " + std::to_string(n));
+  }
+  report.blocks = n;
+  if (n <= 0) return report;
+  const LoadedFile file(read, n);
+  report.blocksPresent = file.present();
+  if (file.endedAt() != 0) {
+    Add(report, 0, 0, "file ends after block " + std::to_string(file.endedAt() - 1) + " of " + std::to_string(n));
+  }
+
+  std::vector<Place> firsts;
+  std::vector<Place> others;
+  for (int32_t b = 1; b <= n; ++b) {
+    const BlockBytes* block = file.Block(b);
+    if (block == nullptr) {
+      if (file.endedAt() == 0 || b < file.endedAt()) Add(report, b, 0, "block cannot be read");
+      continue;
+    }
+    for (int d = 1; d <= kBlockUnits;) {
+      const uint8_t flags = FlagsByte(*block, d);
+      const int units = EntryUnits(*block, d);
+      if (IsEndOfUsedArea(flags)) {
+        report.freeUnits += units;
+        break;
+      }
+      if (EntryRunsPast(*block, d)) Add(report, b, d, "entry runs past the end of the block");
+      if (IsDeletedEntry(flags)) {
+        ++report.deletedEntries;
+        report.freeUnits += std::min(units, kBlockUnits + 1 - d);
+      } else if (!(b == 1 && d == 1 && headerCount > 0)) {
+        ++report.pieces;
+        report.usedUnits += std::min(units, kBlockUnits + 1 - d);
+        const int kl = flags & kFlagKeyLength;
+        if (kl == 0) {
+          Add(report, b, d, "live piece with key length 0");
+        } else if (2 * SizeByte(*block, d) < kl && !EntryRunsPast(*block, d)) {
+          Add(report, b, d, "piece shorter than its key");
+        } else if (SoundPiece(*block, d)) {
+          ((flags & kFlagFirst) != 0 ? firsts : others).push_back({b, d});
+        }
+      } else {
+        report.usedUnits += std::min(units, kBlockUnits + 1 - d);
+      }
+      d += units;
+    }
+  }
+
+  std::set<Place> claimed;
+  for (const Place& p : firsts) {
+    ++report.records;
+    const BlockBytes& block = *file.Block(p.first);
+    const int kl = FlagsByte(block, p.second) & kFlagKeyLength;
+    const bool single = (FlagsByte(block, p.second) & kFlagLast) != 0;
+    if (!single && !FollowRecord(file, p, claimed, report)) {
+      Add(report, p.first, p.second, "first piece without a last piece");
+    }
+    const std::optional<Place> found = Lookup(file, KeyAt(block, p.second, kl), kl, selector);
+    if (!found || *found != p) Add(report, p.first, p.second, "record not found by the look-up of its key");
+  }
+  for (const Place& p : others) {
+    if (claimed.count(p) == 0) Add(report, p.first, p.second, "piece without a first piece");
+  }
+  return report;
+}
+
+VerifyReport VerifyBlockFileOnUnit(int16_t unit, int32_t n, int16_t selector) {
+  return VerifyBlockFile(
+      [unit](int32_t b, std::span<uint8_t, kBlockBytes> out) { return io::ReadRecord(unit, b, out); }, n,
+      selector);
+}
+
+VerifyReport VerifyBlockImage(std::span<const uint8_t> image, int32_t n, int16_t selector) {
+  return VerifyBlockFile(ImageReader(image), n, selector);
+}
+
+VerifyReport VerifyWordLayout(const BlockReader& read, int32_t n, int keyLength) {
+  VerifyReport report;
+  report.blocks = n;
+  if (n <= 0) {
+    Add(report, 0, 0, "no block count");
+    return report;
+  }
+  if (keyLength < 4 || keyLength % 2 != 0) {
+    Add(report, 0, 0, "key length must be even and at least 4");
+    return report;
+  }
+  const int h = keyLength / 2;
+  const LoadedFile file(read, n);
+  report.blocksPresent = file.present();
+  if (file.endedAt() != 0) {
+    Add(report, 0, 0, "file ends after block " + std::to_string(file.endedAt() - 1) + " of " + std::to_string(n));
+  }
+  for (int32_t b = 1; b <= n; ++b) {
+    const BlockBytes* block = file.Block(b);
+    if (block == nullptr) {
+      if (file.endedAt() == 0 || b < file.endedAt()) Add(report, b, 0, "block cannot be read");
+      continue;
+    }
+    int d = 1;
+    while (d <= 255 - h) {
+      if (io::LoadI16(block->data() + 2 * d - 2) == 0) break;
+      const int length = io::LoadI16(block->data() + 2 * (d + h) - 2);
+      const int magnitude = length < 0 ? -length : length;
+      if (magnitude > kBlockBytes || magnitude < keyLength + 4) {
+        Add(report, b, d, "length word " + std::to_string(length) + " out of range");
+        break;
+      }
+      if (2 * d - 2 + magnitude > kBlockBytes) {
+        Add(report, b, d, "entry runs past the end of the block");
+        break;
+      }
+      if (io::LoadI16(block->data() + 2 * d - 2) == kRemovedKeyWord) {
+        ++report.deletedEntries;
+      } else {
+        ++report.pieces;
+        if (length < 0) ++report.records;
+      }
+      report.usedUnits += magnitude / 2;
+      d += magnitude / 2;
+    }
+    report.freeUnits += kBlockUnits + 1 - d;
+  }
+  return report;
+}
+
+VerifyReport VerifyWordLayoutImage(std::span<const uint8_t> image, int32_t n, int keyLength) {
+  return VerifyWordLayout(ImageReader(image), n, keyLength);
+}
+
+std::string FormatProblems(const VerifyReport& report) {
+  std::string out;
+  for (const VerifyProblem& p : report.problems) {
+    out += "block " + std::to_string(p.block) + " unit " + std::to_string(p.unit) + ": " + p.text + "\n";
+  }
+  return out;
+}
+
+}  // namespace varmex::store

@@ -1,0 +1,63 @@
+#include "store/verify.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "store/keyed_store.h"
+#include "store/store_test_support.h"
+
+namespace varmex::store {
+namespace {
+
+using testing::MemoryBlockFile;
+
+bool Mentions(const VerifyReport& report, std::string_view text) {
+  for (const auto& p : report.problems) {
+    if (p.text.find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
+TEST(VerifyTest, CleanFileAndCounts) {
+  MemoryBlockFile f(8);
+  for (int i = 0; i < 5; ++i) {
+    const std::vector<uint8_t> r = testing::MakeRecord("KEY" + std::to_string(i), 300, static_cast<unsigned>(i));
+    ASSERT_EQ(KeyedWrite(r, 4, 8, 1, 5).status, kKeyedDone);
+  }
+  const VerifyReport report = VerifyBlockImage(f.image(), 0);
+  EXPECT_TRUE(report.ok()) << FormatProblems(report);
+  EXPECT_EQ(report.blocks, 8);
+  EXPECT_EQ(report.records, 5);
+  EXPECT_GT(report.pieces, 5);
+}
+
+TEST(VerifyTest, FindsEachKindOfDamage) {
+  MemoryBlockFile f(4);
+  const std::string key = testing::KeyWithHome(4, 2, 4);
+  f.PutEntry(2, 1, 10, 0x44, key);  // a first piece whose record goes nowhere
+  f.PutEntry(2, 11, 10, 0x24, "LOST");  // a last piece without its first
+  f.PutEntry(2, 21, 240, 0x84);         // a deleted entry running past the block
+  VerifyReport report = VerifyBlockImage(f.image(), 4);
+  EXPECT_TRUE(Mentions(report, "first piece without a last piece"));
+  EXPECT_TRUE(Mentions(report, "piece without a first piece"));
+  EXPECT_TRUE(Mentions(report, "runs past"));
+
+  f.image()[3] = 'x';  // block 1 no longer a header
+  report = VerifyBlockImage(f.image(), 4);
+  EXPECT_TRUE(Mentions(report, "not a valid header"));
+}
+
+TEST(VerifyTest, UnreachableRecordAndWrongBlockCount) {
+  // A record its key's look-up does not reach (behind an end of used area).
+  MemoryBlockFile g(3);
+  const std::string lost = testing::KeyWithHome(3, 2, 4);
+  g.PutEntry(3, 1, 10, 0x64, lost);
+  EXPECT_TRUE(Mentions(VerifyBlockImage(g.image(), 3), "not found by the look-up"));
+  // A header count other than the N checked, and a file shorter than N blocks.
+  EXPECT_TRUE(Mentions(VerifyBlockImage(g.image(), 5), "header gives 3"));
+}
+
+}  // namespace
+}  // namespace varmex::store
