@@ -17,6 +17,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tools/transcript_view/transcript_event.h"
+
 extern char** environ;
 
 namespace varmex::e2e {
@@ -39,78 +41,10 @@ long Event::Number(const std::string& field) const {
   return v.empty() ? -999999 : std::strtol(v.c_str(), nullptr, 10);
 }
 
-namespace {
-
-void SkipBlanks(const std::string& s, size_t& i) {
-  while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
-}
-
-bool ParseString(const std::string& s, size_t& i, std::string& out) {
-  if (i >= s.size() || s[i] != '"') return false;
-  ++i;
-  out.clear();
-  while (i < s.size() && s[i] != '"') {
-    char c = s[i++];
-    if (c == '\\') {
-      if (i >= s.size()) return false;
-      const char e = s[i++];
-      switch (e) {
-        case 'n': c = '\n'; break;
-        case 't': c = '\t'; break;
-        case 'r': c = '\r'; break;
-        case 'b': c = '\b'; break;
-        case 'f': c = '\f'; break;
-        case 'u': {
-          if (i + 4 > s.size()) return false;
-          const unsigned long code = std::strtoul(s.substr(i, 4).c_str(), nullptr, 16);
-          i += 4;
-          c = static_cast<char>(code & 0xff);  // the system's texts are single-byte
-          break;
-        }
-        default: c = e;
-      }
-    }
-    out.push_back(c);
-  }
-  if (i >= s.size()) return false;
-  ++i;
-  return true;
-}
-
-}  // namespace
-
 std::optional<Event> ParseEvent(const std::string& line) {
-  Event ev;
-  ev.raw = line;
-  size_t i = 0;
-  SkipBlanks(line, i);
-  if (i >= line.size() || line[i] != '{') return std::nullopt;
-  ++i;
-  for (;;) {
-    SkipBlanks(line, i);
-    if (i < line.size() && line[i] == '}') break;
-    std::string key, value;
-    if (!ParseString(line, i, key)) return std::nullopt;
-    SkipBlanks(line, i);
-    if (i >= line.size() || line[i] != ':') return std::nullopt;
-    ++i;
-    SkipBlanks(line, i);
-    if (i < line.size() && line[i] == '"') {
-      if (!ParseString(line, i, value)) return std::nullopt;
-    } else {
-      while (i < line.size() && line[i] != ',' && line[i] != '}') value.push_back(line[i++]);
-      while (!value.empty() && value.back() == ' ') value.pop_back();
-    }
-    ev.fields[key] = value;
-    SkipBlanks(line, i);
-    if (i < line.size() && line[i] == ',') {
-      ++i;
-      continue;
-    }
-    if (i < line.size() && line[i] == '}') break;
-    return std::nullopt;
-  }
-  return ev;
+  const std::optional<tools::TranscriptEvent> parsed = tools::ParseTranscriptLine(line);
+  if (!parsed) return std::nullopt;
+  return Event{parsed->raw, parsed->fields};
 }
 
 Scratch::Scratch() {

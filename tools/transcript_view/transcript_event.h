@@ -1,0 +1,25 @@
+// One line of a run's transcript (a flat JSON object) read back into its fields.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+
+namespace varmex::tools {
+
+struct TranscriptEvent {
+  std::string raw;
+  std::map<std::string, std::string> fields;  // strings unescaped; numbers and booleans as written
+
+  const std::string& Get(const std::string& field) const;
+  bool Has(const std::string& field) const { return fields.count(field) != 0; }
+  const std::string& kind() const { return Get("event"); }
+};
+
+// Parses one line; nullopt when it is not a flat JSON object.
+std::optional<TranscriptEvent> ParseTranscriptLine(const std::string& line);
+
+// The event as a person reads it: one line, or several for a message of several lines.
+std::string DescribeEvent(const TranscriptEvent& event);
+
+}  // namespace varmex::tools
