@@ -1,0 +1,331 @@
+// The GRUPDEV driver, in three passes over dev.dat's estimates:
+//   1. collect every estimate (key, investment, object, price base) from the blocks;
+//   2. sort, and per investment decide one GRUPDEV per object or one for the whole
+//      investment (asking the user in the middle range of sizes);
+//   3. sort again and, for each run of equal investment, object and price base, write
+//      GRUPDEV records of at most 1000 members, one link record per member, the last
+//      number into block 1 of lcalcdev.dat, and the members' local material prices.
+//
+// GRUPDEV record in lcalcdev.dat (key of 4, 116 + 6 x members bytes):
+//   | number i32 | 0 i32 | 0 i32 | name (30) | blanks (70) | blanks (4) | key 1 | key 2 | ...
+//   0            4       8       12          42            112          116     122
+// Estimate link record (key of 6, 10 bytes): | estimate key (6) | GRUPDEV number i32 |
+#include "grupdev/grupdev.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "database/data_file.h"
+#include "database/exchange_rates.h"
+#include "grupdev/choice_dialog.h"
+#include "grupdev/estimate_reader.h"
+#include "grupdev/estimate_table.h"
+#include "grupdev/local_prices.h"
+#include "grupdev/price_base.h"
+#include "installer/messages.h"
+#include "installer/run_state.h"
+#include "io/coding.h"
+#include "io/fixed_text.h"
+#include "io/unit_file.h"
+#include "store/keyed_store.h"
+
+namespace varmex::grupdev {
+namespace {
+
+constexpr size_t kBlockSize = 512;
+constexpr size_t kLongestRecord = 32767;
+constexpr int16_t kAllObjectsInvestment = 9999;
+constexpr int16_t kWholeInvestmentObject = 1;
+
+// Estimate record fields used here.
+constexpr size_t kEstimateInvestment = 62;
+constexpr size_t kEstimateObject = 64;
+constexpr size_t kEstimatePriceBase = 72;
+constexpr size_t kEstimateFieldsEnd = 76;
+
+// Investment record of obi.dat.
+constexpr size_t kInvestmentCode = 16;
+constexpr size_t kInvestmentName = 32;
+constexpr size_t kNameLength = 30;
+
+// lcalcdev.dat.
+constexpr size_t kLastNumberOffset = 22;
+constexpr size_t kGrupdevName = 12;
+constexpr size_t kGrupdevHead = 116;
+constexpr size_t kMemberKeyLength = 6;
+constexpr size_t kMaxMembers = 1000;
+constexpr size_t kLinkRecordLength = 10;
+
+constexpr int16_t kDeletedKeyWord = 32639;  // 0x7F7F: a removed word-layout entry
+
+std::string BlankName() { return std::string(kNameLength, ' '); }
+
+// The investment record (investment number, 0); nullopt-like `found` false when absent.
+struct InvestmentRead {
+  bool found = false;
+  InvestmentInfo info;
+};
+
+InvestmentRead ReadInvestment(const DataFile& obi, int16_t investment) {
+  static std::vector<uint8_t> record(kLongestRecord);
+  std::fill(record.begin(), record.end(), uint8_t{0});
+  io::StoreI16(record.data(), investment);
+  io::StoreI16(record.data() + 2, 0);
+  InvestmentRead result;
+  result.info.number = investment;
+  const store::LegacyReadResult r = store::LegacyKeyedRead(record, 4, obi.blockCount, obi.unit, 0);
+  if (r.status != store::kLegacyDone) return result;
+  result.found = true;
+  // Fields past the delivered length read as zero (code) and blanks (name).
+  const size_t length = static_cast<size_t>(std::clamp<int32_t>(r.length, 0, static_cast<int32_t>(record.size())));
+  result.info.code = length >= kInvestmentCode + 4 ? io::LoadI32(record.data() + kInvestmentCode) : 0;
+  std::string name = BlankName();
+  for (size_t i = 0; i < kNameLength && kInvestmentName + i < length; ++i) {
+    name[i] = static_cast<char>(record[kInvestmentName + i]);
+  }
+  result.info.name = name;
+  return result;
+}
+
+// Pass 1: every estimate of dev.dat, in block order.
+EstimateTable CollectEstimates(const DataFile& dev) {
+  EstimateTable table;
+  std::array<uint8_t, kBlockSize> block{};
+  std::vector<uint8_t> record(kLongestRecord);
+  for (int32_t b = 1; b <= dev.blockCount; ++b) {
+    if (io::ReadRecord(dev.unit, b, block) != io::kIoOk) break;
+    auto word = [&block](int32_t w) { return io::LoadI16(block.data() + 2 * (w - 1)); };
+    for (int32_t w = 1; w < 256;) {
+      if (word(w) == 0) break;
+      // The size word must lie inside the block.
+      if (w + 3 > 256) break;
+      const int16_t sizeWord = word(w + 3);
+      const int32_t size = sizeWord < 0 ? -static_cast<int32_t>(sizeWord) : sizeWord;
+      if (sizeWord < 0 && word(w) != kDeletedKeyWord) {
+        const std::string_view key(reinterpret_cast<const char*>(block.data() + 2 * (w - 1)), 6);
+        if (IsEstimateKey(key)) {
+          std::memcpy(record.data(), key.data(), key.size());
+          const store::LegacyReadResult r = store::LegacyKeyedRead(record, 6, dev.blockCount, dev.unit, 0);
+          if (r.status == store::kLegacyDone) {
+            const size_t length = static_cast<size_t>(std::clamp<int32_t>(r.length, 0, static_cast<int32_t>(record.size())));
+            // A record too short for the fields reads them as zero.
+            if (length < kEstimateFieldsEnd) std::fill(record.begin() + static_cast<std::ptrdiff_t>(length), record.begin() + kEstimateFieldsEnd, uint8_t{0});
+            EstimateRow row;
+            std::memcpy(row.key.data(), key.data(), row.key.size());
+            row.investment = io::LoadI16(record.data() + kEstimateInvestment);
+            row.object = io::LoadI16(record.data() + kEstimateObject);
+            row.priceBase = static_cast<int16_t>(io::LoadI32(record.data() + kEstimatePriceBase) / 1000000);
+            table.push_back(row);
+          }
+        }
+      }
+      if (size < 10) break;
+      w += size / 2;
+    }
+  }
+  return table;
+}
+
+// Pass 2: one GRUPDEV per object or per investment, for each run of one investment.
+void DecideInvestments(EstimateTable& table, const DataFile& obi, const GrupdevLimits& limits) {
+  ChoiceState choice;
+  choice.grupdevSameAnswer = kNoRememberedAnswer;
+  size_t first = 0;
+  while (first < table.size()) {
+    size_t last = first;
+    while (last + 1 < table.size() && table[last + 1].investment == table[first].investment) ++last;
+    const int16_t investment = table[first].investment;
+    const int64_t m = static_cast<int64_t>(last - first + 1);
+    bool wholeInvestment = false;
+    if (investment == kAllObjectsInvestment || m >= limits.askBelow) {
+      wholeInvestment = false;
+    } else if (m < limits.askFrom) {
+      wholeInvestment = true;
+    } else {
+      int16_t answer;
+      if (choice.grupdevSameAnswer != kNoRememberedAnswer) {
+        answer = choice.grupdevSameAnswer;
+      } else {
+        const InvestmentRead read = ReadInvestment(obi, investment);
+        const intptr_t result = GrupdevChoiceDialog(read.info, choice);
+        answer = result == 1 ? choice.grupdevAnswer : static_cast<int16_t>(kAnswerWholeInvestment);
+      }
+      wholeInvestment = answer == kAnswerWholeInvestment;
+    }
+    if (wholeInvestment) {
+      for (size_t i = first; i <= last; ++i) table[i].object = kWholeInvestmentObject;
+    }
+    first = last + 1;
+  }
+}
+
+// Pass 3 state: the open GRUPDEV record and the counters of failed writes.
+class GrupdevWriter {
+ public:
+  explicit GrupdevWriter(const DataFile& lcalcdev) : lcalcdev_(lcalcdev) {}
+
+  // The last GRUPDEV number stored in block 1 (0 when block 1 cannot be read).
+  int32_t LastNumber() const {
+    std::array<uint8_t, kBlockSize> block{};
+    if (io::ReadRecord(lcalcdev_.unit, 1, block) != io::kIoOk) return 0;
+    return io::LoadI32(block.data() + kLastNumberOffset);
+  }
+
+  // The first number from `candidate` on under which lcalcdev.dat holds no record.
+  int32_t FreeNumber(int32_t candidate) const {
+    std::vector<uint8_t> record(kGrupdevHead + kMemberKeyLength * kMaxMembers);
+    for (;;) {
+      io::StoreI32(record.data(), candidate);
+      const store::ReadResult r = store::KeyedRead(record, 4, lcalcdev_.blockCount, lcalcdev_.unit,
+                                                   store::kHashSelector5, 0);
+      if (r.status != store::kKeyedDone || candidate == INT32_MAX) return candidate;
+      ++candidate;
+    }
+  }
+
+  void Start(int32_t number, std::string_view name) {
+    number_ = number;
+    record_.assign(kGrupdevHead, uint8_t{0});
+    io::StoreI32(record_.data(), number);
+    io::StoreText(record_, kGrupdevName, kNameLength, name);
+    std::memset(record_.data() + kGrupdevName + kNameLength, ' ', kGrupdevHead - kGrupdevName - kNameLength);
+    members_.clear();
+  }
+
+  int32_t Number() const { return number_; }
+  size_t Members() const { return members_.size(); }
+
+  void Add(std::string_view key) {
+    record_.insert(record_.end(), key.begin(), key.begin() + kMemberKeyLength);
+    members_.emplace_back(key.substr(0, kMemberKeyLength));
+  }
+
+  // Writes the record, the last number into block 1 and the members' link records.
+  void Complete() {
+    if (members_.empty()) return;
+    Count(store::KeyedWrite(record_, 4, lcalcdev_.blockCount, lcalcdev_.unit, store::kHashSelector5).status);
+    StoreLastNumber();
+    std::array<uint8_t, kLinkRecordLength> link{};
+    for (const std::string& key : members_) {
+      std::memcpy(link.data(), key.data(), kMemberKeyLength);
+      io::StoreI32(link.data() + kMemberKeyLength, number_);
+      Count(store::KeyedWrite(link, 6, lcalcdev_.blockCount, lcalcdev_.unit, store::kHashSelector5).status);
+    }
+    members_.clear();
+  }
+
+  int32_t failedWrites = 0;
+
+ private:
+  // Block 1 is read again right before it is written, and only the last-number field
+  // changes, so that whatever the store placed there meanwhile stays.
+  void StoreLastNumber() {
+    std::array<uint8_t, kBlockSize> block{};
+    if (io::ReadRecord(lcalcdev_.unit, 1, block) != io::kIoOk) {
+      ++failedWrites;
+      return;
+    }
+    io::StoreI32(block.data() + kLastNumberOffset, number_);
+    if (io::WriteRecord(lcalcdev_.unit, 1, block) != io::kIoOk) ++failedWrites;
+  }
+
+  void Count(int16_t status) {
+    if (status != store::kKeyedDone) ++failedWrites;
+  }
+
+  const DataFile& lcalcdev_;
+  int32_t number_ = 0;
+  std::vector<uint8_t> record_;
+  std::vector<std::string> members_;
+};
+
+std::string MissingArticlesText(const MissingArticles& missing) {
+  return io::Padded("Articole negasite in nor.dat:", 34) + io::FormatRight(missing.counts[0], 5) + "\n" +
+         io::Padded("Articole negasite in tehnno.dat:", 34) + io::FormatRight(missing.counts[1], 5) + "\n" +
+         io::Padded("Articole negasite in norinc.dat:", 34) + io::FormatRight(missing.counts[2], 5) + "\n ";
+}
+
+std::string UnwrittenRecordsText(int32_t lcalcdev, int32_t prefman) {
+  return "Inregistrari nescrise in lcalcdev.dat:" + io::FormatRight(lcalcdev, 5) + "\n" +
+         "Inregistrari nescrise in Prefman.dat:" + io::FormatRight(prefman, 5);
+}
+
+// Pass 3: the GRUPDEVs of every run of equal investment, object and price base.
+void BuildGrupdevs(const GrupdevFiles& files, const EstimateTable& table) {
+  PriceTable prices;
+  MissingArticles missing;
+  ResetPriceBaseCache(prices);
+
+  PricingContext pricing;
+  pricing.dev = files.dev;
+  pricing.nor = files.nor;
+  pricing.tehno = files.tehno;
+  pricing.norinc = files.norinc;
+  pricing.furndev = files.furndev;
+  pricing.furnmat = files.furnmat;
+  pricing.prefman = files.prefman;
+  pricing.prices = &prices;
+  pricing.missing = &missing;
+
+  GrupdevWriter writer(files.lcalcdev);
+  PricedMaterials priced;
+  size_t first = 0;
+  while (first < table.size()) {
+    size_t last = first;
+    while (last + 1 < table.size() && table[last + 1].investment == table[first].investment &&
+           table[last + 1].object == table[first].object && table[last + 1].priceBase == table[first].priceBase) {
+      ++last;
+    }
+    const EstimateRow& head = table[first];
+    if (LoadPriceBase(prices, files.dataDirectory, head.priceBase) == kPriceBaseLoaded) {
+      const InvestmentRead investment = ReadInvestment(files.obi, head.investment);
+      const std::string name = investment.found ? investment.info.name : BlankName();
+      writer.Start(writer.FreeNumber(writer.LastNumber() + 1), name);
+      priced.clear();
+      for (size_t i = first; i <= last; ++i) {
+        if (writer.Members() == kMaxMembers) {
+          const int32_t next = writer.Number() + 1;
+          writer.Complete();
+          writer.Start(writer.FreeNumber(next), name);
+          priced.clear();
+        }
+        writer.Add(table[i].Key());
+        PriceEstimateMaterials(pricing, table[i].Key(), writer.Number(), priced);
+      }
+      writer.Complete();
+    }
+    first = last + 1;
+  }
+
+  if (missing.Any()) installer::ShowWarning(MissingArticlesText(missing));
+  if (writer.failedWrites != 0 || pricing.failedPrefmanWrites != 0) {
+    installer::ShowWarning(UnwrittenRecordsText(writer.failedWrites, pricing.failedPrefmanWrites));
+  }
+}
+
+}  // namespace
+
+void GenerateGrupdevs(const GrupdevFiles& files) {
+  const installer::RunState& state = installer::CurrentRunState();
+  GenerateGrupdevs(files, GrupdevLimits{state.grupdevAskFrom, state.grupdevAskBelow});
+}
+
+void GenerateGrupdevs(const GrupdevFiles& files, const GrupdevLimits& limits) {
+  // Units are handed out again once files close: what a unit held in an earlier run
+  // says nothing about this one.
+  ResetFileKindCache();
+  database::SetExchangeRateDirectory(io::Padded(files.dataDirectory, 40));
+  database::LoadExchangeRates();
+
+  EstimateTable table = CollectEstimates(files.dev);
+  if (table.empty()) return;
+  SortEstimates(table);
+  DecideInvestments(table, files.obi, limits);
+  SortEstimates(table);
+  BuildGrupdevs(files, table);
+}
+
+}  // namespace varmex::grupdev

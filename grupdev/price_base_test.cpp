@@ -1,0 +1,146 @@
+#include "grupdev/price_base.h"
+
+#include <gtest/gtest.h>
+
+#include "io/coding.h"
+#include "io/unit_file.h"
+#include "platform/fake_platform.h"
+
+namespace varmex::grupdev {
+namespace {
+
+constexpr const char* kDir = "D:\\data";
+
+struct Entry {
+  int32_t code, value, supplier;
+};
+
+std::vector<uint8_t> Block(const std::vector<Entry>& entries, std::optional<std::pair<int32_t, int32_t>> tail = {}) {
+  std::vector<uint8_t> b(512, 0);
+  for (size_t k = 0; k < entries.size(); ++k) {
+    io::StoreI32(b.data() + 12 * k, entries[k].code);
+    io::StoreI32(b.data() + 12 * k + 4, entries[k].value);
+    io::StoreI32(b.data() + 12 * k + 8, entries[k].supplier);
+  }
+  if (tail) {
+    io::StoreI32(b.data() + 504, tail->first);
+    io::StoreI32(b.data() + 508, tail->second);
+  }
+  return b;
+}
+
+std::vector<uint8_t> WithHeader(const std::vector<std::vector<uint8_t>>& blocks, int16_t last) {
+  std::vector<uint8_t> f(512, 0);
+  io::StoreI32(f.data(), -1);
+  io::StoreI16(f.data() + 4, last);
+  for (const auto& b : blocks) f.insert(f.end(), b.begin(), b.end());
+  return f;
+}
+
+class PriceBaseTest : public ::testing::Test {
+ protected:
+  ~PriceBaseTest() override { io::CloseAllUnits(); }
+  void Add(int n, std::vector<uint8_t> bytes) {
+    char name[32];
+    std::snprintf(name, sizeof name, "%s\\baz%03d.dat", kDir, n);
+    fake.AddFile(name, std::move(bytes));
+  }
+  platform::FakePlatform fake;
+  PriceTable table;
+};
+
+TEST(PriceBaseFileName, ThreeDigitsWithLeadingZeros) {
+  EXPECT_EQ(PriceBaseFileName(7), "baz007.dat");
+  EXPECT_EQ(PriceBaseFileName(999), "baz999.dat");
+}
+
+TEST_F(PriceBaseTest, HeaderRecordNamesTheDataBlocks) {
+  // Block 2: an empty entry, two entries, a zero code ending the block early.
+  // Block 3: 42 entries and a 43rd in the last 8 bytes, with no supplier.
+  std::vector<Entry> full;
+  for (int k = 0; k < 42; ++k) full.push_back({3000000 + k, k, 5000000});
+  Add(1, WithHeader({Block({{-1, 9, 9}, {2000001, 10, 0}, {2000002, -20, 3000000}, {0, 0, 0}, {2000003, 1, 1}}),
+                     Block(full, std::make_pair(3100000, 77)), Block({{3200000, 5, 5}})},
+                    3));
+  EXPECT_EQ(LoadPriceBase(table, kDir, 1), kPriceBaseLoaded);
+  EXPECT_EQ(table.base, 1);
+  ASSERT_EQ(table.entries.size(), 2u + 42u + 1u);  // block 4 lies past the last block
+  EXPECT_EQ(table.entries[0].code, 2000001);
+  EXPECT_EQ(table.entries.back().code, 3100000);
+  EXPECT_EQ(table.entries.back().value, 77);
+  EXPECT_EQ(table.entries.back().supplier, 0);
+
+  const LookupResult plain = PriceBaseLookup(table, 2000001);
+  EXPECT_EQ(plain.price, 10.0);
+  EXPECT_EQ(plain.reference, 0);
+  const LookupResult tenths = PriceBaseLookup(table, 2000002);
+  EXPECT_EQ(tenths.price, 200.0);
+  EXPECT_EQ(tenths.reference, 1003);
+  EXPECT_EQ(PriceBaseLookup(table, 3000041).reference, 1005);
+  const LookupResult none = PriceBaseLookup(table, 2000003);
+  EXPECT_EQ(none.price, -1.0);
+  EXPECT_EQ(none.reference, 0);
+}
+
+TEST_F(PriceBaseTest, LargestNegativePriceAndSupplierDoNotOverflow) {
+  Add(2, WithHeader({Block({{2000001, INT32_MIN, INT32_MIN}})}, 2));
+  ASSERT_EQ(LoadPriceBase(table, kDir, 2), kPriceBaseLoaded);
+  const LookupResult r = PriceBaseLookup(table, 2000001);
+  EXPECT_EQ(r.price, 21474836480.0);
+  EXPECT_EQ(r.reference, 2147 + 1000);
+}
+
+TEST_F(PriceBaseTest, HeaderlessBaseIsExactly127Blocks) {
+  std::vector<uint8_t> f;
+  for (int b = 1; b <= 127; ++b) {
+    const auto block = Block({{2000000 + b, b, 0}});
+    f.insert(f.end(), block.begin(), block.end());
+  }
+  Add(4, f);
+  ASSERT_EQ(LoadPriceBase(table, kDir, 4), kPriceBaseLoaded);
+  EXPECT_EQ(table.entries.size(), 127u);
+
+  f.resize(126 * 512);
+  Add(6, f);
+  EXPECT_EQ(LoadPriceBase(table, kDir, 6), kPriceBaseFailed);
+  EXPECT_TRUE(table.entries.empty());
+  EXPECT_EQ(table.base, 0);
+  ASSERT_EQ(fake.messages.size(), 1u);
+  EXPECT_EQ(fake.messages[0].text, "Eroare citere baza pret!");
+  EXPECT_EQ(fake.messages[0].caption, "Eroare");
+  EXPECT_FALSE(io::UnitInUse(1));
+}
+
+TEST_F(PriceBaseTest, CacheReadsABaseOnceAndBaseZeroNever) {
+  Add(1, WithHeader({Block({{2000001, 10, 0}})}, 2));
+  ASSERT_EQ(LoadPriceBase(table, kDir, 1), kPriceBaseLoaded);
+  const uint64_t reads = io::Counters().reads;
+  ASSERT_EQ(LoadPriceBase(table, kDir, 1), kPriceBaseLoaded);
+  EXPECT_EQ(io::Counters().reads, reads);
+
+  // Base 0 after another base: no file, an empty table, and base 1 read again later.
+  EXPECT_EQ(LoadPriceBase(table, kDir, 0), kPriceBaseLoaded);
+  EXPECT_TRUE(table.entries.empty());
+  EXPECT_EQ(io::Counters().reads, reads);
+  EXPECT_TRUE(fake.messages.empty());
+  ASSERT_EQ(LoadPriceBase(table, kDir, 1), kPriceBaseLoaded);
+  EXPECT_EQ(table.entries.size(), 1u);
+  EXPECT_GT(io::Counters().reads, reads);
+
+  ResetPriceBaseCache(table);
+  EXPECT_TRUE(table.entries.empty());
+  EXPECT_EQ(table.base, 0);
+}
+
+TEST_F(PriceBaseTest, MissingFileFailsAndIsTriedAgain) {
+  EXPECT_EQ(LoadPriceBase(table, kDir, 5), kPriceBaseFailed);
+  ASSERT_EQ(fake.messages.size(), 1u);
+  EXPECT_NE(fake.messages[0].text.find("baz005.dat"), std::string::npos);
+  Add(5, WithHeader({}, 1));  // header only: no data blocks
+  EXPECT_EQ(LoadPriceBase(table, kDir, 5), kPriceBaseLoaded);
+  EXPECT_TRUE(table.entries.empty());
+  EXPECT_EQ(table.base, 5);
+}
+
+}  // namespace
+}  // namespace varmex::grupdev
