@@ -1,0 +1,368 @@
+// End-to-end tests of the migration: the built varmex-setup, started with "/prel",
+// answers Yes and migrates a generated old collection of version 35 or 36 from drive C
+// into an installed tree on drive D that holds the real dens and nredisp and the
+// stand-ins of the suite's other tools. Each test checks the transcript and reads the
+// resulting files back through the store.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "io/coding.h"
+#include "io/unit_file.h"
+#include "store/keyed_store.h"
+#include "tests/support/e2e.h"
+#include "tools/gencollection/collection.h"
+
+namespace varmex {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+constexpr const char* kSuccess = "Instalare cu succes!";
+
+Bytes ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void WriteBytes(const std::string& path, const Bytes& bytes) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Every file under `dir` with its bytes and mode: the old collection must come out of
+// a migration exactly as it went in.
+std::map<std::string, std::pair<Bytes, fs::perms>> Snapshot(const std::string& dir) {
+  std::map<std::string, std::pair<Bytes, fs::perms>> out;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    if (e.is_regular_file()) out[e.path().string()] = {ReadBytes(e.path().string()), e.status().permissions()};
+  }
+  return out;
+}
+
+// A block file opened on a unit of this process, for reading results back.
+class OpenBlockFile {
+ public:
+  explicit OpenBlockFile(const std::string& path) : unit_(io::FindFreeUnit()) {
+    status_ = io::OpenUnit(unit_, path, 512);
+    std::array<uint8_t, 512> header{};
+    if (status_ == 0 && io::ReadRecord(unit_, 1, header) == 0) blocks_ = io::LoadI32(header.data() + 18);
+  }
+  ~OpenBlockFile() { io::CloseUnit(unit_); }
+  bool ok() const { return status_ == 0 && blocks_ > 0; }
+  int32_t blocks() const { return blocks_; }
+  // The record under the key (keyLength bytes of `key`), or an empty vector.
+  Bytes Read(const Bytes& key, int16_t keyLength) const {
+    Bytes record(4096, 0);
+    std::copy(key.begin(), key.end(), record.begin());
+    const store::ReadResult r = store::KeyedRead(record, keyLength, blocks_, unit_, 5, 0);
+    if (r.status != store::kKeyedDone) return {};
+    record.resize(static_cast<size_t>(r.length));
+    return record;
+  }
+
+ private:
+  int16_t unit_;
+  int status_ = -1;
+  int32_t blocks_ = 0;
+};
+
+Bytes Key8(int32_t supplier, int32_t material) {
+  Bytes key(8);
+  io::StoreI32(key.data(), supplier);
+  io::StoreI32(key.data() + 4, material);
+  return key;
+}
+
+Bytes Key4(int32_t code) {
+  Bytes key(4);
+  io::StoreI32(key.data(), code);
+  return key;
+}
+
+class MigrationE2eTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    c_ = scratch_.Drive('C');
+    d_ = scratch_.Drive('D');
+    varmex_ = d_ + "/kedro/Varmex";
+    erp_ = d_ + "/kedro/ERP";
+    fs::create_directories(varmex_);
+    fs::create_directories(erp_);
+    for (const char* tool : {"dens", "nredisp"}) e2e::CopyFile(e2e::BinDir() + "/" + tool, varmex_ + "/" + tool);
+    for (const char* tool : {"convfurn", "cuvterti", "lsort", "fo2", "mkhvoc"}) {
+      e2e::CopyFile(e2e::BinDir() + "/" + tool, erp_ + "/" + tool);
+    }
+    for (const auto& [name, bytes] : gencollection::FreshFiles(40, 80)) WriteBytes(varmex_ + "/" + name, bytes);
+    log_ = scratch_.path() + "/standins.log";
+  }
+
+  // Generates a collection under C:\<folder> and returns the model.
+  gencollection::Collection Generate(int version, const std::string& folder) {
+    gencollection::CollectionOptions o;
+    o.version = version;
+    o.estimates = 25;
+    o.priceBases = 3;
+    o.seed = 7;
+    gencollection::Collection c = gencollection::GenerateCollection(o);
+    EXPECT_TRUE(gencollection::WriteFiles(c.files, c_ + "/" + folder));
+    return c;
+  }
+
+  e2e::Run Migrate(int version, const std::string& directory) {
+    e2e::RunOptions o;
+    o.args = {"/prel"};
+    o.script = std::string("dialog 101\nselect 1002 D\nclick 1\nanswer yes\ndialog 107\n") +
+               (version == 35 ? "click 1004\n" : "") + "set 1021 " + directory + "\nclick 1\n";
+    o.env["VARMEX_STANDIN_LOG"] = log_;
+    o.timeoutSeconds = 280;
+    return e2e::RunSetup(scratch_, o);
+  }
+
+  // The messages of a run, without GRUPDEV generation's report of norm articles that
+  // the generated collection leaves out on purpose.
+  static std::vector<std::string> Messages(const e2e::Run& run) {
+    std::vector<std::string> out;
+    for (const std::string& m : run.Messages()) {
+      if (m.rfind("Articole negasite", 0) != 0) out.push_back(m);
+    }
+    return out;
+  }
+
+  std::vector<std::string> StatusTexts(const e2e::Run& run) const {
+    std::vector<std::string> out;
+    for (const e2e::Event& e : run.Events("set-text")) {
+      if (e.Number("dialog") == 107 && e.Number("control") == 1003) out.push_back(e.Get("text"));
+    }
+    return out;
+  }
+
+  // The material entries that the conversion rewrites, from the generator's model.
+  static std::vector<gencollection::PriceBaseEntry> ToConvert(const gencollection::Collection& c) {
+    std::vector<gencollection::PriceBaseEntry> out;
+    for (const auto& base : c.priceBases) {
+      for (const auto& e : base.entries) {
+        if (e.code > 2000000 && e.code <= 8000000 && e.supplier / 1000000 == 0) out.push_back(e);
+      }
+    }
+    return out;
+  }
+
+  e2e::Scratch scratch_;
+  std::string c_, d_, varmex_, erp_, log_;
+};
+
+TEST_F(MigrationE2eTest, Version36CollectionIsMigratedWhole) {
+  const gencollection::Collection c = Generate(36, "Palunor");
+  const auto before = Snapshot(c_);
+  const e2e::Run run = Migrate(36, "C:\\Palunor");
+  ASSERT_EQ(run.status, 0) << run.Transcript();
+
+  const std::vector<std::string> expectedMessages = {
+      "Daca aveti o colectie veche de Varmex (35 sau 36) se pot prelua datele in Varmex 38 ERP.\nDoriti sa "
+      "transformati in mod complet automat colectia dumneavoastra de Varmex de tip 35 sau 36 intr-o colectie de "
+      "date Varmex de tip 38 pe care sa puteti lucra apoi cu programele din Varmex-ul 38?",
+      kSuccess};
+  EXPECT_EQ(Messages(run), expectedMessages) << run.Transcript();
+  const std::vector<std::string> status = StatusTexts(run);
+  ASSERT_EQ(status.size(), 999u + 59u + 2u + 2u) << run.Transcript();
+  EXPECT_EQ(status.front(), "Preluare baz001.dat");
+  EXPECT_EQ(status[999], "Preluare DEV.DAT");
+  EXPECT_EQ(status[1058], "Preluare terti.dat");
+  EXPECT_EQ(status[1060], "Generare preturi locale pe lucrari (GRUPDEV)...");
+  EXPECT_EQ(status[1061], "Conversie baze pret...");
+
+  // The generated furnmat.dat is small: dens measures it, nredisp spreads it.
+  const std::vector<std::string> commands = {
+      "D:\\kedro\\Varmex\\dens D:\\kedro\\Varmex\\furnmat.dat",
+      "D:\\kedro\\Varmex\\nredisp -o -d 12000 D:\\kedro\\Varmex\\furnmat.dat",
+  };
+  EXPECT_EQ(run.Commands(), commands);
+  const std::vector<e2e::Event> runs = run.Events("run");
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[0].Get("result"), "0");
+  EXPECT_TRUE(runs[0].Has("exit"));
+  EXPECT_FALSE(runs[1].Has("exit"));
+  const std::vector<e2e::Event> ends = run.Events("dialog-end");
+  ASSERT_FALSE(ends.empty());
+  EXPECT_EQ(ends.back().Number("id"), 107);
+  EXPECT_EQ(ends.back().Number("result"), 1);
+
+  // Copies are byte for byte, the old collection is untouched.
+  EXPECT_EQ(ReadBytes(varmex_ + "/EXT.DAT"), c.files.at("Varmex/EXT.DAT"));
+  EXPECT_EQ(ReadBytes(erp_ + "/terti.voc"), c.files.at("ERP/terti.voc"));
+  EXPECT_EQ(Snapshot(c_), before);
+
+  // furnmat.dat now has 12000 blocks and still every supplier price, plus the default
+  // supplier's price of every converted material.
+  OpenBlockFile furnmat(varmex_ + "/FURNMAT.DAT");
+  ASSERT_TRUE(furnmat.ok());
+  EXPECT_EQ(furnmat.blocks(), 12000);
+  EXPECT_EQ(fs::file_size(varmex_ + "/FURNMAT.DAT"), 12000u * 512);
+  for (const auto& p : c.supplierPrices) {
+    EXPECT_FALSE(furnmat.Read(Key8(p.supplier, p.material), 8).empty()) << p.supplier << "/" << p.material;
+  }
+  const auto converted = ToConvert(c);
+  ASSERT_FALSE(converted.empty());
+  for (const auto& e : converted) {
+    const Bytes r = furnmat.Read(Key8(2499, e.code), 8);
+    ASSERT_EQ(r.size(), 136u) << e.code;
+  }
+  // Converted entries of base 1 point at the default supplier.
+  const Bytes base1 = ReadBytes(varmex_ + "/baz001.dat");
+  size_t pointing = 0;
+  for (size_t at = 512; at + 12 <= base1.size(); at += 12) {
+    if ((at % 512) + 12 > 504) continue;
+    pointing += io::LoadI32(base1.data() + at + 8) == 1499800101;
+  }
+  EXPECT_GT(pointing, 0u);
+
+  OpenBlockFile terti(erp_ + "/terti.dat");
+  ASSERT_TRUE(terti.ok());
+  const Bytes supplier = terti.Read(Key4(2499), 4);
+  ASSERT_EQ(supplier.size(), 480u);
+  EXPECT_EQ(std::string(supplier.begin() + 16, supplier.begin() + 33), "Furnizor implicit");
+  EXPECT_EQ(terti.Read(Key4(3), 4).size(), 480u);
+}
+
+TEST_F(MigrationE2eTest, SecondMigrationOfTheSameCollectionConvertsNothingTwice) {
+  Generate(36, "Palunor");
+  ASSERT_EQ(Migrate(36, "C:\\Palunor").status, 0);
+  const Bytes base1 = ReadBytes(varmex_ + "/baz001.dat");
+  // Run the price base conversion again over the migrated tree: the data directory
+  // itself named as the old collection copies nothing over itself.
+  const e2e::Run again = Migrate(36, "D:\\kedro");
+  ASSERT_EQ(again.status, 0) << again.Transcript();
+  EXPECT_EQ(ReadBytes(varmex_ + "/baz001.dat"), base1);
+  EXPECT_EQ(Messages(again).back(), kSuccess);
+  EXPECT_TRUE(fs::exists(varmex_ + "/DEV.DAT"));
+}
+
+TEST_F(MigrationE2eTest, Version35CollectionGetsItsPartnerFileFromTheTools) {
+  Generate(35, "Varmex35");
+  const e2e::Run run = Migrate(35, "C:\\Varmex35");
+  ASSERT_EQ(run.status, 0) << run.Transcript();
+  const std::vector<std::string> commands = {
+      "D:\\kedro\\ERP\\convfurn D:\\kedro\\ERP D:\\kedro\\Varmex",
+      "D:\\kedro\\ERP\\cuvterti D:\\kedro\\ERP",
+      "D:\\kedro\\ERP\\lsort D:\\kedro\\ERP\\cuvterti.tmp D:\\kedro\\ERP\\cuvterti.srt ",
+      "D:\\kedro\\ERP\\fo2 -o -s 4000 -n terti.voc -d D:\\kedro\\ERP",
+      "D:\\kedro\\ERP\\mkhvoc -s -d -h D:\\kedro\\ERP 1 D:\\kedro\\ERP\\cuvterti.srt terti.voc",
+      "D:\\kedro\\Varmex\\dens D:\\kedro\\Varmex\\furnmat.dat",
+      "D:\\kedro\\Varmex\\nredisp -o -d 12000 D:\\kedro\\Varmex\\furnmat.dat",
+  };
+  EXPECT_EQ(run.Commands(), commands) << run.Transcript();
+  const std::vector<std::string> status = StatusTexts(run);
+  ASSERT_GE(status.size(), 1060u);
+  EXPECT_EQ(status[1058], "Conversie ....\\Varmex\\FURN.DAT -> ....\\ERP\\TERTI.DAT");
+  EXPECT_EQ(status[1059], "Refacere TERTI.VOC");
+  EXPECT_EQ(Messages(run).back(), kSuccess);
+
+  // The tools got the drive paths translated.
+  const std::string log = e2e::ReadFile(log_);
+  EXPECT_NE(log.find("convfurn " + erp_ + " " + varmex_ + "\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("lsort " + erp_ + "/cuvterti.tmp " + erp_ + "/cuvterti.srt\n"), std::string::npos) << log;
+
+  OpenBlockFile terti(erp_ + "/terti.dat");
+  ASSERT_TRUE(terti.ok());
+  EXPECT_EQ(terti.Read(Key4(2499), 4).size(), 480u);
+}
+
+TEST_F(MigrationE2eTest, BadInputIsReportedAndThePipelineGoesOn) {
+  Generate(36, "Palunor");
+  const std::string old = c_ + "/Palunor";
+  fs::remove(old + "/Varmex/EXT.DAT");
+  // A price base without header whose file ends before block 127.
+  WriteBytes(old + "/Varmex/baz005.dat", Bytes(3 * 512, 0));
+  // Read-only files in the new tree, and a read-only file in the old collection.
+  WriteBytes(varmex_ + "/EXTDEN.DAT", Bytes(512, 1));
+  fs::permissions(varmex_ + "/EXTDEN.DAT", fs::perms::owner_read | fs::perms::group_read);
+  fs::permissions(old + "/Varmex/TABEL.DAT", fs::perms::owner_read | fs::perms::group_read);
+  // The partner file's header is broken.
+  Bytes terti = ReadBytes(old + "/ERP/terti.dat");
+  terti[10] = '#';
+  WriteBytes(old + "/ERP/terti.dat", terti);
+  const auto before = Snapshot(c_);
+
+  const e2e::Run run = Migrate(36, "C:\\Palunor\\");
+  ASSERT_EQ(run.status, 0) << run.Transcript();
+  const std::vector<std::string> messages = Messages(run);
+  ASSERT_EQ(messages.size(), 5u) << run.Transcript();
+  EXPECT_EQ(messages[1], "Nu exista fisierul C:\\Palunor\\Varmex\\EXT.DAT");
+  EXPECT_EQ(messages[2], "Eroare generare [Furnizor provizoriu]!");
+  EXPECT_EQ(messages[3], "Eroare citere baza pret!");
+  EXPECT_EQ(messages[4], kSuccess);
+
+  EXPECT_EQ(ReadBytes(varmex_ + "/EXTDEN.DAT"), ReadBytes(old + "/Varmex/EXTDEN.DAT"));
+  // A copy of a read-only file can be written by the suite.
+  EXPECT_NE(fs::status(varmex_ + "/TABEL.DAT").permissions() & fs::perms::owner_write, fs::perms::none);
+  EXPECT_EQ(Snapshot(c_), before);
+}
+
+TEST_F(MigrationE2eTest, MissingFurnmatSkipsTheCheckAndTheLaterSteps) {
+  Generate(36, "Palunor");
+  fs::remove(c_ + "/Palunor/Varmex/FURNMAT.DAT");
+  const e2e::Run run = Migrate(36, "C:\\Palunor");
+  ASSERT_EQ(run.status, 0) << run.Transcript();
+  const std::vector<std::string> messages = Messages(run);
+  ASSERT_EQ(messages.size(), 4u) << run.Transcript();
+  EXPECT_EQ(messages[1], "Nu exista fisierul C:\\Palunor\\Varmex\\FURNMAT.DAT");
+  EXPECT_EQ(messages[2], "Eroare (   2) la deschidere D:\\kedro\\Varmex\\furnmat.dat!");
+  EXPECT_EQ(messages[3], kSuccess);
+  EXPECT_TRUE(run.Commands().empty());
+  // No default supplier was written.
+  OpenBlockFile terti(erp_ + "/terti.dat");
+  EXPECT_TRUE(terti.Read(Key4(2499), 4).empty());
+}
+
+// furnmat.dat of 8000 blocks: left alone while dens finds it roomy, doubled when dens
+// finds it too dense.
+TEST_F(MigrationE2eTest, LargeFurnmatIsRedistributedOnlyWhenTooDense) {
+  Generate(36, "Palunor");
+  const std::string furnmat = c_ + "/Palunor/Varmex/FURNMAT.DAT";
+  WriteBytes(furnmat, gencollection::EmptyBlockFile(8000));
+  e2e::Run run = Migrate(36, "C:\\Palunor");
+  ASSERT_EQ(run.status, 0) << run.Transcript();
+  ASSERT_EQ(run.Events("run").size(), 1u) << run.Transcript();
+  EXPECT_EQ(run.Events("run")[0].Get("exit"), "0");
+
+  // Fill it past three quarters: three 136-byte records per block.
+  {
+    OpenBlockFile f(furnmat);
+    ASSERT_TRUE(f.ok());
+  }
+  const int16_t unit = io::FindFreeUnit();
+  ASSERT_EQ(io::OpenUnit(unit, furnmat, 512), 0);
+  for (int32_t i = 0; i < 3 * 7800; ++i) {
+    Bytes record(136, 0);
+    io::StoreI32(record.data(), 1000 + i % 7);
+    io::StoreI32(record.data() + 4, 2000001 + i);
+    ASSERT_EQ(store::KeyedWrite(record, 8, 8000, unit, 5).status, store::kKeyedDone) << i;
+  }
+  io::CloseUnit(unit);
+  run = Migrate(36, "C:\\Palunor");
+  ASSERT_EQ(run.status, 0) << run.Transcript();
+  const std::vector<e2e::Event> runs = run.Events("run");
+  ASSERT_EQ(runs.size(), 2u) << run.Transcript();
+  EXPECT_EQ(runs[0].Get("exit"), "2");
+  EXPECT_EQ(runs[1].Get("command"), "D:\\kedro\\Varmex\\nredisp -o -d 16000 D:\\kedro\\Varmex\\furnmat.dat");
+  OpenBlockFile result(varmex_ + "/FURNMAT.DAT");
+  ASSERT_TRUE(result.ok());
+  EXPECT_EQ(result.blocks(), 16000);
+  for (int32_t i = 0; i < 3 * 7800; i += 97) {
+    EXPECT_EQ(result.Read(Key8(1000 + i % 7, 2000001 + i), 8).size(), 136u) << i;
+  }
+}
+
+}  // namespace
+}  // namespace varmex
