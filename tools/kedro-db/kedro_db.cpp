@@ -1,0 +1,318 @@
+#include "tools/kedro-db/kedro_db.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string_view>
+
+#include "io/coding.h"
+#include "io/unit_file.h"
+#include "platform/platform.h"
+#include "store/block_file.h"
+#include "store/block_file_builder.h"
+#include "store/keyed_store.h"
+#include "store/verify.h"
+#include "store/word_layout.h"
+
+namespace varmex::tools {
+namespace {
+
+using store::BlockBytes;
+
+constexpr int16_t kUnit = 1;
+
+struct Options {
+  bool text = false;
+  int32_t blocks = 0;
+  int keyLength = 6;
+  int16_t selector = store::kHashSelector5;
+  std::vector<std::string> words;  // command and its operands
+};
+
+std::optional<long> ParseNumber(const std::string& s) {
+  if (s.empty()) return std::nullopt;
+  char* end = nullptr;
+  const long v = std::strtol(s.c_str(), &end, 10);
+  if (*end != '\0') return std::nullopt;
+  return v;
+}
+
+std::optional<std::vector<uint8_t>> ParseBytes(const std::string& s, bool text) {
+  if (text) return std::vector<uint8_t>(s.begin(), s.end());
+  std::vector<uint8_t> out;
+  int high = -1;
+  for (char c : s) {
+    if (c == ' ' || c == ':' || c == '-') continue;
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
+    const int v = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (std::tolower(c) - 'a' + 10);
+    if (high < 0) {
+      high = v;
+    } else {
+      out.push_back(static_cast<uint8_t>(high * 16 + v));
+      high = -1;
+    }
+  }
+  if (high >= 0) return std::nullopt;
+  return out;
+}
+
+std::string Hex(std::span<const uint8_t> bytes) {
+  std::string s;
+  char buf[3];
+  for (uint8_t b : bytes) {
+    std::snprintf(buf, sizeof buf, "%02x", b);
+    s += buf;
+  }
+  return s;
+}
+
+std::string Show(std::span<const uint8_t> bytes, bool text) {
+  if (!text) return Hex(bytes);
+  std::string s;
+  for (uint8_t b : bytes) s += (b >= 0x20 && b < 0x7F) ? static_cast<char>(b) : '.';
+  return s;
+}
+
+// The file open on kUnit, with what its block 1 says.
+struct OpenFile {
+  bool blockFile = false;
+  int32_t n = 0;
+  int32_t headerCount = 0;
+  uint64_t sizeBlocks = 0;
+};
+
+std::optional<OpenFile> Open(const std::string& path, const Options& opt, std::ostream& err) {
+  const int status = io::OpenUnit(kUnit, path, store::kBlockBytes);
+  if (status != 0) {
+    err << "kedro-db: cannot open " << path << " (error " << status << ")\n";
+    return std::nullopt;
+  }
+  OpenFile f;
+  f.sizeBlocks = platform::Current().FileSize(path).value_or(0) / store::kBlockBytes;
+  BlockBytes first{};
+  if (io::ReadRecord(kUnit, 1, first) == 0) f.headerCount = store::HeaderBlockCount(first);
+  f.blockFile = f.headerCount > 0;
+  f.n = opt.blocks > 0 ? opt.blocks : (f.blockFile ? f.headerCount : static_cast<int32_t>(f.sizeBlocks));
+  if (f.n <= 0) {
+    err << "kedro-db: " << path << " has no blocks to work on\n";
+    return std::nullopt;
+  }
+  return f;
+}
+
+int Info(const std::string& path, const OpenFile& f, const Options& opt, std::ostream& out) {
+  out << "file: " << path << "\n";
+  out << "layout: " << (f.blockFile ? "block file" : "word layout") << "\n";
+  if (f.blockFile) {
+    out << "header: valid, " << f.headerCount << " blocks\n";
+  } else {
+    out << "header: none (key length " << opt.keyLength << ")\n";
+  }
+  out << "blocks: " << f.n << " used, " << f.sizeBlocks << " in the file\n";
+  const store::VerifyReport r = f.blockFile ? store::VerifyBlockFileOnUnit(kUnit, f.n, opt.selector)
+                                            : store::VerifyWordLayout(
+                                                  [](int32_t b, std::span<uint8_t, store::kBlockBytes> o) {
+                                                    return io::ReadRecord(kUnit, b, o);
+                                                  },
+                                                  f.n, opt.keyLength);
+  const int64_t total = int64_t{r.blocksPresent} * store::kBlockUnits;
+  out << "records: " << r.records << "\n";
+  out << "pieces: " << r.pieces << ", deleted entries: " << r.deletedEntries << "\n";
+  char pct[32];
+  std::snprintf(pct, sizeof pct, "%.1f", total > 0 ? 100.0 * static_cast<double>(r.usedUnits) / static_cast<double>(total) : 0.0);
+  out << "used: " << r.usedUnits << " of " << total << " " << (f.blockFile ? "units" : "words") << " (" << pct
+      << "%), free: " << r.freeUnits << "\n";
+  out << "problems: " << r.problems.size() << "\n";
+  return 0;
+}
+
+int Get(const OpenFile& f, const Options& opt, const std::vector<uint8_t>& key, std::ostream& out,
+        std::ostream& err) {
+  std::vector<uint8_t> buffer(store::kMaxRecordLength + 2, 0);
+  std::copy(key.begin(), key.end(), buffer.begin());
+  int16_t status = 0;
+  int32_t length = 0;
+  if (f.blockFile) {
+    const store::ReadResult r =
+        store::KeyedRead(buffer, static_cast<int16_t>(key.size()), f.n, kUnit, opt.selector, store::kMaxRecordLength);
+    status = r.status;
+    length = r.length;
+  } else {
+    const store::LegacyReadResult r = store::LegacyKeyedRead(buffer, static_cast<int16_t>(key.size()), f.n, kUnit);
+    status = r.status;
+    length = r.length;
+  }
+  if (status != 0) {
+    err << "kedro-db: status " << status << "\n";
+    return 1;
+  }
+  const size_t from = key.size() < static_cast<size_t>(length) ? key.size() : static_cast<size_t>(length);
+  out << Show(std::span<const uint8_t>(buffer.data() + from, static_cast<size_t>(length) - from), opt.text) << "\n";
+  return 0;
+}
+
+int Dump(const OpenFile& f, const Options& opt, std::ostream& out) {
+  BlockBytes block{};
+  for (int32_t b = 1; b <= f.n; ++b) {
+    if (io::ReadRecord(kUnit, b, block) != 0) {
+      out << "block " << b << ": unreadable\n";
+      continue;
+    }
+    if (f.blockFile) {
+      if (b == 1) continue;  // the header
+      for (int d = 1; d <= store::kBlockUnits; d += store::SizeByte(block, d) + 1) {
+        const uint8_t flags = store::FlagsByte(block, d);
+        if (store::IsEndOfUsedArea(flags)) break;
+        if ((flags & (store::kFlagDeleted | store::kFlagFirst)) != store::kFlagFirst) continue;
+        const int kl = flags & store::kFlagKeyLength;
+        if (2 * d + kl > store::kBlockBytes || kl == 0) continue;
+        std::vector<uint8_t> buffer(store::kMaxRecordLength + 2, 0);
+        std::memcpy(buffer.data(), block.data() + 2 * d, static_cast<size_t>(kl));
+        const store::ReadResult r = store::KeyedRead(buffer, static_cast<int16_t>(kl), f.n, kUnit, opt.selector,
+                                                     store::kMaxRecordLength);
+        // The read moved the shared block; reload this one to go on walking it.
+        io::ReadRecord(kUnit, b, block);
+        out << "block " << b << " unit " << d << " key " << Show(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(kl)), opt.text);
+        if (r.status != 0 || r.block != b || r.unit != d) {
+          out << " status " << r.status << (r.status == 0 ? " (the look-up finds another copy)" : "") << "\n";
+          continue;
+        }
+        out << " data " << Show(std::span<const uint8_t>(buffer.data() + kl, static_cast<size_t>(r.length - kl)), opt.text) << "\n";
+      }
+    } else {
+      const int h = opt.keyLength / 2;
+      for (int d = 1; d <= 255 - h;) {
+        if (io::LoadI16(block.data() + 2 * d - 2) == 0) break;
+        const int length = io::LoadI16(block.data() + 2 * (d + h) - 2);
+        const int magnitude = length < 0 ? -length : length;
+        if (magnitude > store::kBlockBytes || magnitude < opt.keyLength + 4 || 2 * d - 2 + magnitude > store::kBlockBytes) break;
+        const bool removed = io::LoadI16(block.data() + 2 * d - 2) == store::kRemovedKeyWord;
+        out << "block " << b << " word " << d << (removed ? " removed" : "") << " key "
+            << Show(std::span<const uint8_t>(block.data() + 2 * d - 2, static_cast<size_t>(opt.keyLength)), opt.text)
+            << " length " << length << " data "
+            << Show(std::span<const uint8_t>(block.data() + 2 * d + 2 * h, static_cast<size_t>(magnitude - opt.keyLength - 2)), opt.text)
+            << "\n";
+        d += magnitude / 2;
+      }
+    }
+  }
+  return 0;
+}
+
+int Verify(const OpenFile& f, const Options& opt, std::ostream& out) {
+  const store::VerifyReport r =
+      f.blockFile ? store::VerifyBlockFileOnUnit(kUnit, opt.blocks, opt.selector)
+                  : store::VerifyWordLayout(
+                        [](int32_t b, std::span<uint8_t, store::kBlockBytes> o) { return io::ReadRecord(kUnit, b, o); },
+                        f.n, opt.keyLength);
+  out << store::FormatProblems(r);
+  out << (r.ok() ? "ok" : "problems: " + std::to_string(r.problems.size())) << "\n";
+  return r.ok() ? 0 : 1;
+}
+
+void Usage(std::ostream& err) {
+  err << "usage: kedro-db [--text] [--blocks N] [--key-length K] [--selector S] COMMAND FILE [KEY [DATA]]\n"
+         "commands: info, get, put, del, dump, verify\n";
+}
+
+int Run(const Options& opt, std::ostream& out, std::ostream& err) {
+  const std::vector<std::string>& w = opt.words;
+  if (w.size() < 2) {
+    Usage(err);
+    return 2;
+  }
+  const std::string& command = w[0];
+  const size_t operands = command == "put" ? 4 : (command == "get" || command == "del") ? 3 : 2;
+  if (w.size() != operands ||
+      (command != "info" && command != "get" && command != "put" && command != "del" && command != "dump" &&
+       command != "verify")) {
+    Usage(err);
+    return 2;
+  }
+  if (opt.keyLength < 4 || opt.keyLength % 2 != 0 || opt.keyLength > 64) {
+    err << "kedro-db: --key-length must be even, 4 to 64\n";
+    return 2;
+  }
+  const int16_t s = opt.selector;
+  if (s != 1 && s != 2 && s != 3 && s != 4 && s != 5 && s != 6 && s != 100) {
+    err << "kedro-db: unknown hash selector " << s << "\n";
+    return 2;
+  }
+  std::vector<uint8_t> key;
+  if (w.size() >= 3) {
+    const auto k = ParseBytes(w[2], opt.text);
+    if (!k || k->empty() || k->size() > store::kMaxKeyLength) {
+      err << "kedro-db: the key must be 1 to 31 bytes" << (opt.text ? "" : " of hex") << "\n";
+      return 2;
+    }
+    key = *k;
+  }
+  const std::optional<OpenFile> f = Open(w[1], opt, err);
+  if (!f) return 2;
+  if ((command == "put" || command == "del") && !f->blockFile) {
+    err << "kedro-db: " << w[1] << " is a word-layout file, which is read only here\n";
+    return 2;
+  }
+  if (command == "info") return Info(w[1], *f, opt, out);
+  if (command == "dump") return Dump(*f, opt, out);
+  if (command == "verify") return Verify(*f, opt, out);
+  if (command == "get") {
+    if (!f->blockFile && static_cast<int>(key.size()) != opt.keyLength) {
+      err << "kedro-db: the key must be " << opt.keyLength << " bytes long\n";
+      return 2;
+    }
+    return Get(*f, opt, key, out, err);
+  }
+  if (command == "del") {
+    const int16_t st = store::KeyedDelete(key, static_cast<int16_t>(key.size()), f->n, kUnit, opt.selector);
+    if (st != 0) err << "kedro-db: status " << st << "\n";
+    return st == 0 ? 0 : 1;
+  }
+  const auto data = ParseBytes(w[3], opt.text);
+  if (!data || key.size() + data->size() > static_cast<size_t>(store::kMaxRecordLength)) {
+    err << "kedro-db: bad data\n";
+    return 2;
+  }
+  std::vector<uint8_t> record = key;
+  record.insert(record.end(), data->begin(), data->end());
+  const store::WriteResult r = store::KeyedWrite(record, static_cast<int16_t>(key.size()), f->n, kUnit, opt.selector);
+  if (r.status != 0) {
+    err << "kedro-db: status " << r.status << "\n";
+    return 1;
+  }
+  out << "block " << r.block << " unit " << r.unit << "\n";
+  return 0;
+}
+
+}  // namespace
+
+int RunKedroDb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  Options opt;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&]() -> std::optional<long> {
+      if (i + 1 >= args.size()) return std::nullopt;
+      return ParseNumber(args[++i]);
+    };
+    if (a == "--text") {
+      opt.text = true;
+    } else if (a == "--blocks" || a == "--key-length" || a == "--selector") {
+      const std::optional<long> v = value();
+      if (!v || *v < 0 || *v > 0x7FFFFFFF) {
+        err << "kedro-db: " << a << " needs a number\n";
+        return 2;
+      }
+      if (a == "--blocks") opt.blocks = static_cast<int32_t>(*v);
+      if (a == "--key-length") opt.keyLength = static_cast<int>(*v);
+      if (a == "--selector") opt.selector = static_cast<int16_t>(*v > 32767 ? 0 : *v);
+    } else {
+      opt.words.push_back(a);
+    }
+  }
+  const int status = Run(opt, out, err);
+  io::CloseAllUnits();
+  return status;
+}
+
+}  // namespace varmex::tools

@@ -1,0 +1,26 @@
+// kedro-db: looks inside the suite's data files for support work and for tests.
+//
+//   kedro-db [options] info FILE          layout, header, block count, how full
+//   kedro-db [options] get FILE KEY       one record's data
+//   kedro-db [options] put FILE KEY DATA  insert or replace a record (block files)
+//   kedro-db [options] del FILE KEY       delete a record (block files)
+//   kedro-db [options] dump FILE          every live record, block by block
+//   kedro-db [options] verify FILE        structural check; exit status 1 on a problem
+//
+// Options: --text (KEY and DATA are text, and get prints text), --blocks N (the block
+// count; word-layout files default to the file size / 512), --key-length K (word
+// layout, default 6), --selector S (hash selector of block files, default 5).
+// Keys and data are hex by default ("4b303031" or "4b 30 30 31").
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace varmex::tools {
+
+// Runs one command; returns the exit status (0 done, 1 not found or a problem, 2 usage
+// or an error opening the file).
+int RunKedroDb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace varmex::tools
