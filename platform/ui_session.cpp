@@ -95,7 +95,14 @@ class TypedSource : public ActionSource {
   int lineNumber_ = 0;
 };
 
-std::string Quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
+std::string Quoted(std::string_view s) {
+  std::string out;
+  out.reserve(s.size() + 2);
+  out += '"';
+  out += s;
+  out += '"';
+  return out;
+}
 
 std::string Where(const UiAction& a) {
   return "line " + std::to_string(a.line) + " (" + a.source + ")";
@@ -311,7 +318,12 @@ void UiSession::Draw(const SimulatedDialog& dialog) {
   out << "\n+== " << d.caption << " (dialog " << d.id << ") ==\n";
   for (const SimulatedDialog::Control& c : dialog.controls()) {
     const resources::ControlDescription& cd = *c.description;
-    const std::string id = cd.id == resources::kNoControlId ? "" : "[" + std::to_string(cd.id) + "] ";
+    std::string id;
+    if (cd.id != resources::kNoControlId) {
+      id += '[';
+      id += std::to_string(cd.id);
+      id += "] ";
+    }
     const char* disabled = c.enabled ? "" : "  (disabled)";
     switch (cd.kind) {
       case ControlKind::kStaticLeft:

@@ -1,0 +1,89 @@
+#include "platform/setup.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "installer/messages.h"
+#include "installer/runner.h"
+#include "platform/platform.h"
+
+namespace varmex::platform {
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+struct ClosesOnCancel : DialogProcedure {
+  bool OnInit(DialogHost& host) override {
+    host.SetItemText(1003, "gata");
+    return true;
+  }
+  bool OnCommand(DialogHost& host, int id, int) override {
+    if (id == 2) host.EndDialog(2);
+    return id == 2;
+  }
+};
+
+// The environment variables put a scripted host and a transcript around the native
+// platform; what the program does then reaches the transcript file.
+TEST(SetUpTest, ScriptAndTranscriptFromTheEnvironment) {
+  const std::string dir = ::testing::TempDir();
+  const std::string script = dir + "varmex-setup-test.script";
+  const std::string transcript = dir + "varmex-setup-test.jsonl";
+  std::ofstream(script) << "# test\ndialog 107\n  click 2\nanswer yes\n";
+  ::setenv("VARMEX_UI_SCRIPT", script.c_str(), 1);
+  ::setenv("VARMEX_UI_TRANSCRIPT", transcript.c_str(), 1);
+  ::unsetenv("VARMEX_DRIVES");
+
+  ASSERT_TRUE(SetUpFromEnvironment());
+  ClosesOnCancel proc;
+  EXPECT_EQ(Current().DialogBox(107, proc), 2);
+  EXPECT_EQ(Current().MessageBox("Preluati?", "Instalare Varmex 38 ERP", kMbYesNo), kIdYes);
+  installer::ShowError("Eroare (    3) la x!   ");
+  EXPECT_EQ(installer::RunProgram(std::string(520, 'x')), installer::kRunCommandTooLong);
+  EXPECT_EQ(installer::FinishProgram(0), 0);
+  TearDownEnvironment();
+  ::unsetenv("VARMEX_UI_SCRIPT");
+  ::unsetenv("VARMEX_UI_TRANSCRIPT");
+
+  EXPECT_EQ(ReadFile(transcript),
+            "{\"event\":\"dialog\",\"id\":107}\n"
+            "{\"event\":\"set-text\",\"dialog\":107,\"control\":1003,\"text\":\"gata\"}\n"
+            "{\"event\":\"dialog-end\",\"id\":107,\"result\":2}\n"
+            "{\"event\":\"message\",\"title\":\"Instalare Varmex 38 ERP\",\"text\":\"Preluati?\","
+            "\"style\":4,\"answer\":\"yes\"}\n"
+            "{\"event\":\"message\",\"title\":\"Eroare\",\"text\":\"Eroare (    3) la x!\","
+            "\"style\":266288,\"answer\":\"ok\"}\n"
+            "{\"event\":\"run\",\"command\":\"" + std::string(520, 'x') + "\",\"result\":-1}\n"
+            "{\"event\":\"exit\",\"status\":0}\n");
+  std::remove(script.c_str());
+  std::remove(transcript.c_str());
+}
+
+TEST(SetUpTest, AnUnreadableScriptClosesEverythingAndIsRecorded) {
+  const std::string transcript = ::testing::TempDir() + "varmex-setup-test2.jsonl";
+  ::setenv("VARMEX_UI_SCRIPT", "/nonexistent/varmex.script", 1);
+  ::setenv("VARMEX_UI_TRANSCRIPT", transcript.c_str(), 1);
+  SetUpFromEnvironment();
+  ClosesOnCancel proc;
+  EXPECT_EQ(Current().DialogBox(101, proc), 2);
+  TearDownEnvironment();
+  ::unsetenv("VARMEX_UI_SCRIPT");
+  ::unsetenv("VARMEX_UI_TRANSCRIPT");
+  const std::string text = ReadFile(transcript);
+  EXPECT_EQ(text.rfind("{\"event\":\"script-error\",\"detail\":\"cannot read the script", 0), 0u) << text;
+  EXPECT_NE(text.find("{\"event\":\"dialog-end\",\"id\":101,\"result\":2}\n"), std::string::npos);
+  std::remove(transcript.c_str());
+}
+
+}  // namespace
+}  // namespace varmex::platform
