@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include <algorithm>
 #include <cctype>
 #include <istream>
 #include <ostream>
@@ -316,7 +317,16 @@ void UiSession::Draw(const SimulatedDialog& dialog) {
   std::ostream& out = *screen_;
   const resources::DialogDescription& d = dialog.description();
   out << "\n+== " << d.caption << " (dialog " << d.id << ") ==\n";
-  for (const SimulatedDialog::Control& c : dialog.controls()) {
+  // Controls from top to bottom, left to right, as the eye reads the dialog.
+  std::vector<const SimulatedDialog::Control*> order;
+  for (const SimulatedDialog::Control& c : dialog.controls()) order.push_back(&c);
+  std::stable_sort(order.begin(), order.end(), [](const auto* a, const auto* b) {
+    const auto& da = *a->description;
+    const auto& db = *b->description;
+    return da.y != db.y ? da.y < db.y : da.x < db.x;
+  });
+  for (const SimulatedDialog::Control* control : order) {
+    const SimulatedDialog::Control& c = *control;
     const resources::ControlDescription& cd = *c.description;
     std::string id;
     if (cd.id != resources::kNoControlId) {

@@ -326,3 +326,56 @@ TEST(UiSessionTest, TerminalDrawsAsksAgainAndStopsAtTheEndOfInput) {
 
 }  // namespace
 }  // namespace varmex::platform
+
+namespace varmex::platform {
+namespace {
+
+// Any script, however wrong, ends every dialog and question: random lines from the
+// action language (and some noise) against nested dialogs and questions.
+TEST(UiSessionTest, RandomScriptsAlwaysComeToAnEnd) {
+  const char* const kLines[] = {
+      "dialog 101", "dialog 102", "dialog 107", "dialog 7",  "click 1",     "click 2",
+      "click 1004", "click 1005", "click 1007", "click 1008", "click 1009", "click -1",
+      "set 1021 x", "set 1021",   "set 1002 D", "select 1002 C", "select 1002 Z", "key enter",
+      "key escape", "answer yes", "answer no",  "# note",     "",            "set",
+      "click 99999999", "select", "key", "bogus line"};
+  uint32_t seed = 12345;
+  auto next = [&seed](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  for (int round = 0; round < 300; ++round) {
+    std::string script;
+    const uint32_t count = next(12);
+    for (uint32_t i = 0; i < count; ++i) {
+      script += kLines[next(sizeof kLines / sizeof kLines[0])];
+      script += '\n';
+    }
+    Errors errors;
+    UiSession session(ScriptActions(script), &errors, nullptr);
+    uint32_t lastError = 0;
+    int innerRuns = 0;
+    Recorder inner;  // dialog 102: only its two buttons end it
+    inner.onCommand = [](DialogHost& h, int id, int) {
+      if (id == 1007 || id == 1008) h.EndDialog(1);
+    };
+    Recorder outer;  // dialog 107: OK runs dialog 102 twice and asks a question
+    outer.onCommand = [&](DialogHost& h, int id, int) {
+      if (id == 2) h.EndDialog(2);
+      if (id != 1) return;
+      for (int k = 0; k < 2; ++k, ++innerRuns) session.DialogBox(102, inner, lastError);
+      session.MessageBox("q", "t", kMbYesNo);
+      h.EndDialog(1);
+    };
+    Recorder partition;
+    partition.onCommand = EndOnOkOrCancel;
+    const intptr_t r1 = session.DialogBox(101, partition, lastError);
+    const intptr_t r2 = session.DialogBox(107, outer, lastError);
+    EXPECT_TRUE(r1 == 0 || r1 == 1 || r1 == 2) << script;
+    EXPECT_TRUE(r2 == 0 || r2 == 1 || r2 == 2) << script;
+    EXPECT_TRUE(innerRuns == 0 || innerRuns == 2);
+  }
+}
+
+}  // namespace
+}  // namespace varmex::platform
