@@ -259,13 +259,15 @@ struct Native {
   std::unique_ptr<PosixPlatform> platform;
 };
 
+// Made on first use and never destroyed, so that it outlives every static object
+// that might still reach the platform while the process ends.
 Native& TheNative() {
-  static Native native = [] {
+  static Native* native = [] {
     posix::DriveSetup setup = posix::LoadDrives(std::getenv("VARMEX_DRIVES"), std::getenv("VARMEX_DRIVE_TYPES"));
     if (!setup.problem.empty()) std::fprintf(stderr, "varmex: %s\n", setup.problem.c_str());
-    return Native{setup.problem, std::make_unique<PosixPlatform>(std::move(setup.table))};
+    return new Native{setup.problem, std::make_unique<PosixPlatform>(std::move(setup.table))};
   }();
-  return native;
+  return *native;
 }
 
 }  // namespace

@@ -23,9 +23,13 @@ struct Installed {
   std::unique_ptr<Transcript> transcript;
   std::unique_ptr<SessionPlatform> session;
   std::unique_ptr<TranscriptPlatform> recording;
+  // When the process ends, nothing may reach the decorators after they are gone.
+  ~Installed() {
+    if (session || recording) Install(nullptr);
+  }
 };
 
-Installed& Current_() {
+Installed& TheInstalled() {
   static Installed installed;
   return installed;
 }
@@ -34,7 +38,7 @@ Installed& Current_() {
 
 bool SetUpFromEnvironment() {
   TearDownEnvironment();
-  Installed& s = Current_();
+  Installed& s = TheInstalled();
   bool ok = true;
   Platform* top = &NativePlatform();
 #ifndef _WIN32
@@ -81,7 +85,7 @@ bool SetUpFromEnvironment() {
 }
 
 void TearDownEnvironment() {
-  Installed& s = Current_();
+  Installed& s = TheInstalled();
   if (s.session || s.recording) Install(nullptr);
   s.recording.reset();
   s.session.reset();
