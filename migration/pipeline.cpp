@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "database/data_file.h"
+#include "grupdev/grupdev.h"
 #include "installer/messages.h"
 #include "io/fixed_text.h"
 #include "io/unit_file.h"
@@ -12,9 +13,6 @@
 #include "migration/transfer.h"
 #include "pricebase/price_base.h"
 #include "store/keyed_store.h"
-#if VARMEX_HAVE_GRUPDEV
-#include "grupdev/grupdev.h"
-#endif
 
 namespace varmex::migration {
 namespace {
@@ -99,7 +97,6 @@ void WorkOnOpenFiles(platform::DialogHost& dialog, const std::string& newDataDir
   const database::ObiHeader& obi = database::CurrentObiHeader();
 
   Status(dialog, "Generare preturi locale pe lucrari (GRUPDEV)...");
-#if VARMEX_HAVE_GRUPDEV
   grupdev::GrupdevFiles g;
   g.dataDirectory = newDataDir;
   g.obi = {files[kObi].unit, obi.ObiBlocks()};
@@ -112,7 +109,6 @@ void WorkOnOpenFiles(platform::DialogHost& dialog, const std::string& newDataDir
   g.lcalcdev = {files[kLcalcdev].unit, files[kLcalcdev].blockCount};
   g.prefman = {files[kPrefman].unit, files[kPrefman].blockCount};
   grupdev::GenerateGrupdevs(g);
-#endif
 
   Status(dialog, "Conversie baze pret...");
   for (int k = 1; k <= kLastPriceBase; ++k) {
