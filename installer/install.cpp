@@ -40,7 +40,12 @@ class PathField {
  public:
   explicit PathField(char drive) : drive_(drive) {}
   std::string_view Set(std::string_view tail, std::string_view name = {}) {
-    field_.Assign(std::string(1, drive_) + std::string(tail) + std::string(name));
+    std::string text;
+    text.reserve(1 + tail.size() + name.size());
+    text.push_back(drive_);
+    text.append(tail);
+    text.append(name);
+    field_.Assign(text);
     return field_.view();
   }
 

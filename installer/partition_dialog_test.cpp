@@ -74,8 +74,7 @@ TEST(PartitionDialogTest, OkWithoutASelectedItemKeepsTheDialogOpen) {
   PartitionDialog dialog;
   ComboHost host;
   dialog.OnInit(host);
-  host.selection = -1;  // text typed into the edit field
-  host.edit = "C";
+  host.selection = -1;  // as after typing into the edit field: no list item selected
   EXPECT_TRUE(dialog.OnCommand(host, kOkButtonId, platform::kBnClicked));
   EXPECT_EQ(host.ended, -100);
   host.selection = 1;  // past the list
