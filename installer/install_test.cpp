@@ -157,36 +157,6 @@ TEST_F(InstallTest, AnUpdateSkipsTheVarmexDataAndOnlyWarnsAboutTheSupplierBank) 
   EXPECT_EQ(CurrentRunState().grupdevAskFrom, 5);
 }
 
-TEST_F(InstallTest, PresentDataArchivesAreSkippedAndTheirDirectoriesStillMade) {
-  fake_.AddDirectory("D:\\kedro");
-  fake_.AddDirectory("D:\\kedro\\ERP");
-  fake_.AddFile("D:\\kedro\\ERP\\anga.dat", {'x'});
-  fake_.DeleteFile("erpdat.rar");
-  fake_.DeleteFile("filegen.rar");
-  fake_.DeleteFile("tutorial.rar");
-  // Without the FileGen probe, filegen.rar is required.
-  EXPECT_EQ(Run(), 1);
-  ASSERT_EQ(fake_.messages.size(), 1u);
-  EXPECT_EQ(fake_.messages[0].text, "Nu exista fisierul filegen.rar!");
-  EXPECT_FALSE(fake_.Exists("D:\\kedro\\Varmex"));
-
-  fake_.messages.clear();
-  fake_.runs.clear();
-  fake_.AddDirectory("D:\\kedro\\Rasvent");
-  fake_.AddDirectory("D:\\kedro\\Rasvent\\FileGen");
-  fake_.AddFile("D:\\kedro\\Rasvent\\FileGen\\plcont.dat", {'x'});
-  EXPECT_EQ(Run(), 0);
-  for (const std::string& c : Commands()) {
-    EXPECT_EQ(c.find("erpdat"), std::string::npos) << c;
-    EXPECT_EQ(c.find("filegen"), std::string::npos) << c;
-    EXPECT_EQ(c.find("tutorial"), std::string::npos) << c;
-  }
-  EXPECT_NE(Commands().at(5).find("varmdat"), std::string::npos);
-  ASSERT_EQ(fake_.messages.size(), 1u);
-  EXPECT_EQ(fake_.messages[0].text, "Instalare cu succes!");
-  EXPECT_TRUE(fake_.Exists("D:\\kedro\\Varmex"));
-}
-
 TEST_F(InstallTest, AMissingOrDamagedArchiveStopsBeforeAnyDirectory) {
   fake_.DeleteFile("erpdat.rar");
   EXPECT_EQ(Run(), 1);
@@ -206,15 +176,6 @@ TEST_F(InstallTest, AMissingOrDamagedArchiveStopsBeforeAnyDirectory) {
   EXPECT_FALSE(fake_.Exists("D:\\kedro"));
 }
 
-TEST_F(InstallTest, AFailingShortcutMakerDoesNotMatter) {
-  fake_.runProcess = [](const FakePlatform::Run& r) {
-    if (r.commandLine.find("mklnk") != std::string::npos) return ProcessResult{2, std::nullopt};
-    return ProcessResult{0, 0u};
-  };
-  EXPECT_EQ(Run(), 0);
-  EXPECT_EQ(fake_.messages.back().text, "Instalare cu succes!");
-}
-
 TEST_F(InstallTest, MigrateOnlyAsksAtOnceAndYesOpensTheMigrationDialog) {
   fake_.answerMessage = [](const FakePlatform::Message& m) {
     return (m.style & platform::kMbYesNo) ? platform::kIdYes : platform::kIdOk;
@@ -228,18 +189,6 @@ TEST_F(InstallTest, MigrateOnlyAsksAtOnceAndYesOpensTheMigrationDialog) {
   EXPECT_EQ(dialogs_, (std::vector<int>{kPartitionDialogId, 107}));
   EXPECT_EQ(CurrentRunState().installDrive, 'D');
   EXPECT_EQ(CurrentRunState().migrateOnly, 1);
-}
-
-TEST_F(InstallTest, CancelEndsWithNothingDone) {
-  fake_.runDialog = [](int, platform::DialogProcedure& proc) -> intptr_t {
-    Host host;
-    proc.OnInit(host);
-    proc.OnCommand(host, kCancelButtonId, 0);
-    return host.ended;
-  };
-  EXPECT_EQ(Run(), 0);
-  EXPECT_TRUE(fake_.runs.empty());
-  EXPECT_TRUE(fake_.messages.empty());
 }
 
 }  // namespace
