@@ -74,7 +74,7 @@ std::string TranslateArgument(const DriveTable& drives, std::string_view argumen
   // Where the drive path starts: at 0, or after an option's name ("-f", "/o").
   size_t at = std::string_view::npos;
   auto isDrivePathAt = [&](size_t k) {
-    return k + 2 < argument.size() + 1 && DriveLetterOf(argument.substr(k)) != 0 &&
+    return k + 2 <= argument.size() && DriveLetterOf(argument.substr(k)) != 0 &&
            (k + 2 == argument.size() || argument[k + 2] == '\\' || argument[k + 2] == '/');
   };
   if (isDrivePathAt(0)) {
