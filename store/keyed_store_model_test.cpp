@@ -28,7 +28,8 @@ struct ModelRun {
 class KeyedStoreModelTest : public ::testing::TestWithParam<ModelRun> {};
 
 std::string KeyName(size_t i, int keyLength) {
-  std::string k = "R" + std::to_string(i);
+  std::string k = std::to_string(i);
+  k.insert(k.begin(), 'R');
   k.resize(static_cast<size_t>(keyLength), '_');
   return k;
 }
@@ -92,7 +93,7 @@ INSTANTIATE_TEST_SUITE_P(
     SmallFiles, KeyedStoreModelTest,
     ::testing::Values(ModelRun{4, 4, 30, 300, 1, 1500}, ModelRun{6, 8, 60, 140, 2, 1500},
                       ModelRun{3, 10, 12, 900, 3, 1500}, ModelRun{9, 6, 150, 40, 4, 1500},
-                      ModelRun{2, 4, 8, 120, 5, 1500}));
+                      ModelRun{2, 4, 8, 120, 5, 1500}, ModelRun{16, 8, 20, 200, 6, 800}));
 
 }  // namespace
 }  // namespace varmex::store

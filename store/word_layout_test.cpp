@@ -67,7 +67,8 @@ TEST_F(WordLayoutTest, RecordsOfSeveralPiecesCrossingBlocks) {
   std::vector<uint8_t> img = EmptyLegacyImage(n);
   std::vector<std::pair<std::string, std::vector<uint8_t>>> records;
   for (int i = 0; i < 10; ++i) {
-    std::string key = "E" + std::to_string(10000 + i);
+    std::string key = std::to_string(10000 + i);
+    key.insert(key.begin(), 'E');
     records.push_back({key, Data(static_cast<size_t>(60 + 90 * i), static_cast<unsigned>(i))});
     const auto placed = PlaceLegacyRecord(img, n, Bytes(key), records.back().second, i % 3 == 0 ? 400 : 0);
     ASSERT_TRUE(placed.placed) << key;
