@@ -87,14 +87,6 @@ TEST_F(PartnerFile, LongerStoredRecordIsDeliveredOnlyUpToTheBuffer) {
   EXPECT_EQ(message.trimmed(), "");
 }
 
-TEST_F(PartnerFile, UnknownCodeIsNotFound) {
-  std::array<uint8_t, kPartnerRecordSize> record{};
-  io::StoreI32(record.data(), 12);
-  DiagnosticField message;
-  EXPECT_EQ(ReadPartnerRecord(file_.unit, file_.blockCount, record, message), kPartnerNotFound);
-  EXPECT_EQ(message.trimmed(), "");
-}
-
 TEST_F(PartnerFile, ReadErrorIsReportedInTheMessageFieldAndOverwritten) {
   io::SetIoFaultHook([](io::IoOp op, int16_t, int64_t) {
     return op == io::IoOp::kRead ? io::IoFault{30, -1} : io::IoFault{};

@@ -211,26 +211,6 @@ TEST_F(Pipeline, Version36CollectionIsCarriedOverWhole) {
   EXPECT_EQ(OldCollectionBytes(), before);
 }
 
-TEST_F(Pipeline, Version35ConvertsThePartnerFileWithTheTools) {
-  AddDataFiles("C:\\Varmex35\\");
-  os_.AddFile("D:\\kedro\\ERP\\terti.dat", EmptyBlockFile(3));
-  dialog_.texts[kOldDirectoryEdit] = "C:\\Varmex35";
-  RunMigration(dialog_, 'D', 35);
-
-  const std::vector<std::string> status = dialog_.TextsOf(kStatusText);
-  ASSERT_GE(status.size(), 1060u);
-  EXPECT_EQ(status[1058], "Conversie ....\\Varmex\\FURN.DAT -> ....\\ERP\\TERTI.DAT");
-  EXPECT_EQ(status[1059], "Refacere TERTI.VOC");
-  const std::vector<std::string> runs = CommandLines();
-  ASSERT_EQ(runs.size(), 7u) << testing::PrintToString(runs);
-  EXPECT_EQ(runs[0], "D:\\kedro\\ERP\\convfurn D:\\kedro\\ERP D:\\kedro\\Varmex");
-  EXPECT_EQ(runs[5], "D:\\kedro\\Varmex\\dens D:\\kedro\\Varmex\\furnmat.dat");
-  EXPECT_EQ(runs[6], "D:\\kedro\\Varmex\\nredisp -o -d 12000 D:\\kedro\\Varmex\\furnmat.dat");
-  ASSERT_EQ(os_.messages.size(), 1u) << os_.messages[0].text;
-  EXPECT_EQ(os_.messages.back().text, "Instalare cu succes!");
-  EXPECT_EQ(dialog_.endResult, 1);
-}
-
 TEST_F(Pipeline, MissingRequiredFilesAreWarnedAboutOneByOne) {
   AddCollection36();
   for (const char* name : {"EXT.DAT", "TABEL.DAT"}) os_.DeleteFile(std::string("C:\\Palunor\\Varmex\\") + name);

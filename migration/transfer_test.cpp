@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
 
 #include "platform/fake_platform.h"
 
@@ -22,16 +21,6 @@ class FailingCopyPlatform : public FakePlatform {
     return FakePlatform::CopyFile(from, to, failIfExists);
   }
 };
-
-TEST(DataFileTable, HoldsFiftyNineDistinctNamesWithTheRequiredOnesLast) {
-  std::set<std::string_view> names(kDataFileTable.begin(), kDataFileTable.end());
-  EXPECT_EQ(names.size(), 59u);
-  for (std::string_view n : kDataFileTable) EXPECT_LE(n.size(), kTableNameLength) << n;
-  EXPECT_EQ(kDataFileTable[kFirstRequiredEntry - 1], "NORINC.DAT");
-  EXPECT_EQ(kDataFileTable[kFirstRequiredEntry], "DEV.DAT");
-  EXPECT_EQ(kDataFileTable.back(), "TEHNO.DAT");
-  EXPECT_EQ(kDataFileTable[38], "TERTI.DAT");
-}
 
 TEST(PriceBaseFileName, WritesThreeDigits) {
   EXPECT_EQ(PriceBaseFileName(1), "baz001.dat");
@@ -96,12 +85,6 @@ TEST(TransferDataFile, OldCollectionInsideTheNewTreeIsNotDeleted) {
   ASSERT_NE(os.Bytes("D:\\kedro\\Varmex\\dev.dat"), nullptr);
   EXPECT_EQ(*os.Bytes("D:\\kedro\\Varmex\\dev.dat"), Bytes("only copy"));
   EXPECT_TRUE(os.messages.empty());
-}
-
-TEST(JoinPath, CutsAtTheFieldLength) {
-  const std::string dir(250, 'a');
-  EXPECT_EQ(JoinPath(dir + "\\", "TABEL.DAT    ").size(), kPathLength);
-  EXPECT_EQ(JoinPath("C:\\Old\\   ", "UM.DAT  "), "C:\\Old\\UM.DAT");
 }
 
 }  // namespace

@@ -63,22 +63,6 @@ TEST(MeasureDensity, FullFileIsTooDenseAndCountsItsRecords) {
   EXPECT_GT(d.longestProbe, 1);
 }
 
-TEST(MeasureDensity, DeletedRecordsNoLongerCount) {
-  FakePlatform os;
-  os.AddFile(kFile, migration::EmptyBlockFile(40));
-  FillWithRecords(40, 30);
-  const int16_t unit = io::FindFreeUnit();
-  ASSERT_EQ(io::OpenUnit(unit, kFile, 512), 0);
-  std::array<uint8_t, 8> key{};
-  io::StoreI32(key.data(), 2499);
-  io::StoreI32(key.data() + 4, 2000001);
-  ASSERT_EQ(store::KeyedDelete(key, 8, 40, unit, 5), store::kKeyedDone);
-  io::CloseUnit(unit);
-  const Density d = MeasureDensity(kFile);
-  EXPECT_EQ(d.records, 29);
-  EXPECT_EQ(d.deletedUnits, 69);
-}
-
 TEST(MeasureDensity, ProbePathCountsFromTheHomeBlock) {
   FakePlatform os;
   // Two blocks: block 1 is full with the header, so a key whose home is block 1 lies
