@@ -36,12 +36,14 @@ bool MigrationDialog::OnCommand(platform::DialogHost& host, int id, int notifica
   switch (id) {
     case kVersion35Radio:
       if (notification != platform::kBnClicked) return false;
-      if (HoldsDefaultOrNothing(DirectoryField(host), kDefault36)) host.SetItemText(kOldDirectoryEdit, kDefault35);
+      if (HoldsDefaultOrNothing(DirectoryField(host), kDefault36))
+        host.SetItemText(kOldDirectoryEdit, kDefault35);
       sourceVersion_ = 35;
       return false;
     case kVersion36Radio:
       if (notification != platform::kBnClicked) return false;
-      if (HoldsDefaultOrNothing(DirectoryField(host), kDefault35)) host.SetItemText(kOldDirectoryEdit, kDefault36);
+      if (HoldsDefaultOrNothing(DirectoryField(host), kDefault35))
+        host.SetItemText(kOldDirectoryEdit, kDefault36);
       sourceVersion_ = 36;
       return false;
     case kOkButton:

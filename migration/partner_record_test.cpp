@@ -51,7 +51,8 @@ TEST_F(PartnerFile, EmptyFileReceivesTheDefaultSupplier) {
   EXPECT_EQ(io::LoadI16(got.data() + 400), 1);
   for (int e = 0; e < 6; ++e) {
     EXPECT_EQ(io::LoadI32(got.data() + 220 + 30 * e), 0);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(got.data() + 224 + 30 * e), 26), std::string(26, ' '));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(got.data() + 224 + 30 * e), 26),
+              std::string(26, ' '));
   }
   for (size_t at : {4u, 76u, 92u, 172u, 188u, 204u, 402u}) EXPECT_EQ(got[at], ' ') << at;
   EXPECT_EQ(got[479], ' ');
@@ -62,7 +63,8 @@ TEST_F(PartnerFile, ExistingDefaultSupplierIsLeftAlone) {
   std::array<uint8_t, kPartnerRecordSize> record{};
   io::StoreI32(record.data(), 2499);
   io::StoreText(record, 16, 60, "Alt nume");
-  ASSERT_EQ(store::KeyedWrite(record, 4, file_.blockCount, file_.unit, 5).status, store::kKeyedDone);
+  ASSERT_EQ(store::KeyedWrite(record, 4, file_.blockCount, file_.unit, 5).status,
+            store::kKeyedDone);
   const uint64_t writes = io::Counters().writes;
   EXPECT_TRUE(EnsureDefaultSupplier(file_.unit, file_.blockCount));
   EXPECT_EQ(io::Counters().writes, writes);
@@ -74,13 +76,14 @@ TEST_F(PartnerFile, ExistingDefaultSupplierIsLeftAlone) {
 TEST_F(PartnerFile, LongerStoredRecordIsDeliveredOnlyUpToTheBuffer) {
   std::vector<uint8_t> longer(700, 'x');
   io::StoreI32(longer.data(), 77);
-  ASSERT_EQ(store::KeyedWrite(longer, 4, file_.blockCount, file_.unit, 5).status, store::kKeyedDone);
+  ASSERT_EQ(store::KeyedWrite(longer, 4, file_.blockCount, file_.unit, 5).status,
+            store::kKeyedDone);
   std::array<uint8_t, kPartnerRecordSize + 8> guarded{};
   guarded.fill(0xAB);
   io::StoreI32(guarded.data(), 77);
   DiagnosticField message;
-  const int16_t status = ReadPartnerRecord(file_.unit, file_.blockCount,
-                                           PartnerRecord(guarded.data(), kPartnerRecordSize), message);
+  const int16_t status = ReadPartnerRecord(
+      file_.unit, file_.blockCount, PartnerRecord(guarded.data(), kPartnerRecordSize), message);
   EXPECT_EQ(status, kPartnerRead);
   EXPECT_EQ(guarded[479], 'x');
   for (size_t i = kPartnerRecordSize; i < guarded.size(); ++i) EXPECT_EQ(guarded[i], 0xAB);
@@ -111,7 +114,8 @@ TEST_F(PartnerFile, FailedWriteShowsOneMessage) {
   BuildDefaultSupplier(record);
   DiagnosticField message;
   EXPECT_EQ(WritePartnerRecord(file_.unit, file_.blockCount, record, message), kPartnerWriteFailed);
-  EXPECT_EQ(message.view().substr(0, 37), std::string("** Scriere eronata in TERTI.DAT:   2") + '\0');
+  EXPECT_EQ(message.view().substr(0, 37),
+            std::string("** Scriere eronata in TERTI.DAT:   2") + '\0');
 }
 
 }  // namespace

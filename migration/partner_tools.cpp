@@ -31,9 +31,13 @@ int32_t Run(std::string command) {
 
 }  // namespace
 
-std::string VarmexDirectory(char installDrive) { return std::string(1, installDrive) + ":\\kedro\\Varmex"; }
+std::string VarmexDirectory(char installDrive) {
+  return std::string(1, installDrive) + ":\\kedro\\Varmex";
+}
 
-std::string ErpDirectory(char installDrive) { return std::string(1, installDrive) + ":\\kedro\\ERP"; }
+std::string ErpDirectory(char installDrive) {
+  return std::string(1, installDrive) + ":\\kedro\\ERP";
+}
 
 void ConvertPartnerFile(platform::DialogHost& dialog, char installDrive) {
   const std::string varmex = VarmexDirectory(installDrive);
@@ -70,8 +74,8 @@ void CheckFurnmatFile(char installDrive) {
   installer::RunProgramForExitCode(dens, DensExitCode());
   if (DensExitCode() < kDensTooDense && blocks >= kFurnmatLargeEnough) return;
 
-  Run(varmex + "\\nredisp -o -d " + BlockCountField(RedistributedBlockCount(blocks)) +
-                        " " + furnmat);
+  Run(varmex + "\\nredisp -o -d " + BlockCountField(RedistributedBlockCount(blocks)) + " " +
+      furnmat);
 }
 
 }  // namespace varmex::migration

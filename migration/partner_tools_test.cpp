@@ -12,7 +12,9 @@ using platform::FakePlatform;
 
 // Every run starts and gives `densExit` as its exit code.
 void AnswerRuns(FakePlatform& os, uint32_t densExit) {
-  os.runProcess = [densExit](const FakePlatform::Run&) { return platform::ProcessResult{0, densExit}; };
+  os.runProcess = [densExit](const FakePlatform::Run&) {
+    return platform::ProcessResult{0, densExit};
+  };
 }
 
 std::vector<std::string> CommandLines(const FakePlatform& os) {
@@ -75,15 +77,20 @@ INSTANTIATE_TEST_SUITE_P(
     Sizes, CheckFurnmat,
     testing::Values(
         FurnmatCase{8000 * 512, 1, nullptr},
-        FurnmatCase{8000 * 512, 2, "D:\\kedro\\Varmex\\nredisp -o -d 16000 D:\\kedro\\Varmex\\furnmat.dat"},
-        FurnmatCase{8000 * 512, 7, "D:\\kedro\\Varmex\\nredisp -o -d 16000 D:\\kedro\\Varmex\\furnmat.dat"},
-        FurnmatCase{1000 * 512, 0, "D:\\kedro\\Varmex\\nredisp -o -d 12000 D:\\kedro\\Varmex\\furnmat.dat"},
+        FurnmatCase{8000 * 512, 2,
+                    "D:\\kedro\\Varmex\\nredisp -o -d 16000 D:\\kedro\\Varmex\\furnmat.dat"},
+        FurnmatCase{8000 * 512, 7,
+                    "D:\\kedro\\Varmex\\nredisp -o -d 16000 D:\\kedro\\Varmex\\furnmat.dat"},
+        FurnmatCase{1000 * 512, 0,
+                    "D:\\kedro\\Varmex\\nredisp -o -d 12000 D:\\kedro\\Varmex\\furnmat.dat"},
         // 8000 whole blocks and a few bytes more count as 7999 + 1 = 8000; one byte
         // short of 8000 blocks counts as 7999.
         FurnmatCase{8000 * 512 + 100, 1, nullptr},
-        FurnmatCase{8000 * 512 - 1, 1, "D:\\kedro\\Varmex\\nredisp -o -d 15998 D:\\kedro\\Varmex\\furnmat.dat"},
+        FurnmatCase{8000 * 512 - 1, 1,
+                    "D:\\kedro\\Varmex\\nredisp -o -d 15998 D:\\kedro\\Varmex\\furnmat.dat"},
         // 60000 blocks doubled do not fit five characters: written in full.
-        FurnmatCase{60000ull * 512, 2, "D:\\kedro\\Varmex\\nredisp -o -d 120000 D:\\kedro\\Varmex\\furnmat.dat"}));
+        FurnmatCase{60000ull * 512, 2,
+                    "D:\\kedro\\Varmex\\nredisp -o -d 120000 D:\\kedro\\Varmex\\furnmat.dat"}));
 
 TEST(CheckFurnmatFile, MissingFileRunsNothing) {
   FakePlatform os;
@@ -106,7 +113,8 @@ TEST(CheckFurnmatFile, DensThatCannotStartLeavesTheDecisionToTheSize) {
   os.runs.clear();
   CheckFurnmatFile('D');
   ASSERT_EQ(os.runs.size(), 2u);
-  EXPECT_EQ(os.runs[1].commandLine, "D:\\kedro\\Varmex\\nredisp -o -d 12000 D:\\kedro\\Varmex\\furnmat.dat");
+  EXPECT_EQ(os.runs[1].commandLine,
+            "D:\\kedro\\Varmex\\nredisp -o -d 12000 D:\\kedro\\Varmex\\furnmat.dat");
 }
 
 }  // namespace

@@ -138,8 +138,8 @@ OldCollection LocateOldCollection(std::string_view entered, int16_t sourceVersio
 }
 
 void RunMigration(platform::DialogHost& dialog, char installDrive, int16_t sourceVersion) {
-  const OldCollection old =
-      LocateOldCollection(dialog.GetItemText(kOldDirectoryEdit, kDirectoryFieldChars), sourceVersion);
+  const OldCollection old = LocateOldCollection(
+      dialog.GetItemText(kOldDirectoryEdit, kDirectoryFieldChars), sourceVersion);
   if (old.dataDir.empty()) return;
 
   if (platform::Current().GetFileAttributes(JoinPath(old.dataDir, "dev.dat")) ==

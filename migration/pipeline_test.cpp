@@ -22,7 +22,9 @@ using platform::FakePlatform;
 
 constexpr int32_t kDevBlocks = 3;
 
-std::vector<uint8_t> Filled(size_t size, uint8_t value) { return std::vector<uint8_t>(size, value); }
+std::vector<uint8_t> Filled(size_t size, uint8_t value) {
+  return std::vector<uint8_t>(size, value);
+}
 
 // Block 1 of obi.dat with the block counts of the estimate files.
 std::vector<uint8_t> ObiFile() {
@@ -82,7 +84,8 @@ class Pipeline : public testing::Test {
     os_.AddFile(dir + "dev.dat", DevFile());
     os_.AddFile(dir + "obi.dat", ObiFile());
     os_.AddFile(dir + "norinc.dat", Filled(512, 0));
-    for (const char* name : {"furndev.dat", "furnmat.dat", "prefman.dat"}) os_.AddFile(dir + name, EmptyBlockFile(5));
+    for (const char* name : {"furndev.dat", "furnmat.dat", "prefman.dat"})
+      os_.AddFile(dir + name, EmptyBlockFile(5));
     os_.AddFile(dir + "baz001.dat", PriceBase());
   }
   std::map<std::string, std::vector<uint8_t>> OldCollectionBytes() {
@@ -213,7 +216,8 @@ TEST_F(Pipeline, Version36CollectionIsCarriedOverWhole) {
 
 TEST_F(Pipeline, MissingRequiredFilesAreWarnedAboutOneByOne) {
   AddCollection36();
-  for (const char* name : {"EXT.DAT", "TABEL.DAT"}) os_.DeleteFile(std::string("C:\\Palunor\\Varmex\\") + name);
+  for (const char* name : {"EXT.DAT", "TABEL.DAT"})
+    os_.DeleteFile(std::string("C:\\Palunor\\Varmex\\") + name);
   os_.DeleteFile("C:\\Palunor\\ERP\\terti.dat");
   os_.DeleteFile("C:\\Palunor\\ERP\\terti.voc");  // optional: no word
   os_.AddFile("D:\\kedro\\ERP\\terti.dat", EmptyBlockFile(3));

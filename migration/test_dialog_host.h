@@ -16,7 +16,9 @@ class TestDialogHost : public platform::DialogHost {
     texts[id] = std::string(text);
     setTexts.push_back({id, std::string(text)});
   }
-  std::string GetItemText(int id, size_t maxChars) override { return texts[id].substr(0, maxChars); }
+  std::string GetItemText(int id, size_t maxChars) override {
+    return texts[id].substr(0, maxChars);
+  }
   void EnableItem(int id, bool enabled) override { disabled[id] = !enabled; }
   void CheckRadioButton(int firstId, int lastId, int checkId) override {
     for (int i = firstId; i <= lastId; ++i) checked[i] = i == checkId;

@@ -17,6 +17,7 @@ inline constexpr size_t kPathLength = 256;
 // The data file table in its stored order: entries 1 to 46 are optional, entries 47
 // to 59 are required. The names are written in upper case, and the copies take that
 // spelling.
+// clang-format off
 inline constexpr std::array<std::string_view, 59> kDataFileTable = {
     "ANGA.DAT",     "ARHREAEF.DAT", "ARTACT.DAT",   "ARTACT_I.DAT", "ARTPERS.DAT",
     "ARTPERSI.DAT", "ATASPERS.DAT", "CATLUC.DAT",   "CMT.DAT",      "COEFCAEN.DAT",
@@ -31,6 +32,7 @@ inline constexpr std::array<std::string_view, 59> kDataFileTable = {
     "FURNDEV.DAT",  "FURNMAT.DAT",  "MAT.DAT",      "NOR.DAT",      "DIC.DAT",
     "IDIC.DAT",     "PREF.DAT",     "TABEL.DAT",    "TEHNO.DAT",
 };
+// clang-format on
 // 0-based index of the first required entry (entry 47).
 inline constexpr size_t kFirstRequiredEntry = 46;
 

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include "platform/fake_platform.h"
 
 namespace varmex::migration {

@@ -32,7 +32,8 @@ void BuildSupplierPrice(std::span<uint8_t> record, int32_t material, int32_t pri
 }
 
 bool ToConvert(int32_t material, int32_t supplierField) {
-  return material >= kLowestMaterial && material <= kHighestMaterial && supplierField / 1000000 == 0;
+  return material >= kLowestMaterial && material <= kHighestMaterial &&
+         supplierField / 1000000 == 0;
 }
 
 // Makes sure furnmat.dat holds the default supplier's price of the material. True when
@@ -52,7 +53,8 @@ bool StoreSupplierPrice(int32_t material, int32_t price, int16_t unit, int32_t b
 }
 
 // Converts the entries of one data block; true when any entry changed.
-bool ConvertBlock(std::span<uint8_t, kBlockSize> block, int16_t furnmatUnit, int32_t furnmatBlocks) {
+bool ConvertBlock(std::span<uint8_t, kBlockSize> block, int16_t furnmatUnit,
+                  int32_t furnmatBlocks) {
   bool changed = false;
   for (int e = 0; e < kEntriesPerBlock; ++e) {
     const size_t at = static_cast<size_t>(e) * kEntrySize;
@@ -62,7 +64,8 @@ bool ConvertBlock(std::span<uint8_t, kBlockSize> block, int16_t furnmatUnit, int
     if (!ToConvert(material, io::LoadI32(block.data() + at + 8))) continue;
     // When the supplier price cannot be stored, the entry keeps its own price rather
     // than pointing at a record that does not exist.
-    if (!StoreSupplierPrice(material, io::LoadI32(block.data() + at + 4), furnmatUnit, furnmatBlocks)) {
+    if (!StoreSupplierPrice(material, io::LoadI32(block.data() + at + 4), furnmatUnit,
+                            furnmatBlocks)) {
       continue;
     }
     io::StoreI32(block.data() + at + 4, kConvertedPrice);

@@ -81,7 +81,7 @@ class Conversion : public testing::Test {
 TEST_F(Conversion, ConvertsOnlyMaterialsWithoutSupplierInsideTheRange) {
   PriceBase base(3, true);
   const std::vector<Entry> entries = {
-      {2000000, 10, 0},       {2000001, 11, 0},  {8000000, 12, 999999}, {8000001, 13, 0},
+      {2000000, 10, 0},       {2000001, 11, 0},       {8000000, 12, 999999},   {8000001, 13, 0},
       {3000000, 14, -999999}, {3000001, 15, 1000000}, {3000002, 16, -1000000}, {-1, 17, 0},
       {4000000, 18, 0},
   };
@@ -190,7 +190,8 @@ TEST_F(Conversion, MissingOrShortFileFailsSilently) {
 
 TEST_F(Conversion, EntryKeepsItsPriceWhenTheSupplierPriceCannotBeStored) {
   io::CloseAllUnits();
-  os_.AddFile("D:\\kedro\\Varmex\\furnmat.dat", migration::EmptyBlockFile(1));  // only the full header block
+  os_.AddFile("D:\\kedro\\Varmex\\furnmat.dat",
+              migration::EmptyBlockFile(1));  // only the full header block
   furnmat_ = database::OpenDataFile("furnmat.dat", kDir, false, 0);
   PriceBase base(2, true);
   base.Put(2, 0, {2100000, 77, 0});

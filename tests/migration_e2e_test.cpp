@@ -37,7 +37,8 @@ Bytes ReadBytes(const std::string& path) {
 void WriteBytes(const std::string& path, const Bytes& bytes) {
   fs::create_directories(fs::path(path).parent_path());
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 // Every file under `dir` with its bytes and mode: the old collection must come out of
@@ -45,7 +46,8 @@ void WriteBytes(const std::string& path, const Bytes& bytes) {
 std::map<std::string, std::pair<Bytes, fs::perms>> Snapshot(const std::string& dir) {
   std::map<std::string, std::pair<Bytes, fs::perms>> out;
   for (const auto& e : fs::recursive_directory_iterator(dir)) {
-    if (e.is_regular_file()) out[e.path().string()] = {ReadBytes(e.path().string()), e.status().permissions()};
+    if (e.is_regular_file())
+      out[e.path().string()] = {ReadBytes(e.path().string()), e.status().permissions()};
   }
   return out;
 }
@@ -56,7 +58,8 @@ class OpenBlockFile {
   explicit OpenBlockFile(const std::string& path) : unit_(io::FindFreeUnit()) {
     status_ = io::OpenUnit(unit_, path, 512);
     std::array<uint8_t, 512> header{};
-    if (status_ == 0 && io::ReadRecord(unit_, 1, header) == 0) blocks_ = io::LoadI32(header.data() + 18);
+    if (status_ == 0 && io::ReadRecord(unit_, 1, header) == 0)
+      blocks_ = io::LoadI32(header.data() + 18);
   }
   ~OpenBlockFile() { io::CloseUnit(unit_); }
   bool ok() const { return status_ == 0 && blocks_ > 0; }
@@ -99,11 +102,13 @@ class MigrationE2eTest : public ::testing::Test {
     erp_ = d_ + "/kedro/ERP";
     fs::create_directories(varmex_);
     fs::create_directories(erp_);
-    for (const char* tool : {"dens", "nredisp"}) e2e::CopyFile(e2e::BinDir() + "/" + tool, varmex_ + "/" + tool);
+    for (const char* tool : {"dens", "nredisp"})
+      e2e::CopyFile(e2e::BinDir() + "/" + tool, varmex_ + "/" + tool);
     for (const char* tool : {"convfurn", "cuvterti", "lsort", "fo2", "mkhvoc"}) {
       e2e::CopyFile(e2e::BinDir() + "/" + tool, erp_ + "/" + tool);
     }
-    for (const auto& [name, bytes] : gencollection::FreshFiles(40, 80)) WriteBytes(varmex_ + "/" + name, bytes);
+    for (const auto& [name, bytes] : gencollection::FreshFiles(40, 80))
+      WriteBytes(varmex_ + "/" + name, bytes);
     log_ = scratch_.path() + "/standins.log";
   }
 
@@ -169,8 +174,10 @@ TEST_F(MigrationE2eTest, Version36CollectionIsMigratedWhole) {
   ASSERT_EQ(run.status, 0) << run.Transcript();
 
   const std::vector<std::string> expectedMessages = {
-      "Daca aveti o colectie veche de Varmex (35 sau 36) se pot prelua datele in Varmex 38 ERP.\nDoriti sa "
-      "transformati in mod complet automat colectia dumneavoastra de Varmex de tip 35 sau 36 intr-o colectie de "
+      "Daca aveti o colectie veche de Varmex (35 sau 36) se pot prelua datele in Varmex 38 "
+      "ERP.\nDoriti sa "
+      "transformati in mod complet automat colectia dumneavoastra de Varmex de tip 35 sau 36 "
+      "intr-o colectie de "
       "date Varmex de tip 38 pe care sa puteti lucra apoi cu programele din Varmex-ul 38?",
       kSuccess};
   EXPECT_EQ(Messages(run), expectedMessages) << run.Transcript();
@@ -210,7 +217,8 @@ TEST_F(MigrationE2eTest, Version36CollectionIsMigratedWhole) {
   EXPECT_EQ(furnmat.blocks(), 12000);
   EXPECT_EQ(fs::file_size(varmex_ + "/FURNMAT.DAT"), 12000u * 512);
   for (const auto& p : c.supplierPrices) {
-    EXPECT_FALSE(furnmat.Read(Key8(p.supplier, p.material), 8).empty()) << p.supplier << "/" << p.material;
+    EXPECT_FALSE(furnmat.Read(Key8(p.supplier, p.material), 8).empty())
+        << p.supplier << "/" << p.material;
   }
   const auto converted = ToConvert(c);
   ASSERT_FALSE(converted.empty());
@@ -271,7 +279,9 @@ TEST_F(MigrationE2eTest, Version35CollectionGetsItsPartnerFileFromTheTools) {
   // The tools got the drive paths translated.
   const std::string log = e2e::ReadFile(log_);
   EXPECT_NE(log.find("convfurn " + erp_ + " " + varmex_ + "\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("lsort " + erp_ + "/cuvterti.tmp " + erp_ + "/cuvterti.srt\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("lsort " + erp_ + "/cuvterti.tmp " + erp_ + "/cuvterti.srt\n"),
+            std::string::npos)
+      << log;
 
   OpenBlockFile terti(erp_ + "/terti.dat");
   ASSERT_TRUE(terti.ok());
@@ -305,7 +315,8 @@ TEST_F(MigrationE2eTest, BadInputIsReportedAndThePipelineGoesOn) {
 
   EXPECT_EQ(ReadBytes(varmex_ + "/EXTDEN.DAT"), ReadBytes(old + "/Varmex/EXTDEN.DAT"));
   // A copy of a read-only file can be written by the suite.
-  EXPECT_NE(fs::status(varmex_ + "/TABEL.DAT").permissions() & fs::perms::owner_write, fs::perms::none);
+  EXPECT_NE(fs::status(varmex_ + "/TABEL.DAT").permissions() & fs::perms::owner_write,
+            fs::perms::none);
   EXPECT_EQ(Snapshot(c_), before);
 }
 
@@ -355,7 +366,8 @@ TEST_F(MigrationE2eTest, LargeFurnmatIsRedistributedOnlyWhenTooDense) {
   const std::vector<e2e::Event> runs = run.Events("run");
   ASSERT_EQ(runs.size(), 2u) << run.Transcript();
   EXPECT_EQ(runs[0].Get("exit"), "2");
-  EXPECT_EQ(runs[1].Get("command"), "D:\\kedro\\Varmex\\nredisp -o -d 16000 D:\\kedro\\Varmex\\furnmat.dat");
+  EXPECT_EQ(runs[1].Get("command"),
+            "D:\\kedro\\Varmex\\nredisp -o -d 16000 D:\\kedro\\Varmex\\furnmat.dat");
   OpenBlockFile result(varmex_ + "/FURNMAT.DAT");
   ASSERT_TRUE(result.ok());
   EXPECT_EQ(result.blocks(), 16000);

@@ -16,9 +16,11 @@ int main(int argc, char** argv) {
     return d.verdict;
   }
   static const char* const kWords[] = {"roomy", "filling", "too dense"};
-  std::printf("%s: %d blocks, %lld records, %.1f%% used, %.1f%% deleted, longest probe path %d blocks: %s\n",
-              argv[1], static_cast<int>(d.blocks), static_cast<long long>(d.records), 100.0 * d.UsedShare(),
-              100.0 * static_cast<double>(d.deletedUnits) / (static_cast<double>(d.blocks) * 256.0),
-              static_cast<int>(d.longestProbe), kWords[d.verdict]);
+  std::printf(
+      "%s: %d blocks, %lld records, %.1f%% used, %.1f%% deleted, longest probe path %d blocks: "
+      "%s\n",
+      argv[1], static_cast<int>(d.blocks), static_cast<long long>(d.records), 100.0 * d.UsedShare(),
+      100.0 * static_cast<double>(d.deletedUnits) / (static_cast<double>(d.blocks) * 256.0),
+      static_cast<int>(d.longestProbe), kWords[d.verdict]);
   return d.verdict;
 }

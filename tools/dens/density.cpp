@@ -40,8 +40,8 @@ bool MeasureBlock(const store::BlockBytes& block, int32_t b, Density& d) {
         const size_t keyAt = static_cast<size_t>(2 * unit);
         if (keyAt + static_cast<size_t>(keyLength) > block.size()) return false;
         const std::span<const uint8_t> key(block.data() + keyAt, block.size() - keyAt);
-        const int32_t home = store::HomeBlock(key, static_cast<int16_t>(keyLength), d.blocks,
-                                              store::kHashSelector5);
+        const int32_t home =
+            store::HomeBlock(key, static_cast<int16_t>(keyLength), d.blocks, store::kHashSelector5);
         const int32_t probe = (b - home + d.blocks) % d.blocks + 1;
         if (probe > d.longestProbe) d.longestProbe = probe;
         ++d.records;
@@ -85,7 +85,8 @@ Density MeasureDensity(const std::string& path) {
     d.blocks = io::LoadI32(block.data() + 18);
     for (int32_t b = 1; b <= d.blocks && d.problem.empty(); ++b) {
       if (int status = io::ReadRecord(unit, b, block); status != io::kIoOk) {
-        d.problem = "cannot read block " + std::to_string(b) + " (error " + std::to_string(status) + ")";
+        d.problem =
+            "cannot read block " + std::to_string(b) + " (error " + std::to_string(status) + ")";
       } else if (!MeasureBlock(block, b, d)) {
         d.problem = "the entries of block " + std::to_string(b) + " are damaged";
       }

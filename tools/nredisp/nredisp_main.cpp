@@ -53,11 +53,12 @@ int main(int argc, char** argv) {
 
   const varmex::tools::RedistributeResult r = varmex::tools::Redistribute(file, blocks, replace);
   if (r.status != varmex::tools::kRedistributed) {
-    std::fprintf(stderr, "nredisp: %s: %s; the file is left as it was\n", file.c_str(), r.problem.c_str());
+    std::fprintf(stderr, "nredisp: %s: %s; the file is left as it was\n", file.c_str(),
+                 r.problem.c_str());
     return r.status;
   }
   std::printf("%s: %lld records spread from %d to %d blocks into %s\n", file.c_str(),
-              static_cast<long long>(r.records), static_cast<int>(r.oldBlocks), static_cast<int>(blocks),
-              r.writtenTo.c_str());
+              static_cast<long long>(r.records), static_cast<int>(r.oldBlocks),
+              static_cast<int>(blocks), r.writtenTo.c_str());
   return 0;
 }

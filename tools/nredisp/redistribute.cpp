@@ -33,8 +33,8 @@ RedistributeResult Failure(RedistributeStatus status, std::string problem) {
 }
 
 // Writes `header` then newBlocks - 1 zero blocks into a new file, and flushes it.
-std::string CreateEmptyFile(const std::string& path, const store::BlockBytes& header, int32_t newBlocks,
-                            mode_t mode) {
+std::string CreateEmptyFile(const std::string& path, const store::BlockBytes& header,
+                            int32_t newBlocks, mode_t mode) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (fd < 0) return Errno("cannot create " + path);
   std::string problem;
@@ -53,7 +53,8 @@ std::string CreateEmptyFile(const std::string& path, const store::BlockBytes& he
   const std::vector<uint8_t> zeros(static_cast<size_t>(store::kBlockBytes) * 256, 0);
   int64_t left = static_cast<int64_t>(newBlocks - 1) * store::kBlockBytes;
   while (left > 0 && problem.empty()) {
-    const size_t chunk = left < static_cast<int64_t>(zeros.size()) ? static_cast<size_t>(left) : zeros.size();
+    const size_t chunk =
+        left < static_cast<int64_t>(zeros.size()) ? static_cast<size_t>(left) : zeros.size();
     put(zeros.data(), chunk);
     left -= static_cast<int64_t>(chunk);
   }
@@ -72,7 +73,8 @@ std::string SyncToDisk(const std::string& path) {
 
 void SyncDirectoryOf(const std::string& path) {
   const size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const std::string dir =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
   const int fd = ::open(dir.c_str(), O_RDONLY);
   if (fd < 0) return;
   ::fsync(fd);
@@ -90,20 +92,23 @@ bool IsHeaderPiece(const store::BlockBytes& block, int32_t b, int unit) {
 
 // Copies every record of the old file into the new one. Keys are copied once each:
 // a second first piece of a key that the store would never find is left behind.
-RedistributeResult CopyRecords(int16_t oldUnit, int32_t oldBlocks, int16_t newUnit, int32_t newBlocks) {
+RedistributeResult CopyRecords(int16_t oldUnit, int32_t oldBlocks, int16_t newUnit,
+                               int32_t newBlocks) {
   RedistributeResult r;
   std::set<std::vector<uint8_t>> copied;
   std::vector<uint8_t> record(static_cast<size_t>(store::kMaxRecordLength));
   store::BlockBytes block{};
   for (int32_t b = 1; b <= oldBlocks; ++b) {
     if (int status = io::ReadRecord(oldUnit, b, block); status != io::kIoOk) {
-      return Failure(kOldFileUnusable, "cannot read block " + std::to_string(b) + " (error " + std::to_string(status) + ")");
+      return Failure(kOldFileUnusable, "cannot read block " + std::to_string(b) + " (error " +
+                                           std::to_string(status) + ")");
     }
     for (int unit = 1; unit <= store::kBlockUnits;) {
       const uint8_t flags = store::FlagsByte(block, unit);
       if (store::IsEndOfUsedArea(flags)) break;
       if (store::EntryRunsPast(block, unit)) {
-        return Failure(kOldFileUnusable, "the entries of block " + std::to_string(b) + " are damaged");
+        return Failure(kOldFileUnusable,
+                       "the entries of block " + std::to_string(b) + " are damaged");
       }
       const int units = store::EntryUnits(block, unit);
       const int keyLength = flags & store::kFlagKeyLength;
@@ -113,19 +118,22 @@ RedistributeResult CopyRecords(int16_t oldUnit, int32_t oldBlocks, int16_t newUn
         std::vector<uint8_t> key(keyAt, keyAt + keyLength);
         if (copied.insert(key).second) {
           std::copy(key.begin(), key.end(), record.begin());
-          const store::ReadResult got = store::KeyedRead(record, static_cast<int16_t>(keyLength), oldBlocks,
-                                                         oldUnit, store::kHashSelector5, 0);
+          const store::ReadResult got =
+              store::KeyedRead(record, static_cast<int16_t>(keyLength), oldBlocks, oldUnit,
+                               store::kHashSelector5, 0);
           if (got.status != store::kKeyedDone) {
             return Failure(kOldFileUnusable, "a record in block " + std::to_string(b) +
-                                          " cannot be read whole (store status " + std::to_string(got.status) + ")");
+                                                 " cannot be read whole (store status " +
+                                                 std::to_string(got.status) + ")");
           }
-          const store::WriteResult put =
-              store::KeyedWrite(std::span<const uint8_t>(record.data(), static_cast<size_t>(got.length)),
-                                static_cast<int16_t>(keyLength), newBlocks, newUnit, store::kHashSelector5);
+          const store::WriteResult put = store::KeyedWrite(
+              std::span<const uint8_t>(record.data(), static_cast<size_t>(got.length)),
+              static_cast<int16_t>(keyLength), newBlocks, newUnit, store::kHashSelector5);
           if (put.status != store::kKeyedDone) {
-            return Failure(kNewFileFailed, "record " + std::to_string(r.records + 1) + " cannot be placed in " +
-                                        std::to_string(newBlocks) + " blocks (store status " +
-                                        std::to_string(put.status) + ")");
+            return Failure(kNewFileFailed, "record " + std::to_string(r.records + 1) +
+                                               " cannot be placed in " + std::to_string(newBlocks) +
+                                               " blocks (store status " +
+                                               std::to_string(put.status) + ")");
           }
           ++r.records;
         }
@@ -143,12 +151,14 @@ std::string TemporaryName(const std::string& path) { return path + ".nredisp-tmp
 RedistributeResult Redistribute(const std::string& path, int32_t newBlocks, bool replace) {
   if (newBlocks < 2) return Failure(kBadCommandLine, "the new block count must be at least 2");
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return Failure(kOldFileUnusable, Errno("cannot find " + path));
+  if (::stat(path.c_str(), &info) != 0)
+    return Failure(kOldFileUnusable, Errno("cannot find " + path));
 
   const int16_t oldUnit = io::FindFreeUnit();
   if (oldUnit == io::kNoUnit) return Failure(kOldFileUnusable, "no free file unit");
   if (int status = io::OpenUnit(oldUnit, path, store::kBlockBytes); status != io::kIoOk) {
-    return Failure(kOldFileUnusable, "cannot open " + path + " (error " + std::to_string(status) + ")");
+    return Failure(kOldFileUnusable,
+                   "cannot open " + path + " (error " + std::to_string(status) + ")");
   }
   store::BlockBytes header{};
   const int readStatus = io::ReadRecord(oldUnit, 1, header);
@@ -160,13 +170,15 @@ RedistributeResult Redistribute(const std::string& path, int32_t newBlocks, bool
   store::BlockBytes last{};
   if (io::ReadRecord(oldUnit, oldBlocks, last) != io::kIoOk) {
     io::CloseUnit(oldUnit);
-    return Failure(kOldFileUnusable, path + " is shorter than its " + std::to_string(oldBlocks) + " blocks");
+    return Failure(kOldFileUnusable,
+                   path + " is shorter than its " + std::to_string(oldBlocks) + " blocks");
   }
 
   // The new header keeps whatever else the old one carried.
   io::StoreI32(header.data() + kBlockCountOffset, newBlocks);
   const std::string temporary = TemporaryName(path);
-  if (std::string problem = CreateEmptyFile(temporary, header, newBlocks, info.st_mode & 07777); !problem.empty()) {
+  if (std::string problem = CreateEmptyFile(temporary, header, newBlocks, info.st_mode & 07777);
+      !problem.empty()) {
     io::CloseUnit(oldUnit);
     ::unlink(temporary.c_str());
     return Failure(kNewFileFailed, problem);
@@ -183,7 +195,8 @@ RedistributeResult Redistribute(const std::string& path, int32_t newBlocks, bool
   io::CloseUnit(oldUnit);
   r.oldBlocks = oldBlocks;
   if (r.status == kRedistributed) {
-    if (std::string problem = SyncToDisk(temporary); !problem.empty()) r = Failure(kNewFileFailed, problem);
+    if (std::string problem = SyncToDisk(temporary); !problem.empty())
+      r = Failure(kNewFileFailed, problem);
   }
   if (r.status != kRedistributed) {
     ::unlink(temporary.c_str());

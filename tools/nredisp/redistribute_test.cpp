@@ -23,7 +23,8 @@ namespace fs = std::filesystem;
 // file beside the old one on disk.
 class DiskFilesPlatform : public platform::FakePlatform {
  public:
-  std::unique_ptr<platform::File> OpenExistingFile(std::string_view path, uint32_t& error) override {
+  std::unique_ptr<platform::File> OpenExistingFile(std::string_view path,
+                                                   uint32_t& error) override {
     std::FILE* f = std::fopen(std::string(path).c_str(), "r+b");
     if (f == nullptr) {
       error = platform::kErrorFileNotFound;
@@ -61,13 +62,15 @@ std::vector<uint8_t> ReadAll(const fs::path& p) {
 
 void WriteAll(const fs::path& p, const std::vector<uint8_t>& bytes) {
   std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 // Record i: a 4-byte key and a body whose length varies from 20 to over 1000 bytes,
 // so that some records run over several blocks.
 std::vector<uint8_t> Record(int i) {
-  std::vector<uint8_t> r(static_cast<size_t>(20 + (i * 97) % 1100) & ~size_t{1}, static_cast<uint8_t>(i));
+  std::vector<uint8_t> r(static_cast<size_t>(20 + (i * 97) % 1100) & ~size_t{1},
+                         static_cast<uint8_t>(i));
   io::StoreI32(r.data(), 1000 + i);
   return r;
 }
@@ -75,8 +78,9 @@ std::vector<uint8_t> Record(int i) {
 class Redistribution : public testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("nredisp_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                        "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = fs::temp_directory_path() /
+           ("nredisp_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+            "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     file_ = (dir_ / "furnmat.dat").string();
@@ -109,7 +113,8 @@ TEST_F(Redistribution, EveryLiveRecordMovesWholeAndDeletedOnesStayBehind) {
   {
     const int16_t unit = io::FindFreeUnit();
     ASSERT_EQ(io::OpenUnit(unit, file_, 512), 0);
-    for (int i : {3, 17}) ASSERT_EQ(store::KeyedDelete(Record(i), 4, kOldBlocks, unit, 5), store::kKeyedDone);
+    for (int i : {3, 17})
+      ASSERT_EQ(store::KeyedDelete(Record(i), 4, kOldBlocks, unit, 5), store::kKeyedDone);
     io::CloseUnit(unit);
   }
 

@@ -35,7 +35,8 @@ void Record(int argc, char** argv) {
 }
 
 std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return s;
 }
 
@@ -57,7 +58,8 @@ int WritePartnerFile(const std::string& erpDir) {
   bytes[19] = static_cast<unsigned char>((kPartnerBlocks >> 8) & 0xFF);
   const std::filesystem::path path = FileIn(erpDir, "terti.dat");
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   out.close();
   if (!out) {
     std::fprintf(stderr, "convfurn: cannot write %s\n", path.string().c_str());
