@@ -140,7 +140,11 @@ Rar4Checksums ReadRar4Checksums(const std::string& path) {
   while (pos < total) {
     in.seekg(static_cast<std::streamoff>(pos));
     const uint64_t avail = total - pos < 32 ? total - pos : 32;
-    if (avail < 7 || !in.read(reinterpret_cast<char*>(head), static_cast<std::streamsize>(avail))) break;
+    // A few bytes after the last whole block are a cut header, not the archive's end.
+    if (avail < 7 || !in.read(reinterpret_cast<char*>(head), static_cast<std::streamsize>(avail))) {
+      out.sound = false;
+      return out;
+    }
     const uint8_t type = head[2];
     const uint16_t flags = io::LoadU16(head + 3);
     const uint16_t size = io::LoadU16(head + 5);

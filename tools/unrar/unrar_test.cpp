@@ -114,6 +114,26 @@ TEST_F(UnrarTest, ADamagedArchiveFailsTheTestAndTheUnpacking) {
   EXPECT_EQ(RunUnrar({"t", WriteBytes("cut.rar", cut)}).exitCode, kUnrarDamaged);
 }
 
+TEST_F(UnrarTest, EverySingleDamagedByteAndEveryCutIsCaught) {
+  const std::vector<RarEntry> entries = {File("a.txt", "alpha"), File("dir/b.txt", "beta")};
+  const std::vector<uint8_t> sound = BuildRarArchive(entries);
+  for (size_t at = 0; at < sound.size(); ++at) {
+    std::vector<uint8_t> bytes = sound;
+    bytes[at] ^= 0x04;
+    const UnrarOutcome r = RunUnrar({"t", WriteBytes("flip.rar", bytes)});
+    EXPECT_NE(r.exitCode, kUnrarOk) << "byte " << at << " changed unnoticed";
+  }
+  // Cut anywhere before the closing block: never a crash, never taken for sound. (A
+  // cut right after an entry's data reads as an archive without the optional closing
+  // block, as older archivers wrote them.)
+  const size_t afterFirst = static_cast<size_t>(DataOffsetOfEntry(sound, 0)) + 5;
+  for (size_t keep = 0; keep + 7 < sound.size(); ++keep) {
+    if (keep == afterFirst) continue;
+    const std::vector<uint8_t> bytes(sound.begin(), sound.begin() + static_cast<ptrdiff_t>(keep));
+    EXPECT_NE(RunUnrar({"t", WriteBytes("cut.rar", bytes)}).exitCode, kUnrarOk) << "cut at " << keep;
+  }
+}
+
 TEST_F(UnrarTest, MissingOrForeignArchivesAreReported) {
   EXPECT_EQ(RunUnrar({"t", dir_ + "/none.rar"}).exitCode, kUnrarOpenFailed);
   EXPECT_EQ(RunUnrar({"t", dir_}).exitCode, kUnrarOpenFailed);
