@@ -7,7 +7,13 @@
 
 int main(int argc, char** argv) {
   if (argc != 2) {
-    std::fprintf(stderr, "usage: dens FILE\n");
+    std::fprintf(stderr,
+                 "usage: dens FILE\n"
+                 "Measures a block file of the keyed record store. Exit status:\n"
+                 "  0 roomy      at most 50%% of the units used, no probe path over 8 blocks\n"
+                 "  1 filling    at most 75%% used, no probe path over 32 blocks\n"
+                 "  2 too dense  more: spread the file over more blocks (nredisp)\n"
+                 "  3 the file cannot be measured (missing, no valid header, damaged)\n");
     return varmex::tools::kUnmeasured;
   }
   const varmex::tools::Density d = varmex::tools::MeasureDensity(argv[1]);
