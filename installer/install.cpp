@@ -165,7 +165,10 @@ int RunInstaller(std::span<const std::string> args) {
   state.erpDataPresent = 0;
   ScanSwitches(args, state);
 
+  // A dialog that could not be shown has had its error message; ending with status 0
+  // would tell the caller that the setup went well, so it ends with 1.
   const DriveChoice choice = ChooseInstallDrive();
+  if (choice.failed) EndProgram(1);
   if (choice.cancelled != 0) return FinishProgram(0);
   state.installDrive = choice.letter;
 
@@ -181,7 +184,7 @@ int RunInstaller(std::span<const std::string> args) {
   if (state.varmexPresent == 1 || state.filegenPresent == 1 || state.erpDataPresent == 1) EndWithSuccess();
   const int answer = platform::Current().MessageBox(kMigrationQuestion, kInstallCaption, kQuestionStyle);
   if (answer != platform::kIdYes) EndWithSuccess();
-  StartMigrationDialog(state.installDrive);
+  if (!StartMigrationDialog(state.installDrive)) EndProgram(1);
   return FinishProgram(0);
 }
 

@@ -191,5 +191,28 @@ TEST_F(InstallTest, MigrateOnlyAsksAtOnceAndYesOpensTheMigrationDialog) {
   EXPECT_EQ(CurrentRunState().migrateOnly, 1);
 }
 
+TEST_F(InstallTest, ADialogThatCannotBeShownEndsWithStatusOne) {
+  fake_.runDialog = nullptr;  // every dialog fails to open (1813)
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(fake_.messages.at(0).text, "Eroare ( 1813) in DialogBox (instalare 1)!");
+  EXPECT_TRUE(fake_.runs.empty());
+
+  // The migration dialog: the question was answered Yes, but no migration ran.
+  fake_.messages.clear();
+  fake_.runDialog = [](int id, platform::DialogProcedure& proc) -> intptr_t {
+    if (id != kPartitionDialogId) return -1;
+    Host host;
+    proc.OnInit(host);
+    proc.OnCommand(host, kOkButtonId, 0);
+    return host.ended;
+  };
+  fake_.answerMessage = [](const FakePlatform::Message& m) {
+    return (m.style & platform::kMbYesNo) ? platform::kIdYes : platform::kIdOk;
+  };
+  fake_.lastError = 1400;
+  EXPECT_EQ(Run({"/prel"}), 1);
+  EXPECT_EQ(fake_.messages.back().text, "Eroare ( 1400) in DialogBox (instalare 2)!");
+}
+
 }  // namespace
 }  // namespace varmex::installer

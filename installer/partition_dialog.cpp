@@ -63,7 +63,9 @@ DriveChoice ChooseInstallDrive() {
   const intptr_t result = platform::Current().DialogBox(kPartitionDialogId, dialog);
   if (result == -1) {
     ShowDialogError(1);
-    return DriveChoice{};
+    DriveChoice failed;
+    failed.failed = true;
+    return failed;
   }
   // A dialog that ended without an accepted OK (Cancel, or closed by other means with
   // some other result) has chosen nothing: installing onto an unset letter would
@@ -72,10 +74,12 @@ DriveChoice ChooseInstallDrive() {
   return DriveChoice{dialog.chosenLetter(), 0};
 }
 
-void StartMigrationDialog(char installDrive) {
+bool StartMigrationDialog(char installDrive) {
   CurrentRunState().installDrive = installDrive;
   migration::MigrationDialog dialog(installDrive);
-  if (platform::Current().DialogBox(migration::kMigrationDialogId, dialog) == -1) ShowDialogError(2);
+  if (platform::Current().DialogBox(migration::kMigrationDialogId, dialog) != -1) return true;
+  ShowDialogError(2);
+  return false;
 }
 
 }  // namespace varmex::installer

@@ -42,13 +42,15 @@ class PartitionDialog : public platform::DialogProcedure {
 struct DriveChoice {
   char letter = ' ';
   int16_t cancelled = 1;  // 1 = cancelled (or the dialog failed), 0 = a letter was chosen
+  bool failed = false;    // the dialog could not be created (its error was shown)
 };
 
 // Runs dialog 101. A dialog that cannot be created shows its error and counts as
-// cancelled.
+// cancelled, marked as failed.
 DriveChoice ChooseInstallDrive();
 
 // Stores `installDrive` for the migration and runs dialog 107 until it closes.
-void StartMigrationDialog(char installDrive);
+// Returns false when the dialog could not be created (its error was shown).
+bool StartMigrationDialog(char installDrive);
 
 }  // namespace varmex::installer

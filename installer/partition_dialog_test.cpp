@@ -102,7 +102,9 @@ TEST(ChooseInstallDriveTest, ReportsTheChoiceOrACancel) {
   EXPECT_EQ(choice.letter, 'D');
 
   pressed = kCancelButtonId;
-  EXPECT_EQ(ChooseInstallDrive().cancelled, 1);
+  choice = ChooseInstallDrive();
+  EXPECT_EQ(choice.cancelled, 1);
+  EXPECT_FALSE(choice.failed);
   EXPECT_TRUE(fake.messages.empty());
 }
 
@@ -118,12 +120,14 @@ TEST(ChooseInstallDriveTest, ADialogEndedWithoutOkChoosesNothing) {
 
 TEST(ChooseInstallDriveTest, ADialogThatCannotBeCreatedIsReportedAndCancels) {
   FakePlatform fake;  // DialogBox fails with 1813
-  EXPECT_EQ(ChooseInstallDrive().cancelled, 1);
+  const DriveChoice choice = ChooseInstallDrive();
+  EXPECT_EQ(choice.cancelled, 1);
+  EXPECT_TRUE(choice.failed);
   ASSERT_EQ(fake.messages.size(), 1u);
   EXPECT_EQ(fake.messages[0].text, "Eroare ( 1813) in DialogBox (instalare 1)!");
   EXPECT_EQ(fake.messages[0].caption, "Eroare");
 
-  StartMigrationDialog('E');
+  EXPECT_FALSE(StartMigrationDialog('E'));
   ASSERT_EQ(fake.messages.size(), 2u);
   EXPECT_EQ(fake.messages[1].text, "Eroare ( 1813) in DialogBox (instalare 2)!");
 }
