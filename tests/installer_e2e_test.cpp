@@ -37,7 +37,7 @@ class InstallerE2eTest : public ::testing::Test {
     tools::WriteMedium(medium_, options);
   }
 
-  e2e::Run Setup(const std::string& script, std::vector<std::string> args = {}) {
+  e2e::Run Install(const std::string& script, std::vector<std::string> args = {}) {
     e2e::RunOptions o;
     o.script = script;
     o.args = std::move(args);
@@ -75,7 +75,7 @@ class InstallerE2eTest : public ::testing::Test {
 
 TEST_F(InstallerE2eTest, AFirstInstallationUnpacksEverythingAndEndsWithSuccessAfterNo) {
   WriteMedium();
-  const e2e::Run run = Setup(kChooseFirstAndDecline);
+  const e2e::Run run = Install(kChooseFirstAndDecline);
   ASSERT_EQ(run.status, 0) << run.Transcript();
 
   const std::vector<std::string> expected = {
@@ -127,7 +127,7 @@ TEST_F(InstallerE2eTest, AFirstInstallationUnpacksEverythingAndEndsWithSuccessAf
   EXPECT_NE(shortcut.find("target=" + d_ + "/kedro/ERP/menuerp.exe"), std::string::npos) << shortcut;
 
   // A second run over the same partition is an update: no data archives, no question.
-  const e2e::Run again = Setup("dialog 101\nclick 1\n");
+  const e2e::Run again = Install("dialog 101\nclick 1\n");
   EXPECT_EQ(again.status, 0) << again.Transcript();
   EXPECT_FALSE(Contains(again.Commands(), "varmdat.rar"));
   EXPECT_FALSE(Contains(again.Commands(), "filegen.rar"));
@@ -159,7 +159,7 @@ TEST_F(InstallerE2eTest, SwitchesAreOnlyTheFourSpellingsWithinTheScan) {
     std::string label;
     for (const std::string& a : c.args) label += "[" + a + "]";
     SCOPED_TRACE(label);
-    const e2e::Run run = Setup("dialog 101\nclick 1\nanswer no\n", c.args);
+    const e2e::Run run = Install("dialog 101\nclick 1\nanswer no\n", c.args);
     ASSERT_FALSE(run.events.empty()) << run.Transcript();
     EXPECT_EQ(run.events.front().raw, "{\"event\":\"dialog\",\"id\":101}");
     if (c.migrateOnly) {
@@ -182,7 +182,7 @@ TEST_F(InstallerE2eTest, EachProbeFileMakesItsDataArchiveOptional) {
   update.omit = {"varmdat.rar", "bfur.rar", "tutorial.rar"};
   WriteMedium(update);
   scratch_.WriteFile("drives/D/kedro/Varmex/devprog.exe", "old program");
-  e2e::Run run = Setup("dialog 101\nclick 1\n");
+  e2e::Run run = Install("dialog 101\nclick 1\n");
   EXPECT_EQ(run.status, 0) << run.Transcript();
   EXPECT_EQ(run.Messages(), (std::vector<std::string>{"Lipsa bfur.rar! Nu se va actualiza banca de furnizori!",
                                                       kSuccess}));
@@ -222,7 +222,7 @@ TEST_F(InstallerE2eTest, EachRequiredArchiveMissingStopsBeforeAnyDirectory) {
     tools::MediumOptions o;
     o.omit = {name};
     WriteMedium(o);
-    const e2e::Run run = Setup(kChooseFirstAndDecline);
+    const e2e::Run run = Install(kChooseFirstAndDecline);
     EXPECT_EQ(run.status, 1) << run.Transcript();
     EXPECT_EQ(run.Messages(), std::vector<std::string>{std::string("Nu exista fisierul ") + name + "!"});
     EXPECT_EQ(run.Events("message").at(0).Get("title"), "Eroare");
@@ -232,7 +232,7 @@ TEST_F(InstallerE2eTest, EachRequiredArchiveMissingStopsBeforeAnyDirectory) {
     EXPECT_EQ(run.events.back().Get("status"), "1");
   }
   // erpdat.rar, the last one, is found missing only after all the others were tested.
-  const e2e::Run last = Setup(kChooseFirstAndDecline);
+  const e2e::Run last = Install(kChooseFirstAndDecline);
   EXPECT_EQ(last.Commands().size(), 9u);
 }
 
@@ -240,7 +240,7 @@ TEST_F(InstallerE2eTest, AMissingTutorialNeverStops) {
   tools::MediumOptions o;
   o.omit = {"tutorial.rar"};
   WriteMedium(o);
-  const e2e::Run run = Setup(kChooseFirstAndDecline);
+  const e2e::Run run = Install(kChooseFirstAndDecline);
   EXPECT_EQ(run.status, 0) << run.Transcript();
   EXPECT_FALSE(Contains(run.Commands(), "tutorial"));
   EXPECT_EQ(run.Messages().back(), kSuccess);
@@ -257,7 +257,7 @@ TEST_F(InstallerE2eTest, ADamagedArchiveGivesTheThreeLineMessageBeforeAnythingIs
   raw[static_cast<size_t>(at)] ^= 0x01;
   std::ofstream(path, std::ios::binary | std::ios::trunc) << raw;
 
-  const e2e::Run run = Setup(kChooseFirstAndDecline);
+  const e2e::Run run = Install(kChooseFirstAndDecline);
   EXPECT_EQ(run.status, 1) << run.Transcript();
   EXPECT_EQ(run.Messages(),
             std::vector<std::string>{"Arhiva bentak.rar este alterata ('unrar t' retcode= 3)!\n"
@@ -302,7 +302,7 @@ TEST_F(InstallerE2eTest, AMissingOrFailingShortcutMakerDoesNotStopTheRun) {
   tools::MediumOptions none;
   none.mklnkPath = "/dev/null";  // an empty, non-executable "mklnk"
   tools::WriteMedium(medium_, none);
-  e2e::Run run = Setup(kChooseFirstAndDecline);
+  e2e::Run run = Install(kChooseFirstAndDecline);
   EXPECT_EQ(run.status, 0) << run.Transcript();
   EXPECT_NE(run.Events("run").back().Get("result"), "0");
   EXPECT_EQ(run.Messages().back(), kSuccess);
@@ -332,14 +332,14 @@ TEST_F(InstallerE2eTest, TheDriveListLeavesOutCdromAndUnknownDrives) {
   // line and closes the dialog, which ends as cancelled with nothing done.
   for (const char* absent : {"C", "D", "G"}) {
     SCOPED_TRACE(absent);
-    const e2e::Run run = Setup(std::string("dialog 101\nselect 1002 ") + absent + "\nclick 1\nanswer no\n");
+    const e2e::Run run = Install(std::string("dialog 101\nselect 1002 ") + absent + "\nclick 1\nanswer no\n");
     EXPECT_EQ(run.status, 0) << run.Transcript();
     EXPECT_EQ(run.Events("script-error").size(), 1u) << run.Transcript();
     EXPECT_EQ(run.Events("dialog-end").at(0).Get("result"), "2");
     EXPECT_TRUE(run.Commands().empty());
   }
   // The remote drive E is offered and takes the installation.
-  const e2e::Run run = Setup("dialog 101\nselect 1002 E\nclick 1\nanswer no\n");
+  const e2e::Run run = Install("dialog 101\nselect 1002 E\nclick 1\nanswer no\n");
   EXPECT_EQ(run.status, 0) << run.Transcript();
   EXPECT_TRUE(run.Events("script-error").empty()) << run.Transcript();
   EXPECT_TRUE(Contains(run.Commands(), "unrar e -y erp.rar E:\\kedro\\ERP"));
@@ -382,7 +382,7 @@ TEST_F(InstallerE2eTest, WithoutAnyUsableDriveOnlyCIsOffered) {
 TEST_F(InstallerE2eTest, OkWithTextTypedInTheComboKeepsTheDialogOpen) {
   WriteMedium();
   // After OK does nothing the script runs out: the host closes the dialog (Cancel).
-  const e2e::Run run = Setup("dialog 101\nset 1002 D\nclick 1\n");
+  const e2e::Run run = Install("dialog 101\nset 1002 D\nclick 1\n");
   EXPECT_EQ(run.status, 0) << run.Transcript();
   ASSERT_EQ(run.Events("dialog-end").size(), 1u);
   EXPECT_EQ(run.Events("dialog-end")[0].Get("result"), "2");
@@ -391,7 +391,7 @@ TEST_F(InstallerE2eTest, OkWithTextTypedInTheComboKeepsTheDialogOpen) {
   EXPECT_TRUE(run.Messages().empty());
   EXPECT_FALSE(Exists(d_ + "/kedro"));
 
-  const e2e::Run cancelled = Setup("dialog 101\nkey escape\n");
+  const e2e::Run cancelled = Install("dialog 101\nkey escape\n");
   EXPECT_EQ(cancelled.status, 0) << cancelled.Transcript();
   EXPECT_EQ(cancelled.Events("dialog-end").at(0).Get("result"), "2");
   EXPECT_TRUE(cancelled.Events("script-error").empty());
@@ -399,7 +399,7 @@ TEST_F(InstallerE2eTest, OkWithTextTypedInTheComboKeepsTheDialogOpen) {
 }
 
 TEST_F(InstallerE2eTest, YesToTheQuestionOpensTheMigrationDialog) {
-  const e2e::Run run = Setup("dialog 101\nclick 1\nanswer yes\ndialog 107\nclick 2\n", {"/prel"});
+  const e2e::Run run = Install("dialog 101\nclick 1\nanswer yes\ndialog 107\nclick 2\n", {"/prel"});
   EXPECT_EQ(run.status, 0) << run.Transcript();
   const std::vector<e2e::Event> dialogs = run.Events("dialog");
   ASSERT_EQ(dialogs.size(), 2u) << run.Transcript();
@@ -412,7 +412,7 @@ TEST_F(InstallerE2eTest, YesToTheQuestionOpensTheMigrationDialog) {
 TEST_F(InstallerE2eTest, DirectoryErrorsNameThePathAndTheCode) {
   WriteMedium();
   scratch_.WriteFile("drives/D/kedro/Rasvent", "a file in the way");
-  e2e::Run run = Setup(kChooseFirstAndDecline);
+  e2e::Run run = Install(kChooseFirstAndDecline);
   EXPECT_EQ(run.status, 1) << run.Transcript();
   EXPECT_EQ(run.Messages(),
             std::vector<std::string>{"Nu poate fi creat directorul D:\\kedro\\Rasvent (exista un fisier cu acest nume)!"});
