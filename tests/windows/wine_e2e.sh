@@ -8,7 +8,8 @@
 # CASE: full      a first installation from a complete medium, migration declined
 #       damaged   erp.rar damaged: the test of step one stops the run, nothing written
 #       nodir     a file named kedro in the drive root: the tree cannot be created
-#       nodialog  no window system and no script: the partition dialog cannot be made
+#       nodialog  no window system and no script: the partition dialog cannot be made;
+#                 its message names the error code and the run ends with status 1
 #
 # Uses the one Wine prefix of the test run (scripts/wine-run.sh creates it once).
 set -euo pipefail
@@ -109,10 +110,10 @@ case $case_name in
     if grep -q 'unrar e' "$scratch/transcript.jsonl"; then fail "unpacked without its directory"; fi
     ;;
   nodialog)
-    [ "$status" = 0 ] || fail "exit status $status, expected 0"
+    [ "$status" = 1 ] || fail "exit status $status, expected 1"
     grep -qE '"title":"Eroare","text":"Eroare \( *[0-9]+\) in DialogBox \(instalare 1\)!","style":266288' \
       "$scratch/transcript.jsonl" || fail "no dialog error message"
-    expect_line '{"event":"exit","status":0}'
+    expect_line '{"event":"exit","status":1}'
     if grep -q '"event":"run"' "$scratch/transcript.jsonl"; then fail "ran a tool without a drive"; fi
     ;;
 esac
