@@ -95,7 +95,7 @@ bool IsHeaderPiece(const store::BlockBytes& block, int32_t b, int unit) {
 RedistributeResult CopyRecords(int16_t oldUnit, int32_t oldBlocks, int16_t newUnit,
                                int32_t newBlocks) {
   RedistributeResult r;
-  std::set<std::vector<uint8_t>> copied;
+  std::set<std::string> copied;
   std::vector<uint8_t> record(static_cast<size_t>(store::kMaxRecordLength));
   store::BlockBytes block{};
   for (int32_t b = 1; b <= oldBlocks; ++b) {
@@ -114,8 +114,12 @@ RedistributeResult CopyRecords(int16_t oldUnit, int32_t oldBlocks, int16_t newUn
       const int keyLength = flags & store::kFlagKeyLength;
       const bool firstPiece = store::IsLivePiece(flags) && (flags & store::kFlagFirst) != 0;
       if (firstPiece && !IsHeaderPiece(block, b, unit)) {
+        if (2 * unit + keyLength > store::kBlockBytes) {
+          return Failure(kOldFileUnusable,
+                         "the entries of block " + std::to_string(b) + " are damaged");
+        }
         const auto keyAt = block.begin() + 2 * unit;
-        std::vector<uint8_t> key(keyAt, keyAt + keyLength);
+        const std::string key(keyAt, keyAt + keyLength);
         if (copied.insert(key).second) {
           std::copy(key.begin(), key.end(), record.begin());
           const store::ReadResult got =
