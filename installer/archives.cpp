@@ -35,11 +35,14 @@ std::string BuildArchiveCommand(char mode, std::string_view archive, std::string
 void CheckArchive(char mode, std::string_view archive, std::string_view destination) {
   const std::string a(io::PlatformText(archive));
   int32_t exitCode = 0;
-  if (RunProgramForExitCode(BuildArchiveCommand(mode, archive, destination), exitCode) != kRunEnded) {
+  if (RunProgramForExitCode(BuildArchiveCommand(mode, archive, destination), exitCode) !=
+      kRunEnded) {
     ShowError("Nu se poate executa unrar.exe!");
     EndProgram(1);
   }
-  if (exitCode == 0) return;
+  if (exitCode == 0) {
+    return;
+  }
   const std::string code = io::FormatRight(exitCode, 2);
   if (IsTestMode(mode)) {
     ShowError("Arhiva " + a + " este alterata ('unrar t' retcode=" + code + ")!\n" +

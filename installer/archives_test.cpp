@@ -11,7 +11,8 @@ using platform::FakePlatform;
 using platform::ProcessResult;
 
 // Runs CheckArchive with the tool answering `exitCode`; returns the stop status or -1.
-int Check(FakePlatform& fake, char mode, std::string_view archive, std::string_view dest, uint32_t exitCode) {
+int Check(FakePlatform& fake, char mode, std::string_view archive, std::string_view dest,
+          uint32_t exitCode) {
   fake.runProcess = [exitCode](const FakePlatform::Run&) { return ProcessResult{0, exitCode}; };
   try {
     CheckArchive(mode, archive, dest);

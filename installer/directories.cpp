@@ -14,11 +14,15 @@ void EnsureDirectory(std::string_view path) {
   const uint32_t attributes = os.GetFileAttributes(p);
   if (attributes == platform::kInvalidFileAttributes) {
     const uint32_t error = os.CreateDirectory(p);
-    if (error == 0) return;
+    if (error == 0) {
+      return;
+    }
     ShowError("Nu poate fi creat directorul " + p + " (eroare " + io::FormatRight(error, 5) + ")!");
     EndProgram(1);
   }
-  if (attributes & platform::kAttributeDirectory) return;
+  if (attributes & platform::kAttributeDirectory) {
+    return;
+  }
   ShowError("Nu poate fi creat directorul " + p + " (exista un fisier cu acest nume)!");
   EndProgram(1);
 }

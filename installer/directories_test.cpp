@@ -25,7 +25,8 @@ TEST(EnsureDirectoryTest, CreatesTheLastLevelAndAcceptsExistingOnes) {
   EXPECT_TRUE(fake.Exists("D:\\kedro"));
   EXPECT_EQ(Ensure("D:\\kedro"), -1);  // again: nothing to do
   fake.AddDirectory("D:\\kedro\\Varmex");
-  fake.SetFileAttributes("D:\\kedro\\Varmex", platform::kAttributeReadOnly | 0x02);  // read-only, hidden
+  fake.SetFileAttributes("D:\\kedro\\Varmex",
+                         platform::kAttributeReadOnly | 0x02);  // read-only, hidden
   EXPECT_EQ(Ensure("D:\\kedro\\Varmex"), -1);
   EXPECT_TRUE(fake.messages.empty());
 }
@@ -35,7 +36,8 @@ TEST(EnsureDirectoryTest, AMissingParentShowsThePlatformCodeInFiveCharacters) {
   fake.AddDirectory("D:\\");
   EXPECT_EQ(Ensure("D:\\kedro\\Rasvent\\FileGen  "), 1);
   ASSERT_EQ(fake.messages.size(), 1u);
-  EXPECT_EQ(fake.messages[0].text, "Nu poate fi creat directorul D:\\kedro\\Rasvent\\FileGen (eroare     3)!");
+  EXPECT_EQ(fake.messages[0].text,
+            "Nu poate fi creat directorul D:\\kedro\\Rasvent\\FileGen (eroare     3)!");
   EXPECT_EQ(fake.messages[0].caption, "Eroare");
   EXPECT_FALSE(fake.Exists("D:\\kedro\\Rasvent\\FileGen"));
 }
@@ -47,7 +49,8 @@ TEST(EnsureDirectoryTest, AFileInTheWayIsNamedWithItsFullPath) {
   fake.AddFile("D:\\kedro\\ERP", {'x'});
   EXPECT_EQ(Ensure("D:\\kedro\\ERP"), 1);
   ASSERT_EQ(fake.messages.size(), 1u);
-  EXPECT_EQ(fake.messages[0].text, "Nu poate fi creat directorul D:\\kedro\\ERP (exista un fisier cu acest nume)!");
+  EXPECT_EQ(fake.messages[0].text,
+            "Nu poate fi creat directorul D:\\kedro\\ERP (exista un fisier cu acest nume)!");
   EXPECT_EQ(fake.Bytes("D:\\kedro\\ERP")->size(), 1u);  // left as it was
 }
 

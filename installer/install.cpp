@@ -70,7 +70,9 @@ void CheckRequiredArchive(std::string_view name) {
 
 // Tests an archive only when it is there.
 void CheckOptionalArchive(std::string_view name) {
-  if (FileExists(name)) CheckArchive('t', name, {});
+  if (FileExists(name)) {
+    CheckArchive('t', name, {});
+  }
 }
 
 void ProbePresence(PathField& path, RunState& state) {
@@ -87,7 +89,8 @@ void ProbePresence(PathField& path, RunState& state) {
 
 // Every archive the installation will unpack is tested before anything is written.
 void CheckAllArchives(const RunState& state) {
-  for (std::string_view name : {"varmex38.rar", "quovar.rar", "rasvent.rar", "erp.rar", "bentak.rar"}) {
+  for (std::string_view name :
+       {"varmex38.rar", "quovar.rar", "rasvent.rar", "erp.rar", "bentak.rar"}) {
     CheckRequiredArchive(name);
   }
   if (state.varmexPresent == 0) {
@@ -97,29 +100,42 @@ void CheckAllArchives(const RunState& state) {
     CheckOptionalArchive("bfur.rar");
   }
   CheckOptionalArchive("tutorial.rar");
-  if (state.filegenPresent == 0) CheckRequiredArchive("filegen.rar");
-  if (state.erpDataPresent == 0) CheckRequiredArchive("erpdat.rar");
+  if (state.filegenPresent == 0) {
+    CheckRequiredArchive("filegen.rar");
+  }
+  if (state.erpDataPresent == 0) {
+    CheckRequiredArchive("erpdat.rar");
+  }
 }
 
 void MakeDirectoryTree(PathField& path) {
-  for (std::string_view tail : {kRootTail, kVarmexTail, kRasventTail, kFilegenTail, kErpTail, kQuovarTail, kBentakTail}) {
+  for (std::string_view tail :
+       {kRootTail, kVarmexTail, kRasventTail, kFilegenTail, kErpTail, kQuovarTail, kBentakTail}) {
     EnsureDirectory(path.Set(tail));
   }
 }
 
 void UnpackArchives(PathField& path, const RunState& state) {
   CheckArchive('e', "varmex38.rar", path.Set(kVarmexTail));
-  if (state.varmexPresent == 0) CheckArchive('e', "varmdat.rar", path.Set(kVarmexTail));
+  if (state.varmexPresent == 0) {
+    CheckArchive('e', "varmdat.rar", path.Set(kVarmexTail));
+  }
   if (FileExists("bfur.rar")) {
     CheckArchive('e', "bfur.rar", path.Set(kVarmexTail));
   } else {
     ShowWarning("Lipsa bfur.rar! Nu se va actualiza banca de furnizori!");
   }
-  if (FileExists("tutorial.rar")) CheckArchive('x', "tutorial.rar", path.Set(kVarmexTail));
+  if (FileExists("tutorial.rar")) {
+    CheckArchive('x', "tutorial.rar", path.Set(kVarmexTail));
+  }
   CheckArchive('e', "erp.rar", path.Set(kErpTail));
-  if (state.erpDataPresent == 0) CheckArchive('e', "erpdat.rar", path.Set(kErpTail));
+  if (state.erpDataPresent == 0) {
+    CheckArchive('e', "erpdat.rar", path.Set(kErpTail));
+  }
   CheckArchive('e', "rasvent.rar", path.Set(kRasventTail));
-  if (state.filegenPresent == 0) CheckArchive('e', "filegen.rar", path.Set(kFilegenTail));
+  if (state.filegenPresent == 0) {
+    CheckArchive('e', "filegen.rar", path.Set(kFilegenTail));
+  }
   CheckArchive('e', "quovar.rar", path.Set(kQuovarTail));
   CheckArchive('e', "bentak.rar", path.Set(kBentakTail));
 }
@@ -127,7 +143,8 @@ void UnpackArchives(PathField& path, const RunState& state) {
 // The shortcut maker from the ERP directory; its result does not matter.
 void MakeShortcut(PathField& path) {
   const std::string e(io::TrimRight(path.Set(kShortcutTail)));
-  std::string command = e + "mklnk.exe -lVarmex38.lnk -f" + e + "menuerp.exe -w" + e + " -i" + e + "Palunor.ico";
+  std::string command =
+      e + "mklnk.exe -lVarmex38.lnk -f" + e + "menuerp.exe -w" + e + " -i" + e + "Palunor.ico";
   command.push_back('\0');
   RunProgram(command);
 }
@@ -142,10 +159,13 @@ void MakeShortcut(PathField& path) {
 void ScanSwitches(std::span<const std::string> args, RunState& state) {
   for (int i = 1; i <= kMaxScannedArguments; ++i) {
     const size_t at = static_cast<size_t>(i);
-    const io::FixedText<256> argument(at < args.size() ? std::string_view(args[at]) : std::string_view());
+    const io::FixedText<256> argument(at < args.size() ? std::string_view(args[at])
+                                                       : std::string_view());
     const std::string_view six = argument.view().substr(0, 6);
     const std::string_view seven = argument.view().substr(0, 7);
-    if (six == "      ") break;
+    if (six == "      ") {
+      break;
+    }
     if (six == "/PREL " || six == "/prel ") {
       state.migrateOnly = 1;
     } else if (seven == "/DEBUG " || seven == "/debug ") {
@@ -168,8 +188,12 @@ int RunInstaller(std::span<const std::string> args) {
   // A dialog that could not be shown has had its error message; ending with status 0
   // would tell the caller that the setup went well, so it ends with 1.
   const DriveChoice choice = ChooseInstallDrive();
-  if (choice.failed) EndProgram(1);
-  if (choice.cancelled != 0) return FinishProgram(0);
+  if (choice.failed) {
+    EndProgram(1);
+  }
+  if (choice.cancelled != 0) {
+    return FinishProgram(0);
+  }
   state.installDrive = choice.letter;
 
   if (state.migrateOnly == 0) {
@@ -181,10 +205,17 @@ int RunInstaller(std::span<const std::string> args) {
     MakeShortcut(path);
   }
 
-  if (state.varmexPresent == 1 || state.filegenPresent == 1 || state.erpDataPresent == 1) EndWithSuccess();
-  const int answer = platform::Current().MessageBox(kMigrationQuestion, kInstallCaption, kQuestionStyle);
-  if (answer != platform::kIdYes) EndWithSuccess();
-  if (!StartMigrationDialog(state.installDrive)) EndProgram(1);
+  if (state.varmexPresent == 1 || state.filegenPresent == 1 || state.erpDataPresent == 1) {
+    EndWithSuccess();
+  }
+  const int answer =
+      platform::Current().MessageBox(kMigrationQuestion, kInstallCaption, kQuestionStyle);
+  if (answer != platform::kIdYes) {
+    EndWithSuccess();
+  }
+  if (!StartMigrationDialog(state.installDrive)) {
+    EndProgram(1);
+  }
   return FinishProgram(0);
 }
 

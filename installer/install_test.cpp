@@ -56,8 +56,9 @@ class InstallTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fake_.driveTypes = {{'D', platform::kDriveFixed}};
-    for (const char* name : {"varmex38.rar", "quovar.rar", "rasvent.rar", "erp.rar", "bentak.rar", "varmdat.rar",
-                             "bfur.rar", "tutorial.rar", "filegen.rar", "erpdat.rar"}) {
+    for (const char* name :
+         {"varmex38.rar", "quovar.rar", "rasvent.rar", "erp.rar", "bentak.rar", "varmdat.rar",
+          "bfur.rar", "tutorial.rar", "filegen.rar", "erpdat.rar"}) {
       fake_.AddFile(name, {'R'});
     }
     fake_.runProcess = [](const FakePlatform::Run&) { return ProcessResult{0, 0u}; };
@@ -109,27 +110,41 @@ class InstallTest : public ::testing::Test {
 TEST_F(InstallTest, AFirstInstallationTestsEverythingThenBuildsAndUnpacksInOrder) {
   EXPECT_EQ(Run(), 0);
   const std::vector<std::string> expected = {
-      "unrar t varmex38.rar", "unrar t quovar.rar", "unrar t rasvent.rar", "unrar t erp.rar",
-      "unrar t bentak.rar", "unrar t varmdat.rar", "unrar t bfur.rar", "unrar t tutorial.rar",
-      "unrar t filegen.rar", "unrar t erpdat.rar",
-      "unrar e -y varmex38.rar D:\\kedro\\Varmex", "unrar e -y varmdat.rar D:\\kedro\\Varmex",
-      "unrar e -y bfur.rar D:\\kedro\\Varmex", "unrar x -y tutorial.rar D:\\kedro\\Varmex",
-      "unrar e -y erp.rar D:\\kedro\\ERP", "unrar e -y erpdat.rar D:\\kedro\\ERP",
-      "unrar e -y rasvent.rar D:\\kedro\\Rasvent", "unrar e -y filegen.rar D:\\kedro\\Rasvent\\FileGen",
-      "unrar e -y quovar.rar D:\\kedro\\Quovar", "unrar e -y bentak.rar D:\\kedro\\Bentak",
+      "unrar t varmex38.rar",
+      "unrar t quovar.rar",
+      "unrar t rasvent.rar",
+      "unrar t erp.rar",
+      "unrar t bentak.rar",
+      "unrar t varmdat.rar",
+      "unrar t bfur.rar",
+      "unrar t tutorial.rar",
+      "unrar t filegen.rar",
+      "unrar t erpdat.rar",
+      "unrar e -y varmex38.rar D:\\kedro\\Varmex",
+      "unrar e -y varmdat.rar D:\\kedro\\Varmex",
+      "unrar e -y bfur.rar D:\\kedro\\Varmex",
+      "unrar x -y tutorial.rar D:\\kedro\\Varmex",
+      "unrar e -y erp.rar D:\\kedro\\ERP",
+      "unrar e -y erpdat.rar D:\\kedro\\ERP",
+      "unrar e -y rasvent.rar D:\\kedro\\Rasvent",
+      "unrar e -y filegen.rar D:\\kedro\\Rasvent\\FileGen",
+      "unrar e -y quovar.rar D:\\kedro\\Quovar",
+      "unrar e -y bentak.rar D:\\kedro\\Bentak",
       "D:\\kedro\\ERP\\mklnk.exe -lVarmex38.lnk -fD:\\kedro\\ERP\\menuerp.exe -wD:\\kedro\\ERP\\ "
       "-iD:\\kedro\\ERP\\Palunor.ico"};
   EXPECT_EQ(Commands(), expected);
   EXPECT_FALSE(fake_.runs.back().wantExitCode);
-  for (const char* dir : {"D:\\kedro", "D:\\kedro\\Varmex", "D:\\kedro\\Rasvent", "D:\\kedro\\Rasvent\\FileGen",
-                          "D:\\kedro\\ERP", "D:\\kedro\\Quovar", "D:\\kedro\\Bentak"}) {
+  for (const char* dir :
+       {"D:\\kedro", "D:\\kedro\\Varmex", "D:\\kedro\\Rasvent", "D:\\kedro\\Rasvent\\FileGen",
+        "D:\\kedro\\ERP", "D:\\kedro\\Quovar", "D:\\kedro\\Bentak"}) {
     EXPECT_EQ(fake_.GetFileAttributes(dir), platform::kAttributeDirectory) << dir;
   }
   ASSERT_EQ(fake_.messages.size(), 2u);  // the question (answered No), then success
   EXPECT_EQ(fake_.messages[0].style, 0x24u);
   EXPECT_EQ(fake_.messages[0].caption, "Instalare Varmex 38 ERP");
-  EXPECT_EQ(fake_.messages[0].text.find("Daca aveti o colectie veche de Varmex (35 sau 36) se pot prelua datele "
-                                        "in Varmex 38 ERP.\nDoriti sa transformati"),
+  EXPECT_EQ(fake_.messages[0].text.find(
+                "Daca aveti o colectie veche de Varmex (35 sau 36) se pot prelua datele "
+                "in Varmex 38 ERP.\nDoriti sa transformati"),
             0u);
   EXPECT_EQ(fake_.messages[1].text, "Instalare cu succes!");
   EXPECT_EQ(fake_.messages[1].style, 0x30u);
@@ -172,7 +187,9 @@ TEST_F(InstallTest, AMissingOrDamagedArchiveStopsBeforeAnyDirectory) {
   };
   EXPECT_EQ(Run(), 1);
   EXPECT_EQ(Commands().size(), 2u);
-  EXPECT_EQ(fake_.messages.at(0).text.find("Arhiva quovar.rar este alterata ('unrar t' retcode= 3)!\n"), 0u);
+  EXPECT_EQ(
+      fake_.messages.at(0).text.find("Arhiva quovar.rar este alterata ('unrar t' retcode= 3)!\n"),
+      0u);
   EXPECT_FALSE(fake_.Exists("D:\\kedro"));
 }
 

@@ -17,14 +17,17 @@
 namespace {
 
 int Start(std::vector<std::string> args) {
-  if (!varmex::platform::SetUpFromEnvironment()) varmex::installer::EndProgram(1);
+  if (!varmex::platform::SetUpFromEnvironment()) {
+    varmex::installer::EndProgram(1);
+  }
   return varmex::installer::RunInstaller(args);
 }
 
 }  // namespace
 
 #ifdef _WIN32
-int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int /*show*/) {
+int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/,
+                   int /*show*/) {
   return Start(std::vector<std::string>(__argv, __argv + __argc));
 }
 #else

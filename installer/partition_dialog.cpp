@@ -18,7 +18,8 @@ bool QualifiesForInstall(uint32_t driveType) {
 // "Eroare (_____) in DialogBox (instalare N)!" with the platform's error code.
 void ShowDialogError(int which) {
   const uint32_t error = platform::Current().LastError();
-  ShowError("Eroare (" + io::FormatRight(error, 5) + ") in DialogBox (instalare " + std::to_string(which) + ")!");
+  ShowError("Eroare (" + io::FormatRight(error, 5) + ") in DialogBox (instalare " +
+            std::to_string(which) + ")!");
 }
 
 }  // namespace
@@ -34,9 +35,13 @@ bool PartitionDialog::OnInit(platform::DialogHost& host) {
   letterCount_ = 0;
   for (char letter = 'C'; letter <= 'Z'; ++letter) {
     const std::string root = std::string(1, letter) + ":\\";
-    if (QualifiesForInstall(platform::Current().GetDriveType(root))) AddLetter(host, letter);
+    if (QualifiesForInstall(platform::Current().GetDriveType(root))) {
+      AddLetter(host, letter);
+    }
   }
-  if (letterCount_ == 0) AddLetter(host, 'C');
+  if (letterCount_ == 0) {
+    AddLetter(host, 'C');
+  }
   host.ComboSetSelection(kDriveComboId, 0);
   return true;  // let the platform put the focus on the first control
 }
@@ -45,7 +50,9 @@ bool PartitionDialog::OnCommand(platform::DialogHost& host, int id, int /*notifi
   switch (id) {
     case kOkButtonId: {
       const int index = host.ComboGetSelection(kDriveComboId);
-      if (index < 0 || index >= letterCount_) return true;  // nothing chosen: stay open
+      if (index < 0 || index >= letterCount_) {
+        return true;  // nothing chosen: stay open
+      }
       chosenLetter_ = letters_[static_cast<size_t>(index)];
       host.EndDialog(kPartitionChosen);
       return true;
@@ -70,14 +77,18 @@ DriveChoice ChooseInstallDrive() {
   // A dialog that ended without an accepted OK (Cancel, or closed by other means with
   // some other result) has chosen nothing: installing onto an unset letter would
   // write to a drive the user never picked.
-  if (result == kPartitionCancelled || dialog.chosenLetter() == ' ') return DriveChoice{};
+  if (result == kPartitionCancelled || dialog.chosenLetter() == ' ') {
+    return DriveChoice{};
+  }
   return DriveChoice{dialog.chosenLetter(), 0};
 }
 
 bool StartMigrationDialog(char installDrive) {
   CurrentRunState().installDrive = installDrive;
   migration::MigrationDialog dialog(installDrive);
-  if (platform::Current().DialogBox(migration::kMigrationDialogId, dialog) != -1) return true;
+  if (platform::Current().DialogBox(migration::kMigrationDialogId, dialog) != -1) {
+    return true;
+  }
   ShowDialogError(2);
   return false;
 }

@@ -21,7 +21,8 @@ namespace fs = std::filesystem;
 std::map<std::string, std::string> Tree(const std::string& root) {
   std::map<std::string, std::string> out;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (entry.is_regular_file()) out[fs::relative(entry.path(), root).string()] = e2e::ReadFile(entry.path().string());
+    if (entry.is_regular_file())
+      out[fs::relative(entry.path(), root).string()] = e2e::ReadFile(entry.path().string());
   }
   return out;
 }

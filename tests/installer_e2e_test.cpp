@@ -79,14 +79,26 @@ TEST_F(InstallerE2eTest, AFirstInstallationUnpacksEverythingAndEndsWithSuccessAf
   ASSERT_EQ(run.status, 0) << run.Transcript();
 
   const std::vector<std::string> expected = {
-      "unrar t varmex38.rar", "unrar t quovar.rar", "unrar t rasvent.rar", "unrar t erp.rar",
-      "unrar t bentak.rar", "unrar t varmdat.rar", "unrar t bfur.rar", "unrar t tutorial.rar",
-      "unrar t filegen.rar", "unrar t erpdat.rar",
-      "unrar e -y varmex38.rar D:\\kedro\\Varmex", "unrar e -y varmdat.rar D:\\kedro\\Varmex",
-      "unrar e -y bfur.rar D:\\kedro\\Varmex", "unrar x -y tutorial.rar D:\\kedro\\Varmex",
-      "unrar e -y erp.rar D:\\kedro\\ERP", "unrar e -y erpdat.rar D:\\kedro\\ERP",
-      "unrar e -y rasvent.rar D:\\kedro\\Rasvent", "unrar e -y filegen.rar D:\\kedro\\Rasvent\\FileGen",
-      "unrar e -y quovar.rar D:\\kedro\\Quovar", "unrar e -y bentak.rar D:\\kedro\\Bentak",
+      "unrar t varmex38.rar",
+      "unrar t quovar.rar",
+      "unrar t rasvent.rar",
+      "unrar t erp.rar",
+      "unrar t bentak.rar",
+      "unrar t varmdat.rar",
+      "unrar t bfur.rar",
+      "unrar t tutorial.rar",
+      "unrar t filegen.rar",
+      "unrar t erpdat.rar",
+      "unrar e -y varmex38.rar D:\\kedro\\Varmex",
+      "unrar e -y varmdat.rar D:\\kedro\\Varmex",
+      "unrar e -y bfur.rar D:\\kedro\\Varmex",
+      "unrar x -y tutorial.rar D:\\kedro\\Varmex",
+      "unrar e -y erp.rar D:\\kedro\\ERP",
+      "unrar e -y erpdat.rar D:\\kedro\\ERP",
+      "unrar e -y rasvent.rar D:\\kedro\\Rasvent",
+      "unrar e -y filegen.rar D:\\kedro\\Rasvent\\FileGen",
+      "unrar e -y quovar.rar D:\\kedro\\Quovar",
+      "unrar e -y bentak.rar D:\\kedro\\Bentak",
       "D:\\kedro\\ERP\\mklnk.exe -lVarmex38.lnk -fD:\\kedro\\ERP\\menuerp.exe -wD:\\kedro\\ERP\\ "
       "-iD:\\kedro\\ERP\\Palunor.ico"};
   EXPECT_EQ(run.Commands(), expected) << run.Transcript();
@@ -124,7 +136,8 @@ TEST_F(InstallerE2eTest, AFirstInstallationUnpacksEverythingAndEndsWithSuccessAf
   EXPECT_TRUE(Exists(d_ + "/kedro/Bentak/bentak.exe"));
   // The stand-in shortcut maker ran from the ERP directory with translated paths.
   const std::string shortcut = e2e::ReadFile(d_ + "/kedro/ERP/Varmex38.lnk");
-  EXPECT_NE(shortcut.find("target=" + d_ + "/kedro/ERP/menuerp.exe"), std::string::npos) << shortcut;
+  EXPECT_NE(shortcut.find("target=" + d_ + "/kedro/ERP/menuerp.exe"), std::string::npos)
+      << shortcut;
 
   // A second run over the same partition is an update: no data archives, no question.
   const e2e::Run again = Install("dialog 101\nclick 1\n");
@@ -153,7 +166,8 @@ TEST_F(InstallerE2eTest, SwitchesAreOnlyTheFourSpellingsWithinTheScan) {
       {{"/prel2", "/debug2"}, false},
       {{"x", "", "/prel"}, false},  // a blank argument ends the scan
       {{"1", "2", "3", "4", "5", "6", "7", "8", "9", "/prel"}, true},
-      {{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "/prel"}, false},  // the 11th is never seen
+      {{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "/prel"},
+       false},  // the 11th is never seen
   };
   for (const Case& c : cases) {
     std::string label;
@@ -184,10 +198,12 @@ TEST_F(InstallerE2eTest, EachProbeFileMakesItsDataArchiveOptional) {
   scratch_.WriteFile("drives/D/kedro/Varmex/devprog.exe", "old program");
   e2e::Run run = Install("dialog 101\nclick 1\n");
   EXPECT_EQ(run.status, 0) << run.Transcript();
-  EXPECT_EQ(run.Messages(), (std::vector<std::string>{"Lipsa bfur.rar! Nu se va actualiza banca de furnizori!",
-                                                      kSuccess}));
+  EXPECT_EQ(run.Messages(),
+            (std::vector<std::string>{"Lipsa bfur.rar! Nu se va actualiza banca de furnizori!",
+                                      kSuccess}));
   EXPECT_EQ(run.Events("message").at(0).Get("title"), "Atentie");
-  EXPECT_EQ(e2e::ReadFile(d_ + "/kedro/Varmex/devprog.exe"), "Varmex 38 estimating program (placeholder)\n");
+  EXPECT_EQ(e2e::ReadFile(d_ + "/kedro/Varmex/devprog.exe"),
+            "Varmex 38 estimating program (placeholder)\n");
 
   // ERP data present: erpdat.rar not needed, varmdat.rar and bfur.rar are.
   e2e::Scratch other;
@@ -215,8 +231,8 @@ TEST_F(InstallerE2eTest, EachProbeFileMakesItsDataArchiveOptional) {
 }
 
 TEST_F(InstallerE2eTest, EachRequiredArchiveMissingStopsBeforeAnyDirectory) {
-  for (const char* name : {"varmex38.rar", "quovar.rar", "rasvent.rar", "erp.rar", "bentak.rar", "varmdat.rar",
-                           "bfur.rar", "filegen.rar", "erpdat.rar"}) {
+  for (const char* name : {"varmex38.rar", "quovar.rar", "rasvent.rar", "erp.rar", "bentak.rar",
+                           "varmdat.rar", "bfur.rar", "filegen.rar", "erpdat.rar"}) {
     SCOPED_TRACE(name);
     for (const char* any : tools::kMediumArchives) std::remove((medium_ + "/" + any).c_str());
     tools::MediumOptions o;
@@ -224,7 +240,8 @@ TEST_F(InstallerE2eTest, EachRequiredArchiveMissingStopsBeforeAnyDirectory) {
     WriteMedium(o);
     const e2e::Run run = Install(kChooseFirstAndDecline);
     EXPECT_EQ(run.status, 1) << run.Transcript();
-    EXPECT_EQ(run.Messages(), std::vector<std::string>{std::string("Nu exista fisierul ") + name + "!"});
+    EXPECT_EQ(run.Messages(),
+              std::vector<std::string>{std::string("Nu exista fisierul ") + name + "!"});
     EXPECT_EQ(run.Events("message").at(0).Get("title"), "Eroare");
     EXPECT_EQ(run.Events("message").at(0).Get("style"), "266288");
     for (const std::string& c : run.Commands()) EXPECT_EQ(c.rfind("unrar t ", 0), 0u) << c;
@@ -260,9 +277,10 @@ TEST_F(InstallerE2eTest, ADamagedArchiveGivesTheThreeLineMessageBeforeAnythingIs
   const e2e::Run run = Install(kChooseFirstAndDecline);
   EXPECT_EQ(run.status, 1) << run.Transcript();
   EXPECT_EQ(run.Messages(),
-            std::vector<std::string>{"Arhiva bentak.rar este alterata ('unrar t' retcode= 3)!\n"
-                                     "Pentru a continua instalarea e necesara inlocuirea acestei arhive.\n"
-                                     "Puteti descarca aceasta arhiva de pe site-ul www.varmex.ro"});
+            std::vector<std::string>{
+                "Arhiva bentak.rar este alterata ('unrar t' retcode= 3)!\n"
+                "Pentru a continua instalarea e necesara inlocuirea acestei arhive.\n"
+                "Puteti descarca aceasta arhiva de pe site-ul www.varmex.ro"});
   EXPECT_EQ(run.Events("run").back().Get("exit"), "3");
   EXPECT_FALSE(Exists(d_ + "/kedro"));
 }
@@ -275,13 +293,15 @@ TEST_F(InstallerE2eTest, UnpackFailuresShowTheToolsExitCode) {
       "if [ \"$1\" = t ]; then exit 0; fi\n"
       "if [ \"$3\" = erp.rar ]; then exit CODE; fi\n"
       "exit 0\n";
-  for (const auto& [code, shown] : std::vector<std::pair<std::string, std::string>>{{"3", " 3"}, {"255", "**"}}) {
+  for (const auto& [code, shown] :
+       std::vector<std::pair<std::string, std::string>>{{"3", " 3"}, {"255", "**"}}) {
     SCOPED_TRACE(code);
     std::string script = failErp;
     script.replace(script.find("CODE"), 4, code);
     const e2e::Run run = SetupWithStandInUnrar(script, kChooseFirstAndDecline);
     EXPECT_EQ(run.status, 1) << run.Transcript();
-    EXPECT_EQ(run.Messages(), std::vector<std::string>{"Eroare la dezarhivarea erp.rar (unrar retcode=" + shown + ")!"});
+    EXPECT_EQ(run.Messages(), std::vector<std::string>{
+                                  "Eroare la dezarhivarea erp.rar (unrar retcode=" + shown + ")!"});
     EXPECT_EQ(run.Commands().back(), "unrar e -y erp.rar D:\\kedro\\ERP");
     // What was made before the failure stays.
     EXPECT_TRUE(IsDirectory(d_ + "/kedro/Bentak"));
@@ -332,7 +352,8 @@ TEST_F(InstallerE2eTest, TheDriveListLeavesOutCdromAndUnknownDrives) {
   // line and closes the dialog, which ends as cancelled with nothing done.
   for (const char* absent : {"C", "D", "G"}) {
     SCOPED_TRACE(absent);
-    const e2e::Run run = Install(std::string("dialog 101\nselect 1002 ") + absent + "\nclick 1\nanswer no\n");
+    const e2e::Run run =
+        Install(std::string("dialog 101\nselect 1002 ") + absent + "\nclick 1\nanswer no\n");
     EXPECT_EQ(run.status, 0) << run.Transcript();
     EXPECT_EQ(run.Events("script-error").size(), 1u) << run.Transcript();
     EXPECT_EQ(run.Events("dialog-end").at(0).Get("result"), "2");
@@ -404,7 +425,8 @@ TEST_F(InstallerE2eTest, YesToTheQuestionOpensTheMigrationDialog) {
   const std::vector<e2e::Event> dialogs = run.Events("dialog");
   ASSERT_EQ(dialogs.size(), 2u) << run.Transcript();
   EXPECT_EQ(dialogs[1].Get("id"), "107");
-  EXPECT_EQ(run.Messages().size(), 1u);  // the question only: no success message after the migration dialog
+  EXPECT_EQ(run.Messages().size(),
+            1u);  // the question only: no success message after the migration dialog
   EXPECT_EQ(run.Events("message").at(0).Get("answer"), "yes");
   EXPECT_TRUE(run.Events("script-error").empty()) << run.Transcript();
 }
@@ -414,10 +436,12 @@ TEST_F(InstallerE2eTest, DirectoryErrorsNameThePathAndTheCode) {
   scratch_.WriteFile("drives/D/kedro/Rasvent", "a file in the way");
   e2e::Run run = Install(kChooseFirstAndDecline);
   EXPECT_EQ(run.status, 1) << run.Transcript();
-  EXPECT_EQ(run.Messages(),
-            std::vector<std::string>{"Nu poate fi creat directorul D:\\kedro\\Rasvent (exista un fisier cu acest nume)!"});
+  EXPECT_EQ(
+      run.Messages(),
+      std::vector<std::string>{
+          "Nu poate fi creat directorul D:\\kedro\\Rasvent (exista un fisier cu acest nume)!"});
   EXPECT_TRUE(IsDirectory(d_ + "/kedro/Varmex"));  // made before the failure, left in place
-  EXPECT_EQ(run.Commands().size(), 10u);  // only the tests ran
+  EXPECT_EQ(run.Commands().size(), 10u);           // only the tests ran
 
   // A drive that cannot be written.
   e2e::Scratch other;
@@ -430,11 +454,14 @@ TEST_F(InstallerE2eTest, DirectoryErrorsNameThePathAndTheCode) {
     ASSERT_EQ(symlink("/nonexistent/varmex-e2e", (root + "/kedro").c_str()), 0);
     run = e2e::RunSetup(other, o);
     ASSERT_EQ(run.Messages().size(), 1u) << run.Transcript();
-    EXPECT_EQ(run.Messages()[0].rfind("Nu poate fi creat directorul D:\\kedro (eroare ", 0), 0u) << run.Messages()[0];
+    EXPECT_EQ(run.Messages()[0].rfind("Nu poate fi creat directorul D:\\kedro (eroare ", 0), 0u)
+        << run.Messages()[0];
   } else {
-    std::filesystem::permissions(root, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    std::filesystem::permissions(
+        root, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
     run = e2e::RunSetup(other, o);
-    EXPECT_EQ(run.Messages(), std::vector<std::string>{"Nu poate fi creat directorul D:\\kedro (eroare     5)!"});
+    EXPECT_EQ(run.Messages(),
+              std::vector<std::string>{"Nu poate fi creat directorul D:\\kedro (eroare     5)!"});
   }
   EXPECT_EQ(run.status, 1) << run.Transcript();
 }

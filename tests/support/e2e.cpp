@@ -26,7 +26,9 @@ namespace varmex::e2e {
 namespace fs = std::filesystem;
 
 std::string BinDir() {
-  if (const char* dir = std::getenv("VARMEX_BIN_DIR")) return dir;
+  if (const char* dir = std::getenv("VARMEX_BIN_DIR")) {
+    return dir;
+  }
   return VARMEX_BIN_DIR;
 }
 
@@ -43,26 +45,34 @@ long Event::Number(const std::string& field) const {
 
 std::optional<Event> ParseEvent(const std::string& line) {
   const std::optional<tools::TranscriptEvent> parsed = tools::ParseTranscriptLine(line);
-  if (!parsed) return std::nullopt;
+  if (!parsed) {
+    return std::nullopt;
+  }
   return Event{parsed->raw, parsed->fields};
 }
 
 Scratch::Scratch() {
   const fs::path base = fs::temp_directory_path() / "varmex-e2e.XXXXXX";
   std::string pattern = base.string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  if (mkdtemp(pattern.data()) == nullptr) {
+    throw std::runtime_error("mkdtemp failed");
+  }
   path_ = pattern;
   fs::create_directories(drives());
 }
 
 Scratch::~Scratch() {
   const char* keep = std::getenv("VARMEX_KEEP_SCRATCH");
-  if (keep != nullptr && std::string(keep) == "1") return;
+  if (keep != nullptr && std::string(keep) == "1") {
+    return;
+  }
   std::error_code ec;
   // Make every folder writable again so that a test that locked one is cleaned up.
-  for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::recursive_directory_iterator();
-       it.increment(ec)) {
-    if (it->is_directory(ec) && !it->is_symlink(ec)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  for (auto it = fs::recursive_directory_iterator(path_, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    if (it->is_directory(ec) && !it->is_symlink(ec)) {
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    }
   }
   fs::remove_all(path_, ec);
 }
@@ -75,11 +85,14 @@ std::string Scratch::Folder(const std::string& relative) {
   return p;
 }
 
-std::string Scratch::WriteFile(const std::string& relative, const std::string& content, bool executable) {
+std::string Scratch::WriteFile(const std::string& relative, const std::string& content,
+                               bool executable) {
   const fs::path p = fs::path(path_) / relative;
   fs::create_directories(p.parent_path());
   std::ofstream(p, std::ios::binary | std::ios::trunc) << content;
-  if (executable) fs::permissions(p, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+  if (executable) {
+    fs::permissions(p, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+  }
   return p.string();
 }
 
@@ -105,26 +118,34 @@ void CopyFile(const std::string& from, const std::string& to) {
 std::vector<Event> Run::Events(const std::string& kind) const {
   std::vector<Event> out;
   for (const Event& e : events) {
-    if (e.kind() == kind) out.push_back(e);
+    if (e.kind() == kind) {
+      out.push_back(e);
+    }
   }
   return out;
 }
 
 std::vector<std::string> Run::Messages() const {
   std::vector<std::string> out;
-  for (const Event& e : Events("message")) out.push_back(e.Get("text"));
+  for (const Event& e : Events("message")) {
+    out.push_back(e.Get("text"));
+  }
   return out;
 }
 
 std::vector<std::string> Run::Commands() const {
   std::vector<std::string> out;
-  for (const Event& e : Events("run")) out.push_back(e.Get("command"));
+  for (const Event& e : Events("run")) {
+    out.push_back(e.Get("command"));
+  }
   return out;
 }
 
 std::string Run::Transcript() const {
   std::string out;
-  for (const Event& e : events) out += e.raw + "\n";
+  for (const Event& e : events) {
+    out += e.raw + "\n";
+  }
   return out + "stderr: " + err + "\n";
 }
 
@@ -139,7 +160,9 @@ Run RunProgram(Scratch& scratch, const RunOptions& options) {
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string kv = *e;
     const size_t eq = kv.find('=');
-    if (eq != std::string::npos) env[kv.substr(0, eq)] = kv.substr(eq + 1);
+    if (eq != std::string::npos) {
+      env[kv.substr(0, eq)] = kv.substr(eq + 1);
+    }
   }
   env.erase("VARMEX_UI_SCRIPT");
   env.erase("VARMEX_DRIVE_TYPES");
@@ -150,25 +173,40 @@ Run RunProgram(Scratch& scratch, const RunOptions& options) {
     std::ofstream(script) << *options.script;
     env["VARMEX_UI_SCRIPT"] = script;
   }
-  if (!options.driveTypes.empty()) env["VARMEX_DRIVE_TYPES"] = options.driveTypes;
-  if (options.pathVar) env["PATH"] = *options.pathVar;
-  for (const auto& [k, v] : options.env) env[k] = v;
+  if (!options.driveTypes.empty()) {
+    env["VARMEX_DRIVE_TYPES"] = options.driveTypes;
+  }
+  if (options.pathVar) {
+    env["PATH"] = *options.pathVar;
+  }
+  for (const auto& [k, v] : options.env) {
+    env[k] = v;
+  }
 
-  const std::string program = options.program.empty() ? BinDir() + "/varmex-setup" : options.program;
+  const std::string program =
+      options.program.empty() ? BinDir() + "/varmex-setup" : options.program;
   const std::string cwd = options.cwd.empty() ? scratch.path() : options.cwd;
   std::vector<std::string> argStore{program};
   argStore.insert(argStore.end(), options.args.begin(), options.args.end());
   std::vector<std::string> envStore;
-  for (const auto& [k, v] : env) envStore.push_back(k + "=" + v);
+  for (const auto& [k, v] : env) {
+    envStore.push_back(k + "=" + v);
+  }
   std::vector<char*> argv, envp;
-  for (std::string& a : argStore) argv.push_back(a.data());
+  for (std::string& a : argStore) {
+    argv.push_back(a.data());
+  }
   argv.push_back(nullptr);
-  for (std::string& e : envStore) envp.push_back(e.data());
+  for (std::string& e : envStore) {
+    envp.push_back(e.data());
+  }
   envp.push_back(nullptr);
 
   Run run;
   const pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid < 0) {
+    throw std::runtime_error("fork failed");
+  }
   if (pid == 0) {
     const int in = open("/dev/null", O_RDONLY);
     const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -180,12 +218,17 @@ Run RunProgram(Scratch& scratch, const RunOptions& options) {
     execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
   int wstatus = 0;
   for (;;) {
     const pid_t done = waitpid(pid, &wstatus, WNOHANG);
-    if (done == pid) break;
-    if (done < 0 && errno != EINTR) break;
+    if (done == pid) {
+      break;
+    }
+    if (done < 0 && errno != EINTR) {
+      break;
+    }
     if (std::chrono::steady_clock::now() > deadline) {
       kill(pid, SIGKILL);
       waitpid(pid, &wstatus, 0);
@@ -200,7 +243,9 @@ Run RunProgram(Scratch& scratch, const RunOptions& options) {
   std::istringstream lines(ReadFile(transcript));
   std::string line;
   while (std::getline(lines, line)) {
-    if (auto ev = ParseEvent(line)) run.events.push_back(*ev);
+    if (auto ev = ParseEvent(line)) {
+      run.events.push_back(*ev);
+    }
   }
   return run;
 }

@@ -48,7 +48,8 @@ class Scratch {
   // Makes a folder (and its parents) under the scratch folder; returns its path.
   std::string Folder(const std::string& relative);
   // Writes a file under the scratch folder (parents made); returns its path.
-  std::string WriteFile(const std::string& relative, const std::string& content, bool executable = false);
+  std::string WriteFile(const std::string& relative, const std::string& content,
+                        bool executable = false);
 
  private:
   std::string path_;
@@ -61,20 +62,20 @@ std::string ReadFile(const std::string& path);
 void CopyFile(const std::string& from, const std::string& to);
 
 struct RunOptions {
-  std::string program;                    // default: BinDir()/varmex-setup
-  std::vector<std::string> args;          // after the program name
-  std::string cwd;                        // default: the scratch folder
-  std::optional<std::string> script;      // VARMEX_UI_SCRIPT text (written to a file)
-  std::string driveTypes;                 // VARMEX_DRIVE_TYPES, when not empty
-  std::optional<std::string> pathVar;     // PATH, when set
-  std::map<std::string, std::string> env; // more variables
+  std::string program;                     // default: BinDir()/varmex-setup
+  std::vector<std::string> args;           // after the program name
+  std::string cwd;                         // default: the scratch folder
+  std::optional<std::string> script;       // VARMEX_UI_SCRIPT text (written to a file)
+  std::string driveTypes;                  // VARMEX_DRIVE_TYPES, when not empty
+  std::optional<std::string> pathVar;      // PATH, when set
+  std::map<std::string, std::string> env;  // more variables
   int timeoutSeconds = 120;
 };
 
 struct Run {
-  int status = -1;          // exit status; 128 + signal when killed
+  int status = -1;  // exit status; 128 + signal when killed
   bool timedOut = false;
-  std::string out, err;     // standard output and error
+  std::string out, err;  // standard output and error
   std::vector<Event> events;
 
   std::vector<Event> Events(const std::string& kind) const;
@@ -90,6 +91,8 @@ struct Run {
 Run RunProgram(Scratch& scratch, const RunOptions& options);
 
 // Shorthand for the setup program.
-inline Run RunSetup(Scratch& scratch, const RunOptions& options) { return RunProgram(scratch, options); }
+inline Run RunSetup(Scratch& scratch, const RunOptions& options) {
+  return RunProgram(scratch, options);
+}
 
 }  // namespace varmex::e2e

@@ -6,9 +6,9 @@
 
 namespace varmex::tools {
 
-const char* const kMediumArchives[10] = {"varmex38.rar", "quovar.rar",  "rasvent.rar", "erp.rar",
-                                         "bentak.rar",   "varmdat.rar", "bfur.rar",    "tutorial.rar",
-                                         "filegen.rar",  "erpdat.rar"};
+const char* const kMediumArchives[10] = {
+    "varmex38.rar", "quovar.rar", "rasvent.rar",  "erp.rar",     "bentak.rar",
+    "varmdat.rar",  "bfur.rar",   "tutorial.rar", "filegen.rar", "erpdat.rar"};
 
 namespace {
 
@@ -29,7 +29,9 @@ RarEntry Folder(const std::string& name) {
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path);
+  if (!in) {
+    throw std::runtime_error("cannot read " + path);
+  }
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
@@ -61,7 +63,9 @@ std::map<std::string, std::vector<RarEntry>> MediumContents(const MediumOptions&
   for (const auto& [archive, entries] : options.extra) {
     m[archive].insert(m[archive].end(), entries.begin(), entries.end());
   }
-  for (const std::string& name : options.omit) m.erase(name);
+  for (const std::string& name : options.omit) {
+    m.erase(name);
+  }
   return m;
 }
 
@@ -70,9 +74,12 @@ void WriteMedium(const std::string& dir, const MediumOptions& options) {
     const std::vector<uint8_t> bytes = BuildRarArchive(entries);
     const std::string path = dir + "/" + name;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     out.close();
-    if (!out) throw std::runtime_error("cannot write " + path);
+    if (!out) {
+      throw std::runtime_error("cannot write " + path);
+    }
   }
 }
 

@@ -16,9 +16,9 @@ namespace varmex::tools {
 extern const char* const kMediumArchives[10];
 
 struct MediumOptions {
-  std::string mklnkPath;                                 // packed as "mklnk" in erp.rar; empty: left out
-  std::set<std::string> omit;                            // archives not written
-  std::map<std::string, std::vector<RarEntry>> extra;    // more entries per archive
+  std::string mklnkPath;       // packed as "mklnk" in erp.rar; empty: left out
+  std::set<std::string> omit;  // archives not written
+  std::map<std::string, std::vector<RarEntry>> extra;  // more entries per archive
 };
 
 // The entries of every archive of the medium.

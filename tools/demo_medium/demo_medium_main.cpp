@@ -15,7 +15,9 @@
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: varmex-demo-medium DIR [--mklnk FILE] [--omit ARCHIVE]... [--add ARCHIVE NAME=FILE]...\n");
+    std::fprintf(stderr,
+                 "usage: varmex-demo-medium DIR [--mklnk FILE] [--omit ARCHIVE]... [--add ARCHIVE "
+                 "NAME=FILE]...\n");
     return 1;
   }
   try {
@@ -30,15 +32,21 @@ int main(int argc, char** argv) {
         const std::string archive = argv[++i];
         const std::string spec = argv[++i];
         const size_t eq = spec.find('=');
-        if (eq == std::string::npos || eq == 0) throw std::runtime_error("bad entry: " + spec);
+        if (eq == std::string::npos || eq == 0) {
+          throw std::runtime_error("bad entry: " + spec);
+        }
         varmex::tools::RarEntry e;
         e.name = spec.substr(0, eq);
         const std::string file = spec.substr(eq + 1);
         std::ifstream in(file, std::ios::binary);
-        if (!in) throw std::runtime_error("cannot read " + file);
+        if (!in) {
+          throw std::runtime_error("cannot read " + file);
+        }
         e.data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         struct stat st {};
-        if (stat(file.c_str(), &st) == 0 && (st.st_mode & S_IXUSR)) e.mode = 0755;
+        if (stat(file.c_str(), &st) == 0 && (st.st_mode & S_IXUSR)) {
+          e.mode = 0755;
+        }
         options.extra[archive].push_back(std::move(e));
       } else {
         throw std::runtime_error("bad argument: " + a);

@@ -12,11 +12,11 @@ constexpr uint8_t kMarker[7] = {0x52, 0x61, 0x72, 0x21, 0x1a, 0x07, 0x00};
 constexpr uint8_t kTypeArchive = 0x73;
 constexpr uint8_t kTypeFile = 0x74;
 constexpr uint8_t kTypeEnd = 0x7b;
-constexpr uint16_t kFlagLongBlock = 0x8000;   // a data area follows the header
-constexpr uint16_t kFlagDirectory = 0x00e0;   // dictionary bits all set: a folder
+constexpr uint16_t kFlagLongBlock = 0x8000;  // a data area follows the header
+constexpr uint16_t kFlagDirectory = 0x00e0;  // dictionary bits all set: a folder
 constexpr uint16_t kFlagEndNoVolume = 0x4000;
 constexpr uint8_t kHostUnix = 3;
-constexpr uint8_t kVersionNeeded = 20;        // 2.0: any reader of the format
+constexpr uint8_t kVersionNeeded = 20;  // 2.0: any reader of the format
 constexpr uint8_t kMethodStore = 0x30;
 constexpr size_t kFileHeaderSize = 32;
 constexpr uint32_t kUnixRegular = 0100000;
@@ -26,7 +26,9 @@ std::array<uint32_t, 256> MakeCrcTable() {
   std::array<uint32_t, 256> table{};
   for (uint32_t i = 0; i < 256; ++i) {
     uint32_t c = i;
-    for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    for (int k = 0; k < 8; ++k) {
+      c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    }
     table[i] = c;
   }
   return table;
@@ -40,8 +42,12 @@ void SealHeader(std::vector<uint8_t>& out, size_t start, size_t size) {
 
 std::string ArchiveName(const std::string& name) {
   std::string out;
-  for (char c : name) out.push_back(c == '/' ? '\\' : c);
-  while (!out.empty() && out.back() == '\\') out.pop_back();
+  for (char c : name) {
+    out.push_back(c == '/' ? '\\' : c);
+  }
+  while (!out.empty() && out.back() == '\\') {
+    out.pop_back();
+  }
   return out;
 }
 
@@ -50,7 +56,9 @@ std::string ArchiveName(const std::string& name) {
 uint32_t Crc32(std::span<const uint8_t> bytes, uint32_t crc) {
   static const std::array<uint32_t, 256> table = MakeCrcTable();
   crc = ~crc;
-  for (uint8_t b : bytes) crc = table[(crc ^ b) & 0xff] ^ (crc >> 8);
+  for (uint8_t b : bytes) {
+    crc = table[(crc ^ b) & 0xff] ^ (crc >> 8);
+  }
   return ~crc;
 }
 
@@ -70,7 +78,9 @@ std::vector<uint8_t> BuildRarArchive(std::span<const RarEntry> entries, uint32_t
     }
     const std::vector<uint8_t> none;
     const std::vector<uint8_t>& data = entry.directory ? none : entry.data;
-    if (data.size() > 0xffffffffu) throw std::invalid_argument("entry too large: " + name);
+    if (data.size() > 0xffffffffu) {
+      throw std::invalid_argument("entry too large: " + name);
+    }
     const uint32_t size = static_cast<uint32_t>(data.size());
     const uint32_t permissions = entry.mode != 0 ? entry.mode : (entry.directory ? 0755 : 0644);
     const uint32_t mode = (entry.directory ? kUnixDirectory : kUnixRegular) | (permissions & 07777);
@@ -80,7 +90,8 @@ std::vector<uint8_t> BuildRarArchive(std::span<const RarEntry> entries, uint32_t
     out.resize(start + headerSize, 0);
     uint8_t* h = out.data() + start;
     h[2] = kTypeFile;
-    io::StoreU16(h + 3, static_cast<uint16_t>(kFlagLongBlock | (entry.directory ? kFlagDirectory : 0)));
+    io::StoreU16(h + 3,
+                 static_cast<uint16_t>(kFlagLongBlock | (entry.directory ? kFlagDirectory : 0)));
     io::StoreU16(h + 5, static_cast<uint16_t>(headerSize));
     io::StoreU32(h + 7, size);
     io::StoreU32(h + 11, size);
@@ -91,7 +102,9 @@ std::vector<uint8_t> BuildRarArchive(std::span<const RarEntry> entries, uint32_t
     h[25] = kMethodStore;
     io::StoreU16(h + 26, static_cast<uint16_t>(name.size()));
     io::StoreU32(h + 28, mode);
-    for (size_t i = 0; i < name.size(); ++i) h[kFileHeaderSize + i] = static_cast<uint8_t>(name[i]);
+    for (size_t i = 0; i < name.size(); ++i) {
+      h[kFileHeaderSize + i] = static_cast<uint8_t>(name[i]);
+    }
     SealHeader(out, start, headerSize);
     out.insert(out.end(), data.begin(), data.end());
   }
@@ -112,14 +125,22 @@ int64_t DataOffsetOfEntry(std::span<const uint8_t> archive, size_t index) {
     const uint8_t type = archive[pos + 2];
     const uint16_t flags = io::LoadU16(archive.data() + pos + 3);
     const uint16_t headerSize = io::LoadU16(archive.data() + pos + 5);
-    if (headerSize < 7 || pos + headerSize > archive.size()) return -1;
+    if (headerSize < 7 || pos + headerSize > archive.size()) {
+      return -1;
+    }
     uint32_t dataSize = 0;
-    if ((flags & kFlagLongBlock) && headerSize >= 11) dataSize = io::LoadU32(archive.data() + pos + 7);
+    if ((flags & kFlagLongBlock) && headerSize >= 11) {
+      dataSize = io::LoadU32(archive.data() + pos + 7);
+    }
     if (type == kTypeFile) {
-      if (seen == index) return dataSize == 0 ? -1 : static_cast<int64_t>(pos + headerSize);
+      if (seen == index) {
+        return dataSize == 0 ? -1 : static_cast<int64_t>(pos + headerSize);
+      }
       ++seen;
     }
-    if (type == kTypeEnd) return -1;
+    if (type == kTypeEnd) {
+      return -1;
+    }
     pos += headerSize + static_cast<size_t>(dataSize);
   }
   return -1;

@@ -32,10 +32,10 @@
 namespace varmex::tools {
 
 struct RarEntry {
-  std::string name;            // relative path, folders separated by '/' or '\'
-  std::vector<uint8_t> data;   // the file's contents (ignored for a directory)
+  std::string name;           // relative path, folders separated by '/' or '\'
+  std::vector<uint8_t> data;  // the file's contents (ignored for a directory)
   bool directory = false;
-  uint32_t mode = 0;           // permission bits; 0 = 0644 for files, 0755 for folders
+  uint32_t mode = 0;  // permission bits; 0 = 0644 for files, 0755 for folders
 };
 
 // 2026-01-01 00:00:00 as a DOS date and time: archives come out byte-identical.

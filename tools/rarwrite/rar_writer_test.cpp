@@ -102,7 +102,8 @@ TEST(RarWriterTest, EachEntryCarriesTheChecksumOfItsData) {
     const size_t header = static_cast<size_t>(at) - 32 - entries[i].name.size();
     EXPECT_EQ(bytes[header + 2], 0x74);
     const uint32_t stored = static_cast<uint32_t>(bytes[header + 16]) | (bytes[header + 17] << 8) |
-                            (bytes[header + 18] << 16) | (static_cast<uint32_t>(bytes[header + 19]) << 24);
+                            (bytes[header + 18] << 16) |
+                            (static_cast<uint32_t>(bytes[header + 19]) << 24);
     EXPECT_EQ(stored, Crc32(entries[i].data));
     EXPECT_EQ(bytes[static_cast<size_t>(at)], entries[i].data[0]);
   }

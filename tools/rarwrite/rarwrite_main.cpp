@@ -21,7 +21,9 @@ namespace {
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path);
+  if (!in) {
+    throw std::runtime_error("cannot read " + path);
+  }
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
@@ -33,7 +35,9 @@ varmex::tools::RarEntry ParseEntry(const std::string& arg) {
     return entry;
   }
   const size_t eq = arg.find('=');
-  if (eq == std::string::npos || eq == 0) throw std::runtime_error("bad entry: " + arg);
+  if (eq == std::string::npos || eq == 0) {
+    throw std::runtime_error("bad entry: " + arg);
+  }
   if (arg[eq - 1] == ':') {
     entry.name = arg.substr(0, eq - 1);
     const std::string text = arg.substr(eq + 1) + "\n";
@@ -44,7 +48,9 @@ varmex::tools::RarEntry ParseEntry(const std::string& arg) {
   const std::string path = arg.substr(eq + 1);
   entry.data = ReadWholeFile(path);
   struct stat st {};
-  if (stat(path.c_str(), &st) == 0 && (st.st_mode & S_IXUSR)) entry.mode = 0755;
+  if (stat(path.c_str(), &st) == 0 && (st.st_mode & S_IXUSR)) {
+    entry.mode = 0755;
+  }
   return entry;
 }
 
@@ -57,12 +63,17 @@ int main(int argc, char** argv) {
   }
   try {
     std::vector<varmex::tools::RarEntry> entries;
-    for (int i = 2; i < argc; ++i) entries.push_back(ParseEntry(argv[i]));
+    for (int i = 2; i < argc; ++i) {
+      entries.push_back(ParseEntry(argv[i]));
+    }
     const std::vector<uint8_t> bytes = varmex::tools::BuildRarArchive(entries);
     std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     out.close();
-    if (!out) throw std::runtime_error(std::string("cannot write ") + argv[1]);
+    if (!out) {
+      throw std::runtime_error(std::string("cannot write ") + argv[1]);
+    }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "rarwrite: %s\n", e.what());
     return 1;

@@ -18,10 +18,18 @@ int main(int argc, char** argv) {
     }
     const std::string value = a.substr(2);
     switch (a[1]) {
-      case 'l': name = value; break;
-      case 'f': target = value; break;
-      case 'w': workdir = value; break;
-      case 'i': icon = value; break;
+      case 'l':
+        name = value;
+        break;
+      case 'f':
+        target = value;
+        break;
+      case 'w':
+        workdir = value;
+        break;
+      case 'i':
+        icon = value;
+        break;
       default:
         std::fprintf(stderr, "mklnk: unknown option %s\n", a.c_str());
         return 1;
@@ -37,7 +45,8 @@ int main(int argc, char** argv) {
     std::perror(("mklnk: " + path).c_str());
     return 2;
   }
-  std::fprintf(f, "[shortcut]\ntarget=%s\nworkdir=%s\nicon=%s\n", target.c_str(), workdir.c_str(), icon.c_str());
+  std::fprintf(f, "[shortcut]\ntarget=%s\nworkdir=%s\nicon=%s\n", target.c_str(), workdir.c_str(),
+               icon.c_str());
   if (std::fclose(f) != 0) {
     std::perror(("mklnk: " + path).c_str());
     return 2;

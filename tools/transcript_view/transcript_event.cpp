@@ -6,37 +6,58 @@ namespace varmex::tools {
 namespace {
 
 void SkipBlanks(const std::string& s, size_t& i) {
-  while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+  while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) {
+    ++i;
+  }
 }
 
 bool ParseString(const std::string& s, size_t& i, std::string& out) {
-  if (i >= s.size() || s[i] != '"') return false;
+  if (i >= s.size() || s[i] != '"') {
+    return false;
+  }
   ++i;
   out.clear();
   while (i < s.size() && s[i] != '"') {
     char c = s[i++];
     if (c == '\\') {
-      if (i >= s.size()) return false;
+      if (i >= s.size()) {
+        return false;
+      }
       const char e = s[i++];
       switch (e) {
-        case 'n': c = '\n'; break;
-        case 't': c = '\t'; break;
-        case 'r': c = '\r'; break;
-        case 'b': c = '\b'; break;
-        case 'f': c = '\f'; break;
+        case 'n':
+          c = '\n';
+          break;
+        case 't':
+          c = '\t';
+          break;
+        case 'r':
+          c = '\r';
+          break;
+        case 'b':
+          c = '\b';
+          break;
+        case 'f':
+          c = '\f';
+          break;
         case 'u': {
-          if (i + 4 > s.size()) return false;
+          if (i + 4 > s.size()) {
+            return false;
+          }
           const unsigned long code = std::strtoul(s.substr(i, 4).c_str(), nullptr, 16);
           i += 4;
           c = static_cast<char>(code & 0xff);  // the system's texts are single-byte
           break;
         }
-        default: c = e;
+        default:
+          c = e;
       }
     }
     out.push_back(c);
   }
-  if (i >= s.size()) return false;
+  if (i >= s.size()) {
+    return false;
+  }
   ++i;
   return true;
 }
@@ -45,7 +66,9 @@ std::string Indented(const std::string& text, const std::string& indent) {
   std::string out;
   for (char c : text) {
     out.push_back(c);
-    if (c == '\n') out += indent;
+    if (c == '\n') {
+      out += indent;
+    }
   }
   return out;
 }
@@ -63,23 +86,39 @@ std::optional<TranscriptEvent> ParseTranscriptLine(const std::string& line) {
   ev.raw = line;
   size_t i = 0;
   SkipBlanks(line, i);
-  if (i >= line.size() || line[i] != '{') return std::nullopt;
+  if (i >= line.size() || line[i] != '{') {
+    return std::nullopt;
+  }
   ++i;
   for (;;) {
     SkipBlanks(line, i);
-    if (i < line.size() && line[i] == '}') return ev;
+    if (i < line.size() && line[i] == '}') {
+      return ev;
+    }
     std::string key, value;
-    if (!ParseString(line, i, key)) return std::nullopt;
+    if (!ParseString(line, i, key)) {
+      return std::nullopt;
+    }
     SkipBlanks(line, i);
-    if (i >= line.size() || line[i] != ':') return std::nullopt;
+    if (i >= line.size() || line[i] != ':') {
+      return std::nullopt;
+    }
     ++i;
     SkipBlanks(line, i);
     if (i < line.size() && line[i] == '"') {
-      if (!ParseString(line, i, value)) return std::nullopt;
+      if (!ParseString(line, i, value)) {
+        return std::nullopt;
+      }
     } else {
-      while (i < line.size() && line[i] != ',' && line[i] != '}') value.push_back(line[i++]);
-      while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.pop_back();
-      if (value.empty()) return std::nullopt;
+      while (i < line.size() && line[i] != ',' && line[i] != '}') {
+        value.push_back(line[i++]);
+      }
+      while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) {
+        value.pop_back();
+      }
+      if (value.empty()) {
+        return std::nullopt;
+      }
     }
     ev.fields[key] = value;
     SkipBlanks(line, i);
@@ -87,34 +126,50 @@ std::optional<TranscriptEvent> ParseTranscriptLine(const std::string& line) {
       ++i;
       continue;
     }
-    if (i < line.size() && line[i] == '}') return ev;
+    if (i < line.size() && line[i] == '}') {
+      return ev;
+    }
     return std::nullopt;
   }
 }
 
 std::string DescribeEvent(const TranscriptEvent& e) {
   const std::string& k = e.kind();
-  if (k == "dialog") return "== dialog " + e.Get("id") + " opens";
-  if (k == "dialog-end") return "== dialog " + e.Get("id") + " closes with result " + e.Get("result");
+  if (k == "dialog") {
+    return "== dialog " + e.Get("id") + " opens";
+  }
+  if (k == "dialog-end") {
+    return "== dialog " + e.Get("id") + " closes with result " + e.Get("result");
+  }
   if (k == "set-text") {
-    return "   dialog " + e.Get("dialog") + ", control " + e.Get("control") + " shows \"" + e.Get("text") + "\"";
+    return "   dialog " + e.Get("dialog") + ", control " + e.Get("control") + " shows \"" +
+           e.Get("text") + "\"";
   }
   if (k == "enable") {
     return "   dialog " + e.Get("dialog") + ", control " + e.Get("control") +
            (e.Get("enabled") == "true" ? " enabled" : " disabled");
   }
   if (k == "message") {
-    return "[" + e.Get("title") + "] " + Indented(e.Get("text"), std::string(e.Get("title").size() + 3, ' ')) +
-           "\n" + std::string(e.Get("title").size() + 3, ' ') + "-> " + e.Get("answer");
+    return "[" + e.Get("title") + "] " +
+           Indented(e.Get("text"), std::string(e.Get("title").size() + 3, ' ')) + "\n" +
+           std::string(e.Get("title").size() + 3, ' ') + "-> " + e.Get("answer");
   }
   if (k == "run") {
     std::string out = "$ " + e.Get("command");
-    if (e.Get("result") != "0") return out + "   (could not start: error " + e.Get("result") + ")";
-    if (e.Has("exit")) out += "   (exit code " + e.Get("exit") + ")";
+    if (e.Get("result") != "0") {
+      return out + "   (could not start: error " + e.Get("result") + ")";
+    }
+    if (e.Has("exit")) {
+      out += "   (exit code " + e.Get("exit") + ")";
+    }
     return out;
   }
-  if (k == "script-error") return "!! answer script: " + e.Get("detail");
-  if (k == "exit") return "== the program ends with exit status " + e.Get("status");
+  if (k == "script-error") {
+    return "!! answer script: " + e.Get("detail");
+  }
+  if (k == "exit") {
+    return "== the program ends with exit status " + e.Get("status");
+  }
   return e.raw;
 }
 

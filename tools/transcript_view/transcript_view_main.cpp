@@ -21,7 +21,9 @@ int main(int argc, char** argv) {
   }
   std::string line;
   while (std::getline(*in, line)) {
-    if (line.empty()) continue;
+    if (line.empty()) {
+      continue;
+    }
     const auto event = varmex::tools::ParseTranscriptLine(line);
     std::cout << (event ? varmex::tools::DescribeEvent(*event) : "?? " + line) << "\n";
   }

@@ -42,7 +42,9 @@ struct ArchiveCloser {
 struct Fd {
   int fd = -1;
   ~Fd() {
-    if (fd >= 0) close(fd);
+    if (fd >= 0) {
+      close(fd);
+    }
   }
 };
 
@@ -59,7 +61,9 @@ bool IsDirectory(const std::string& path) {
 // to case, or `name` itself.
 std::string MatchInDirectory(const std::string& dir, const std::string& name) {
   DIR* d = opendir(dir.c_str());
-  if (d == nullptr) return name;
+  if (d == nullptr) {
+    return name;
+  }
   std::string found = name;
   bool exact = false;
   while (dirent* e = readdir(d)) {
@@ -67,7 +71,9 @@ std::string MatchInDirectory(const std::string& dir, const std::string& name) {
       exact = true;
       break;
     }
-    if (found == name && strcasecmp(e->d_name, name.c_str()) == 0) found = e->d_name;
+    if (found == name && strcasecmp(e->d_name, name.c_str()) == 0) {
+      found = e->d_name;
+    }
   }
   closedir(d);
   return exact ? name : found;
@@ -75,11 +81,15 @@ std::string MatchInDirectory(const std::string& dir, const std::string& name) {
 
 // Makes `dir` exist (each missing level created). Returns an empty string or a reason.
 std::string MakeDirectories(const std::string& dir) {
-  if (dir.empty() || IsDirectory(dir)) return "";
+  if (dir.empty() || IsDirectory(dir)) {
+    return "";
+  }
   const size_t slash = dir.find_last_of('/');
   if (slash != std::string::npos && slash > 0) {
     std::string parentError = MakeDirectories(dir.substr(0, slash));
-    if (!parentError.empty()) return parentError;
+    if (!parentError.empty()) {
+      return parentError;
+    }
   }
   if (mkdir(dir.c_str(), 0777) != 0 && !(errno == EEXIST && IsDirectory(dir))) {
     return "cannot create folder " + dir + ": " + ErrnoText(errno);
@@ -91,23 +101,35 @@ std::string MakeDirectories(const std::string& dir) {
 // false when the name is absolute, carries a drive letter or climbs with "..".
 bool SplitSafely(const std::string& name, std::vector<std::string>& parts) {
   parts.clear();
-  if (name.empty() || name[0] == '/' || name[0] == '\\') return false;
+  if (name.empty() || name[0] == '/' || name[0] == '\\') {
+    return false;
+  }
   std::string part;
   auto flush = [&]() -> bool {
-    if (part == "..") return false;
-    if (!part.empty() && part != ".") parts.push_back(part);
+    if (part == "..") {
+      return false;
+    }
+    if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
     part.clear();
     return true;
   };
   for (char c : name) {
     if (c == '/' || c == '\\') {
-      if (!flush()) return false;
+      if (!flush()) {
+        return false;
+      }
     } else {
       part.push_back(c);
     }
   }
-  if (!flush()) return false;
-  if (!parts.empty() && parts[0].size() >= 2 && parts[0][1] == ':') return false;
+  if (!flush()) {
+    return false;
+  }
+  if (!parts.empty() && parts[0].size() >= 2 && parts[0][1] == ':') {
+    return false;
+  }
   return !parts.empty();
 }
 
@@ -122,8 +144,8 @@ std::string BaseName(const std::string& name) {
 // entry's data, so the tool compares that itself. The walk reads only the 7-byte base
 // header of each block (and the size fields after it) and jumps over the rest.
 struct Rar4Checksums {
-  bool classic = false;    // the archive opens with the classic marker
-  bool sound = true;       // the block chain is whole
+  bool classic = false;  // the archive opens with the classic marker
+  bool sound = true;     // the block chain is whole
   std::vector<uint32_t> crcs;
 };
 
@@ -132,7 +154,9 @@ Rar4Checksums ReadRar4Checksums(const std::string& path) {
   Rar4Checksums out;
   std::ifstream in(path, std::ios::binary);
   uint8_t head[32] = {};
-  if (!in.read(reinterpret_cast<char*>(head), 7) || std::memcmp(head, kMarker, 7) != 0) return out;
+  if (!in.read(reinterpret_cast<char*>(head), 7) || std::memcmp(head, kMarker, 7) != 0) {
+    return out;
+  }
   out.classic = true;
   in.seekg(0, std::ios::end);
   const uint64_t total = static_cast<uint64_t>(in.tellg());
@@ -176,7 +200,9 @@ Rar4Checksums ReadRar4Checksums(const std::string& path) {
         data |= static_cast<uint64_t>(io::LoadU32(high)) << 32;
       }
     }
-    if (type == 0x7b) break;
+    if (type == 0x7b) {
+      break;
+    }
     pos += size + data;
   }
   return out;
@@ -184,7 +210,8 @@ Rar4Checksums ReadRar4Checksums(const std::string& path) {
 
 class Unpacker {
  public:
-  Unpacker(char command, std::string destination) : command_(command), dest_(std::move(destination)) {
+  Unpacker(char command, std::string destination)
+      : command_(command), dest_(std::move(destination)) {
     const mode_t old = umask(0);
     umask(old);
     umask_ = old;
@@ -195,10 +222,14 @@ class Unpacker {
     if (stat(archivePath.c_str(), &st) != 0) {
       return Fail(kUnrarOpenFailed, "cannot open " + archivePath + ": " + ErrnoText(errno));
     }
-    if (S_ISDIR(st.st_mode)) return Fail(kUnrarOpenFailed, "cannot open " + archivePath + ": is a folder");
+    if (S_ISDIR(st.st_mode)) {
+      return Fail(kUnrarOpenFailed, "cannot open " + archivePath + ": is a folder");
+    }
     if (command_ != 't') {
       std::string error = MakeDirectories(dest_);
-      if (!error.empty()) return Fail(kUnrarWriteFailed, error);
+      if (!error.empty()) {
+        return Fail(kUnrarWriteFailed, error);
+      }
     }
 
     std::unique_ptr<archive, ArchiveCloser> a(archive_read_new());
@@ -216,10 +247,13 @@ class Unpacker {
     for (;;) {
       archive_entry* entry = nullptr;
       const int r = archive_read_next_header(a.get(), &entry);
-      if (r == ARCHIVE_EOF) break;
+      if (r == ARCHIVE_EOF) {
+        break;
+      }
       if (r < ARCHIVE_WARN) {
         if (entries == 0 && archive_format(a.get()) == 0) {
-          return Fail(kUnrarNotAnArchive, archivePath + " is not a RAR archive: " + ErrorOf(a.get()));
+          return Fail(kUnrarNotAnArchive,
+                      archivePath + " is not a RAR archive: " + ErrorOf(a.get()));
         }
         return Fail(kUnrarDamaged, archivePath + " is damaged: " + ErrorOf(a.get()));
       }
@@ -230,12 +264,15 @@ class Unpacker {
       }
       ++entries;
       UnrarOutcome one = HandleEntry(a.get(), entry);
-      if (one.exitCode != kUnrarOk) return one;
+      if (one.exitCode != kUnrarOk) {
+        return one;
+      }
     }
     if (entries == 0 && archive_format(a.get()) == 0) {
       return Fail(kUnrarNotAnArchive, archivePath + " is not a RAR archive");
     }
-    if (checksums_.classic && (!checksums_.sound || checksums_.crcs.size() != static_cast<size_t>(entries))) {
+    if (checksums_.classic &&
+        (!checksums_.sound || checksums_.crcs.size() != static_cast<size_t>(entries))) {
       return Fail(kUnrarDamaged, archivePath + " is damaged: its block chain is broken");
     }
     return UnrarOutcome{};
@@ -251,18 +288,27 @@ class Unpacker {
     const char* raw = archive_entry_pathname(entry);
     const std::string name = raw != nullptr ? raw : "";
     const mode_t type = archive_entry_filetype(entry);
-    const bool link = archive_entry_hardlink(entry) != nullptr || archive_entry_symlink(entry) != nullptr;
+    const bool link =
+        archive_entry_hardlink(entry) != nullptr || archive_entry_symlink(entry) != nullptr;
     if (link || (type != AE_IFREG && type != AE_IFDIR)) {
       return Fail(kUnrarUnsafeEntry, "refused entry " + name + ": not a plain file or folder");
     }
-    if (command_ == 't') return CopyData(a, name, -1, "");
+    if (command_ == 't') {
+      return CopyData(a, name, -1, "");
+    }
     if (type == AE_IFDIR) {
-      if (command_ == 'e') return SkipData(a, name);
+      if (command_ == 'e') {
+        return SkipData(a, name);
+      }
       std::vector<std::string> parts;
-      if (!SplitSafely(name, parts)) return Fail(kUnrarUnsafeEntry, "refused entry " + name + ": outside the destination");
+      if (!SplitSafely(name, parts)) {
+        return Fail(kUnrarUnsafeEntry, "refused entry " + name + ": outside the destination");
+      }
       std::string path;
       UnrarOutcome made = MakeFolders(parts, parts.size(), path);
-      if (made.exitCode != kUnrarOk) return made;
+      if (made.exitCode != kUnrarOk) {
+        return made;
+      }
       return SkipData(a, name);
     }
 
@@ -278,18 +324,28 @@ class Unpacker {
     }
     std::string folder;
     UnrarOutcome made = MakeFolders(parts, parts.size() - 1, folder);
-    if (made.exitCode != kUnrarOk) return made;
+    if (made.exitCode != kUnrarOk) {
+      return made;
+    }
     const std::string path = folder + "/" + MatchInDirectory(folder, parts.back());
-    if (IsDirectory(path)) return Fail(kUnrarWriteFailed, "cannot write " + path + ": a folder of that name exists");
+    if (IsDirectory(path)) {
+      return Fail(kUnrarWriteFailed, "cannot write " + path + ": a folder of that name exists");
+    }
 
     mode_t perm = archive_entry_perm(entry) & 0777;
-    if (perm == 0) perm = 0644;
+    if (perm == 0) {
+      perm = 0644;
+    }
     perm &= ~umask_;
     Fd out;
     out.fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, perm);
-    if (out.fd < 0) return Fail(kUnrarWriteFailed, "cannot write " + path + ": " + ErrnoText(errno));
+    if (out.fd < 0) {
+      return Fail(kUnrarWriteFailed, "cannot write " + path + ": " + ErrnoText(errno));
+    }
     UnrarOutcome copied = CopyData(a, name, out.fd, path);
-    if (copied.exitCode != kUnrarOk) return copied;
+    if (copied.exitCode != kUnrarOk) {
+      return copied;
+    }
     if (fchmod(out.fd, perm) != 0 || close(out.fd) != 0) {
       out.fd = -1;
       return Fail(kUnrarWriteFailed, "cannot write " + path + ": " + ErrnoText(errno));
@@ -312,8 +368,11 @@ class Unpacker {
       path += "/" + MatchInDirectory(path, parts[i]);
       struct stat st {};
       if (lstat(path.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) continue;
-        return Fail(kUnrarWriteFailed, "cannot create folder " + path + ": a file of that name exists");
+        if (S_ISDIR(st.st_mode)) {
+          continue;
+        }
+        return Fail(kUnrarWriteFailed,
+                    "cannot create folder " + path + ": a file of that name exists");
       }
       if (mkdir(path.c_str(), 0777) != 0) {
         return Fail(kUnrarWriteFailed, "cannot create folder " + path + ": " + ErrnoText(errno));
@@ -341,11 +400,17 @@ class Unpacker {
         }
         return UnrarOutcome{};
       }
-      if (r < ARCHIVE_WARN) return Fail(kUnrarDamaged, "damaged entry " + name + ": " + ErrorOf(a));
-      if (offset != next) inOrder = false;
+      if (r < ARCHIVE_WARN) {
+        return Fail(kUnrarDamaged, "damaged entry " + name + ": " + ErrorOf(a));
+      }
+      if (offset != next) {
+        inOrder = false;
+      }
       next = offset + static_cast<la_int64_t>(size);
       crc = Crc32(std::span<const uint8_t>(static_cast<const uint8_t*>(block), size), crc);
-      if (fd < 0) continue;
+      if (fd < 0) {
+        continue;
+      }
       if (lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
         return Fail(kUnrarWriteFailed, "cannot write " + path + ": " + ErrnoText(errno));
       }
@@ -353,7 +418,9 @@ class Unpacker {
       while (size > 0) {
         const ssize_t n = write(fd, p, size);
         if (n < 0) {
-          if (errno == EINTR) continue;
+          if (errno == EINTR) {
+            continue;
+          }
           return Fail(kUnrarWriteFailed, "cannot write " + path + ": " + ErrnoText(errno));
         }
         p += n;
@@ -372,7 +439,9 @@ class Unpacker {
 }  // namespace
 
 UnrarOutcome RunUnrar(const std::vector<std::string>& args) {
-  if (args.empty() || args[0].size() != 1) return Fail(kUnrarUsage, "no command given");
+  if (args.empty() || args[0].size() != 1) {
+    return Fail(kUnrarUsage, "no command given");
+  }
   const char command = static_cast<char>(args[0][0] | 0x20);  // commands in either case
   if (command != 't' && command != 'e' && command != 'x') {
     return Fail(kUnrarUsage, "unknown command " + args[0]);
@@ -381,16 +450,24 @@ UnrarOutcome RunUnrar(const std::vector<std::string>& args) {
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (words.empty() && a.size() > 1 && a[0] == '-') {
-      if (a == "-y" || a == "-Y") continue;  // the only answer this tool ever gives is yes
+      if (a == "-y" || a == "-Y") {
+        continue;  // the only answer this tool ever gives is yes
+      }
       return Fail(kUnrarUsage, "unknown switch " + a);
     }
     words.push_back(a);
   }
-  if (words.empty()) return Fail(kUnrarUsage, "no archive given");
+  if (words.empty()) {
+    return Fail(kUnrarUsage, "no archive given");
+  }
   const size_t most = command == 't' ? 1 : 2;
-  if (words.size() > most) return Fail(kUnrarUsage, "unexpected argument " + words[most]);
+  if (words.size() > most) {
+    return Fail(kUnrarUsage, "unexpected argument " + words[most]);
+  }
   std::string dest = words.size() > 1 ? words[1] : ".";
-  while (dest.size() > 1 && dest.back() == '/') dest.pop_back();
+  while (dest.size() > 1 && dest.back() == '/') {
+    dest.pop_back();
+  }
   return Unpacker(command, dest).Run(words[0]);
 }
 

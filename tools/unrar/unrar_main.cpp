@@ -10,7 +10,9 @@ int main(int argc, char** argv) {
   const varmex::tools::UnrarOutcome outcome = varmex::tools::RunUnrar(args);
   if (outcome.exitCode != varmex::tools::kUnrarOk) {
     std::fprintf(stderr, "unrar: %s\n", outcome.reason.c_str());
-    if (outcome.exitCode == varmex::tools::kUnrarUsage) std::fputs(varmex::tools::kUnrarUsageText, stderr);
+    if (outcome.exitCode == varmex::tools::kUnrarUsage) {
+      std::fputs(varmex::tools::kUnrarUsageText, stderr);
+    }
   }
   return outcome.exitCode;
 }

@@ -43,8 +43,9 @@ class UnrarTest : public ::testing::Test {
   }
   std::string WriteBytes(const std::string& name, const std::vector<uint8_t>& bytes) {
     const std::string path = dir_ + "/" + name;
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     return path;
   }
   static std::string Read(const std::string& path) {
@@ -53,7 +54,8 @@ class UnrarTest : public ::testing::Test {
   }
 
   std::vector<RarEntry> Sample() {
-    return {File("top.txt", "top"), File("sub/inner.txt", "inner"), File("sub/deep/tool", "run", 0755)};
+    return {File("top.txt", "top"), File("sub/inner.txt", "inner"),
+            File("sub/deep/tool", "run", 0755)};
   }
 
   std::string dir_;
@@ -91,11 +93,13 @@ TEST_F(UnrarTest, OverwritesExistingFilesWhateverTheirCase) {
   fs::create_directories(dest + "/SUB");
   std::ofstream(dest + "/TOP.TXT") << "old and longer";
   std::ofstream(dest + "/SUB/Inner.txt") << "old";
-  const std::string a = Write("a.rar", {File("top.txt", "new"), File("sub/inner.txt", "new inner")});
+  const std::string a =
+      Write("a.rar", {File("top.txt", "new"), File("sub/inner.txt", "new inner")});
   ASSERT_EQ(RunUnrar({"x", "-y", a, dest}).exitCode, kUnrarOk);
   EXPECT_EQ(Read(dest + "/TOP.TXT"), "new");
   EXPECT_EQ(Read(dest + "/SUB/Inner.txt"), "new inner");
-  EXPECT_FALSE(fs::exists(dest + "/top.txt") && !fs::equivalent(dest + "/top.txt", dest + "/TOP.TXT"));
+  EXPECT_FALSE(fs::exists(dest + "/top.txt") &&
+               !fs::equivalent(dest + "/top.txt", dest + "/TOP.TXT"));
   EXPECT_FALSE(fs::exists(dest + "/sub"));
 }
 
@@ -130,7 +134,8 @@ TEST_F(UnrarTest, EverySingleDamagedByteAndEveryCutIsCaught) {
   for (size_t keep = 0; keep + 7 < sound.size(); ++keep) {
     if (keep == afterFirst) continue;
     const std::vector<uint8_t> bytes(sound.begin(), sound.begin() + static_cast<ptrdiff_t>(keep));
-    EXPECT_NE(RunUnrar({"t", WriteBytes("cut.rar", bytes)}).exitCode, kUnrarOk) << "cut at " << keep;
+    EXPECT_NE(RunUnrar({"t", WriteBytes("cut.rar", bytes)}).exitCode, kUnrarOk)
+        << "cut at " << keep;
   }
 }
 
@@ -145,8 +150,8 @@ TEST_F(UnrarTest, MissingOrForeignArchivesAreReported) {
 
 TEST_F(UnrarTest, EntriesThatWouldEscapeTheDestinationAreRefused) {
   const std::string dest = dir_ + "/out";
-  for (const char* name : {"../escaped.txt", "sub/../../escaped.txt", "/tmp/escaped.txt", "C:\\escaped.txt",
-                           "..\\escaped.txt"}) {
+  for (const char* name : {"../escaped.txt", "sub/../../escaped.txt", "/tmp/escaped.txt",
+                           "C:\\escaped.txt", "..\\escaped.txt"}) {
     SCOPED_TRACE(name);
     const std::string a = Write("evil.rar", {File(name, "x")});
     EXPECT_EQ(RunUnrar({"x", "-y", a, dest}).exitCode, kUnrarUnsafeEntry);
