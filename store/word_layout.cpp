@@ -61,6 +61,13 @@ int32_t LegacyHomeBlock(std::span<const uint8_t> key, int keyLength, int32_t n) 
   return static_cast<int32_t>(magnitude % n) + 1;
 }
 
+// Blocks a failed read of block b stands for. Past the end of the file every block
+// from b up to N is missing as well (a damaged header can give any N): they all count
+// as tried at once and the walk goes on with block 1, as it would after trying each.
+int64_t BlocksMissingFrom(int status, int32_t b, int32_t n) {
+  return status == io::kIoPastEnd ? static_cast<int64_t>(n) - b + 1 : 1;
+}
+
 int32_t LegacyBlockLimit() { return BlockLimit(); }
 void ResetLegacyBlockLimit() { BlockLimit() = kLegacyFirstBlockLimit; }
 
@@ -88,12 +95,14 @@ LegacyReadResult LegacyKeyedRead(std::span<uint8_t> record, int16_t keyLength, i
   };
   int32_t b = LegacyHomeBlock(keyView, kl, n) - 1;
   int32_t blocksRead = 0;
-  int32_t failedInARow = 0;
+  int64_t failedInARow = 0;
   for (;;) {
     b = NextBlock(b, n);
-    if (io::ReadRecord(file, b, buffer) != 0) {
+    if (const int status = io::ReadRecord(file, b, buffer); status != 0) {
       // A file none of whose blocks can be read is given up after N tries in a row.
-      if (++failedInARow >= n) return give_up();
+      failedInARow += BlocksMissingFrom(status, b, n);
+      if (failedInARow >= n) return give_up();
+      if (status == io::kIoPastEnd) b = n;
       continue;
     }
     failedInARow = 0;
@@ -140,12 +149,14 @@ int16_t RemoveLegacyRecord(std::span<const uint8_t> key, int16_t keyLength, int3
   BlockBytes buffer{};
   bool found = false;
   int32_t visits = 0;
-  int32_t failedInARow = 0;
+  int64_t failedInARow = 0;
   int32_t b = LegacyHomeBlock(keyView, kl, n) - 1;
   for (;;) {
     b = NextBlock(b, n);
-    if (io::ReadRecord(file, b, buffer) != 0) {
-      if (++failedInARow >= n) break;
+    if (const int status = io::ReadRecord(file, b, buffer); status != 0) {
+      failedInARow += BlocksMissingFrom(status, b, n);
+      if (failedInARow >= n) break;
+      if (status == io::kIoPastEnd) b = n;
       continue;
     }
     failedInARow = 0;
