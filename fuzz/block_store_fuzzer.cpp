@@ -1,0 +1,141 @@
+// The keyed record operations over arbitrary blocks. Whatever the blocks hold, every
+// operation must end with one of its statuses, within its block bound, without
+// reading or writing outside a block and without growing the file. When the file
+// is structurally sound before (the store's own check passes), stronger promises
+// hold: a record written with status 0 reads back byte for byte, a deleted one is
+// gone, and the file is still sound afterwards.
+#include <algorithm>
+#include <cstring>
+
+#include "fuzz/fuzz_support.h"
+#include "store/block_file.h"
+#include "store/block_file_builder.h"
+#include "store/keyed_store.h"
+#include "store/verify.h"
+
+using namespace varmex;
+
+namespace {
+
+constexpr std::string_view kFile = "furnmat.dat";
+
+// Keys of first pieces met walking the blocks (at most `limit`).
+std::vector<std::vector<uint8_t>> FirstPieceKeys(std::span<const uint8_t> image, size_t limit) {
+  std::vector<std::vector<uint8_t>> keys;
+  for (size_t off = 0; off + 512 <= image.size() && keys.size() < limit; off += 512) {
+    const uint8_t* block = image.data() + off;
+    for (int d = 1; d <= 256 && keys.size() < limit;) {
+      const uint8_t flags = block[2 * d - 1];
+      if (flags == 0) break;
+      const int kl = flags & 0x1F;
+      // The header record of block 1 is not a record any caller names.
+      const bool header = off == 0 && d == 1;
+      if (!header && (flags & 0xC0) == 0x40 && kl > 0 && 2 * d + kl <= 512) {
+        keys.emplace_back(block + 2 * d, block + 2 * d + kl);
+      }
+      d += block[2 * d - 2] + 1;
+    }
+  }
+  return keys;
+}
+
+bool Sound(const std::vector<uint8_t>& image, int32_t n) {
+  return n > 0 && image.size() >= static_cast<size_t>(n) * 512 && store::VerifyBlockImage(image, n).ok();
+}
+
+std::vector<uint8_t> ReadBack(std::span<const uint8_t> key, int16_t unit, int32_t n, int16_t& status) {
+  std::vector<uint8_t> buffer(store::kMaxRecordLength, 0);
+  std::copy(key.begin(), key.end(), buffer.begin());
+  const store::ReadResult r = store::KeyedRead(buffer, static_cast<int16_t>(key.size()), n, unit, 5);
+  status = r.status;
+  fuzz::Check(r.length >= 0 && r.length <= store::kMaxRecordLength, "a read delivered an impossible length");
+  buffer.resize(static_cast<size_t>(r.status == 0 ? r.length : 0));
+  return buffer;
+}
+
+// A record of `length` bytes under `key`, its data drawn from `seed`.
+std::vector<uint8_t> MakeRecord(std::span<const uint8_t> key, size_t length, uint32_t seed) {
+  std::vector<uint8_t> record(key.begin(), key.end());
+  while (record.size() < length) {
+    seed = seed * 1103515245u + 12345u;
+    record.push_back(static_cast<uint8_t>(seed >> 16));
+  }
+  return record;
+}
+
+void WriteAndCheck(fuzz::Scene& scene, int16_t unit, int32_t n, const std::vector<uint8_t>& record,
+                   int keyLength) {
+  const bool soundBefore = Sound(scene.Bytes(kFile), n);
+  const store::WriteResult w = store::KeyedWrite(record, static_cast<int16_t>(keyLength), n, unit, 5);
+  fuzz::Check(w.status == 0 || w.status == 2 || w.status == 3 || w.status == 5, "unknown write status");
+  if (!soundBefore || w.status != 0) return;
+  int16_t status = 0;
+  const std::vector<uint8_t> back =
+      ReadBack(std::span<const uint8_t>(record.data(), static_cast<size_t>(keyLength)), unit, n, status);
+  fuzz::Check(status == 0, "a record written into a sound file cannot be read back");
+  fuzz::Check(back == record, "a record written into a sound file reads back different");
+  const store::VerifyReport report = store::VerifyBlockImage(scene.Bytes(kFile), n);
+  if (!report.ok()) {
+    std::fprintf(stderr, "%s", store::FormatProblems(report).c_str());
+    fuzz::Fail("a write left a sound file unsound");
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > (1u << 20)) return 0;
+  fuzz::Scene scene;
+  const std::span<const uint8_t> input(data, size);
+  scene.AddFile(kFile, input);
+  const int16_t unit = scene.Open(kFile);
+
+  int32_t n = fuzz::WholeBlocks(size);
+  if (size >= 512) {
+    const int32_t header = store::HeaderBlockCount(std::span<const uint8_t, 512>(data, 512));
+    if (header > 0) n = header;
+  }
+
+  // Reads of every key the blocks show, whole and with small capacities.
+  const std::vector<std::vector<uint8_t>> keys = FirstPieceKeys(input, 8);
+  for (const auto& key : keys) {
+    std::vector<uint8_t> buffer(store::kMaxRecordLength, 0);
+    std::copy(key.begin(), key.end(), buffer.begin());
+    const auto kl = static_cast<int16_t>(key.size());
+    const store::ReadResult whole = store::KeyedRead(buffer, kl, n, unit, 5);
+    fuzz::Check(whole.length >= 0 && whole.length <= store::kMaxRecordLength, "impossible length");
+    const store::ReadResult small = store::KeyedRead(buffer, kl, n, unit, 5, kl + 2);
+    fuzz::Check(small.status != 0 || small.length <= kl + 2, "a read went past its capacity");
+    const store::FindResult f = store::KeyedFind(key, kl, n, unit, 5);
+    fuzz::Check(f.blocksRead <= n, "a look-up read more than N blocks");
+  }
+
+  // Writes and deletes: a new key of each length in use, and an existing key replaced.
+  const uint32_t seed = size >= 4 ? io::LoadU32(data + size - 4) : 7u;
+  for (int keyLength : {4, 6, 8, 10}) {
+    std::vector<uint8_t> key(static_cast<size_t>(keyLength));
+    for (int i = 0; i < keyLength; ++i) key[static_cast<size_t>(i)] = static_cast<uint8_t>('0' + (seed >> i) % 10);
+    const size_t length = static_cast<size_t>(keyLength) + 2 * ((seed >> (keyLength * 2)) % 400);
+    WriteAndCheck(scene, unit, n, MakeRecord(key, length, seed), keyLength);
+  }
+  if (!keys.empty()) {
+    const auto& key = keys[seed % keys.size()];
+    if (key.size() % 2 == 0) {
+      WriteAndCheck(scene, unit, n, MakeRecord(key, key.size() + 2 * (seed % 700), seed ^ 0x5555u),
+                    static_cast<int>(key.size()));
+    }
+    const bool soundBefore = Sound(scene.Bytes(kFile), n);
+    const auto kl = static_cast<int16_t>(key.size());
+    const int16_t deleted = store::KeyedDelete(key, kl, n, unit, 5);
+    fuzz::Check(deleted == 0 || deleted == 1 || deleted == 2 || deleted == 3 || deleted == 5,
+                "unknown delete status");
+    if (soundBefore && deleted == 0) {
+      int16_t status = 0;
+      ReadBack(key, unit, n, status);
+      fuzz::Check(status == 1 || status == 3, "a deleted record is still found");
+      fuzz::Check(store::VerifyBlockImage(scene.Bytes(kFile), n).ok(), "a delete left a sound file unsound");
+    }
+  }
+  fuzz::Check(scene.Bytes(kFile).size() == size, "the store changed the size of the file");
+  return 0;
+}

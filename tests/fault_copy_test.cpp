@@ -1,0 +1,149 @@
+// The copy steps of the migration on a destination that fills up, or turns read-only,
+// after the k-th copy, for every k: each copy that cannot be made is reported with
+// the system's code and the file's name, the copy step goes on through every file,
+// the pipeline goes on after it, and the run ends as a migration ends.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "tests/fault_support.h"
+
+namespace varmex::fault {
+namespace {
+
+using platform::FakePlatform;
+using platform::Platform;
+
+bool OnDestination(std::string_view path) { return path.size() >= 2 && (path[0] == 'D' || path[0] == 'd') && path[1] == ':'; }
+
+std::string LastComponent(std::string_view path) {
+  const size_t slash = path.rfind('\\');
+  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+// Passes everything to the in-memory platform, except that after `goodCopies` copies
+// onto drive D the drive is full (copies fail with 112 and leave the first half of
+// the file behind) or read-only (nothing on it can be changed or opened for writing).
+class FailingDestination : public Platform {
+ public:
+  enum class Mode { kNone, kFull, kReadOnly };
+  FailingDestination(FakePlatform& inner, Mode mode, size_t goodCopies)
+      : inner_(inner), mode_(mode), goodCopies_(goodCopies) {
+    platform::Install(this);
+  }
+  ~FailingDestination() override { platform::Install(&inner_); }
+
+  std::vector<std::string> copies;  // destinations of every copy asked for, in order
+
+  int MessageBox(std::string_view text, std::string_view caption, uint32_t style) override {
+    return inner_.MessageBox(text, caption, style);
+  }
+  intptr_t DialogBox(int id, platform::DialogProcedure& proc) override { return inner_.DialogBox(id, proc); }
+  uint32_t LastError() override { return inner_.LastError(); }
+  platform::ProcessResult RunProcess(std::string_view commandLine, bool wantExitCode) override {
+    return inner_.RunProcess(commandLine, wantExitCode);
+  }
+  uint32_t GetFileAttributes(std::string_view path) override { return inner_.GetFileAttributes(path); }
+  uint32_t CreateDirectory(std::string_view path) override {
+    return Locked(path) ? platform::kErrorAccessDenied : inner_.CreateDirectory(path);
+  }
+  uint32_t GetDriveType(std::string_view root) override { return inner_.GetDriveType(root); }
+  uint32_t SetFileAttributes(std::string_view path, uint32_t attributes) override {
+    return Locked(path) ? platform::kErrorAccessDenied : inner_.SetFileAttributes(path, attributes);
+  }
+  uint32_t DeleteFile(std::string_view path) override {
+    return Locked(path) ? platform::kErrorAccessDenied : inner_.DeleteFile(path);
+  }
+  uint32_t CopyFile(std::string_view from, std::string_view to, bool failIfExists) override {
+    if (!OnDestination(to)) return inner_.CopyFile(from, to, failIfExists);
+    copies.emplace_back(to);
+    if (copies.size() <= goodCopies_ || mode_ == Mode::kNone) return inner_.CopyFile(from, to, failIfExists);
+    if (mode_ == Mode::kReadOnly) return platform::kErrorAccessDenied;
+    if (const std::vector<uint8_t>* source = inner_.Bytes(from)) {
+      inner_.AddFile(to, std::vector<uint8_t>(source->begin(), source->begin() + static_cast<ptrdiff_t>(source->size() / 2)));
+    }
+    return platform::kErrorDiskFull;
+  }
+  std::optional<uint64_t> FileSize(std::string_view path) override { return inner_.FileSize(path); }
+  std::unique_ptr<platform::File> OpenExistingFile(std::string_view path, uint32_t& error) override {
+    if (Locked(path)) {
+      error = platform::kErrorAccessDenied;
+      return nullptr;
+    }
+    return inner_.OpenExistingFile(path, error);
+  }
+  void WriteStandardOutput(std::string_view text) override { inner_.WriteStandardOutput(text); }
+  [[noreturn]] void ExitProcess(int status) override {
+    inner_.ExitProcess(status);
+    std::abort();  // the in-memory platform never returns from its stop
+  }
+
+ private:
+  bool Locked(std::string_view path) const {
+    return mode_ == Mode::kReadOnly && copies.size() > goodCopies_ && OnDestination(path);
+  }
+
+  FakePlatform& inner_;
+  Mode mode_;
+  size_t goodCopies_;
+};
+
+struct CleanCopies {
+  std::vector<std::string> destinations;
+  size_t statusTexts = 0;
+};
+
+CleanCopies RecordCleanRun(int version) {
+  World w(version);
+  FailingDestination d(w.os, FailingDestination::Mode::kNone, 0);
+  EXPECT_TRUE(w.Migrate());
+  ExpectOrderlyEnd(w, "clean run");
+  for (const auto& m : w.os.messages) EXPECT_EQ(m.text.rfind("Eroare", 0), std::string::npos) << m.text;
+  return {d.copies, w.dialog.TextsOf(migration::kStatusText).size()};
+}
+
+void Sweep(int version, FailingDestination::Mode mode, uint32_t code) {
+  const CleanCopies clean = RecordCleanRun(version);
+  ASSERT_GT(clean.destinations.size(), 15u);
+  for (size_t k = 0; k <= clean.destinations.size(); ++k) {
+    World w(version);
+    FailingDestination d(w.os, mode, k);
+    const std::string context = "version " + std::to_string(version) + ", copies failing after " + std::to_string(k);
+    ASSERT_TRUE(w.Migrate()) << context;
+
+    // The same copies were tried, and each one after the k-th was reported.
+    EXPECT_EQ(d.copies, clean.destinations) << context;
+    std::vector<std::string> expected;
+    for (size_t i = k; i < clean.destinations.size(); ++i) {
+      expected.push_back("Eroare [" + std::string(code < 10 ? "    " : "  ") + std::to_string(code) +
+                         "] la copierea fisierului " + LastComponent(clean.destinations[i]) + "!");
+    }
+    std::vector<std::string> reported;
+    for (const auto& m : w.os.messages) {
+      if (m.text.rfind("Eroare [", 0) == 0) {
+        reported.push_back(m.text);
+        EXPECT_EQ(m.caption, "Eroare") << context;
+      }
+    }
+    EXPECT_EQ(reported, expected) << context;
+
+    // The pipeline went on after the copies: the tools ran, and it ended as it ends.
+    EXPECT_EQ(w.dialog.TextsOf(migration::kStatusText).size() >= clean.statusTexts - 2, true) << context;
+    // (The density check measures furnmat.dat only when the tree holds one.)
+    EXPECT_EQ(std::any_of(w.os.runs.begin(), w.os.runs.end(),
+                          [](const FakePlatform::Run& r) { return r.commandLine.find("\\dens ") != std::string::npos; }),
+              w.os.Exists(std::string(kNewData) + "furnmat.dat"))
+        << context;
+    ExpectOrderlyEnd(w, context);
+    ExpectOldCollectionUntouched(w, context);
+    if (::testing::Test::HasFailure()) break;
+  }
+}
+
+TEST(FaultCopy, DestinationFillsUpVersion36) { Sweep(36, FailingDestination::Mode::kFull, 112); }
+TEST(FaultCopy, DestinationTurnsReadOnlyVersion36) { Sweep(36, FailingDestination::Mode::kReadOnly, 5); }
+TEST(FaultCopy, DestinationFillsUpVersion35) { Sweep(35, FailingDestination::Mode::kFull, 112); }
+
+}  // namespace
+}  // namespace varmex::fault

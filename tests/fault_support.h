@@ -1,0 +1,237 @@
+// Whole migrations run in this process over the in-memory platform, for the fault
+// injection tests: a small generated old collection on drive C, a freshly installed
+// tree on drive D, the suite's tools answered without doing anything (convfurn leaves
+// an empty partner file, as a converter of an empty supplier file would), dialog 102
+// answered "one GRUPDEV per object", and the checks every faulted run must pass.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "grupdev/choice_dialog.h"
+#include "installer/run_state.h"
+#include "io/unit_file.h"
+#include "migration/pipeline.h"
+#include "migration/test_dialog_host.h"
+#include "platform/fake_platform.h"
+#include "store/block_file_builder.h"
+#include "store/keyed_store.h"
+#include "store/verify.h"
+#include "store/word_layout.h"
+#include "grupdev/estimate_reader.h"
+#include "tools/gencollection/collection.h"
+
+namespace varmex::fault {
+
+using Bytes = std::vector<uint8_t>;
+using Files = std::map<std::string, Bytes>;  // Windows path -> bytes
+
+inline constexpr const char* kSuccess = "Instalare cu succes!";
+inline constexpr const char* kNewData = "D:\\kedro\\Varmex\\";
+inline constexpr const char* kNewErp = "D:\\kedro\\ERP\\";
+
+// The old collection: an investment that leads to dialog 102 under the debug limits,
+// one of its estimates left without a record in obi.dat, a few random ones, two price
+// bases (one with a header, one without).
+inline gencollection::Collection SmallCollection(int version) {
+  gencollection::CollectionOptions options;
+  options.version = version;
+  options.estimates = 1;
+  options.priceBases = 1;
+  options.seed = 83;
+  options.splitPercent = 40;
+  gencollection::InvestmentPlan asked;
+  asked.number = 12;
+  asked.estimates = 6;
+  asked.objects = 2;
+  asked.bases = {1};
+  options.investments.push_back(asked);
+  return gencollection::GenerateCollection(options);
+}
+
+// A block file spread over `factor` times its blocks, every record the store finds in
+// it written anew (what the suite's nredisp does to furnmat.dat before a migration
+// adds its supplier prices; the in-memory runs do not start the real tool).
+inline Bytes Respread(const Bytes& old, int32_t factor) {
+  const int32_t n = store::HeaderBlockCount(std::span<const uint8_t, 512>(old.data(), 512));
+  platform::FakePlatform scratch;
+  scratch.AddFile("S:\\old.dat", old);
+  scratch.AddFile("S:\\new.dat", store::EmptyBlockFileImage(n * factor));
+  const int16_t from = io::FindFreeUnit();
+  io::OpenUnit(from, "S:\\old.dat", 512);
+  const int16_t to = io::FindFreeUnit();
+  io::OpenUnit(to, "S:\\new.dat", 512);
+  std::vector<uint8_t> record(store::kMaxRecordLength);
+  for (size_t b = 1; b < static_cast<size_t>(n); ++b) {
+    const uint8_t* block = old.data() + 512 * b;
+    for (int d = 1; d <= 256 && block[2 * d - 1] != 0; d += block[2 * d - 2] + 1) {
+      const uint8_t flags = block[2 * d - 1];
+      if ((flags & 0xC0) != 0x40) continue;
+      const int kl = flags & 0x1F;
+      std::copy(block + 2 * d, block + 2 * d + kl, record.begin());
+      const store::ReadResult r = store::KeyedRead(record, static_cast<int16_t>(kl), n, from, 5);
+      if (r.status != 0) continue;
+      store::KeyedWrite(std::span<const uint8_t>(record.data(), static_cast<size_t>(r.length)),
+                        static_cast<int16_t>(kl), n * factor, to, 5);
+    }
+  }
+  io::CloseUnit(from);
+  io::CloseUnit(to);
+  return *scratch.Bytes("S:\\new.dat");
+}
+
+// The collection's files by their Windows paths under `root` ("C:\Palunor\"), its
+// furnmat.dat already spread over more blocks.
+inline Files OldFiles(const gencollection::Collection& c, const std::string& root) {
+  Files out;
+  for (const auto& [relative, bytes] : c.files) {
+    std::string path = root + relative;
+    for (char& ch : path) {
+      if (ch == '/') ch = '\\';
+    }
+    out[path] = relative.ends_with("FURNMAT.DAT") ? Respread(bytes, 4) : bytes;
+  }
+  return out;
+}
+
+// The old collection of a version, made once per test program.
+inline const Files& CachedOldFiles(int version, const std::string& root) {
+  static std::map<int, Files> cache;
+  auto it = cache.find(version);
+  if (it == cache.end()) it = cache.emplace(version, OldFiles(SmallCollection(version), root)).first;
+  return it->second;
+}
+
+// The in-memory machine of one run.
+class World {
+ public:
+  explicit World(int version) : version_(version) {
+    io::CloseAllUnits();
+    io::SetIoFaultHook(nullptr);
+    store::ResetLegacyBlockLimit();
+    grupdev::ResetFileKindCache();
+    installer::CurrentRunState().grupdevAskFrom = 5;
+    installer::CurrentRunState().grupdevAskBelow = 10;
+    root_ = version == 36 ? "C:\\Palunor\\" : "C:\\Varmex35\\";
+    old_ = CachedOldFiles(version, root_);
+    platform::Install(&os);  // the scratch platform of the first collection has gone
+    for (const char* dir : {"C:\\Palunor", "C:\\Palunor\\Varmex", "C:\\Palunor\\ERP", "C:\\Varmex35", "D:\\kedro",
+                            "D:\\kedro\\Varmex", "D:\\kedro\\ERP"}) {
+      os.AddDirectory(dir);
+    }
+    for (const auto& [path, bytes] : old_) os.AddFile(path, bytes);
+    for (const auto& [name, bytes] : gencollection::FreshFiles(23, 41)) os.AddFile(kNewData + name, bytes);
+    os.runProcess = [this](const platform::FakePlatform::Run& run) {
+      if (run.commandLine.find("\\convfurn ") != std::string::npos) {
+        os.AddFile(std::string(kNewErp) + "TERTI.DAT", store::EmptyBlockFileImage(9));
+      }
+      return platform::ProcessResult{0, 0u};
+    };
+    os.runDialog = [](int, platform::DialogProcedure& proc) -> intptr_t {
+      migration::TestDialogHost host;
+      proc.OnInit(host);
+      proc.OnCommand(host, grupdev::kPerObjectButtonId, platform::kBnClicked);
+      return host.endResult;
+    };
+    dialog.texts[migration::kOldDirectoryEdit] = version == 36 ? "C:\\Palunor" : "C:\\Varmex35";
+  }
+  ~World() {
+    io::SetIoFaultHook(nullptr);
+    io::CloseAllUnits();
+    installer::CurrentRunState() = installer::RunState{};
+  }
+
+  // Runs the OK handler of dialog 107; false when the program tried to stop.
+  bool Migrate() {
+    try {
+      migration::RunMigration(dialog, 'D', static_cast<int16_t>(version_));
+    } catch (const platform::FakePlatform::ExitCalled& e) {
+      ADD_FAILURE() << "the migration ended the program with status " << e.status;
+      return false;
+    }
+    return true;
+  }
+
+  const Files& old() const { return old_; }
+  const std::string& root() const { return root_; }
+
+  platform::FakePlatform os;
+  migration::TestDialogHost dialog;
+
+ private:
+  int version_;
+  std::string root_;
+  Files old_;
+};
+
+// The messages the migration has of its own; anything else is a fault.
+inline bool OwnMessage(const std::string& text) {
+  static const std::vector<std::string> prefixes = {
+      "Eroare (",  "Eroare [", "Eroare citere baza pret!", "Deviz negasit ", "Eroare citire DEV.DAT!",
+      "** Eroare citire Header fisier OBI.DAT **", "Articole negasite in nor.dat:", "Eroare generare [Furnizor provizoriu]!",
+      "Nu exista fisierul ", "Inregistrari nescrise in ", kSuccess};
+  for (const auto& p : prefixes) {
+    if (text.rfind(p, 0) == 0) return true;
+  }
+  return false;
+}
+
+// The run ended as the program ends a migration: every message its own, the
+// completion message last, the dialog ended with 1.
+inline void ExpectOrderlyEnd(const World& w, const std::string& context) {
+  ASSERT_FALSE(w.os.messages.empty()) << context;
+  EXPECT_EQ(w.os.messages.back().text, kSuccess) << context;
+  EXPECT_EQ(w.dialog.endResult, 1) << context;
+  for (const auto& m : w.os.messages) EXPECT_TRUE(OwnMessage(m.text)) << context << ": " << m.text;
+}
+
+// The old collection is byte for byte as it was.
+inline void ExpectOldCollectionUntouched(World& w, const std::string& context) {
+  for (const auto& [path, bytes] : w.old()) {
+    const Bytes* now = w.os.Bytes(path);
+    ASSERT_NE(now, nullptr) << context << ": " << path << " disappeared";
+    EXPECT_TRUE(*now == bytes) << context << ": " << path << " was changed";
+  }
+}
+
+// Copies in the new tree that no step is asked to change are the old files' bytes.
+inline void ExpectPlainCopiesIntact(World& w, const std::string& oldDataDir, const std::string& context) {
+  static const std::set<std::string> changed = {"dev.dat", "furnmat.dat", "prefman.dat", "lcalcdev.dat", "terti.dat"};
+  for (const auto& [path, bytes] : w.old()) {
+    if (path.rfind(oldDataDir, 0) != 0) continue;
+    std::string name = path.substr(oldDataDir.size());
+    if (name.find('\\') != std::string::npos) continue;
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (changed.count(name) != 0 || name.rfind("baz", 0) == 0) continue;
+    const Bytes* copy = w.os.Bytes(std::string(kNewData) + name);
+    if (copy == nullptr) continue;  // a copy that failed
+    EXPECT_TRUE(*copy == bytes) << context << ": the copy of " << name << " was changed";
+  }
+}
+
+// The problems of a block file written by the store, leaving out those `allowed`.
+inline std::string BlockFileProblems(World& w, const std::string& path, const std::set<std::string>& allowed) {
+  const Bytes* image = w.os.Bytes(path);
+  if (image == nullptr) return "";
+  const store::VerifyReport report = store::VerifyBlockImage(*image, 0);
+  std::string out;
+  for (const auto& p : report.problems) {
+    if (allowed.count(p.text) == 0) {
+      out += path + ": block " + std::to_string(p.block) + " unit " + std::to_string(p.unit) + ": " + p.text + "\n";
+    }
+  }
+  return out;
+}
+
+// The block files of the new tree that the store writes into.
+inline std::vector<std::string> StoreWrittenFiles() {
+  return {std::string(kNewData) + "lcalcdev.dat", std::string(kNewData) + "Prefman.dat",
+          std::string(kNewData) + "FURNMAT.DAT", std::string(kNewErp) + "terti.dat"};
+}
+
+}  // namespace varmex::fault
