@@ -8,6 +8,7 @@
 //
 //   migration_bench [--bin DIR] [--setup PROGRAM] [--work DIR] [--estimates N] [--runs N]
 //                   [--report FILE] [--keep] [--smoke]
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cinttypes>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -145,13 +147,23 @@ int main(int argc, char** argv) {
   const std::string collection = gen + "/C/Palunor";
   const std::string fresh = gen + "/fresh";
 
-  // The collection, written once and copied for every run.
-  const gencollection::Collection c = gencollection::GenerateCollection(CollectionPlan(o));
-  if (!gencollection::WriteFiles(c.files, collection) ||
-      !gencollection::WriteFiles(gencollection::FreshFiles(4000, o.smoke ? 2000 : 40000), fresh)) {
-    std::fprintf(stderr, "migration_bench: cannot write the collection under %s\n", gen.c_str());
-    return 1;
+  // The collection, written once and copied for every run. Only its figures are kept:
+  // a forked child's peak memory counts what this process held when it forked.
+  size_t estimateCount = 0, investmentCount = 0, priceBaseCount = 0;
+  int32_t devBlocks = 0;
+  {
+    gencollection::Collection c = gencollection::GenerateCollection(CollectionPlan(o));
+    if (!gencollection::WriteFiles(c.files, collection) ||
+        !gencollection::WriteFiles(gencollection::FreshFiles(4000, o.smoke ? 2000 : 40000), fresh)) {
+      std::fprintf(stderr, "migration_bench: cannot write the collection under %s\n", gen.c_str());
+      return 1;
+    }
+    estimateCount = c.estimates.size();
+    investmentCount = c.investments.size();
+    priceBaseCount = c.priceBases.size();
+    devBlocks = c.devBlocks;
   }
+  ::malloc_trim(0);
   const int32_t furnmatBlocks = o.smoke ? 12000 : 16000;
   const ChildRun spread = RunChild(
       {o.bin + "/nredisp", "-o", "-d", std::to_string(furnmatBlocks), collection + "/Varmex/FURNMAT.DAT"}, {}, "");
@@ -160,13 +172,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("collection: %zu estimates, %zu investments, dev.dat %d blocks, furnmat.dat %d blocks\n",
-              c.estimates.size(), c.investments.size(), c.devBlocks, furnmatBlocks);
+              estimateCount, investmentCount, devBlocks, furnmatBlocks);
 
   const std::vector<std::string> normFiles = {"Varmex/DEV.DAT", "Varmex/NOR.DAT", "Varmex/TEHNO.DAT",
                                               "Varmex/NORINC.DAT"};
   std::vector<double> walls, floors, ratios, users, systems;
   long peakKb = 0;
   BlockCounts setupCounts, toolCounts;
+  std::map<std::string, BlockCounts> perFile;
   uint64_t digest = 0;
   int32_t grupdevs = 0;
   IoFloor lastFloor;
@@ -204,7 +217,18 @@ int main(int argc, char** argv) {
     const auto perProgram = ReadBlockCounts(counts);
     setupCounts = BlockCounts{};
     toolCounts = BlockCounts{};
+    perFile.clear();
     for (const auto& [program, n] : perProgram) {
+      const size_t space = program.find(' ');
+      if (space != std::string::npos) {
+        if (program.rfind("varmex-setup ", 0) != 0) continue;
+        // The price bases together, the other files one by one.
+        std::string file = program.substr(space + 1);
+        if (file.rfind("baz", 0) == 0) file = "baz*.dat";
+        perFile[file].reads += n.reads;
+        perFile[file].writes += n.writes;
+        continue;
+      }
       BlockCounts& into = program.rfind("varmex-setup", 0) == 0 ? setupCounts : toolCounts;
       into.reads += n.reads;
       into.writes += n.writes;
@@ -227,8 +251,8 @@ int main(int argc, char** argv) {
   char digestText[24];
   std::snprintf(digestText, sizeof digestText, "%016" PRIx64, digest);
   std::string text;
-  text += "\nWhole migration (varmex-setup /prel), " + std::to_string(c.estimates.size()) + " estimates, " +
-          std::to_string(grupdevs) + " GRUPDEVs, " + std::to_string(c.priceBases.size()) + " price bases, furnmat.dat " + std::to_string(furnmatBlocks) +
+  text += "\nWhole migration (varmex-setup /prel), " + std::to_string(estimateCount) + " estimates, " +
+          std::to_string(grupdevs) + " GRUPDEVs, " + std::to_string(priceBaseCount) + " price bases, furnmat.dat " + std::to_string(furnmatBlocks) +
           " blocks; median of " + std::to_string(walls.size()) + " runs\n\n";
   text += "| Measure | Migration | I/O floor | x floor |\n|---|---:|---:|---:|\n";
   text += "| Wall time s | " + Fixed(Median(walls), 2) + " | " + Fixed(Median(floors), 2) + " | " +
@@ -243,6 +267,10 @@ int main(int argc, char** argv) {
   text += "| Block reads / writes, dens and nredisp | " + std::to_string(toolCounts.reads) + " / " +
           std::to_string(toolCounts.writes) + " | | |\n";
   text += "| Bytes copied | | " + std::to_string(lastFloor.bytesCopied) + " | |\n";
+  text += "\nBlock reads and writes of varmex-setup per file:\n\n| File | Reads | Writes |\n|---|---:|---:|\n";
+  for (const auto& [file, n] : perFile) {
+    if (n.reads + n.writes > 0) text += "| " + file + " | " + std::to_string(n.reads) + " | " + std::to_string(n.writes) + " |\n";
+  }
   text += "\nI/O floor = copying the collection's files (" + Fixed(lastFloor.copySeconds, 2) +
           " s in the last run) + reading every block of dev.dat, nor.dat, tehno.dat, norinc.dat once (" +
           Fixed(lastFloor.readSeconds, 2) + " s). Digest of the data files written: " + digestText + "\n";

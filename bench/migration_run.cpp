@@ -123,9 +123,20 @@ std::map<std::string, BlockCounts> ReadBlockCounts(const std::string& path) {
   std::string line;
   while (std::getline(in, line)) {
     std::istringstream fields(line);
-    std::string program;
+    std::string program, second;
     BlockCounts c;
-    if (!(fields >> program >> c.reads >> c.writes >> c.allReads >> c.allWrites)) continue;
+    if (!(fields >> program >> second)) continue;
+    if (second == "file") {
+      std::string name;
+      if (fields >> name >> c.reads >> c.writes) {
+        BlockCounts& f = out[program + " " + name];
+        f.reads += c.reads;
+        f.writes += c.writes;
+      }
+      continue;
+    }
+    std::istringstream number(second);
+    if (!(number >> c.reads) || !(fields >> c.writes >> c.allReads >> c.allWrites)) continue;
     BlockCounts& sum = out[program];
     sum.reads += c.reads;
     sum.writes += c.writes;

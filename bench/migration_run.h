@@ -32,7 +32,8 @@ struct ChildRun {
 ChildRun RunChild(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
                   const std::string& cwd);
 
-// Lines of the preloaded counter, summed per program.
+// Lines of the preloaded counter, summed per program ("varmex-setup") and per program
+// and file ("varmex-setup prefman.dat", reads and writes only).
 struct BlockCounts {
   uint64_t reads = 0, writes = 0;            // 512-byte positioned reads and writes
   uint64_t allReads = 0, allWrites = 0;      // positioned reads and writes of any size

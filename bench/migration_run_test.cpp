@@ -44,9 +44,13 @@ TEST_F(MigrationRunTest, ChildRunGivesItsStatusAndSeesItsEnvironment) {
 }
 
 TEST_F(MigrationRunTest, BlockCountsAreSummedPerProgram) {
-  Write("counts", "varmex-setup 10 4 12 5\ndens 3 0 3 0\nbroken line\ndens 2 1 2 1\n");
+  Write("counts",
+        "varmex-setup 10 4 12 5\nvarmex-setup file dev.dat 6 0\nvarmex-setup file prefman.dat 4 4\n"
+        "dens 3 0 3 0\nbroken line\ndens 2 1 2 1\ndens file furnmat.dat 5 1\n");
   const auto counts = ReadBlockCounts(dir_ + "/counts");
-  ASSERT_EQ(counts.size(), 2u);
+  ASSERT_EQ(counts.size(), 5u);
+  EXPECT_EQ(counts.at("varmex-setup prefman.dat").writes, 4u);
+  EXPECT_EQ(counts.at("dens furnmat.dat").reads, 5u);
   EXPECT_EQ(counts.at("varmex-setup").reads, 10u);
   EXPECT_EQ(counts.at("varmex-setup").allReads, 12u);
   EXPECT_EQ(counts.at("dens").reads, 5u);

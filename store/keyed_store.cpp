@@ -219,7 +219,9 @@ WriteResult KeyedWrite(std::span<const uint8_t> record, int16_t keyLength, int32
   } else if (f.status == kKeyedNotFound) {
     b = f.freeBlock;
     u = f.freeUnit;
-    if (ReadBlock(file, b) != 0) {
+    // The look-up's last block is still in the buffer as it was read: the reusable
+    // place is read again only when it lies in an earlier block.
+    if (CurrentBlock().number != b && ReadBlock(file, b) != 0) {
       r.status = kKeyedReadError;
       return r;
     }

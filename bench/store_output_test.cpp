@@ -1,0 +1,115 @@
+// The keyed store's output, byte for byte: fixed sequences of inserts, replaces (with
+// other lengths) and deletes on files near full, whose final images and statuses must
+// keep the digests recorded from the store as it was before any speed change (every
+// block of a walk read afresh). A change that saves block reads or writes must not
+// move one byte.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "bench/walk_audit.h"
+#include "bench/workload.h"
+#include "io/unit_file.h"
+#include "store/keyed_store.h"
+
+namespace varmex::bench {
+namespace {
+
+namespace fs = std::filesystem;
+
+uint64_t Fnv(uint64_t h, const void* data, size_t n) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ULL;
+  return h;
+}
+
+struct Script {
+  Shape shape;
+  int32_t blocks;
+  int fill;
+  uint64_t seed;
+};
+
+class StoreOutputTest : public ::testing::TestWithParam<std::pair<Script, uint64_t>> {
+ protected:
+  void TearDown() override {
+    io::CloseAllUnits();
+    fs::remove_all(dir_);
+  }
+  fs::path dir_ = fs::temp_directory_path() / "varmex-store-output-test";
+};
+
+TEST_P(StoreOutputTest, ImagesAndStatusesKeepTheirDigest) {
+  const auto& [s, expected] = GetParam();
+  fs::create_directories(dir_);
+  const std::string path = (dir_ / "f.dat").string();
+  RecordSet records = MakeRecords(s.shape, static_cast<size_t>(RecordsForFill(s.shape, s.blocks, s.fill)), 400, s.seed);
+  const int64_t stored = BuildBlockFile(path, s.blocks, s.shape.keyLength, records.resident);
+  ASSERT_GT(stored, 0);
+  records.resident.resize(static_cast<size_t>(stored));
+  const int16_t unit = io::FindFreeUnit();
+  ASSERT_EQ(io::OpenUnit(unit, path, 512), 0);
+
+  Rng rng(s.seed * 7 + 1);
+  uint64_t h = 14695981039346656037ULL;
+  std::vector<Bytes> keys;
+  for (const Bytes& r : records.resident) keys.push_back(r);
+  size_t nextFresh = 0;
+  for (int step = 0; step < 3000; ++step) {
+    const uint64_t pick = rng.Below(10);
+    int16_t status = 0;
+    if (pick < 4 && nextFresh < records.fresh.size()) {
+      const Bytes& r = records.fresh[nextFresh++];
+      status = store::KeyedWrite(r, s.shape.keyLength, s.blocks, unit, 5).status;
+      keys.push_back(r);
+    } else if (pick < 7) {
+      Bytes r = keys[rng.Below(keys.size())];
+      r.resize(static_cast<size_t>(s.shape.keyLength) + 2 * (1 + rng.Below(150)), static_cast<uint8_t>(step));
+      status = store::KeyedWrite(r, s.shape.keyLength, s.blocks, unit, 5).status;
+    } else {
+      status = store::KeyedDelete(keys[rng.Below(keys.size())], s.shape.keyLength, s.blocks, unit, 5);
+    }
+    h = Fnv(h, &status, sizeof status);
+  }
+  const Bytes image = ReadWholeFile(path);
+  h = Fnv(h, image.data(), image.size());
+  EXPECT_EQ(h, expected) << std::hex << h;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scripts, StoreOutputTest,
+    ::testing::Values(std::make_pair(Script{kPrefmanShape, 41, 90, 1}, 0x25f4e059f914bd45ULL),
+                      std::make_pair(Script{kPrefmanShape, 41, 50, 2}, 0x16186f6fdf56dfa6ULL),
+                      std::make_pair(Script{kFurnmatShape, 41, 90, 3}, 0x3b80be03a63b5086ULL),
+                      std::make_pair(Script{kFurnmatShape, 23, 60, 4}, 0x74105efabeae0d8dULL)));
+
+// An insert whose reusable place is the free end of the last block its look-up read
+// (no block is full yet, so there are no fillers or deleted entries before it) reads
+// that block once, and writes only it.
+TEST(StoreWalk, InsertIntoRoomyFileReadsItsBlockOnce) {
+  const fs::path dir = fs::temp_directory_path() / "varmex-store-walk-test";
+  fs::create_directories(dir);
+  const std::string path = (dir / "w.dat").string();
+  const RecordSet records = MakeRecords(kPrefmanShape, 0, 300, 8);
+  ASSERT_EQ(BuildBlockFile(path, 61, 10, {}), 0);
+  const int16_t unit = io::FindFreeUnit();
+  ASSERT_EQ(io::OpenUnit(unit, path, 512), 0);
+  {
+    WalkAuditor audit(path, unit);
+    for (const Bytes& r : records.fresh) {
+      audit.Run([&] { ASSERT_EQ(store::KeyedWrite(r, 10, 61, unit, 5).status, store::kKeyedDone); });
+    }
+    const WalkTotals& t = audit.totals();
+    // Keys whose home is the full header block walk on to block 2: two blocks each.
+    EXPECT_EQ(t.reads, t.distinctReads);
+    EXPECT_LT(t.reads, 330u);
+    EXPECT_EQ(t.excessOps, 0u);
+    EXPECT_EQ(t.writes, 300u);
+    EXPECT_EQ(t.changedWrites, 300u);
+  }
+  io::CloseAllUnits();
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace varmex::bench
