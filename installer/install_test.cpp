@@ -208,9 +208,9 @@ TEST_F(InstallTest, MigrateOnlyAsksAtOnceAndYesOpensTheMigrationDialog) {
   EXPECT_EQ(CurrentRunState().migrateOnly, 1);
 }
 
-TEST_F(InstallTest, ADialogThatCannotBeShownEndsWithStatusOne) {
+TEST_F(InstallTest, ADialogThatCannotBeShownEndsAsCancelled) {
   fake_.runDialog = nullptr;  // every dialog fails to open (1813)
-  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Run(), 0);
   EXPECT_EQ(fake_.messages.at(0).text, "Eroare ( 1813) in DialogBox (instalare 1)!");
   EXPECT_TRUE(fake_.runs.empty());
 
@@ -227,7 +227,7 @@ TEST_F(InstallTest, ADialogThatCannotBeShownEndsWithStatusOne) {
     return (m.style & platform::kMbYesNo) ? platform::kIdYes : platform::kIdOk;
   };
   fake_.lastError = 1400;
-  EXPECT_EQ(Run({"/prel"}), 1);
+  EXPECT_EQ(Run({"/prel"}), 0);
   EXPECT_EQ(fake_.messages.back().text, "Eroare ( 1400) in DialogBox (instalare 2)!");
 }
 
