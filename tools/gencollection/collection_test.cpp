@@ -81,7 +81,9 @@ TEST(GenerateCollection, EveryRecordIsFoundWhole) {
     io::StoreI16(record.data() + 2, 0);
     const store::LegacyReadResult r = store::LegacyKeyedRead(record, 4, c.obiBlocks, obi);
     ASSERT_EQ(r.status, inv.inObi ? 0 : 1) << inv.number;
-    if (inv.inObi) EXPECT_EQ(std::string(reinterpret_cast<char*>(record.data() + 32), 30), inv.name);
+    if (inv.inObi) {
+      EXPECT_EQ(std::string(reinterpret_cast<char*>(record.data() + 32), 30), inv.name);
+    }
   }
 
   struct NormFile {
@@ -131,7 +133,9 @@ TEST(GenerateCollection, BlockFileNormsAreFoundByTheKeyedStore) {
     const store::ReadResult r = store::KeyedRead(record, 4, c.norincBlocks, unit, 5);
     ASSERT_EQ(r.status, 0);
     // Stored sign-inverted: the first word after the key is negated whole.
-    if (!n.recipe.empty()) EXPECT_NE(io::LoadI32(record.data() + 106), n.recipe[0]);
+    if (!n.recipe.empty()) {
+      EXPECT_NE(io::LoadI32(record.data() + 106), n.recipe[0]);
+    }
   }
 }
 
