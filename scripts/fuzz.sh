@@ -67,6 +67,7 @@ max_len() {
     exchange_rates_fuzzer) echo 1024 ;;
     ui_script_fuzzer) echo 4096 ;;
     data_file_fuzzer) echo 2048 ;;
+    price_base_fuzzer) echo 8192 ;;
     *) echo 32768 ;;
   esac
 }
