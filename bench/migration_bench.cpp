@@ -191,6 +191,9 @@ int main(int argc, char** argv) {
       return 1;
     }
     std::ofstream(root + "/script") << kScript;
+    // Dirty pages of the copies go to disk first, so that the run is not slowed by
+    // the write-back of what came before it (nor the floor by the run's).
+    ::sync();
     const std::string counts = root + "/io-counts";
     const ChildRun r = RunChild({o.setup, "/prel"},
                                 {{"VARMEX_DRIVES", root + "/drives"},
@@ -206,6 +209,7 @@ int main(int argc, char** argv) {
       ok = false;
       break;
     }
+    ::sync();
     const IoFloor floor = MeasureIoFloor(collection, o.work + "/floor", normFiles);
     walls.push_back(r.wallSeconds);
     users.push_back(r.userSeconds);

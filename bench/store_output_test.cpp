@@ -111,5 +111,37 @@ TEST(StoreWalk, InsertIntoRoomyFileReadsItsBlockOnce) {
   fs::remove_all(dir);
 }
 
+// In a crowded file the look-up's first reusable place is often a filler too small for
+// the record, blocks before the one where the record goes: placing walks those blocks
+// again, and still reads each of them once.
+TEST(StoreWalk, InsertIntoCrowdedFileReadsEachBlockOnce) {
+  const fs::path dir = fs::temp_directory_path() / "varmex-store-crowded-test";
+  fs::create_directories(dir);
+  const std::string path = (dir / "c.dat").string();
+  RecordSet records = MakeRecords(kPrefmanShape, static_cast<size_t>(RecordsForFill(kPrefmanShape, 41, 90)), 40, 12);
+  ASSERT_GT(BuildBlockFile(path, 41, 10, records.resident), 0);
+  const int16_t unit = io::FindFreeUnit();
+  ASSERT_EQ(io::OpenUnit(unit, path, 512), 0);
+  {
+    WalkAuditor audit(path, unit);
+    for (const Bytes& r : records.fresh) {
+      audit.Run([&] { ASSERT_EQ(store::KeyedWrite(r, 10, 41, unit, 5).status, store::kKeyedDone); });
+    }
+    const WalkTotals& t = audit.totals();
+    EXPECT_GT(t.reads, 2 * t.ops);  // long walks: the case is really met
+    EXPECT_EQ(t.reads, t.distinctReads);
+    EXPECT_EQ(t.writes, t.changedWrites);
+    EXPECT_EQ(t.excessOps, 0u);
+  }
+  for (const Bytes& r : records.fresh) {
+    Bytes got(r.begin(), r.begin() + 10);
+    got.resize(24);
+    ASSERT_EQ(store::KeyedRead(got, 10, 41, unit, 5, 0).status, store::kKeyedDone);
+    EXPECT_EQ(got, r);
+  }
+  io::CloseAllUnits();
+  fs::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace varmex::bench

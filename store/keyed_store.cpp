@@ -60,11 +60,37 @@ int16_t DeleteWalk(std::span<const uint8_t> key, int keyLength, int32_t n, int16
   }
 }
 
+// The blocks a write's look-up read from its first reusable place on, in probe order,
+// kept for the length of that one write: placing the record walks the same blocks
+// from there and takes them from here instead of reading them again. Nothing here
+// outlives the write; a walk longer than the copies hold reads the rest as usual.
+struct WalkCopies {
+  static constexpr int kMaxBlocks = 256;
+  int count = 0;  // copies[k] is the k-th block after the reusable place's block
+  std::array<BlockBytes, kMaxBlocks> blocks;
+};
+
+WalkCopies& WriteWalkCopies() {
+  static WalkCopies copies;
+  return copies;
+}
+
+FindResult FindKey(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t file, int16_t selector,
+                   WalkCopies* copies);
+
 }  // namespace
 
 FindResult KeyedFind(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t file,
                      int16_t selector) {
+  return FindKey(key, keyLength, n, file, selector, nullptr);
+}
+
+namespace {
+
+FindResult FindKey(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t file, int16_t selector,
+                   WalkCopies* copies) {
   FindResult r;
+  if (copies != nullptr) copies->count = 0;
   if (n <= 0 || !ValidKey(key, keyLength)) {
     r.status = kKeyedFull;
     return r;
@@ -89,6 +115,9 @@ FindResult KeyedFind(std::span<const uint8_t> key, int16_t keyLength, int32_t n,
           r.freeBlock = b;
           r.freeUnit = static_cast<int16_t>(d);
         }
+        if (copies != nullptr && copies->count < WalkCopies::kMaxBlocks) {
+          copies->blocks[static_cast<size_t>(copies->count++)] = CurrentBlock().bytes;
+        }
         r.status = kKeyedNotFound;
         return r;
       }
@@ -111,9 +140,14 @@ FindResult KeyedFind(std::span<const uint8_t> key, int16_t keyLength, int32_t n,
       }
       d += SizeByte(block, d) + 1;
     }
+    if (copies != nullptr && r.freeBlock != 0 && copies->count < WalkCopies::kMaxBlocks) {
+      copies->blocks[static_cast<size_t>(copies->count++)] = CurrentBlock().bytes;
+    }
     b = NextBlock(b, n);
   }
 }
+
+}  // namespace
 
 ReadResult KeyedRead(std::span<uint8_t> record, int16_t keyLength, int32_t n, int16_t file,
                      int16_t selector, int32_t capacity) {
@@ -208,7 +242,8 @@ WriteResult KeyedWrite(std::span<const uint8_t> record, int16_t keyLength, int32
   const Key key = CopyKey(record, keyLength);
   const std::span<const uint8_t> keyView(key.data(), static_cast<size_t>(kl));
 
-  const FindResult f = KeyedFind(record, keyLength, n, file, selector);
+  WalkCopies& copies = WriteWalkCopies();
+  const FindResult f = FindKey(record, keyLength, n, file, selector, &copies);
   bool replace = false;
   int32_t b = 0;
   int u = 0;
@@ -219,9 +254,12 @@ WriteResult KeyedWrite(std::span<const uint8_t> record, int16_t keyLength, int32
   } else if (f.status == kKeyedNotFound) {
     b = f.freeBlock;
     u = f.freeUnit;
-    // The look-up's last block is still in the buffer as it was read: the reusable
-    // place is read again only when it lies in an earlier block.
-    if (CurrentBlock().number != b && ReadBlock(file, b) != 0) {
+    // The look-up read the reusable place's block and kept it (or it is still in the
+    // buffer, the last block read); it is read again only when neither holds.
+    if (copies.count > 0) {
+      CurrentBlock().bytes = copies.blocks[0];
+      CurrentBlock().number = b;
+    } else if (CurrentBlock().number != b && ReadBlock(file, b) != 0) {
       r.status = kKeyedReadError;
       return r;
     }
@@ -305,6 +343,7 @@ WriteResult KeyedWrite(std::span<const uint8_t> record, int16_t keyLength, int32
     u += s;
   }
 
+  int copyIndex = 0;  // the look-up's copy of block b when inserting
   while (!last) {
     // Place pieces from unit u of block b.
     while (!last && u <= kBlockUnits) {
@@ -341,7 +380,10 @@ WriteResult KeyedWrite(std::span<const uint8_t> record, int16_t keyLength, int32
       return r;
     }
     b = NextBlock(b, n);
-    if (ReadBlock(file, b) != 0) {
+    if (!replace && ++copyIndex < copies.count) {
+      CurrentBlock().bytes = copies.blocks[static_cast<size_t>(copyIndex)];
+      CurrentBlock().number = b;
+    } else if (ReadBlock(file, b) != 0) {
       r.status = kKeyedReadError;
       return r;
     }

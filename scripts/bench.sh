@@ -1,0 +1,38 @@
+#!/bin/sh
+# Runs every benchmark in full and writes the tables of BENCHMARKS.md:
+#   scripts/bench.sh [OUTDIR]
+# builds the release preset's benchmark targets (or those of the build folder named by
+# VARMEX_BENCH_BUILD), runs store_bench (the keyed store beside GDBM, SQLite and bare
+# block I/O) and migration_bench (a whole migration of the large generated collection
+# beside its I/O floor), and writes OUTDIR/tables.md (default build/<preset>/bench)
+# with the machine's description first. BENCH_MIN_TIME (seconds per benchmark, default
+# 0.5) and BENCH_RUNS (migrations, default 3) trade time for steadier figures.
+set -eu
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+if [ -n "${VARMEX_BENCH_BUILD:-}" ]; then
+  build=$VARMEX_BENCH_BUILD
+else
+  build=build/release
+  [ -f "$build/build.ninja" ] || cmake --preset release >/dev/null
+fi
+out=${1:-$build/bench}
+mkdir -p "$out"
+
+cmake --build "$build" --target store_bench migration_bench varmex_io_count varmex-setup \
+  dens nredisp convfurn cuvterti lsort fo2 mkhvoc >/dev/null
+
+"$build/bin/store_bench" --table="$out/store.md" --benchmark_min_time="${BENCH_MIN_TIME:-0.5}" \
+  >"$out/store.log" 2>&1 || { tail -20 "$out/store.log"; exit 1; }
+"$build/bin/migration_bench" --runs "${BENCH_RUNS:-3}" --report "$out/migration.md" \
+  >"$out/migration.log" 2>&1 || { tail -20 "$out/migration.log"; exit 1; }
+
+{
+  echo "Machine: $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(nproc) cores," \
+    "$(awk '/MemTotal/ {printf "%.1f GB", $2 / 1048576}' /proc/meminfo) memory, Linux $(uname -r)," \
+    "files in ${TMPDIR:-/tmp} ($(df -T "${TMPDIR:-/tmp}" | awk 'NR == 2 {print $2}')), $(c++ --version | head -1)"
+  echo "Load average when the run ended: $(cut -d' ' -f1-3 /proc/loadavg)"
+  cat "$out/store.md" "$out/migration.md"
+} >"$out/tables.md"
+cat "$out/tables.md"
