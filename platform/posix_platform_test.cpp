@@ -212,10 +212,12 @@ TEST_F(PosixTest, ProgramsAreFoundAndRun) {
   // ".exe", it is found without it.
   const fs::path work = root_ / "work";
   fs::create_directories(work);
-  WriteScript(work / "unrar", "pwd > '" + out.string() + "'\nexit 0\n");
+  // (A name that no program of the build carries: the program's own directory, searched
+  // first, holds the real tools.)
+  WriteScript(work / "vxprobe", "pwd > '" + out.string() + "'\nexit 0\n");
   fs::current_path(work);
   exitCode = 9;
-  EXPECT_EQ(installer::RunProgramForExitCode("UNRAR.EXE t erp.rar", exitCode), 0);
+  EXPECT_EQ(installer::RunProgramForExitCode("VXPROBE.EXE t erp.rar", exitCode), 0);
   EXPECT_EQ(exitCode, 0);
   EXPECT_EQ(ReadFile(out), fs::current_path().string() + "\n");
 
