@@ -23,16 +23,18 @@ mkdir -p "$out"
 cmake --build "$build" --target store_bench migration_bench varmex_io_count varmex-setup \
   dens nredisp convfurn cuvterti lsort fo2 mkhvoc >/dev/null
 
+status=0
 "$build/bin/store_bench" --table="$out/store.md" --benchmark_min_time="${BENCH_MIN_TIME:-0.5}" \
-  >"$out/store.log" 2>&1 || { tail -20 "$out/store.log"; exit 1; }
+  >"$out/store.log" 2>&1 || { grep '^store_bench:' "$out/store.log" >&2 || tail -20 "$out/store.log" >&2; status=1; }
 "$build/bin/migration_bench" --runs "${BENCH_RUNS:-3}" --report "$out/migration.md" \
-  >"$out/migration.log" 2>&1 || { tail -20 "$out/migration.log"; exit 1; }
+  >"$out/migration.log" 2>&1 || { tail -20 "$out/migration.log" >&2; status=1; }
 
 {
   echo "Machine: $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(nproc) cores," \
     "$(awk '/MemTotal/ {printf "%.1f GB", $2 / 1048576}' /proc/meminfo) memory, Linux $(uname -r)," \
     "files in ${TMPDIR:-/tmp} ($(df -T "${TMPDIR:-/tmp}" | awk 'NR == 2 {print $2}')), $(c++ --version | head -1)"
   echo "Load average when the run ended: $(cut -d' ' -f1-3 /proc/loadavg)"
-  cat "$out/store.md" "$out/migration.md"
+  cat "$out/store.md" "$out/migration.md" 2>/dev/null
 } >"$out/tables.md"
 cat "$out/tables.md"
+exit $status
