@@ -200,16 +200,20 @@ std::unique_ptr<Workload> BuildWorkload(const Shape& shape, int fill) {
     return w;
   }
 
-  // The audit: each operation over the records the timed runs start with (at most
-  // 20000), in batches as they are timed, with the blocks each one moves recorded.
+  // The audit: each operation over at most 20000 of the records the timed runs use,
+  // spread evenly over them (records stored late lie further from home), in batches as
+  // they are timed, with the blocks each one moves recorded.
   Bytes scratch(static_cast<size_t>(shape.recordLength));
   uint64_t full = 0;
   for (Op op : kOps) {
     WalkAuditor auditor(w->path, w->unit);
-    const size_t count = std::min<size_t>(20000, op == Op::kInsert ? w->records.fresh.size() : w->records.resident.size());
-    for (uint64_t seq = 0; seq < count; ++seq) {
+    const size_t all = op == Op::kInsert ? w->records.fresh.size() : w->records.resident.size();
+    const size_t count = std::min<size_t>(20000, all);
+    const uint64_t stride = op == Op::kInsert ? 1 : std::max<uint64_t>(1, all / count);
+    for (uint64_t i = 0; i < count; ++i) {
+      const uint64_t seq = i * stride;
       auditor.Run([&] { RunKeyed(*w, op, seq, scratch, full); });
-      if ((seq + 1) % w->batch == 0 && Mutates(op)) {
+      if ((i + 1) % w->batch == 0 && Mutates(op)) {
         w->Restore();
         auditor.Reload();
       }

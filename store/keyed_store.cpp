@@ -65,7 +65,7 @@ int16_t DeleteWalk(std::span<const uint8_t> key, int keyLength, int32_t n, int16
 // from there and takes them from here instead of reading them again. Nothing here
 // outlives the write; a walk longer than the copies hold reads the rest as usual.
 struct WalkCopies {
-  static constexpr int kMaxBlocks = 256;
+  static constexpr int kMaxBlocks = 2048;
   int count = 0;  // copies[k] is the k-th block after the reusable place's block
   std::array<BlockBytes, kMaxBlocks> blocks;
 };
