@@ -13,7 +13,8 @@ std::vector<std::string> SplitName(const std::string& name) {
   size_t start = 0;
   for (;;) {
     const size_t slash = name.find('/', start);
-    parts.push_back(name.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+    parts.push_back(
+        name.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
     if (slash == std::string::npos) break;
     start = slash + 1;
   }
@@ -27,7 +28,9 @@ int OpRank(const std::string& op) {
   return op == kLegacyOpName ? 4 : 5;
 }
 
-int ShapeRank(const std::string& shape) { return shape == "prefman" ? 0 : shape == "furnmat" ? 1 : 2; }
+int ShapeRank(const std::string& shape) {
+  return shape == "prefman" ? 0 : shape == "furnmat" ? 1 : 2;
+}
 
 double Counter(const Measurement& m, const char* name) {
   const auto it = m.counters.find(name);
@@ -50,14 +53,17 @@ std::vector<std::string> TableRow::Misses() const {
   std::vector<std::string> out;
   if (failed) out.push_back("some operations did not give the expected status");
   const bool keyedReadOrWrite = op == kOpNames[0] || op == kOpNames[1] || op == kOpNames[2];
-  if (keyedReadOrWrite && gdbmNs > 0 && ns > gdbmNs) out.push_back("slower than GDBM (" + Fixed(GdbmRatio(), 2) + "x)");
+  if (keyedReadOrWrite && gdbmNs > 0 && ns > gdbmNs)
+    out.push_back("slower than GDBM (" + Fixed(GdbmRatio(), 2) + "x)");
   if (floorNs > 0 && FloorRatio() > 1.5) out.push_back(Fixed(FloorRatio(), 2) + "x its I/O floor");
   // Reads and writes beyond the least are counted in the same sample of operations.
   if (auditReads > leastReads + 0.005) {
-    out.push_back("reads " + Fixed(auditReads, 2) + " blocks per operation, least " + Fixed(leastReads, 2));
+    out.push_back("reads " + Fixed(auditReads, 2) + " blocks per operation, least " +
+                  Fixed(leastReads, 2));
   }
   if (auditWrites > leastWrites + 0.005) {
-    out.push_back("writes " + Fixed(auditWrites, 2) + " blocks per operation, least " + Fixed(leastWrites, 2));
+    out.push_back("writes " + Fixed(auditWrites, 2) + " blocks per operation, least " +
+                  Fixed(leastWrites, 2));
   }
   return out;
 }
@@ -89,7 +95,8 @@ std::vector<TableRow> ResultTable::Rows() const {
     const Measurement* floorRead = Find("Floor" + group + "read512");
     const Measurement* floorWrite = Find("Floor" + group + "write512");
     if (floorRead != nullptr && (row.writes == 0 || floorWrite != nullptr)) {
-      row.floorNs = row.reads * floorRead->nsPerOp + (row.writes > 0 ? row.writes * floorWrite->nsPerOp : 0);
+      row.floorNs =
+          row.reads * floorRead->nsPerOp + (row.writes > 0 ? row.writes * floorWrite->nsPerOp : 0);
     }
     if (const Measurement* g = Find(row.op + group + "gdbm")) {
       row.gdbmNs = g->nsPerOp;
@@ -110,23 +117,27 @@ std::vector<TableRow> ResultTable::Rows() const {
 
 std::string ResultTable::Markdown(int blocks) const {
   const std::vector<TableRow> rows = Rows();
-  std::string out = "\nKeyed store, files of " + std::to_string(blocks) +
-                    " blocks warm in the page cache (times in ns per operation; x = the store's time divided "
-                    "by the other)\n\n";
+  std::string out =
+      "\nKeyed store, files of " + std::to_string(blocks) +
+      " blocks warm in the page cache (times in ns per operation; x = the store's time divided "
+      "by the other)\n\n";
   out +=
-      "| Operation | Records | Fill % | Store ns | Reads/op (least) | Writes/op (least) | I/O floor ns | x floor "
+      "| Operation | Records | Fill % | Store ns | Reads/op (least) | Writes/op (least) | I/O "
+      "floor ns | x floor "
       "| GDBM ns | x GDBM | SQLite ns | x SQLite |\n";
   out += "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
   for (const TableRow& r : rows) {
     const std::string fill = r.fill == "-" ? "-" : Fixed(r.measuredFill, 1);
-    out += "| " + r.op + " | " + r.shape + " | " + fill + " | " + Ns(r.ns) + " | " + Fixed(r.auditReads, 2) + " (" +
-           Fixed(r.leastReads, 2) + ") | " + Fixed(r.auditWrites, 2) + " (" + Fixed(r.leastWrites, 2) + ") | " +
-           Ns(r.floorNs) + " | " + Ratio(r.FloorRatio()) + " | " + Ns(r.gdbmNs) + " | " + Ratio(r.GdbmRatio()) +
+    out += "| " + r.op + " | " + r.shape + " | " + fill + " | " + Ns(r.ns) + " | " +
+           Fixed(r.auditReads, 2) + " (" + Fixed(r.leastReads, 2) + ") | " +
+           Fixed(r.auditWrites, 2) + " (" + Fixed(r.leastWrites, 2) + ") | " + Ns(r.floorNs) +
+           " | " + Ratio(r.FloorRatio()) + " | " + Ns(r.gdbmNs) + " | " + Ratio(r.GdbmRatio()) +
            " | " + Ns(r.sqliteNs) + " | " + Ratio(r.SqliteRatio()) + " |\n";
   }
   std::string misses;
   for (const TableRow& r : rows) {
-    for (const std::string& m : r.Misses()) misses += "- " + r.op + " " + r.shape + " " + r.fill + ": " + m + "\n";
+    for (const std::string& m : r.Misses())
+      misses += "- " + r.op + " " + r.shape + " " + r.fill + ": " + m + "\n";
   }
   out += misses.empty() ? "\nEvery row meets its targets.\n" : "\nTargets missed:\n" + misses;
   return out;

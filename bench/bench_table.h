@@ -11,7 +11,8 @@
 namespace varmex::bench {
 
 // Operation names, in table order (the store's four, then the word-layout look-up).
-inline constexpr const char* kOpNames[] = {"KeyedRead", "KeyedWrite-insert", "KeyedWrite-replace", "KeyedDelete"};
+inline constexpr const char* kOpNames[] = {"KeyedRead", "KeyedWrite-insert", "KeyedWrite-replace",
+                                           "KeyedDelete"};
 inline constexpr const char* kLegacyOpName = "LegacyKeyedRead";
 
 struct Measurement {

@@ -15,9 +15,13 @@ Measurement M(double ns, std::map<std::string, double> counters = {}) {
 
 TEST(BenchTable, FloorIsTheSameNumberOfBareReadsAndWrites) {
   ResultTable t;
-  t.Add("KeyedWrite-insert/prefman/80/varmex",
-        M(1000, {{"reads", 2}, {"writes", 1}, {"audit_reads", 2}, {"audit_writes", 1}, {"least_reads", 2},
-                {"least_writes", 1}, {"fill", 80.2}}));
+  t.Add("KeyedWrite-insert/prefman/80/varmex", M(1000, {{"reads", 2},
+                                                        {"writes", 1},
+                                                        {"audit_reads", 2},
+                                                        {"audit_writes", 1},
+                                                        {"least_reads", 2},
+                                                        {"least_writes", 1},
+                                                        {"fill", 80.2}}));
   t.Add("Floor/prefman/80/read512", M(200));
   t.Add("Floor/prefman/80/write512", M(300));
   t.Add("Floor/prefman/50/read512", M(1));  // another group: not used
@@ -32,7 +36,8 @@ TEST(BenchTable, FloorIsTheSameNumberOfBareReadsAndWrites) {
   EXPECT_DOUBLE_EQ(r.SqliteRatio(), 2.0);
   EXPECT_TRUE(r.Misses().empty());  // 1.43x the floor, faster than GDBM
   const std::string md = t.Markdown(4001);
-  EXPECT_NE(md.find("| KeyedWrite-insert | prefman | 80.2 | 1000 | 2.00 (2.00) | 1.00 (1.00) | 700 | 1.43 | 2000 | 0.50 | 500 | 2.00 |"),
+  EXPECT_NE(md.find("| KeyedWrite-insert | prefman | 80.2 | 1000 | 2.00 (2.00) | 1.00 (1.00) | 700 "
+                    "| 1.43 | 2000 | 0.50 | 500 | 2.00 |"),
             std::string::npos)
       << md;
   EXPECT_NE(md.find("Every row meets its targets."), std::string::npos);
@@ -40,12 +45,17 @@ TEST(BenchTable, FloorIsTheSameNumberOfBareReadsAndWrites) {
 
 TEST(BenchTable, MissedTargetsAreListed) {
   ResultTable t;
-  t.Add("KeyedRead/furnmat/95/varmex", M(900, {{"reads", 3.5}, {"audit_reads", 3.5}, {"least_reads", 3}}));
+  t.Add("KeyedRead/furnmat/95/varmex",
+        M(900, {{"reads", 3.5}, {"audit_reads", 3.5}, {"least_reads", 3}}));
   t.Add("KeyedRead/furnmat/95/gdbm", M(600));
   t.Add("Floor/furnmat/95/read512", M(100));
   // Deletes are not held to GDBM's time, only to their floor and their blocks.
-  t.Add("KeyedDelete/furnmat/95/varmex", M(900, {{"reads", 1}, {"writes", 1.5}, {"audit_reads", 1},
-                                                  {"audit_writes", 1.5}, {"least_reads", 1}, {"least_writes", 1}}));
+  t.Add("KeyedDelete/furnmat/95/varmex", M(900, {{"reads", 1},
+                                                 {"writes", 1.5},
+                                                 {"audit_reads", 1},
+                                                 {"audit_writes", 1.5},
+                                                 {"least_reads", 1},
+                                                 {"least_writes", 1}}));
   t.Add("KeyedDelete/furnmat/95/gdbm", M(100));
   t.Add("Floor/furnmat/95/write512", M(400));
   const auto rows = t.Rows();
@@ -59,7 +69,8 @@ TEST(BenchTable, MissedTargetsAreListed) {
   const auto deleteMisses = rows[1].Misses();
   ASSERT_EQ(deleteMisses.size(), 1u);  // 900 ns against a floor of 100 + 1.5 x 400
   EXPECT_NE(deleteMisses[0].find("writes 1.50"), std::string::npos);
-  EXPECT_NE(t.Markdown(9).find("Targets missed:\n- KeyedRead furnmat 95: slower than GDBM"), std::string::npos);
+  EXPECT_NE(t.Markdown(9).find("Targets missed:\n- KeyedRead furnmat 95: slower than GDBM"),
+            std::string::npos);
 }
 
 TEST(BenchTable, AFailedOperationOfAnyEngineMarksTheRun) {

@@ -109,13 +109,14 @@ __attribute__((destructor)) void Report() {
     ::close(comm);
   }
   char line[256];
-  const int n = std::snprintf(line, sizeof line, "%s %llu %llu %llu %llu\n", program, blockReads.load(),
-                              blockWrites.load(), allReads.load(), allWrites.load());
+  const int n =
+      std::snprintf(line, sizeof line, "%s %llu %llu %llu %llu\n", program, blockReads.load(),
+                    blockWrites.load(), allReads.load(), allWrites.load());
   std::string text(line, n > 0 ? static_cast<size_t>(n) : 0);
   for (int fd = 0; fd < kMaxFd; ++fd) Fold(fd);
   for (int i = 0; i < names; ++i) {
-    std::snprintf(line, sizeof line, "%.63s file %.39s %llu %llu\n", program, byName[i].name, byName[i].reads,
-                  byName[i].writes);
+    std::snprintf(line, sizeof line, "%.63s file %.39s %llu %llu\n", program, byName[i].name,
+                  byName[i].reads, byName[i].writes);
     text += line;
   }
   const int fd = ::open(out, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);

@@ -85,8 +85,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
   if (o.setup.empty()) o.setup = o.bin + "/varmex-setup";
   if (o.work.empty()) {
     const char* tmp = std::getenv("TMPDIR");
-    o.work = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/varmex-migration-bench-" +
-             std::to_string(::getpid());
+    o.work = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
+             "/varmex-migration-bench-" + std::to_string(::getpid());
   }
   if (o.smoke) {
     o.estimates = std::min(o.estimates, 300);
@@ -154,7 +154,8 @@ int main(int argc, char** argv) {
   {
     gencollection::Collection c = gencollection::GenerateCollection(CollectionPlan(o));
     if (!gencollection::WriteFiles(c.files, collection) ||
-        !gencollection::WriteFiles(gencollection::FreshFiles(4000, o.smoke ? 2000 : 40000), fresh)) {
+        !gencollection::WriteFiles(gencollection::FreshFiles(4000, o.smoke ? 2000 : 40000),
+                                   fresh)) {
       std::fprintf(stderr, "migration_bench: cannot write the collection under %s\n", gen.c_str());
       return 1;
     }
@@ -165,17 +166,20 @@ int main(int argc, char** argv) {
   }
   ::malloc_trim(0);
   const int32_t furnmatBlocks = o.smoke ? 12000 : 16000;
-  const ChildRun spread = RunChild(
-      {o.bin + "/nredisp", "-o", "-d", std::to_string(furnmatBlocks), collection + "/Varmex/FURNMAT.DAT"}, {}, "");
+  const ChildRun spread = RunChild({o.bin + "/nredisp", "-o", "-d", std::to_string(furnmatBlocks),
+                                    collection + "/Varmex/FURNMAT.DAT"},
+                                   {}, "");
   if (spread.status != 0) {
-    std::fprintf(stderr, "migration_bench: nredisp could not spread FURNMAT.DAT (status %d)\n", spread.status);
+    std::fprintf(stderr, "migration_bench: nredisp could not spread FURNMAT.DAT (status %d)\n",
+                 spread.status);
     return 1;
   }
-  std::printf("collection: %zu estimates, %zu investments, dev.dat %d blocks, furnmat.dat %d blocks\n",
-              estimateCount, investmentCount, devBlocks, furnmatBlocks);
+  std::printf(
+      "collection: %zu estimates, %zu investments, dev.dat %d blocks, furnmat.dat %d blocks\n",
+      estimateCount, investmentCount, devBlocks, furnmatBlocks);
 
-  const std::vector<std::string> normFiles = {"Varmex/DEV.DAT", "Varmex/NOR.DAT", "Varmex/TEHNO.DAT",
-                                              "Varmex/NORINC.DAT"};
+  const std::vector<std::string> normFiles = {"Varmex/DEV.DAT", "Varmex/NOR.DAT",
+                                              "Varmex/TEHNO.DAT", "Varmex/NORINC.DAT"};
   std::vector<double> walls, floors, ratios, users, systems;
   long peakKb = 0;
   BlockCounts setupCounts, toolCounts;
@@ -203,8 +207,10 @@ int main(int argc, char** argv) {
                                  {"LD_PRELOAD", o.bin + "/libvarmex_io_count.so"}},
                                 root);
     if (r.status != 0 || !EndedWithSuccess(root + "/transcript")) {
-      std::fprintf(stderr, "migration_bench: run %d ended with status %d without the success message (see %s)\n",
-                   run + 1, r.status, root.c_str());
+      std::fprintf(
+          stderr,
+          "migration_bench: run %d ended with status %d without the success message (see %s)\n",
+          run + 1, r.status, root.c_str());
       o.keep = true;
       ok = false;
       break;
@@ -241,43 +247,57 @@ int main(int argc, char** argv) {
     }
     const uint64_t d = DataDigest(root + "/drives/D/kedro");
     if (run > 0 && d != digest) {
-      std::fprintf(stderr, "migration_bench: run %d wrote different data files than run 1\n", run + 1);
+      std::fprintf(stderr, "migration_bench: run %d wrote different data files than run 1\n",
+                   run + 1);
       ok = false;
     }
     digest = d;
     grupdevs = LastGrupdevNumber(root + "/drives/D/kedro/Varmex/lcalcdev.dat");
-    std::printf("run %d: %.2f s wall (%.2f s user, %.2f s system), peak %ld KB; I/O floor %.2f s; x%.2f\n", run + 1,
-                r.wallSeconds, r.userSeconds, r.systemSeconds, r.maxRssKb, floor.Seconds(),
-                r.wallSeconds / floor.Seconds());
+    std::printf(
+        "run %d: %.2f s wall (%.2f s user, %.2f s system), peak %ld KB; I/O floor %.2f s; x%.2f\n",
+        run + 1, r.wallSeconds, r.userSeconds, r.systemSeconds, r.maxRssKb, floor.Seconds(),
+        r.wallSeconds / floor.Seconds());
   }
   if (walls.empty()) return 1;
 
   char digestText[24];
   std::snprintf(digestText, sizeof digestText, "%016" PRIx64, digest);
   std::string text;
-  text += "\nWhole migration (varmex-setup /prel), " + std::to_string(estimateCount) + " estimates, " +
-          std::to_string(grupdevs) + " GRUPDEVs, " + std::to_string(priceBaseCount) + " price bases, furnmat.dat " + std::to_string(furnmatBlocks) +
-          " blocks; median of " + std::to_string(walls.size()) + " runs\n\n";
+  text += "\nWhole migration (varmex-setup /prel), " + std::to_string(estimateCount) +
+          " estimates, " + std::to_string(grupdevs) + " GRUPDEVs, " +
+          std::to_string(priceBaseCount) + " price bases, furnmat.dat " +
+          std::to_string(furnmatBlocks) + " blocks; median of " + std::to_string(walls.size()) +
+          " runs\n\n";
   text += "| Measure | Migration | I/O floor | x floor |\n|---|---:|---:|---:|\n";
   text += "| Wall time s | " + Fixed(Median(walls), 2) + " | " + Fixed(Median(floors), 2) + " | " +
           Fixed(Median(ratios), 2) + " |\n";
-  text += "| CPU s (user + system) | " + Fixed(Median(users), 2) + " + " + Fixed(Median(systems), 2) + " | | |\n";
+  text += "| CPU s (user + system) | " + Fixed(Median(users), 2) + " + " +
+          Fixed(Median(systems), 2) + " | | |\n";
   text += "| Peak memory MB | " + Fixed(static_cast<double>(peakKb) / 1024, 1) + " | | |\n";
   text += "| Block reads (512 B), varmex-setup | " + std::to_string(setupCounts.reads) + " | " +
           std::to_string(lastFloor.blocksRead) + " | " +
-          Fixed(static_cast<double>(setupCounts.reads) / static_cast<double>(std::max<uint64_t>(1, lastFloor.blocksRead)), 2) +
+          Fixed(static_cast<double>(setupCounts.reads) /
+                    static_cast<double>(std::max<uint64_t>(1, lastFloor.blocksRead)),
+                2) +
           " |\n";
-  text += "| Block writes (512 B), varmex-setup | " + std::to_string(setupCounts.writes) + " | | |\n";
+  text +=
+      "| Block writes (512 B), varmex-setup | " + std::to_string(setupCounts.writes) + " | | |\n";
   text += "| Block reads / writes, dens and nredisp | " + std::to_string(toolCounts.reads) + " / " +
           std::to_string(toolCounts.writes) + " | | |\n";
   text += "| Bytes copied | | " + std::to_string(lastFloor.bytesCopied) + " | |\n";
-  text += "\nBlock reads and writes of varmex-setup per file:\n\n| File | Reads | Writes |\n|---|---:|---:|\n";
+  text +=
+      "\nBlock reads and writes of varmex-setup per file:\n\n| File | Reads | Writes "
+      "|\n|---|---:|---:|\n";
   for (const auto& [file, n] : perFile) {
-    if (n.reads + n.writes > 0) text += "| " + file + " | " + std::to_string(n.reads) + " | " + std::to_string(n.writes) + " |\n";
+    if (n.reads + n.writes > 0)
+      text +=
+          "| " + file + " | " + std::to_string(n.reads) + " | " + std::to_string(n.writes) + " |\n";
   }
   text += "\nI/O floor = copying the collection's files (" + Fixed(lastFloor.copySeconds, 2) +
-          " s in the last run) + reading every block of dev.dat, nor.dat, tehno.dat, norinc.dat once (" +
-          Fixed(lastFloor.readSeconds, 2) + " s). Digest of the data files written: " + digestText + "\n";
+          " s in the last run) + reading every block of dev.dat, nor.dat, tehno.dat, norinc.dat "
+          "once (" +
+          Fixed(lastFloor.readSeconds, 2) + " s). Digest of the data files written: " + digestText +
+          "\n";
   std::fputs(text.c_str(), stdout);
   if (!o.report.empty()) std::ofstream(o.report) << text;
   if (!o.keep) {

@@ -52,7 +52,8 @@ int64_t CopyFileBytes(const std::string& from, const std::string& to) {
 
 bool IsDataFile(const fs::path& p) {
   std::string ext = p.extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
   return ext == ".dat" || ext == ".voc";
 }
 
@@ -73,18 +74,23 @@ bool LayOutDrives(const std::string& root, const std::string& collection, const 
   const std::string erp = root + "/drives/D/kedro/ERP";
   fs::create_directories(varmex, ec);
   fs::create_directories(erp, ec);
-  if (ec || !CopyTree(collection, root + "/drives/C/Palunor") || !CopyTree(fresh, varmex)) return false;
+  if (ec || !CopyTree(collection, root + "/drives/C/Palunor") || !CopyTree(fresh, varmex))
+    return false;
   for (const char* tool : {"dens", "nredisp"}) {
-    if (!fs::copy_file(binDir + "/" + tool, varmex + "/" + tool, fs::copy_options::overwrite_existing, ec)) return false;
+    if (!fs::copy_file(binDir + "/" + tool, varmex + "/" + tool,
+                       fs::copy_options::overwrite_existing, ec))
+      return false;
   }
   for (const char* tool : {"convfurn", "cuvterti", "lsort", "fo2", "mkhvoc"}) {
-    if (!fs::copy_file(binDir + "/" + tool, erp + "/" + tool, fs::copy_options::overwrite_existing, ec)) return false;
+    if (!fs::copy_file(binDir + "/" + tool, erp + "/" + tool, fs::copy_options::overwrite_existing,
+                       ec))
+      return false;
   }
   return true;
 }
 
-ChildRun RunChild(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-                  const std::string& cwd) {
+ChildRun RunChild(const std::vector<std::string>& argv,
+                  const std::map<std::string, std::string>& env, const std::string& cwd) {
   ChildRun run;
   if (argv.empty()) return run;
   const auto start = std::chrono::steady_clock::now();
@@ -111,8 +117,10 @@ ChildRun RunChild(const std::vector<std::string>& argv, const std::map<std::stri
   }
   run.wallSeconds = Since(start);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  run.userSeconds = static_cast<double>(usage.ru_utime.tv_sec) + static_cast<double>(usage.ru_utime.tv_usec) / 1e6;
-  run.systemSeconds = static_cast<double>(usage.ru_stime.tv_sec) + static_cast<double>(usage.ru_stime.tv_usec) / 1e6;
+  run.userSeconds = static_cast<double>(usage.ru_utime.tv_sec) +
+                    static_cast<double>(usage.ru_utime.tv_usec) / 1e6;
+  run.systemSeconds = static_cast<double>(usage.ru_stime.tv_sec) +
+                      static_cast<double>(usage.ru_stime.tv_usec) / 1e6;
   run.maxRssKb = usage.ru_maxrss;
   return run;
 }
@@ -204,7 +212,8 @@ IoFloor MeasureIoFloor(const std::string& collection, const std::string& scratch
     const int fd = ::open(copy.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) continue;
     char block[512];
-    for (off_t at = 0; ::pread(fd, block, sizeof block, at) == static_cast<ssize_t>(sizeof block); at += 512) {
+    for (off_t at = 0; ::pread(fd, block, sizeof block, at) == static_cast<ssize_t>(sizeof block);
+         at += 512) {
       ++floor.blocksRead;
     }
     ::close(fd);

@@ -22,21 +22,21 @@ bool LayOutDrives(const std::string& root, const std::string& collection, const 
                   const std::string& binDir);
 
 struct ChildRun {
-  int status = -1;        // exit status, 128 + signal when killed, -1 when not started
+  int status = -1;  // exit status, 128 + signal when killed, -1 when not started
   double wallSeconds = 0;
   double userSeconds = 0, systemSeconds = 0;
-  long maxRssKb = 0;      // largest resident set of the program or a child it waited for
+  long maxRssKb = 0;  // largest resident set of the program or a child it waited for
 };
 
 // Runs argv[0] (a path) with the extra environment variables, in `cwd`, and waits.
-ChildRun RunChild(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-                  const std::string& cwd);
+ChildRun RunChild(const std::vector<std::string>& argv,
+                  const std::map<std::string, std::string>& env, const std::string& cwd);
 
 // Lines of the preloaded counter, summed per program ("varmex-setup") and per program
 // and file ("varmex-setup prefman.dat", reads and writes only).
 struct BlockCounts {
-  uint64_t reads = 0, writes = 0;            // 512-byte positioned reads and writes
-  uint64_t allReads = 0, allWrites = 0;      // positioned reads and writes of any size
+  uint64_t reads = 0, writes = 0;        // 512-byte positioned reads and writes
+  uint64_t allReads = 0, allWrites = 0;  // positioned reads and writes of any size
 };
 std::map<std::string, BlockCounts> ReadBlockCounts(const std::string& path);
 

@@ -16,7 +16,8 @@ class MigrationRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = (fs::temp_directory_path() /
-            ("varmex-migrun-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())))
+            ("varmex-migrun-" +
+             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())))
                .string();
     fs::remove_all(dir_);
     fs::create_directories(dir_);
@@ -81,7 +82,8 @@ TEST_F(MigrationRunTest, FloorCopiesEveryFileAndReadsEveryWholeBlockOnce) {
   Write("c/Varmex/DEV.DAT", std::string(3 * 512 + 100, 'd'));  // three whole blocks and a tail
   Write("c/Varmex/NOR.DAT", std::string(512, 'n'));
   Write("c/ERP/terti.dat", std::string(70000, 't'));
-  const IoFloor f = MeasureIoFloor(dir_ + "/c", dir_ + "/floor", {"Varmex/DEV.DAT", "Varmex/NOR.DAT", "Varmex/GONE.DAT"});
+  const IoFloor f = MeasureIoFloor(dir_ + "/c", dir_ + "/floor",
+                                   {"Varmex/DEV.DAT", "Varmex/NOR.DAT", "Varmex/GONE.DAT"});
   EXPECT_EQ(f.bytesCopied, 3u * 512 + 100 + 512 + 70000);
   EXPECT_EQ(f.blocksRead, 4u);
   EXPECT_GE(f.Seconds(), f.copySeconds);

@@ -39,7 +39,8 @@ class GdbmStore : public PeerStore {
 
  private:
   bool Store(std::span<const uint8_t> record, int how) {
-    return gdbm_store(db_, Datum(record.first(keyLength_)), Datum(record.subspan(keyLength_)), how) == 0;
+    return gdbm_store(db_, Datum(record.first(keyLength_)), Datum(record.subspan(keyLength_)),
+                      how) == 0;
   }
 
   GDBM_FILE db_;
@@ -77,7 +78,9 @@ class SqliteStore : public PeerStore {
   }
   bool Insert(std::span<const uint8_t> record) override { return Change(insert_, record); }
   bool Replace(std::span<const uint8_t> record) override { return Change(update_, record); }
-  bool Delete(std::span<const uint8_t> key) override { return Change(delete_, key.first(keyLength_)); }
+  bool Delete(std::span<const uint8_t> key) override {
+    return Change(delete_, key.first(keyLength_));
+  }
   void BeginBatch() override {
     if (!inBatch_) inBatch_ = sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
   }

@@ -75,7 +75,8 @@ struct Workload {
     if (fd >= 0) ::close(fd);
   }
   void Restore() const {
-    if (::pwrite(fd, image.data(), image.size(), 0) != static_cast<ssize_t>(image.size())) std::abort();
+    if (::pwrite(fd, image.data(), image.size(), 0) != static_cast<ssize_t>(image.size()))
+      std::abort();
   }
 };
 
@@ -83,7 +84,8 @@ std::string WorkDir() {
   std::string dir = Opts().dir;
   if (dir.empty()) {
     const char* tmp = std::getenv("TMPDIR");
-    dir = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/varmex-bench-" + std::to_string(::getpid());
+    dir = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/varmex-bench-" +
+          std::to_string(::getpid());
   }
   fs::create_directories(dir);
   return dir;
@@ -113,17 +115,20 @@ bool RunKeyed(const Workload& w, Op op, uint64_t seq, Bytes& scratch, uint64_t& 
     case Op::kRead: {
       const Bytes& r = Pick(w, op, seq);
       std::memcpy(scratch.data(), r.data(), static_cast<size_t>(kl));
-      const store::ReadResult got = store::KeyedRead(scratch, kl, w.blocks, w.unit, store::kHashSelector5, 0);
+      const store::ReadResult got =
+          store::KeyedRead(scratch, kl, w.blocks, w.unit, store::kHashSelector5, 0);
       return got.status == store::kKeyedDone && got.length == w.shape.recordLength;
     }
     case Op::kInsert: {
-      const int16_t status = store::KeyedWrite(Pick(w, op, seq), kl, w.blocks, w.unit, store::kHashSelector5).status;
+      const int16_t status =
+          store::KeyedWrite(Pick(w, op, seq), kl, w.blocks, w.unit, store::kHashSelector5).status;
       full += status == store::kKeyedFull ? 1 : 0;
       return status == store::kKeyedDone || status == store::kKeyedFull;
     }
     case Op::kReplace:
       MakeReplacement(w, seq, scratch);
-      return store::KeyedWrite(scratch, kl, w.blocks, w.unit, store::kHashSelector5).status == store::kKeyedDone;
+      return store::KeyedWrite(scratch, kl, w.blocks, w.unit, store::kHashSelector5).status ==
+             store::kKeyedDone;
     case Op::kDelete:
       return store::KeyedDelete(Pick(w, op, seq), kl, w.blocks, w.unit, store::kHashSelector5) ==
              store::kKeyedDone;
@@ -134,7 +139,8 @@ bool RunKeyed(const Workload& w, Op op, uint64_t seq, Bytes& scratch, uint64_t& 
 bool RunPeer(const Workload& w, PeerStore& peer, Op op, uint64_t seq, Bytes& scratch) {
   switch (op) {
     case Op::kRead:
-      return peer.Fetch(Pick(w, op, seq), scratch) && scratch.size() == static_cast<size_t>(w.shape.recordLength);
+      return peer.Fetch(Pick(w, op, seq), scratch) &&
+             scratch.size() == static_cast<size_t>(w.shape.recordLength);
     case Op::kInsert:
       return peer.Insert(Pick(w, op, seq));
     case Op::kReplace:
@@ -146,7 +152,8 @@ bool RunPeer(const Workload& w, PeerStore& peer, Op op, uint64_t seq, Bytes& scr
   return false;
 }
 
-std::unique_ptr<PeerStore> OpenPeer(const std::string& name, const std::string& path, int keyLength) {
+std::unique_ptr<PeerStore> OpenPeer(const std::string& name, const std::string& path,
+                                    int keyLength) {
   return name == "gdbm" ? OpenGdbm(path, keyLength) : OpenSqlite(path, keyLength);
 }
 
@@ -181,7 +188,8 @@ std::unique_ptr<Workload> BuildWorkload(const Shape& shape, int fill) {
           ? static_cast<int64_t>(w->blocks - 1) * (store::kBlockUnits / units) - resident
           : (static_cast<int64_t>(w->blocks - 1) * store::kBlockUnits - resident * units) /
                 (units + 1 + shape.keyLength / 2);
-  w->batch = static_cast<size_t>(std::max<int64_t>(1, std::min<int64_t>(std::max<int64_t>(8, resident / 400), room / 2)));
+  w->batch = static_cast<size_t>(
+      std::max<int64_t>(1, std::min<int64_t>(std::max<int64_t>(8, resident / 400), room / 2)));
   w->records = MakeRecords(shape, static_cast<size_t>(resident), 4 * w->batch,
                            0x5EED0000ULL + static_cast<uint64_t>(shape.keyLength * 1000 + fill));
   const int64_t stored = BuildBlockFile(w->path, w->blocks, shape.keyLength, w->records.resident);
@@ -246,7 +254,8 @@ Workload* GetWorkload(const Shape& shape, int fill) {
 }
 
 void SetPerOp(benchmark::State& state, const char* name, double total) {
-  state.counters[name] = state.iterations() == 0 ? 0 : total / static_cast<double>(state.iterations());
+  state.counters[name] =
+      state.iterations() == 0 ? 0 : total / static_cast<double>(state.iterations());
 }
 
 void BM_Keyed(benchmark::State& state, const Shape* shape, int fill, Op op) {
@@ -329,7 +338,8 @@ void BM_Peer(benchmark::State& state, const Shape* shape, int fill, Op op, std::
 void BareBlocks(benchmark::State& state, int fd, const Bytes& image, int32_t blocks, bool write) {
   Rng rng(42);
   std::vector<int32_t> order(4096);
-  for (int32_t& b : order) b = 2 + static_cast<int32_t>(rng.Below(static_cast<uint64_t>(blocks - 1)));
+  for (int32_t& b : order)
+    b = 2 + static_cast<int32_t>(rng.Below(static_cast<uint64_t>(blocks - 1)));
   uint8_t buffer[store::kBlockBytes];
   size_t i = 0;
   for (auto _ : state) {
@@ -444,7 +454,8 @@ void BM_Legacy(benchmark::State& state) {
     const Bytes& r = w->records[seq++ % w->records.size()];
     std::memcpy(buffer.data(), r.data(), 6);
     const store::LegacyReadResult got = store::LegacyKeyedRead(buffer, 6, w->blocks, w->unit, 0);
-    failed += got.status == store::kLegacyDone && got.length == static_cast<int32_t>(r.size()) ? 0 : 1;
+    failed +=
+        got.status == store::kLegacyDone && got.length == static_cast<int32_t>(r.size()) ? 0 : 1;
   }
   SetPerOp(state, "reads", static_cast<double>(io::Counters().reads - before.reads));
   SetPerOp(state, "writes", static_cast<double>(io::Counters().writes - before.writes));
@@ -501,20 +512,23 @@ void RegisterAll() {
     for (int fill : kFills) {
       for (Op op : kOps) {
         const char* op_name = kOpNames[static_cast<int>(op)];
-        benchmark::RegisterBenchmark(Name(*shape, fill, op_name, "varmex").c_str(), BM_Keyed, shape, fill, op);
+        benchmark::RegisterBenchmark(Name(*shape, fill, op_name, "varmex").c_str(), BM_Keyed, shape,
+                                     fill, op);
         for (const char* peer : {"gdbm", "sqlite"}) {
-          benchmark::RegisterBenchmark(Name(*shape, fill, op_name, peer).c_str(), BM_Peer, shape, fill, op,
-                                       std::string(peer));
+          benchmark::RegisterBenchmark(Name(*shape, fill, op_name, peer).c_str(), BM_Peer, shape,
+                                       fill, op, std::string(peer));
         }
       }
-      benchmark::RegisterBenchmark(Name(*shape, fill, "Floor", "read512").c_str(), BM_Floor, shape, fill, false);
-      benchmark::RegisterBenchmark(Name(*shape, fill, "Floor", "write512").c_str(), BM_Floor, shape, fill, true);
+      benchmark::RegisterBenchmark(Name(*shape, fill, "Floor", "read512").c_str(), BM_Floor, shape,
+                                   fill, false);
+      benchmark::RegisterBenchmark(Name(*shape, fill, "Floor", "write512").c_str(), BM_Floor, shape,
+                                   fill, true);
     }
   }
   benchmark::RegisterBenchmark("LegacyKeyedRead/estimate/-/varmex", BM_Legacy);
   for (const char* peer : {"gdbm", "sqlite"}) {
-    benchmark::RegisterBenchmark((std::string("LegacyKeyedRead/estimate/-/") + peer).c_str(), BM_LegacyPeer,
-                                 std::string(peer));
+    benchmark::RegisterBenchmark((std::string("LegacyKeyedRead/estimate/-/") + peer).c_str(),
+                                 BM_LegacyPeer, std::string(peer));
   }
   benchmark::RegisterBenchmark("Floor/estimate/-/read512", BM_LegacyFloor);
 }
@@ -592,14 +606,16 @@ int main(int argc, char** argv) {
 
   const std::string text = table.Markdown(Opts().blocks);
   std::fputs(text.c_str(), stdout);
-  if (!Opts().table.empty() && !WriteWholeFile(Opts().table, std::span<const uint8_t>(
-                                                                  reinterpret_cast<const uint8_t*>(text.data()),
-                                                                  text.size()))) {
+  if (!Opts().table.empty() &&
+      !WriteWholeFile(
+          Opts().table,
+          std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()))) {
     std::fprintf(stderr, "store_bench: cannot write %s\n", Opts().table.c_str());
     return 1;
   }
   const std::vector<std::string> failures = table.Failures();
-  for (const std::string& name : failures) std::fprintf(stderr, "store_bench: %s: some operations failed\n", name.c_str());
+  for (const std::string& name : failures)
+    std::fprintf(stderr, "store_bench: %s: some operations failed\n", name.c_str());
   if (Opts().dir.empty()) std::filesystem::remove_all(WorkDir());
   return failures.empty() ? 0 : 1;
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
 
 #include "bench/walk_audit.h"
 #include "bench/workload.h"
@@ -37,14 +38,19 @@ class StoreOutputTest : public ::testing::TestWithParam<std::pair<Script, uint64
     io::CloseAllUnits();
     fs::remove_all(dir_);
   }
-  fs::path dir_ = fs::temp_directory_path() / "varmex-store-output-test";
+  // One folder per case and process: CTest runs the cases side by side.
+  fs::path dir_ = fs::temp_directory_path() /
+                  ("varmex-store-output-test-" +
+                   std::to_string(GetParam().first.seed) + "-" +
+                   std::to_string(std::random_device{}()));
 };
 
 TEST_P(StoreOutputTest, ImagesAndStatusesKeepTheirDigest) {
   const auto& [s, expected] = GetParam();
   fs::create_directories(dir_);
   const std::string path = (dir_ / "f.dat").string();
-  RecordSet records = MakeRecords(s.shape, static_cast<size_t>(RecordsForFill(s.shape, s.blocks, s.fill)), 400, s.seed);
+  RecordSet records = MakeRecords(
+      s.shape, static_cast<size_t>(RecordsForFill(s.shape, s.blocks, s.fill)), 400, s.seed);
   const int64_t stored = BuildBlockFile(path, s.blocks, s.shape.keyLength, records.resident);
   ASSERT_GT(stored, 0);
   records.resident.resize(static_cast<size_t>(stored));
@@ -65,10 +71,12 @@ TEST_P(StoreOutputTest, ImagesAndStatusesKeepTheirDigest) {
       keys.push_back(r);
     } else if (pick < 7) {
       Bytes r = keys[rng.Below(keys.size())];
-      r.resize(static_cast<size_t>(s.shape.keyLength) + 2 * (1 + rng.Below(150)), static_cast<uint8_t>(step));
+      r.resize(static_cast<size_t>(s.shape.keyLength) + 2 * (1 + rng.Below(150)),
+               static_cast<uint8_t>(step));
       status = store::KeyedWrite(r, s.shape.keyLength, s.blocks, unit, 5).status;
     } else {
-      status = store::KeyedDelete(keys[rng.Below(keys.size())], s.shape.keyLength, s.blocks, unit, 5);
+      status =
+          store::KeyedDelete(keys[rng.Below(keys.size())], s.shape.keyLength, s.blocks, unit, 5);
     }
     h = Fnv(h, &status, sizeof status);
   }
@@ -82,7 +90,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(std::make_pair(Script{kPrefmanShape, 41, 90, 1}, 0xe252171830548b3bULL),
                       std::make_pair(Script{kPrefmanShape, 41, 50, 2}, 0x23cedf0b50cd1631ULL),
                       std::make_pair(Script{kFurnmatShape, 41, 90, 3}, 0x20852fe396737adeULL),
-                      std::make_pair(Script{kFurnmatShape, 23, 60, 4}, 0x6c60d26b22a90af6ULL)));
+                      std::make_pair(Script{kFurnmatShape, 23, 60, 4}, 0x6c60d26b22a90af6ULL)),
+    // Stable names: CTest runs each case by name.
+    [](const ::testing::TestParamInfo<std::pair<Script, uint64_t>>& info) {
+      return "Seed" + std::to_string(info.param.first.seed);
+    });
 
 // An insert whose reusable place is the free end of the last block its look-up read
 // (no block is full yet, so there are no fillers or deleted entries before it) reads
@@ -98,7 +110,8 @@ TEST(StoreWalk, InsertIntoRoomyFileReadsItsBlockOnce) {
   {
     WalkAuditor audit(path, unit);
     for (const Bytes& r : records.fresh) {
-      audit.Run([&] { ASSERT_EQ(store::KeyedWrite(r, 10, 61, unit, 5).status, store::kKeyedDone); });
+      audit.Run(
+          [&] { ASSERT_EQ(store::KeyedWrite(r, 10, 61, unit, 5).status, store::kKeyedDone); });
     }
     const WalkTotals& t = audit.totals();
     // Keys whose home is the full header block walk on to block 2: two blocks each.
@@ -119,7 +132,8 @@ TEST(StoreWalk, InsertIntoCrowdedFileReadsEachBlockOnce) {
   const fs::path dir = fs::temp_directory_path() / "varmex-store-crowded-test";
   fs::create_directories(dir);
   const std::string path = (dir / "c.dat").string();
-  RecordSet records = MakeRecords(kPrefmanShape, static_cast<size_t>(RecordsForFill(kPrefmanShape, 41, 90)), 40, 12);
+  RecordSet records = MakeRecords(
+      kPrefmanShape, static_cast<size_t>(RecordsForFill(kPrefmanShape, 41, 90)), 40, 12);
   ASSERT_GT(BuildBlockFile(path, 41, 10, records.resident), 0);
   const int16_t unit = io::FindFreeUnit();
   ASSERT_EQ(io::OpenUnit(unit, path, 512), 0);

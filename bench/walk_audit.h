@@ -20,7 +20,9 @@ struct WalkTotals {
   uint64_t changedWrites = 0;  // written blocks whose bytes differ from before the operation
   uint64_t excessOps = 0;      // operations that read a block twice or wrote one unchanged
 
-  double PerOp(uint64_t v) const { return ops == 0 ? 0 : static_cast<double>(v) / static_cast<double>(ops); }
+  double PerOp(uint64_t v) const {
+    return ops == 0 ? 0 : static_cast<double>(v) / static_cast<double>(ops);
+  }
 };
 
 // Watches the file open on `unit` (its bytes at `path`). Each Run performs one

@@ -34,7 +34,8 @@ RecordSet MakeRecords(const Shape& shape, size_t resident, size_t fresh, uint64_
   auto make = [&]() {
     Bytes record(static_cast<size_t>(shape.recordLength));
     for (;;) {
-      for (int i = 0; i < shape.keyLength; ++i) record[static_cast<size_t>(i)] = static_cast<uint8_t>(rng.Next());
+      for (int i = 0; i < shape.keyLength; ++i)
+        record[static_cast<size_t>(i)] = static_cast<uint8_t>(rng.Next());
       if (keys.insert(Bytes(record.begin(), record.begin() + shape.keyLength)).second) break;
     }
     for (size_t i = static_cast<size_t>(shape.keyLength); i < record.size(); ++i) {
@@ -56,7 +57,9 @@ int64_t BuildBlockFile(const std::string& path, int32_t blocks, int16_t keyLengt
   if (io::OpenUnit(unit, path, store::kBlockBytes) != 0) return -1;
   int64_t stored = 0;
   for (const Bytes& r : records) {
-    if (store::KeyedWrite(r, keyLength, blocks, unit, store::kHashSelector5).status != store::kKeyedDone) break;
+    if (store::KeyedWrite(r, keyLength, blocks, unit, store::kHashSelector5).status !=
+        store::kKeyedDone)
+      break;
     ++stored;
   }
   io::CloseUnit(unit);
@@ -68,7 +71,8 @@ double MeasuredFill(std::span<const uint8_t> image) {
   if (blocks < 2) return 0;
   uint64_t live = 0;
   for (size_t b = 1; b < blocks; ++b) {
-    std::span<const uint8_t, store::kBlockBytes> block(image.data() + b * store::kBlockBytes, store::kBlockBytes);
+    std::span<const uint8_t, store::kBlockBytes> block(image.data() + b * store::kBlockBytes,
+                                                       store::kBlockBytes);
     for (int d = 1; d <= store::kBlockUnits;) {
       const uint8_t flags = store::FlagsByte(block, d);
       if (store::IsEndOfUsedArea(flags)) break;
@@ -87,7 +91,8 @@ Bytes ReadWholeFile(const std::string& path) {
 
 bool WriteWholeFile(const std::string& path, std::span<const uint8_t> bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out.flush());
 }
 

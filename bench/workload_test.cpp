@@ -1,4 +1,6 @@
 // Tests of the workload builder, the walk audit and the peer adapters.
+#include "bench/workload.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -6,7 +8,6 @@
 
 #include "bench/peer_stores.h"
 #include "bench/walk_audit.h"
-#include "bench/workload.h"
 #include "io/unit_file.h"
 #include "store/block_file.h"
 #include "store/keyed_store.h"
@@ -19,8 +20,10 @@ namespace fs = std::filesystem;
 class BenchFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("varmex-bench-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                        "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ =
+        fs::temp_directory_path() /
+        ("varmex-bench-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }
@@ -54,7 +57,8 @@ TEST(WorkloadRecords, KeysAreDistinctAndTheSetIsRepeatable) {
     }
   }
   EXPECT_EQ(keys.size(), 600u);
-  EXPECT_NE(MakeRecords(kPrefmanShape, 5, 0, 10).resident, MakeRecords(kPrefmanShape, 5, 0, 9).resident);
+  EXPECT_NE(MakeRecords(kPrefmanShape, 5, 0, 10).resident,
+            MakeRecords(kPrefmanShape, 5, 0, 9).resident);
 }
 
 TEST_F(BenchFiles, BuiltFileHoldsEveryRecordAtTheRequestedFill) {
@@ -102,10 +106,10 @@ TEST_F(BenchFiles, AuditTellsRereadsAndUnchangedWritesApart) {
 
   audit.Run([&] {
     io::ReadRecord(unit, 3, block);
-    io::ReadRecord(unit, 3, block);          // read twice
-    io::WriteRecord(unit, 4, block);         // the same zeros back: no change
+    io::ReadRecord(unit, 3, block);   // read twice
+    io::WriteRecord(unit, 4, block);  // the same zeros back: no change
     block[7] = 1;
-    io::WriteRecord(unit, 5, block);         // changed
+    io::WriteRecord(unit, 5, block);  // changed
   });
   const WalkTotals& t = audit.totals();
   EXPECT_EQ(t.ops, 2u);

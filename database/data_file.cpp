@@ -51,10 +51,11 @@ OpenResult OpenDataFile(std::string_view name, std::string_view directory, bool 
   OpenResult result;
   const std::string path = BuildPath(name, directory);
   const int16_t unit = io::FindFreeUnit();
-  const int openStatus = unit == io::kNoUnit ? io::kIoNoFreeUnit : io::OpenUnit(unit, path, kBlockBytes);
+  const int openStatus =
+      unit == io::kNoUnit ? io::kIoNoFreeUnit : io::OpenUnit(unit, path, kBlockBytes);
   if (openStatus != io::kIoOk) {
-    Fail("Eroare (" + io::FormatRight(openStatus, 4) + ") la deschidere " + path + "!", showMessages,
-         fatalCode);
+    Fail("Eroare (" + io::FormatRight(openStatus, 4) + ") la deschidere " + path + "!",
+         showMessages, fatalCode);
     return result;
   }
   uint8_t header[kBlockBytes] = {};

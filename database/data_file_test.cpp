@@ -29,7 +29,8 @@ class DataFileTest : public ::testing::Test {
 TEST_F(DataFileTest, DirectoryWithOrWithoutBackslashGivesOnePath) {
   fake.AddFile("D:\\kedro\\Varmex\\obi.dat", HeaderFile(7));
   // A NUL cuts the directory short; blanks after the name are not part of the path.
-  const OpenResult a = OpenDataFile("obi.dat   ", std::string("D:\\kedro\\Varmex\0junk", 20), true, 0);
+  const OpenResult a =
+      OpenDataFile("obi.dat   ", std::string("D:\\kedro\\Varmex\0junk", 20), true, 0);
   const OpenResult b = OpenDataFile("obi.dat", "D:\\kedro\\Varmex\\      ", true, 0);
   EXPECT_EQ(a.unit, 1);
   EXPECT_EQ(b.unit, 2);  // consecutive free units

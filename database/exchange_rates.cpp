@@ -65,7 +65,8 @@ int16_t ReadRateCount(int16_t unit) {
 int16_t LoadExchangeRates() {
   RateState& s = State();
   s.historyCount = 0;
-  for (int i = 0; i < kCurrencyCount; ++i) s.table[static_cast<size_t>(i)] = {static_cast<int16_t>(i + 1), kNoRateDate, 0};
+  for (int i = 0; i < kCurrencyCount; ++i)
+    s.table[static_cast<size_t>(i)] = {static_cast<int16_t>(i + 1), kNoRateDate, 0};
   const int16_t unit = OpenRateFile();
   if (unit == io::kNoUnit) return 1;
   int16_t status = 0;
@@ -75,7 +76,8 @@ int16_t LoadExchangeRates() {
   }
   for (int i = 0; i < kCurrencyCount; ++i) {
     uint8_t record[kRateRecordBytes] = {};
-    if (io::ReadRecord(unit, i + 2, record) == io::kIoOk) s.table[static_cast<size_t>(i)] = DecodeRate(record);
+    if (io::ReadRecord(unit, i + 2, record) == io::kIoOk)
+      s.table[static_cast<size_t>(i)] = DecodeRate(record);
   }
   io::CloseUnit(unit);
   return status;

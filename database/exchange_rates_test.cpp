@@ -96,7 +96,8 @@ TEST_F(ExchangeRateTest, HistoryScanTakesTheLastRateNotLaterThanTheDate) {
 }
 
 TEST_F(ExchangeRateTest, CodesOutOfRangeAnswerZeroWithoutOpeningTheFile) {
-  fake.AddFile("D:\\kedro\\Varmex\\CURSVAL.DAT", RateFile(1, {{1, 20200101, 40000}}, {{1, 20100101, 1}}));
+  fake.AddFile("D:\\kedro\\Varmex\\CURSVAL.DAT",
+               RateFile(1, {{1, 20200101, 40000}}, {{1, 20100101, 1}}));
   ASSERT_EQ(LoadExchangeRates(), 0);
   const uint64_t reads = io::Counters().reads;
   EXPECT_EQ(ExchangeRateOn(0, 20000101), 0);
@@ -114,7 +115,8 @@ TEST_F(ExchangeRateTest, NoHistoryGivesZeroEvenForTheLatestRates) {
 
 TEST_F(ExchangeRateTest, UnreadableHistoryRecordGivesMinusOne) {
   // The count claims more history than the file holds.
-  fake.AddFile("D:\\kedro\\Varmex\\CURSVAL.DAT", RateFile(4, {{1, 20200101, 40000}}, {{1, 20100101, 5}}));
+  fake.AddFile("D:\\kedro\\Varmex\\CURSVAL.DAT",
+               RateFile(4, {{1, 20200101, 40000}}, {{1, 20100101, 5}}));
   ASSERT_EQ(LoadExchangeRates(), 0);
   EXPECT_EQ(ExchangeRateOn(1, 20150101), -1);
   EXPECT_FALSE(io::UnitInUse(1));

@@ -40,15 +40,19 @@ std::vector<std::vector<uint8_t>> FirstPieceKeys(std::span<const uint8_t> image,
 }
 
 bool Sound(const std::vector<uint8_t>& image, int32_t n) {
-  return n > 0 && image.size() >= static_cast<size_t>(n) * 512 && store::VerifyBlockImage(image, n).ok();
+  return n > 0 && image.size() >= static_cast<size_t>(n) * 512 &&
+         store::VerifyBlockImage(image, n).ok();
 }
 
-std::vector<uint8_t> ReadBack(std::span<const uint8_t> key, int16_t unit, int32_t n, int16_t& status) {
+std::vector<uint8_t> ReadBack(std::span<const uint8_t> key, int16_t unit, int32_t n,
+                              int16_t& status) {
   std::vector<uint8_t> buffer(store::kMaxRecordLength, 0);
   std::copy(key.begin(), key.end(), buffer.begin());
-  const store::ReadResult r = store::KeyedRead(buffer, static_cast<int16_t>(key.size()), n, unit, 5);
+  const store::ReadResult r =
+      store::KeyedRead(buffer, static_cast<int16_t>(key.size()), n, unit, 5);
   status = r.status;
-  fuzz::Check(r.length >= 0 && r.length <= store::kMaxRecordLength, "a read delivered an impossible length");
+  fuzz::Check(r.length >= 0 && r.length <= store::kMaxRecordLength,
+              "a read delivered an impossible length");
   buffer.resize(static_cast<size_t>(r.status == 0 ? r.length : 0));
   return buffer;
 }
@@ -66,12 +70,14 @@ std::vector<uint8_t> MakeRecord(std::span<const uint8_t> key, size_t length, uin
 void WriteAndCheck(fuzz::Scene& scene, int16_t unit, int32_t n, const std::vector<uint8_t>& record,
                    int keyLength) {
   const bool soundBefore = Sound(scene.Bytes(kFile), n);
-  const store::WriteResult w = store::KeyedWrite(record, static_cast<int16_t>(keyLength), n, unit, 5);
-  fuzz::Check(w.status == 0 || w.status == 2 || w.status == 3 || w.status == 5, "unknown write status");
+  const store::WriteResult w =
+      store::KeyedWrite(record, static_cast<int16_t>(keyLength), n, unit, 5);
+  fuzz::Check(w.status == 0 || w.status == 2 || w.status == 3 || w.status == 5,
+              "unknown write status");
   if (!soundBefore || w.status != 0) return;
   int16_t status = 0;
-  const std::vector<uint8_t> back =
-      ReadBack(std::span<const uint8_t>(record.data(), static_cast<size_t>(keyLength)), unit, n, status);
+  const std::vector<uint8_t> back = ReadBack(
+      std::span<const uint8_t>(record.data(), static_cast<size_t>(keyLength)), unit, n, status);
   fuzz::Check(status == 0, "a record written into a sound file cannot be read back");
   fuzz::Check(back == record, "a record written into a sound file reads back different");
   const store::VerifyReport report = store::VerifyBlockImage(scene.Bytes(kFile), n);
@@ -114,7 +120,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint32_t seed = size >= 4 ? io::LoadU32(data + size - 4) : 7u;
   for (int keyLength : {4, 6, 8, 10}) {
     std::vector<uint8_t> key(static_cast<size_t>(keyLength));
-    for (int i = 0; i < keyLength; ++i) key[static_cast<size_t>(i)] = static_cast<uint8_t>('0' + (seed >> i) % 10);
+    for (int i = 0; i < keyLength; ++i)
+      key[static_cast<size_t>(i)] = static_cast<uint8_t>('0' + (seed >> i) % 10);
     const size_t length = static_cast<size_t>(keyLength) + 2 * ((seed >> (keyLength * 2)) % 400);
     WriteAndCheck(scene, unit, n, MakeRecord(key, length, seed), keyLength);
   }
@@ -133,7 +140,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       int16_t status = 0;
       ReadBack(key, unit, n, status);
       fuzz::Check(status == 1 || status == 3, "a deleted record is still found");
-      fuzz::Check(store::VerifyBlockImage(scene.Bytes(kFile), n).ok(), "a delete left a sound file unsound");
+      fuzz::Check(store::VerifyBlockImage(scene.Bytes(kFile), n).ok(),
+                  "a delete left a sound file unsound");
     }
   }
   fuzz::Check(scene.Bytes(kFile).size() == size, "the store changed the size of the file");

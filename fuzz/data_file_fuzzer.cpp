@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Check(r.unit == io::kNoUnit, "a file shorter than a block was accepted");
     fuzz::Check(!io::UnitInUse(1), "a refused file was left open");
     fuzz::Check(scene.os.messages.size() == 1 &&
-                    scene.os.messages[0].text == "Eroare (  38) la citire bloc 1 din D:\\kedro\\Varmex\\obi.dat!",
+                    scene.os.messages[0].text ==
+                        "Eroare (  38) la citire bloc 1 din D:\\kedro\\Varmex\\obi.dat!",
                 "the short-file message is wrong");
   } else {
     fuzz::Check(r.unit == 1 && scene.os.messages.empty(), "a whole block 1 was refused");
@@ -32,9 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Check(database::IsBlockFileHeader(data) == (expected > 0), "IsBlockFileHeader disagrees");
     fuzz::Check(database::ReadObiHeader(r.unit) == 0, "a readable OBI header was refused");
     const database::ObiHeader& obi = database::CurrentObiHeader();
-    fuzz::Check(obi.DevBlocks() == io::LoadI32(data + 10) && obi.NorincBlocks() == io::LoadI32(data + 36),
-                "the OBI header fields are misread");
-    const database::OpenResult again = database::OpenDataFile("obi.dat", "D:\\kedro\\Varmex", false, 0);
+    fuzz::Check(
+        obi.DevBlocks() == io::LoadI32(data + 10) && obi.NorincBlocks() == io::LoadI32(data + 36),
+        "the OBI header fields are misread");
+    const database::OpenResult again =
+        database::OpenDataFile("obi.dat", "D:\\kedro\\Varmex", false, 0);
     fuzz::Check(again.unit == 2 && again.blockCount == r.blockCount, "a second open differs");
   }
   fuzz::Check(scene.Bytes("obi.dat").size() == size &&

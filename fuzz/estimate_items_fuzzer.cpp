@@ -47,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool blockFile =
       size >= 512 && store::HeaderBlockCount(std::span<const uint8_t, 512>(data, 512)) > 0;
   if (blockFile) n = store::HeaderBlockCount(std::span<const uint8_t, 512>(data, 512));
-  std::vector<std::vector<uint8_t>> keys = blockFile ? BlockFileKeys(input, 6) : fuzz::WordLayoutKeys(input, 6, 6);
+  std::vector<std::vector<uint8_t>> keys =
+      blockFile ? BlockFileKeys(input, 6) : fuzz::WordLayoutKeys(input, 6, 6);
   keys.push_back({'A', 'B', 'S', 'E', 'N', 'T'});
 
   for (const auto& key : keys) {
@@ -58,12 +59,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       fuzz::Check(r.status >= 0 && r.status <= 2, "unknown read status");
       fuzz::Check(r.items.size() <= MostLines(32767), "more entries than a record can hold");
       const size_t shown = scene.os.messages.size() - messagesBefore;
-      fuzz::Check(shown == (r.status == 0 ? 0u : 1u), "a failed read must show exactly one message");
+      fuzz::Check(shown == (r.status == 0 ? 0u : 1u),
+                  "a failed read must show exactly one message");
       if (r.status == 1) {
-        fuzz::Check(scene.os.messages.back().text.rfind("Deviz negasit", 0) == 0, "wrong not-found message");
+        fuzz::Check(scene.os.messages.back().text.rfind("Deviz negasit", 0) == 0,
+                    "wrong not-found message");
       }
       if (r.status == 2) {
-        fuzz::Check(scene.os.messages.back().text == "Eroare citire DEV.DAT!", "wrong read-error message");
+        fuzz::Check(scene.os.messages.back().text == "Eroare citire DEV.DAT!",
+                    "wrong read-error message");
       }
     }
   }

@@ -22,7 +22,8 @@ struct Rec {
 std::optional<Rec> RecordAt(std::span<const uint8_t> file, int64_t r) {
   const uint64_t off = static_cast<uint64_t>(r - 1) * 10;
   if (r < 1 || off + 10 > file.size()) return std::nullopt;
-  return Rec{io::LoadI16(file.data() + off), io::LoadI32(file.data() + off + 2), io::LoadI32(file.data() + off + 6)};
+  return Rec{io::LoadI16(file.data() + off), io::LoadI32(file.data() + off + 2),
+             io::LoadI32(file.data() + off + 6)};
 }
 
 int32_t ExpectedRate(std::span<const uint8_t> file, int16_t code, int32_t date) {

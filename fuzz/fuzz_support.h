@@ -5,8 +5,8 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <span>
 #include <string>
 #include <string_view>
@@ -62,7 +62,8 @@ class Scene {
   // Opens a file of the data directory on the lowest free unit, as the program does.
   int16_t Open(std::string_view name, int recordLength = 512) {
     const int16_t unit = io::FindFreeUnit();
-    Check(io::OpenUnit(unit, InDataDir(name), recordLength) == io::kIoOk, "a file laid out could not be opened");
+    Check(io::OpenUnit(unit, InDataDir(name), recordLength) == io::kIoOk,
+          "a file laid out could not be opened");
     return unit;
   }
 
@@ -78,8 +79,8 @@ inline int32_t WholeBlocks(size_t bytes) {
 // Keys found in a word-layout image: the key bytes of entries met walking each block
 // from its first word, as many as `limit`. They steer the look-ups to records that
 // exist, while the image's damage decides what the look-ups meet on the way.
-inline std::vector<std::vector<uint8_t>> WordLayoutKeys(std::span<const uint8_t> image, int keyLength,
-                                                        size_t limit) {
+inline std::vector<std::vector<uint8_t>> WordLayoutKeys(std::span<const uint8_t> image,
+                                                        int keyLength, size_t limit) {
   std::vector<std::vector<uint8_t>> keys;
   const int h = keyLength / 2;
   for (size_t off = 0; off + 512 <= image.size() && keys.size() < limit; off += 512) {

@@ -53,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   grupdev::GrupdevFiles g;
   g.dataDirectory = fuzz::kDataDir;
   g.obi = open("obi.dat");
-  fuzz::Check(g.obi.unit != io::kNoUnit && database::ReadObiHeader(g.obi.unit) == 0, "obi.dat unusable");
+  fuzz::Check(g.obi.unit != io::kNoUnit && database::ReadObiHeader(g.obi.unit) == 0,
+              "obi.dat unusable");
   const database::ObiHeader& obi = database::CurrentObiHeader();
   g.obi.blockCount = obi.ObiBlocks();
   g.dev = open("dev.dat");
@@ -77,7 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   grupdev::GenerateGrupdevs(g, grupdev::GrupdevLimits{5, 10});
 
   for (const auto& [name, bytes] : Files()) {
-    if (name != "DEV.DAT") fuzz::Check(scene.Bytes(name).size() == sizes[name], "a file changed its size");
+    if (name != "DEV.DAT")
+      fuzz::Check(scene.Bytes(name).size() == sizes[name], "a file changed its size");
   }
   fuzz::Check(scene.Bytes("dev.dat").size() == size, "dev.dat changed its size");
   for (const char* name : {"lcalcdev.dat", "Prefman.dat"}) {
@@ -87,6 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       fuzz::Fail("GRUPDEV generation left a block file unsound");
     }
   }
-  if (furnmatSound) fuzz::Check(SoundBlockFile(scene.Bytes("furnmat.dat")), "furnmat.dat became unsound");
+  if (furnmatSound)
+    fuzz::Check(SoundBlockFile(scene.Bytes("furnmat.dat")), "furnmat.dat became unsound");
   return 0;
 }

@@ -55,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int16_t keyLength = static_cast<int16_t>(1 + in.Byte() % 12);
     std::vector<uint8_t> record(static_cast<size_t>(keyLength) + in.Byte() * 4u);
     in.Take(record.data(), static_cast<size_t>(keyLength));
-    for (size_t i = static_cast<size_t>(keyLength); i < record.size(); ++i) record[i] = static_cast<uint8_t>(i);
+    for (size_t i = static_cast<size_t>(keyLength); i < record.size(); ++i)
+      record[i] = static_cast<uint8_t>(i);
     switch (kind % 4) {
       case 0: {
         const store::WriteResult w = store::KeyedWrite(record, keyLength, n, 1, 5);

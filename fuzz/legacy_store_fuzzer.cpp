@@ -20,9 +20,11 @@ void LookUpAll(int16_t unit, int32_t n, const std::vector<std::vector<uint8_t>>&
     std::memcpy(record.data(), key.data(), key.size());
     const auto kl = static_cast<int16_t>(key.size());
     const store::LegacyReadResult whole = store::LegacyKeyedRead(record, kl, n, unit);
-    fuzz::Check(whole.status == 0 || whole.status == 1 || whole.status == 4, "unknown look-up status");
+    fuzz::Check(whole.status == 0 || whole.status == 1 || whole.status == 4,
+                "unknown look-up status");
     fuzz::Check(whole.length >= 0 && whole.length <= 32767, "impossible length");
-    fuzz::Check(std::memcmp(record.data(), key.data(), key.size()) == 0, "the look-up overwrote the key");
+    fuzz::Check(std::memcmp(record.data(), key.data(), key.size()) == 0,
+                "the look-up overwrote the key");
     const store::LegacyReadResult small = store::LegacyKeyedRead(record, kl, n, unit, kl + 6);
     fuzz::Check(small.length <= kl + 6, "the look-up went past its capacity");
   }
@@ -38,10 +40,13 @@ void RemoveAndCheck(fuzz::Scene& scene, int16_t unit, int32_t n, std::span<const
   for (size_t i = 0; i + 1 < after.size(); i += 2) {
     if (after[i] == before[i] && after[i + 1] == before[i + 1]) continue;
     changed = true;
-    fuzz::Check(io::LoadI16(after.data() + i) == store::kRemovedKeyWord, "the removal wrote something else");
-    fuzz::Check(before[i] == key[0] && before[i + 1] == key[1], "the removal marked another key's entry");
+    fuzz::Check(io::LoadI16(after.data() + i) == store::kRemovedKeyWord,
+                "the removal wrote something else");
+    fuzz::Check(before[i] == key[0] && before[i + 1] == key[1],
+                "the removal marked another key's entry");
   }
-  if (after.size() % 2 == 1) fuzz::Check(after.back() == before.back(), "the removal changed the last byte");
+  if (after.size() % 2 == 1)
+    fuzz::Check(after.back() == before.back(), "the removal changed the last byte");
   // (A key whose first word is already the removal mark matches removed entries and
   // marks them again without a change.)
   if (io::LoadI16(key.data()) != store::kRemovedKeyWord) {

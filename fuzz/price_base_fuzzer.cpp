@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   grupdev::PriceTable table;
   const int16_t loaded = grupdev::LoadPriceBase(table, fuzz::kDataDir, 1);
   fuzz::Check(loaded == 0 || loaded == 1, "unknown load status");
-  if (loaded == 1) fuzz::Check(table.entries.empty() && table.base == 0, "a failed load left a table");
+  if (loaded == 1)
+    fuzz::Check(table.entries.empty() && table.base == 0, "a failed load left a table");
   for (const auto& e : table.entries) fuzz::Check(e.code > 0, "the table took an empty entry");
   fuzz::Check(!io::UnitInUse(1), "the load left the price base open");
 
@@ -59,21 +60,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       fuzz::Check(width == 12, "the conversion rewrote the 8 bytes after the last whole entry");
       const int32_t code = io::LoadI32(before.data() + at);
       fuzz::Check(io::LoadI32(after.data() + at) == code, "the conversion changed a material code");
-      fuzz::Check(code >= 2000001 && code <= 8000000 && io::LoadI32(before.data() + at + 8) / 1000000 == 0,
-                  "the conversion changed an entry that was not to convert");
+      fuzz::Check(
+          code >= 2000001 && code <= 8000000 && io::LoadI32(before.data() + at + 8) / 1000000 == 0,
+          "the conversion changed an entry that was not to convert");
       fuzz::Check(io::LoadI32(after.data() + at + 4) == 2147483647 &&
                       io::LoadI32(after.data() + at + 8) == 1499800101,
                   "a converted entry has other values");
-      fuzz::Check(SupplierPriceStored(furnmat, code), "a converted entry has no supplier price record");
+      fuzz::Check(SupplierPriceStored(furnmat, code),
+                  "a converted entry has no supplier price record");
     }
   }
-  const store::VerifyReport report = store::VerifyBlockImage(scene.Bytes("furnmat.dat"), kFurnmatBlocks);
+  const store::VerifyReport report =
+      store::VerifyBlockImage(scene.Bytes("furnmat.dat"), kFurnmatBlocks);
   if (!report.ok()) {
     std::fprintf(stderr, "%s", store::FormatProblems(report).c_str());
     fuzz::Fail("the conversion left furnmat.dat unsound");
   }
 
   pricebase::ConvertPriceBase(fuzz::kDataDir, 1, furnmat, kFurnmatBlocks);
-  fuzz::Check(scene.Bytes("baz001.dat") == after, "a second conversion changed the price base again");
+  fuzz::Check(scene.Bytes("baz001.dat") == after,
+              "a second conversion changed the price base again");
   return 0;
 }

@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 8192) return 0;
   const std::string_view script(reinterpret_cast<const char*>(data), size);
   fuzz::Scene scene;
-  scene.os.driveTypes = {{'C', platform::kDriveFixed}, {'D', platform::kDriveFixed}, {'E', platform::kDriveCdrom}};
+  scene.os.driveTypes = {
+      {'C', platform::kDriveFixed}, {'D', platform::kDriveFixed}, {'E', platform::kDriveCdrom}};
   CountingEvents events;
   platform::UiSession session(platform::ScriptActions(script), &events, nullptr);
 
@@ -37,10 +38,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const int answer = session.MessageBox("Preluare date?", "Instalare Varmex 38 ERP",
                                           platform::kMbYesNo | platform::kMbIconQuestion);
-    fuzz::Check(answer == platform::kIdYes || answer == platform::kIdNo, "a question got no answer");
+    fuzz::Check(answer == platform::kIdYes || answer == platform::kIdNo,
+                "a question got no answer");
 
     migration::MigrationDialog migration('D');
-    const intptr_t migrated = session.DialogBox(migration::kMigrationDialogId, migration, lastError);
+    const intptr_t migrated =
+        session.DialogBox(migration::kMigrationDialogId, migration, lastError);
     fuzz::Check(migrated >= 0 && migrated <= 2, "dialog 107 ended with an unknown result");
 
     grupdev::InvestmentInfo investment;
@@ -50,8 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const intptr_t decided = session.DialogBox(grupdev::kChoiceDialogId, choice, lastError);
     fuzz::Check(decided >= 0 && decided <= 2, "dialog 102 ended with an unknown result");
 
-    fuzz::Check(session.MessageBox("Instalare cu succes!", "Instalare Varmex 38 ERP", platform::kMbOk) ==
-                    platform::kIdOk,
+    fuzz::Check(session.MessageBox("Instalare cu succes!", "Instalare Varmex 38 ERP",
+                                   platform::kMbOk) == platform::kIdOk,
                 "an OK box got another answer");
   }
   return 0;

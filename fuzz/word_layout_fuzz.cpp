@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> key(data + 3, data + 3 + (size - 3 < 6 ? size - 3 : 6));
   key.resize(6, 0);
   std::vector<uint8_t> image(static_cast<size_t>(n) * 512, 0);
-  if (size > 9) std::memcpy(image.data(), data + 9, size - 9 < image.size() ? size - 9 : image.size());
+  if (size > 9)
+    std::memcpy(image.data(), data + 9, size - 9 < image.size() ? size - 9 : image.size());
   fake.AddFile("w.dat", image);
   io::CloseAllUnits();
   if (io::OpenUnit(1, "w.dat", 512) != 0) return 0;

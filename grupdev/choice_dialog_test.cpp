@@ -8,7 +8,8 @@ namespace varmex::grupdev {
 namespace {
 
 constexpr const char* kAdvice =
-    "contine peste 100 devize. In aceasta situatie se recomanda sa se genereze cate un GRUPDEV pentru "
+    "contine peste 100 devize. In aceasta situatie se recomanda sa se genereze cate un GRUPDEV "
+    "pentru "
     "fiecare obiect al investitiei.";
 
 InvestmentInfo Investment(int16_t number, int32_t code, std::string name) {
@@ -30,7 +31,8 @@ TEST(ChoiceText, MissingRecordGoesStraightToTheSentence) {
 }
 
 TEST(ChoiceText, BlankNameWithCodeHasNoDash) {
-  EXPECT_EQ(ChoiceText(Investment(7, 2024, "")), std::string("Atentie: Investitia 7 (2024      ) ") + kAdvice);
+  EXPECT_EQ(ChoiceText(Investment(7, 2024, "")),
+            std::string("Atentie: Investitia 7 (2024      ) ") + kAdvice);
   // A name whose first six characters are blank counts as blank.
   EXPECT_EQ(ChoiceText(Investment(7, 2024, "      Bloc A")),
             std::string("Atentie: Investitia 7 (2024      ) ") + kAdvice);

@@ -50,7 +50,8 @@ ItemEntry EntryOfLine(const uint8_t* line) {
   ItemEntry e;
   e.code = io::LoadI32(line + kLineCode);
   e.value = io::LoadI32(line + kLineValue);
-  for (size_t k = 0; k < e.further.size(); ++k) e.further[k] = io::LoadI32(line + kLineFurther + 4 * k);
+  for (size_t k = 0; k < e.further.size(); ++k)
+    e.further[k] = io::LoadI32(line + kLineFurther + 4 * k);
   e.flags = io::LoadI16(line + kLineFlags);
   return e;
 }
@@ -65,7 +66,8 @@ int16_t FileKindOf(int16_t unit) {
   }
   std::array<uint8_t, kBlockSize> block{};
   if (io::ReadRecord(unit, 1, block) != io::kIoOk) return kFileKindUnreadable;
-  const int16_t kind = IsBlockFileHeaderBlock(block.data()) ? kFileKindBlockFile : kFileKindWordLayout;
+  const int16_t kind =
+      IsBlockFileHeaderBlock(block.data()) ? kFileKindBlockFile : kFileKindWordLayout;
   for (KindSlot& slot : KindCache()) {
     if (slot.unit == 0) {
       slot = {unit, kind};
@@ -77,7 +79,8 @@ int16_t FileKindOf(int16_t unit) {
 
 void ResetFileKindCache() { KindCache().fill(KindSlot{}); }
 
-ByKeyResult ReadByKey(std::span<uint8_t> record, int16_t keyLength, int32_t blockCount, int16_t unit) {
+ByKeyResult ReadByKey(std::span<uint8_t> record, int16_t keyLength, int32_t blockCount,
+                      int16_t unit) {
   switch (FileKindOf(unit)) {
     case kFileKindBlockFile: {
       const store::ReadResult r =
@@ -85,7 +88,8 @@ ByKeyResult ReadByKey(std::span<uint8_t> record, int16_t keyLength, int32_t bloc
       return {r.status, r.length};
     }
     case kFileKindWordLayout: {
-      const store::LegacyReadResult r = store::LegacyKeyedRead(record, keyLength, blockCount, unit, 0);
+      const store::LegacyReadResult r =
+          store::LegacyKeyedRead(record, keyLength, blockCount, unit, 0);
       return {r.status, r.length};
     }
     default:
@@ -142,8 +146,10 @@ EstimateItems ReadEstimateItems(int16_t devUnit, int32_t devBlocks, std::string_
     if (reportMode == kReportByMessageBox) installer::ShowError("Eroare citire DEV.DAT!");
     return result;
   }
-  const size_t length = std::min<size_t>(static_cast<size_t>(std::max<int32_t>(read.length, 0)), record.size());
-  result.items = ParseArticleLines(std::span<const uint8_t>(record.data(), length), leaveOutFormulas);
+  const size_t length =
+      std::min<size_t>(static_cast<size_t>(std::max<int32_t>(read.length, 0)), record.size());
+  result.items =
+      ParseArticleLines(std::span<const uint8_t>(record.data(), length), leaveOutFormulas);
   return result;
 }
 

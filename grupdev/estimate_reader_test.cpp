@@ -22,7 +22,8 @@ struct Line {
   int32_t seed;  // the further values are seed, seed + 1, ...
 };
 
-std::vector<uint8_t> Record(const std::string& key, const std::vector<Line>& lines, size_t tail = 0) {
+std::vector<uint8_t> Record(const std::string& key, const std::vector<Line>& lines,
+                            size_t tail = 0) {
   std::vector<uint8_t> r(104, 0x55);
   std::memcpy(r.data(), key.data(), 6);
   for (const Line& l : lines) {
@@ -49,15 +50,16 @@ TEST(ParseArticleLines, HeaderOnlyAndPartialTail) {
 }
 
 TEST(ParseArticleLines, ContinuationsFormulasLeftOutAndEmptyLines) {
-  const auto record = Record("ABCDEF", {
-                                           {1, 2000005, 3, 10},
-                                           {1, 2000005, 0, 100},          // continues line 1
-                                           {0, 2000006, 4, 0},            // empty line
-                                           {2, 2000000001, 5, 0},         // formula line
-                                           {3, 2000007, -1100000000, 0},  // left out
-                                           {4, 2000008, 6, 20},
-                                           {4, 2000008, 7, 30},  // same line, but a value: its own entry
-                                       });
+  const auto record =
+      Record("ABCDEF", {
+                           {1, 2000005, 3, 10},
+                           {1, 2000005, 0, 100},          // continues line 1
+                           {0, 2000006, 4, 0},            // empty line
+                           {2, 2000000001, 5, 0},         // formula line
+                           {3, 2000007, -1100000000, 0},  // left out
+                           {4, 2000008, 6, 20},
+                           {4, 2000008, 7, 30},  // same line, but a value: its own entry
+                       });
   const auto items = ParseArticleLines(record, true);
   ASSERT_EQ(items.size(), 3u);
   EXPECT_EQ(items[0].code, 2000005);

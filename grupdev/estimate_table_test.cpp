@@ -46,7 +46,8 @@ TEST(SortEstimates, OrdersByInvestmentObjectAndBaseForEverySize) {
     EstimateTable before = table;
     SortEstimates(table);
     for (size_t i = 1; i < table.size(); ++i) {
-      ASSERT_LE(CompareEstimates(table, static_cast<int32_t>(i), static_cast<int32_t>(i + 1)), 0) << n;
+      ASSERT_LE(CompareEstimates(table, static_cast<int32_t>(i), static_cast<int32_t>(i + 1)), 0)
+          << n;
     }
     // A permutation of the rows: nothing lost, nothing doubled.
     auto keys = [](const EstimateTable& t) {
@@ -77,8 +78,11 @@ TEST(SortIndexed, EqualRowsOfALargerRangeLandAsThePartitionLeavesThem) {
   std::vector<int> rows{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};  // position -> original row
   SortIndexed(
       10, [](int32_t, int32_t) -> int16_t { return 0; },
-      [&rows](int32_t i, int32_t j) { std::swap(rows[static_cast<size_t>(i)], rows[static_cast<size_t>(j)]); });
-  EXPECT_EQ(std::vector<int>(rows.begin() + 1, rows.end()), (std::vector<int>{7, 2, 9, 8, 5, 6, 1, 4, 3, 10}));
+      [&rows](int32_t i, int32_t j) {
+        std::swap(rows[static_cast<size_t>(i)], rows[static_cast<size_t>(j)]);
+      });
+  EXPECT_EQ(std::vector<int>(rows.begin() + 1, rows.end()),
+            (std::vector<int>{7, 2, 9, 8, 5, 6, 1, 4, 3, 10}));
 }
 
 }  // namespace

@@ -12,7 +12,9 @@ namespace varmex::grupdev {
 class FakeDialogHost : public platform::DialogHost {
  public:
   void SetItemText(int id, std::string_view text) override { texts[id] = std::string(text); }
-  std::string GetItemText(int id, size_t maxChars) override { return texts[id].substr(0, maxChars); }
+  std::string GetItemText(int id, size_t maxChars) override {
+    return texts[id].substr(0, maxChars);
+  }
   void EnableItem(int, bool) override {}
   void CheckRadioButton(int, int, int) override {}
   bool IsButtonChecked(int id) override { return checked[id]; }

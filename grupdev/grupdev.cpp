@@ -80,8 +80,10 @@ InvestmentRead ReadInvestment(const DataFile& obi, int16_t investment) {
   if (r.status != store::kLegacyDone) return result;
   result.found = true;
   // Fields past the delivered length read as zero (code) and blanks (name).
-  const size_t length = static_cast<size_t>(std::clamp<int32_t>(r.length, 0, static_cast<int32_t>(record.size())));
-  result.info.code = length >= kInvestmentCode + 4 ? io::LoadI32(record.data() + kInvestmentCode) : 0;
+  const size_t length =
+      static_cast<size_t>(std::clamp<int32_t>(r.length, 0, static_cast<int32_t>(record.size())));
+  result.info.code =
+      length >= kInvestmentCode + 4 ? io::LoadI32(record.data() + kInvestmentCode) : 0;
   std::string name = BlankName();
   for (size_t i = 0; i < kNameLength && kInvestmentName + i < length; ++i) {
     name[i] = static_cast<char>(record[kInvestmentName + i]);
@@ -108,16 +110,21 @@ EstimateTable CollectEstimates(const DataFile& dev) {
         const std::string_view key(reinterpret_cast<const char*>(block.data() + 2 * (w - 1)), 6);
         if (IsEstimateKey(key)) {
           std::memcpy(record.data(), key.data(), key.size());
-          const store::LegacyReadResult r = store::LegacyKeyedRead(record, 6, dev.blockCount, dev.unit, 0);
+          const store::LegacyReadResult r =
+              store::LegacyKeyedRead(record, 6, dev.blockCount, dev.unit, 0);
           if (r.status == store::kLegacyDone) {
-            const size_t length = static_cast<size_t>(std::clamp<int32_t>(r.length, 0, static_cast<int32_t>(record.size())));
+            const size_t length = static_cast<size_t>(
+                std::clamp<int32_t>(r.length, 0, static_cast<int32_t>(record.size())));
             // A record too short for the fields reads them as zero.
-            if (length < kEstimateFieldsEnd) std::fill(record.begin() + static_cast<std::ptrdiff_t>(length), record.begin() + kEstimateFieldsEnd, uint8_t{0});
+            if (length < kEstimateFieldsEnd)
+              std::fill(record.begin() + static_cast<std::ptrdiff_t>(length),
+                        record.begin() + kEstimateFieldsEnd, uint8_t{0});
             EstimateRow row;
             std::memcpy(row.key.data(), key.data(), row.key.size());
             row.investment = io::LoadI16(record.data() + kEstimateInvestment);
             row.object = io::LoadI16(record.data() + kEstimateObject);
-            row.priceBase = static_cast<int16_t>(io::LoadI32(record.data() + kEstimatePriceBase) / 1000000);
+            row.priceBase =
+                static_cast<int16_t>(io::LoadI32(record.data() + kEstimatePriceBase) / 1000000);
             table.push_back(row);
           }
         }
@@ -191,7 +198,8 @@ class GrupdevWriter {
     record_.assign(kGrupdevHead, uint8_t{0});
     io::StoreI32(record_.data(), number);
     io::StoreText(record_, kGrupdevName, kNameLength, name);
-    std::memset(record_.data() + kGrupdevName + kNameLength, ' ', kGrupdevHead - kGrupdevName - kNameLength);
+    std::memset(record_.data() + kGrupdevName + kNameLength, ' ',
+                kGrupdevHead - kGrupdevName - kNameLength);
     members_.clear();
   }
 
@@ -206,13 +214,15 @@ class GrupdevWriter {
   // Writes the record, the last number into block 1 and the members' link records.
   void Complete() {
     if (members_.empty()) return;
-    Count(store::KeyedWrite(record_, 4, lcalcdev_.blockCount, lcalcdev_.unit, store::kHashSelector5).status);
+    Count(store::KeyedWrite(record_, 4, lcalcdev_.blockCount, lcalcdev_.unit, store::kHashSelector5)
+              .status);
     StoreLastNumber();
     std::array<uint8_t, kLinkRecordLength> link{};
     for (const std::string& key : members_) {
       std::memcpy(link.data(), key.data(), kMemberKeyLength);
       io::StoreI32(link.data() + kMemberKeyLength, number_);
-      Count(store::KeyedWrite(link, 6, lcalcdev_.blockCount, lcalcdev_.unit, store::kHashSelector5).status);
+      Count(store::KeyedWrite(link, 6, lcalcdev_.blockCount, lcalcdev_.unit, store::kHashSelector5)
+                .status);
     }
     members_.clear();
   }
@@ -243,9 +253,11 @@ class GrupdevWriter {
 };
 
 std::string MissingArticlesText(const MissingArticles& missing) {
-  return io::Padded("Articole negasite in nor.dat:", 34) + io::FormatRight(missing.counts[0], 5) + "\n" +
-         io::Padded("Articole negasite in tehnno.dat:", 34) + io::FormatRight(missing.counts[1], 5) + "\n" +
-         io::Padded("Articole negasite in norinc.dat:", 34) + io::FormatRight(missing.counts[2], 5) + "\n ";
+  return io::Padded("Articole negasite in nor.dat:", 34) + io::FormatRight(missing.counts[0], 5) +
+         "\n" + io::Padded("Articole negasite in tehnno.dat:", 34) +
+         io::FormatRight(missing.counts[1], 5) + "\n" +
+         io::Padded("Articole negasite in norinc.dat:", 34) +
+         io::FormatRight(missing.counts[2], 5) + "\n ";
 }
 
 std::string UnwrittenRecordsText(int32_t lcalcdev, int32_t prefman) {
@@ -276,7 +288,8 @@ void BuildGrupdevs(const GrupdevFiles& files, const EstimateTable& table) {
   while (first < table.size()) {
     size_t last = first;
     while (last + 1 < table.size() && table[last + 1].investment == table[first].investment &&
-           table[last + 1].object == table[first].object && table[last + 1].priceBase == table[first].priceBase) {
+           table[last + 1].object == table[first].object &&
+           table[last + 1].priceBase == table[first].priceBase) {
       ++last;
     }
     const EstimateRow& head = table[first];

@@ -37,7 +37,8 @@ struct Grupdev {
 
 class Migration {
  public:
-  explicit Migration(const CollectionOptions& options) : c(gencollection::GenerateCollection(options)) {
+  explicit Migration(const CollectionOptions& options)
+      : c(gencollection::GenerateCollection(options)) {
     for (const auto& [path, bytes] : c.files) {
       fake.AddFile(std::string(kDir) + "\\" + path.substr(path.find_last_of('/') + 1), bytes);
     }
@@ -94,16 +95,19 @@ class Migration {
     for (int32_t n = 1; n <= last; ++n) {
       std::vector<uint8_t> r(6116);
       io::StoreI32(r.data(), n);
-      const store::ReadResult read = store::KeyedRead(r, 4, files.lcalcdev.blockCount, files.lcalcdev.unit, 5);
+      const store::ReadResult read =
+          store::KeyedRead(r, 4, files.lcalcdev.blockCount, files.lcalcdev.unit, 5);
       if (read.status != 0) continue;
       Grupdev g;
       g.number = n;
       g.name.assign(reinterpret_cast<const char*>(r.data() + 12), 30);
       EXPECT_EQ(io::LoadI32(r.data() + 4), 0);
       EXPECT_EQ(io::LoadI32(r.data() + 8), 0);
-      EXPECT_EQ(std::string(reinterpret_cast<const char*>(r.data() + 42), 74), std::string(74, ' '));
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(r.data() + 42), 74),
+                std::string(74, ' '));
       EXPECT_EQ((read.length - 116) % 6, 0);
-      for (int32_t k = 116; k + 6 <= read.length; k += 6) g.members.emplace_back(reinterpret_cast<const char*>(r.data() + k), 6);
+      for (int32_t k = 116; k + 6 <= read.length; k += 6)
+        g.members.emplace_back(reinterpret_cast<const char*>(r.data() + k), 6);
       grupdevs.push_back(g);
     }
   }
@@ -111,7 +115,8 @@ class Migration {
   int32_t LinkOf(const std::string& key) {
     std::array<uint8_t, 10> link{};
     std::memcpy(link.data(), key.data(), 6);
-    const store::ReadResult r = store::KeyedRead(link, 6, files.lcalcdev.blockCount, files.lcalcdev.unit, 5);
+    const store::ReadResult r =
+        store::KeyedRead(link, 6, files.lcalcdev.blockCount, files.lcalcdev.unit, 5);
     if (r.status != 0 || r.length != 10) return 0;
     return io::LoadI32(link.data() + 6);
   }
@@ -120,7 +125,8 @@ class Migration {
     std::array<uint8_t, 24> rec{};
     io::StoreI32(rec.data(), material);
     io::StoreI32(rec.data() + 6, grupdev);
-    const store::ReadResult r = store::KeyedRead(rec, 10, files.prefman.blockCount, files.prefman.unit, 5);
+    const store::ReadResult r =
+        store::KeyedRead(rec, 10, files.prefman.blockCount, files.prefman.unit, 5);
     if (r.status != 0) return std::nullopt;
     EXPECT_EQ(r.length, 24);
     EXPECT_EQ(io::LoadI16(rec.data() + 14), 1);
@@ -152,7 +158,8 @@ class Migration {
   int dialogs = 0;
 };
 
-InvestmentPlan Plan(int16_t number, int32_t estimates, int16_t objects, std::vector<int16_t> bases) {
+InvestmentPlan Plan(int16_t number, int32_t estimates, int16_t objects,
+                    std::vector<int16_t> bases) {
   InvestmentPlan p;
   p.number = number;
   p.estimates = estimates;
@@ -195,7 +202,8 @@ TEST(GenerateGrupdevs, EveryEstimateLinkedOnceAndPricesStored) {
   std::map<std::string, int32_t> memberOf;
   for (const Grupdev& g : m.grupdevs) {
     EXPECT_LE(g.members.size(), 1000u);
-    for (const std::string& key : g.members) EXPECT_TRUE(memberOf.emplace(key, g.number).second) << key;
+    for (const std::string& key : g.members)
+      EXPECT_TRUE(memberOf.emplace(key, g.number).second) << key;
   }
   size_t priced = 0;
   for (const auto& e : m.c.estimates) {
@@ -283,7 +291,8 @@ TEST(GenerateGrupdevs, EveryEstimateLinkedOnceAndPricesStored) {
       EXPECT_EQ(m.LocalPrice(material, g.number), value) << material << " in GRUPDEV " << g.number;
       ++checked;
     }
-    for (int32_t leftOut = 7700001; leftOut < 7700100; ++leftOut) EXPECT_FALSE(m.LocalPrice(leftOut, g.number));
+    for (int32_t leftOut = 7700001; leftOut < 7700100; ++leftOut)
+      EXPECT_FALSE(m.LocalPrice(leftOut, g.number));
   }
   EXPECT_GT(checked, 100u);
 
@@ -293,7 +302,8 @@ TEST(GenerateGrupdevs, EveryEstimateLinkedOnceAndPricesStored) {
     std::array<uint8_t, 136> r{};
     io::StoreI32(r.data(), sp.supplier);
     io::StoreI32(r.data() + 4, sp.material);
-    const store::ReadResult read = store::KeyedRead(r, 8, m.files.furnmat.blockCount, m.files.furnmat.unit, 5);
+    const store::ReadResult read =
+        store::KeyedRead(r, 8, m.files.furnmat.blockCount, m.files.furnmat.unit, 5);
     ASSERT_EQ(read.status, 0);
     if (read.length == 136 && sp.oldForm) {
       ++upgraded;
@@ -317,7 +327,8 @@ TEST(GenerateGrupdevs, EveryEstimateLinkedOnceAndPricesStored) {
 }
 
 TEST(GenerateGrupdevs, SizesDecideBetweenOneGrupdevAndOnePerObject) {
-  Migration m(Planned({Plan(10, 99, 3, {1}), Plan(20, 100, 3, {1}), Plan(30, 999, 3, {1}), Plan(40, 1000, 3, {1}), Plan(9999, 300, 4, {1})}));
+  Migration m(Planned({Plan(10, 99, 3, {1}), Plan(20, 100, 3, {1}), Plan(30, 999, 3, {1}),
+                       Plan(40, 1000, 3, {1}), Plan(9999, 300, 4, {1})}));
   m.answers = {{1007, false}, {1008, false}};  // 100: per object; 999: whole investment
   m.Run();
   EXPECT_EQ(m.dialogs, 2);
@@ -330,14 +341,16 @@ TEST(GenerateGrupdevs, SizesDecideBetweenOneGrupdevAndOnePerObject) {
   // Per object: every member of a GRUPDEV has the same object.
   for (int16_t inv : {20, 40, 9999}) {
     for (const Grupdev* g : by.at(inv)) {
-      for (const auto& key : g->members) EXPECT_EQ(m.EstimateOf(key).object, m.EstimateOf(g->members[0]).object);
+      for (const auto& key : g->members)
+        EXPECT_EQ(m.EstimateOf(key).object, m.EstimateOf(g->members[0]).object);
     }
   }
   EXPECT_EQ(m.dialogTexts[0].substr(0, 32), "Atentie: Investitia 20 (100140  ");
 }
 
 TEST(GenerateGrupdevs, DebugLimitsAndARememberedAnswer) {
-  Migration m(Planned({Plan(1, 4, 2, {1}), Plan(2, 5, 2, {1}), Plan(3, 9, 2, {1}), Plan(4, 10, 2, {1}), Plan(5, 7, 2, {1})}));
+  Migration m(Planned({Plan(1, 4, 2, {1}), Plan(2, 5, 2, {1}), Plan(3, 9, 2, {1}),
+                       Plan(4, 10, 2, {1}), Plan(5, 7, 2, {1})}));
   m.answers = {{1007, true}};  // per object, for every later investment too
   m.Run({5, 10});
   EXPECT_EQ(m.dialogs, 1);
@@ -370,7 +383,8 @@ TEST(GenerateGrupdevs, LargeGroupsSplitIntoThousandsWithConsecutiveNumbers) {
   // Two price bases in one investment: two GRUPDEVs, even for the whole investment.
   const auto by = ByInvestment(m);
   std::set<int32_t> basesOf8;
-  for (const Grupdev* g : by.at(8)) basesOf8.insert(m.EstimateOf(g->members[0]).priceField / 1000000);
+  for (const Grupdev* g : by.at(8))
+    basesOf8.insert(m.EstimateOf(g->members[0]).priceField / 1000000);
   EXPECT_EQ(by.at(8).size(), basesOf8.size());
   EXPECT_EQ(m.LastNumber(), 5);
 }

@@ -70,8 +70,9 @@ void RecordMissingArticle(MissingArticles& missing, int16_t kind, int32_t code) 
 
 ArticleClass ClassifyArticle(int32_t c) {
   if (InRange(c, 8600000, 8699999) || c == 7900002 || InRange(c, 7800000, 7899999) ||
-      InRange(c, 8970001, 8970021) || InRange(c, 8990001, 8999999) || InRange(c, 9000001, 9999999) ||
-      InRange(c, 8980001, 8980477) || InRange(c, 8982068, 8985000)) {
+      InRange(c, 8970001, 8970021) || InRange(c, 8990001, 8999999) ||
+      InRange(c, 9000001, 9999999) || InRange(c, 8980001, 8980477) ||
+      InRange(c, 8982068, 8985000)) {
     return ArticleClass::kSkipped;
   }
   if (InRange(c, 2000001, 7999999)) return ArticleClass::kMaterial;
@@ -98,7 +99,8 @@ bool UpgradeSupplierRecord(const DataFile& furnmat, int32_t supplier, int32_t ma
   std::memset(record.data() + 16, 0, kSupplierRecordLength - 16);
   std::memset(record.data() + 18, ' ', 18);
   std::memset(record.data() + 36, ' ', 50);
-  store::KeyedWrite(record, kSupplierKeyLength, furnmat.blockCount, furnmat.unit, store::kHashSelector5);
+  store::KeyedWrite(record, kSupplierKeyLength, furnmat.blockCount, furnmat.unit,
+                    store::kHashSelector5);
   return true;
 }
 

@@ -13,8 +13,8 @@
 
 #include <array>
 #include <cstdint>
-#include <string_view>
 #include <span>
+#include <string_view>
 #include <unordered_set>
 
 #include "grupdev/grupdev.h"

@@ -34,11 +34,11 @@ TEST(ClassifyArticle, RangesInTheirOrder) {
 TEST(InvertNorincWords, OddWordsWholeEvenWordsByHalves) {
   std::vector<uint8_t> r(4 + 12 + 3, 0);
   io::StoreI32(r.data(), 1000000001);
-  io::StoreI32(r.data() + 4, 20000005);       // word 1
-  io::StoreI16(r.data() + 8, 7);              // word 2, low half
-  io::StoreI16(r.data() + 10, -32768);        // word 2, high half
-  io::StoreI32(r.data() + 12, INT32_MIN);     // word 3
-  r[16] = 9;                                  // a partial word stays
+  io::StoreI32(r.data() + 4, 20000005);    // word 1
+  io::StoreI16(r.data() + 8, 7);           // word 2, low half
+  io::StoreI16(r.data() + 10, -32768);     // word 2, high half
+  io::StoreI32(r.data() + 12, INT32_MIN);  // word 3
+  r[16] = 9;                               // a partial word stays
   InvertNorincWords(r);
   EXPECT_EQ(io::LoadI32(r.data()), 1000000001);
   EXPECT_EQ(io::LoadI32(r.data() + 4), -20000005);

@@ -39,7 +39,8 @@ void TakeBlock(PriceTable& table, const std::array<uint8_t, kBlockSize>& block) 
     const uint8_t* e = block.data() + k * kEntrySize;
     if (!TakeEntry(table, io::LoadI32(e), io::LoadI32(e + 4), io::LoadI32(e + 8))) return;
   }
-  TakeEntry(table, io::LoadI32(block.data() + kTailEntry), io::LoadI32(block.data() + kTailEntry + 4), 0);
+  TakeEntry(table, io::LoadI32(block.data() + kTailEntry),
+            io::LoadI32(block.data() + kTailEntry + 4), 0);
 }
 
 }  // namespace
@@ -61,7 +62,8 @@ int16_t LoadPriceBase(PriceTable& table, std::string_view directory, int16_t n) 
   Empty(table);
   if (n == 0) return kPriceBaseLoaded;
 
-  const database::OpenResult file = database::OpenDataFile(PriceBaseFileName(n), directory, true, 0);
+  const database::OpenResult file =
+      database::OpenDataFile(PriceBaseFileName(n), directory, true, 0);
   if (file.unit == io::kNoUnit) return kPriceBaseFailed;
 
   std::array<uint8_t, kBlockSize> block{};
@@ -102,7 +104,8 @@ LookupResult PriceBaseLookup(const PriceTable& table, int32_t material) {
       low = middle + 1;
     } else {
       LookupResult found;
-      found.price = e.value >= 0 ? static_cast<double>(e.value) : -static_cast<double>(e.value) * 10.0;
+      found.price =
+          e.value >= 0 ? static_cast<double>(e.value) : -static_cast<double>(e.value) * 10.0;
       const int64_t q = std::llabs(static_cast<int64_t>(e.supplier)) / 1000000;
       found.reference = q > 0 ? static_cast<int32_t>(q + 1000) : 0;
       return found;

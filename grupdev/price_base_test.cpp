@@ -15,7 +15,8 @@ struct Entry {
   int32_t code, value, supplier;
 };
 
-std::vector<uint8_t> Block(const std::vector<Entry>& entries, std::optional<std::pair<int32_t, int32_t>> tail = {}) {
+std::vector<uint8_t> Block(const std::vector<Entry>& entries,
+                           std::optional<std::pair<int32_t, int32_t>> tail = {}) {
   std::vector<uint8_t> b(512, 0);
   for (size_t k = 0; k < entries.size(); ++k) {
     io::StoreI32(b.data() + 12 * k, entries[k].code);
@@ -59,9 +60,12 @@ TEST_F(PriceBaseTest, HeaderRecordNamesTheDataBlocks) {
   // Block 3: 42 entries and a 43rd in the last 8 bytes, with no supplier.
   std::vector<Entry> full;
   for (int k = 0; k < 42; ++k) full.push_back({3000000 + k, k, 5000000});
-  Add(1, WithHeader({Block({{-1, 9, 9}, {2000001, 10, 0}, {2000002, -20, 3000000}, {0, 0, 0}, {2000003, 1, 1}}),
-                     Block(full, std::make_pair(3100000, 77)), Block({{3200000, 5, 5}})},
-                    3));
+  Add(1,
+      WithHeader(
+          {Block(
+               {{-1, 9, 9}, {2000001, 10, 0}, {2000002, -20, 3000000}, {0, 0, 0}, {2000003, 1, 1}}),
+           Block(full, std::make_pair(3100000, 77)), Block({{3200000, 5, 5}})},
+          3));
   EXPECT_EQ(LoadPriceBase(table, kDir, 1), kPriceBaseLoaded);
   EXPECT_EQ(table.base, 1);
   ASSERT_EQ(table.entries.size(), 2u + 42u + 1u);  // block 4 lies past the last block

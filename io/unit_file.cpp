@@ -43,7 +43,8 @@ int OpenUnit(int16_t unit, std::string_view path, int recordLength) {
   slot.file.reset();
   uint32_t error = 0;
   slot.file = platform::Current().OpenExistingFile(path, error);
-  if (!slot.file) return error != 0 ? static_cast<int>(error) : static_cast<int>(platform::kErrorFileNotFound);
+  if (!slot.file)
+    return error != 0 ? static_cast<int>(error) : static_cast<int>(platform::kErrorFileNotFound);
   slot.recordLength = recordLength;
   return kIoOk;
 }

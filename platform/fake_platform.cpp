@@ -118,7 +118,8 @@ uint32_t FakePlatform::SetFileAttributes(std::string_view path, uint32_t attribu
 uint32_t FakePlatform::DeleteFile(std::string_view path) {
   auto it = entries_.find(Key(path));
   if (it == entries_.end()) return kErrorFileNotFound;
-  if (it->second.directory || (it->second.attributes & kAttributeReadOnly)) return kErrorAccessDenied;
+  if (it->second.directory || (it->second.attributes & kAttributeReadOnly))
+    return kErrorAccessDenied;
   entries_.erase(it);
   return 0;
 }
@@ -129,7 +130,8 @@ uint32_t FakePlatform::CopyFile(std::string_view from, std::string_view to, bool
   auto dst = entries_.find(Key(to));
   if (dst != entries_.end()) {
     if (failIfExists) return kErrorFileExists;
-    if (dst->second.directory || (dst->second.attributes & kAttributeReadOnly)) return kErrorAccessDenied;
+    if (dst->second.directory || (dst->second.attributes & kAttributeReadOnly))
+      return kErrorAccessDenied;
   }
   Entry copy = src->second;
   entries_[Key(to)] = std::move(copy);

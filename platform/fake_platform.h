@@ -41,10 +41,10 @@ class FakePlatform : public Platform {
 
   std::vector<Message> messages;
   std::vector<Run> runs;
-  std::map<char, uint32_t> driveTypes;  // letter (upper case) -> type
-  std::function<int(const Message&)> answerMessage;  // default: kIdOk / kIdNo
+  std::map<char, uint32_t> driveTypes;                       // letter (upper case) -> type
+  std::function<int(const Message&)> answerMessage;          // default: kIdOk / kIdNo
   std::function<intptr_t(int, DialogProcedure&)> runDialog;  // default: -1
-  std::function<ProcessResult(const Run&)> runProcess;  // default: not found (2)
+  std::function<ProcessResult(const Run&)> runProcess;       // default: not found (2)
   uint32_t lastError = 0;
   std::string standardOutput;
 

@@ -117,7 +117,7 @@ class File {
 
 // Outcome of running an external program and waiting for it.
 struct ProcessResult {
-  uint32_t startError = 0;        // 0: started and ended; otherwise the error code
+  uint32_t startError = 0;           // 0: started and ended; otherwise the error code
   std::optional<uint32_t> exitCode;  // the exit status, when it could be read
 };
 

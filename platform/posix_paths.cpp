@@ -205,7 +205,9 @@ uint32_t ErrorFromErrno(int e, const std::string& path) {
     case ENOENT: {
       if (path.empty()) return kErrorFileNotFound;
       const size_t slash = path.find_last_of('/');
-      const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+      const std::string parent = slash == std::string::npos ? "."
+                                 : slash == 0               ? "/"
+                                                            : path.substr(0, slash);
       return IsDirectory(parent) ? kErrorFileNotFound : kErrorPathNotFound;
     }
     case ENOTDIR:

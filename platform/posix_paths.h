@@ -40,7 +40,7 @@ char DriveLetterOf(std::string_view path);
 
 // Where a Windows path lies on this system, and whether a trailing separator was given.
 struct ResolvedPath {
-  std::string path;            // empty when the drive does not exist
+  std::string path;  // empty when the drive does not exist
   bool trailingSeparator = false;
 };
 ResolvedPath ResolvePath(const DriveTable& drives, std::string_view windowsPath);

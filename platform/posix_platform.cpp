@@ -30,7 +30,8 @@ class PosixFile : public File {
   uint32_t ReadAt(uint64_t offset, std::span<uint8_t> out, size_t& got) override {
     got = 0;
     while (got < out.size()) {
-      const ssize_t n = ::pread(fd_, out.data() + got, out.size() - got, static_cast<off_t>(offset + got));
+      const ssize_t n =
+          ::pread(fd_, out.data() + got, out.size() - got, static_cast<off_t>(offset + got));
       if (n < 0) {
         if (errno == EINTR) continue;
         return errno == EIO ? kErrorReadFault : posix::ErrorFromErrno(errno);
@@ -44,7 +45,8 @@ class PosixFile : public File {
   uint32_t WriteAt(uint64_t offset, std::span<const uint8_t> in, size_t& put) override {
     put = 0;
     while (put < in.size()) {
-      const ssize_t n = ::pwrite(fd_, in.data() + put, in.size() - put, static_cast<off_t>(offset + put));
+      const ssize_t n =
+          ::pwrite(fd_, in.data() + put, in.size() - put, static_cast<off_t>(offset + put));
       if (n < 0) {
         if (errno == EINTR) continue;
         return posix::ErrorFromErrno(errno);
@@ -92,7 +94,8 @@ std::string PosixPlatform::Resolve(std::string_view path) const {
 }
 
 UiSession& PosixPlatform::Terminal() {
-  if (!terminal_) terminal_ = std::make_unique<UiSession>(TypedActions(std::cin), nullptr, &std::cout);
+  if (!terminal_)
+    terminal_ = std::make_unique<UiSession>(TypedActions(std::cin), nullptr, &std::cout);
   return *terminal_;
 }
 
@@ -263,7 +266,8 @@ struct Native {
 // that might still reach the platform while the process ends.
 Native& TheNative() {
   static Native* native = [] {
-    posix::DriveSetup setup = posix::LoadDrives(std::getenv("VARMEX_DRIVES"), std::getenv("VARMEX_DRIVE_TYPES"));
+    posix::DriveSetup setup =
+        posix::LoadDrives(std::getenv("VARMEX_DRIVES"), std::getenv("VARMEX_DRIVE_TYPES"));
     if (!setup.problem.empty()) std::fprintf(stderr, "varmex: %s\n", setup.problem.c_str());
     return new Native{setup.problem, std::make_unique<PosixPlatform>(std::move(setup.table))};
   }();

@@ -89,17 +89,21 @@ TEST_F(PosixTest, DrivesAndTheirTypes) {
 TEST_F(PosixTest, NamesMatchWithoutRegardToCase) {
   fs::create_directories(D() / "Kedro" / "Varmex");
   WriteFile(D() / "Kedro" / "Varmex" / "DEV.DAT", "abc");
-  EXPECT_EQ(os_->Resolve("d:\\KEDRO\\varmex\\dev.dat"), (D() / "Kedro" / "Varmex" / "DEV.DAT").string());
-  EXPECT_EQ(os_->Resolve("D:/kedro/VARMEX/Dev.Dat"), (D() / "Kedro" / "Varmex" / "DEV.DAT").string());
+  EXPECT_EQ(os_->Resolve("d:\\KEDRO\\varmex\\dev.dat"),
+            (D() / "Kedro" / "Varmex" / "DEV.DAT").string());
+  EXPECT_EQ(os_->Resolve("D:/kedro/VARMEX/Dev.Dat"),
+            (D() / "Kedro" / "Varmex" / "DEV.DAT").string());
   // A new name keeps the spelling given, under the existing spelling of its parents.
-  EXPECT_EQ(os_->Resolve("D:\\KEDRO\\New\\File.txt"), (D() / "Kedro" / "New" / "File.txt").string());
+  EXPECT_EQ(os_->Resolve("D:\\KEDRO\\New\\File.txt"),
+            (D() / "Kedro" / "New" / "File.txt").string());
   // Through the link drive, and ".." stays inside the drive.
   EXPECT_EQ(os_->Resolve("E:\\..\\..\\x"), (root_ / "drives" / "E:" / "x").string());
   EXPECT_EQ(os_->Resolve("Q:\\x"), "");
 
   EXPECT_EQ(os_->FileSize("d:\\kedro\\VARMEX\\dev.dat"), std::optional<uint64_t>(3));
   EXPECT_EQ(os_->CopyFile("D:\\kedro\\varmex\\DEV.dat", "D:\\KEDRO\\Varmex\\Dev.dat", false),
-            kErrorSharingViolation) << "a copy onto itself must not empty the file";
+            kErrorSharingViolation)
+      << "a copy onto itself must not empty the file";
   EXPECT_EQ(ReadFile(D() / "Kedro" / "Varmex" / "DEV.DAT"), "abc");
 
   // Relative paths are taken from the current directory.
@@ -179,7 +183,8 @@ TEST_F(PosixTest, ArgumentsWithDrivePathsAreTranslated) {
   const posix::DriveTable& t = setup_.table;
   EXPECT_EQ(posix::TranslateArgument(t, "D:\\kedro\\erp"), erp);
   EXPECT_EQ(posix::TranslateArgument(t, "D:\\kedro\\erp\\"), erp + "/");
-  EXPECT_EQ(posix::TranslateArgument(t, "-fD:\\kedro\\ERP\\menuerp.exe"), "-f" + erp + "/menuerp.exe");
+  EXPECT_EQ(posix::TranslateArgument(t, "-fD:\\kedro\\ERP\\menuerp.exe"),
+            "-f" + erp + "/menuerp.exe");
   EXPECT_EQ(posix::TranslateArgument(t, "-o+"), "-o+");
   EXPECT_EQ(posix::TranslateArgument(t, "erp.rar"), "erp.rar");
   EXPECT_EQ(posix::TranslateArgument(t, "Q:\\nothing"), "Q:\\nothing");
@@ -191,13 +196,14 @@ TEST_F(PosixTest, ProgramsAreFoundAndRun) {
   fs::create_directories(D() / "Kedro" / "ERP");
   const fs::path out = root_ / "out.txt";
   // A tool that writes its arguments and working directory, then exits with 3.
-  WriteScript(D() / "Kedro" / "ERP" / "mklnk.exe",
-              "printf '%s|' \"$@\" > '" + out.string() + "'\npwd >> '" + out.string() + "'\nexit 3\n");
+  WriteScript(
+      D() / "Kedro" / "ERP" / "mklnk.exe",
+      "printf '%s|' \"$@\" > '" + out.string() + "'\npwd >> '" + out.string() + "'\nexit 3\n");
   Install(os_.get());
 
   int32_t exitCode = 0;
-  EXPECT_EQ(installer::RunProgramForExitCode("d:\\kedro\\erp\\MKLNK.EXE -fD:\\KEDRO\\erp\\menuerp.exe x",
-                                             exitCode),
+  EXPECT_EQ(installer::RunProgramForExitCode(
+                "d:\\kedro\\erp\\MKLNK.EXE -fD:\\KEDRO\\erp\\menuerp.exe x", exitCode),
             0);
   EXPECT_EQ(exitCode, 3);
   EXPECT_EQ(ReadFile(out), "-f" + (D() / "Kedro" / "ERP").string() + "/menuerp.exe|x|" +

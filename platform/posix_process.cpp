@@ -29,7 +29,8 @@ bool EndsWithExe(std::string_view name) {
 }
 
 std::string OtherSpelling(std::string_view name) {
-  return EndsWithExe(name) ? std::string(name.substr(0, name.size() - 4)) : std::string(name) + ".exe";
+  return EndsWithExe(name) ? std::string(name.substr(0, name.size() - 4))
+                           : std::string(name) + ".exe";
 }
 
 bool IsPathWord(std::string_view word) {

@@ -58,7 +58,8 @@ bool SetUpFromEnvironment() {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     if (in) text << in.rdbuf();
-    auto session = std::make_unique<UiSession>(ScriptActions(text.str()), s.transcript.get(), nullptr);
+    auto session =
+        std::make_unique<UiSession>(ScriptActions(text.str()), s.transcript.get(), nullptr);
     s.session = std::make_unique<SessionPlatform>(*top, std::move(session));
     top = s.session.get();
     if (!in) {
@@ -70,7 +71,8 @@ bool SetUpFromEnvironment() {
   } else {
 #ifndef _WIN32
     // Terminal dialogs, with their script errors (the end of the input) recorded.
-    auto session = std::make_unique<UiSession>(TypedActions(std::cin), s.transcript.get(), &std::cout);
+    auto session =
+        std::make_unique<UiSession>(TypedActions(std::cin), s.transcript.get(), &std::cout);
     s.session = std::make_unique<SessionPlatform>(*top, std::move(session));
     top = s.session.get();
 #endif

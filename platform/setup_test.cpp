@@ -63,8 +63,10 @@ TEST(SetUpTest, ScriptAndTranscriptFromTheEnvironment) {
             "\"style\":4,\"answer\":\"yes\"}\n"
             "{\"event\":\"message\",\"title\":\"Eroare\",\"text\":\"Eroare (    3) la x!\","
             "\"style\":266288,\"answer\":\"ok\"}\n"
-            "{\"event\":\"run\",\"command\":\"" + std::string(520, 'x') + "\",\"result\":-1}\n"
-            "{\"event\":\"exit\",\"status\":0}\n");
+            "{\"event\":\"run\",\"command\":\"" +
+                std::string(520, 'x') +
+                "\",\"result\":-1}\n"
+                "{\"event\":\"exit\",\"status\":0}\n");
   std::remove(script.c_str());
   std::remove(transcript.c_str());
 }
@@ -80,7 +82,8 @@ TEST(SetUpTest, AnUnreadableScriptClosesEverythingAndIsRecorded) {
   ::unsetenv("VARMEX_UI_SCRIPT");
   ::unsetenv("VARMEX_UI_TRANSCRIPT");
   const std::string text = ReadFile(transcript);
-  EXPECT_EQ(text.rfind("{\"event\":\"script-error\",\"detail\":\"cannot read the script", 0), 0u) << text;
+  EXPECT_EQ(text.rfind("{\"event\":\"script-error\",\"detail\":\"cannot read the script", 0), 0u)
+      << text;
   EXPECT_NE(text.find("{\"event\":\"dialog-end\",\"id\":101,\"result\":2}\n"), std::string::npos);
   std::remove(transcript.c_str());
 }

@@ -174,8 +174,8 @@ SimulatedDialog::Outcome SimulatedDialog::Pick(int id, std::string_view itemText
     if (EqualIgnoringCase(c->items[i], itemText)) found = static_cast<int>(i);
   }
   if (found < 0) {
-    return {std::nullopt, "combo box " + std::to_string(id) + " has no item \"" +
-                              std::string(itemText) + "\""};
+    return {std::nullopt,
+            "combo box " + std::to_string(id) + " has no item \"" + std::string(itemText) + "\""};
   }
   c->selection = found;
   c->text = c->items[static_cast<size_t>(found)];

@@ -28,8 +28,9 @@ TEST(DialogDescriptionTest, TheThreeDialogsAsDescribed) {
   const auto* d102 = FindDialog(102);
   ASSERT_NE(d102, nullptr);
   EXPECT_EQ(d102->caption, "Instalere KEDRO / Varmex 37 - generare GRUPDEV-uri");
-  EXPECT_EQ(d102->Controls()[1].text,
-            "Doriti ca pentru aceasta investitie sa se  genereze cate un GRUPDEV pentru fiecare obiect?");
+  EXPECT_EQ(
+      d102->Controls()[1].text,
+      "Doriti ca pentru aceasta investitie sa se  genereze cate un GRUPDEV pentru fiecare obiect?");
 
   const auto* d107 = FindDialog(107);
   ASSERT_NE(d107, nullptr);

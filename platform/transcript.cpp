@@ -43,9 +43,12 @@ size_t Utf8SequenceAt(std::string_view text, size_t i) {
 
 const char* AnswerName(int answer) {
   switch (answer) {
-    case kIdYes: return "yes";
-    case kIdNo: return "no";
-    default: return "ok";
+    case kIdYes:
+      return "yes";
+    case kIdNo:
+      return "no";
+    default:
+      return "ok";
   }
 }
 
@@ -57,14 +60,29 @@ std::string JsonString(std::string_view text) {
   for (size_t i = 0; i < text.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
     switch (c) {
-      case '"': out += "\\\""; continue;
-      case '\\': out += "\\\\"; continue;
-      case '\n': out += "\\n"; continue;
-      case '\r': out += "\\r"; continue;
-      case '\t': out += "\\t"; continue;
-      case '\b': out += "\\b"; continue;
-      case '\f': out += "\\f"; continue;
-      default: break;
+      case '"':
+        out += "\\\"";
+        continue;
+      case '\\':
+        out += "\\\\";
+        continue;
+      case '\n':
+        out += "\\n";
+        continue;
+      case '\r':
+        out += "\\r";
+        continue;
+      case '\t':
+        out += "\\t";
+        continue;
+      case '\b':
+        out += "\\b";
+        continue;
+      case '\f':
+        out += "\\f";
+        continue;
+      default:
+        break;
     }
     if (c < 0x20 || c == 0x7F) {
       out += "\\u00";
@@ -87,7 +105,8 @@ std::string JsonString(std::string_view text) {
 
 Transcript::Transcript(std::FILE* out) : out_(out), owned_(false) {}
 
-Transcript::Transcript(const std::string& path) : out_(std::fopen(path.c_str(), "wb")), owned_(true) {}
+Transcript::Transcript(const std::string& path)
+    : out_(std::fopen(path.c_str(), "wb")), owned_(true) {}
 
 Transcript::~Transcript() {
   if (owned_ && out_ != nullptr) std::fclose(out_);
@@ -100,7 +119,9 @@ void Transcript::Line(const std::string& json) {
   std::fflush(out_);
 }
 
-void Transcript::Dialog(int id) { Line("{\"event\":\"dialog\",\"id\":" + std::to_string(id) + "}"); }
+void Transcript::Dialog(int id) {
+  Line("{\"event\":\"dialog\",\"id\":" + std::to_string(id) + "}");
+}
 
 void Transcript::DialogEnd(int id, intptr_t result) {
   Line("{\"event\":\"dialog-end\",\"id\":" + std::to_string(id) +
@@ -113,11 +134,12 @@ void Transcript::SetText(int dialog, int control, std::string_view text) {
 }
 
 void Transcript::Enable(int dialog, int control, bool enabled) {
-  Line("{\"event\":\"enable\",\"dialog\":" + std::to_string(dialog) +
-       ",\"control\":" + std::to_string(control) + ",\"enabled\":" + (enabled ? "true" : "false") + "}");
+  Line("{\"event\":\"enable\",\"dialog\":" + std::to_string(dialog) + ",\"control\":" +
+       std::to_string(control) + ",\"enabled\":" + (enabled ? "true" : "false") + "}");
 }
 
-void Transcript::Message(std::string_view title, std::string_view text, uint32_t style, int answer) {
+void Transcript::Message(std::string_view title, std::string_view text, uint32_t style,
+                         int answer) {
   Line("{\"event\":\"message\",\"title\":" + JsonString(UpToNul(title)) +
        ",\"text\":" + JsonString(UpToNul(text)) + ",\"style\":" + std::to_string(style) +
        ",\"answer\":\"" + AnswerName(answer) + "\"}");
@@ -144,12 +166,15 @@ namespace {
 // goes to the transcript before it reaches the real host.
 class RecordingHost : public DialogHost {
  public:
-  RecordingHost(DialogHost& inner, Transcript& t, int dialog) : inner_(inner), t_(t), dialog_(dialog) {}
+  RecordingHost(DialogHost& inner, Transcript& t, int dialog)
+      : inner_(inner), t_(t), dialog_(dialog) {}
   void SetItemText(int id, std::string_view text) override {
     t_.SetText(dialog_, id, text);
     inner_.SetItemText(id, text);
   }
-  std::string GetItemText(int id, size_t maxChars) override { return inner_.GetItemText(id, maxChars); }
+  std::string GetItemText(int id, size_t maxChars) override {
+    return inner_.GetItemText(id, maxChars);
+  }
   void EnableItem(int id, bool enabled) override {
     t_.Enable(dialog_, id, enabled);
     inner_.EnableItem(id, enabled);
@@ -200,7 +225,8 @@ class RecordingProcedure : public DialogProcedure {
 TranscriptPlatform::TranscriptPlatform(Platform& inner, Transcript& transcript)
     : inner_(inner), transcript_(transcript) {}
 
-int TranscriptPlatform::MessageBox(std::string_view text, std::string_view caption, uint32_t style) {
+int TranscriptPlatform::MessageBox(std::string_view text, std::string_view caption,
+                                   uint32_t style) {
   const int answer = inner_.MessageBox(text, caption, style);
   transcript_.Message(caption, text, style, answer);
   return answer;
@@ -216,26 +242,38 @@ intptr_t TranscriptPlatform::DialogBox(int resourceId, DialogProcedure& proc) {
 ProcessResult TranscriptPlatform::RunProcess(std::string_view commandLine, bool wantExitCode) {
   const ProcessResult r = inner_.RunProcess(commandLine, wantExitCode);
   std::optional<int64_t> exitCode;
-  if (wantExitCode && r.startError == 0) exitCode = r.exitCode ? static_cast<int32_t>(*r.exitCode) : -1;
+  if (wantExitCode && r.startError == 0)
+    exitCode = r.exitCode ? static_cast<int32_t>(*r.exitCode) : -1;
   transcript_.Run(commandLine, static_cast<int32_t>(r.startError), exitCode);
   return r;
 }
 
-uint32_t TranscriptPlatform::GetFileAttributes(std::string_view path) { return inner_.GetFileAttributes(path); }
-uint32_t TranscriptPlatform::CreateDirectory(std::string_view path) { return inner_.CreateDirectory(path); }
-uint32_t TranscriptPlatform::GetDriveType(std::string_view root) { return inner_.GetDriveType(root); }
+uint32_t TranscriptPlatform::GetFileAttributes(std::string_view path) {
+  return inner_.GetFileAttributes(path);
+}
+uint32_t TranscriptPlatform::CreateDirectory(std::string_view path) {
+  return inner_.CreateDirectory(path);
+}
+uint32_t TranscriptPlatform::GetDriveType(std::string_view root) {
+  return inner_.GetDriveType(root);
+}
 uint32_t TranscriptPlatform::SetFileAttributes(std::string_view path, uint32_t attributes) {
   return inner_.SetFileAttributes(path, attributes);
 }
 uint32_t TranscriptPlatform::DeleteFile(std::string_view path) { return inner_.DeleteFile(path); }
-uint32_t TranscriptPlatform::CopyFile(std::string_view from, std::string_view to, bool failIfExists) {
+uint32_t TranscriptPlatform::CopyFile(std::string_view from, std::string_view to,
+                                      bool failIfExists) {
   return inner_.CopyFile(from, to, failIfExists);
 }
-std::optional<uint64_t> TranscriptPlatform::FileSize(std::string_view path) { return inner_.FileSize(path); }
+std::optional<uint64_t> TranscriptPlatform::FileSize(std::string_view path) {
+  return inner_.FileSize(path);
+}
 std::unique_ptr<File> TranscriptPlatform::OpenExistingFile(std::string_view path, uint32_t& error) {
   return inner_.OpenExistingFile(path, error);
 }
-void TranscriptPlatform::WriteStandardOutput(std::string_view text) { inner_.WriteStandardOutput(text); }
+void TranscriptPlatform::WriteStandardOutput(std::string_view text) {
+  inner_.WriteStandardOutput(text);
+}
 
 void TranscriptPlatform::ExitProcess(int status) {
   transcript_.Exit(status);
@@ -243,7 +281,8 @@ void TranscriptPlatform::ExitProcess(int status) {
   std::abort();  // not reached: ExitProcess does not return
 }
 
-void TranscriptPlatform::NoteRefusedRun(std::string_view commandLine, bool wantExitCode, int32_t result) {
+void TranscriptPlatform::NoteRefusedRun(std::string_view commandLine, bool wantExitCode,
+                                        int32_t result) {
   transcript_.Run(commandLine, result, std::nullopt);
   inner_.NoteRefusedRun(commandLine, wantExitCode, result);
 }

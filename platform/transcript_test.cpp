@@ -146,8 +146,9 @@ TEST(TranscriptTest, ScriptedDialogWithAScriptError) {
   {
     Transcript transcript(file);
     FakePlatform fake;
-    SessionPlatform scripted(fake, std::make_unique<UiSession>(ScriptActions("dialog 107\nclick 5\n"),
-                                                               &transcript, nullptr));
+    SessionPlatform scripted(
+        fake,
+        std::make_unique<UiSession>(ScriptActions("dialog 107\nclick 5\n"), &transcript, nullptr));
     TranscriptPlatform recording(scripted, transcript);
     StatusDialog dialog;
     EXPECT_EQ(recording.DialogBox(107, dialog), 0);
@@ -158,11 +159,13 @@ TEST(TranscriptTest, ScriptedDialogWithAScriptError) {
   ASSERT_EQ(lines.size(), 6u);
   EXPECT_EQ(lines[0], R"({"event":"dialog","id":107})");
   EXPECT_EQ(lines[1], R"({"event":"set-text","dialog":107,"control":1021,"text":"C:\\Palunor"})");
-  EXPECT_EQ(lines[2].rfind(R"({"event":"script-error","detail":"line 2 (click 5): no control 5)", 0), 0u)
+  EXPECT_EQ(
+      lines[2].rfind(R"({"event":"script-error","detail":"line 2 (click 5): no control 5)", 0), 0u)
       << lines[2];
   EXPECT_EQ(lines[3], R"({"event":"dialog-end","id":107,"result":0})");
   EXPECT_EQ(lines[4].rfind(R"({"event":"script-error","detail":)", 0), 0u);
-  EXPECT_EQ(lines[5], R"({"event":"message","title":"Instalare","text":"Sigur?","style":4,"answer":"no"})");
+  EXPECT_EQ(lines[5],
+            R"({"event":"message","title":"Instalare","text":"Sigur?","style":4,"answer":"no"})");
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
 #include "platform/ui_session.h"
 
-#include <cstdlib>
-
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <istream>
 #include <ostream>
 
@@ -58,7 +57,8 @@ class ScriptSource : public ActionSource {
       const std::string_view line = text.substr(0, nl);
       text = nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
       ++lineNumber;
-      if (std::optional<UiAction> a = ParseActionLine(line, lineNumber)) actions_.push_back(std::move(*a));
+      if (std::optional<UiAction> a = ParseActionLine(line, lineNumber))
+        actions_.push_back(std::move(*a));
     }
   }
   const UiAction* Peek() override { return next_ < actions_.size() ? &actions_[next_] : nullptr; }
@@ -153,11 +153,16 @@ std::optional<UiAction> ParseActionLine(std::string_view line, int lineNumber) {
   if (verb == "key" || verb == "answer") {
     const std::string word = Lower(NextWord(rest));
     if (!OnlyBlanks(rest)) return unreadable(verb + " takes one word");
-    if (verb == "key" && word == "enter") a.verb = Verb::kKeyEnter;
-    else if (verb == "key" && word == "escape") a.verb = Verb::kKeyEscape;
-    else if (verb == "answer" && word == "yes") a.verb = Verb::kAnswerYes;
-    else if (verb == "answer" && word == "no") a.verb = Verb::kAnswerNo;
-    else return unreadable(verb == "key" ? "key is enter or escape" : "answer is yes or no");
+    if (verb == "key" && word == "enter")
+      a.verb = Verb::kKeyEnter;
+    else if (verb == "key" && word == "escape")
+      a.verb = Verb::kKeyEscape;
+    else if (verb == "answer" && word == "yes")
+      a.verb = Verb::kAnswerYes;
+    else if (verb == "answer" && word == "no")
+      a.verb = Verb::kAnswerNo;
+    else
+      return unreadable(verb == "key" ? "key is enter or escape" : "answer is yes or no");
     return a;
   }
   return unreadable("unknown action");
@@ -167,7 +172,9 @@ std::unique_ptr<ActionSource> ScriptActions(std::string_view scriptText) {
   return std::make_unique<ScriptSource>(scriptText);
 }
 
-std::unique_ptr<ActionSource> TypedActions(std::istream& in) { return std::make_unique<TypedSource>(in); }
+std::unique_ptr<ActionSource> TypedActions(std::istream& in) {
+  return std::make_unique<TypedSource>(in);
+}
 
 UiSession::UiSession(std::unique_ptr<ActionSource> actions, UiEvents* events, std::ostream* screen)
     : actions_(std::move(actions)), events_(events), screen_(screen) {}
@@ -217,7 +224,8 @@ int UiSession::MessageBox(std::string_view text, std::string_view caption, uint3
       continue;
     }
     const std::string detail = Where(*a) + (a->verb == Verb::kUnreadable ? ": " + a->text : "") +
-                               ": does not answer the question " + Quoted(caption) + "; answered no";
+                               ": does not answer the question " + Quoted(caption) +
+                               "; answered no";
     if (a->verb == Verb::kUnreadable) actions_->Consume();
     Report(detail);
     return kIdNo;
@@ -384,8 +392,12 @@ intptr_t SessionPlatform::DialogBox(int resourceId, DialogProcedure& proc) {
 ProcessResult SessionPlatform::RunProcess(std::string_view commandLine, bool wantExitCode) {
   return inner_.RunProcess(commandLine, wantExitCode);
 }
-uint32_t SessionPlatform::GetFileAttributes(std::string_view path) { return inner_.GetFileAttributes(path); }
-uint32_t SessionPlatform::CreateDirectory(std::string_view path) { return inner_.CreateDirectory(path); }
+uint32_t SessionPlatform::GetFileAttributes(std::string_view path) {
+  return inner_.GetFileAttributes(path);
+}
+uint32_t SessionPlatform::CreateDirectory(std::string_view path) {
+  return inner_.CreateDirectory(path);
+}
 uint32_t SessionPlatform::GetDriveType(std::string_view root) { return inner_.GetDriveType(root); }
 uint32_t SessionPlatform::SetFileAttributes(std::string_view path, uint32_t attributes) {
   return inner_.SetFileAttributes(path, attributes);
@@ -394,16 +406,21 @@ uint32_t SessionPlatform::DeleteFile(std::string_view path) { return inner_.Dele
 uint32_t SessionPlatform::CopyFile(std::string_view from, std::string_view to, bool failIfExists) {
   return inner_.CopyFile(from, to, failIfExists);
 }
-std::optional<uint64_t> SessionPlatform::FileSize(std::string_view path) { return inner_.FileSize(path); }
+std::optional<uint64_t> SessionPlatform::FileSize(std::string_view path) {
+  return inner_.FileSize(path);
+}
 std::unique_ptr<File> SessionPlatform::OpenExistingFile(std::string_view path, uint32_t& error) {
   return inner_.OpenExistingFile(path, error);
 }
-void SessionPlatform::WriteStandardOutput(std::string_view text) { inner_.WriteStandardOutput(text); }
+void SessionPlatform::WriteStandardOutput(std::string_view text) {
+  inner_.WriteStandardOutput(text);
+}
 void SessionPlatform::ExitProcess(int status) {
   inner_.ExitProcess(status);
   std::abort();  // not reached: ExitProcess does not return
 }
-void SessionPlatform::NoteRefusedRun(std::string_view commandLine, bool wantExitCode, int32_t result) {
+void SessionPlatform::NoteRefusedRun(std::string_view commandLine, bool wantExitCode,
+                                     int32_t result) {
   inner_.NoteRefusedRun(commandLine, wantExitCode, result);
 }
 void SessionPlatform::NoteProgramEnd(int status) { inner_.NoteProgramEnd(status); }

@@ -45,7 +45,17 @@ class UiEvents {
 };
 
 struct UiAction {
-  enum class Verb { kDialog, kClick, kSet, kSelect, kKeyEnter, kKeyEscape, kAnswerYes, kAnswerNo, kUnreadable };
+  enum class Verb {
+    kDialog,
+    kClick,
+    kSet,
+    kSelect,
+    kKeyEnter,
+    kKeyEscape,
+    kAnswerYes,
+    kAnswerNo,
+    kUnreadable
+  };
   Verb verb = Verb::kUnreadable;
   int number = 0;    // dialog or control id
   std::string text;  // TEXT of set and select; for kUnreadable, why

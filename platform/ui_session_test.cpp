@@ -231,14 +231,14 @@ TEST(UiSessionTest, ScriptErrorsCloseTheDialog) {
     bool lineLeft;  // whether the offending line is left for what comes next
   };
   const Case cases[] = {
-      {"", false},                          // actions used up
-      {"dialog 101\nclick 1\n", true},      // another dialog's header
-      {"answer yes\n", true},               // an answer while a dialog is open
-      {"click 4242\n", false},              // no such control
-      {"click 1010\n", false},              // not a button
-      {"set 1007 x\n", false},              // not an edit field
-      {"select 1009 x\n", false},           // not a combo box
-      {"fly away\n", false},                // unreadable
+      {"", false},                      // actions used up
+      {"dialog 101\nclick 1\n", true},  // another dialog's header
+      {"answer yes\n", true},           // an answer while a dialog is open
+      {"click 4242\n", false},          // no such control
+      {"click 1010\n", false},          // not a button
+      {"set 1007 x\n", false},          // not an edit field
+      {"select 1009 x\n", false},       // not a combo box
+      {"fly away\n", false},            // unreadable
   };
   for (const Case& c : cases) {
     Scripted run(c.script);
@@ -312,7 +312,8 @@ TEST(UiSessionTest, TerminalDrawsAsksAgainAndStopsAtTheEndOfInput) {
   EXPECT_EQ(proc.Clicks(), (std::vector<int>{1004, 2}));
   EXPECT_EQ(errors.details.size(), 1u);
   const std::string shown = screen.str();
-  EXPECT_NE(shown.find("Instalare Varmex 37 ERP - Preluare date din versiunea precedenta"), std::string::npos);
+  EXPECT_NE(shown.find("Instalare Varmex 37 ERP - Preluare date din versiunea precedenta"),
+            std::string::npos);
   EXPECT_NE(shown.find("[1005] (o) Preluare din Varmex 36"), std::string::npos);
   EXPECT_NE(shown.find("[1004] (o) Preluare din Varmex 35"), std::string::npos);
   EXPECT_NE(shown.find("[1021] edit: \"C:\\Palunor\"  (disabled)"), std::string::npos);
@@ -333,12 +334,13 @@ namespace {
 // Any script, however wrong, ends every dialog and question: random lines from the
 // action language (and some noise) against nested dialogs and questions.
 TEST(UiSessionTest, RandomScriptsAlwaysComeToAnEnd) {
-  const char* const kLines[] = {
-      "dialog 101", "dialog 102", "dialog 107", "dialog 7",  "click 1",     "click 2",
-      "click 1004", "click 1005", "click 1007", "click 1008", "click 1009", "click -1",
-      "set 1021 x", "set 1021",   "set 1002 D", "select 1002 C", "select 1002 Z", "key enter",
-      "key escape", "answer yes", "answer no",  "# note",     "",            "set",
-      "click 99999999", "select", "key", "bogus line"};
+  const char* const kLines[] = {"dialog 101",     "dialog 102", "dialog 107", "dialog 7",
+                                "click 1",        "click 2",    "click 1004", "click 1005",
+                                "click 1007",     "click 1008", "click 1009", "click -1",
+                                "set 1021 x",     "set 1021",   "set 1002 D", "select 1002 C",
+                                "select 1002 Z",  "key enter",  "key escape", "answer yes",
+                                "answer no",      "# note",     "",           "set",
+                                "click 99999999", "select",     "key",        "bogus line"};
   uint32_t seed = 12345;
   auto next = [&seed](uint32_t n) {
     seed = seed * 1103515245u + 12345u;

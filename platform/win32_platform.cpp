@@ -114,7 +114,9 @@ bool Win32DialogHost::IsButtonChecked(int id) {
   return ::IsDlgButtonChecked(window_, id) == BST_CHECKED;
 }
 
-void Win32DialogHost::ComboReset(int id) { ::SendDlgItemMessageA(window_, id, CB_RESETCONTENT, 0, 0); }
+void Win32DialogHost::ComboReset(int id) {
+  ::SendDlgItemMessageA(window_, id, CB_RESETCONTENT, 0, 0);
+}
 
 void Win32DialogHost::ComboAddString(int id, std::string_view text) {
   const std::string value = CString(text);
@@ -162,9 +164,9 @@ int Win32Platform::MessageBox(std::string_view text, std::string_view caption, u
 
 intptr_t Win32Platform::DialogBox(int resourceId, DialogProcedure& proc) {
   ::SetLastError(0);
-  const INT_PTR result = ::DialogBoxParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resourceId),
-                                           nullptr, Win32DialogProc,
-                                           reinterpret_cast<LPARAM>(&proc));
+  const INT_PTR result =
+      ::DialogBoxParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resourceId), nullptr,
+                        Win32DialogProc, reinterpret_cast<LPARAM>(&proc));
   if (result == -1) {
     lastError_ = static_cast<uint32_t>(::GetLastError());
     // A failure must name a reason; Windows sometimes leaves none behind.

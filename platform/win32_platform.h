@@ -2,6 +2,8 @@
 // interface, so that its own tests can drive a real dialog window.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -9,8 +11,6 @@
 #include <string_view>
 
 #include "platform/platform.h"
-
-#include <windows.h>
 
 // <windows.h> turns these names into macros for its ANSI/wide pairs; in this layer they
 // are the interface's method names, and the ANSI functions are called explicitly.

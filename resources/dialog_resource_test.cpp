@@ -68,15 +68,24 @@ std::string ClassName(const std::string& raw) {
 
 Expected ForKind(ControlKind kind) {
   switch (kind) {
-    case ControlKind::kPushButton: return {"BUTTON", BS_PUSHBUTTON};
-    case ControlKind::kDefPushButton: return {"BUTTON", BS_DEFPUSHBUTTON};
-    case ControlKind::kAutoRadioButton: return {"BUTTON", BS_AUTORADIOBUTTON};
-    case ControlKind::kAutoCheckBox: return {"BUTTON", BS_AUTOCHECKBOX};
-    case ControlKind::kGroupBox: return {"BUTTON", BS_GROUPBOX};
-    case ControlKind::kEdit: return {"EDIT", ES_LEFT};
-    case ControlKind::kStaticLeft: return {"STATIC", SS_LEFT};
-    case ControlKind::kStaticCentered: return {"STATIC", SS_CENTER};
-    case ControlKind::kComboBox: return {"COMBOBOX", 0};
+    case ControlKind::kPushButton:
+      return {"BUTTON", BS_PUSHBUTTON};
+    case ControlKind::kDefPushButton:
+      return {"BUTTON", BS_DEFPUSHBUTTON};
+    case ControlKind::kAutoRadioButton:
+      return {"BUTTON", BS_AUTORADIOBUTTON};
+    case ControlKind::kAutoCheckBox:
+      return {"BUTTON", BS_AUTOCHECKBOX};
+    case ControlKind::kGroupBox:
+      return {"BUTTON", BS_GROUPBOX};
+    case ControlKind::kEdit:
+      return {"EDIT", ES_LEFT};
+    case ControlKind::kStaticLeft:
+      return {"STATIC", SS_LEFT};
+    case ControlKind::kStaticCentered:
+      return {"STATIC", SS_CENTER};
+    case ControlKind::kComboBox:
+      return {"COMBOBOX", 0};
   }
   return {"?", 0};
 }
@@ -85,7 +94,8 @@ TEST(DialogResources, MatchTheDescriptionExactly) {
   ASSERT_EQ(AllDialogs().size(), 3u);
   for (const DialogDescription& d : AllDialogs()) {
     SCOPED_TRACE("dialog " + std::to_string(d.id));
-    HRSRC found = ::FindResourceA(nullptr, MAKEINTRESOURCEA(d.id), MAKEINTRESOURCEA(5) /* RT_DIALOG */);
+    HRSRC found =
+        ::FindResourceA(nullptr, MAKEINTRESOURCEA(d.id), MAKEINTRESOURCEA(5) /* RT_DIALOG */);
     ASSERT_NE(found, nullptr);
     const auto* bytes = static_cast<const uint8_t*>(::LockResource(::LoadResource(nullptr, found)));
     ASSERT_NE(bytes, nullptr);

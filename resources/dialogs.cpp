@@ -52,17 +52,29 @@ constexpr size_t ControlCount(int dialogId) {
   size_t count = 0;
   bool inside = false;
   for (int mark : kMarks) {
-    if (mark == -dialogId) inside = true;
-    else if (inside && mark == 0) return count;
-    else if (inside && mark == 1) ++count;
+    if (mark == -dialogId)
+      inside = true;
+    else if (inside && mark == 0)
+      return count;
+    else if (inside && mark == 1)
+      ++count;
   }
   return count;
 }
 
 constexpr DialogDescription kDialogs[] = {
 #define VARMEX_DIALOG(id, x, y, width, height, style, caption, fontSize, fontName) \
-  {id, x, y, width, height, static_cast<uint32_t>(style), caption, fontSize, fontName,     \
-   FirstControl(id), ControlCount(id)},
+  {id,                                                                             \
+   x,                                                                              \
+   y,                                                                              \
+   width,                                                                          \
+   height,                                                                         \
+   static_cast<uint32_t>(style),                                                   \
+   caption,                                                                        \
+   fontSize,                                                                       \
+   fontName,                                                                       \
+   FirstControl(id),                                                               \
+   ControlCount(id)},
 #define VARMEX_CONTROL(id, kind, text, x, y, width, height, style)
 #define VARMEX_DIALOG_END(id)
 #include "resources/dialogs.def"
@@ -90,15 +102,24 @@ const DialogDescription* FindDialog(int id) {
 
 std::string_view KindName(ControlKind kind) {
   switch (kind) {
-    case ControlKind::kPushButton: return "push button";
-    case ControlKind::kDefPushButton: return "default push button";
-    case ControlKind::kAutoRadioButton: return "radio button";
-    case ControlKind::kAutoCheckBox: return "check box";
-    case ControlKind::kEdit: return "edit";
-    case ControlKind::kComboBox: return "combo box";
-    case ControlKind::kStaticLeft: return "static text";
-    case ControlKind::kStaticCentered: return "static text";
-    case ControlKind::kGroupBox: return "group box";
+    case ControlKind::kPushButton:
+      return "push button";
+    case ControlKind::kDefPushButton:
+      return "default push button";
+    case ControlKind::kAutoRadioButton:
+      return "radio button";
+    case ControlKind::kAutoCheckBox:
+      return "check box";
+    case ControlKind::kEdit:
+      return "edit";
+    case ControlKind::kComboBox:
+      return "combo box";
+    case ControlKind::kStaticLeft:
+      return "static text";
+    case ControlKind::kStaticCentered:
+      return "static text";
+    case ControlKind::kGroupBox:
+      return "group box";
   }
   return "control";
 }

@@ -22,9 +22,9 @@ int32_t Home(std::string_view key, int32_t n, int16_t selector = 5) {
 }
 
 TEST(HomeBlockTest, VariableLengthHash) {
-  EXPECT_EQ(Home("ABCD", 1000), 535);          // |w * 1103515245 + 12345| = 1310274534
-  EXPECT_EQ(Home("KEY00001", 50), 10);         // two whole words
-  EXPECT_EQ(Home("0001234567", 997), 316);     // two words and a 16-bit tail
+  EXPECT_EQ(Home("ABCD", 1000), 535);              // |w * 1103515245 + 12345| = 1310274534
+  EXPECT_EQ(Home("KEY00001", 50), 10);             // two whole words
+  EXPECT_EQ(Home("0001234567", 997), 316);         // two words and a 16-bit tail
   EXPECT_EQ(Home("\xff\xff\xff\xff", 1000), 901);  // a negative word
   EXPECT_EQ(Home("ABCD", 1), 1);
   EXPECT_EQ(Home("0001234567", 1), 1);
@@ -83,7 +83,8 @@ struct BlockBuilder {
   BlockBuilder& Entry(int units, uint8_t flags, std::string_view key = "") {
     block[static_cast<size_t>(2 * next - 2)] = static_cast<uint8_t>(units - 1);
     block[static_cast<size_t>(2 * next - 1)] = flags;
-    for (size_t i = 0; i < key.size(); ++i) block[static_cast<size_t>(2 * next) + i] = static_cast<uint8_t>(key[i]);
+    for (size_t i = 0; i < key.size(); ++i)
+      block[static_cast<size_t>(2 * next) + i] = static_cast<uint8_t>(key[i]);
     next += units;
     return *this;
   }
@@ -91,7 +92,10 @@ struct BlockBuilder {
 
 TEST(DeletePiecesTest, StopsAtTheLastPieceAndLeavesLaterOnesAlone) {
   BlockBuilder b;
-  b.Entry(4, 0x44, "KEYA").Entry(4, 0x44, "OTHR").Entry(5, 0x04, "KEYA").Entry(4, 0x24, "KEYA")
+  b.Entry(4, 0x44, "KEYA")
+      .Entry(4, 0x44, "OTHR")
+      .Entry(5, 0x04, "KEYA")
+      .Entry(4, 0x24, "KEYA")
       .Entry(4, 0x44, "KEYA");
   const std::vector<uint8_t> key = Bytes("KEYA");
   int32_t ended = 7;

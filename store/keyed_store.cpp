@@ -17,7 +17,8 @@ namespace {
 using Key = std::array<uint8_t, kMaxKeyLength>;
 
 bool ValidKey(std::span<const uint8_t> key, int16_t keyLength) {
-  return keyLength >= 1 && keyLength <= kMaxKeyLength && static_cast<size_t>(keyLength) <= key.size();
+  return keyLength >= 1 && keyLength <= kMaxKeyLength &&
+         static_cast<size_t>(keyLength) <= key.size();
 }
 
 Key CopyKey(std::span<const uint8_t> key, int16_t keyLength) {
@@ -35,7 +36,9 @@ int ReadBlock(int16_t file, int32_t b) {
 
 int WriteBlock(int16_t file, int32_t b) { return io::WriteRecord(file, b, Buffer()); }
 
-void SetSize(int unit, int units) { Buffer()[static_cast<size_t>(2 * unit - 2)] = static_cast<uint8_t>(units); }
+void SetSize(int unit, int units) {
+  Buffer()[static_cast<size_t>(2 * unit - 2)] = static_cast<uint8_t>(units);
+}
 void SetFlags(int unit, uint8_t flags) { Buffer()[static_cast<size_t>(2 * unit - 1)] = flags; }
 
 // Units a piece holding `take` data bytes needs besides its size and flags bytes,
@@ -75,8 +78,8 @@ WalkCopies& WriteWalkCopies() {
   return copies;
 }
 
-FindResult FindKey(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t file, int16_t selector,
-                   WalkCopies* copies);
+FindResult FindKey(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t file,
+                   int16_t selector, WalkCopies* copies);
 
 }  // namespace
 
@@ -87,8 +90,8 @@ FindResult KeyedFind(std::span<const uint8_t> key, int16_t keyLength, int32_t n,
 
 namespace {
 
-FindResult FindKey(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t file, int16_t selector,
-                   WalkCopies* copies) {
+FindResult FindKey(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t file,
+                   int16_t selector, WalkCopies* copies) {
   FindResult r;
   if (copies != nullptr) copies->count = 0;
   if (n <= 0 || !ValidKey(key, keyLength)) {
@@ -154,7 +157,8 @@ ReadResult KeyedRead(std::span<uint8_t> record, int16_t keyLength, int32_t n, in
   ReadResult r;
   // Never more than the buffer holds, nor more than the longest record.
   const int64_t whole = std::min<int64_t>(static_cast<int64_t>(record.size()), kMaxRecordLength);
-  const int64_t cap = capacity == 0 ? whole : std::min<int64_t>(capacity, static_cast<int64_t>(record.size()));
+  const int64_t cap =
+      capacity == 0 ? whole : std::min<int64_t>(capacity, static_cast<int64_t>(record.size()));
   if (cap < keyLength + 2) {
     r.status = kKeyedBufferTooSmall;
     return r;
@@ -206,7 +210,8 @@ ReadResult KeyedRead(std::span<uint8_t> record, int16_t keyLength, int32_t n, in
           r.status = kKeyedPiecePastBlock;
           return r;
         }
-        std::memcpy(record.data() + length, block.data() + 2 * d + keyLength, static_cast<size_t>(take));
+        std::memcpy(record.data() + length, block.data() + 2 * d + keyLength,
+                    static_cast<size_t>(take));
         length += take;
         r.length = static_cast<int32_t>(length);
         if ((flags & (kFlagDeleted | kFlagFirst | kFlagLast)) == kFlagLast || length >= cap) {
@@ -233,7 +238,8 @@ ReadResult KeyedRead(std::span<uint8_t> record, int16_t keyLength, int32_t n, in
 WriteResult KeyedWrite(std::span<const uint8_t> record, int16_t keyLength, int32_t n, int16_t file,
                        int16_t selector) {
   WriteResult r;
-  if (n <= 0 || !ValidKey(record, keyLength) || record.size() > static_cast<size_t>(kMaxRecordLength)) {
+  if (n <= 0 || !ValidKey(record, keyLength) ||
+      record.size() > static_cast<size_t>(kMaxRecordLength)) {
     r.status = kKeyedFull;
     return r;
   }

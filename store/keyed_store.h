@@ -12,8 +12,8 @@ enum KeyedStatus : int16_t {
   kKeyedDone = 0,
   kKeyedNotFound = 1,
   kKeyedWriteError = 2,
-  kKeyedFull = 3,         // file full, or all blocks visited
-  kKeyedIncomplete = 4,   // the record's last piece was not met
+  kKeyedFull = 3,        // file full, or all blocks visited
+  kKeyedIncomplete = 4,  // the record's last piece was not met
   kKeyedReadError = 5,
   kKeyedBufferTooSmall = 7,
   kKeyedPiecePastBlock = 10,
@@ -81,6 +81,7 @@ LegacyReadResult LegacyKeyedRead(std::span<uint8_t> record, int16_t keyLength, i
 
 // Marks every piece of the key's word-layout record removed (status 0), 4 when none was
 // found, 2 when a block could not be written back.
-int16_t RemoveLegacyRecord(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t file);
+int16_t RemoveLegacyRecord(std::span<const uint8_t> key, int16_t keyLength, int32_t n,
+                           int16_t file);
 
 }  // namespace varmex::store

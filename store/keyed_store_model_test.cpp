@@ -53,16 +53,19 @@ TEST_P(KeyedStoreModelTest, RandomOperationsMatchAMap) {
       if (model.erase(key) != 0) {
         ASSERT_EQ(st, kKeyedDone) << "step " << step;
       } else {
-        ASSERT_TRUE(st == kKeyedNotFound || st == kKeyedFull) << "step " << step << " status " << st;
+        ASSERT_TRUE(st == kKeyedNotFound || st == kKeyedFull)
+            << "step " << step << " status " << st;
       }
     } else {
       const size_t data = 2 * (1 + rng() % (run.maxData / 2));
-      const std::vector<uint8_t> record = testing::MakeRecord(key, data, static_cast<unsigned>(step));
+      const std::vector<uint8_t> record =
+          testing::MakeRecord(key, data, static_cast<unsigned>(step));
       const WriteResult w = KeyedWrite(record, kl, f.n(), f.unit(), kHashSelector5);
       if (w.status == kKeyedFull) {
         // Only a walk that ran out of blocks answers 3; in a lightly used file that
         // never happens.
-        ASSERT_GT(live + record.size() * 3, capacity / 3) << "step " << step << ": full in a light file";
+        ASSERT_GT(live + record.size() * 3, capacity / 3)
+            << "step " << step << ": full in a light file";
         ++fullAnswers;
         // The record may be left without its last piece; deleting it cleans up.
         const int16_t st = KeyedDelete(keyBytes, kl, f.n(), f.unit(), kHashSelector5);
@@ -80,7 +83,8 @@ TEST_P(KeyedStoreModelTest, RandomOperationsMatchAMap) {
       const ReadResult r = KeyedRead(buffer, kl, f.n(), f.unit(), kHashSelector5, 0);
       ASSERT_EQ(r.status, kKeyedDone) << "step " << step << " key " << k;
       ASSERT_EQ(r.length, static_cast<int32_t>(record.size())) << "step " << step << " key " << k;
-      ASSERT_TRUE(std::equal(record.begin(), record.end(), buffer.begin())) << "step " << step << " key " << k;
+      ASSERT_TRUE(std::equal(record.begin(), record.end(), buffer.begin()))
+          << "step " << step << " key " << k;
     }
     const VerifyReport report = VerifyBlockImage(f.image(), f.n());
     ASSERT_TRUE(report.ok()) << "step " << step << "\n" << FormatProblems(report);

@@ -68,7 +68,8 @@ TEST(KeyedWriteProbe, RoomMadeOnTheBudgetedWalkTakesTheRecord) {
   std::fill(back.begin() + 8, back.end(), 0);
   EXPECT_EQ(KeyedRead(back, 8, f.n(), f.unit(), kHashSelector5).status, kKeyedDone);
   EXPECT_EQ(back, record);
-  EXPECT_TRUE(VerifyBlockImage(f.image(), 0).ok()) << FormatProblems(VerifyBlockImage(f.image(), 0));
+  EXPECT_TRUE(VerifyBlockImage(f.image(), 0).ok())
+      << FormatProblems(VerifyBlockImage(f.image(), 0));
 }
 
 TEST(KeyedWriteProbe, AFileWithoutRoomOnTheWholeRoundIsStillFull) {

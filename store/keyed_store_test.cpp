@@ -22,9 +22,11 @@ WriteResult Write(MemoryBlockFile& f, const std::vector<uint8_t>& record, int16_
   return KeyedWrite(record, kl, f.n(), f.unit(), kHashSelector5);
 }
 
-ReadResult Read(MemoryBlockFile& f, std::vector<uint8_t>& buffer, std::string_view key, int32_t capacity = 0) {
+ReadResult Read(MemoryBlockFile& f, std::vector<uint8_t>& buffer, std::string_view key,
+                int32_t capacity = 0) {
   std::memcpy(buffer.data(), key.data(), key.size());
-  return KeyedRead(buffer, static_cast<int16_t>(key.size()), f.n(), f.unit(), kHashSelector5, capacity);
+  return KeyedRead(buffer, static_cast<int16_t>(key.size()), f.n(), f.unit(), kHashSelector5,
+                   capacity);
 }
 
 TEST(KeyedStoreTest, RecordOfOnePieceInAZeroBlock) {
@@ -148,7 +150,8 @@ TEST(KeyedStoreTest, ReplacingByALongerRecordKeepsTheFirstPiece) {
   std::vector<uint8_t> buffer(60, 0);
   EXPECT_EQ(Read(f, buffer, "AAAA").status, kKeyedDone);
   EXPECT_EQ(buffer, longer);
-  EXPECT_TRUE(VerifyBlockImage(f.image(), 2).ok()) << FormatProblems(VerifyBlockImage(f.image(), 2));
+  EXPECT_TRUE(VerifyBlockImage(f.image(), 2).ok())
+      << FormatProblems(VerifyBlockImage(f.image(), 2));
 }
 
 TEST(KeyedStoreTest, ReplacingDeletesOldPiecesInTheNextBlock) {
@@ -196,7 +199,8 @@ TEST(KeyedStoreTest, ReplacingARecordWithoutLastPieceNeverDeletesTheNewOne) {
   std::vector<uint8_t> small(24, 0);
   EXPECT_EQ(Read(f, small, key).status, kKeyedDone);
   EXPECT_EQ(small, shorter);
-  EXPECT_TRUE(VerifyBlockImage(f.image(), 3).ok()) << FormatProblems(VerifyBlockImage(f.image(), 3));
+  EXPECT_TRUE(VerifyBlockImage(f.image(), 3).ok())
+      << FormatProblems(VerifyBlockImage(f.image(), 3));
 }
 
 TEST(KeyedStoreTest, FullFileAnswersThreeAndWritesNothing) {

@@ -40,7 +40,8 @@ LegacyPlacement PlaceLegacyRecord(std::span<uint8_t> image, int32_t n, std::span
   size_t done = 0;
   int32_t b = LegacyHomeBlock(key, kl, n);
   for (int32_t walked = 0; walked < n && done < data.size(); ++walked, b = NextBlock(b, n)) {
-    const std::span<uint8_t> block = image.subspan(static_cast<size_t>(b - 1) * kBlockBytes, kBlockBytes);
+    const std::span<uint8_t> block =
+        image.subspan(static_cast<size_t>(b - 1) * kBlockBytes, kBlockBytes);
     const int d = EndOfEntries(block, h);
     if (d > 255 - h) continue;
     const int freeBytes = 2 * (kBlockUnits + 1 - d);
@@ -61,7 +62,8 @@ LegacyPlacement PlaceLegacyRecord(std::span<uint8_t> image, int32_t n, std::span
     const int after = d + length / 2;
     if (!last && after <= 255 - h) {
       io::StoreI16(block.data() + 2 * after - 2, kRemovedKeyWord);
-      io::StoreI16(block.data() + 2 * (after + h) - 2, static_cast<int16_t>(2 * (kBlockUnits + 1 - after)));
+      io::StoreI16(block.data() + 2 * (after + h) - 2,
+                   static_cast<int16_t>(2 * (kBlockUnits + 1 - after)));
     }
   }
   result.placed = done == data.size();

@@ -27,14 +27,16 @@ class MemoryBlockFile {
   }
   std::vector<uint8_t>& image() { return *fake_.Bytes(kTestFile); }
   std::span<uint8_t, kBlockBytes> Block(int32_t b) {
-    return std::span<uint8_t, kBlockBytes>(image().data() + static_cast<size_t>(b - 1) * kBlockBytes, kBlockBytes);
+    return std::span<uint8_t, kBlockBytes>(
+        image().data() + static_cast<size_t>(b - 1) * kBlockBytes, kBlockBytes);
   }
   // Puts an entry of `units` units with the given flags and key at `unit` of block b.
   void PutEntry(int32_t b, int unit, int units, uint8_t flags, std::string_view key = "") {
     auto block = Block(b);
     block[static_cast<size_t>(2 * unit - 2)] = static_cast<uint8_t>(units - 1);
     block[static_cast<size_t>(2 * unit - 1)] = flags;
-    for (size_t i = 0; i < key.size(); ++i) block[static_cast<size_t>(2 * unit) + i] = static_cast<uint8_t>(key[i]);
+    for (size_t i = 0; i < key.size(); ++i)
+      block[static_cast<size_t>(2 * unit) + i] = static_cast<uint8_t>(key[i]);
   }
   int32_t n() const { return n_; }
   int16_t unit() const { return unit_; }
@@ -49,7 +51,8 @@ class MemoryBlockFile {
 // A record: the key followed by `dataBytes` bytes of a pattern drawn from `seed`.
 inline std::vector<uint8_t> MakeRecord(std::string_view key, size_t dataBytes, unsigned seed) {
   std::vector<uint8_t> r(key.begin(), key.end());
-  for (size_t i = 0; i < dataBytes; ++i) r.push_back(static_cast<uint8_t>((seed * 131 + i * 7 + (i >> 8)) & 0xFF));
+  for (size_t i = 0; i < dataBytes; ++i)
+    r.push_back(static_cast<uint8_t>((seed * 131 + i * 7 + (i >> 8)) & 0xFF));
   return r;
 }
 

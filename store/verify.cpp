@@ -35,7 +35,8 @@ class LoadedFile {
     }
   }
   const BlockBytes* Block(int32_t b) const {
-    if (b < 1 || static_cast<size_t>(b) > blocks_.size() || !blocks_[static_cast<size_t>(b - 1)]) return nullptr;
+    if (b < 1 || static_cast<size_t>(b) > blocks_.size() || !blocks_[static_cast<size_t>(b - 1)])
+      return nullptr;
     return &*blocks_[static_cast<size_t>(b - 1)];
   }
   int32_t present() const {
@@ -75,7 +76,8 @@ std::optional<Place> Lookup(const LoadedFile& file, std::span<const uint8_t> key
     for (int d = 1; d <= kBlockUnits; d += SizeByte(*block, d) + 1) {
       const uint8_t flags = FlagsByte(*block, d);
       if (IsEndOfUsedArea(flags)) return std::nullopt;
-      if ((flags & (kFlagDeleted | kFlagFirst)) == kFlagFirst && PieceMatches(*block, d, key, keyLength)) {
+      if ((flags & (kFlagDeleted | kFlagFirst)) == kFlagFirst &&
+          PieceMatches(*block, d, key, keyLength)) {
         return Place{b, d};
       }
     }
@@ -85,7 +87,8 @@ std::optional<Place> Lookup(const LoadedFile& file, std::span<const uint8_t> key
 
 // Follows the record whose first piece is at `first` as a read gathers it, claiming
 // its pieces. Returns false when no last piece is met.
-bool FollowRecord(const LoadedFile& file, Place first, std::set<Place>& claimed, VerifyReport& report) {
+bool FollowRecord(const LoadedFile& file, Place first, std::set<Place>& claimed,
+                  VerifyReport& report) {
   const BlockBytes& home = *file.Block(first.first);
   const int kl = FlagsByte(home, first.second) & kFlagKeyLength;
   BlockBytes keyCopy{};
@@ -128,14 +131,16 @@ VerifyReport VerifyBlockFile(const BlockReader& read, int32_t n, int16_t selecto
   if (headerCount == 0) Add(report, 1, 0, "block 1 is not a valid header record");
   if (n == 0) n = headerCount;
   if (n > 0 && headerCount > 0 && n != headerCount) {
-    Add(report, 1, 0, "header gives " + std::to_string(headerCount) + " blocks, checked as " + std::to_string(n));
+    Add(report, 1, 0,
+        "header gives " + std::to_string(headerCount) + " blocks, checked as " + std::to_string(n));
   }
   report.blocks = n;
   if (n <= 0) return report;
   const LoadedFile file(read, n);
   report.blocksPresent = file.present();
   if (file.endedAt() != 0) {
-    Add(report, 0, 0, "file ends after block " + std::to_string(file.endedAt() - 1) + " of " + std::to_string(n));
+    Add(report, 0, 0,
+        "file ends after block " + std::to_string(file.endedAt() - 1) + " of " + std::to_string(n));
   }
 
   std::vector<Place> firsts;
@@ -185,7 +190,8 @@ VerifyReport VerifyBlockFile(const BlockReader& read, int32_t n, int16_t selecto
       Add(report, p.first, p.second, "first piece without a last piece");
     }
     const std::optional<Place> found = Lookup(file, KeyAt(block, p.second, kl), kl, selector);
-    if (!found || *found != p) Add(report, p.first, p.second, "record not found by the look-up of its key");
+    if (!found || *found != p)
+      Add(report, p.first, p.second, "record not found by the look-up of its key");
   }
   for (const Place& p : others) {
     if (claimed.count(p) == 0) Add(report, p.first, p.second, "piece without a first piece");
@@ -195,8 +201,10 @@ VerifyReport VerifyBlockFile(const BlockReader& read, int32_t n, int16_t selecto
 
 VerifyReport VerifyBlockFileOnUnit(int16_t unit, int32_t n, int16_t selector) {
   return VerifyBlockFile(
-      [unit](int32_t b, std::span<uint8_t, kBlockBytes> out) { return io::ReadRecord(unit, b, out); }, n,
-      selector);
+      [unit](int32_t b, std::span<uint8_t, kBlockBytes> out) {
+        return io::ReadRecord(unit, b, out);
+      },
+      n, selector);
 }
 
 VerifyReport VerifyBlockImage(std::span<const uint8_t> image, int32_t n, int16_t selector) {
@@ -218,7 +226,8 @@ VerifyReport VerifyWordLayout(const BlockReader& read, int32_t n, int keyLength)
   const LoadedFile file(read, n);
   report.blocksPresent = file.present();
   if (file.endedAt() != 0) {
-    Add(report, 0, 0, "file ends after block " + std::to_string(file.endedAt() - 1) + " of " + std::to_string(n));
+    Add(report, 0, 0,
+        "file ends after block " + std::to_string(file.endedAt() - 1) + " of " + std::to_string(n));
   }
   for (int32_t b = 1; b <= n; ++b) {
     const BlockBytes* block = file.Block(b);
@@ -260,7 +269,8 @@ VerifyReport VerifyWordLayoutImage(std::span<const uint8_t> image, int32_t n, in
 std::string FormatProblems(const VerifyReport& report) {
   std::string out;
   for (const VerifyProblem& p : report.problems) {
-    out += "block " + std::to_string(p.block) + " unit " + std::to_string(p.unit) + ": " + p.text + "\n";
+    out += "block " + std::to_string(p.block) + " unit " + std::to_string(p.unit) + ": " + p.text +
+           "\n";
   }
   return out;
 }

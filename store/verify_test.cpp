@@ -23,7 +23,8 @@ bool Mentions(const VerifyReport& report, std::string_view text) {
 TEST(VerifyTest, CleanFileAndCounts) {
   MemoryBlockFile f(8);
   for (int i = 0; i < 5; ++i) {
-    const std::vector<uint8_t> r = testing::MakeRecord("KEY" + std::to_string(i), 300, static_cast<unsigned>(i));
+    const std::vector<uint8_t> r =
+        testing::MakeRecord("KEY" + std::to_string(i), 300, static_cast<unsigned>(i));
     ASSERT_EQ(KeyedWrite(r, 4, 8, 1, 5).status, kKeyedDone);
   }
   const VerifyReport report = VerifyBlockImage(f.image(), 0);
@@ -36,7 +37,7 @@ TEST(VerifyTest, CleanFileAndCounts) {
 TEST(VerifyTest, FindsEachKindOfDamage) {
   MemoryBlockFile f(4);
   const std::string key = testing::KeyWithHome(4, 2, 4);
-  f.PutEntry(2, 1, 10, 0x44, key);  // a first piece whose record goes nowhere
+  f.PutEntry(2, 1, 10, 0x44, key);      // a first piece whose record goes nowhere
   f.PutEntry(2, 11, 10, 0x24, "LOST");  // a last piece without its first
   f.PutEntry(2, 21, 240, 0x84);         // a deleted entry running past the block
   VerifyReport report = VerifyBlockImage(f.image(), 4);

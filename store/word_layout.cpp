@@ -32,7 +32,8 @@ int16_t Word(std::span<const uint8_t, kBlockBytes> block, int w) {
 
 // Where the entry at word d stands, as both walks see it.
 enum class EntryCheck { kEndOfData, kBadLength, kPastBlock, kUsable };
-EntryCheck CheckEntry(std::span<const uint8_t, kBlockBytes> block, int d, int keyLength, int& length) {
+EntryCheck CheckEntry(std::span<const uint8_t, kBlockBytes> block, int d, int keyLength,
+                      int& length) {
   if (Word(block, d) == 0) return EntryCheck::kEndOfData;
   length = Word(block, d + keyLength / 2);
   const int magnitude = length < 0 ? -length : length;
@@ -54,7 +55,8 @@ int32_t LegacyHomeBlock(std::span<const uint8_t> key, int keyLength, int32_t n) 
   const uint32_t k1 = io::LoadU16(key.data() + 2);
   int32_t x = static_cast<int32_t>((static_cast<uint32_t>(k0) << 16) | k1);
   if (keyLength == 6 && key.size() >= 6) {
-    x = static_cast<int32_t>(static_cast<uint32_t>(x) + static_cast<uint32_t>(static_cast<int32_t>(io::LoadI16(key.data() + 4))));
+    x = static_cast<int32_t>(static_cast<uint32_t>(x) + static_cast<uint32_t>(static_cast<int32_t>(
+                                                            io::LoadI16(key.data() + 4))));
   }
   // |x|, with -2147483648 taken as 2147483648 so that the block lies in 1..N.
   const int64_t magnitude = x < 0 ? -static_cast<int64_t>(x) : x;
@@ -80,8 +82,9 @@ LegacyReadResult LegacyKeyedRead(std::span<uint8_t> record, int16_t keyLength, i
   if (kl == 6) BlockLimit() = kLegacyLongKeyBlockLimit;
   const int32_t limit = BlockLimit();
   const int h = kl / 2;
-  const int64_t cap = capacity <= 0 ? static_cast<int64_t>(record.size())
-                                    : std::min<int64_t>(capacity, static_cast<int64_t>(record.size()));
+  const int64_t cap = capacity <= 0
+                          ? static_cast<int64_t>(record.size())
+                          : std::min<int64_t>(capacity, static_cast<int64_t>(record.size()));
   std::array<uint8_t, kBlockBytes> key{};
   std::memcpy(key.data(), record.data(), static_cast<size_t>(kl));
   const std::span<const uint8_t> keyView(key.data(), static_cast<size_t>(kl));
@@ -118,7 +121,8 @@ LegacyReadResult LegacyKeyedRead(std::span<uint8_t> record, int16_t keyLength, i
         const int64_t data = magnitude - kl - 2;
         const int64_t room = cap - kl - gathered;
         const int64_t take = std::clamp<int64_t>(data, 0, std::max<int64_t>(room, 0));
-        std::memcpy(record.data() + kl + gathered, buffer.data() + 2 * d + 2 * h, static_cast<size_t>(take));
+        std::memcpy(record.data() + kl + gathered, buffer.data() + 2 * d + 2 * h,
+                    static_cast<size_t>(take));
         gathered += take;
         if (take < data) {
           // The caller's buffer is full: what fits is delivered, the record is not whole.
@@ -137,7 +141,8 @@ LegacyReadResult LegacyKeyedRead(std::span<uint8_t> record, int16_t keyLength, i
   }
 }
 
-int16_t RemoveLegacyRecord(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t file) {
+int16_t RemoveLegacyRecord(std::span<const uint8_t> key, int16_t keyLength, int32_t n,
+                           int16_t file) {
   if (n <= 0 || !ValidLegacyKey(key, keyLength)) return kLegacyIncomplete;
   const int kl = keyLength;
   const int e = kl / 2;

@@ -38,7 +38,8 @@ class WordLayoutTest : public ::testing::Test {
     ASSERT_EQ(io::OpenUnit(1, "D:\\dev.dat", 512), 0);
   }
   std::vector<uint8_t>& image() { return *fake.Bytes("D:\\dev.dat"); }
-  LegacyReadResult Read(std::vector<uint8_t>& buffer, std::string_view key, int32_t n, int32_t capacity = 0) {
+  LegacyReadResult Read(std::vector<uint8_t>& buffer, std::string_view key, int32_t n,
+                        int32_t capacity = 0) {
     std::memcpy(buffer.data(), key.data(), key.size());
     return LegacyKeyedRead(buffer, static_cast<int16_t>(key.size()), n, 1, capacity);
   }
@@ -70,7 +71,8 @@ TEST_F(WordLayoutTest, RecordsOfSeveralPiecesCrossingBlocks) {
     std::string key = std::to_string(10000 + i);
     key.insert(key.begin(), 'E');
     records.push_back({key, Data(static_cast<size_t>(60 + 90 * i), static_cast<unsigned>(i))});
-    const auto placed = PlaceLegacyRecord(img, n, Bytes(key), records.back().second, i % 3 == 0 ? 400 : 0);
+    const auto placed =
+        PlaceLegacyRecord(img, n, Bytes(key), records.back().second, i % 3 == 0 ? 400 : 0);
     ASSERT_TRUE(placed.placed) << key;
   }
   Open(img);
@@ -165,7 +167,8 @@ TEST_F(WordLayoutTest, EntryRunningPastTheBlockEndsItsExamination) {
   EXPECT_EQ(Read(buffer, "ABCDEF", 2).status, kLegacyNotFound);
   // Deletion still marks it: its key word lies inside the block.
   EXPECT_EQ(RemoveLegacyRecord(key, 6, 2, 1), kLegacyDone);
-  EXPECT_EQ(io::LoadI16(image().data() + static_cast<size_t>(home - 1) * 512 + 478), kRemovedKeyWord);
+  EXPECT_EQ(io::LoadI16(image().data() + static_cast<size_t>(home - 1) * 512 + 478),
+            kRemovedKeyWord);
 }
 
 TEST_F(WordLayoutTest, RemovingTheMarkerRecord) {

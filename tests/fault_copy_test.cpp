@@ -15,7 +15,9 @@ namespace {
 using platform::FakePlatform;
 using platform::Platform;
 
-bool OnDestination(std::string_view path) { return path.size() >= 2 && (path[0] == 'D' || path[0] == 'd') && path[1] == ':'; }
+bool OnDestination(std::string_view path) {
+  return path.size() >= 2 && (path[0] == 'D' || path[0] == 'd') && path[1] == ':';
+}
 
 std::string LastComponent(std::string_view path) {
   const size_t slash = path.rfind('\\');
@@ -39,12 +41,16 @@ class FailingDestination : public Platform {
   int MessageBox(std::string_view text, std::string_view caption, uint32_t style) override {
     return inner_.MessageBox(text, caption, style);
   }
-  intptr_t DialogBox(int id, platform::DialogProcedure& proc) override { return inner_.DialogBox(id, proc); }
+  intptr_t DialogBox(int id, platform::DialogProcedure& proc) override {
+    return inner_.DialogBox(id, proc);
+  }
   uint32_t LastError() override { return inner_.LastError(); }
   platform::ProcessResult RunProcess(std::string_view commandLine, bool wantExitCode) override {
     return inner_.RunProcess(commandLine, wantExitCode);
   }
-  uint32_t GetFileAttributes(std::string_view path) override { return inner_.GetFileAttributes(path); }
+  uint32_t GetFileAttributes(std::string_view path) override {
+    return inner_.GetFileAttributes(path);
+  }
   uint32_t CreateDirectory(std::string_view path) override {
     return Locked(path) ? platform::kErrorAccessDenied : inner_.CreateDirectory(path);
   }
@@ -58,15 +64,19 @@ class FailingDestination : public Platform {
   uint32_t CopyFile(std::string_view from, std::string_view to, bool failIfExists) override {
     if (!OnDestination(to)) return inner_.CopyFile(from, to, failIfExists);
     copies.emplace_back(to);
-    if (copies.size() <= goodCopies_ || mode_ == Mode::kNone) return inner_.CopyFile(from, to, failIfExists);
+    if (copies.size() <= goodCopies_ || mode_ == Mode::kNone)
+      return inner_.CopyFile(from, to, failIfExists);
     if (mode_ == Mode::kReadOnly) return platform::kErrorAccessDenied;
     if (const std::vector<uint8_t>* source = inner_.Bytes(from)) {
-      inner_.AddFile(to, std::vector<uint8_t>(source->begin(), source->begin() + static_cast<ptrdiff_t>(source->size() / 2)));
+      inner_.AddFile(
+          to, std::vector<uint8_t>(source->begin(),
+                                   source->begin() + static_cast<ptrdiff_t>(source->size() / 2)));
     }
     return platform::kErrorDiskFull;
   }
   std::optional<uint64_t> FileSize(std::string_view path) override { return inner_.FileSize(path); }
-  std::unique_ptr<platform::File> OpenExistingFile(std::string_view path, uint32_t& error) override {
+  std::unique_ptr<platform::File> OpenExistingFile(std::string_view path,
+                                                   uint32_t& error) override {
     if (Locked(path)) {
       error = platform::kErrorAccessDenied;
       return nullptr;
@@ -99,7 +109,8 @@ CleanCopies RecordCleanRun(int version) {
   FailingDestination d(w.os, FailingDestination::Mode::kNone, 0);
   EXPECT_TRUE(w.Migrate());
   ExpectOrderlyEnd(w, "clean run");
-  for (const auto& m : w.os.messages) EXPECT_EQ(m.text.rfind("Eroare", 0), std::string::npos) << m.text;
+  for (const auto& m : w.os.messages)
+    EXPECT_EQ(m.text.rfind("Eroare", 0), std::string::npos) << m.text;
   return {d.copies, w.dialog.TextsOf(migration::kStatusText).size()};
 }
 
@@ -109,15 +120,17 @@ void Sweep(int version, FailingDestination::Mode mode, uint32_t code) {
   for (size_t k = 0; k <= clean.destinations.size(); ++k) {
     World w(version);
     FailingDestination d(w.os, mode, k);
-    const std::string context = "version " + std::to_string(version) + ", copies failing after " + std::to_string(k);
+    const std::string context =
+        "version " + std::to_string(version) + ", copies failing after " + std::to_string(k);
     ASSERT_TRUE(w.Migrate()) << context;
 
     // The same copies were tried, and each one after the k-th was reported.
     EXPECT_EQ(d.copies, clean.destinations) << context;
     std::vector<std::string> expected;
     for (size_t i = k; i < clean.destinations.size(); ++i) {
-      expected.push_back("Eroare [" + std::string(code < 10 ? "    " : "  ") + std::to_string(code) +
-                         "] la copierea fisierului " + LastComponent(clean.destinations[i]) + "!");
+      expected.push_back("Eroare [" + std::string(code < 10 ? "    " : "  ") +
+                         std::to_string(code) + "] la copierea fisierului " +
+                         LastComponent(clean.destinations[i]) + "!");
     }
     std::vector<std::string> reported;
     for (const auto& m : w.os.messages) {
@@ -129,10 +142,13 @@ void Sweep(int version, FailingDestination::Mode mode, uint32_t code) {
     EXPECT_EQ(reported, expected) << context;
 
     // The pipeline went on after the copies: the tools ran, and it ended as it ends.
-    EXPECT_EQ(w.dialog.TextsOf(migration::kStatusText).size() >= clean.statusTexts - 2, true) << context;
+    EXPECT_EQ(w.dialog.TextsOf(migration::kStatusText).size() >= clean.statusTexts - 2, true)
+        << context;
     // (The density check measures furnmat.dat only when the tree holds one.)
     EXPECT_EQ(std::any_of(w.os.runs.begin(), w.os.runs.end(),
-                          [](const FakePlatform::Run& r) { return r.commandLine.find("\\dens ") != std::string::npos; }),
+                          [](const FakePlatform::Run& r) {
+                            return r.commandLine.find("\\dens ") != std::string::npos;
+                          }),
               w.os.Exists(std::string(kNewData) + "furnmat.dat"))
         << context;
     ExpectOrderlyEnd(w, context);
@@ -142,7 +158,9 @@ void Sweep(int version, FailingDestination::Mode mode, uint32_t code) {
 }
 
 TEST(FaultCopy, DestinationFillsUpVersion36) { Sweep(36, FailingDestination::Mode::kFull, 112); }
-TEST(FaultCopy, DestinationTurnsReadOnlyVersion36) { Sweep(36, FailingDestination::Mode::kReadOnly, 5); }
+TEST(FaultCopy, DestinationTurnsReadOnlyVersion36) {
+  Sweep(36, FailingDestination::Mode::kReadOnly, 5);
+}
 TEST(FaultCopy, DestinationFillsUpVersion35) { Sweep(35, FailingDestination::Mode::kFull, 112); }
 
 }  // namespace

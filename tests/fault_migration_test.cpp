@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "io/coding.h"
-#include "store/keyed_store.h"
 #include "io/unit_file.h"
+#include "store/keyed_store.h"
 #include "tests/fault_support.h"
 
 namespace varmex::fault {
@@ -19,9 +19,12 @@ enum class Fault { kRead, kWrite, kShortWrite };
 
 const char* Name(Fault f) {
   switch (f) {
-    case Fault::kRead: return "read fails";
-    case Fault::kWrite: return "write fails";
-    case Fault::kShortWrite: return "write cut short";
+    case Fault::kRead:
+      return "read fails";
+    case Fault::kWrite:
+      return "write fails";
+    case Fault::kShortWrite:
+      return "write cut short";
   }
   return "";
 }
@@ -31,7 +34,9 @@ struct Counts {
   uint64_t writes = 0;
 };
 
-std::string OldDataDir(const World& w, int version) { return version == 36 ? w.root() + "Varmex\\" : w.root(); }
+std::string OldDataDir(const World& w, int version) {
+  return version == 36 ? w.root() + "Varmex\\" : w.root();
+}
 
 // A run without faults: it must itself pass every check, and it gives the counts.
 Counts CleanRun(int version) {
@@ -50,8 +55,10 @@ Counts CleanRun(int version) {
   ExpectPlainCopiesIntact(w, OldDataDir(w, version), "clean run");
   for (const std::string& path : StoreWrittenFiles()) EXPECT_EQ(BlockFileProblems(w, path, {}), "");
   // The run did the work the sweep puts faults into: GRUPDEVs, prices, conversions.
-  const store::VerifyReport lcalcdev = store::VerifyBlockImage(*w.os.Bytes(std::string(kNewData) + "lcalcdev.dat"), 0);
-  const store::VerifyReport prefman = store::VerifyBlockImage(*w.os.Bytes(std::string(kNewData) + "Prefman.dat"), 0);
+  const store::VerifyReport lcalcdev =
+      store::VerifyBlockImage(*w.os.Bytes(std::string(kNewData) + "lcalcdev.dat"), 0);
+  const store::VerifyReport prefman =
+      store::VerifyBlockImage(*w.os.Bytes(std::string(kNewData) + "Prefman.dat"), 0);
   EXPECT_GE(lcalcdev.records, 4);
   EXPECT_GE(prefman.records, 4);
   return {after.reads - before.reads, after.writes - before.writes};
@@ -66,15 +73,19 @@ bool FaultedRun(int version, Fault fault, uint64_t k) {
     if ((op == io::IoOp::kRead) != (fault == Fault::kRead) || ++seen != k) return {};
     fired = true;
     switch (fault) {
-      case Fault::kRead: return {platform::kErrorReadFault, -1};
-      case Fault::kWrite: return {platform::kErrorWriteFault, -1};
-      case Fault::kShortWrite: return {platform::kErrorDiskFull, 100};
+      case Fault::kRead:
+        return {platform::kErrorReadFault, -1};
+      case Fault::kWrite:
+        return {platform::kErrorWriteFault, -1};
+      case Fault::kShortWrite:
+        return {platform::kErrorDiskFull, 100};
     }
     return {};
   });
   const bool ended = w.Migrate();
   io::SetIoFaultHook(nullptr);
-  const std::string context = "version " + std::to_string(version) + ", " + Name(fault) + " at " + std::to_string(k);
+  const std::string context =
+      "version " + std::to_string(version) + ", " + Name(fault) + " at " + std::to_string(k);
   EXPECT_TRUE(fired) << context;
   if (!ended) return false;
   ExpectOrderlyEnd(w, context);

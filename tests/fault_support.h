@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "grupdev/choice_dialog.h"
+#include "grupdev/estimate_reader.h"
 #include "installer/run_state.h"
 #include "io/unit_file.h"
 #include "migration/pipeline.h"
@@ -23,7 +24,6 @@
 #include "store/keyed_store.h"
 #include "store/verify.h"
 #include "store/word_layout.h"
-#include "grupdev/estimate_reader.h"
 #include "tools/gencollection/collection.h"
 
 namespace varmex::fault {
@@ -103,7 +103,8 @@ inline Files OldFiles(const gencollection::Collection& c, const std::string& roo
 inline const Files& CachedOldFiles(int version, const std::string& root) {
   static std::map<int, Files> cache;
   auto it = cache.find(version);
-  if (it == cache.end()) it = cache.emplace(version, OldFiles(SmallCollection(version), root)).first;
+  if (it == cache.end())
+    it = cache.emplace(version, OldFiles(SmallCollection(version), root)).first;
   return it->second;
 }
 
@@ -120,12 +121,13 @@ class World {
     root_ = version == 36 ? "C:\\Palunor\\" : "C:\\Varmex35\\";
     old_ = CachedOldFiles(version, root_);
     platform::Install(&os);  // the scratch platform of the first collection has gone
-    for (const char* dir : {"C:\\Palunor", "C:\\Palunor\\Varmex", "C:\\Palunor\\ERP", "C:\\Varmex35", "D:\\kedro",
-                            "D:\\kedro\\Varmex", "D:\\kedro\\ERP"}) {
+    for (const char* dir : {"C:\\Palunor", "C:\\Palunor\\Varmex", "C:\\Palunor\\ERP",
+                            "C:\\Varmex35", "D:\\kedro", "D:\\kedro\\Varmex", "D:\\kedro\\ERP"}) {
       os.AddDirectory(dir);
     }
     for (const auto& [path, bytes] : old_) os.AddFile(path, bytes);
-    for (const auto& [name, bytes] : gencollection::FreshFiles(23, 41)) os.AddFile(kNewData + name, bytes);
+    for (const auto& [name, bytes] : gencollection::FreshFiles(23, 41))
+      os.AddFile(kNewData + name, bytes);
     os.runProcess = [this](const platform::FakePlatform::Run& run) {
       if (run.commandLine.find("\\convfurn ") != std::string::npos) {
         os.AddFile(std::string(kNewErp) + "TERTI.DAT", store::EmptyBlockFileImage(9));
@@ -171,10 +173,17 @@ class World {
 
 // The messages the migration has of its own; anything else is a fault.
 inline bool OwnMessage(const std::string& text) {
-  static const std::vector<std::string> prefixes = {
-      "Eroare (",  "Eroare [", "Eroare citere baza pret!", "Deviz negasit ", "Eroare citire DEV.DAT!",
-      "** Eroare citire Header fisier OBI.DAT **", "Articole negasite in nor.dat:", "Eroare generare [Furnizor provizoriu]!",
-      "Nu exista fisierul ", "Inregistrari nescrise in ", kSuccess};
+  static const std::vector<std::string> prefixes = {"Eroare (",
+                                                    "Eroare [",
+                                                    "Eroare citere baza pret!",
+                                                    "Deviz negasit ",
+                                                    "Eroare citire DEV.DAT!",
+                                                    "** Eroare citire Header fisier OBI.DAT **",
+                                                    "Articole negasite in nor.dat:",
+                                                    "Eroare generare [Furnizor provizoriu]!",
+                                                    "Nu exista fisierul ",
+                                                    "Inregistrari nescrise in ",
+                                                    kSuccess};
   for (const auto& p : prefixes) {
     if (text.rfind(p, 0) == 0) return true;
   }
@@ -200,8 +209,10 @@ inline void ExpectOldCollectionUntouched(World& w, const std::string& context) {
 }
 
 // Copies in the new tree that no step is asked to change are the old files' bytes.
-inline void ExpectPlainCopiesIntact(World& w, const std::string& oldDataDir, const std::string& context) {
-  static const std::set<std::string> changed = {"dev.dat", "furnmat.dat", "prefman.dat", "lcalcdev.dat", "terti.dat"};
+inline void ExpectPlainCopiesIntact(World& w, const std::string& oldDataDir,
+                                    const std::string& context) {
+  static const std::set<std::string> changed = {"dev.dat", "furnmat.dat", "prefman.dat",
+                                                "lcalcdev.dat", "terti.dat"};
   for (const auto& [path, bytes] : w.old()) {
     if (path.rfind(oldDataDir, 0) != 0) continue;
     std::string name = path.substr(oldDataDir.size());
@@ -215,14 +226,16 @@ inline void ExpectPlainCopiesIntact(World& w, const std::string& oldDataDir, con
 }
 
 // The problems of a block file written by the store, leaving out those `allowed`.
-inline std::string BlockFileProblems(World& w, const std::string& path, const std::set<std::string>& allowed) {
+inline std::string BlockFileProblems(World& w, const std::string& path,
+                                     const std::set<std::string>& allowed) {
   const Bytes* image = w.os.Bytes(path);
   if (image == nullptr) return "";
   const store::VerifyReport report = store::VerifyBlockImage(*image, 0);
   std::string out;
   for (const auto& p : report.problems) {
     if (allowed.count(p.text) == 0) {
-      out += path + ": block " + std::to_string(p.block) + " unit " + std::to_string(p.unit) + ": " + p.text + "\n";
+      out += path + ": block " + std::to_string(p.block) + " unit " + std::to_string(p.unit) +
+             ": " + p.text + "\n";
     }
   }
   return out;

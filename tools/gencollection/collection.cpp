@@ -26,7 +26,9 @@ class Random {
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     return z ^ (z >> 31);
   }
-  int32_t Below(int32_t n) { return n <= 0 ? 0 : static_cast<int32_t>(Next() % static_cast<uint64_t>(n)); }
+  int32_t Below(int32_t n) {
+    return n <= 0 ? 0 : static_cast<int32_t>(Next() % static_cast<uint64_t>(n));
+  }
   bool Chance(int32_t percent) { return Below(100) < percent; }
 
  private:
@@ -77,7 +79,8 @@ std::vector<uint8_t> BuildBlockFile(int32_t n, const std::vector<KeyedRecord>& r
       throw std::runtime_error("cannot open the scratch block file");
     }
     for (const KeyedRecord& r : records) {
-      const store::WriteResult w = store::KeyedWrite(r.bytes, r.keyLength, n, unit, store::kHashSelector5);
+      const store::WriteResult w =
+          store::KeyedWrite(r.bytes, r.keyLength, n, unit, store::kHashSelector5);
       if (w.status != store::kKeyedDone) {
         io::CloseUnit(unit);
         platform::Install(previous);
@@ -126,7 +129,9 @@ class Builder {
     std::sort(materials_.begin(), materials_.end());
   }
 
-  int32_t AnyMaterial() { return materials_[static_cast<size_t>(rng_.Below(static_cast<int32_t>(materials_.size())))]; }
+  int32_t AnyMaterial() {
+    return materials_[static_cast<size_t>(rng_.Below(static_cast<int32_t>(materials_.size())))];
+  }
 
   void MakeNormSet(std::vector<Norm>& set, int32_t count, int32_t first, int32_t step) {
     for (int32_t k = 0; k < count; ++k) {
@@ -141,7 +146,8 @@ class Builder {
         } else if (r < 80) {
           norm.recipe.push_back(kRecipeMaterialBase + 7800000 + rng_.Below(100000));  // not priced
         } else {
-          norm.recipe.push_back(30000000 + rng_.Below(1000000));  // labour, machines: not a material
+          norm.recipe.push_back(30000000 +
+                                rng_.Below(1000000));  // labour, machines: not a material
         }
       }
       set.push_back(norm);
@@ -176,7 +182,9 @@ class Builder {
           e.supplier = (rng_.Chance(50) ? 1 : -1) * (q * 1000000 + rng_.Below(1000000));
           SupplierPrice sp{q + 1000, m, rng_.Chance(60), 800101, 100 + rng_.Below(900000)};
           if (std::none_of(c_.supplierPrices.begin(), c_.supplierPrices.end(),
-                           [&](const SupplierPrice& s) { return s.supplier == sp.supplier && s.material == m; })) {
+                           [&](const SupplierPrice& s) {
+                             return s.supplier == sp.supplier && s.material == m;
+                           })) {
             c_.supplierPrices.push_back(sp);
           }
         } else if (r < 11) {
@@ -203,7 +211,8 @@ class Builder {
     static const char kRest[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
     for (int32_t attempt = 0;; ++attempt) {
       std::string key(6, ' ');
-      uint64_t v = static_cast<uint64_t>(index) * 7919u + static_cast<uint64_t>(attempt) * 104729u + rng_.Below(31);
+      uint64_t v = static_cast<uint64_t>(index) * 7919u + static_cast<uint64_t>(attempt) * 104729u +
+                   rng_.Below(31);
       key[0] = kFirst[v % 31];
       v /= 31;
       for (size_t i = 1; i < 6; ++i) {
@@ -212,10 +221,14 @@ class Builder {
       }
       // Some keys with the other characters an estimate key may hold.
       const int32_t r = rng_.Below(100);
-      if (r < 3) key[5] = '-';
-      else if (r < 5) key[4] = '.';
-      else if (r < 6) key[3] = ' ';
-      else if (r < 7) key[2] = '@';
+      if (r < 3)
+        key[5] = '-';
+      else if (r < 5)
+        key[4] = '.';
+      else if (r < 6)
+        key[3] = ' ';
+      else if (r < 7)
+        key[2] = '@';
       bool dollarDigits = key[0] == '$';
       for (size_t i = 1; i < 6; ++i) dollarDigits = dollarDigits && key[i] >= '0' && key[i] <= '9';
       if (dollarDigits) continue;
@@ -240,18 +253,23 @@ class Builder {
       if (r < 36) {
         line.code = AnyMaterial();
       } else if (r < 50) {
-        line.code = c_.nor[static_cast<size_t>(rng_.Below(static_cast<int32_t>(c_.nor.size())))].code;
+        line.code =
+            c_.nor[static_cast<size_t>(rng_.Below(static_cast<int32_t>(c_.nor.size())))].code;
       } else if (r < 60) {
-        line.code = c_.tehno[static_cast<size_t>(rng_.Below(static_cast<int32_t>(c_.tehno.size())))].code;
+        line.code =
+            c_.tehno[static_cast<size_t>(rng_.Below(static_cast<int32_t>(c_.tehno.size())))].code;
       } else if (r < 68) {
-        line.code = c_.norinc[static_cast<size_t>(rng_.Below(static_cast<int32_t>(c_.norinc.size())))].code;
+        line.code =
+            c_.norinc[static_cast<size_t>(rng_.Below(static_cast<int32_t>(c_.norinc.size())))].code;
       } else if (r < 72) {
         // A norm that none of the norm files holds.
         const int32_t kind = rng_.Below(3);
-        line.code = kind == 0 ? 1900001 + rng_.Below(40000) * 2 : kind == 1 ? 990000001 + rng_.Below(5000000) * 2
-                                                                            : 2100000001 + rng_.Below(4000000) * 2;
+        line.code = kind == 0   ? 1900001 + rng_.Below(40000) * 2
+                    : kind == 1 ? 990000001 + rng_.Below(5000000) * 2
+                                : 2100000001 + rng_.Below(4000000) * 2;
       } else if (r < 77) {
-        static const int32_t kSkipped[] = {8600123, 7900002, 7812345, 8970005, 8990500, 9500000, 8980100, 8983000};
+        static const int32_t kSkipped[] = {8600123, 7900002, 7812345, 8970005,
+                                           8990500, 9500000, 8980100, 8983000};
         line.code = kSkipped[rng_.Below(8)];
       } else if (r < 80) {
         line.code = 2000000001 + rng_.Below(9999);  // a formula line
@@ -279,13 +297,17 @@ class Builder {
     return lines;
   }
 
-  void AddEstimates(const Investment& inv, int32_t count, int16_t objects, const std::vector<int16_t>& bases) {
+  void AddEstimates(const Investment& inv, int32_t count, int16_t objects,
+                    const std::vector<int16_t>& bases) {
     for (int32_t k = 0; k < count; ++k) {
       Estimate e;
       e.key = NewKey(static_cast<int32_t>(c_.estimates.size()));
       e.investment = inv.number;
       e.object = static_cast<int16_t>(1 + rng_.Below(objects));
-      const int16_t base = bases.empty() ? 0 : bases[static_cast<size_t>(rng_.Below(static_cast<int32_t>(bases.size())))];
+      const int16_t base =
+          bases.empty()
+              ? 0
+              : bases[static_cast<size_t>(rng_.Below(static_cast<int32_t>(bases.size())))];
       e.priceField = base * 1000000 + rng_.Below(1000000);
       e.lines = MakeLines();
       e.trailingBytes = rng_.Chance(10) ? 2 * (1 + rng_.Below(17)) : 0;
@@ -341,7 +363,9 @@ class Builder {
       std::vector<int16_t> bases;
       const int32_t baseCount = 1 + (rng_.Chance(20) ? 1 : 0);
       for (int32_t k = 0; k < baseCount; ++k) {
-        bases.push_back(rng_.Chance(3) || options_.priceBases == 0 ? 0 : static_cast<int16_t>(1 + rng_.Below(options_.priceBases)));
+        bases.push_back(rng_.Chance(3) || options_.priceBases == 0
+                            ? 0
+                            : static_cast<int16_t>(1 + rng_.Below(options_.priceBases)));
       }
       AddEstimates(inv, size, static_cast<int16_t>(1 + rng_.Below(std::min(size, 6))), bases);
       left -= size;
@@ -396,7 +420,9 @@ class Builder {
     };
     other("#-[*]2");
     other("$12345");
-    other("ZZ\x7F" "DEL");
+    other(
+        "ZZ\x7F"
+        "DEL");
     const std::string removedKey = "Zrm001";
     other(removedKey);
 
@@ -404,7 +430,8 @@ class Builder {
       try {
         WordLayoutWriter writer(n, 6);
         for (const auto& r : records) {
-          const std::vector<size_t> pieces = writer.Place(r, [this] { return rng_.Chance(options_.splitPercent); });
+          const std::vector<size_t> pieces =
+              writer.Place(r, [this] { return rng_.Chance(options_.splitPercent); });
           if (std::memcmp(r.data(), removedKey.data(), 6) == 0) {
             for (size_t at : pieces) io::StoreI16(writer.bytes().data() + at, 0x7F7F);
           }
@@ -431,7 +458,8 @@ class Builder {
     for (int32_t n = BlocksFor(records.size() * 96) + 2;; n = n * 3 / 2) {
       try {
         WordLayoutWriter writer(n, 4, true);
-        for (const auto& r : records) writer.Place(r, [this] { return rng_.Chance(options_.splitPercent); });
+        for (const auto& r : records)
+          writer.Place(r, [this] { return rng_.Chance(options_.splitPercent); });
         c_.obiBlocks = n;
         c_.files[Data("OBI.DAT")] = std::move(writer.bytes());
         break;
@@ -479,7 +507,8 @@ class Builder {
     return r;
   }
 
-  void WriteNormFile(const std::vector<Norm>& set, const std::string& name, bool inverted, int32_t& blocks) {
+  void WriteNormFile(const std::vector<Norm>& set, const std::string& name, bool inverted,
+                     int32_t& blocks) {
     std::vector<std::vector<uint8_t>> records;
     size_t total = 0;
     for (const Norm& n : set) {
@@ -496,7 +525,8 @@ class Builder {
     for (int32_t n = BlocksFor(total);; n = n * 3 / 2) {
       try {
         WordLayoutWriter writer(n, 4);
-        for (const auto& r : records) writer.Place(r, [this] { return rng_.Chance(options_.splitPercent); });
+        for (const auto& r : records)
+          writer.Place(r, [this] { return rng_.Chance(options_.splitPercent); });
         blocks = n;
         c_.files[Data(name)] = std::move(writer.bytes());
         return;
@@ -535,7 +565,8 @@ class Builder {
           io::StoreI32(e + 8, base.entries[k].supplier);
           ++k;
         }
-        if (slot == 42 && k < base.entries.size() && base.entries[k].supplier == 0 && rng_.Chance(50)) {
+        if (slot == 42 && k < base.entries.size() && base.entries[k].supplier == 0 &&
+            rng_.Chance(50)) {
           io::StoreI32(block.data() + 504, base.entries[k].code);
           io::StoreI32(block.data() + 508, base.entries[k].value);
           ++k;
@@ -609,8 +640,8 @@ class Builder {
 
   void WriteOthers() {
     // Files the migration only copies: a few blocks each, their bytes are checked whole.
-    for (const char* name : {"EXT.DAT", "EXTDEN.DAT", "MAT.DAT", "DIC.DAT", "IDIC.DAT", "PREF.DAT", "TABEL.DAT",
-                             "UM.DAT", "CATLUC.DAT"}) {
+    for (const char* name : {"EXT.DAT", "EXTDEN.DAT", "MAT.DAT", "DIC.DAT", "IDIC.DAT", "PREF.DAT",
+                             "TABEL.DAT", "UM.DAT", "CATLUC.DAT"}) {
       c_.files[Data(name)] = Filler(rng_, kBlock * static_cast<size_t>(1 + rng_.Below(4)));
     }
     // Partners: a block file without the default supplier.
@@ -646,18 +677,22 @@ Collection GenerateCollection(const CollectionOptions& options) { return Builder
 
 std::vector<uint8_t> EmptyBlockFile(int32_t n) { return HeaderBlockFile(n); }
 
-std::map<std::string, std::vector<uint8_t>> FreshFiles(int32_t lcalcdevBlocks, int32_t prefmanBlocks) {
-  return {{"lcalcdev.dat", HeaderBlockFile(lcalcdevBlocks)}, {"Prefman.dat", HeaderBlockFile(prefmanBlocks)}};
+std::map<std::string, std::vector<uint8_t>> FreshFiles(int32_t lcalcdevBlocks,
+                                                       int32_t prefmanBlocks) {
+  return {{"lcalcdev.dat", HeaderBlockFile(lcalcdevBlocks)},
+          {"Prefman.dat", HeaderBlockFile(prefmanBlocks)}};
 }
 
-bool WriteFiles(const std::map<std::string, std::vector<uint8_t>>& files, const std::string& directory) {
+bool WriteFiles(const std::map<std::string, std::vector<uint8_t>>& files,
+                const std::string& directory) {
   namespace fs = std::filesystem;
   for (const auto& [name, bytes] : files) {
     const fs::path path = fs::path(directory) / name;
     std::error_code ec;
     fs::create_directories(path.parent_path(), ec);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     if (!out) return false;
   }
   return true;

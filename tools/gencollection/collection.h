@@ -15,21 +15,21 @@ namespace varmex::gencollection {
 struct InvestmentPlan {
   int16_t number = 0;
   int32_t estimates = 0;
-  int16_t objects = 1;             // objects 1..objects, estimates spread over them
-  std::vector<int16_t> bases{1};   // price bases, estimates spread over them
-  bool inObi = true;               // false: no investment record in obi.dat
-  int32_t code = 0;                // 0: derived from the number
-  std::string name;                // empty: derived from the number
+  int16_t objects = 1;            // objects 1..objects, estimates spread over them
+  std::vector<int16_t> bases{1};  // price bases, estimates spread over them
+  bool inObi = true;              // false: no investment record in obi.dat
+  int32_t code = 0;               // 0: derived from the number
+  std::string name;               // empty: derived from the number
 };
 
 struct CollectionOptions {
   int version = 36;
-  int32_t estimates = 200;       // estimates besides those of the planned investments
+  int32_t estimates = 200;  // estimates besides those of the planned investments
   uint64_t seed = 1;
   std::vector<InvestmentPlan> investments;
-  bool blockFileNorms = false;   // nor.dat, tehno.dat, norinc.dat as block files
-  int32_t splitPercent = 20;     // chance that a record is cut into extra pieces
-  int32_t priceBases = 3;        // bases 1..priceBases (odd: with header, even: without)
+  bool blockFileNorms = false;  // nor.dat, tehno.dat, norinc.dat as block files
+  int32_t splitPercent = 20;    // chance that a record is cut into extra pieces
+  int32_t priceBases = 3;       // bases 1..priceBases (odd: with header, even: without)
 };
 
 struct ArticleLine {
@@ -105,12 +105,14 @@ Collection GenerateCollection(const CollectionOptions& options);
 
 // The fresh installation's empty lcalcdev.dat and Prefman.dat (block files of the
 // given sizes, header only), by file name.
-std::map<std::string, std::vector<uint8_t>> FreshFiles(int32_t lcalcdevBlocks, int32_t prefmanBlocks);
+std::map<std::string, std::vector<uint8_t>> FreshFiles(int32_t lcalcdevBlocks,
+                                                       int32_t prefmanBlocks);
 
 // An empty block file of n blocks: the header record in block 1, zeros elsewhere.
 std::vector<uint8_t> EmptyBlockFile(int32_t n);
 
 // Writes the files under `directory` (created as needed). False on a write failure.
-bool WriteFiles(const std::map<std::string, std::vector<uint8_t>>& files, const std::string& directory);
+bool WriteFiles(const std::map<std::string, std::vector<uint8_t>>& files,
+                const std::string& directory);
 
 }  // namespace varmex::gencollection

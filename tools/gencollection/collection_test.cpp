@@ -54,7 +54,8 @@ TEST(GenerateCollection, EveryRecordIsFoundWhole) {
     std::memcpy(record.data(), e.key.data(), 6);
     const store::LegacyReadResult r = store::LegacyKeyedRead(record, 6, c.devBlocks, dev);
     ASSERT_EQ(r.status, 0) << e.key;
-    ASSERT_EQ(r.length, static_cast<int32_t>(104 + 36 * e.lines.size() + static_cast<size_t>(e.trailingBytes)));
+    ASSERT_EQ(r.length, static_cast<int32_t>(104 + 36 * e.lines.size() +
+                                             static_cast<size_t>(e.trailingBytes)));
     EXPECT_EQ(io::LoadI16(record.data() + 62), e.investment);
     EXPECT_EQ(io::LoadI16(record.data() + 64), e.object);
     EXPECT_EQ(io::LoadI32(record.data() + 72), e.priceField);
@@ -99,7 +100,8 @@ TEST(GenerateCollection, EveryRecordIsFoundWhole) {
       io::StoreI32(record.data(), n.code);
       const store::LegacyReadResult r = store::LegacyKeyedRead(record, 4, nf.blocks, unit);
       ASSERT_EQ(r.status, 0) << nf.path << " " << n.code;
-      EXPECT_EQ(r.length, static_cast<int32_t>(106 + 8 * n.recipe.size())) << nf.path << " " << n.code;
+      EXPECT_EQ(r.length, static_cast<int32_t>(106 + 8 * n.recipe.size()))
+          << nf.path << " " << n.code;
     }
   }
 }

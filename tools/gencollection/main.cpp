@@ -43,7 +43,8 @@ bool ParseInvestment(const std::string& spec, varmex::gencollection::InvestmentP
   size_t start = 0;
   for (;;) {
     const size_t colon = spec.find(':', start);
-    parts.push_back(spec.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
+    parts.push_back(
+        spec.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
     if (colon == std::string::npos) break;
     start = colon + 1;
   }
@@ -119,8 +120,9 @@ int main(int argc, char** argv) {
       outDir = arg;
     }
   }
-  if ((options.version != 35 && options.version != 36) || options.estimates < 0 || options.priceBases < 0 ||
-      options.priceBases > 999 || lcalcdevBlocks <= 1 || prefmanBlocks <= 1) {
+  if ((options.version != 35 && options.version != 36) || options.estimates < 0 ||
+      options.priceBases < 0 || options.priceBases > 999 || lcalcdevBlocks <= 1 ||
+      prefmanBlocks <= 1) {
     std::fprintf(stderr, "gencollection: bad option value\n");
     return 2;
   }
@@ -134,11 +136,12 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "gencollection: cannot write into %s\n", outDir.c_str());
       return 1;
     }
-    std::printf("%zu estimates, %zu investments, dev.dat %d blocks\n", c.estimates.size(), c.investments.size(),
-                c.devBlocks);
+    std::printf("%zu estimates, %zu investments, dev.dat %d blocks\n", c.estimates.size(),
+                c.investments.size(), c.devBlocks);
   }
   if (!freshDir.empty() &&
-      !varmex::gencollection::WriteFiles(varmex::gencollection::FreshFiles(lcalcdevBlocks, prefmanBlocks), freshDir)) {
+      !varmex::gencollection::WriteFiles(
+          varmex::gencollection::FreshFiles(lcalcdevBlocks, prefmanBlocks), freshDir)) {
     std::fprintf(stderr, "gencollection: cannot write into %s\n", freshDir.c_str());
     return 1;
   }

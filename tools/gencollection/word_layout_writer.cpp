@@ -26,7 +26,8 @@ WordLayoutWriter::WordLayoutWriter(int32_t blocks, int keyLength, bool reserveBl
   if (reserveBlock1) next_[1] = 257;
 }
 
-std::vector<size_t> WordLayoutWriter::Place(std::span<const uint8_t> record, const std::function<bool()>& splitHint) {
+std::vector<size_t> WordLayoutWriter::Place(std::span<const uint8_t> record,
+                                            const std::function<bool()>& splitHint) {
   if (record.size() < static_cast<size_t>(keyLength_) + 2 || record.size() % 2 != 0) {
     throw std::runtime_error("word-layout record of bad length");
   }
@@ -46,7 +47,8 @@ std::vector<size_t> WordLayoutWriter::Place(std::span<const uint8_t> record, con
       const bool mayCut = take == dataWordsLeft && take >= 2 && splitHint && splitHint();
       if (mayCut) take = take / 2;
       const bool last = take == dataWordsLeft;
-      uint8_t* entry = bytes_.data() + static_cast<size_t>(b - 1) * 512 + static_cast<size_t>(d - 1) * 2;
+      uint8_t* entry =
+          bytes_.data() + static_cast<size_t>(b - 1) * 512 + static_cast<size_t>(d - 1) * 2;
       pieces.push_back(static_cast<size_t>(entry - bytes_.data()));
       std::memcpy(entry, record.data(), static_cast<size_t>(keyLength_));
       const int32_t length = keyLength_ + 2 + static_cast<int32_t>(take) * 2;

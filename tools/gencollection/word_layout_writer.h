@@ -31,7 +31,8 @@ class WordLayoutWriter {
   // records in several pieces inside one block). Throws std::runtime_error when the
   // record cannot be placed within `maxPath` blocks of its home block.
   // Gives the byte offsets in the file of the record's pieces.
-  std::vector<size_t> Place(std::span<const uint8_t> record, const std::function<bool()>& splitHint = {});
+  std::vector<size_t> Place(std::span<const uint8_t> record,
+                            const std::function<bool()>& splitHint = {});
 
   int32_t blocks() const { return blocks_; }
   // The file: N blocks of 512 bytes.

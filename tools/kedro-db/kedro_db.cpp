@@ -45,7 +45,8 @@ std::optional<std::vector<uint8_t>> ParseBytes(const std::string& s, bool text) 
   for (char c : s) {
     if (c == ' ' || c == ':' || c == '-') continue;
     if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
-    const int v = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (std::tolower(c) - 'a' + 10);
+    const int v =
+        std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (std::tolower(c) - 'a' + 10);
     if (high < 0) {
       high = v;
     } else {
@@ -93,7 +94,8 @@ std::optional<OpenFile> Open(const std::string& path, const Options& opt, std::o
   BlockBytes first{};
   if (io::ReadRecord(kUnit, 1, first) == 0) f.headerCount = store::HeaderBlockCount(first);
   f.blockFile = f.headerCount > 0;
-  f.n = opt.blocks > 0 ? opt.blocks : (f.blockFile ? f.headerCount : static_cast<int32_t>(f.sizeBlocks));
+  f.n = opt.blocks > 0 ? opt.blocks
+                       : (f.blockFile ? f.headerCount : static_cast<int32_t>(f.sizeBlocks));
   if (f.n <= 0) {
     err << "kedro-db: " << path << " has no blocks to work on\n";
     return std::nullopt;
@@ -110,19 +112,22 @@ int Info(const std::string& path, const OpenFile& f, const Options& opt, std::os
     out << "header: none (key length " << opt.keyLength << ")\n";
   }
   out << "blocks: " << f.n << " used, " << f.sizeBlocks << " in the file\n";
-  const store::VerifyReport r = f.blockFile ? store::VerifyBlockFileOnUnit(kUnit, f.n, opt.selector)
-                                            : store::VerifyWordLayout(
-                                                  [](int32_t b, std::span<uint8_t, store::kBlockBytes> o) {
-                                                    return io::ReadRecord(kUnit, b, o);
-                                                  },
-                                                  f.n, opt.keyLength);
+  const store::VerifyReport r = f.blockFile
+                                    ? store::VerifyBlockFileOnUnit(kUnit, f.n, opt.selector)
+                                    : store::VerifyWordLayout(
+                                          [](int32_t b, std::span<uint8_t, store::kBlockBytes> o) {
+                                            return io::ReadRecord(kUnit, b, o);
+                                          },
+                                          f.n, opt.keyLength);
   const int64_t total = int64_t{r.blocksPresent} * store::kBlockUnits;
   out << "records: " << r.records << "\n";
   out << "pieces: " << r.pieces << ", deleted entries: " << r.deletedEntries << "\n";
   char pct[32];
-  std::snprintf(pct, sizeof pct, "%.1f", total > 0 ? 100.0 * static_cast<double>(r.usedUnits) / static_cast<double>(total) : 0.0);
-  out << "used: " << r.usedUnits << " of " << total << " " << (f.blockFile ? "units" : "words") << " (" << pct
-      << "%), free: " << r.freeUnits << "\n";
+  std::snprintf(
+      pct, sizeof pct, "%.1f",
+      total > 0 ? 100.0 * static_cast<double>(r.usedUnits) / static_cast<double>(total) : 0.0);
+  out << "used: " << r.usedUnits << " of " << total << " " << (f.blockFile ? "units" : "words")
+      << " (" << pct << "%), free: " << r.freeUnits << "\n";
   out << "problems: " << r.problems.size() << "\n";
   return 0;
 }
@@ -134,12 +139,13 @@ int Get(const OpenFile& f, const Options& opt, const std::vector<uint8_t>& key, 
   int16_t status = 0;
   int32_t length = 0;
   if (f.blockFile) {
-    const store::ReadResult r =
-        store::KeyedRead(buffer, static_cast<int16_t>(key.size()), f.n, kUnit, opt.selector, store::kMaxRecordLength);
+    const store::ReadResult r = store::KeyedRead(buffer, static_cast<int16_t>(key.size()), f.n,
+                                                 kUnit, opt.selector, store::kMaxRecordLength);
     status = r.status;
     length = r.length;
   } else {
-    const store::LegacyReadResult r = store::LegacyKeyedRead(buffer, static_cast<int16_t>(key.size()), f.n, kUnit);
+    const store::LegacyReadResult r =
+        store::LegacyKeyedRead(buffer, static_cast<int16_t>(key.size()), f.n, kUnit);
     status = r.status;
     length = r.length;
   }
@@ -147,8 +153,11 @@ int Get(const OpenFile& f, const Options& opt, const std::vector<uint8_t>& key, 
     err << "kedro-db: status " << status << "\n";
     return 1;
   }
-  const size_t from = key.size() < static_cast<size_t>(length) ? key.size() : static_cast<size_t>(length);
-  out << Show(std::span<const uint8_t>(buffer.data() + from, static_cast<size_t>(length) - from), opt.text) << "\n";
+  const size_t from =
+      key.size() < static_cast<size_t>(length) ? key.size() : static_cast<size_t>(length);
+  out << Show(std::span<const uint8_t>(buffer.data() + from, static_cast<size_t>(length) - from),
+              opt.text)
+      << "\n";
   return 0;
 }
 
@@ -169,16 +178,22 @@ int Dump(const OpenFile& f, const Options& opt, std::ostream& out) {
         if (2 * d + kl > store::kBlockBytes || kl == 0) continue;
         std::vector<uint8_t> buffer(store::kMaxRecordLength + 2, 0);
         std::memcpy(buffer.data(), block.data() + 2 * d, static_cast<size_t>(kl));
-        const store::ReadResult r = store::KeyedRead(buffer, static_cast<int16_t>(kl), f.n, kUnit, opt.selector,
-                                                     store::kMaxRecordLength);
+        const store::ReadResult r = store::KeyedRead(buffer, static_cast<int16_t>(kl), f.n, kUnit,
+                                                     opt.selector, store::kMaxRecordLength);
         // The read moved the shared block; reload this one to go on walking it.
         io::ReadRecord(kUnit, b, block);
-        out << "block " << b << " unit " << d << " key " << Show(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(kl)), opt.text);
+        out << "block " << b << " unit " << d << " key "
+            << Show(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(kl)), opt.text);
         if (r.status != 0 || r.block != b || r.unit != d) {
-          out << " status " << r.status << (r.status == 0 ? " (the look-up finds another copy)" : "") << "\n";
+          out << " status " << r.status
+              << (r.status == 0 ? " (the look-up finds another copy)" : "") << "\n";
           continue;
         }
-        out << " data " << Show(std::span<const uint8_t>(buffer.data() + kl, static_cast<size_t>(r.length - kl)), opt.text) << "\n";
+        out << " data "
+            << Show(
+                   std::span<const uint8_t>(buffer.data() + kl, static_cast<size_t>(r.length - kl)),
+                   opt.text)
+            << "\n";
       }
     } else {
       const int h = opt.keyLength / 2;
@@ -186,12 +201,18 @@ int Dump(const OpenFile& f, const Options& opt, std::ostream& out) {
         if (io::LoadI16(block.data() + 2 * d - 2) == 0) break;
         const int length = io::LoadI16(block.data() + 2 * (d + h) - 2);
         const int magnitude = length < 0 ? -length : length;
-        if (magnitude > store::kBlockBytes || magnitude < opt.keyLength + 4 || 2 * d - 2 + magnitude > store::kBlockBytes) break;
+        if (magnitude > store::kBlockBytes || magnitude < opt.keyLength + 4 ||
+            2 * d - 2 + magnitude > store::kBlockBytes)
+          break;
         const bool removed = io::LoadI16(block.data() + 2 * d - 2) == store::kRemovedKeyWord;
         out << "block " << b << " word " << d << (removed ? " removed" : "") << " key "
-            << Show(std::span<const uint8_t>(block.data() + 2 * d - 2, static_cast<size_t>(opt.keyLength)), opt.text)
+            << Show(std::span<const uint8_t>(block.data() + 2 * d - 2,
+                                             static_cast<size_t>(opt.keyLength)),
+                    opt.text)
             << " length " << length << " data "
-            << Show(std::span<const uint8_t>(block.data() + 2 * d + 2 * h, static_cast<size_t>(magnitude - opt.keyLength - 2)), opt.text)
+            << Show(std::span<const uint8_t>(block.data() + 2 * d + 2 * h,
+                                             static_cast<size_t>(magnitude - opt.keyLength - 2)),
+                    opt.text)
             << "\n";
         d += magnitude / 2;
       }
@@ -201,18 +222,21 @@ int Dump(const OpenFile& f, const Options& opt, std::ostream& out) {
 }
 
 int Verify(const OpenFile& f, const Options& opt, std::ostream& out) {
-  const store::VerifyReport r =
-      f.blockFile ? store::VerifyBlockFileOnUnit(kUnit, opt.blocks, opt.selector)
-                  : store::VerifyWordLayout(
-                        [](int32_t b, std::span<uint8_t, store::kBlockBytes> o) { return io::ReadRecord(kUnit, b, o); },
-                        f.n, opt.keyLength);
+  const store::VerifyReport r = f.blockFile
+                                    ? store::VerifyBlockFileOnUnit(kUnit, opt.blocks, opt.selector)
+                                    : store::VerifyWordLayout(
+                                          [](int32_t b, std::span<uint8_t, store::kBlockBytes> o) {
+                                            return io::ReadRecord(kUnit, b, o);
+                                          },
+                                          f.n, opt.keyLength);
   out << store::FormatProblems(r);
   out << (r.ok() ? "ok" : "problems: " + std::to_string(r.problems.size())) << "\n";
   return r.ok() ? 0 : 1;
 }
 
 void Usage(std::ostream& err) {
-  err << "usage: kedro-db [--text] [--blocks N] [--key-length K] [--selector S] COMMAND FILE [KEY [DATA]]\n"
+  err << "usage: kedro-db [--text] [--blocks N] [--key-length K] [--selector S] COMMAND FILE [KEY "
+         "[DATA]]\n"
          "commands: info, get, put, del, dump, verify\n";
 }
 
@@ -224,9 +248,8 @@ int Run(const Options& opt, std::ostream& out, std::ostream& err) {
   }
   const std::string& command = w[0];
   const size_t operands = command == "put" ? 4 : (command == "get" || command == "del") ? 3 : 2;
-  if (w.size() != operands ||
-      (command != "info" && command != "get" && command != "put" && command != "del" && command != "dump" &&
-       command != "verify")) {
+  if (w.size() != operands || (command != "info" && command != "get" && command != "put" &&
+                               command != "del" && command != "dump" && command != "verify")) {
     Usage(err);
     return 2;
   }
@@ -265,7 +288,8 @@ int Run(const Options& opt, std::ostream& out, std::ostream& err) {
     return Get(*f, opt, key, out, err);
   }
   if (command == "del") {
-    const int16_t st = store::KeyedDelete(key, static_cast<int16_t>(key.size()), f->n, kUnit, opt.selector);
+    const int16_t st =
+        store::KeyedDelete(key, static_cast<int16_t>(key.size()), f->n, kUnit, opt.selector);
     if (st != 0) err << "kedro-db: status " << st << "\n";
     return st == 0 ? 0 : 1;
   }
@@ -276,7 +300,8 @@ int Run(const Options& opt, std::ostream& out, std::ostream& err) {
   }
   std::vector<uint8_t> record = key;
   record.insert(record.end(), data->begin(), data->end());
-  const store::WriteResult r = store::KeyedWrite(record, static_cast<int16_t>(key.size()), f->n, kUnit, opt.selector);
+  const store::WriteResult r =
+      store::KeyedWrite(record, static_cast<int16_t>(key.size()), f->n, kUnit, opt.selector);
   if (r.status != 0) {
     err << "kedro-db: status " << r.status << "\n";
     return 1;

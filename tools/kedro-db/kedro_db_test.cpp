@@ -64,7 +64,9 @@ TEST(KedroDbTest, WordLayoutFilesAreReadOnly) {
   std::vector<uint8_t> image = store::testing::EmptyLegacyImage(4);
   const std::string key = "#-[*]2";
   const std::vector<uint8_t> data = {'a', 'b', 'c', 'd'};
-  ASSERT_TRUE(store::testing::PlaceLegacyRecord(image, 4, std::vector<uint8_t>(key.begin(), key.end()), data).placed);
+  ASSERT_TRUE(store::testing::PlaceLegacyRecord(image, 4,
+                                                std::vector<uint8_t>(key.begin(), key.end()), data)
+                  .placed);
   fake.AddFile("dev.dat", image);
   Result r = Kdb({"--text", "get", "dev.dat", "#-[*]2"});
   EXPECT_EQ(r.status, 0);

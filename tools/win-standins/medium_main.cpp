@@ -38,7 +38,9 @@ void Damage(std::vector<uint8_t>& archive, const std::string& name) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: win-medium DIR [--omit ARCHIVE]... [--add ARCHIVE NAME=FILE]... [--damage ARCHIVE]...\n");
+    std::fprintf(stderr,
+                 "usage: win-medium DIR [--omit ARCHIVE]... [--add ARCHIVE NAME=FILE]... [--damage "
+                 "ARCHIVE]...\n");
     return 1;
   }
   try {
@@ -68,7 +70,8 @@ int main(int argc, char** argv) {
       if (damaged.count(name) != 0) Damage(bytes, name);
       const std::string path = std::string(argv[1]) + "\\" + name;
       std::ofstream out(path, std::ios::binary | std::ios::trunc);
-      out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      out.write(reinterpret_cast<const char*>(bytes.data()),
+                static_cast<std::streamsize>(bytes.size()));
       out.close();
       if (!out) throw std::runtime_error("cannot write " + path);
     }

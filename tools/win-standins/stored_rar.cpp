@@ -91,7 +91,8 @@ int Extract(const StoredArchive& archive, bool keepFolders, const std::string& d
       continue;
     }
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(e.data.data()), static_cast<std::streamsize>(e.data.size()));
+    out.write(reinterpret_cast<const char*>(e.data.data()),
+              static_cast<std::streamsize>(e.data.size()));
     out.close();
     if (!out) {
       std::fprintf(stderr, "unrar: cannot write %s\n", target.string().c_str());
@@ -105,7 +106,8 @@ int Extract(const StoredArchive& archive, bool keepFolders, const std::string& d
 }  // namespace
 
 StoredArchive ParseStoredRar(std::span<const uint8_t> bytes) {
-  if (bytes.size() < sizeof kMarker || !std::equal(kMarker, kMarker + sizeof kMarker, bytes.begin())) {
+  if (bytes.size() < sizeof kMarker ||
+      !std::equal(kMarker, kMarker + sizeof kMarker, bytes.begin())) {
     return Fail(kStoredRarUnsupported, "not a RAR archive");
   }
   StoredArchive archive;
@@ -139,8 +141,10 @@ StoredArchive ParseStoredRar(std::span<const uint8_t> bytes) {
       }
       entry.directory = (flags & kFlagDirectoryMask) == kFlagDirectoryMask;
       if (!entry.directory) {
-        if (h[25] != kMethodStore) return Fail(kStoredRarUnsupported, "compressed entry " + entry.name);
-        if (io::LoadU32(h + 11) != dataSize) return Fail(kStoredRarDamaged, "size mismatch in " + entry.name);
+        if (h[25] != kMethodStore)
+          return Fail(kStoredRarUnsupported, "compressed entry " + entry.name);
+        if (io::LoadU32(h + 11) != dataSize)
+          return Fail(kStoredRarDamaged, "size mismatch in " + entry.name);
         const std::span<const uint8_t> data(h + size, static_cast<size_t>(dataSize));
         if (Crc32(data) != io::LoadU32(h + 16)) {
           return Fail(kStoredRarDamaged, "CRC mismatch in " + entry.name);
@@ -159,7 +163,8 @@ int RunStoredUnrar(const std::vector<std::string>& args) {
   const bool test = args.size() == 2 && (args[0] == "t" || args[0] == "T");
   const bool unpack = args.size() == 4 && (args[0] == "e" || args[0] == "x") && args[1] == "-y";
   if (!test && !unpack) {
-    std::fprintf(stderr, "usage: unrar t ARCHIVE | unrar e -y ARCHIVE DEST | unrar x -y ARCHIVE DEST\n");
+    std::fprintf(stderr,
+                 "usage: unrar t ARCHIVE | unrar e -y ARCHIVE DEST | unrar x -y ARCHIVE DEST\n");
     return kStoredRarUsage;
   }
   const std::string& path = test ? args[1] : args[2];
@@ -168,7 +173,8 @@ int RunStoredUnrar(const std::vector<std::string>& args) {
     std::fprintf(stderr, "unrar: cannot open %s\n", path.c_str());
     return kStoredRarOpenFailed;
   }
-  const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                   std::istreambuf_iterator<char>());
   const StoredArchive archive = ParseStoredRar(bytes);
   if (archive.status != kStoredRarOk) {
     std::fprintf(stderr, "unrar: %s: %s\n", path.c_str(), archive.reason.c_str());

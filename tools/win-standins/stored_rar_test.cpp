@@ -24,8 +24,8 @@ std::vector<uint8_t> Sample() {
   RarEntry folder;
   folder.name = "doc";
   folder.directory = true;
-  const std::vector<RarEntry> entries = {File("a.txt", "alpha"), folder, File("doc/sub/b.txt", "beta"),
-                                         File("empty.dat", "")};
+  const std::vector<RarEntry> entries = {File("a.txt", "alpha"), folder,
+                                         File("doc/sub/b.txt", "beta"), File("empty.dat", "")};
   return BuildRarArchive(entries);
 }
 
@@ -77,7 +77,8 @@ class StoredUnrarRun : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = std::filesystem::temp_directory_path() /
-           ("varmex-stored-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+           ("varmex-stored-" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_ / "out");
     Put("a.rar", Sample());
@@ -85,7 +86,8 @@ class StoredUnrarRun : public ::testing::Test {
   void TearDown() override { std::filesystem::remove_all(dir_); }
   void Put(const std::string& name, const std::vector<uint8_t>& bytes) {
     std::ofstream out(dir_ / name, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
   }
   std::string Read(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -111,7 +113,8 @@ TEST_F(StoredUnrarRun, CommandsOfTheSetupProgram) {
   ASSERT_EQ(RunStoredUnrar({"x", "-y", S(dir_ / "a.rar"), S(dir_ / "out")}), kStoredRarOk);
   EXPECT_EQ(Read(dir_ / "out" / "doc" / "sub" / "b.txt"), "beta");
   EXPECT_EQ(Read(dir_ / "out" / "a.txt"), "alpha");
-  EXPECT_EQ(RunStoredUnrar({"e", "-y", S(dir_ / "a.rar"), S(dir_ / "missing")}), kStoredRarWriteFailed);
+  EXPECT_EQ(RunStoredUnrar({"e", "-y", S(dir_ / "a.rar"), S(dir_ / "missing")}),
+            kStoredRarWriteFailed);
 }
 
 TEST_F(StoredUnrarRun, EntriesNeverLeaveTheDestination) {
