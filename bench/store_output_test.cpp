@@ -40,8 +40,7 @@ class StoreOutputTest : public ::testing::TestWithParam<std::pair<Script, uint64
   }
   // One folder per case and process: CTest runs the cases side by side.
   fs::path dir_ = fs::temp_directory_path() /
-                  ("varmex-store-output-test-" +
-                   std::to_string(GetParam().first.seed) + "-" +
+                  ("varmex-store-output-test-" + std::to_string(GetParam().first.seed) + "-" +
                    std::to_string(std::random_device{}()));
 };
 

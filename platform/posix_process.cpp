@@ -143,6 +143,7 @@ ProcessResult RunCommandLine(const DriveTable& drives, std::string_view commandL
   args.push_back(*program);
   for (size_t i = 1; i < words.size(); ++i) args.push_back(TranslateArgument(drives, words[i]));
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
 

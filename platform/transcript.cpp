@@ -84,15 +84,14 @@ std::string JsonString(std::string_view text) {
       default:
         break;
     }
-    if (c < 0x20 || c == 0x7F) {
-      out += "\\u00";
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
-    } else if (c < 0x80) {
+    // Control characters, and bytes that are not part of a UTF-8 sequence, are
+    // written as \u00XX so that every line stays valid JSON.
+    size_t sequence = 0;
+    if (c >= 0x20 && c < 0x7F) {
       out += static_cast<char>(c);
-    } else if (const size_t n = Utf8SequenceAt(text, i)) {
-      out.append(text.substr(i, n));
-      i += n - 1;
+    } else if (c >= 0x80 && (sequence = Utf8SequenceAt(text, i)) != 0) {
+      out.append(text.substr(i, sequence));
+      i += sequence - 1;
     } else {
       out += "\\u00";
       out += kHex[c >> 4];

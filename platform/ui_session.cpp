@@ -310,7 +310,9 @@ intptr_t UiSession::DialogBox(int resourceId, DialogProcedure& proc, uint32_t& l
       }
       const std::string detail = Where(*a) + ": " + problem;
       if (useUp) actions_->Consume();
-      Report(detail + "; " + name + " closed");
+      std::string message = detail;
+      message.append("; ").append(name).append(" closed");
+      Report(message);
       CloseByForce(dialog, proc);
       break;
     }

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Builds every preset once and runs all tests:
+#   lint     clang-format and clang-tidy over the sources
 #   dev      native debug with AddressSanitizer + UndefinedBehaviorSanitizer and gcc
 #            coverage: all tests, then the line coverage of the core
 #   release  native release: all tests
@@ -17,6 +18,7 @@ build() {
 }
 
 build dev
+bash scripts/lint.sh build/dev
 ctest --preset dev
 # Line coverage of the core from the dev tests (fails below 90% in the gated folders).
 bash scripts/coverage.sh build/dev
