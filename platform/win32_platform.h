@@ -2,8 +2,6 @@
 // interface, so that its own tests can drive a real dialog window.
 #pragma once
 
-#include <windows.h>
-
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -11,6 +9,12 @@
 #include <string_view>
 
 #include "platform/platform.h"
+
+// <windows.h> must come after the interface: its macros would rename the interface's
+// methods (MessageBox, DialogBox, CopyFile ...) where they are declared.
+// clang-format off
+#include <windows.h>
+// clang-format on
 
 // <windows.h> turns these names into macros for its ANSI/wide pairs; in this layer they
 // are the interface's method names, and the ANSI functions are called explicitly.
