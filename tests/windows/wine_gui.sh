@@ -54,12 +54,14 @@ winpath() { echo "Z:${1//\//\\}"; }
 start() {  # start PROGRAM ARGS...: runs it in the background with a transcript
   export VARMEX_UI_TRANSCRIPT
   VARMEX_UI_TRANSCRIPT=$(winpath "$scratch/$step.jsonl")
-  (cd "$scratch" && exec timeout 120 "$wine_run" "$@") &
+  (cd "$scratch" && exec timeout 300 "$wine_run" "$@") &
   app_pid=$!
 }
 window() {  # window CAPTION: the id of the window once it is on the screen
   local id
-  id=$(timeout 60 xdotool search --sync --onlyvisible --name "^$1\$" 2>/dev/null | head -1) || true
+  # The first window of a run can take long: Wine sets up its display driver and
+  # fonts for a new prefix, on a machine that may be busy.
+  id=$(timeout 180 xdotool search --sync --onlyvisible --name "^$1\$" 2>/dev/null | head -1) || true
   [ -n "$id" ] || fail "window \"$1\" did not appear"
   sleep 1   # let it paint
   echo "$id"
