@@ -1,20 +1,17 @@
 #include "database/data_file.h"
 
-#include <cstring>
 #include <string>
 
 #include "installer/messages.h"
 #include "io/coding.h"
 #include "io/fixed_text.h"
 #include "io/unit_file.h"
+#include "store/block_header.h"
 
 namespace varmex::database {
 namespace {
 
 constexpr size_t kPathWidth = 256;
-constexpr int kBlockBytes = 512;
-constexpr uint16_t kHeaderMark = 0x70FF;
-constexpr std::string_view kHeaderStars = "****************";
 
 ObiHeader& ObiArea() {
   static ObiHeader header;
@@ -40,25 +37,19 @@ void Fail(const std::string& text, bool showMessages, int fatalCode) {
 
 }  // namespace
 
-bool IsBlockFileHeader(const uint8_t* block) {
-  return io::LoadU16(block) == kHeaderMark &&
-         std::memcmp(block + 2, kHeaderStars.data(), kHeaderStars.size()) == 0 &&
-         io::LoadI32(block + 18) > 0;
-}
-
 OpenResult OpenDataFile(std::string_view name, std::string_view directory, bool showMessages,
                         int fatalCode) {
   OpenResult result;
   const std::string path = BuildPath(name, directory);
   const int16_t unit = io::FindFreeUnit();
   const int openStatus =
-      unit == io::kNoUnit ? io::kIoNoFreeUnit : io::OpenUnit(unit, path, kBlockBytes);
+      unit == io::kNoUnit ? io::kIoNoFreeUnit : io::OpenUnit(unit, path, store::kBlockBytes);
   if (openStatus != io::kIoOk) {
     Fail("Eroare (" + io::FormatRight(openStatus, 4) + ") la deschidere " + path + "!",
          showMessages, fatalCode);
     return result;
   }
-  uint8_t header[kBlockBytes] = {};
+  store::BlockBytes header{};
   const int readStatus = io::ReadRecord(unit, 1, header);
   if (readStatus != io::kIoOk) {
     io::CloseUnit(unit);
@@ -67,7 +58,7 @@ OpenResult OpenDataFile(std::string_view name, std::string_view directory, bool 
     return result;
   }
   result.unit = unit;
-  result.blockCount = IsBlockFileHeader(header) ? io::LoadI32(header + 18) : 0;
+  result.blockCount = store::HeaderBlockCount(header);
   return result;
 }
 

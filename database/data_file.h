@@ -19,9 +19,6 @@ struct OpenResult {
 OpenResult OpenDataFile(std::string_view name, std::string_view directory, bool showMessages,
                         int fatalCode);
 
-// True when the 512-byte block starts with 0x70FF, 16 asterisks and a block count > 0.
-bool IsBlockFileHeader(const uint8_t* block);
-
 // The OBI header area: block 1 of obi.dat.
 struct ObiHeader {
   std::array<uint8_t, 512> bytes{};

@@ -6,6 +6,7 @@
 
 #include "database/data_file.h"
 #include "fuzz/fuzz_support.h"
+#include "store/block_header.h"
 
 using namespace varmex;
 
@@ -30,7 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       expected = io::LoadI32(data + 18) > 0 ? io::LoadI32(data + 18) : 0;
     }
     fuzz::Check(r.blockCount == expected, "the block count does not follow the header check");
-    fuzz::Check(database::IsBlockFileHeader(data) == (expected > 0), "IsBlockFileHeader disagrees");
+    fuzz::Check(
+        store::IsBlockFileHeader(std::span<const uint8_t, 512>(data, 512)) == (expected > 0),
+        "IsBlockFileHeader disagrees");
     fuzz::Check(database::ReadObiHeader(r.unit) == 0, "a readable OBI header was refused");
     const database::ObiHeader& obi = database::CurrentObiHeader();
     fuzz::Check(

@@ -7,6 +7,7 @@
 #include "installer/messages.h"
 #include "io/coding.h"
 #include "io/unit_file.h"
+#include "store/block_header.h"
 #include "store/keyed_store.h"
 
 namespace varmex::grupdev {
@@ -38,14 +39,6 @@ std::array<KindSlot, 5>& KindCache() {
   return cache;
 }
 
-bool IsBlockFileHeaderBlock(const uint8_t* block) {
-  if (io::LoadU16(block) != 0x70FF) return false;
-  for (size_t i = 2; i < 18; ++i) {
-    if (block[i] != '*') return false;
-  }
-  return io::LoadI32(block + 18) > 0;
-}
-
 ItemEntry EntryOfLine(const uint8_t* line) {
   ItemEntry e;
   e.code = io::LoadI32(line + kLineCode);
@@ -64,10 +57,9 @@ int16_t FileKindOf(int16_t unit) {
   for (const KindSlot& slot : KindCache()) {
     if (slot.unit != 0 && slot.unit == unit) return slot.kind;
   }
-  std::array<uint8_t, kBlockSize> block{};
+  store::BlockBytes block{};
   if (io::ReadRecord(unit, 1, block) != io::kIoOk) return kFileKindUnreadable;
-  const int16_t kind =
-      IsBlockFileHeaderBlock(block.data()) ? kFileKindBlockFile : kFileKindWordLayout;
+  const int16_t kind = store::IsBlockFileHeader(block) ? kFileKindBlockFile : kFileKindWordLayout;
   for (KindSlot& slot : KindCache()) {
     if (slot.unit == 0) {
       slot = {unit, kind};

@@ -17,6 +17,7 @@
 
 #include "io/coding.h"
 #include "io/unit_file.h"
+#include "store/block_header.h"
 #include "store/keyed_store.h"
 #include "tests/support/e2e.h"
 #include "tools/gencollection/collection.h"
@@ -57,9 +58,9 @@ class OpenBlockFile {
  public:
   explicit OpenBlockFile(const std::string& path) : unit_(io::FindFreeUnit()) {
     status_ = io::OpenUnit(unit_, path, 512);
-    std::array<uint8_t, 512> header{};
+    store::BlockBytes header{};
     if (status_ == 0 && io::ReadRecord(unit_, 1, header) == 0)
-      blocks_ = io::LoadI32(header.data() + 18);
+      blocks_ = store::HeaderBlockCount(header);
   }
   ~OpenBlockFile() { io::CloseUnit(unit_); }
   bool ok() const { return status_ == 0 && blocks_ > 0; }

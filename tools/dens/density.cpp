@@ -2,26 +2,13 @@
 
 #include <span>
 
-#include "database/data_file.h"
-#include "io/coding.h"
 #include "io/unit_file.h"
 #include "store/block_file.h"
+#include "store/block_header.h"
 #include "store/keyed_store.h"
 
 namespace varmex::tools {
 namespace {
-
-constexpr int kHeaderKeyLength = 16;
-
-bool IsHeaderPiece(const store::BlockBytes& block, int32_t b, int unit) {
-  if (b != 1 || unit != 1) return false;
-  const uint8_t flags = store::FlagsByte(block, unit);
-  if ((flags & store::kFlagKeyLength) != kHeaderKeyLength) return false;
-  for (int i = 0; i < kHeaderKeyLength; ++i) {
-    if (block[static_cast<size_t>(2 + i)] != '*') return false;
-  }
-  return true;
-}
 
 // Walks one block, adding to `d`. False when its chain of entries is broken.
 bool MeasureBlock(const store::BlockBytes& block, int32_t b, Density& d) {
@@ -36,7 +23,7 @@ bool MeasureBlock(const store::BlockBytes& block, int32_t b, Density& d) {
     } else {
       d.usedUnits += units;
       const int keyLength = flags & store::kFlagKeyLength;
-      if ((flags & store::kFlagFirst) != 0 && !IsHeaderPiece(block, b, unit)) {
+      if ((flags & store::kFlagFirst) != 0 && !store::IsHeaderPiece(block, b, unit)) {
         const size_t keyAt = static_cast<size_t>(2 * unit);
         if (keyAt + static_cast<size_t>(keyLength) > block.size()) return false;
         const std::span<const uint8_t> key(block.data() + keyAt, block.size() - keyAt);
@@ -79,10 +66,10 @@ Density MeasureDensity(const std::string& path) {
   store::BlockBytes block{};
   if (int status = io::ReadRecord(unit, 1, block); status != io::kIoOk) {
     d.problem = "cannot read block 1 (error " + std::to_string(status) + ")";
-  } else if (!database::IsBlockFileHeader(block.data())) {
+  } else if (!store::IsBlockFileHeader(block)) {
     d.problem = "block 1 is not a block-file header";
   } else {
-    d.blocks = io::LoadI32(block.data() + 18);
+    d.blocks = store::HeaderBlockCount(block);
     for (int32_t b = 1; b <= d.blocks && d.problem.empty(); ++b) {
       if (int status = io::ReadRecord(unit, b, block); status != io::kIoOk) {
         d.problem =

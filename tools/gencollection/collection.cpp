@@ -10,6 +10,7 @@
 #include "io/coding.h"
 #include "io/unit_file.h"
 #include "platform/fake_platform.h"
+#include "store/block_file_builder.h"
 #include "store/keyed_store.h"
 #include "tools/gencollection/word_layout_writer.h"
 
@@ -51,14 +52,7 @@ std::string Padded(const std::string& text, size_t width) {
   return s;
 }
 
-std::vector<uint8_t> HeaderBlockFile(int32_t n) {
-  std::vector<uint8_t> bytes(static_cast<size_t>(n) * kBlock, 0);
-  bytes[0] = 0xFF;
-  bytes[1] = 0x70;
-  std::memset(bytes.data() + 2, '*', 16);
-  io::StoreI32(bytes.data() + 18, n);
-  return bytes;
-}
+std::vector<uint8_t> HeaderBlockFile(int32_t n) { return store::EmptyBlockFileImage(n); }
 
 struct KeyedRecord {
   int16_t keyLength;

@@ -11,17 +11,13 @@
 #include <span>
 #include <vector>
 
-#include "database/data_file.h"
-#include "io/coding.h"
 #include "io/unit_file.h"
 #include "store/block_file.h"
+#include "store/block_header.h"
 #include "store/keyed_store.h"
 
 namespace varmex::tools {
 namespace {
-
-constexpr int kHeaderKeyLength = 16;
-constexpr size_t kBlockCountOffset = 18;
 
 std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
 
@@ -81,15 +77,6 @@ void SyncDirectoryOf(const std::string& path) {
   ::close(fd);
 }
 
-bool IsHeaderPiece(const store::BlockBytes& block, int32_t b, int unit) {
-  if (b != 1 || unit != 1) return false;
-  if ((store::FlagsByte(block, unit) & store::kFlagKeyLength) != kHeaderKeyLength) return false;
-  for (int i = 0; i < kHeaderKeyLength; ++i) {
-    if (block[static_cast<size_t>(2 + i)] != '*') return false;
-  }
-  return true;
-}
-
 // Copies every record of the old file into the new one. Keys are copied once each:
 // a second first piece of a key that the store would never find is left behind.
 RedistributeResult CopyRecords(int16_t oldUnit, int32_t oldBlocks, int16_t newUnit,
@@ -113,7 +100,7 @@ RedistributeResult CopyRecords(int16_t oldUnit, int32_t oldBlocks, int16_t newUn
       const int units = store::EntryUnits(block, unit);
       const int keyLength = flags & store::kFlagKeyLength;
       const bool firstPiece = store::IsLivePiece(flags) && (flags & store::kFlagFirst) != 0;
-      if (firstPiece && !IsHeaderPiece(block, b, unit)) {
+      if (firstPiece && !store::IsHeaderPiece(block, b, unit)) {
         if (2 * unit + keyLength > store::kBlockBytes) {
           return Failure(kOldFileUnusable,
                          "the entries of block " + std::to_string(b) + " are damaged");
@@ -166,11 +153,11 @@ RedistributeResult Redistribute(const std::string& path, int32_t newBlocks, bool
   }
   store::BlockBytes header{};
   const int readStatus = io::ReadRecord(oldUnit, 1, header);
-  if (readStatus != io::kIoOk || !database::IsBlockFileHeader(header.data())) {
+  if (readStatus != io::kIoOk || !store::IsBlockFileHeader(header)) {
     io::CloseUnit(oldUnit);
     return Failure(kOldFileUnusable, path + " has no valid block-file header");
   }
-  const int32_t oldBlocks = io::LoadI32(header.data() + kBlockCountOffset);
+  const int32_t oldBlocks = store::HeaderBlockCount(header);
   store::BlockBytes last{};
   if (io::ReadRecord(oldUnit, oldBlocks, last) != io::kIoOk) {
     io::CloseUnit(oldUnit);
@@ -179,7 +166,7 @@ RedistributeResult Redistribute(const std::string& path, int32_t newBlocks, bool
   }
 
   // The new header keeps whatever else the old one carried.
-  io::StoreI32(header.data() + kBlockCountOffset, newBlocks);
+  store::SetHeaderBlockCount(header, newBlocks);
   const std::string temporary = TemporaryName(path);
   if (std::string problem = CreateEmptyFile(temporary, header, newBlocks, info.st_mode & 07777);
       !problem.empty()) {

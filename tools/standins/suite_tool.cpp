@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "store/block_file_builder.h"
+
 #ifndef VARMEX_STANDIN_NAME
 #error "VARMEX_STANDIN_NAME must name the tool"
 #endif
@@ -50,12 +52,7 @@ std::filesystem::path FileIn(const std::filesystem::path& dir, const std::string
 }
 
 int WritePartnerFile(const std::string& erpDir) {
-  std::vector<unsigned char> bytes(static_cast<size_t>(kPartnerBlocks) * 512, 0);
-  bytes[0] = 0xFF;  // header record: one piece of 255 units filling block 1
-  bytes[1] = 0x70;  // first and last piece, key length 16
-  std::fill(bytes.begin() + 2, bytes.begin() + 18, static_cast<unsigned char>('*'));
-  bytes[18] = static_cast<unsigned char>(kPartnerBlocks & 0xFF);
-  bytes[19] = static_cast<unsigned char>((kPartnerBlocks >> 8) & 0xFF);
+  const std::vector<uint8_t> bytes = varmex::store::EmptyBlockFileImage(kPartnerBlocks);
   const std::filesystem::path path = FileIn(erpDir, "terti.dat");
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
