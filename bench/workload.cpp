@@ -73,12 +73,9 @@ double MeasuredFill(std::span<const uint8_t> image) {
   for (size_t b = 1; b < blocks; ++b) {
     std::span<const uint8_t, store::kBlockBytes> block(image.data() + b * store::kBlockBytes,
                                                        store::kBlockBytes);
-    for (int d = 1; d <= store::kBlockUnits;) {
-      const uint8_t flags = store::FlagsByte(block, d);
-      if (store::IsEndOfUsedArea(flags)) break;
-      const int units = store::SizeByte(block, d) + 1;
-      if (store::IsLivePiece(flags)) live += static_cast<uint64_t>(units);
-      d += units;
+    for (const store::BlockEntry& e : store::BlockEntries(block)) {
+      if (e.IsEnd()) break;
+      if (e.IsLive()) live += static_cast<uint64_t>(e.units);
     }
   }
   return static_cast<double>(live) / static_cast<double>((blocks - 1) * store::kBlockUnits);

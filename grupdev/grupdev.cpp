@@ -31,6 +31,7 @@
 #include "io/fixed_text.h"
 #include "io/unit_file.h"
 #include "store/keyed_store.h"
+#include "store/word_layout.h"
 
 namespace varmex::grupdev {
 namespace {
@@ -41,6 +42,7 @@ constexpr int16_t kAllObjectsInvestment = 9999;
 constexpr int16_t kWholeInvestmentObject = 1;
 
 // Estimate record fields used here.
+constexpr int16_t kEstimateKeyLength = 6;
 constexpr size_t kEstimateInvestment = 62;
 constexpr size_t kEstimateObject = 64;
 constexpr size_t kEstimatePriceBase = 72;
@@ -58,8 +60,6 @@ constexpr size_t kGrupdevHead = 116;
 constexpr size_t kMemberKeyLength = 6;
 constexpr size_t kMaxMembers = 1000;
 constexpr size_t kLinkRecordLength = 10;
-
-constexpr int16_t kDeletedKeyWord = 32639;  // 0x7F7F: a removed word-layout entry
 
 std::string BlankName() { return std::string(kNameLength, ' '); }
 
@@ -95,23 +95,19 @@ InvestmentRead ReadInvestment(const DataFile& obi, int16_t investment) {
 // Pass 1: every estimate of dev.dat, in block order.
 EstimateTable CollectEstimates(const DataFile& dev) {
   EstimateTable table;
-  std::array<uint8_t, kBlockSize> block{};
+  store::BlockBytes block{};
   std::vector<uint8_t> record(kLongestRecord);
   for (int32_t b = 1; b <= dev.blockCount; ++b) {
     if (io::ReadRecord(dev.unit, b, block) != io::kIoOk) break;
-    auto word = [&block](int32_t w) { return io::LoadI16(block.data() + 2 * (w - 1)); };
-    for (int32_t w = 1; w < 256;) {
-      if (word(w) == 0) break;
-      // The size word must lie inside the block.
-      if (w + 3 > 256) break;
-      const int16_t sizeWord = word(w + 3);
-      const int32_t size = sizeWord < 0 ? -static_cast<int32_t>(sizeWord) : sizeWord;
-      if (sizeWord < 0 && word(w) != kDeletedKeyWord) {
-        const std::string_view key(reinterpret_cast<const char*>(block.data() + 2 * (w - 1)), 6);
+    for (const store::LegacyEntry& e : store::LegacyEntries(block, kEstimateKeyLength)) {
+      if (!e.IsUsable()) break;
+      if (e.IsLastPiece() && !e.removed) {
+        const std::string_view key(reinterpret_cast<const char*>(block.data() + 2 * (e.word - 1)),
+                                   kEstimateKeyLength);
         if (IsEstimateKey(key)) {
           std::memcpy(record.data(), key.data(), key.size());
           const store::LegacyReadResult r =
-              store::LegacyKeyedRead(record, 6, dev.blockCount, dev.unit, 0);
+              store::LegacyKeyedRead(record, kEstimateKeyLength, dev.blockCount, dev.unit, 0);
           if (r.status == store::kLegacyDone) {
             const size_t length = static_cast<size_t>(
                 std::clamp<int32_t>(r.length, 0, static_cast<int32_t>(record.size())));
@@ -129,8 +125,6 @@ EstimateTable CollectEstimates(const DataFile& dev) {
           }
         }
       }
-      if (size < 10) break;
-      w += size / 2;
     }
   }
   return table;

@@ -120,6 +120,15 @@ bool EntryRunsPast(std::span<const uint8_t, kBlockBytes> block, int unit) {
   return unit + EntryUnits(block, unit) - 1 > kBlockUnits;
 }
 
+BlockEntry EntryAt(std::span<const uint8_t, kBlockBytes> block, int unit) {
+  BlockEntry e;
+  e.unit = unit;
+  e.flags = FlagsByte(block, unit);
+  e.units = EntryUnits(block, unit);
+  e.runsPast = unit + e.units - 1 > kBlockUnits;
+  return e;
+}
+
 bool PieceMatches(std::span<const uint8_t, kBlockBytes> block, int unit,
                   std::span<const uint8_t> key, int keyLength) {
   const uint8_t flags = FlagsByte(block, unit);
@@ -136,68 +145,60 @@ CurrentBlockBuffer& CurrentBlock() {
 }
 
 bool DeletePiecesInBlock(std::span<uint8_t, kBlockBytes> block, std::span<const uint8_t> key,
-                         int keyLength, int32_t& ended) {
+                         int keyLength, bool& ended, int fromUnit) {
   bool changed = false;
-  int d = 1;
-  while (d <= kBlockUnits) {
-    const uint8_t flags = FlagsByte(block, d);
-    if (IsEndOfUsedArea(flags)) {
-      ended = 1;
+  for (const BlockEntry& e : BlockEntries(block, fromUnit)) {
+    if (e.IsEnd()) {
+      ended = true;
       break;
     }
-    if (PieceMatches(block, d, key, keyLength)) {
+    if (PieceMatches(block, e.unit, key, keyLength)) {
       // The flags byte lies inside the block even when the body does not, so a damaged
       // piece is still marked; the walk then ends with it.
-      block[static_cast<size_t>(2 * d - 1)] = static_cast<uint8_t>(flags | kFlagDeleted);
+      block[static_cast<size_t>(2 * e.unit - 1)] = static_cast<uint8_t>(e.flags | kFlagDeleted);
       changed = true;
-      const bool last = (flags & kFlagLast) != 0;
-      ended = last ? 1 : 0;
-      if (last) break;
+      ended = (e.flags & kFlagLast) != 0;
+      if (ended) break;
     }
-    d += SizeByte(block, d) + 1;
   }
   return changed;
 }
 
-bool DeletePiecesInBlock(std::span<const uint8_t> key, int keyLength, int32_t& ended) {
-  return DeletePiecesInBlock(CurrentBlock().bytes, key, keyLength, ended);
-}
-
 bool MergeFreeEntries(std::span<uint8_t, kBlockBytes> block, int startUnit) {
+  auto setSize = [&block](int unit, int units) {
+    block[static_cast<size_t>(2 * unit - 2)] = static_cast<uint8_t>(units - 1);
+  };
   bool merged = false;
   int a = startUnit < 1 ? 1 : startUnit;
   while (a <= kBlockUnits) {
-    const uint8_t flags = FlagsByte(block, a);
-    if (IsEndOfUsedArea(flags)) break;
-    if (EntryRunsPast(block, a)) break;  // damaged: never joined with anything
-    int s = SizeByte(block, a) + 1;
-    if (!IsDeletedEntry(flags)) {
-      a += s;
+    const BlockEntry e = EntryAt(block, a);
+    if (e.IsEnd() || e.runsPast) break;  // a damaged entry is never joined with anything
+    if (!e.IsDeleted()) {
+      a = e.Next();
       continue;
     }
+    // Join the deleted entries that follow, and the free end when they reach it.
+    int s = e.units;
     for (;;) {
       const int b = a + s;
       if (b > kBlockUnits) return merged;
-      const uint8_t next = FlagsByte(block, b);
-      if (IsEndOfUsedArea(next)) {
-        s += kBlockUnits + 1 - b;
-        block[static_cast<size_t>(2 * a - 2)] = static_cast<uint8_t>(s - 1);
+      const BlockEntry next = EntryAt(block, b);
+      if (next.IsEnd()) {
+        setSize(a, s + next.units);
         block[static_cast<size_t>(2 * a - 1)] = kFlagEnd;
         return true;
       }
-      if (!IsDeletedEntry(next)) {
+      if (!next.IsDeleted()) {
         a = b;
         break;
       }
-      if (EntryRunsPast(block, b)) return merged;
-      s += SizeByte(block, b) + 1;
-      block[static_cast<size_t>(2 * a - 2)] = static_cast<uint8_t>(s - 1);
+      if (next.runsPast) return merged;
+      s += next.units;
+      setSize(a, s);
       merged = true;
     }
   }
   return merged;
 }
-
-bool MergeFreeEntries(int startUnit) { return MergeFreeEntries(CurrentBlock().bytes, startUnit); }
 
 }  // namespace varmex::store

@@ -73,6 +73,67 @@ int EntryUnits(std::span<const uint8_t, kBlockBytes> block, int unit);
 // True when the entry at `unit` would cross the end of the block.
 bool EntryRunsPast(std::span<const uint8_t, kBlockBytes> block, int unit);
 
+// One entry of a block as a walk meets it.
+struct BlockEntry {
+  int unit = 0;   // where it starts, 1..256
+  int units = 0;  // units it covers: size byte + 1, or 257 - unit for the free end
+  uint8_t flags = 0;
+  bool runsPast = false;  // it would cross the end of the block: damaged
+
+  bool IsEnd() const { return IsEndOfUsedArea(flags); }
+  bool IsDeleted() const { return IsDeletedEntry(flags); }
+  bool IsLive() const { return IsLivePiece(flags); }
+  bool IsFirstPiece() const { return (flags & (kFlagDeleted | kFlagFirst)) == kFlagFirst; }
+  // A last piece that is not also a first one: the end of a record in several pieces.
+  bool IsClosingPiece() const {
+    return (flags & (kFlagDeleted | kFlagFirst | kFlagLast)) == kFlagLast;
+  }
+  bool IsLastPiece() const { return IsLive() && (flags & kFlagLast) != 0; }
+  int KeyLength() const { return flags & kFlagKeyLength; }
+  // Where the next entry starts (past 256 after the free end or a damaged entry).
+  int Next() const { return unit + units; }
+};
+
+// The entry that starts at `unit` (1..256).
+BlockEntry EntryAt(std::span<const uint8_t, kBlockBytes> block, int unit);
+
+// The entries of a block in chain order, from `fromUnit` on:
+//
+//   for (const BlockEntry& e : BlockEntries(block)) { if (e.IsEnd()) break; ... }
+//
+// The free end, when the block has one, is the last entry met; so is an entry that
+// runs past the block, whose size is never followed. Each step reads the size byte
+// afresh, so a walk may change the entry it stands on (mark it deleted, say).
+class BlockEntries {
+ public:
+  class Iterator {
+   public:
+    Iterator(std::span<const uint8_t, kBlockBytes> block, int unit) : block_(block), unit_(unit) {}
+    BlockEntry operator*() const { return EntryAt(block_, unit_); }
+    Iterator& operator++() {
+      unit_ = EntryAt(block_, unit_).Next();
+      return *this;
+    }
+    bool operator!=(const Iterator& other) const {
+      return Live() != other.Live() || (Live() && unit_ != other.unit_);
+    }
+
+   private:
+    bool Live() const { return unit_ >= 1 && unit_ <= kBlockUnits; }
+    std::span<const uint8_t, kBlockBytes> block_;
+    int unit_;
+  };
+
+  explicit BlockEntries(std::span<const uint8_t, kBlockBytes> block, int fromUnit = 1)
+      : block_(block), from_(fromUnit) {}
+  Iterator begin() const { return {block_, from_}; }
+  Iterator end() const { return {block_, kBlockUnits + 1}; }
+
+ private:
+  std::span<const uint8_t, kBlockBytes> block_;
+  int from_;
+};
+
 // True when the entry at `unit` is a live piece of the key (first, middle or last).
 bool PieceMatches(std::span<const uint8_t, kBlockBytes> block, int unit,
                   std::span<const uint8_t> key, int keyLength);
@@ -87,17 +148,15 @@ struct CurrentBlockBuffer {
 };
 CurrentBlockBuffer& CurrentBlock();
 
-// Marks deleted every live piece of the key in the block, from unit 1, up to and
-// including a last piece. `ended` becomes 1 at the end of the used area or after a
-// last piece, 0 after any other piece, and is left as it was otherwise. Returns
-// whether the block changed.
+// Marks deleted every live piece of the key in the block, from `fromUnit` on, up to
+// and including a last piece. `ended` becomes true at the end of the used area or
+// after a last piece, false after any other piece, and is left as it was otherwise.
+// Returns whether the block changed.
 bool DeletePiecesInBlock(std::span<uint8_t, kBlockBytes> block, std::span<const uint8_t> key,
-                         int keyLength, int32_t& ended);
-bool DeletePiecesInBlock(std::span<const uint8_t> key, int keyLength, int32_t& ended);
+                         int keyLength, bool& ended, int fromUnit = 1);
 
 // Joins every deleted entry met from `startUnit` with the deleted entries and the
 // free end that follow it. Returns whether anything was joined.
 bool MergeFreeEntries(std::span<uint8_t, kBlockBytes> block, int startUnit);
-bool MergeFreeEntries(int startUnit);
 
 }  // namespace varmex::store

@@ -98,9 +98,9 @@ TEST(DeletePiecesTest, StopsAtTheLastPieceAndLeavesLaterOnesAlone) {
       .Entry(4, 0x24, "KEYA")
       .Entry(4, 0x44, "KEYA");
   const std::vector<uint8_t> key = Bytes("KEYA");
-  int32_t ended = 7;
+  bool ended = false;
   EXPECT_TRUE(DeletePiecesInBlock(b.block, key, 4, ended));
-  EXPECT_EQ(ended, 1);
+  EXPECT_TRUE(ended);
   EXPECT_EQ(FlagsByte(b.block, 1), 0xC4);
   EXPECT_EQ(FlagsByte(b.block, 5), 0x44);
   EXPECT_EQ(FlagsByte(b.block, 9), 0x84);
@@ -112,17 +112,17 @@ TEST(DeletePiecesTest, EndedFollowsTheLastPieceMet) {
   const std::vector<uint8_t> key = Bytes("KEYA");
   BlockBuilder noMatch;
   noMatch.Entry(256, 0x44, "OTHR");  // full block, no end area, no piece
-  int32_t ended = 0;
+  bool ended = false;
   EXPECT_FALSE(DeletePiecesInBlock(noMatch.block, key, 4, ended));
-  EXPECT_EQ(ended, 0);
+  EXPECT_FALSE(ended);
   BlockBuilder middle;
   middle.Entry(256, 0x04, "KEYA");
-  ended = 1;
+  ended = true;
   EXPECT_TRUE(DeletePiecesInBlock(middle.block, key, 4, ended));
-  EXPECT_EQ(ended, 0);
+  EXPECT_FALSE(ended);
   BlockBuilder empty;
   EXPECT_FALSE(DeletePiecesInBlock(empty.block, key, 4, ended));
-  EXPECT_EQ(ended, 1);
+  EXPECT_TRUE(ended);
 }
 
 TEST(DeletePiecesTest, PieceRunningPastTheBlockIsMarkedAndEndsTheWalk) {
@@ -130,7 +130,7 @@ TEST(DeletePiecesTest, PieceRunningPastTheBlockIsMarkedAndEndsTheWalk) {
   b.Entry(250, 0x84).Entry(4, 0x04, "KEYA");
   b.block[2 * 251 - 2] = 20;  // the piece at unit 251 claims 21 units
   const std::vector<uint8_t> key = Bytes("KEYA");
-  int32_t ended = 0;
+  bool ended = false;
   EXPECT_TRUE(DeletePiecesInBlock(b.block, key, 4, ended));
   EXPECT_EQ(FlagsByte(b.block, 251), 0x84);
   // Key bytes past the block never match.

@@ -51,11 +51,11 @@ int PieceBodyUnits(int take, int keyLength) { return (take + keyLength + 1) / 2;
 int16_t DeleteWalk(std::span<const uint8_t> key, int keyLength, int32_t n, int16_t file, int32_t b,
                    int32_t blocksRead, int32_t stopBlock) {
   for (;;) {
-    int32_t ended = 0;
+    bool ended = false;
     if (DeletePiecesInBlock(Buffer(), key, keyLength, ended) && WriteBlock(file, b) != 0) {
       return kKeyedWriteError;
     }
-    if (ended != 0 || blocksRead >= n) return kKeyedDone;
+    if (ended || blocksRead >= n) return kKeyedDone;
     b = NextBlock(b, n);
     if (b == stopBlock) return kKeyedDone;
     ++blocksRead;
@@ -110,13 +110,11 @@ FindResult FindKey(std::span<const uint8_t> key, int16_t keyLength, int32_t n, i
       r.status = kKeyedReadError;
       return r;
     }
-    int d = 1;
-    while (d <= kBlockUnits) {
-      const uint8_t flags = FlagsByte(block, d);
-      if (IsEndOfUsedArea(flags)) {
+    for (const BlockEntry& e : BlockEntries(block)) {
+      if (e.IsEnd()) {
         if (r.freeBlock == 0) {
           r.freeBlock = b;
-          r.freeUnit = static_cast<int16_t>(d);
+          r.freeUnit = static_cast<int16_t>(e.unit);
         }
         if (copies != nullptr && copies->count < WalkCopies::kMaxBlocks) {
           copies->blocks[static_cast<size_t>(copies->count++)] = CurrentBlock().bytes;
@@ -124,24 +122,22 @@ FindResult FindKey(std::span<const uint8_t> key, int16_t keyLength, int32_t n, i
         r.status = kKeyedNotFound;
         return r;
       }
-      if (IsDeletedEntry(flags)) {
+      if (e.IsDeleted()) {
         // A deleted entry that crosses the end of the block is never offered for reuse.
-        if (r.freeBlock == 0 && !EntryRunsPast(block, d)) {
+        if (r.freeBlock == 0 && !e.runsPast) {
           r.freeBlock = b;
-          r.freeUnit = static_cast<int16_t>(d);
+          r.freeUnit = static_cast<int16_t>(e.unit);
         }
-      } else if ((flags & (kFlagDeleted | kFlagFirst)) == kFlagFirst &&
-                 PieceMatches(block, d, key, keyLength)) {
+      } else if (e.IsFirstPiece() && PieceMatches(block, e.unit, key, keyLength)) {
         if (r.freeBlock == 0) {
           r.freeBlock = b;
-          r.freeUnit = static_cast<int16_t>(d);
+          r.freeUnit = static_cast<int16_t>(e.unit);
         }
         r.status = kKeyedDone;
         r.block = b;
-        r.unit = static_cast<int16_t>(d);
+        r.unit = static_cast<int16_t>(e.unit);
         return r;
       }
-      d += SizeByte(block, d) + 1;
     }
     if (copies != nullptr && r.freeBlock != 0 && copies->count < WalkCopies::kMaxBlocks) {
       copies->blocks[static_cast<size_t>(copies->count++)] = CurrentBlock().bytes;
@@ -195,31 +191,28 @@ ReadResult KeyedRead(std::span<uint8_t> record, int16_t keyLength, int32_t n, in
   // The further pieces, in this block after the first and in the blocks that follow.
   int32_t b = f.block;
   int32_t blocksRead = f.blocksRead;
-  d += SizeByte(block, d) + 1;
+  int from = EntryAt(block, d).Next();
   for (;;) {
-    while (d <= kBlockUnits) {
-      flags = FlagsByte(block, d);
-      if (IsEndOfUsedArea(flags)) {
+    for (const BlockEntry& e : BlockEntries(block, from)) {
+      if (e.IsEnd()) {
         r.status = kKeyedIncomplete;
         return r;
       }
-      if (PieceMatches(block, d, keyView, keyLength)) {
-        take = std::max<int64_t>(0, 2 * SizeByte(block, d) - keyLength);
-        take = std::min(take, cap - length);
-        if (2 * d + keyLength + take > kBlockBytes) {
-          r.status = kKeyedPiecePastBlock;
-          return r;
-        }
-        std::memcpy(record.data() + length, block.data() + 2 * d + keyLength,
-                    static_cast<size_t>(take));
-        length += take;
-        r.length = static_cast<int32_t>(length);
-        if ((flags & (kFlagDeleted | kFlagFirst | kFlagLast)) == kFlagLast || length >= cap) {
-          r.status = kKeyedDone;
-          return r;
-        }
+      if (!PieceMatches(block, e.unit, keyView, keyLength)) continue;
+      take = std::max<int64_t>(0, 2 * SizeByte(block, e.unit) - keyLength);
+      take = std::min(take, cap - length);
+      if (2 * e.unit + keyLength + take > kBlockBytes) {
+        r.status = kKeyedPiecePastBlock;
+        return r;
       }
-      d += SizeByte(block, d) + 1;
+      std::memcpy(record.data() + length, block.data() + 2 * e.unit + keyLength,
+                  static_cast<size_t>(take));
+      length += take;
+      r.length = static_cast<int32_t>(length);
+      if (e.IsClosingPiece() || length >= cap) {
+        r.status = kKeyedDone;
+        return r;
+      }
     }
     ++blocksRead;
     if (blocksRead > n) {
@@ -231,9 +224,182 @@ ReadResult KeyedRead(std::span<uint8_t> record, int16_t keyLength, int32_t n, in
       r.status = kKeyedReadError;
       return r;
     }
-    d = 1;
+    from = 1;
   }
 }
+
+namespace {
+
+// A keyed write in progress. It stands at unit u of block b (in the current block
+// buffer) on the key's probe path and places the record piece by piece from there:
+// each free or deleted entry big enough takes the next piece, the last piece splits
+// its entry when it leaves room. When the key had a record, its pieces are deleted
+// block by block ahead of the placement, so the new record reuses the old one's room.
+//
+// The walk goes on with the look-up's block count: when the first reusable place lies
+// before the block where the look-up stopped, the blocks between are counted again,
+// so a crowded file can answer 3 with room left further on. The suite's other programs
+// walk the same budget, and the pieces already placed stay (a record without its last
+// piece, replaced by the next write of the key).
+class PlacementCursor {
+ public:
+  PlacementCursor(std::span<const uint8_t> record, int keyLength, int32_t n, int16_t file,
+                  const WalkCopies& copies, WriteResult& result)
+      : record_(record),
+        kl_(keyLength),
+        key_(CopyKey(record, static_cast<int16_t>(keyLength))),
+        n_(n),
+        file_(file),
+        copies_(copies),
+        result_(result),
+        placed_(keyLength),
+        pieceFlags_(static_cast<uint8_t>(kFlagFirst + keyLength)) {}
+
+  // Starts at the look-up's reusable place (an insert) or at the old first piece (a
+  // replace); the look-up read `blocksRead` blocks.
+  void StartAt(int32_t b, int u, int32_t blocksRead, bool replace) {
+    b_ = b;
+    u_ = u;
+    blocksRead_ = blocksRead;
+    replace_ = replace;
+  }
+
+  // Deletes the old record's pieces in the first block and places the first piece in
+  // the entry its first piece leaves (merged with the free entries after it).
+  void ReplaceInFirstBlock() {
+    auto block = Buffer();
+    changed_ = DeletePiecesInBlock(block, KeyView(), kl_, oldEnded_);
+    if (PieceMatches(block, u_, KeyView(), kl_)) {
+      // A stray last piece of the key earlier in the block stopped the deletion short
+      // of the record being replaced: delete that record from its first piece.
+      oldEnded_ = false;
+      DeletePiecesInBlock(block, KeyView(), kl_, oldEnded_, u_);
+      changed_ = true;
+    }
+    changed_ = MergeFreeEntries(block, u_) || changed_;
+    const BlockEntry e = EntryAt(block, u_);
+    if (!e.IsLive() && !e.runsPast && 2 * e.units - kl_ - 2 >= 0) Place(e);
+    u_ += e.units;
+  }
+
+  // Places pieces from unit u of the current block until the record is whole or the
+  // block has no more room.
+  void PlaceInBlock() {
+    auto block = Buffer();
+    while (!last_ && u_ <= kBlockUnits) {
+      const BlockEntry e = EntryAt(block, u_);
+      if (e.IsLive()) {
+        u_ = e.Next();
+        continue;
+      }
+      if (e.runsPast) break;  // damaged: leave it and the rest of the block
+      if (e.units < kl_ + 4) {
+        if (e.IsDeleted()) {
+          u_ = e.Next();
+          continue;
+        }
+        // The free end is too small for a piece: it becomes a filler.
+        SetSize(e.unit, e.units - 1);
+        SetFlags(e.unit, kFlagFiller);
+        changed_ = true;
+        break;
+      }
+      Place(e);
+      u_ = e.Next();
+    }
+  }
+
+  bool Whole() const { return last_; }
+
+  // Writes the current block back when it changed and moves to the next block of the
+  // path: the look-up's copy of it when inserting, else a fresh read. A replace
+  // deletes the old record's pieces there first, and free entries are merged.
+  int16_t MoveToNextBlock() {
+    if (changed_ && WriteBlock(file_, b_) != 0) return kKeyedWriteError;
+    ++blocksRead_;
+    changed_ = false;
+    if (blocksRead_ > n_) return kKeyedFull;
+    b_ = NextBlock(b_, n_);
+    if (!replace_ && ++copyIndex_ < copies_.count) {
+      CurrentBlock().bytes = copies_.blocks[static_cast<size_t>(copyIndex_)];
+      CurrentBlock().number = b_;
+    } else if (ReadBlock(file_, b_) != 0) {
+      return kKeyedReadError;
+    }
+    u_ = 1;
+    if (replace_ && !oldEnded_) changed_ = DeletePiecesInBlock(Buffer(), KeyView(), kl_, oldEnded_);
+    changed_ = MergeFreeEntries(Buffer(), 1) || changed_;
+    return kKeyedDone;
+  }
+
+  // Writes the block holding the last piece.
+  int16_t Finish() { return WriteBlock(file_, b_) != 0 ? kKeyedWriteError : kKeyedDone; }
+
+  // The old record went on past the blocks walked: deletes the rest of it from the next
+  // block on, stopping short of the block with the new first piece. Only a read or
+  // write failure is reported.
+  int16_t DeleteRestOfOldRecord() {
+    if (!replace_ || oldEnded_) return kKeyedDone;
+    const int32_t next = NextBlock(b_, n_);
+    if (next == result_.block) return kKeyedDone;
+    if (ReadBlock(file_, next) != 0) return kKeyedWriteError;
+    const int16_t st = DeleteWalk(KeyView(), kl_, n_, file_, next, 1, result_.block);
+    return st == kKeyedReadError || st == kKeyedWriteError ? st : int16_t{kKeyedDone};
+  }
+
+ private:
+  std::span<const uint8_t> KeyView() const {
+    return std::span<const uint8_t>(key_.data(), static_cast<size_t>(kl_));
+  }
+
+  // Places the next piece in entry e; a last piece that leaves room splits the entry.
+  void Place(const BlockEntry& e) {
+    auto block = Buffer();
+    const int room = 2 * e.units - kl_ - 2;
+    const int still = static_cast<int>(record_.size()) - placed_;
+    const int take = room >= still ? still : room;
+    last_ = room >= still;
+    std::memcpy(block.data() + 2 * e.unit, key_.data(), static_cast<size_t>(kl_));
+    std::memcpy(block.data() + 2 * e.unit + kl_, record_.data() + placed_,
+                static_cast<size_t>(take));
+    placed_ += take;
+    if ((pieceFlags_ & kFlagFirst) != 0) {
+      result_.block = b_;
+      result_.unit = static_cast<int16_t>(e.unit);
+    }
+    const int p = PieceBodyUnits(take, kl_);
+    if (last_ && e.units - (p + 1) >= 1) {
+      SetSize(e.unit, p);
+      SetSize(e.unit + p + 1, e.units - (p + 1) - 1);
+      SetFlags(e.unit + p + 1, e.flags);
+    } else {
+      SetSize(e.unit, e.units - 1);
+    }
+    SetFlags(e.unit, static_cast<uint8_t>(pieceFlags_ + (last_ ? kFlagLast : 0)));
+    changed_ = true;
+    pieceFlags_ = static_cast<uint8_t>(kl_);
+  }
+
+  std::span<const uint8_t> record_;
+  int kl_;
+  Key key_;
+  int32_t n_;
+  int16_t file_;
+  const WalkCopies& copies_;
+  WriteResult& result_;
+  int32_t b_ = 0;
+  int u_ = 0;
+  int32_t blocksRead_ = 0;
+  bool replace_ = false;
+  int copyIndex_ = 0;  // the look-up's copy of block b when inserting
+  int placed_;         // bytes of the record placed so far, key included
+  uint8_t pieceFlags_;
+  bool changed_ = false;   // the current block differs from the file's
+  bool last_ = false;      // the last piece is placed
+  bool oldEnded_ = false;  // the old record's last piece has been deleted
+};
+
+}  // namespace
 
 WriteResult KeyedWrite(std::span<const uint8_t> record, int16_t keyLength, int32_t n, int16_t file,
                        int16_t selector) {
@@ -243,178 +409,37 @@ WriteResult KeyedWrite(std::span<const uint8_t> record, int16_t keyLength, int32
     r.status = kKeyedFull;
     return r;
   }
-  const int kl = keyLength;
-  const int recordLength = static_cast<int>(record.size());
-  const Key key = CopyKey(record, keyLength);
-  const std::span<const uint8_t> keyView(key.data(), static_cast<size_t>(kl));
-
   WalkCopies& copies = WriteWalkCopies();
   const FindResult f = FindKey(record, keyLength, n, file, selector, &copies);
-  bool replace = false;
-  int32_t b = 0;
-  int u = 0;
+  PlacementCursor cursor(record, keyLength, n, file, copies, r);
   if (f.status == kKeyedDone) {
-    replace = true;
-    b = f.block;
-    u = f.unit;
+    cursor.StartAt(f.block, f.unit, f.blocksRead, true);
+    cursor.ReplaceInFirstBlock();
   } else if (f.status == kKeyedNotFound) {
-    b = f.freeBlock;
-    u = f.freeUnit;
     // The look-up read the reusable place's block and kept it (or it is still in the
     // buffer, the last block read); it is read again only when neither holds.
     if (copies.count > 0) {
       CurrentBlock().bytes = copies.blocks[0];
-      CurrentBlock().number = b;
-    } else if (CurrentBlock().number != b && ReadBlock(file, b) != 0) {
+      CurrentBlock().number = f.freeBlock;
+    } else if (CurrentBlock().number != f.freeBlock && ReadBlock(file, f.freeBlock) != 0) {
       r.status = kKeyedReadError;
       return r;
     }
+    cursor.StartAt(f.freeBlock, f.freeUnit, f.blocksRead, false);
   } else {
     r.status = f.status;
     return r;
   }
-  auto block = Buffer();
-  // The placement walk goes on with the look-up's block count. When the first reusable
-  // place lies before the block where the look-up stopped, the blocks between are
-  // counted again, so a crowded file can answer 3 with room left further on; the
-  // suite's other programs walk the same budget, and the pieces already placed stay
-  // (a record without its last piece, replaced by the next write of the key).
-  int32_t blocksRead = f.blocksRead;
-  int placed = kl;
-  uint8_t pieceFlags = static_cast<uint8_t>(kFlagFirst + kl);
-  bool changed = false;
-  bool last = false;
-  int32_t ended = 0;
-
-  // Places one piece at unit `at` of an entry of `units` units whose old flags were
-  // `oldFlags`; a last piece that leaves room splits the entry.
-  auto place = [&](int at, int units, uint8_t oldFlags) {
-    const int room = 2 * units - kl - 2;
-    const int still = recordLength - placed;
-    const int take = room >= still ? still : room;
-    last = room >= still;
-    std::memcpy(block.data() + 2 * at, key.data(), static_cast<size_t>(kl));
-    std::memcpy(block.data() + 2 * at + kl, record.data() + placed, static_cast<size_t>(take));
-    placed += take;
-    if ((pieceFlags & kFlagFirst) != 0) {
-      r.block = b;
-      r.unit = static_cast<int16_t>(at);
-    }
-    const int p = PieceBodyUnits(take, kl);
-    if (last && units - (p + 1) >= 1) {
-      SetSize(at, p);
-      SetSize(at + p + 1, units - (p + 1) - 1);
-      SetFlags(at + p + 1, oldFlags);
-    } else {
-      SetSize(at, units - 1);
-    }
-    SetFlags(at, static_cast<uint8_t>(pieceFlags + (last ? kFlagLast : 0)));
-    changed = true;
-    pieceFlags = static_cast<uint8_t>(kl);
-    return units;
-  };
-
-  if (replace) {
-    // The old record goes first; its first piece's entry, merged with the free
-    // entries after it, takes the new first piece.
-    changed = DeletePiecesInBlock(block, keyView, kl, ended);
-    if (PieceMatches(block, u, keyView, kl)) {
-      // A stray last piece of the key earlier in the block stopped the deletion
-      // short of the record being replaced: delete that record from its first piece.
-      ended = 0;
-      int d = u;
-      while (d <= kBlockUnits) {
-        const uint8_t fl = FlagsByte(block, d);
-        if (IsEndOfUsedArea(fl)) {
-          ended = 1;
-          break;
-        }
-        if (PieceMatches(block, d, keyView, kl)) {
-          block[static_cast<size_t>(2 * d - 1)] = static_cast<uint8_t>(fl | kFlagDeleted);
-          ended = (fl & kFlagLast) != 0 ? 1 : 0;
-          if (ended != 0) break;
-        }
-        d += SizeByte(block, d) + 1;
-      }
-      changed = true;
-    }
-    changed = MergeFreeEntries(block, u) || changed;
-    const uint8_t g = FlagsByte(block, u);
-    const int s = EntryUnits(block, u);
-    if (!IsLivePiece(g) && !EntryRunsPast(block, u) && 2 * s - kl - 2 >= 0) {
-      place(u, s, g);
-    }
-    u += s;
-  }
-
-  int copyIndex = 0;  // the look-up's copy of block b when inserting
-  while (!last) {
-    // Place pieces from unit u of block b.
-    while (!last && u <= kBlockUnits) {
-      const uint8_t flags = FlagsByte(block, u);
-      if (IsLivePiece(flags)) {
-        u += SizeByte(block, u) + 1;
-        continue;
-      }
-      if (EntryRunsPast(block, u)) break;  // damaged: leave it and the rest of the block
-      const int units = EntryUnits(block, u);
-      if (units < kl + 4) {
-        if (IsDeletedEntry(flags)) {
-          u += units;
-          continue;
-        }
-        // The free end is too small for a piece: it becomes a filler.
-        SetSize(u, units - 1);
-        SetFlags(u, kFlagFiller);
-        changed = true;
-        break;
-      }
-      u += place(u, units, flags);
-    }
-    if (last) break;
-    // Leave block b for the next one.
-    if (changed && WriteBlock(file, b) != 0) {
-      r.status = kKeyedWriteError;
+  for (;;) {
+    cursor.PlaceInBlock();
+    if (cursor.Whole()) break;
+    if (const int16_t st = cursor.MoveToNextBlock(); st != kKeyedDone) {
+      r.status = st;
       return r;
     }
-    ++blocksRead;
-    changed = false;
-    if (blocksRead > n) {
-      r.status = kKeyedFull;
-      return r;
-    }
-    b = NextBlock(b, n);
-    if (!replace && ++copyIndex < copies.count) {
-      CurrentBlock().bytes = copies.blocks[static_cast<size_t>(copyIndex)];
-      CurrentBlock().number = b;
-    } else if (ReadBlock(file, b) != 0) {
-      r.status = kKeyedReadError;
-      return r;
-    }
-    u = 1;
-    if (replace && ended == 0) changed = DeletePiecesInBlock(block, keyView, kl, ended);
-    changed = MergeFreeEntries(block, 1) || changed;
   }
-
-  if (WriteBlock(file, b) != 0) {
-    r.status = kKeyedWriteError;
-    return r;
-  }
-  r.status = kKeyedDone;
-  if (replace && ended == 0) {
-    // The old record went on past the blocks walked: delete the rest of it from the
-    // next block on, stopping short of the block with the new first piece.
-    const int32_t next = NextBlock(b, n);
-    if (next != r.block) {
-      int16_t st = kKeyedDone;
-      if (ReadBlock(file, next) != 0) {
-        st = kKeyedWriteError;
-      } else {
-        st = DeleteWalk(keyView, kl, n, file, next, 1, r.block);
-      }
-      if (st == kKeyedReadError || st == kKeyedWriteError) r.status = st;
-    }
-  }
+  r.status = cursor.Finish();
+  if (r.status == kKeyedDone) r.status = cursor.DeleteRestOfOldRecord();
   return r;
 }
 

@@ -1,5 +1,6 @@
 #include "store/verify.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <set>
@@ -73,12 +74,10 @@ std::optional<Place> Lookup(const LoadedFile& file, std::span<const uint8_t> key
   for (int32_t read = 0; read < file.n(); ++read, b = NextBlock(b, file.n())) {
     const BlockBytes* block = file.Block(b);
     if (block == nullptr) return std::nullopt;
-    for (int d = 1; d <= kBlockUnits; d += SizeByte(*block, d) + 1) {
-      const uint8_t flags = FlagsByte(*block, d);
-      if (IsEndOfUsedArea(flags)) return std::nullopt;
-      if ((flags & (kFlagDeleted | kFlagFirst)) == kFlagFirst &&
-          PieceMatches(*block, d, key, keyLength)) {
-        return Place{b, d};
+    for (const BlockEntry& e : BlockEntries(*block)) {
+      if (e.IsEnd()) return std::nullopt;
+      if (e.IsFirstPiece() && PieceMatches(*block, e.unit, key, keyLength)) {
+        return Place{b, e.unit};
       }
     }
   }
@@ -95,21 +94,87 @@ bool FollowRecord(const LoadedFile& file, Place first, std::set<Place>& claimed,
   std::memcpy(keyCopy.data(), home.data() + 2 * first.second, static_cast<size_t>(kl));
   const std::span<const uint8_t> key(keyCopy.data(), static_cast<size_t>(kl));
   int32_t b = first.first;
-  int d = first.second + SizeByte(home, first.second) + 1;
+  int from = EntryAt(home, first.second).Next();
   for (int32_t walked = 1;; ++walked) {
     const BlockBytes* block = file.Block(b);
     if (block == nullptr) return false;
-    for (; d <= kBlockUnits; d += SizeByte(*block, d) + 1) {
-      const uint8_t flags = FlagsByte(*block, d);
-      if (IsEndOfUsedArea(flags)) return false;
-      if (!PieceMatches(*block, d, key, kl)) continue;
-      if ((flags & kFlagFirst) != 0) Add(report, b, d, "second first piece inside a record");
-      claimed.insert({b, d});
-      if ((flags & (kFlagFirst | kFlagLast)) == kFlagLast) return true;
+    for (const BlockEntry& e : BlockEntries(*block, from)) {
+      if (e.IsEnd()) return false;
+      if (!PieceMatches(*block, e.unit, key, kl)) continue;
+      if ((e.flags & kFlagFirst) != 0) Add(report, b, e.unit, "second first piece inside a record");
+      claimed.insert({b, e.unit});
+      if (e.IsClosingPiece()) return true;
     }
     if (walked >= file.n()) return false;
     b = NextBlock(b, file.n());
-    d = 1;
+    from = 1;
+  }
+}
+
+// The live pieces of a block file, sorted into first pieces and the others.
+struct PieceTally {
+  std::vector<Place> firsts;
+  std::vector<Place> others;
+};
+
+// The counting pass: every entry of every block, counted into the report; damaged
+// entries and unreadable blocks are reported, sound pieces tallied for the record pass.
+PieceTally CountEntries(const LoadedFile& file, bool headerValid, VerifyReport& report) {
+  PieceTally tally;
+  for (int32_t b = 1; b <= file.n(); ++b) {
+    const BlockBytes* block = file.Block(b);
+    if (block == nullptr) {
+      if (file.endedAt() == 0 || b < file.endedAt()) Add(report, b, 0, "block cannot be read");
+      continue;
+    }
+    for (const BlockEntry& e : BlockEntries(*block)) {
+      if (e.IsEnd()) {
+        report.freeUnits += e.units;
+        break;
+      }
+      // What lies inside the block of an entry that runs past it.
+      const int inside = std::min(e.units, kBlockUnits + 1 - e.unit);
+      if (e.runsPast) Add(report, b, e.unit, "entry runs past the end of the block");
+      if (e.IsDeleted()) {
+        ++report.deletedEntries;
+        report.freeUnits += inside;
+      } else if (b == 1 && e.unit == 1 && headerValid) {
+        report.usedUnits += inside;
+      } else {
+        ++report.pieces;
+        report.usedUnits += inside;
+        if (e.KeyLength() == 0) {
+          Add(report, b, e.unit, "live piece with key length 0");
+        } else if (2 * SizeByte(*block, e.unit) < e.KeyLength() && !e.runsPast) {
+          Add(report, b, e.unit, "piece shorter than its key");
+        } else if (SoundPiece(*block, e.unit)) {
+          ((e.flags & kFlagFirst) != 0 ? tally.firsts : tally.others).push_back({b, e.unit});
+        }
+      }
+    }
+  }
+  return tally;
+}
+
+// The record pass: every first piece leads to a last piece and is what the look-up of
+// its key finds; every other piece belongs to a record.
+void CheckRecords(const LoadedFile& file, const PieceTally& tally, int16_t selector,
+                  VerifyReport& report) {
+  std::set<Place> claimed;
+  for (const Place& p : tally.firsts) {
+    ++report.records;
+    const BlockBytes& block = *file.Block(p.first);
+    const int kl = FlagsByte(block, p.second) & kFlagKeyLength;
+    const bool single = (FlagsByte(block, p.second) & kFlagLast) != 0;
+    if (!single && !FollowRecord(file, p, claimed, report)) {
+      Add(report, p.first, p.second, "first piece without a last piece");
+    }
+    const std::optional<Place> found = Lookup(file, KeyAt(block, p.second, kl), kl, selector);
+    if (!found || *found != p)
+      Add(report, p.first, p.second, "record not found by the look-up of its key");
+  }
+  for (const Place& p : tally.others) {
+    if (claimed.count(p) == 0) Add(report, p.first, p.second, "piece without a first piece");
   }
 }
 
@@ -143,59 +208,8 @@ VerifyReport VerifyBlockFile(const BlockReader& read, int32_t n, int16_t selecto
         "file ends after block " + std::to_string(file.endedAt() - 1) + " of " + std::to_string(n));
   }
 
-  std::vector<Place> firsts;
-  std::vector<Place> others;
-  for (int32_t b = 1; b <= n; ++b) {
-    const BlockBytes* block = file.Block(b);
-    if (block == nullptr) {
-      if (file.endedAt() == 0 || b < file.endedAt()) Add(report, b, 0, "block cannot be read");
-      continue;
-    }
-    for (int d = 1; d <= kBlockUnits;) {
-      const uint8_t flags = FlagsByte(*block, d);
-      const int units = EntryUnits(*block, d);
-      if (IsEndOfUsedArea(flags)) {
-        report.freeUnits += units;
-        break;
-      }
-      if (EntryRunsPast(*block, d)) Add(report, b, d, "entry runs past the end of the block");
-      if (IsDeletedEntry(flags)) {
-        ++report.deletedEntries;
-        report.freeUnits += std::min(units, kBlockUnits + 1 - d);
-      } else if (!(b == 1 && d == 1 && headerCount > 0)) {
-        ++report.pieces;
-        report.usedUnits += std::min(units, kBlockUnits + 1 - d);
-        const int kl = flags & kFlagKeyLength;
-        if (kl == 0) {
-          Add(report, b, d, "live piece with key length 0");
-        } else if (2 * SizeByte(*block, d) < kl && !EntryRunsPast(*block, d)) {
-          Add(report, b, d, "piece shorter than its key");
-        } else if (SoundPiece(*block, d)) {
-          ((flags & kFlagFirst) != 0 ? firsts : others).push_back({b, d});
-        }
-      } else {
-        report.usedUnits += std::min(units, kBlockUnits + 1 - d);
-      }
-      d += units;
-    }
-  }
-
-  std::set<Place> claimed;
-  for (const Place& p : firsts) {
-    ++report.records;
-    const BlockBytes& block = *file.Block(p.first);
-    const int kl = FlagsByte(block, p.second) & kFlagKeyLength;
-    const bool single = (FlagsByte(block, p.second) & kFlagLast) != 0;
-    if (!single && !FollowRecord(file, p, claimed, report)) {
-      Add(report, p.first, p.second, "first piece without a last piece");
-    }
-    const std::optional<Place> found = Lookup(file, KeyAt(block, p.second, kl), kl, selector);
-    if (!found || *found != p)
-      Add(report, p.first, p.second, "record not found by the look-up of its key");
-  }
-  for (const Place& p : others) {
-    if (claimed.count(p) == 0) Add(report, p.first, p.second, "piece without a first piece");
-  }
+  const PieceTally tally = CountEntries(file, headerCount > 0, report);
+  CheckRecords(file, tally, selector, report);
   return report;
 }
 
@@ -222,7 +236,6 @@ VerifyReport VerifyWordLayout(const BlockReader& read, int32_t n, int keyLength)
     Add(report, 0, 0, "key length must be even and at least 4");
     return report;
   }
-  const int h = keyLength / 2;
   const LoadedFile file(read, n);
   report.blocksPresent = file.present();
   if (file.endedAt() != 0) {
@@ -235,29 +248,28 @@ VerifyReport VerifyWordLayout(const BlockReader& read, int32_t n, int keyLength)
       if (file.endedAt() == 0 || b < file.endedAt()) Add(report, b, 0, "block cannot be read");
       continue;
     }
-    int d = 1;
-    while (d <= 255 - h) {
-      if (io::LoadI16(block->data() + 2 * d - 2) == 0) break;
-      const int length = io::LoadI16(block->data() + 2 * (d + h) - 2);
-      const int magnitude = length < 0 ? -length : length;
-      if (magnitude > kBlockBytes || magnitude < keyLength + 4) {
-        Add(report, b, d, "length word " + std::to_string(length) + " out of range");
+    int end = 1;  // the first word after the block's entries
+    for (const LegacyEntry& e : LegacyEntries(*block, keyLength)) {
+      end = e.word;
+      if (e.kind == LegacyEntryKind::kEndOfData) break;
+      if (e.kind == LegacyEntryKind::kBadLength) {
+        Add(report, b, e.word, "length word " + std::to_string(e.length) + " out of range");
         break;
       }
-      if (2 * d - 2 + magnitude > kBlockBytes) {
-        Add(report, b, d, "entry runs past the end of the block");
+      if (e.kind == LegacyEntryKind::kPastBlock) {
+        Add(report, b, e.word, "entry runs past the end of the block");
         break;
       }
-      if (io::LoadI16(block->data() + 2 * d - 2) == kRemovedKeyWord) {
+      if (e.removed) {
         ++report.deletedEntries;
       } else {
         ++report.pieces;
-        if (length < 0) ++report.records;
+        if (e.IsLastPiece()) ++report.records;
       }
-      report.usedUnits += magnitude / 2;
-      d += magnitude / 2;
+      report.usedUnits += e.Magnitude() / 2;
+      end = e.Next();
     }
-    report.freeUnits += kBlockUnits + 1 - d;
+    report.freeUnits += kBlockUnits + 1 - end;
   }
   return report;
 }

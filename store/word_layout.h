@@ -22,9 +22,75 @@
 #include <cstdint>
 #include <span>
 
+#include "store/block_file.h"
+
 namespace varmex::store {
 
 inline constexpr int16_t kRemovedKeyWord = 0x7F7F;
+
+// The last word an entry may start at, for keys of keyLength bytes: 255 - h.
+constexpr int LastLegacyEntryWord(int keyLength) { return 255 - keyLength / 2; }
+
+// What a walk meets at word d of a block, for keys of keyLength bytes:
+//   kEndOfData  a first key word of 0: the block's data ends here
+//   kBadLength  |L| is over 512 or under keylen + 4: the block's entries cannot be
+//               trusted from here on
+//   kPastBlock  the entry would cross the end of the block (its key words lie inside)
+//   kUsable     a sound entry
+enum class LegacyEntryKind { kEndOfData, kBadLength, kPastBlock, kUsable };
+
+struct LegacyEntry {
+  LegacyEntryKind kind = LegacyEntryKind::kEndOfData;
+  int word = 0;          // where it starts
+  int length = 0;        // L (0 at the end of data)
+  bool removed = false;  // its first key word is the removed mark
+  bool IsUsable() const { return kind == LegacyEntryKind::kUsable; }
+  bool IsLastPiece() const { return length < 0; }
+  int Magnitude() const { return length < 0 ? -length : length; }
+  // Where the next entry starts.
+  int Next() const { return word + Magnitude() / 2; }
+};
+
+LegacyEntry LegacyEntryAt(std::span<const uint8_t, kBlockBytes> block, int word, int keyLength);
+
+// The entries of a word-layout block in order, from word 1: every usable entry, then
+// the one that ends the walk of the block (end of data, a bad length word, an entry
+// running past the block), if any is met before the last word an entry may start at.
+//
+//   for (const LegacyEntry& e : LegacyEntries(block, keyLength)) {
+//     if (e.kind == LegacyEntryKind::kEndOfData) ...;
+//     if (!e.IsUsable()) ...;
+//   }
+class LegacyEntries {
+ public:
+  class Iterator {
+   public:
+    Iterator(std::span<const uint8_t, kBlockBytes> block, int keyLength, int word)
+        : block_(block), keyLength_(keyLength), word_(word) {}
+    LegacyEntry operator*() const { return LegacyEntryAt(block_, word_, keyLength_); }
+    Iterator& operator++() {
+      const LegacyEntry e = **this;
+      word_ = e.IsUsable() ? e.Next() : kBlockUnits + 1;
+      return *this;
+    }
+    bool operator!=(const Iterator& other) const { return Word() != other.Word(); }
+
+   private:
+    int Word() const { return word_ <= LastLegacyEntryWord(keyLength_) ? word_ : kBlockUnits + 1; }
+    std::span<const uint8_t, kBlockBytes> block_;
+    int keyLength_;
+    int word_;
+  };
+
+  LegacyEntries(std::span<const uint8_t, kBlockBytes> block, int keyLength)
+      : block_(block), keyLength_(keyLength) {}
+  Iterator begin() const { return {block_, keyLength_, 1}; }
+  Iterator end() const { return {block_, keyLength_, kBlockUnits + 1}; }
+
+ private:
+  std::span<const uint8_t, kBlockBytes> block_;
+  int keyLength_;
+};
 inline constexpr int32_t kLegacyFirstBlockLimit = 200;
 inline constexpr int32_t kLegacyLongKeyBlockLimit = 5987;
 

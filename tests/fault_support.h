@@ -69,11 +69,12 @@ inline Bytes Respread(const Bytes& old, int32_t factor) {
   std::vector<uint8_t> record(store::kMaxRecordLength);
   for (size_t b = 1; b < static_cast<size_t>(n); ++b) {
     const uint8_t* block = old.data() + 512 * b;
-    for (int d = 1; d <= 256 && block[2 * d - 1] != 0; d += block[2 * d - 2] + 1) {
-      const uint8_t flags = block[2 * d - 1];
-      if ((flags & 0xC0) != 0x40) continue;
-      const int kl = flags & 0x1F;
-      std::copy(block + 2 * d, block + 2 * d + kl, record.begin());
+    for (const store::BlockEntry& e :
+         store::BlockEntries(std::span<const uint8_t, 512>(block, 512))) {
+      if (e.IsEnd()) break;
+      if (!e.IsFirstPiece()) continue;
+      const int kl = e.KeyLength();
+      std::copy(block + 2 * e.unit, block + 2 * e.unit + kl, record.begin());
       const store::ReadResult r = store::KeyedRead(record, static_cast<int16_t>(kl), n, from, 5);
       if (r.status != 0) continue;
       store::KeyedWrite(std::span<const uint8_t>(record.data(), static_cast<size_t>(r.length)),

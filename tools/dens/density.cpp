@@ -12,19 +12,16 @@ namespace {
 
 // Walks one block, adding to `d`. False when its chain of entries is broken.
 bool MeasureBlock(const store::BlockBytes& block, int32_t b, Density& d) {
-  int unit = 1;
-  while (unit <= store::kBlockUnits) {
-    const uint8_t flags = store::FlagsByte(block, unit);
-    if (store::IsEndOfUsedArea(flags)) return true;
-    if (store::EntryRunsPast(block, unit)) return false;
-    const int units = store::EntryUnits(block, unit);
-    if (store::IsDeletedEntry(flags)) {
-      d.deletedUnits += units;
+  for (const store::BlockEntry& e : store::BlockEntries(block)) {
+    if (e.IsEnd()) return true;
+    if (e.runsPast) return false;
+    if (e.IsDeleted()) {
+      d.deletedUnits += e.units;
     } else {
-      d.usedUnits += units;
-      const int keyLength = flags & store::kFlagKeyLength;
-      if ((flags & store::kFlagFirst) != 0 && !store::IsHeaderPiece(block, b, unit)) {
-        const size_t keyAt = static_cast<size_t>(2 * unit);
+      d.usedUnits += e.units;
+      const int keyLength = e.KeyLength();
+      if (e.IsFirstPiece() && !store::IsHeaderPiece(block, b, e.unit)) {
+        const size_t keyAt = static_cast<size_t>(2 * e.unit);
         if (keyAt + static_cast<size_t>(keyLength) > block.size()) return false;
         const std::span<const uint8_t> key(block.data() + keyAt, block.size() - keyAt);
         const int32_t home =
@@ -34,7 +31,6 @@ bool MeasureBlock(const store::BlockBytes& block, int32_t b, Density& d) {
         ++d.records;
       }
     }
-    unit += units;
   }
   return true;
 }

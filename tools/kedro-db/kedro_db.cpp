@@ -170,11 +170,11 @@ int Dump(const OpenFile& f, const Options& opt, std::ostream& out) {
     }
     if (f.blockFile) {
       if (b == 1) continue;  // the header
-      for (int d = 1; d <= store::kBlockUnits; d += store::SizeByte(block, d) + 1) {
-        const uint8_t flags = store::FlagsByte(block, d);
-        if (store::IsEndOfUsedArea(flags)) break;
-        if ((flags & (store::kFlagDeleted | store::kFlagFirst)) != store::kFlagFirst) continue;
-        const int kl = flags & store::kFlagKeyLength;
+      for (const store::BlockEntry& e : store::BlockEntries(block)) {
+        if (e.IsEnd()) break;
+        if (!e.IsFirstPiece()) continue;
+        const int d = e.unit;
+        const int kl = e.KeyLength();
         if (2 * d + kl > store::kBlockBytes || kl == 0) continue;
         std::vector<uint8_t> buffer(store::kMaxRecordLength + 2, 0);
         std::memcpy(buffer.data(), block.data() + 2 * d, static_cast<size_t>(kl));
@@ -196,25 +196,19 @@ int Dump(const OpenFile& f, const Options& opt, std::ostream& out) {
             << "\n";
       }
     } else {
-      const int h = opt.keyLength / 2;
-      for (int d = 1; d <= 255 - h;) {
-        if (io::LoadI16(block.data() + 2 * d - 2) == 0) break;
-        const int length = io::LoadI16(block.data() + 2 * (d + h) - 2);
-        const int magnitude = length < 0 ? -length : length;
-        if (magnitude > store::kBlockBytes || magnitude < opt.keyLength + 4 ||
-            2 * d - 2 + magnitude > store::kBlockBytes)
-          break;
-        const bool removed = io::LoadI16(block.data() + 2 * d - 2) == store::kRemovedKeyWord;
-        out << "block " << b << " word " << d << (removed ? " removed" : "") << " key "
+      for (const store::LegacyEntry& e : store::LegacyEntries(block, opt.keyLength)) {
+        if (!e.IsUsable()) break;
+        const int d = e.word;
+        out << "block " << b << " word " << d << (e.removed ? " removed" : "") << " key "
             << Show(std::span<const uint8_t>(block.data() + 2 * d - 2,
                                              static_cast<size_t>(opt.keyLength)),
                     opt.text)
-            << " length " << length << " data "
-            << Show(std::span<const uint8_t>(block.data() + 2 * d + 2 * h,
-                                             static_cast<size_t>(magnitude - opt.keyLength - 2)),
-                    opt.text)
+            << " length " << e.length << " data "
+            << Show(
+                   std::span<const uint8_t>(block.data() + 2 * d + opt.keyLength,
+                                            static_cast<size_t>(e.Magnitude() - opt.keyLength - 2)),
+                   opt.text)
             << "\n";
-        d += magnitude / 2;
       }
     }
   }

@@ -90,22 +90,19 @@ RedistributeResult CopyRecords(int16_t oldUnit, int32_t oldBlocks, int16_t newUn
       return Failure(kOldFileUnusable, "cannot read block " + std::to_string(b) + " (error " +
                                            std::to_string(status) + ")");
     }
-    for (int unit = 1; unit <= store::kBlockUnits;) {
-      const uint8_t flags = store::FlagsByte(block, unit);
-      if (store::IsEndOfUsedArea(flags)) break;
-      if (store::EntryRunsPast(block, unit)) {
+    for (const store::BlockEntry& e : store::BlockEntries(block)) {
+      if (e.IsEnd()) break;
+      if (e.runsPast) {
         return Failure(kOldFileUnusable,
                        "the entries of block " + std::to_string(b) + " are damaged");
       }
-      const int units = store::EntryUnits(block, unit);
-      const int keyLength = flags & store::kFlagKeyLength;
-      const bool firstPiece = store::IsLivePiece(flags) && (flags & store::kFlagFirst) != 0;
-      if (firstPiece && !store::IsHeaderPiece(block, b, unit)) {
-        if (2 * unit + keyLength > store::kBlockBytes) {
+      const int keyLength = e.KeyLength();
+      if (e.IsFirstPiece() && !store::IsHeaderPiece(block, b, e.unit)) {
+        if (2 * e.unit + keyLength > store::kBlockBytes) {
           return Failure(kOldFileUnusable,
                          "the entries of block " + std::to_string(b) + " are damaged");
         }
-        const auto keyAt = block.begin() + 2 * unit;
+        const auto keyAt = block.begin() + 2 * e.unit;
         const std::string key(keyAt, keyAt + keyLength);
         if (copied.insert(key).second) {
           std::copy(key.begin(), key.end(), record.begin());
@@ -129,7 +126,6 @@ RedistributeResult CopyRecords(int16_t oldUnit, int32_t oldBlocks, int16_t newUn
           ++r.records;
         }
       }
-      unit += units;
     }
   }
   return r;
