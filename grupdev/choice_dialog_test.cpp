@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "grupdev/fake_dialog_host.h"
+#include "testing/recording_dialog_host.h"
 
 namespace varmex::grupdev {
 namespace {
@@ -49,7 +49,7 @@ TEST(ChoiceDialog, InitSetsTheTextOfControl1010) {
   const InvestmentInfo info = Investment(3, 0, "Pod");
   ChoiceState state;
   GrupdevChoiceProcedure proc(info, state);
-  FakeDialogHost host;
+  doubles::RecordingDialogHost host;
   EXPECT_TRUE(proc.OnInit(host));
   EXPECT_EQ(host.texts[1010], std::string("Atentie: Investitia 3 (0          - Pod) ") + kAdvice);
 }
@@ -59,7 +59,7 @@ TEST(ChoiceDialog, EnterAndEscapeNeitherCloseNorAnswer) {
   ChoiceState state;
   state.grupdevAnswer = 1;
   GrupdevChoiceProcedure proc(info, state);
-  FakeDialogHost host;
+  doubles::RecordingDialogHost host;
   host.checked[1009] = true;
   EXPECT_TRUE(proc.OnCommand(host, 1, 0));
   EXPECT_TRUE(proc.OnCommand(host, 2, 0));
@@ -74,7 +74,7 @@ TEST(ChoiceDialog, ButtonsAnswerAndRememberOnlyWhenTicked) {
   {
     ChoiceState state;
     GrupdevChoiceProcedure proc(info, state);
-    FakeDialogHost host;
+    doubles::RecordingDialogHost host;
     EXPECT_TRUE(proc.OnCommand(host, 1007, 0));
     EXPECT_EQ(host.result, 1);
     EXPECT_EQ(state.grupdevAnswer, kAnswerPerObject);
@@ -84,7 +84,7 @@ TEST(ChoiceDialog, ButtonsAnswerAndRememberOnlyWhenTicked) {
     ChoiceState state;
     state.grupdevAnswer = kAnswerPerObject;
     GrupdevChoiceProcedure proc(info, state);
-    FakeDialogHost host;
+    doubles::RecordingDialogHost host;
     host.checked[1009] = true;
     EXPECT_TRUE(proc.OnCommand(host, 1008, 0));
     EXPECT_EQ(host.result, 1);

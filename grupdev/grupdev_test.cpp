@@ -11,13 +11,13 @@
 
 #include "database/data_file.h"
 #include "grupdev/choice_dialog.h"
-#include "grupdev/fake_dialog_host.h"
 #include "grupdev/local_prices.h"
 #include "io/coding.h"
 #include "io/unit_file.h"
 #include "platform/fake_platform.h"
 #include "store/keyed_store.h"
 #include "store/word_layout.h"
+#include "testing/recording_dialog_host.h"
 #include "tools/gencollection/collection.h"
 
 namespace varmex::grupdev {
@@ -48,7 +48,7 @@ class Migration {
     fake.runDialog = [this](int id, platform::DialogProcedure& proc) -> intptr_t {
       ++dialogs;
       EXPECT_EQ(id, 102);
-      FakeDialogHost host;
+      doubles::RecordingDialogHost host;
       proc.OnInit(host);
       dialogTexts.push_back(host.texts[1010]);
       if (!answers.empty()) {

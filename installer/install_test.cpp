@@ -7,6 +7,7 @@
 
 #include "installer/partition_dialog.h"
 #include "platform/fake_platform.h"
+#include "testing/recording_dialog_host.h"
 
 namespace varmex::installer {
 namespace {
@@ -68,7 +69,7 @@ class InstallTest : public ::testing::Test {
       Host host;
       proc.OnInit(host);
       proc.OnCommand(host, kOkButtonId, 0);
-      return host.ended;
+      return host.result.value_or(0);
     };
   }
 
@@ -88,20 +89,7 @@ class InstallTest : public ::testing::Test {
     return out;
   }
 
-  struct Host : platform::DialogHost {
-    intptr_t ended = 0;
-    int count = 0;
-    void SetItemText(int, std::string_view) override {}
-    std::string GetItemText(int, size_t) override { return ""; }
-    void EnableItem(int, bool) override {}
-    void CheckRadioButton(int, int, int) override {}
-    bool IsButtonChecked(int) override { return false; }
-    void ComboReset(int) override { count = 0; }
-    void ComboAddString(int, std::string_view) override { ++count; }
-    void ComboSetSelection(int, int) override {}
-    int ComboGetSelection(int) override { return 0; }
-    void EndDialog(intptr_t result) override { ended = result; }
-  };
+  using Host = doubles::RecordingDialogHost;
 
   FakePlatform fake_;
   std::vector<int> dialogs_;
@@ -221,7 +209,7 @@ TEST_F(InstallTest, ADialogThatCannotBeShownEndsAsCancelled) {
     Host host;
     proc.OnInit(host);
     proc.OnCommand(host, kOkButtonId, 0);
-    return host.ended;
+    return host.result.value_or(0);
   };
   fake_.answerMessage = [](const FakePlatform::Message& m) {
     return (m.style & platform::kMbYesNo) ? platform::kIdYes : platform::kIdOk;

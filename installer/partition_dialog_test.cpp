@@ -6,38 +6,20 @@
 #include <vector>
 
 #include "platform/fake_platform.h"
+#include "testing/recording_dialog_host.h"
 
 namespace varmex::installer {
 namespace {
 
 using platform::FakePlatform;
 
-// A dialog host holding one combo box, as the partition dialog sees it.
-class ComboHost : public platform::DialogHost {
- public:
-  std::vector<std::string> list;
-  int selection = -1;
-  intptr_t ended = -100;
-  std::string edit;
+using Host = doubles::RecordingDialogHost;
 
-  void SetItemText(int, std::string_view text) override { edit = text; }
-  std::string GetItemText(int, size_t) override { return edit; }
-  void EnableItem(int, bool) override {}
-  void CheckRadioButton(int, int, int) override {}
-  bool IsButtonChecked(int) override { return false; }
-  void ComboReset(int id) override {
-    EXPECT_EQ(id, kDriveComboId);
-    list.clear();
-    selection = -1;
-  }
-  void ComboAddString(int id, std::string_view text) override {
-    EXPECT_EQ(id, kDriveComboId);
-    list.emplace_back(text);
-  }
-  void ComboSetSelection(int, int index) override { selection = index; }
-  int ComboGetSelection(int) override { return selection; }
-  void EndDialog(intptr_t result) override { ended = result; }
-};
+// The drive letters offered in the dialog's combo box.
+std::vector<std::string> Offered(const Host& host) {
+  const auto it = host.comboItems.find(kDriveComboId);
+  return it == host.comboItems.end() ? std::vector<std::string>{} : it->second;
+}
 
 TEST(PartitionDialogTest, OffersUsableDrivesOnlyAndSelectsTheFirst) {
   FakePlatform fake;
@@ -46,15 +28,16 @@ TEST(PartitionDialogTest, OffersUsableDrivesOnlyAndSelectsTheFirst) {
                      {'F', platform::kDriveUnknown},   {'G', platform::kDriveRamdisk},
                      {'Z', platform::kDriveRemovable}};
   PartitionDialog dialog;
-  ComboHost host;
+  Host host;
   dialog.OnInit(host);
-  EXPECT_EQ(host.list, (std::vector<std::string>{"C", "E", "G", "Z"}));
-  EXPECT_EQ(host.selection, 0);
+  EXPECT_EQ(Offered(host), (std::vector<std::string>{"C", "E", "G", "Z"}));
+  EXPECT_EQ(host.comboItems.size(), 1u) << "only the drive combo box is filled";
+  EXPECT_EQ(host.ComboGetSelection(kDriveComboId), 0);
   EXPECT_EQ(dialog.letterCount(), 4);
 
-  host.selection = 2;
+  host.ComboSetSelection(kDriveComboId, 2);
   EXPECT_TRUE(dialog.OnCommand(host, kOkButtonId, platform::kBnClicked));
-  EXPECT_EQ(host.ended, kPartitionChosen);
+  EXPECT_EQ(host.result, kPartitionChosen);
   EXPECT_EQ(dialog.chosenLetter(), 'G');
 }
 
@@ -62,27 +45,28 @@ TEST(PartitionDialogTest, NoQualifyingDriveStillOffersC) {
   FakePlatform fake;
   fake.driveTypes = {{'D', platform::kDriveCdrom}};
   PartitionDialog dialog;
-  ComboHost host;
+  Host host;
   dialog.OnInit(host);
-  EXPECT_EQ(host.list, (std::vector<std::string>{"C"}));
-  EXPECT_EQ(host.selection, 0);
+  EXPECT_EQ(Offered(host), (std::vector<std::string>{"C"}));
+  EXPECT_EQ(host.ComboGetSelection(kDriveComboId), 0);
 }
 
 TEST(PartitionDialogTest, OkWithoutASelectedItemKeepsTheDialogOpen) {
   FakePlatform fake;
   fake.driveTypes = {{'C', platform::kDriveFixed}};
   PartitionDialog dialog;
-  ComboHost host;
+  Host host;
   dialog.OnInit(host);
-  host.selection = -1;  // as after typing into the edit field: no list item selected
+  // As after typing into the edit field: no list item selected.
+  host.ComboSetSelection(kDriveComboId, -1);
   EXPECT_TRUE(dialog.OnCommand(host, kOkButtonId, platform::kBnClicked));
-  EXPECT_EQ(host.ended, -100);
-  host.selection = 1;  // past the list
+  EXPECT_FALSE(host.result.has_value());
+  host.ComboSetSelection(kDriveComboId, 1);  // past the list
   EXPECT_TRUE(dialog.OnCommand(host, kOkButtonId, platform::kBnClicked));
-  EXPECT_EQ(host.ended, -100);
+  EXPECT_FALSE(host.result.has_value());
   EXPECT_FALSE(dialog.OnCommand(host, kDriveComboId, 1));
   EXPECT_TRUE(dialog.OnCommand(host, kCancelButtonId, platform::kBnClicked));
-  EXPECT_EQ(host.ended, kPartitionCancelled);
+  EXPECT_EQ(host.result, kPartitionCancelled);
 }
 
 TEST(ChooseInstallDriveTest, ReportsTheChoiceOrACancel) {
@@ -91,11 +75,11 @@ TEST(ChooseInstallDriveTest, ReportsTheChoiceOrACancel) {
   int pressed = kOkButtonId;
   fake.runDialog = [&pressed](int id, platform::DialogProcedure& proc) -> intptr_t {
     EXPECT_EQ(id, kPartitionDialogId);
-    ComboHost host;
+    Host host;
     proc.OnInit(host);
-    host.selection = 1;
+    host.ComboSetSelection(kDriveComboId, 1);
     proc.OnCommand(host, pressed, platform::kBnClicked);
-    return host.ended;
+    return host.result.value_or(0);
   };
   DriveChoice choice = ChooseInstallDrive();
   EXPECT_EQ(choice.cancelled, 0);
@@ -111,7 +95,7 @@ TEST(ChooseInstallDriveTest, ReportsTheChoiceOrACancel) {
 TEST(ChooseInstallDriveTest, ADialogEndedWithoutOkChoosesNothing) {
   FakePlatform fake;
   fake.runDialog = [](int, platform::DialogProcedure& proc) -> intptr_t {
-    ComboHost host;
+    Host host;
     proc.OnInit(host);
     return 0;  // closed by the host without the user's OK
   };

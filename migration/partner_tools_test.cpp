@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "migration/test_dialog_host.h"
 #include "platform/fake_platform.h"
+#include "testing/recording_dialog_host.h"
 
 namespace varmex::migration {
 namespace {
@@ -26,7 +26,7 @@ std::vector<std::string> CommandLines(const FakePlatform& os) {
 TEST(ConvertPartnerFile, RunsTheConverterThenTheFourVocabularyTools) {
   FakePlatform os;
   AnswerRuns(os, 0);
-  TestDialogHost dialog;
+  doubles::RecordingDialogHost dialog;
   ConvertPartnerFile(dialog, 'D');
   const std::vector<std::string> expected = {
       "D:\\kedro\\ERP\\convfurn D:\\kedro\\ERP D:\\kedro\\Varmex",
@@ -42,7 +42,7 @@ TEST(ConvertPartnerFile, RunsTheConverterThenTheFourVocabularyTools) {
 
 TEST(ConvertPartnerFile, GoesOnWhenToolsAreMissing) {
   FakePlatform os;  // every start fails with "not found"
-  TestDialogHost dialog;
+  doubles::RecordingDialogHost dialog;
   ConvertPartnerFile(dialog, 'E');
   EXPECT_EQ(os.runs.size(), 5u);
   EXPECT_TRUE(os.messages.empty());

@@ -10,10 +10,10 @@
 #include "io/unit_file.h"
 #include "migration/migration_dialog.h"
 #include "migration/test_block_file.h"
-#include "migration/test_dialog_host.h"
 #include "migration/transfer.h"
 #include "platform/fake_platform.h"
 #include "store/keyed_store.h"
+#include "testing/recording_dialog_host.h"
 
 namespace varmex::migration {
 namespace {
@@ -103,12 +103,12 @@ class Pipeline : public testing::Test {
   }
 
   FakePlatform os_;
-  TestDialogHost dialog_;
+  doubles::RecordingDialogHost dialog_;
 };
 
 TEST(MigrationDialog, RadioButtonsSwapOnlyTheDefaultDirectories) {
   FakePlatform os;
-  TestDialogHost host;
+  doubles::RecordingDialogHost host;
   MigrationDialog dialog('D');
   EXPECT_TRUE(dialog.OnInit(host));
   EXPECT_TRUE(host.checked[kVersion36Radio]);
@@ -128,7 +128,7 @@ TEST(MigrationDialog, RadioButtonsSwapOnlyTheDefaultDirectories) {
   dialog.OnCommand(host, kVersion36Radio, platform::kBnClicked);
   EXPECT_EQ(host.texts[kOldDirectoryEdit], "C:\\Palunor");
   EXPECT_TRUE(dialog.OnCommand(host, kCancelButton, platform::kBnClicked));
-  EXPECT_EQ(host.endResult, 2);
+  EXPECT_EQ(host.result, 2);
   EXPECT_FALSE(dialog.OnCommand(host, 4711, platform::kBnClicked));
 }
 
@@ -148,7 +148,7 @@ TEST_F(Pipeline, EmptyOrBlankFieldLeavesTheDialogAsItIs) {
   }
   EXPECT_TRUE(os_.messages.empty());
   EXPECT_TRUE(dialog_.disabled.empty());
-  EXPECT_EQ(dialog_.endResult, -1);
+  EXPECT_FALSE(dialog_.result.has_value());
 }
 
 TEST_F(Pipeline, DirectoryWithoutDataNamesTheVersionsSubdirectory) {
@@ -159,7 +159,7 @@ TEST_F(Pipeline, DirectoryWithoutDataNamesTheVersionsSubdirectory) {
   EXPECT_EQ(os_.messages[0].text, "Directorul C:\\Palunor\\Varmex\\ nu contine date!");
   EXPECT_EQ(os_.messages[0].caption, "Eroare");
   EXPECT_TRUE(dialog_.disabled.empty());
-  EXPECT_EQ(dialog_.endResult, -1);
+  EXPECT_FALSE(dialog_.result.has_value());
   EXPECT_TRUE(os_.runs.empty());
 }
 
@@ -195,7 +195,7 @@ TEST_F(Pipeline, Version36CollectionIsCarriedOverWhole) {
   EXPECT_EQ(os_.messages[0].text, "Instalare cu succes!");
   EXPECT_EQ(os_.messages[0].caption, "Instalare Varmex 38 ERP");
   EXPECT_EQ(os_.messages[0].style, 0x30u);
-  EXPECT_EQ(dialog_.endResult, 1);
+  EXPECT_EQ(dialog_.result, 1);
 
   // Every file is closed, the default supplier exists, the marker is gone, and the
   // old collection is untouched.
@@ -242,7 +242,7 @@ TEST_F(Pipeline, FailedOpenSkipsToTheCompletionMessage) {
   ASSERT_EQ(os_.messages.size(), 2u);
   EXPECT_EQ(os_.messages[0].text, "Eroare (   2) la deschidere D:\\kedro\\Varmex\\lcalcdev.dat!");
   EXPECT_EQ(os_.messages[1].text, "Instalare cu succes!");
-  EXPECT_EQ(dialog_.endResult, 1);
+  EXPECT_EQ(dialog_.result, 1);
   // The seven files opened before stay open; no supplier was written.
   for (int16_t u = 1; u <= 7; ++u) EXPECT_TRUE(io::UnitInUse(u)) << u;
   EXPECT_FALSE(io::UnitInUse(8));

@@ -1,3 +1,4 @@
+// Which platform is in force: the native one, or the one installed over it.
 #include "platform/native.h"
 #include "platform/platform.h"
 
@@ -8,6 +9,10 @@ Platform* installed = nullptr;
 
 Platform& Current() { return installed != nullptr ? *installed : NativePlatform(); }
 
-void Install(Platform* p) { installed = p; }
+Platform* Install(Platform* p) {
+  Platform* const before = installed;
+  installed = p;
+  return before;
+}
 
 }  // namespace varmex::platform

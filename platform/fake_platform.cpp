@@ -30,8 +30,8 @@ class FakeFile : public File {
 
 }  // namespace
 
-FakePlatform::FakePlatform() { Install(this); }
-FakePlatform::~FakePlatform() { Install(nullptr); }
+FakePlatform::FakePlatform() : previous_(Install(this)) {}
+FakePlatform::~FakePlatform() { Install(previous_); }
 
 std::string FakePlatform::Key(std::string_view path) {
   std::string key(path);

@@ -29,10 +29,13 @@ class FakePlatform : public Platform {
     std::vector<uint8_t> bytes;
   };
 
+  // Installs itself as the current platform for the life of the object, and puts
+  // back the platform that was in force before when it goes.
   FakePlatform();
   ~FakePlatform() override;
+  FakePlatform(const FakePlatform&) = delete;
+  FakePlatform& operator=(const FakePlatform&) = delete;
 
-  // Installs itself as the current platform for the life of the object.
   // Files and directories.
   void AddFile(std::string_view path, std::vector<uint8_t> bytes);
   void AddDirectory(std::string_view path);
@@ -72,6 +75,7 @@ class FakePlatform : public Platform {
   static std::string Key(std::string_view path);
   static std::string Parent(const std::string& key);
   std::map<std::string, Entry> entries_;
+  Platform* previous_;
 };
 
 }  // namespace varmex::platform

@@ -174,6 +174,8 @@ class Platform {
 Platform& Current();
 
 // Installs `p` (not owned) as the platform in force; null restores the native one.
-void Install(Platform* p);
+// Returns what was installed before (null for the native one), so that whoever
+// installs a platform for a while can put the earlier one back.
+Platform* Install(Platform* p);
 
 }  // namespace varmex::platform

@@ -1,7 +1,5 @@
 #include "platform/transcript.h"
 
-#include <cstdlib>
-
 namespace varmex::platform {
 namespace {
 
@@ -222,24 +220,24 @@ class RecordingProcedure : public DialogProcedure {
 }  // namespace
 
 TranscriptPlatform::TranscriptPlatform(Platform& inner, Transcript& transcript)
-    : inner_(inner), transcript_(transcript) {}
+    : ForwardingPlatform(inner), transcript_(transcript) {}
 
 int TranscriptPlatform::MessageBox(std::string_view text, std::string_view caption,
                                    uint32_t style) {
-  const int answer = inner_.MessageBox(text, caption, style);
+  const int answer = inner().MessageBox(text, caption, style);
   transcript_.Message(caption, text, style, answer);
   return answer;
 }
 
 intptr_t TranscriptPlatform::DialogBox(int resourceId, DialogProcedure& proc) {
   RecordingProcedure recording(proc, transcript_, resourceId);
-  const intptr_t result = inner_.DialogBox(resourceId, recording);
+  const intptr_t result = inner().DialogBox(resourceId, recording);
   if (recording.opened()) transcript_.DialogEnd(resourceId, result);
   return result;
 }
 
 ProcessResult TranscriptPlatform::RunProcess(std::string_view commandLine, bool wantExitCode) {
-  const ProcessResult r = inner_.RunProcess(commandLine, wantExitCode);
+  const ProcessResult r = inner().RunProcess(commandLine, wantExitCode);
   std::optional<int64_t> exitCode;
   if (wantExitCode && r.startError == 0)
     exitCode = r.exitCode ? static_cast<int32_t>(*r.exitCode) : -1;
@@ -247,48 +245,20 @@ ProcessResult TranscriptPlatform::RunProcess(std::string_view commandLine, bool 
   return r;
 }
 
-uint32_t TranscriptPlatform::GetFileAttributes(std::string_view path) {
-  return inner_.GetFileAttributes(path);
-}
-uint32_t TranscriptPlatform::CreateDirectory(std::string_view path) {
-  return inner_.CreateDirectory(path);
-}
-uint32_t TranscriptPlatform::GetDriveType(std::string_view root) {
-  return inner_.GetDriveType(root);
-}
-uint32_t TranscriptPlatform::SetFileAttributes(std::string_view path, uint32_t attributes) {
-  return inner_.SetFileAttributes(path, attributes);
-}
-uint32_t TranscriptPlatform::DeleteFile(std::string_view path) { return inner_.DeleteFile(path); }
-uint32_t TranscriptPlatform::CopyFile(std::string_view from, std::string_view to,
-                                      bool failIfExists) {
-  return inner_.CopyFile(from, to, failIfExists);
-}
-std::optional<uint64_t> TranscriptPlatform::FileSize(std::string_view path) {
-  return inner_.FileSize(path);
-}
-std::unique_ptr<File> TranscriptPlatform::OpenExistingFile(std::string_view path, uint32_t& error) {
-  return inner_.OpenExistingFile(path, error);
-}
-void TranscriptPlatform::WriteStandardOutput(std::string_view text) {
-  inner_.WriteStandardOutput(text);
-}
-
 void TranscriptPlatform::ExitProcess(int status) {
   transcript_.Exit(status);
-  inner_.ExitProcess(status);
-  std::abort();  // not reached: ExitProcess does not return
+  ForwardingPlatform::ExitProcess(status);
 }
 
 void TranscriptPlatform::NoteRefusedRun(std::string_view commandLine, bool wantExitCode,
                                         int32_t result) {
   transcript_.Run(commandLine, result, std::nullopt);
-  inner_.NoteRefusedRun(commandLine, wantExitCode, result);
+  ForwardingPlatform::NoteRefusedRun(commandLine, wantExitCode, result);
 }
 
 void TranscriptPlatform::NoteProgramEnd(int status) {
   transcript_.Exit(status);
-  inner_.NoteProgramEnd(status);
+  ForwardingPlatform::NoteProgramEnd(status);
 }
 
 }  // namespace varmex::platform

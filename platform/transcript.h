@@ -22,6 +22,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/forwarding_platform.h"
 #include "platform/platform.h"
 #include "platform/ui_session.h"
 
@@ -59,30 +60,20 @@ class Transcript : public UiEvents {
   bool owned_;
 };
 
-// A decorator that records in a transcript what passes through it.
-class TranscriptPlatform : public Platform {
+// A decorator that records in a transcript what passes through it: message boxes,
+// dialogs, runs and the end of the program. Every other call goes straight through.
+class TranscriptPlatform : public ForwardingPlatform {
  public:
   TranscriptPlatform(Platform& inner, Transcript& transcript);
 
   int MessageBox(std::string_view text, std::string_view caption, uint32_t style) override;
   intptr_t DialogBox(int resourceId, DialogProcedure& proc) override;
-  uint32_t LastError() override { return inner_.LastError(); }
   ProcessResult RunProcess(std::string_view commandLine, bool wantExitCode) override;
-  uint32_t GetFileAttributes(std::string_view path) override;
-  uint32_t CreateDirectory(std::string_view path) override;
-  uint32_t GetDriveType(std::string_view root) override;
-  uint32_t SetFileAttributes(std::string_view path, uint32_t attributes) override;
-  uint32_t DeleteFile(std::string_view path) override;
-  uint32_t CopyFile(std::string_view from, std::string_view to, bool failIfExists) override;
-  std::optional<uint64_t> FileSize(std::string_view path) override;
-  std::unique_ptr<File> OpenExistingFile(std::string_view path, uint32_t& error) override;
-  void WriteStandardOutput(std::string_view text) override;
   [[noreturn]] void ExitProcess(int status) override;
   void NoteRefusedRun(std::string_view commandLine, bool wantExitCode, int32_t result) override;
   void NoteProgramEnd(int status) override;
 
  private:
-  Platform& inner_;
   Transcript& transcript_;
 };
 

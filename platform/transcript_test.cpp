@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/fake_platform.h"
+#include "testing/recording_dialog_host.h"
 
 namespace varmex::platform {
 namespace {
@@ -109,18 +110,7 @@ struct StatusDialog : DialogProcedure {
 TEST(TranscriptTest, DialogEventsComeInTheOrderTheyHappen) {
   Recorded s;
   s.fake.runDialog = [](int, DialogProcedure& proc) -> intptr_t {
-    struct NullHost : DialogHost {
-      void SetItemText(int, std::string_view) override {}
-      std::string GetItemText(int, size_t) override { return ""; }
-      void EnableItem(int, bool) override {}
-      void CheckRadioButton(int, int, int) override {}
-      bool IsButtonChecked(int) override { return false; }
-      void ComboReset(int) override {}
-      void ComboAddString(int, std::string_view) override {}
-      void ComboSetSelection(int, int) override {}
-      int ComboGetSelection(int) override { return -1; }
-      void EndDialog(intptr_t) override {}
-    } host;
+    doubles::RecordingDialogHost host;
     proc.OnInit(host);
     proc.OnCommand(host, 1, kBnClicked);
     return 1;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
 #include <istream>
 #include <ostream>
 
@@ -237,6 +236,57 @@ void UiSession::CloseByForce(SimulatedDialog& dialog, DialogProcedure& proc) {
   if (!dialog.ended()) dialog.EndDialog(0);
 }
 
+namespace {
+
+// What one action does to the open dialog: the command it sends, or why it does not
+// fit. A line meant for something else (another dialog, a question) is not used up by
+// a script: it is left for what comes next.
+struct Fit {
+  SimulatedDialog::Outcome outcome;
+  bool useUp = true;
+};
+
+Fit Apply(SimulatedDialog& dialog, const UiAction& a, const std::string& name) {
+  Fit fit;
+  switch (a.verb) {
+    case Verb::kDialog:
+      fit.outcome.problem =
+          "expects dialog " + std::to_string(a.number) + " but " + name + " is open";
+      fit.useUp = false;
+      break;
+    case Verb::kAnswerYes:
+    case Verb::kAnswerNo:
+      fit.outcome.problem = "answers a question but " + name + " is open";
+      fit.useUp = false;
+      break;
+    case Verb::kUnreadable:
+      fit.outcome.problem = a.text;
+      break;
+    case Verb::kClick:
+      fit.outcome = dialog.Click(a.number);
+      break;
+    case Verb::kSet:
+      fit.outcome = dialog.Type(a.number, a.text);
+      break;
+    case Verb::kSelect:
+      fit.outcome = dialog.Pick(a.number, a.text);
+      break;
+    case Verb::kKeyEnter:
+      fit.outcome = dialog.Key(kIdOk);
+      break;
+    case Verb::kKeyEscape:
+      fit.outcome = dialog.Key(kIdCancel);
+      break;
+  }
+  return fit;
+}
+
+void Send(SimulatedDialog& dialog, DialogProcedure& proc, const SimulatedDialog::Outcome& o) {
+  if (o.command) proc.OnCommand(dialog, o.command->id, o.command->notification);
+}
+
+}  // namespace
+
 intptr_t UiSession::DialogBox(int resourceId, DialogProcedure& proc, uint32_t& lastError) {
   const resources::DialogDescription* description = resources::FindDialog(resourceId);
   if (description == nullptr) {
@@ -246,13 +296,51 @@ intptr_t UiSession::DialogBox(int resourceId, DialogProcedure& proc, uint32_t& l
   SimulatedDialog dialog(*description);
   proc.OnInit(dialog);
   const std::string name = "dialog " + std::to_string(resourceId);
-
-  // A script's header line for this dialog.
-  if (!actions_->NeedsInput()) {
-    const UiAction* a = actions_->Peek();
-    if (a != nullptr && a->verb == Verb::kDialog && a->number == resourceId) actions_->Consume();
+  if (actions_->Interactive()) {
+    RunTyped(dialog, proc, name);
+  } else {
+    RunScripted(dialog, proc, name);
   }
+  if (screen_ != nullptr) *screen_ << "(" << name << " closed)\n" << std::flush;
+  return dialog.result();
+}
 
+// Script rules: the dialog's header line is taken when it is there, then the actions
+// in turn until the dialog ends. The first line that does not fit, or the end of the
+// script, is reported and closes the dialog as a user closing the window would.
+void UiSession::RunScripted(SimulatedDialog& dialog, DialogProcedure& proc,
+                            const std::string& name) {
+  const int resourceId = dialog.description().id;
+  if (const UiAction* a = actions_->Peek();
+      a != nullptr && a->verb == Verb::kDialog && a->number == resourceId) {
+    actions_->Consume();
+  }
+  while (!dialog.ended()) {
+    const UiAction* a = actions_->Peek();
+    if (a == nullptr) {
+      Report(name + " is still open and there are no more actions");
+      CloseByForce(dialog, proc);
+      return;
+    }
+    const Fit fit = Apply(dialog, *a, name);
+    if (!fit.outcome.problem.empty()) {
+      std::string detail = Where(*a) + ": " + fit.outcome.problem;
+      if (fit.useUp) actions_->Consume();
+      detail.append("; ").append(name).append(" closed");
+      Report(detail);
+      CloseByForce(dialog, proc);
+      return;
+    }
+    actions_->Consume();
+    Send(dialog, proc, fit.outcome);
+  }
+}
+
+// Terminal rules: the dialog is drawn before each line the user types; a header line
+// for this dialog is taken silently, a line that does not fit is explained and the
+// user is asked again. Only the end of the input closes the dialog by force.
+void UiSession::RunTyped(SimulatedDialog& dialog, DialogProcedure& proc, const std::string& name) {
+  const int resourceId = dialog.description().id;
   while (!dialog.ended()) {
     if (screen_ != nullptr && actions_->NeedsInput()) {
       Draw(dialog);
@@ -262,65 +350,21 @@ intptr_t UiSession::DialogBox(int resourceId, DialogProcedure& proc, uint32_t& l
     if (a == nullptr) {
       Report(name + " is still open and there are no more actions");
       CloseByForce(dialog, proc);
-      break;
+      return;
     }
-    const bool interactive = actions_->Interactive();
-    std::string problem;
-    bool useUp = true;  // whether a line that does not fit is used up
-    SimulatedDialog::Outcome outcome;
-    switch (a->verb) {
-      case Verb::kDialog:
-        if (interactive && a->number == resourceId) {
-          actions_->Consume();
-          continue;
-        }
-        problem = "expects dialog " + std::to_string(a->number) + " but " + name + " is open";
-        useUp = false;
-        break;
-      case Verb::kAnswerYes:
-      case Verb::kAnswerNo:
-        problem = "answers a question but " + name + " is open";
-        useUp = false;
-        break;
-      case Verb::kUnreadable:
-        problem = a->text;
-        break;
-      case Verb::kClick:
-        outcome = dialog.Click(a->number);
-        break;
-      case Verb::kSet:
-        outcome = dialog.Type(a->number, a->text);
-        break;
-      case Verb::kSelect:
-        outcome = dialog.Pick(a->number, a->text);
-        break;
-      case Verb::kKeyEnter:
-        outcome = dialog.Key(kIdOk);
-        break;
-      case Verb::kKeyEscape:
-        outcome = dialog.Key(kIdCancel);
-        break;
+    if (a->verb == Verb::kDialog && a->number == resourceId) {
+      actions_->Consume();
+      continue;
     }
-    if (problem.empty()) problem = outcome.problem;
-    if (!problem.empty()) {
-      if (interactive) {
-        Complain(Where(*a) + ": " + problem);
-        actions_->Consume();
-        continue;
-      }
-      const std::string detail = Where(*a) + ": " + problem;
-      if (useUp) actions_->Consume();
-      std::string message = detail;
-      message.append("; ").append(name).append(" closed");
-      Report(message);
-      CloseByForce(dialog, proc);
-      break;
+    const Fit fit = Apply(dialog, *a, name);
+    if (!fit.outcome.problem.empty()) {
+      Complain(Where(*a) + ": " + fit.outcome.problem);
+      actions_->Consume();
+      continue;
     }
     actions_->Consume();
-    if (outcome.command) proc.OnCommand(dialog, outcome.command->id, outcome.command->notification);
+    Send(dialog, proc, fit.outcome);
   }
-  if (screen_ != nullptr) *screen_ << "(" << name << " closed)\n" << std::flush;
-  return dialog.result();
 }
 
 void UiSession::Draw(const SimulatedDialog& dialog) {
@@ -383,7 +427,7 @@ void UiSession::Draw(const SimulatedDialog& dialog) {
 }
 
 SessionPlatform::SessionPlatform(Platform& inner, std::unique_ptr<UiSession> session)
-    : inner_(inner), session_(std::move(session)) {}
+    : ForwardingPlatform(inner), session_(std::move(session)) {}
 
 int SessionPlatform::MessageBox(std::string_view text, std::string_view caption, uint32_t style) {
   return session_->MessageBox(text, caption, style);
@@ -391,40 +435,5 @@ int SessionPlatform::MessageBox(std::string_view text, std::string_view caption,
 intptr_t SessionPlatform::DialogBox(int resourceId, DialogProcedure& proc) {
   return session_->DialogBox(resourceId, proc, lastError_);
 }
-ProcessResult SessionPlatform::RunProcess(std::string_view commandLine, bool wantExitCode) {
-  return inner_.RunProcess(commandLine, wantExitCode);
-}
-uint32_t SessionPlatform::GetFileAttributes(std::string_view path) {
-  return inner_.GetFileAttributes(path);
-}
-uint32_t SessionPlatform::CreateDirectory(std::string_view path) {
-  return inner_.CreateDirectory(path);
-}
-uint32_t SessionPlatform::GetDriveType(std::string_view root) { return inner_.GetDriveType(root); }
-uint32_t SessionPlatform::SetFileAttributes(std::string_view path, uint32_t attributes) {
-  return inner_.SetFileAttributes(path, attributes);
-}
-uint32_t SessionPlatform::DeleteFile(std::string_view path) { return inner_.DeleteFile(path); }
-uint32_t SessionPlatform::CopyFile(std::string_view from, std::string_view to, bool failIfExists) {
-  return inner_.CopyFile(from, to, failIfExists);
-}
-std::optional<uint64_t> SessionPlatform::FileSize(std::string_view path) {
-  return inner_.FileSize(path);
-}
-std::unique_ptr<File> SessionPlatform::OpenExistingFile(std::string_view path, uint32_t& error) {
-  return inner_.OpenExistingFile(path, error);
-}
-void SessionPlatform::WriteStandardOutput(std::string_view text) {
-  inner_.WriteStandardOutput(text);
-}
-void SessionPlatform::ExitProcess(int status) {
-  inner_.ExitProcess(status);
-  std::abort();  // not reached: ExitProcess does not return
-}
-void SessionPlatform::NoteRefusedRun(std::string_view commandLine, bool wantExitCode,
-                                     int32_t result) {
-  inner_.NoteRefusedRun(commandLine, wantExitCode, result);
-}
-void SessionPlatform::NoteProgramEnd(int status) { inner_.NoteProgramEnd(status); }
 
 }  // namespace varmex::platform

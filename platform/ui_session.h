@@ -31,6 +31,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/forwarding_platform.h"
 #include "platform/platform.h"
 
 namespace varmex::platform {
@@ -98,6 +99,8 @@ class UiSession {
   void Complain(const std::string& detail);
   void Draw(const SimulatedDialog& dialog);
   void CloseByForce(SimulatedDialog& dialog, DialogProcedure& proc);
+  void RunScripted(SimulatedDialog& dialog, DialogProcedure& proc, const std::string& name);
+  void RunTyped(SimulatedDialog& dialog, DialogProcedure& proc, const std::string& name);
 
   std::unique_ptr<ActionSource> actions_;
   UiEvents* events_;
@@ -106,29 +109,15 @@ class UiSession {
 
 // A decorator whose message boxes and dialogs are answered by a session; everything
 // else goes to the platform it wraps.
-class SessionPlatform : public Platform {
+class SessionPlatform : public ForwardingPlatform {
  public:
   SessionPlatform(Platform& inner, std::unique_ptr<UiSession> session);
 
   int MessageBox(std::string_view text, std::string_view caption, uint32_t style) override;
   intptr_t DialogBox(int resourceId, DialogProcedure& proc) override;
   uint32_t LastError() override { return lastError_; }
-  ProcessResult RunProcess(std::string_view commandLine, bool wantExitCode) override;
-  uint32_t GetFileAttributes(std::string_view path) override;
-  uint32_t CreateDirectory(std::string_view path) override;
-  uint32_t GetDriveType(std::string_view root) override;
-  uint32_t SetFileAttributes(std::string_view path, uint32_t attributes) override;
-  uint32_t DeleteFile(std::string_view path) override;
-  uint32_t CopyFile(std::string_view from, std::string_view to, bool failIfExists) override;
-  std::optional<uint64_t> FileSize(std::string_view path) override;
-  std::unique_ptr<File> OpenExistingFile(std::string_view path, uint32_t& error) override;
-  void WriteStandardOutput(std::string_view text) override;
-  [[noreturn]] void ExitProcess(int status) override;
-  void NoteRefusedRun(std::string_view commandLine, bool wantExitCode, int32_t result) override;
-  void NoteProgramEnd(int status) override;
 
  private:
-  Platform& inner_;
   std::unique_ptr<UiSession> session_;
   uint32_t lastError_ = 0;
 };

@@ -5,15 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 
+#include "platform/forwarding_platform.h"
 #include "tests/fault_support.h"
 
 namespace varmex::fault {
 namespace {
 
 using platform::FakePlatform;
-using platform::Platform;
 
 bool OnDestination(std::string_view path) {
   return path.size() >= 2 && (path[0] == 'D' || path[0] == 'd') && path[1] == ':';
@@ -27,34 +26,20 @@ std::string LastComponent(std::string_view path) {
 // Passes everything to the in-memory platform, except that after `goodCopies` copies
 // onto drive D the drive is full (copies fail with 112 and leave the first half of
 // the file behind) or read-only (nothing on it can be changed or opened for writing).
-class FailingDestination : public Platform {
+class FailingDestination : public platform::ForwardingPlatform {
  public:
   enum class Mode { kNone, kFull, kReadOnly };
   FailingDestination(FakePlatform& inner, Mode mode, size_t goodCopies)
-      : inner_(inner), mode_(mode), goodCopies_(goodCopies) {
+      : ForwardingPlatform(inner), inner_(inner), mode_(mode), goodCopies_(goodCopies) {
     platform::Install(this);
   }
   ~FailingDestination() override { platform::Install(&inner_); }
 
   std::vector<std::string> copies;  // destinations of every copy asked for, in order
 
-  int MessageBox(std::string_view text, std::string_view caption, uint32_t style) override {
-    return inner_.MessageBox(text, caption, style);
-  }
-  intptr_t DialogBox(int id, platform::DialogProcedure& proc) override {
-    return inner_.DialogBox(id, proc);
-  }
-  uint32_t LastError() override { return inner_.LastError(); }
-  platform::ProcessResult RunProcess(std::string_view commandLine, bool wantExitCode) override {
-    return inner_.RunProcess(commandLine, wantExitCode);
-  }
-  uint32_t GetFileAttributes(std::string_view path) override {
-    return inner_.GetFileAttributes(path);
-  }
   uint32_t CreateDirectory(std::string_view path) override {
     return Locked(path) ? platform::kErrorAccessDenied : inner_.CreateDirectory(path);
   }
-  uint32_t GetDriveType(std::string_view root) override { return inner_.GetDriveType(root); }
   uint32_t SetFileAttributes(std::string_view path, uint32_t attributes) override {
     return Locked(path) ? platform::kErrorAccessDenied : inner_.SetFileAttributes(path, attributes);
   }
@@ -74,7 +59,6 @@ class FailingDestination : public Platform {
     }
     return platform::kErrorDiskFull;
   }
-  std::optional<uint64_t> FileSize(std::string_view path) override { return inner_.FileSize(path); }
   std::unique_ptr<platform::File> OpenExistingFile(std::string_view path,
                                                    uint32_t& error) override {
     if (Locked(path)) {
@@ -82,11 +66,6 @@ class FailingDestination : public Platform {
       return nullptr;
     }
     return inner_.OpenExistingFile(path, error);
-  }
-  void WriteStandardOutput(std::string_view text) override { inner_.WriteStandardOutput(text); }
-  [[noreturn]] void ExitProcess(int status) override {
-    inner_.ExitProcess(status);
-    std::abort();  // the in-memory platform never returns from its stop
   }
 
  private:

@@ -18,12 +18,12 @@
 #include "installer/run_state.h"
 #include "io/unit_file.h"
 #include "migration/pipeline.h"
-#include "migration/test_dialog_host.h"
 #include "platform/fake_platform.h"
 #include "store/block_file_builder.h"
 #include "store/keyed_store.h"
 #include "store/verify.h"
 #include "store/word_layout.h"
+#include "testing/recording_dialog_host.h"
 #include "tools/gencollection/collection.h"
 
 namespace varmex::fault {
@@ -136,10 +136,10 @@ class World {
       return platform::ProcessResult{0, 0u};
     };
     os.runDialog = [](int, platform::DialogProcedure& proc) -> intptr_t {
-      migration::TestDialogHost host;
+      doubles::RecordingDialogHost host;
       proc.OnInit(host);
       proc.OnCommand(host, grupdev::kPerObjectButtonId, platform::kBnClicked);
-      return host.endResult;
+      return host.result.value_or(-1);
     };
     dialog.texts[migration::kOldDirectoryEdit] = version == 36 ? "C:\\Palunor" : "C:\\Varmex35";
   }
@@ -164,7 +164,7 @@ class World {
   const std::string& root() const { return root_; }
 
   platform::FakePlatform os;
-  migration::TestDialogHost dialog;
+  doubles::RecordingDialogHost dialog;
 
  private:
   int version_;
@@ -196,7 +196,7 @@ inline bool OwnMessage(const std::string& text) {
 inline void ExpectOrderlyEnd(const World& w, const std::string& context) {
   ASSERT_FALSE(w.os.messages.empty()) << context;
   EXPECT_EQ(w.os.messages.back().text, kSuccess) << context;
-  EXPECT_EQ(w.dialog.endResult, 1) << context;
+  EXPECT_EQ(w.dialog.result, 1) << context;
   for (const auto& m : w.os.messages) EXPECT_TRUE(OwnMessage(m.text)) << context << ": " << m.text;
 }
 
