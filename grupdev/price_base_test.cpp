@@ -50,11 +50,6 @@ class PriceBaseTest : public ::testing::Test {
   PriceTable table;
 };
 
-TEST(PriceBaseFileName, ThreeDigitsWithLeadingZeros) {
-  EXPECT_EQ(PriceBaseFileName(7), "baz007.dat");
-  EXPECT_EQ(PriceBaseFileName(999), "baz999.dat");
-}
-
 TEST_F(PriceBaseTest, HeaderRecordNamesTheDataBlocks) {
   // Block 2: an empty entry, two entries, a zero code ending the block early.
   // Block 3: 42 entries and a 43rd in the last 8 bytes, with no supplier.
