@@ -62,11 +62,11 @@ OpenResult OpenDataFile(std::string_view name, std::string_view directory, bool 
   return result;
 }
 
-int32_t ObiHeader::ObiBlocks() const { return io::LoadI32(bytes.data() + 6); }
-int32_t ObiHeader::DevBlocks() const { return io::LoadI32(bytes.data() + 10); }
-int32_t ObiHeader::NorBlocks() const { return io::LoadI32(bytes.data() + 14); }
-int32_t ObiHeader::TehnoBlocks() const { return io::LoadI32(bytes.data() + 32); }
-int32_t ObiHeader::NorincBlocks() const { return io::LoadI32(bytes.data() + 36); }
+int32_t ObiHeader::ObiBlocks() const { return io::LoadI32(bytes.data() + kObiBlocksOffset); }
+int32_t ObiHeader::DevBlocks() const { return io::LoadI32(bytes.data() + kDevBlocksOffset); }
+int32_t ObiHeader::NorBlocks() const { return io::LoadI32(bytes.data() + kNorBlocksOffset); }
+int32_t ObiHeader::TehnoBlocks() const { return io::LoadI32(bytes.data() + kTehnoBlocksOffset); }
+int32_t ObiHeader::NorincBlocks() const { return io::LoadI32(bytes.data() + kNorincBlocksOffset); }
 
 const ObiHeader& CurrentObiHeader() { return ObiArea(); }
 

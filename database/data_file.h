@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -19,9 +20,24 @@ struct OpenResult {
 OpenResult OpenDataFile(std::string_view name, std::string_view directory, bool showMessages,
                         int fatalCode);
 
-// The OBI header area: block 1 of obi.dat.
+// The OBI header: block 1 of obi.dat, read whole. It holds the block counts of the
+// five estimate files, which have no header of their own (the word layout has none):
+//
+//   byte 0    6        10       14       18       32        36         40        511
+//      +-----+--------+--------+--------+--------+---------+----------+---------+
+//      |     |  obi   |  dev   |  nor   |        |  tehno  |  norinc  |         |
+//      +-----+--------+--------+--------+--------+---------+----------+---------+
+//
+// Each count is a signed 32-bit number; the other bytes are not read by this program.
+inline constexpr size_t kObiHeaderBytes = 512;
+inline constexpr size_t kObiBlocksOffset = 6;
+inline constexpr size_t kDevBlocksOffset = 10;
+inline constexpr size_t kNorBlocksOffset = 14;
+inline constexpr size_t kTehnoBlocksOffset = 32;
+inline constexpr size_t kNorincBlocksOffset = 36;
+
 struct ObiHeader {
-  std::array<uint8_t, 512> bytes{};
+  std::array<uint8_t, kObiHeaderBytes> bytes{};
   int32_t ObiBlocks() const;
   int32_t DevBlocks() const;
   int32_t NorBlocks() const;

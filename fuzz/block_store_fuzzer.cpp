@@ -1,9 +1,14 @@
-// The keyed record operations over arbitrary blocks. Whatever the blocks hold, every
-// operation must end with one of its statuses, within its block bound, without
-// reading or writing outside a block and without growing the file. When the file
-// is structurally sound before (the store's own check passes), stronger promises
-// hold: a record written with status 0 reads back byte for byte, a deleted one is
-// gone, and the file is still sound afterwards.
+// The keyed record operations and the structural check over arbitrary blocks. Every
+// input is used twice:
+//  - as a file image: whatever the blocks hold, every operation must end with one of
+//    its statuses, within its block bound, without reading or writing outside a block
+//    and without growing the file. When the file is structurally sound before (the
+//    store's own check passes), stronger promises hold: a record written with status 0
+//    reads back byte for byte, a deleted one is gone, and the file is still sound;
+//  - as a program: a few blocks built from the input's bytes after a fresh header, and
+//    a sequence of writes, reads, deletes and look-ups with keys and capacities the
+//    input chooses; no operation may overrun the caller's buffer, and a record just
+//    written reads back whole unless damage makes the look-up meet an older piece.
 #include <algorithm>
 #include <cstring>
 
@@ -87,10 +92,79 @@ void WriteAndCheck(fuzz::Scene& scene, int16_t unit, int32_t n, const std::vecto
   }
 }
 
-}  // namespace
+// Reads the input byte by byte, zeros once it is used up.
+class Program {
+ public:
+  Program(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  uint8_t Byte() { return pos_ < size_ ? data_[pos_++] : 0; }
+  bool empty() const { return pos_ >= size_; }
+  void Take(uint8_t* out, size_t n) {
+    for (size_t i = 0; i < n; ++i) out[i] = Byte();
+  }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size > (1u << 20)) return 0;
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  size_t pos_ = 0;
+};
+
+void RunOperations(const uint8_t* data, size_t size) {
+  fuzz::Scene scene;
+  Program in(data, size);
+  const int32_t n = 1 + in.Byte() % 6;
+  std::vector<uint8_t> image = store::EmptyBlockFileImage(n);
+  // Blocks 2..N: the input's bytes, run-length style so that short inputs make
+  // structured blocks (a count byte, then that many bytes, the rest zero).
+  for (int32_t b = 2; b <= n; ++b) {
+    const size_t len = static_cast<size_t>(in.Byte()) * 2;
+    in.Take(image.data() + static_cast<size_t>(b - 1) * 512, len > 512 ? 512 : len);
+  }
+  scene.AddFile("f.dat", image);
+  const int16_t unit = scene.Open("f.dat");
+  (void)store::VerifyBlockImage(image, n);
+
+  for (int op = 0; op < 8 && !in.empty(); ++op) {
+    const uint8_t kind = in.Byte();
+    const auto keyLength = static_cast<int16_t>(1 + in.Byte() % 12);
+    std::vector<uint8_t> record(static_cast<size_t>(keyLength) + in.Byte() * 4u);
+    in.Take(record.data(), static_cast<size_t>(keyLength));
+    for (size_t i = static_cast<size_t>(keyLength); i < record.size(); ++i)
+      record[i] = static_cast<uint8_t>(i);
+    switch (kind % 4) {
+      case 0: {
+        const store::WriteResult w = store::KeyedWrite(record, keyLength, n, unit, 5);
+        if (w.status != store::kKeyedDone) break;
+        std::vector<uint8_t> back(record.size() + 4, 0);
+        std::memcpy(back.data(), record.data(), static_cast<size_t>(keyLength));
+        const store::ReadResult r = store::KeyedRead(back, keyLength, n, unit, 5, 0);
+        fuzz::Check(r.status != store::kKeyedDone || r.block != w.block || r.unit != w.unit ||
+                        static_cast<size_t>(r.length) < record.size() ||
+                        std::memcmp(back.data(), record.data(), record.size()) == 0,
+                    "a record just written reads back different");
+        break;
+      }
+      case 1: {
+        const int32_t capacity = in.Byte() % 3 == 0 ? 0 : in.Byte();
+        std::vector<uint8_t> buffer(static_cast<size_t>(keyLength) + in.Byte());
+        std::memcpy(buffer.data(), record.data(), static_cast<size_t>(keyLength));
+        const store::ReadResult r = store::KeyedRead(buffer, keyLength, n, unit, 5, capacity);
+        fuzz::Check(r.length >= 0 && static_cast<size_t>(r.length) <= buffer.size(),
+                    "a read delivered more than its buffer holds");
+        break;
+      }
+      case 2:
+        store::KeyedDelete(record, keyLength, n, unit, 5,
+                           in.Byte() % 2 == 0 ? 0 : 1 + in.Byte() % n);
+        break;
+      default:
+        store::KeyedFind(record, keyLength, n, unit, 5);
+        break;
+    }
+  }
+  (void)store::VerifyBlockFileOnUnit(unit, n);
+}
+
+void RunOnImage(const uint8_t* data, size_t size) {
   fuzz::Scene scene;
   const std::span<const uint8_t> input(data, size);
   scene.AddFile(kFile, input);
@@ -145,5 +219,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   fuzz::Check(scene.Bytes(kFile).size() == size, "the store changed the size of the file");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > (1u << 20)) return 0;
+  RunOnImage(data, size);
+  RunOperations(data, size);
   return 0;
 }

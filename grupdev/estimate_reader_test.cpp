@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "io/coding.h"
+#include "grupdev/test_records.h"
 #include "io/unit_file.h"
 #include "platform/fake_platform.h"
 #include "store/keyed_store.h"
@@ -15,33 +15,11 @@
 namespace varmex::grupdev {
 namespace {
 
-struct Line {
-  int16_t number;
-  int32_t code;
-  int32_t value;
-  int32_t seed;  // the further values are seed, seed + 1, ...
-};
-
-std::vector<uint8_t> Record(const std::string& key, const std::vector<Line>& lines,
-                            size_t tail = 0) {
-  std::vector<uint8_t> r(104, 0x55);
-  std::memcpy(r.data(), key.data(), 6);
-  for (const Line& l : lines) {
-    uint8_t b[36];
-    io::StoreI16(b, l.number);
-    io::StoreI32(b + 2, l.code);
-    io::StoreI32(b + 6, l.value);
-    for (int k = 0; k < 6; ++k) io::StoreI32(b + 10 + 4 * k, l.seed + k);
-    io::StoreI16(b + 34, 3);
-    r.insert(r.end(), b, b + 36);
-  }
-  r.insert(r.end(), tail, 0x11);
-  return r;
-}
+using testing::EstimateRecord;
 
 TEST(ParseArticleLines, HeaderOnlyAndPartialTail) {
-  EXPECT_TRUE(ParseArticleLines(Record("ABCDEF", {}), true).empty());
-  const auto items = ParseArticleLines(Record("ABCDEF", {{1, 2000005, 3, 10}}, 35), true);
+  EXPECT_TRUE(ParseArticleLines(EstimateRecord("ABCDEF", {}), true).empty());
+  const auto items = ParseArticleLines(EstimateRecord("ABCDEF", {{1, 2000005, 3, 10}}, 35), true);
   ASSERT_EQ(items.size(), 1u);
   EXPECT_EQ(items[0].code, 2000005);
   EXPECT_EQ(items[0].value, 3);
@@ -51,15 +29,15 @@ TEST(ParseArticleLines, HeaderOnlyAndPartialTail) {
 
 TEST(ParseArticleLines, ContinuationsFormulasLeftOutAndEmptyLines) {
   const auto record =
-      Record("ABCDEF", {
-                           {1, 2000005, 3, 10},
-                           {1, 2000005, 0, 100},          // continues line 1
-                           {0, 2000006, 4, 0},            // empty line
-                           {2, 2000000001, 5, 0},         // formula line
-                           {3, 2000007, -1100000000, 0},  // left out
-                           {4, 2000008, 6, 20},
-                           {4, 2000008, 7, 30},  // same line, but a value: its own entry
-                       });
+      EstimateRecord("ABCDEF", {
+                                   {1, 2000005, 3, 10},
+                                   {1, 2000005, 0, 100},          // continues line 1
+                                   {0, 2000006, 4, 0},            // empty line
+                                   {2, 2000000001, 5, 0},         // formula line
+                                   {3, 2000007, -1100000000, 0},  // left out
+                                   {4, 2000008, 6, 20},
+                                   {4, 2000008, 7, 30},  // same line, but a value: its own entry
+                               });
   const auto items = ParseArticleLines(record, true);
   ASSERT_EQ(items.size(), 3u);
   EXPECT_EQ(items[0].code, 2000005);
@@ -92,7 +70,7 @@ class EstimateReaderTest : public ::testing::Test {
 };
 
 TEST_F(EstimateReaderTest, ReadsFromEitherLayout) {
-  const auto record = Record("EST001", {{1, 2000005, 3, 10}, {2, 1000003, 1, 0}});
+  const auto record = EstimateRecord("EST001", {{1, 2000005, 3, 10}, {2, 1000003, 1, 0}});
   gencollection::WordLayoutWriter words(8, 6);
   words.Place(record, [] { return true; });  // in several pieces
   fake.AddFile("dev.dat", words.bytes());
@@ -114,7 +92,7 @@ TEST_F(EstimateReaderTest, ReadsFromEitherLayout) {
 
 TEST_F(EstimateReaderTest, FailuresAreShownAndGiveNoItems) {
   gencollection::WordLayoutWriter words(4, 6);
-  words.Place(Record("EST001", {{1, 2000005, 3, 10}}));
+  words.Place(EstimateRecord("EST001", {{1, 2000005, 3, 10}}));
   fake.AddFile("dev.dat", words.bytes());
   const int16_t unit = Open("dev.dat");
   const EstimateItems missing = ReadEstimateItems(unit, 4, "NOPE01", true);

@@ -1,7 +1,8 @@
-// The driver over generated collections, in memory: every estimate ends in exactly one
-// GRUPDEV of its investment (or object) and price base, the records and the last
-// number are where the suite reads them, and Prefman.dat holds the price of every
-// material each GRUPDEV uses.
+// The driver in memory. Over generated collections: every estimate ends in exactly one
+// GRUPDEV of its investment (or object) and price base, the sizes decide between one
+// GRUPDEV and one per object, and the numbers and block 1 are kept as the suite reads
+// them. Over a small collection laid out by hand: the local prices, the upgraded
+// supplier record and the warning, with every expected value worked out in a comment.
 #include "grupdev/grupdev.h"
 
 #include <gtest/gtest.h>
@@ -12,13 +13,16 @@
 #include "database/data_file.h"
 #include "grupdev/choice_dialog.h"
 #include "grupdev/local_prices.h"
+#include "grupdev/test_records.h"
 #include "io/coding.h"
 #include "io/unit_file.h"
 #include "platform/fake_platform.h"
+#include "pricebase/test_price_base.h"
 #include "store/keyed_store.h"
 #include "store/word_layout.h"
 #include "testing/recording_dialog_host.h"
 #include "tools/gencollection/collection.h"
+#include "tools/gencollection/word_layout_writer.h"
 
 namespace varmex::grupdev {
 namespace {
@@ -37,14 +41,18 @@ struct Grupdev {
 
 class Migration {
  public:
-  explicit Migration(const CollectionOptions& options)
-      : c(gencollection::GenerateCollection(options)) {
-    for (const auto& [path, bytes] : c.files) {
-      fake.AddFile(std::string(kDir) + "\\" + path.substr(path.find_last_of('/') + 1), bytes);
-    }
-    for (const auto& [name, bytes] : gencollection::FreshFiles(300, 600)) {
-      fake.AddFile(std::string(kDir) + "\\" + name, bytes);
-    }
+  // A collection generated from `options`.
+  explicit Migration(const CollectionOptions& options) : Migration() {
+    c = gencollection::GenerateCollection(options);
+    for (const auto& [path, bytes] : c.files)
+      AddFile(path.substr(path.find_last_of('/') + 1), bytes);
+    counts = {c.obiBlocks, c.devBlocks, c.norBlocks, c.tehnoBlocks, c.norincBlocks};
+  }
+
+  // A collection that the test lays out with AddFile, beside an empty lcalcdev.dat and
+  // Prefman.dat.
+  Migration() {
+    for (const auto& [name, bytes] : gencollection::FreshFiles(300, 600)) AddFile(name, bytes);
     fake.runDialog = [this](int id, platform::DialogProcedure& proc) -> intptr_t {
       ++dialogs;
       EXPECT_EQ(id, 102);
@@ -62,6 +70,10 @@ class Migration {
   }
   ~Migration() { io::CloseAllUnits(); }
 
+  void AddFile(const std::string& name, const std::vector<uint8_t>& bytes) {
+    fake.AddFile(std::string(kDir) + "\\" + name, bytes);
+  }
+
   DataFile Open(const char* name, int32_t headerCount = -1) {
     const database::OpenResult r = database::OpenDataFile(name, kDir, true, 0);
     EXPECT_NE(r.unit, -1) << name;
@@ -70,11 +82,11 @@ class Migration {
 
   void Run(GrupdevLimits limits = {}) {
     files.dataDirectory = kDir;
-    files.obi = Open("obi.dat", c.obiBlocks);
-    files.dev = Open("dev.dat", c.devBlocks);
-    files.nor = Open("nor.dat", c.norBlocks);
-    files.norinc = Open("norinc.dat", c.norincBlocks);
-    files.tehno = Open("tehno.dat", c.tehnoBlocks);
+    files.obi = Open("obi.dat", counts.obi);
+    files.dev = Open("dev.dat", counts.dev);
+    files.nor = Open("nor.dat", counts.nor);
+    files.norinc = Open("norinc.dat", counts.norinc);
+    files.tehno = Open("tehno.dat", counts.tehno);
     files.furndev = Open("furndev.dat");
     files.furnmat = Open("furnmat.dat");
     files.lcalcdev = Open("lcalcdev.dat");
@@ -149,8 +161,14 @@ class Migration {
     return w;
   }
 
+  // The block counts the OBI header gives for the word-layout files.
+  struct HeaderCounts {
+    int32_t obi = 0, dev = 0, nor = 0, tehno = 0, norinc = 0;
+  };
+
   platform::FakePlatform fake;
   Collection c;
+  HeaderCounts counts;
   GrupdevFiles files;
   std::vector<Grupdev> grupdevs;
   std::vector<std::pair<int, bool>> answers;  // button, check box ticked
@@ -190,7 +208,7 @@ std::map<int16_t, std::vector<const Grupdev*>> ByInvestment(const Migration& m) 
   return out;
 }
 
-TEST(GenerateGrupdevs, EveryEstimateLinkedOnceAndPricesStored) {
+TEST(GenerateGrupdevs, EveryEstimateLinkedOnceToAGrupdevOfItsGroup) {
   CollectionOptions options;
   options.estimates = 300;
   options.seed = 11;
@@ -205,17 +223,14 @@ TEST(GenerateGrupdevs, EveryEstimateLinkedOnceAndPricesStored) {
     for (const std::string& key : g.members)
       EXPECT_TRUE(memberOf.emplace(key, g.number).second) << key;
   }
-  size_t priced = 0;
   for (const auto& e : m.c.estimates) {
-    const bool base0 = e.priceField / 1000000 == 0;
     ASSERT_EQ(memberOf.count(e.key), 1u) << e.key;
     EXPECT_EQ(m.LinkOf(e.key), memberOf[e.key]);
-    priced += base0 ? 0 : 1;
   }
-  EXPECT_GT(priced, 0u);
   for (const std::string& key : m.c.otherDevKeys) EXPECT_EQ(m.LinkOf(key), 0) << key;
   EXPECT_EQ(memberOf.size(), m.c.estimates.size());
   ByInvestment(m);
+  EXPECT_EQ(m.LastNumber(), m.grupdevs.back().number);
 
   // The name comes from obi.dat, blanks when the investment has no record there.
   for (const Grupdev& g : m.grupdevs) {
@@ -226,104 +241,130 @@ TEST(GenerateGrupdevs, EveryEstimateLinkedOnceAndPricesStored) {
       }
     }
   }
+}
 
-  // The expected local prices, worked out from the model: every material an estimate
-  // uses directly or through a norm found in its file, unless priced by a supplier.
-  std::map<int32_t, const gencollection::PriceBase*> bases;
-  for (const auto& b : m.c.priceBases) bases[b.number] = &b;
-  std::map<int32_t, const gencollection::Norm*> norms;
-  for (const auto* set : {&m.c.nor, &m.c.tehno, &m.c.norinc}) {
-    for (const auto& n : *set) norms[n.code] = &n;
-  }
-  std::set<int32_t> missing[3];
-  size_t checked = 0;
-  for (const Grupdev& g : m.grupdevs) {
-    const int16_t base = static_cast<int16_t>(m.EstimateOf(g.members.front()).priceField / 1000000);
-    std::map<int32_t, int32_t> expected;  // material -> stored price
-    std::set<int32_t> priced;             // the GRUPDEV's priced-material list
-    auto price = [&](int32_t material) {
-      double p = -1.0;
-      int32_t ref = 0;
-      if (bases.count(base)) {
-        for (const auto& entry : bases[base]->entries) {
-          if (entry.code != material) continue;
-          p = entry.value >= 0 ? entry.value : -static_cast<double>(entry.value) * 10;
-          const int64_t q = std::llabs(static_cast<int64_t>(entry.supplier)) / 1000000;
-          ref = q > 0 ? static_cast<int32_t>(q + 1000) : 0;
-        }
-      }
-      if (ref == 0) expected[material] = StoredLocalPrice(p);
-      return ref;
-    };
-    for (const std::string& key : g.members) {
-      const auto& lines = m.EstimateOf(key).lines;
-      for (size_t j = 0; j < lines.size(); ++j) {
-        const auto& line = lines[j];
-        const int32_t c = line.code;
-        if (line.number == 0 || (c >= 2000000001 && c <= 2000009999)) continue;
-        // A following line with value 0, the same number and code continues this one.
-        if (j + 1 < lines.size() && lines[j + 1].value == 0 && lines[j + 1].number == line.number &&
-            lines[j + 1].code == c) {
-          ++j;
-        }
-        if (line.value <= -1100000000) continue;
-        const ArticleClass kind = ClassifyArticle(c);
-        if (kind == ArticleClass::kSkipped) continue;
-        if (kind == ArticleClass::kMaterial) {
-          if (priced.count(c)) continue;
-          if (price(c) == 0) continue;
-          priced.insert(c);
-        }
-        if (!norms.count(c)) {
-          missing[c > 1000000000 ? 2 : (c / 10000000 != 0 ? 1 : 0)].insert(c);
-          continue;
-        }
-        for (int32_t recipeLine : norms[c]->recipe) {
-          if (recipeLine / 10000000 != 2) continue;
-          const int32_t material = recipeLine - 20000000;
-          if ((material >= 7800000 && material <= 7899999) || priced.count(material)) continue;
-          price(material);
-          priced.insert(material);
-        }
-      }
-    }
-    for (const auto& [material, value] : expected) {
-      EXPECT_EQ(m.LocalPrice(material, g.number), value) << material << " in GRUPDEV " << g.number;
-      ++checked;
-    }
-    for (int32_t leftOut = 7700001; leftOut < 7700100; ++leftOut)
-      EXPECT_FALSE(m.LocalPrice(leftOut, g.number));
-  }
-  EXPECT_GT(checked, 100u);
+// Three estimates laid out by hand, all of price base 1 but EST003 (base 2, which has no
+// file). Investment 7 ("SCOALA") holds EST001 (object 1) and EST002 (object 2): two
+// estimates, below the asking range, so one GRUPDEV for the whole investment, number 1.
+//
+//   baz001.dat, block 2:  2000001 price 150 | 2000002 price -250000000 | 2000010 price 42
+//                         2000020 price 2147400000, supplier field 3000000 (supplier 1003)
+//   nor.dat:              norm 1234567, recipe 22000010, 27850000, 30000000, 22000020
+//   furnmat.dat:          supplier 1003, material 2000020 in the 16-byte form (1234, 5678)
+//   tehno.dat, norinc.dat: empty
+//
+//   EST001: 2000001, 2000002, 2000020, 1234567, 2000030, 8600001, 1999999
+//   EST002: 2000001, 2000010, 12345678, 1000000007, 1999999
+//   EST003: 2000001
+void LayOutHandCollection(Migration& m) {
+  using pricebase::testing::PriceBaseImage;
+  using testing::EstimateRecord;
+  m.AddFile("baz001.dat", PriceBaseImage(2, true)
+                              .Put(2, 0, {2000001, 150, 0})
+                              .Put(2, 1, {2000002, -250000000, 0})
+                              .Put(2, 2, {2000010, 42, 0})
+                              .Put(2, 3, {2000020, 2147400000, 3000000})
+                              .bytes());
 
-  // Supplier records met while pricing are in the 136-byte form now.
-  size_t upgraded = 0;
-  for (const auto& sp : m.c.supplierPrices) {
-    std::array<uint8_t, 136> r{};
-    io::StoreI32(r.data(), sp.supplier);
-    io::StoreI32(r.data() + 4, sp.material);
-    const store::ReadResult read =
-        store::KeyedRead(r, 8, m.files.furnmat.blockCount, m.files.furnmat.unit, 5);
-    ASSERT_EQ(read.status, 0);
-    if (read.length == 136 && sp.oldForm) {
-      ++upgraded;
-      EXPECT_EQ(io::LoadI32(r.data() + 8), sp.value8);
-      EXPECT_EQ(io::LoadI32(r.data() + 12), sp.value12);
-      EXPECT_EQ(std::string(reinterpret_cast<char*>(r.data() + 18), 68), std::string(68, ' '));
-    }
-  }
-  EXPECT_GT(upgraded, 0u);
+  gencollection::WordLayoutWriter dev(8, 6);
+  std::vector<uint8_t> est1 = EstimateRecord("EST001", {{1, 2000001},
+                                                        {2, 2000002},
+                                                        {3, 2000020},
+                                                        {4, 1234567},
+                                                        {5, 2000030},
+                                                        {6, 8600001},
+                                                        {7, 1999999}});
+  testing::SetEstimateGroup(est1, 7, 1, 1000123);
+  std::vector<uint8_t> est2 = EstimateRecord(
+      "EST002", {{1, 2000001}, {2, 2000010}, {3, 12345678}, {4, 1000000007}, {5, 1999999}});
+  testing::SetEstimateGroup(est2, 7, 2, 1000000);
+  std::vector<uint8_t> est3 = EstimateRecord("EST003", {{1, 2000001}});
+  testing::SetEstimateGroup(est3, 8, 1, 2000000);
+  for (const auto* record : {&est1, &est2, &est3}) dev.Place(*record);
+  m.AddFile("dev.dat", dev.bytes());
 
-  // The warning of missing norms, with the distinct codes of each file.
-  const std::vector<std::string> warnings = m.Warnings();
-  ASSERT_EQ(warnings.size(), 1u);
-  char expectedText[200];
-  std::snprintf(expectedText, sizeof expectedText,
-                "Articole negasite in nor.dat:     %5zu\nArticole negasite in tehnno.dat:  %5zu\n"
-                "Articole negasite in norinc.dat:  %5zu\n ",
-                missing[0].size(), missing[1].size(), missing[2].size());
-  EXPECT_EQ(warnings[0], std::string(expectedText).substr(0, warnings[0].size()));
-  EXPECT_EQ(m.LastNumber(), m.grupdevs.back().number);
+  gencollection::WordLayoutWriter obi(4, 4);
+  obi.Place(testing::InvestmentRecord(7, 345, "SCOALA"));
+  m.AddFile("obi.dat", obi.bytes());
+  gencollection::WordLayoutWriter nor(4, 4);
+  nor.Place(testing::NormRecord(1234567, {22000010, 27850000, 30000000, 22000020}));
+  m.AddFile("nor.dat", nor.bytes());
+  m.AddFile("tehno.dat", std::vector<uint8_t>(4 * 512, 0));
+  m.AddFile("norinc.dat", std::vector<uint8_t>(4 * 512, 0));
+  m.counts = {4, 8, 4, 4, 4};
+
+  m.AddFile("furndev.dat", gencollection::EmptyBlockFile(4));
+  m.AddFile("furnmat.dat", gencollection::EmptyBlockFile(20));
+  const database::OpenResult furnmat = database::OpenDataFile("furnmat.dat", kDir, true, 0);
+  std::array<uint8_t, 16> old{};
+  io::StoreI32(old.data(), 1003);
+  io::StoreI32(old.data() + 4, 2000020);
+  io::StoreI32(old.data() + 8, 1234);
+  io::StoreI32(old.data() + 12, 5678);
+  ASSERT_EQ(store::KeyedWrite(old, 8, furnmat.blockCount, furnmat.unit, 5).status, 0);
+  io::CloseUnit(furnmat.unit);
+}
+
+TEST(GenerateGrupdevs, HandWorkedLocalPrices) {
+  Migration m;
+  LayOutHandCollection(m);
+  m.Run();
+
+  ASSERT_EQ(m.grupdevs.size(), 1u);
+  EXPECT_EQ(m.grupdevs[0].number, 1);
+  EXPECT_EQ(m.grupdevs[0].name, "SCOALA                        ");
+  EXPECT_EQ(std::set<std::string>(m.grupdevs[0].members.begin(), m.grupdevs[0].members.end()),
+            (std::set<std::string>{"EST001", "EST002"}));
+  EXPECT_EQ(m.LinkOf("EST001"), 1);
+  EXPECT_EQ(m.LinkOf("EST002"), 1);
+  EXPECT_EQ(m.LinkOf("EST003"), 0);  // base 2 could not be loaded: no GRUPDEV
+  EXPECT_EQ(m.LastNumber(), 1);
+
+  // 2000001: 150 as it stands (written twice, by EST001 and EST002, the same value).
+  EXPECT_EQ(m.LocalPrice(2000001, 1), 150);
+  // 2000002: -250000000 means 2500000000, above 2147000064: stored as -(2500000000 / 10).
+  EXPECT_EQ(m.LocalPrice(2000002, 1), -250000000);
+  // 2000010: from the recipe of norm 1234567 (22000010 - 20000000); EST002 finds it priced.
+  EXPECT_EQ(m.LocalPrice(2000010, 1), 42);
+  // 2000030: not in the base, price -1, stored rounded as 0.
+  EXPECT_EQ(m.LocalPrice(2000030, 1), 0);
+  // 2000020 has supplier 1003: no local price. 7850000 (27850000 in the recipe) is a
+  // skipped material, 30000000 no material, 8600001 a skipped article.
+  for (int32_t none : {2000020, 7850000, 10000000, 8600001}) EXPECT_FALSE(m.LocalPrice(none, 1));
+}
+
+TEST(GenerateGrupdevs, HandWorkedSupplierUpgradeAndMessages) {
+  Migration m;
+  LayOutHandCollection(m);
+  m.Run();
+
+  // 2000020's price 2147400000 is above 2147000000 with supplier 1003: the record (1003,
+  // 2000020) is met and brought to 136 bytes: the values at 8 and 12 kept, a 16-bit 0,
+  // 68 blanks (18 + 50), zeros to the end.
+  std::array<uint8_t, 136> r{};
+  io::StoreI32(r.data(), 1003);
+  io::StoreI32(r.data() + 4, 2000020);
+  const store::ReadResult read =
+      store::KeyedRead(r, 8, m.files.furnmat.blockCount, m.files.furnmat.unit, 5);
+  ASSERT_EQ(read.status, 0);
+  EXPECT_EQ(read.length, 136);
+  EXPECT_EQ(io::LoadI32(r.data() + 8), 1234);
+  EXPECT_EQ(io::LoadI32(r.data() + 12), 5678);
+  EXPECT_EQ(io::LoadI16(r.data() + 16), 0);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(r.data() + 18), 68), std::string(68, ' '));
+  EXPECT_EQ(std::vector<uint8_t>(r.begin() + 86, r.end()), std::vector<uint8_t>(50, 0));
+
+  // Missing norms, each code once: nor.dat 2000020 (a supplier's material is then looked
+  // up as a norm, 2000020 / 10000000 = 0) and 1999999 (in both estimates); tehno.dat
+  // 12345678 (quotient 1); norinc.dat 1000000007 (above 1000000000).
+  ASSERT_EQ(m.fake.messages.size(), 2u);
+  EXPECT_EQ(m.fake.messages[0].caption, "Eroare");
+  EXPECT_EQ(m.fake.messages[0].text, "Eroare (   2) la deschidere D:\\kedro\\Varmex\\baz002.dat!");
+  EXPECT_EQ(m.fake.messages[1].caption, "Atentie");
+  EXPECT_EQ(m.fake.messages[1].text,
+            "Articole negasite in nor.dat:         2\n"
+            "Articole negasite in tehnno.dat:      1\n"
+            "Articole negasite in norinc.dat:      1\n");  // the final blank is not shown
 }
 
 TEST(GenerateGrupdevs, SizesDecideBetweenOneGrupdevAndOnePerObject) {

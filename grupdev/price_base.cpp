@@ -6,54 +6,17 @@
 
 #include "database/data_file.h"
 #include "installer/messages.h"
-#include "io/coding.h"
 #include "io/unit_file.h"
 
 namespace varmex::grupdev {
 namespace {
-
-constexpr size_t kBlockSize = 512;
-constexpr size_t kEntrySize = 12;
-constexpr size_t kWholeEntries = 42;
-constexpr size_t kTailEntry = kWholeEntries * kEntrySize;  // 504: code and price only
-constexpr int32_t kHeaderMarker = -1;
-constexpr int32_t kHeaderlessBlocks = 127;
-
-constexpr const char* kReadErrorText = "Eroare citere baza pret!";
 
 void Empty(PriceTable& table) {
   table.entries.clear();
   table.base = 0;
 }
 
-// Appends the block's entries; false once a zero code ends the block.
-bool TakeEntry(PriceTable& table, int32_t code, int32_t value, int32_t supplier) {
-  if (code < 0) return true;
-  if (code == 0) return false;
-  table.entries.push_back({code, value, supplier});
-  return true;
-}
-
-void TakeBlock(PriceTable& table, const std::array<uint8_t, kBlockSize>& block) {
-  for (size_t k = 0; k < kWholeEntries; ++k) {
-    const uint8_t* e = block.data() + k * kEntrySize;
-    if (!TakeEntry(table, io::LoadI32(e), io::LoadI32(e + 4), io::LoadI32(e + 8))) return;
-  }
-  TakeEntry(table, io::LoadI32(block.data() + kTailEntry),
-            io::LoadI32(block.data() + kTailEntry + 4), 0);
-}
-
 }  // namespace
-
-std::string PriceBaseFileName(int16_t n) {
-  std::string digits = std::to_string(n);
-  if (n < 0 || digits.size() > 3) {
-    digits = "***";
-  } else {
-    digits.insert(0, 3 - digits.size(), '0');
-  }
-  return "baz" + digits + ".dat";
-}
 
 void ResetPriceBaseCache(PriceTable& table) { Empty(table); }
 
@@ -62,30 +25,26 @@ int16_t LoadPriceBase(PriceTable& table, std::string_view directory, int16_t n) 
   Empty(table);
   if (n == 0) return kPriceBaseLoaded;
 
-  const database::OpenResult file =
-      database::OpenDataFile(PriceBaseFileName(n), directory, true, 0);
+  const database::OpenResult file = pricebase::OpenPriceBase(directory, n, true);
   if (file.unit == io::kNoUnit) return kPriceBaseFailed;
 
-  std::array<uint8_t, kBlockSize> block{};
-  if (io::ReadRecord(file.unit, 1, block) != io::kIoOk) {
-    installer::ShowError(kReadErrorText);
+  pricebase::DataBlockRange range;
+  if (pricebase::ReadDataBlockRange(file.unit, range) != io::kIoOk) {
+    installer::ShowError(pricebase::kReadErrorText);
     io::CloseUnit(file.unit);
     return kPriceBaseFailed;
   }
-  int32_t first = 1;
-  int32_t last = kHeaderlessBlocks;
-  if (io::LoadI32(block.data()) == kHeaderMarker) {
-    first = 2;
-    last = io::LoadI16(block.data() + 4);
-  }
-  for (int32_t b = first; b <= last; ++b) {
+  std::array<uint8_t, pricebase::kPriceBaseBlockSize> block{};
+  for (int32_t b = range.first; b <= range.last; ++b) {
     if (io::ReadRecord(file.unit, b, block) != io::kIoOk) {
       io::CloseUnit(file.unit);
-      installer::ShowError(kReadErrorText);
+      installer::ShowError(pricebase::kReadErrorText);
       Empty(table);
       return kPriceBaseFailed;
     }
-    TakeBlock(table, block);
+    pricebase::ForEachUsedEntry(block, [&table](size_t, const pricebase::PriceBaseEntry& entry) {
+      table.entries.push_back(entry);
+    });
   }
   io::CloseUnit(file.unit);
   table.base = n;

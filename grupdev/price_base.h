@@ -1,16 +1,6 @@
-// The price table: one price base file brought into memory for the pricing of a group.
-//
-// A price base "bazNNN.dat" is a direct-access file of 512-byte blocks. Block 1 either
-// starts with the marker -1 and, at offset 4, the 16-bit number of the last data block
-// (the data blocks are then 2..last), or it is already data (the blocks 1..127 are then
-// data). A data block holds 42 entries of 12 bytes and 8 bytes more:
-//
-//   | code i32 | price i32 | supplier i32 |  x 42  | code i32 | price i32 |
-//   0          4           8           12 ...     504        508        512
-//
-// The last 8 bytes are read as a 43rd entry without a supplier. A negative code is an
-// empty entry; a code of 0 ends the block. A price v >= 0 is the price itself, v < 0
-// stands for -v x 10; |supplier| / 1000000 is a supplier number (0: none).
+// The price table: one price base brought into memory for the pricing of a group, with
+// the cache of the base held and the binary search of a material's price. The file's
+// layout is owned by pricebase/price_base_file.h.
 #pragma once
 
 #include <cstdint>
@@ -18,13 +8,11 @@
 #include <string_view>
 #include <vector>
 
+#include "pricebase/price_base_file.h"
+
 namespace varmex::grupdev {
 
-struct PriceEntry {
-  int32_t code = 0;
-  int32_t value = 0;
-  int32_t supplier = 0;
-};
+using PriceEntry = pricebase::PriceBaseEntry;
 
 struct PriceTable {
   std::vector<PriceEntry> entries;  // in file order, codes expected ascending
@@ -35,9 +23,6 @@ enum PriceBaseStatus : int16_t {
   kPriceBaseLoaded = 0,
   kPriceBaseFailed = 1,
 };
-
-// The file name of base n: "baz" + n in three digits with leading zeros + ".dat".
-std::string PriceBaseFileName(int16_t n);
 
 // Loads base n from `directory` into `table`, unless it is the base held. Base 0 is
 // never read: it leaves an empty table holding no base. Failures (shown to the user)

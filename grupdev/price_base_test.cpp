@@ -5,37 +5,27 @@
 #include "io/coding.h"
 #include "io/unit_file.h"
 #include "platform/fake_platform.h"
+#include "pricebase/test_price_base.h"
 
 namespace varmex::grupdev {
 namespace {
 
 constexpr const char* kDir = "D:\\data";
 
-struct Entry {
-  int32_t code, value, supplier;
-};
+using pricebase::testing::PriceBaseImage;
 
-std::vector<uint8_t> Block(const std::vector<Entry>& entries,
-                           std::optional<std::pair<int32_t, int32_t>> tail = {}) {
-  std::vector<uint8_t> b(512, 0);
-  for (size_t k = 0; k < entries.size(); ++k) {
-    io::StoreI32(b.data() + 12 * k, entries[k].code);
-    io::StoreI32(b.data() + 12 * k + 4, entries[k].value);
-    io::StoreI32(b.data() + 12 * k + 8, entries[k].supplier);
+// A base with a header naming `last` as its last data block, and `blocks` (each given
+// as its entries) from block 2 on.
+std::vector<uint8_t> WithHeader(const std::vector<std::vector<PriceEntry>>& blocks, int16_t last) {
+  PriceBaseImage image(static_cast<int>(blocks.size()) + 1, true);
+  io::StoreI16(image.bytes().data() + 4, last);
+  for (size_t b = 0; b < blocks.size(); ++b) {
+    for (size_t k = 0; k < blocks[b].size(); ++k) {
+      const PriceEntry& e = blocks[b][k];
+      image.Put(static_cast<int>(b) + 2, static_cast<int>(k), {e.code, e.value, e.supplier});
+    }
   }
-  if (tail) {
-    io::StoreI32(b.data() + 504, tail->first);
-    io::StoreI32(b.data() + 508, tail->second);
-  }
-  return b;
-}
-
-std::vector<uint8_t> WithHeader(const std::vector<std::vector<uint8_t>>& blocks, int16_t last) {
-  std::vector<uint8_t> f(512, 0);
-  io::StoreI32(f.data(), -1);
-  io::StoreI16(f.data() + 4, last);
-  for (const auto& b : blocks) f.insert(f.end(), b.begin(), b.end());
-  return f;
+  return image.bytes();
 }
 
 class PriceBaseTest : public ::testing::Test {
@@ -50,22 +40,17 @@ class PriceBaseTest : public ::testing::Test {
   PriceTable table;
 };
 
-TEST(PriceBaseFileName, ThreeDigitsWithLeadingZeros) {
-  EXPECT_EQ(PriceBaseFileName(7), "baz007.dat");
-  EXPECT_EQ(PriceBaseFileName(999), "baz999.dat");
-}
-
 TEST_F(PriceBaseTest, HeaderRecordNamesTheDataBlocks) {
   // Block 2: an empty entry, two entries, a zero code ending the block early.
   // Block 3: 42 entries and a 43rd in the last 8 bytes, with no supplier.
-  std::vector<Entry> full;
+  std::vector<PriceEntry> full;
   for (int k = 0; k < 42; ++k) full.push_back({3000000 + k, k, 5000000});
-  Add(1,
-      WithHeader(
-          {Block(
-               {{-1, 9, 9}, {2000001, 10, 0}, {2000002, -20, 3000000}, {0, 0, 0}, {2000003, 1, 1}}),
-           Block(full, std::make_pair(3100000, 77)), Block({{3200000, 5, 5}})},
-          3));
+  full.push_back({3100000, 77, 0});
+  Add(1, WithHeader(
+             {{{-1, 9, 9}, {2000001, 10, 0}, {2000002, -20, 3000000}, {0, 0, 0}, {2000003, 1, 1}},
+              full,
+              {{3200000, 5, 5}}},
+             3));
   EXPECT_EQ(LoadPriceBase(table, kDir, 1), kPriceBaseLoaded);
   EXPECT_EQ(table.base, 1);
   ASSERT_EQ(table.entries.size(), 2u + 42u + 1u);  // block 4 lies past the last block
@@ -87,7 +72,7 @@ TEST_F(PriceBaseTest, HeaderRecordNamesTheDataBlocks) {
 }
 
 TEST_F(PriceBaseTest, LargestNegativePriceAndSupplierDoNotOverflow) {
-  Add(2, WithHeader({Block({{2000001, INT32_MIN, INT32_MIN}})}, 2));
+  Add(2, WithHeader({{{2000001, INT32_MIN, INT32_MIN}}}, 2));
   ASSERT_EQ(LoadPriceBase(table, kDir, 2), kPriceBaseLoaded);
   const LookupResult r = PriceBaseLookup(table, 2000001);
   EXPECT_EQ(r.price, 21474836480.0);
@@ -95,11 +80,9 @@ TEST_F(PriceBaseTest, LargestNegativePriceAndSupplierDoNotOverflow) {
 }
 
 TEST_F(PriceBaseTest, HeaderlessBaseIsExactly127Blocks) {
-  std::vector<uint8_t> f;
-  for (int b = 1; b <= 127; ++b) {
-    const auto block = Block({{2000000 + b, b, 0}});
-    f.insert(f.end(), block.begin(), block.end());
-  }
+  PriceBaseImage headerless(127, false);
+  for (int b = 1; b <= 127; ++b) headerless.Put(b, 0, {2000000 + b, b, 0});
+  std::vector<uint8_t> f = headerless.bytes();
   Add(4, f);
   ASSERT_EQ(LoadPriceBase(table, kDir, 4), kPriceBaseLoaded);
   EXPECT_EQ(table.entries.size(), 127u);
@@ -116,7 +99,7 @@ TEST_F(PriceBaseTest, HeaderlessBaseIsExactly127Blocks) {
 }
 
 TEST_F(PriceBaseTest, CacheReadsABaseOnceAndBaseZeroNever) {
-  Add(1, WithHeader({Block({{2000001, 10, 0}})}, 2));
+  Add(1, WithHeader({{{2000001, 10, 0}}}, 2));
   ASSERT_EQ(LoadPriceBase(table, kDir, 1), kPriceBaseLoaded);
   const uint64_t reads = io::Counters().reads;
   ASSERT_EQ(LoadPriceBase(table, kDir, 1), kPriceBaseLoaded);

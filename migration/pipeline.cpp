@@ -12,12 +12,12 @@
 #include "migration/partner_tools.h"
 #include "migration/transfer.h"
 #include "pricebase/price_base.h"
+#include "pricebase/price_base_file.h"
 #include "store/keyed_store.h"
 
 namespace varmex::migration {
 namespace {
 
-constexpr int kLastPriceBase = 999;
 constexpr std::string_view kLegacyMarkerKey = "#-[*]2";
 
 // The ten database files in their opening order.
@@ -49,8 +49,8 @@ void Status(platform::DialogHost& dialog, std::string_view text) {
 
 void CopyOldCollection(platform::DialogHost& dialog, const OldCollection& old,
                        const std::string& newDataDir) {
-  for (int k = 1; k <= kLastPriceBase; ++k) {
-    const std::string name = PriceBaseFileName(k);
+  for (int k = pricebase::kFirstPriceBase; k <= pricebase::kLastPriceBase; ++k) {
+    const std::string name = pricebase::PriceBaseFileName(k);
     Status(dialog, "Preluare " + name);
     TransferDataFile(name, old.dataDir, newDataDir, false);
   }
@@ -111,7 +111,7 @@ void WorkOnOpenFiles(platform::DialogHost& dialog, const std::string& newDataDir
   grupdev::GenerateGrupdevs(g);
 
   Status(dialog, "Conversie baze pret...");
-  for (int k = 1; k <= kLastPriceBase; ++k) {
+  for (int k = pricebase::kFirstPriceBase; k <= pricebase::kLastPriceBase; ++k) {
     pricebase::ConvertPriceBase(newDataDir, static_cast<int16_t>(k), files[kFurnmat].unit,
                                 files[kFurnmat].blockCount);
   }

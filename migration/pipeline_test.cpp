@@ -12,6 +12,7 @@
 #include "migration/test_block_file.h"
 #include "migration/transfer.h"
 #include "platform/fake_platform.h"
+#include "pricebase/test_price_base.h"
 #include "store/keyed_store.h"
 #include "testing/recording_dialog_host.h"
 
@@ -52,12 +53,7 @@ std::vector<uint8_t> DevFile() {
 
 // Price base with a header and one data block holding one material to convert.
 std::vector<uint8_t> PriceBase() {
-  std::vector<uint8_t> bytes(2 * 512, 0);
-  io::StoreI32(bytes.data(), -1);
-  io::StoreI16(bytes.data() + 4, 2);
-  io::StoreI32(bytes.data() + 512, 2100000);
-  io::StoreI32(bytes.data() + 516, 55);
-  return bytes;
+  return pricebase::testing::PriceBaseImage(2, true).Put(2, 0, {2100000, 55, 0}).bytes();
 }
 
 class Pipeline : public testing::Test {

@@ -1,7 +1,6 @@
 #include "migration/transfer.h"
 
 #include <cctype>
-#include <cstdio>
 
 #include "installer/messages.h"
 #include "io/fixed_text.h"
@@ -32,12 +31,6 @@ std::string ErrorCodeField(uint32_t code) {
 }
 
 }  // namespace
-
-std::string PriceBaseFileName(int number) {
-  char name[16];
-  std::snprintf(name, sizeof name, "baz%03d.dat", number);
-  return name;
-}
 
 std::string JoinPath(std::string_view directory, std::string_view name) {
   std::string path(io::PlatformText(directory));

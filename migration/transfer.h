@@ -36,9 +36,6 @@ inline constexpr std::array<std::string_view, 59> kDataFileTable = {
 // 0-based index of the first required entry (entry 47).
 inline constexpr size_t kFirstRequiredEntry = 46;
 
-// "baz" + the number in three digits + ".dat" (baz001.dat .. baz999.dat).
-std::string PriceBaseFileName(int number);
-
 // Joins blank-padded pieces the way the suite builds its paths: each piece up to its
 // last non-blank character, the result cut at kPathLength characters.
 std::string JoinPath(std::string_view directory, std::string_view name);

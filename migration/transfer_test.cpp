@@ -21,12 +21,6 @@ class FailingCopyPlatform : public FakePlatform {
   }
 };
 
-TEST(PriceBaseFileName, WritesThreeDigits) {
-  EXPECT_EQ(PriceBaseFileName(1), "baz001.dat");
-  EXPECT_EQ(PriceBaseFileName(42), "baz042.dat");
-  EXPECT_EQ(PriceBaseFileName(999), "baz999.dat");
-}
-
 TEST(TransferDataFile, CopiesUnderTheCallersSpellingAndReplacesAReadOnlyDestination) {
   FakePlatform os;
   os.AddFile("C:\\Old\\dev.dat", Bytes("old data"));

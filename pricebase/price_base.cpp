@@ -1,21 +1,19 @@
 #include "pricebase/price_base.h"
 
 #include <array>
-#include <cstdio>
 #include <span>
 #include <string>
 
-#include "database/data_file.h"
 #include "installer/messages.h"
 #include "io/coding.h"
 #include "io/unit_file.h"
+#include "pricebase/price_base_file.h"
 #include "store/keyed_store.h"
 
 namespace varmex::pricebase {
 namespace {
 
 constexpr int16_t kSupplierPriceKeyLength = 8;
-constexpr size_t kBlockSize = 512;
 
 // Supplier price record of furnmat.dat (136 bytes, key = supplier code + material):
 //   0 supplier code, 4 material code, 8 date, 12 price, 16 a 16-bit 0, 18 and 36 two
@@ -53,25 +51,16 @@ bool StoreSupplierPrice(int32_t material, int32_t price, int16_t unit, int32_t b
 }
 
 // Converts the entries of one data block; true when any entry changed.
-bool ConvertBlock(std::span<uint8_t, kBlockSize> block, int16_t furnmatUnit,
-                  int32_t furnmatBlocks) {
+bool ConvertBlock(PriceBaseBlock block, int16_t furnmatUnit, int32_t furnmatBlocks) {
   bool changed = false;
-  for (int e = 0; e < kEntriesPerBlock; ++e) {
-    const size_t at = static_cast<size_t>(e) * kEntrySize;
-    const int32_t material = io::LoadI32(block.data() + at);
-    if (material < 0) continue;
-    if (material == 0) break;
-    if (!ToConvert(material, io::LoadI32(block.data() + at + 8))) continue;
+  ForEachUsedEntry(block, [&](size_t index, const PriceBaseEntry& entry) {
+    if (index == kTailEntry || !ToConvert(entry.code, entry.supplier)) return;
     // When the supplier price cannot be stored, the entry keeps its own price rather
     // than pointing at a record that does not exist.
-    if (!StoreSupplierPrice(material, io::LoadI32(block.data() + at + 4), furnmatUnit,
-                            furnmatBlocks)) {
-      continue;
-    }
-    io::StoreI32(block.data() + at + 4, kConvertedPrice);
-    io::StoreI32(block.data() + at + 8, kConvertedSupplierField);
+    if (!StoreSupplierPrice(entry.code, entry.value, furnmatUnit, furnmatBlocks)) return;
+    StoreEntryValues(block, index, kConvertedPrice, kConvertedSupplierField);
     changed = true;
-  }
+  });
   return changed;
 }
 
@@ -79,27 +68,18 @@ bool ConvertBlock(std::span<uint8_t, kBlockSize> block, int16_t furnmatUnit,
 
 int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, int16_t furnmatUnit,
                          int32_t furnmatBlocks) {
-  char name[16];
-  std::snprintf(name, sizeof name, "baz%03d.dat", static_cast<int>(number));
-  const database::OpenResult file = database::OpenDataFile(name, dataDirectory, false, 0);
+  const database::OpenResult file = OpenPriceBase(dataDirectory, number, false);
   if (file.unit == io::kNoUnit) return kPriceBaseFailed;
 
-  std::array<uint8_t, 12> head{};
-  if (io::ReadRecord(file.unit, 1, head) != io::kIoOk) {
+  DataBlockRange range;
+  if (ReadDataBlockRange(file.unit, range) != io::kIoOk) {
     io::CloseUnit(file.unit);
     return kPriceBaseFailed;
   }
-  int first = 1;
-  int last = kLastDataBlockWithoutHeader;
-  if (io::LoadI32(head.data()) == -1) {
-    first = 2;
-    last = io::LoadI16(head.data() + 4);
-  }
-
-  std::array<uint8_t, kBlockSize> block{};
-  for (int b = first; b <= last; ++b) {
+  std::array<uint8_t, kPriceBaseBlockSize> block{};
+  for (int32_t b = range.first; b <= range.last; ++b) {
     if (io::ReadRecord(file.unit, b, block) != io::kIoOk) {
-      installer::ShowError("Eroare citere baza pret!");
+      installer::ShowError(kReadErrorText);
       io::CloseUnit(file.unit);
       return kPriceBaseFailed;
     }

@@ -1,22 +1,8 @@
 // Conversion of a price base into the form that refers every material price to a
 // supplier: each material entry without a supplier gets a supplier price record in
 // furnmat.dat under the default supplier (2499), and the entry is rewritten to point
-// there.
-//
-// A price base file "bazNNN.dat" is a file of 512-byte blocks. Block 1 either starts
-// with -1 (a header whose 16-bit value at offset 4 is the last data block; data in
-// blocks 2..last) or is already data (data in blocks 1..127).
-//
-// A data block holds 42 entries of 12 bytes, then 8 bytes:
-//
-//   0     4     8    12 ...  492   504    508  512
-//   +-----+-----+-----+ ... --+-----+------+----+
-//   |code |price|supp.|       |  42 | code |pric|   <- 43rd entry without supplier
-//   +-----+-----+-----+ ... --+-----+------+----+
-//
-// code 0 ends the block's entries, a negative code is an empty entry. The 43rd entry
-// has no room for its supplier field, so its converted form cannot be stored whole:
-// it is never converted and never written.
+// there. The file's layout is owned by pricebase/price_base_file.h; its 43rd entry has
+// no room for a supplier field, so it is never converted and never written.
 #pragma once
 
 #include <cstdint>
@@ -36,9 +22,6 @@ inline constexpr int32_t kConvertedPrice = 2147483647;
 inline constexpr int32_t kConvertedSupplierField = 1499800101;
 inline constexpr int32_t kLowestMaterial = 2000001;
 inline constexpr int32_t kHighestMaterial = 8000000;
-inline constexpr int kEntriesPerBlock = 42;
-inline constexpr int kEntrySize = 12;
-inline constexpr int kLastDataBlockWithoutHeader = 127;
 inline constexpr int kSupplierPriceRecordSize = 136;
 
 // Converts price base `number` in `dataDirectory`, storing supplier prices in the open

@@ -9,6 +9,7 @@
 #include "io/unit_file.h"
 #include "migration/test_block_file.h"
 #include "platform/fake_platform.h"
+#include "pricebase/test_price_base.h"
 #include "store/keyed_store.h"
 
 namespace varmex::pricebase {
@@ -18,38 +19,14 @@ using platform::FakePlatform;
 
 constexpr const char* kDir = "D:\\kedro\\Varmex";
 
-struct Entry {
-  int32_t material, price, supplier;
-};
-
-// A price base of `blocks` blocks; block 1 is a header naming `blocks` as the last
-// data block unless `withHeader` is false.
-class PriceBase {
- public:
-  PriceBase(int blocks, bool withHeader) : bytes_(static_cast<size_t>(blocks) * 512, 0) {
-    if (withHeader) {
-      io::StoreI32(bytes_.data(), -1);
-      io::StoreI16(bytes_.data() + 4, static_cast<int16_t>(blocks));
-    }
-  }
-  void Put(int block, int index, Entry e) {
-    uint8_t* at = bytes_.data() + (block - 1) * 512 + index * 12;
-    io::StoreI32(at, e.material);
-    io::StoreI32(at + 4, e.price);
-    if (index < 42) io::StoreI32(at + 8, e.supplier);
-  }
-  std::vector<uint8_t>& bytes() { return bytes_; }
-
- private:
-  std::vector<uint8_t> bytes_;
-};
+using testing::PriceBaseImage;
+using Entry = testing::TestEntry;
 
 Entry EntryAt(const std::vector<uint8_t>& file, int block, int index) {
-  const uint8_t* at = file.data() + (block - 1) * 512 + index * 12;
-  return {io::LoadI32(at), io::LoadI32(at + 4), index < 42 ? io::LoadI32(at + 8) : 0};
+  return PriceBaseImage::EntryIn(file, block, index);
 }
 
-class Conversion : public testing::Test {
+class Conversion : public ::testing::Test {
  protected:
   void SetUp() override {
     os_.AddFile("D:\\kedro\\Varmex\\furnmat.dat", migration::EmptyBlockFile(50));
@@ -79,7 +56,7 @@ class Conversion : public testing::Test {
 };
 
 TEST_F(Conversion, ConvertsOnlyMaterialsWithoutSupplierInsideTheRange) {
-  PriceBase base(3, true);
+  PriceBaseImage base(3, true);
   const std::vector<Entry> entries = {
       {2000000, 10, 0},       {2000001, 11, 0},       {8000000, 12, 999999},   {8000001, 13, 0},
       {3000000, 14, -999999}, {3000001, 15, 1000000}, {3000002, 16, -1000000}, {-1, 17, 0},
@@ -92,31 +69,31 @@ TEST_F(Conversion, ConvertsOnlyMaterialsWithoutSupplierInsideTheRange) {
   const std::vector<bool> converted = {false, true, true, false, true, false, false, false, true};
   for (size_t i = 0; i < entries.size(); ++i) {
     const Entry got = EntryAt(File(7), 2, static_cast<int>(i));
-    EXPECT_EQ(got.material, entries[i].material);
+    EXPECT_EQ(got.code, entries[i].code);
     std::array<uint8_t, 136> record{};
     if (converted[i]) {
-      EXPECT_EQ(got.price, 2147483647) << i;
+      EXPECT_EQ(got.value, 2147483647) << i;
       EXPECT_EQ(got.supplier, 1499800101) << i;
-      ASSERT_EQ(SupplierPrice(entries[i].material, record).status, store::kKeyedDone) << i;
+      ASSERT_EQ(SupplierPrice(entries[i].code, record).status, store::kKeyedDone) << i;
       EXPECT_EQ(io::LoadI32(record.data() + 8), 800101);
-      EXPECT_EQ(io::LoadI32(record.data() + 12), entries[i].price);
+      EXPECT_EQ(io::LoadI32(record.data() + 12), entries[i].value);
       EXPECT_EQ(io::LoadI16(record.data() + 16), 0);
       EXPECT_EQ(record[18], ' ');
       EXPECT_EQ(record[85], ' ');
       EXPECT_EQ(record[86], 0);
       EXPECT_EQ(io::LoadI16(record.data() + 134), 0);
     } else {
-      EXPECT_EQ(got.price, entries[i].price) << i;
+      EXPECT_EQ(got.value, entries[i].value) << i;
       EXPECT_EQ(got.supplier, entries[i].supplier) << i;
-      if (entries[i].material > 0) {
-        EXPECT_NE(SupplierPrice(entries[i].material, record).status, store::kKeyedDone);
+      if (entries[i].code > 0) {
+        EXPECT_NE(SupplierPrice(entries[i].code, record).status, store::kKeyedDone);
       }
     }
   }
 }
 
 TEST_F(Conversion, SecondRunChangesNothing) {
-  PriceBase base(2, false);
+  PriceBaseImage base(2, false);
   base.Put(1, 0, {2500000, 40, 0});
   base.Put(1, 1, {2500000, 41, 0});  // the same material again: finds the first record
   base.Put(2, 0, {2600000, 50, 12});
@@ -139,7 +116,7 @@ TEST_F(Conversion, SecondRunChangesNothing) {
 }
 
 TEST_F(Conversion, ZeroCodeEndsTheBlockAndTheTailEntryIsNeverTouched) {
-  PriceBase base(2, true);
+  PriceBaseImage base(2, true);
   base.Put(2, 0, {2100000, 1, 0});
   base.Put(2, 1, {0, 0, 0});
   base.Put(2, 2, {2200000, 2, 0});
@@ -150,7 +127,7 @@ TEST_F(Conversion, ZeroCodeEndsTheBlockAndTheTailEntryIsNeverTouched) {
   EXPECT_EQ(EntryAt(File(2), 2, 0).supplier, 1499800101);
   EXPECT_EQ(EntryAt(File(2), 2, 2).supplier, 0);
 
-  PriceBase full(2, true);
+  PriceBaseImage full(2, true);
   for (int i = 0; i < 42; ++i) full.Put(2, i, {-1, 0, 0});
   full.Put(2, 42, {2300000, 3, 0});
   os_.AddFile("D:\\kedro\\Varmex\\baz003.dat", full.bytes());
@@ -162,7 +139,7 @@ TEST_F(Conversion, ZeroCodeEndsTheBlockAndTheTailEntryIsNeverTouched) {
 }
 
 TEST_F(Conversion, HeaderWithoutDataBlocksConvertsNothing) {
-  PriceBase base(2, true);
+  PriceBaseImage base(2, true);
   io::StoreI16(base.bytes().data() + 4, 1);
   base.Put(2, 0, {2100000, 1, 0});
   os_.AddFile("D:\\kedro\\Varmex\\baz004.dat", base.bytes());
@@ -171,7 +148,7 @@ TEST_F(Conversion, HeaderWithoutDataBlocksConvertsNothing) {
 }
 
 TEST_F(Conversion, MissingBlockStopsAfterConvertingTheBlocksBefore) {
-  PriceBase base(3, false);  // no header: blocks 1..127 expected, only 3 present
+  PriceBaseImage base(3, false);  // no header: blocks 1..127 expected, only 3 present
   base.Put(3, 0, {2100000, 1, 0});
   os_.AddFile("D:\\kedro\\Varmex\\baz005.dat", base.bytes());
   EXPECT_EQ(Convert(5), kPriceBaseFailed);
@@ -193,12 +170,12 @@ TEST_F(Conversion, EntryKeepsItsPriceWhenTheSupplierPriceCannotBeStored) {
   os_.AddFile("D:\\kedro\\Varmex\\furnmat.dat",
               migration::EmptyBlockFile(1));  // only the full header block
   furnmat_ = database::OpenDataFile("furnmat.dat", kDir, false, 0);
-  PriceBase base(2, true);
+  PriceBaseImage base(2, true);
   base.Put(2, 0, {2100000, 77, 0});
   os_.AddFile("D:\\kedro\\Varmex\\baz009.dat", base.bytes());
   EXPECT_EQ(Convert(9), kPriceBaseDone);
   const Entry e = EntryAt(File(9), 2, 0);
-  EXPECT_EQ(e.price, 77);
+  EXPECT_EQ(e.value, 77);
   EXPECT_EQ(e.supplier, 0);
 }
 

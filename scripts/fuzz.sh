@@ -11,9 +11,8 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 seconds=${1:-5}
 build=${2:-build/fuzz}
-all_targets=(data_file_fuzzer block_store_fuzzer legacy_store_fuzzer price_base_fuzzer
-  estimate_items_fuzzer exchange_rates_fuzzer grupdev_fuzzer ui_script_fuzzer
-  keyed_store_fuzz word_layout_fuzz)
+all_targets=(data_file_fuzzer block_store_fuzzer word_layout_fuzzer price_base_fuzzer
+  estimate_items_fuzzer exchange_rates_fuzzer grupdev_fuzzer ui_script_fuzzer)
 if [ $# -gt 2 ]; then targets=("${@:3}"); else targets=("${all_targets[@]}"); fi
 
 cmake --build "$build" --target "${targets[@]}" gencollection >/dev/null
@@ -44,14 +43,12 @@ v36=$seeds/c36/Varmex
 seed data_file_fuzzer "$v36/OBI.DAT" "$v36/FURNMAT.DAT" "$seeds/fresh/lcalcdev.dat"
 seed block_store_fuzzer "$v36/FURNMAT.DAT" "$v36/FURNDEV.DAT" "$seeds/c36/ERP/terti.dat" \
   "$seeds/fresh/lcalcdev.dat" "$seeds/fresh/Prefman.dat" "$seeds/c35/NOR.DAT" "$seeds/c35/TEHNO.DAT"
-seed legacy_store_fuzzer "$v36/DEV.DAT" "$v36/OBI.DAT" "$v36/NOR.DAT" "$v36/TEHNO.DAT"
+seed word_layout_fuzzer "$v36/DEV.DAT" "$v36/OBI.DAT" "$v36/NOR.DAT" "$v36/TEHNO.DAT"
 seed price_base_fuzzer "$v36"/baz00*.dat "$seeds/c35"/baz00*.dat
 seed estimate_items_fuzzer "$v36/DEV.DAT" "$seeds/c35/DEV.DAT"
 seed exchange_rates_fuzzer "$v36/CURSVAL.DAT" "$seeds/c35/CURSVAL.DAT"
 seed grupdev_fuzzer "$seeds/grupdev/Varmex/DEV.DAT"
 seed ui_script_fuzzer "$root/scripts/demo.script"
-seed keyed_store_fuzz "$v36/FURNMAT.DAT" "$seeds/fresh/lcalcdev.dat"
-seed word_layout_fuzz "$v36/DEV.DAT" "$v36/OBI.DAT"
 # Seeds kept in the tree beside the targets, when a target has any.
 for t in "${targets[@]}"; do
   if [ -d "fuzz/corpus/$t" ]; then mkdir -p "$seeds/$t" && cp "fuzz/corpus/$t"/* "$seeds/$t"/ 2>/dev/null || true; fi

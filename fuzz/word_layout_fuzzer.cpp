@@ -1,12 +1,18 @@
-// The word-layout look-up and the removal of a word-layout record over arbitrary
-// blocks, with the block count both as the file gives it and far beyond the file's
-// end (a damaged OBI header can give any count). Each call must end with one of its
-// statuses; the removal may change nothing but first key words of the key's own
-// entries, which become 0x7F7F; the file never grows.
+// The word-layout look-up, the removal of a word-layout record and the layout's
+// structural check over arbitrary blocks. Every input is used twice:
+//  - as a file image, with the block count both as the file gives it and far beyond
+//    the file's end (a damaged OBI header can give any count): each call must end with
+//    one of its statuses; the removal may change nothing but first key words of the
+//    key's own entries, which become 0x7F7F; the file never grows;
+//  - as a small request: a block count, key length, capacity and key taken from its
+//    first bytes, the rest as the blocks: no read past a block or the caller's buffer,
+//    no endless walk, and the removal rewrites only blocks that exist.
 #include <cstring>
 
 #include "fuzz/fuzz_support.h"
 #include "store/keyed_store.h"
+#include "store/verify.h"
+#include "store/word_layout.h"
 
 using namespace varmex;
 
@@ -54,10 +60,32 @@ void RemoveAndCheck(fuzz::Scene& scene, int16_t unit, int32_t n, std::span<const
   }
 }
 
-}  // namespace
+void RunRequest(const uint8_t* data, size_t size) {
+  if (size < 4) return;
+  fuzz::Scene scene;
+  const int32_t n = 1 + data[0] % 5;
+  const int16_t keyLength = data[1] % 2 == 0 ? 4 : 6;
+  const size_t capacity = data[2];
+  std::vector<uint8_t> key(data + 3, data + 3 + (size - 3 < 6 ? size - 3 : 6));
+  key.resize(6, 0);
+  std::vector<uint8_t> image(static_cast<size_t>(n) * 512, 0);
+  if (size > 9)
+    std::memcpy(image.data(), data + 9, size - 9 < image.size() ? size - 9 : image.size());
+  scene.AddFile("w.dat", image);
+  const int16_t unit = scene.Open("w.dat");
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size > (1u << 20)) return 0;
+  std::vector<uint8_t> buffer(static_cast<size_t>(keyLength) + capacity);
+  std::memcpy(buffer.data(), key.data(), static_cast<size_t>(keyLength));
+  const store::LegacyReadResult r = store::LegacyKeyedRead(buffer, keyLength, n, unit, 0);
+  fuzz::Check(r.length >= 0 && static_cast<size_t>(r.length) <= buffer.size(),
+              "the look-up delivered more than its buffer holds");
+  (void)store::VerifyWordLayoutImage(image, n, keyLength);
+  store::RemoveLegacyRecord(key, keyLength, n, unit);
+  fuzz::Check(scene.Bytes("w.dat").size() == image.size(),
+              "the removal changed the size of the file");
+}
+
+void RunOnImage(const uint8_t* data, size_t size) {
   fuzz::Scene scene;
   const std::span<const uint8_t> input(data, size);
   scene.AddFile(kFile, input);
@@ -76,5 +104,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     RemoveAndCheck(scene, unit, n, marker);
     if (!keys.empty()) RemoveAndCheck(scene, unit, n, keys[keys.size() / 2]);
   }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > (1u << 20)) return 0;
+  RunOnImage(data, size);
+  RunRequest(data, size);
   return 0;
 }
