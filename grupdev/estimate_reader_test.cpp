@@ -8,9 +8,9 @@
 #include "io/unit_file.h"
 #include "platform/fake_platform.h"
 #include "store/keyed_store.h"
+#include "store/legacy_writer.h"
 #include "store/word_layout.h"
 #include "tools/gencollection/collection.h"
-#include "tools/gencollection/word_layout_writer.h"
 
 namespace varmex::grupdev {
 namespace {
@@ -71,8 +71,8 @@ class EstimateReaderTest : public ::testing::Test {
 
 TEST_F(EstimateReaderTest, ReadsFromEitherLayout) {
   const auto record = EstimateRecord("EST001", {{1, 2000005, 3, 10}, {2, 1000003, 1, 0}});
-  gencollection::WordLayoutWriter words(8, 6);
-  words.Place(record, [] { return true; });  // in several pieces
+  store::testing::LegacyWriter words(8, 6);
+  words.Place(record, {.halve = [] { return true; }});  // in several pieces
   fake.AddFile("dev.dat", words.bytes());
   fake.AddFile("devblock.dat", gencollection::EmptyBlockFile(8));
   const int16_t wordUnit = Open("dev.dat");
@@ -91,7 +91,7 @@ TEST_F(EstimateReaderTest, ReadsFromEitherLayout) {
 }
 
 TEST_F(EstimateReaderTest, FailuresAreShownAndGiveNoItems) {
-  gencollection::WordLayoutWriter words(4, 6);
+  store::testing::LegacyWriter words(4, 6);
   words.Place(EstimateRecord("EST001", {{1, 2000005, 3, 10}}));
   fake.AddFile("dev.dat", words.bytes());
   const int16_t unit = Open("dev.dat");

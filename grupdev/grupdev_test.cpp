@@ -19,10 +19,10 @@
 #include "platform/fake_platform.h"
 #include "pricebase/test_price_base.h"
 #include "store/keyed_store.h"
+#include "store/legacy_writer.h"
 #include "store/word_layout.h"
 #include "testing/recording_dialog_host.h"
 #include "tools/gencollection/collection.h"
-#include "tools/gencollection/word_layout_writer.h"
 
 namespace varmex::grupdev {
 namespace {
@@ -266,7 +266,7 @@ void LayOutHandCollection(Migration& m) {
                               .Put(2, 3, {2000020, 2147400000, 3000000})
                               .bytes());
 
-  gencollection::WordLayoutWriter dev(8, 6);
+  store::testing::LegacyWriter dev(8, 6);
   std::vector<uint8_t> est1 = EstimateRecord("EST001", {{1, 2000001},
                                                         {2, 2000002},
                                                         {3, 2000020},
@@ -283,10 +283,10 @@ void LayOutHandCollection(Migration& m) {
   for (const auto* record : {&est1, &est2, &est3}) dev.Place(*record);
   m.AddFile("dev.dat", dev.bytes());
 
-  gencollection::WordLayoutWriter obi(4, 4);
+  store::testing::LegacyWriter obi(4, 4);
   obi.Place(testing::InvestmentRecord(7, 345, "SCOALA"));
   m.AddFile("obi.dat", obi.bytes());
-  gencollection::WordLayoutWriter nor(4, 4);
+  store::testing::LegacyWriter nor(4, 4);
   nor.Place(testing::NormRecord(1234567, {22000010, 27850000, 30000000, 22000020}));
   m.AddFile("nor.dat", nor.bytes());
   m.AddFile("tehno.dat", std::vector<uint8_t>(4 * 512, 0));

@@ -10,19 +10,103 @@
 namespace varmex::store::testing {
 namespace {
 
-// The first word after the block's entries, as the look-up walks them.
-int EndOfEntries(std::span<const uint8_t> block, int h) {
-  int d = 1;
-  while (d <= 255 - h && io::LoadI16(block.data() + 2 * d - 2) != 0) {
-    const int length = io::LoadI16(block.data() + 2 * (d + h) - 2);
-    const int magnitude = length < 0 ? -length : length;
-    if (magnitude > kBlockBytes || magnitude < 2 * h + 4) return kBlockUnits + 1;  // block given up
-    d += magnitude / 2;
+// The first word after the block's entries, as the look-up walks them; 257 when an
+// entry cannot be trusted (the look-up gives the block up there).
+int EndOfEntries(std::span<const uint8_t, kBlockBytes> block, int keyLength) {
+  int end = 1;
+  for (const LegacyEntry& e : LegacyEntries(block, keyLength)) {
+    if (e.kind == LegacyEntryKind::kEndOfData) return e.word;
+    if (!e.IsUsable()) return kBlockUnits + 1;
+    end = e.Next();
   }
-  return d;
+  return end;
 }
 
 }  // namespace
+
+LegacyWriter::LegacyWriter(int32_t n, int keyLength)
+    : LegacyWriter(EmptyLegacyImage(n), n, keyLength) {}
+
+LegacyWriter::LegacyWriter(std::vector<uint8_t> image, int32_t n, int keyLength)
+    : n_(n < 0 ? 0 : n),
+      keyLength_(keyLength),
+      bytes_(std::move(image)),
+      firstFree_(static_cast<size_t>(n_) + 1, 0) {
+  bytes_.resize(std::max(bytes_.size(), static_cast<size_t>(n_) * kBlockBytes), 0);
+}
+
+void LegacyWriter::Reserve(int32_t b) {
+  if (b >= 1 && b <= n_) FirstFreeWord(b) = kBlockUnits + 1;
+}
+
+int& LegacyWriter::FirstFreeWord(int32_t b) {
+  int& word = firstFree_[static_cast<size_t>(b)];
+  if (word == 0) {
+    word = EndOfEntries(std::span<const uint8_t, kBlockBytes>(
+                            bytes_.data() + static_cast<size_t>(b - 1) * kBlockBytes, kBlockBytes),
+                        keyLength_);
+  }
+  return word;
+}
+
+LegacyPlacement LegacyWriter::Place(std::span<const uint8_t> record, const LegacyCutRule& rule) {
+  LegacyPlacement result;
+  const int kl = keyLength_;
+  if (n_ <= 0 || kl < 4 || kl % 2 != 0 || record.size() < static_cast<size_t>(kl) + 2 ||
+      record.size() % 2 != 0) {
+    return result;
+  }
+  const int h = kl / 2;
+  const int lastStart = LastLegacyEntryWord(kl);
+  const int32_t maxPath = rule.maxPath > 0 ? std::min(rule.maxPath, n_) : n_;
+  const std::vector<uint8_t> before = bytes_;
+  const std::vector<int> freeBefore = firstFree_;
+  size_t wordsLeft = (record.size() - static_cast<size_t>(kl)) / 2;
+  size_t placed = static_cast<size_t>(kl);  // bytes of the record placed so far
+  int32_t b = LegacyHomeBlock(record, kl, n_);
+  for (int32_t path = 1; path <= maxPath; ++path, b = NextBlock(b, n_)) {
+    longestPath_ = std::max(longestPath_, path);
+    int& d = FirstFreeWord(b);
+    while (d <= lastStart) {
+      size_t take = std::min(static_cast<size_t>(kBlockUnits - d - h), wordsLeft);
+      if (rule.maxPieceData > 0) {
+        take = std::min(take, static_cast<size_t>(std::max(rule.maxPieceData, 2) / 2));
+      }
+      if (take == wordsLeft && take >= 2 && rule.halve && rule.halve()) take /= 2;
+      const bool last = take == wordsLeft;
+      const size_t at = static_cast<size_t>(b - 1) * kBlockBytes + static_cast<size_t>(d - 1) * 2;
+      uint8_t* entry = bytes_.data() + at;
+      const int length = kl + 2 + static_cast<int>(take) * 2;
+      std::memcpy(entry, record.data(), static_cast<size_t>(kl));
+      io::StoreI16(entry + kl, static_cast<int16_t>(last ? -length : length));
+      std::memcpy(entry + kl + 2, record.data() + placed, take * 2);
+      placed += take * 2;
+      wordsLeft -= take;
+      result.blocks.push_back(b);
+      result.offsets.push_back(at);
+      d += length / 2;
+      if (last) {
+        result.placed = true;
+        return result;
+      }
+      if (rule.maxPieceData > 0 && d <= kBlockUnits) {
+        // The look-up leaves a block only at its end or at an entry it cannot trust:
+        // the rest of the block becomes a removed entry, and the next piece goes on in
+        // the next block.
+        if (d <= lastStart) {
+          uint8_t* filler = bytes_.data() + static_cast<size_t>(b - 1) * kBlockBytes +
+                            static_cast<size_t>(d - 1) * 2;
+          io::StoreI16(filler, kRemovedKeyWord);
+          io::StoreI16(filler + kl, static_cast<int16_t>(2 * (kBlockUnits + 1 - d)));
+        }
+        d = kBlockUnits + 1;
+      }
+    }
+  }
+  bytes_ = before;
+  firstFree_ = freeBefore;
+  return result;
+}
 
 std::vector<uint8_t> EmptyLegacyImage(int32_t n) {
   return std::vector<uint8_t>(static_cast<size_t>(n < 0 ? 0 : n) * kBlockBytes, 0);
@@ -30,44 +114,16 @@ std::vector<uint8_t> EmptyLegacyImage(int32_t n) {
 
 LegacyPlacement PlaceLegacyRecord(std::span<uint8_t> image, int32_t n, std::span<const uint8_t> key,
                                   std::span<const uint8_t> data, int maxPieceData) {
-  LegacyPlacement result;
-  const int kl = static_cast<int>(key.size());
-  if (n <= 0 || kl < 4 || kl % 2 != 0 || data.size() < 2 || data.size() % 2 != 0 ||
-      image.size() < static_cast<size_t>(n) * kBlockBytes) {
-    return result;
-  }
-  const int h = kl / 2;
-  size_t done = 0;
-  int32_t b = LegacyHomeBlock(key, kl, n);
-  for (int32_t walked = 0; walked < n && done < data.size(); ++walked, b = NextBlock(b, n)) {
-    const std::span<uint8_t> block =
-        image.subspan(static_cast<size_t>(b - 1) * kBlockBytes, kBlockBytes);
-    const int d = EndOfEntries(block, h);
-    if (d > 255 - h) continue;
-    const int freeBytes = 2 * (kBlockUnits + 1 - d);
-    int take = std::min<int>(freeBytes - kl - 2, static_cast<int>(data.size() - done));
-    if (maxPieceData > 0) take = std::min(take, std::max(maxPieceData, 2));
-    take -= take % 2;
-    uint8_t* at = block.data() + 2 * d - 2;
-    std::memcpy(at, key.data(), static_cast<size_t>(kl));
-    const bool last = done + static_cast<size_t>(take) == data.size();
-    const int length = kl + 2 + take;
-    io::StoreI16(at + kl, static_cast<int16_t>(last ? -length : length));
-    std::memcpy(at + kl + 2, data.data() + done, static_cast<size_t>(take));
-    done += static_cast<size_t>(take);
-    result.blocks.push_back(b);
-    // The look-up leaves a block only at its end or at an implausible entry: a piece
-    // that more pieces follow but that does not reach the end of its block is
-    // followed by a removed entry that fills the rest of the block.
-    const int after = d + length / 2;
-    if (!last && after <= 255 - h) {
-      io::StoreI16(block.data() + 2 * after - 2, kRemovedKeyWord);
-      io::StoreI16(block.data() + 2 * (after + h) - 2,
-                   static_cast<int16_t>(2 * (kBlockUnits + 1 - after)));
-    }
-  }
-  result.placed = done == data.size();
-  return result;
+  if (n <= 0 || image.size() < static_cast<size_t>(n) * kBlockBytes) return {};
+  std::vector<uint8_t> record(key.begin(), key.end());
+  record.insert(record.end(), data.begin(), data.end());
+  LegacyWriter writer(std::vector<uint8_t>(image.begin(), image.end()), n,
+                      static_cast<int>(key.size()));
+  LegacyCutRule rule;
+  rule.maxPieceData = maxPieceData;
+  const LegacyPlacement placement = writer.Place(record, rule);
+  if (placement.placed) std::copy(writer.bytes().begin(), writer.bytes().end(), image.begin());
+  return placement;
 }
 
 }  // namespace varmex::store::testing

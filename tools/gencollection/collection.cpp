@@ -12,7 +12,8 @@
 #include "platform/fake_platform.h"
 #include "store/block_file_builder.h"
 #include "store/keyed_store.h"
-#include "tools/gencollection/word_layout_writer.h"
+#include "store/legacy_writer.h"
+#include "store/word_layout.h"
 
 namespace varmex::gencollection {
 namespace {
@@ -39,11 +40,14 @@ class Random {
 constexpr size_t kBlock = 512;
 constexpr int32_t kRecipeMaterialBase = 20000000;
 
+// The longest probe path a generated record of the older layout may need.
+constexpr int32_t kMaxProbePath = 150;
+
 // Codes that the look-up could not store: a first key word of 0 ends a block's data,
-// 0x7F7F marks a removed entry.
+// the removed mark stands for a removed entry.
 bool StorableCode(int32_t code) {
-  const uint16_t low = static_cast<uint16_t>(code & 0xFFFF);
-  return low != 0 && low != 0x7F7F;
+  const int16_t low = static_cast<int16_t>(code & 0xFFFF);
+  return low != 0 && low != store::kRemovedKeyWord;
 }
 
 std::string Padded(const std::string& text, size_t width) {
@@ -392,6 +396,18 @@ class Builder {
     return static_cast<int32_t>(bytes / (kBlock / 2)) + 16;
   }
 
+  // Places a record of the older layout, its pieces cut at random as the options say;
+  // throws when the file is too full, so that it is tried again with more blocks.
+  std::vector<size_t> PlaceOrThrow(store::testing::LegacyWriter& writer,
+                                   std::span<const uint8_t> record) {
+    store::testing::LegacyCutRule rule;
+    rule.halve = [this] { return rng_.Chance(options_.splitPercent); };
+    rule.maxPath = kMaxProbePath;
+    const store::testing::LegacyPlacement p = writer.Place(record, rule);
+    if (!p.placed) throw std::runtime_error("word-layout file too full");
+    return p.offsets;
+  }
+
   void WriteDev() {
     std::vector<std::vector<uint8_t>> records;
     size_t total = 0;
@@ -422,12 +438,12 @@ class Builder {
 
     for (int32_t n = BlocksFor(total);; n = n * 3 / 2) {
       try {
-        WordLayoutWriter writer(n, 6);
+        store::testing::LegacyWriter writer(n, 6);
         for (const auto& r : records) {
-          const std::vector<size_t> pieces =
-              writer.Place(r, [this] { return rng_.Chance(options_.splitPercent); });
+          const std::vector<size_t> pieces = PlaceOrThrow(writer, r);
           if (std::memcmp(r.data(), removedKey.data(), 6) == 0) {
-            for (size_t at : pieces) io::StoreI16(writer.bytes().data() + at, 0x7F7F);
+            for (size_t at : pieces)
+              io::StoreI16(writer.bytes().data() + at, store::kRemovedKeyWord);
           }
         }
         c_.devBlocks = n;
@@ -451,9 +467,9 @@ class Builder {
     }
     for (int32_t n = BlocksFor(records.size() * 96) + 2;; n = n * 3 / 2) {
       try {
-        WordLayoutWriter writer(n, 4, true);
-        for (const auto& r : records)
-          writer.Place(r, [this] { return rng_.Chance(options_.splitPercent); });
+        store::testing::LegacyWriter writer(n, 4);
+        writer.Reserve(1);
+        for (const auto& r : records) PlaceOrThrow(writer, r);
         c_.obiBlocks = n;
         c_.files[Data("OBI.DAT")] = std::move(writer.bytes());
         break;
@@ -518,9 +534,8 @@ class Builder {
     }
     for (int32_t n = BlocksFor(total);; n = n * 3 / 2) {
       try {
-        WordLayoutWriter writer(n, 4);
-        for (const auto& r : records)
-          writer.Place(r, [this] { return rng_.Chance(options_.splitPercent); });
+        store::testing::LegacyWriter writer(n, 4);
+        for (const auto& r : records) PlaceOrThrow(writer, r);
         blocks = n;
         c_.files[Data(name)] = std::move(writer.bytes());
         return;

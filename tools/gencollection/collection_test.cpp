@@ -11,7 +11,6 @@
 #include "platform/fake_platform.h"
 #include "store/keyed_store.h"
 #include "store/word_layout.h"
-#include "tools/gencollection/word_layout_writer.h"
 
 namespace varmex::gencollection {
 namespace {
@@ -30,16 +29,6 @@ class Files {
   }
   platform::FakePlatform fake;
 };
-
-TEST(WordLayoutHomeBlock, MatchesTheStore) {
-  const uint8_t marker[] = {'#', '-', '[', '*', ']', '2'};
-  EXPECT_EQ(WordLayoutHomeBlock(marker, 6, 1000), 217);
-  for (int32_t code : {1, 65535, 65536, 1000000001, -7, 2147483647}) {
-    uint8_t key[4];
-    io::StoreI32(key, code);
-    EXPECT_EQ(WordLayoutHomeBlock(key, 4, 97), store::LegacyHomeBlock(key, 4, 97)) << code;
-  }
-}
 
 TEST(GenerateCollection, EveryRecordIsFoundWhole) {
   CollectionOptions options;
