@@ -116,22 +116,23 @@ bool RunKeyed(const Workload& w, Op op, uint64_t seq, Bytes& scratch, uint64_t& 
       const Bytes& r = Pick(w, op, seq);
       std::memcpy(scratch.data(), r.data(), static_cast<size_t>(kl));
       const store::ReadResult got =
-          store::KeyedRead(scratch, kl, w.blocks, w.unit, store::kHashSelector5, 0);
+          store::KeyedRead(scratch, kl, w.blocks, w.unit, store::HashSelector::kVariableLength, 0);
       return got.status == store::kKeyedDone && got.length == w.shape.recordLength;
     }
     case Op::kInsert: {
-      const int16_t status =
-          store::KeyedWrite(Pick(w, op, seq), kl, w.blocks, w.unit, store::kHashSelector5).status;
+      const int16_t status = store::KeyedWrite(Pick(w, op, seq), kl, w.blocks, w.unit,
+                                               store::HashSelector::kVariableLength)
+                                 .status;
       full += status == store::kKeyedFull ? 1 : 0;
       return status == store::kKeyedDone || status == store::kKeyedFull;
     }
     case Op::kReplace:
       MakeReplacement(w, seq, scratch);
-      return store::KeyedWrite(scratch, kl, w.blocks, w.unit, store::kHashSelector5).status ==
-             store::kKeyedDone;
+      return store::KeyedWrite(scratch, kl, w.blocks, w.unit, store::HashSelector::kVariableLength)
+                 .status == store::kKeyedDone;
     case Op::kDelete:
-      return store::KeyedDelete(Pick(w, op, seq), kl, w.blocks, w.unit, store::kHashSelector5) ==
-             store::kKeyedDone;
+      return store::KeyedDelete(Pick(w, op, seq), kl, w.blocks, w.unit,
+                                store::HashSelector::kVariableLength) == store::kKeyedDone;
   }
   return false;
 }

@@ -66,16 +66,20 @@ TEST_P(StoreOutputTest, ImagesAndStatusesKeepTheirDigest) {
     int16_t status = 0;
     if (pick < 4 && nextFresh < records.fresh.size()) {
       const Bytes& r = records.fresh[nextFresh++];
-      status = store::KeyedWrite(r, s.shape.keyLength, s.blocks, unit, 5).status;
+      status = store::KeyedWrite(r, s.shape.keyLength, s.blocks, unit,
+                                 store::HashSelector::kVariableLength)
+                   .status;
       keys.push_back(r);
     } else if (pick < 7) {
       Bytes r = keys[rng.Below(keys.size())];
       r.resize(static_cast<size_t>(s.shape.keyLength) + 2 * (1 + rng.Below(150)),
                static_cast<uint8_t>(step));
-      status = store::KeyedWrite(r, s.shape.keyLength, s.blocks, unit, 5).status;
+      status = store::KeyedWrite(r, s.shape.keyLength, s.blocks, unit,
+                                 store::HashSelector::kVariableLength)
+                   .status;
     } else {
-      status =
-          store::KeyedDelete(keys[rng.Below(keys.size())], s.shape.keyLength, s.blocks, unit, 5);
+      status = store::KeyedDelete(keys[rng.Below(keys.size())], s.shape.keyLength, s.blocks, unit,
+                                  store::HashSelector::kVariableLength);
     }
     h = Fnv(h, &status, sizeof status);
   }
@@ -109,8 +113,10 @@ TEST(StoreWalk, InsertIntoRoomyFileReadsItsBlockOnce) {
   {
     WalkAuditor audit(path, unit);
     for (const Bytes& r : records.fresh) {
-      audit.Run(
-          [&] { ASSERT_EQ(store::KeyedWrite(r, 10, 61, unit, 5).status, store::kKeyedDone); });
+      audit.Run([&] {
+        ASSERT_EQ(store::KeyedWrite(r, 10, 61, unit, store::HashSelector::kVariableLength).status,
+                  store::kKeyedDone);
+      });
     }
     const WalkTotals& t = audit.totals();
     // Keys whose home is the full header block walk on to block 2: two blocks each.
@@ -142,7 +148,9 @@ TEST(StoreWalk, InsertIntoCrowdedFileReadsEachBlockOnce) {
     for (const Bytes& r : records.fresh) {
       // A walk that runs out of its budget of N blocks answers 3; the others are placed.
       int16_t status = 0;
-      audit.Run([&] { status = store::KeyedWrite(r, 10, 41, unit, 5).status; });
+      audit.Run([&] {
+        status = store::KeyedWrite(r, 10, 41, unit, store::HashSelector::kVariableLength).status;
+      });
       ASSERT_TRUE(status == store::kKeyedDone || status == store::kKeyedFull) << status;
       if (status == store::kKeyedDone) placed.push_back(r);
     }
@@ -156,7 +164,8 @@ TEST(StoreWalk, InsertIntoCrowdedFileReadsEachBlockOnce) {
   for (const Bytes& r : placed) {
     Bytes got(r.begin(), r.begin() + 10);
     got.resize(24);
-    ASSERT_EQ(store::KeyedRead(got, 10, 41, unit, 5, 0).status, store::kKeyedDone);
+    ASSERT_EQ(store::KeyedRead(got, 10, 41, unit, store::HashSelector::kVariableLength, 0).status,
+              store::kKeyedDone);
     EXPECT_EQ(got, r);
   }
   io::CloseAllUnits();

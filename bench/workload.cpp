@@ -57,8 +57,8 @@ int64_t BuildBlockFile(const std::string& path, int32_t blocks, int16_t keyLengt
   if (io::OpenUnit(unit, path, store::kBlockBytes) != 0) return -1;
   int64_t stored = 0;
   for (const Bytes& r : records) {
-    if (store::KeyedWrite(r, keyLength, blocks, unit, store::kHashSelector5).status !=
-        store::kKeyedDone)
+    if (store::KeyedWrite(r, keyLength, blocks, unit, store::HashSelector::kVariableLength)
+            .status != store::kKeyedDone)
       break;
     ++stored;
   }

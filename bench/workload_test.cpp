@@ -76,7 +76,8 @@ TEST_F(BenchFiles, BuiltFileHoldsEveryRecordAtTheRequestedFill) {
   for (const Bytes& r : records.resident) {
     Bytes got(r.begin(), r.begin() + 10);
     got.resize(24);
-    const store::ReadResult read = store::KeyedRead(got, 10, 11, unit, store::kHashSelector5, 0);
+    const store::ReadResult read =
+        store::KeyedRead(got, 10, 11, unit, store::HashSelector::kVariableLength, 0);
     ASSERT_EQ(read.status, store::kKeyedDone);
     EXPECT_EQ(got, r);
   }

@@ -53,8 +53,8 @@ std::vector<uint8_t> ReadBack(std::span<const uint8_t> key, int16_t unit, int32_
                               int16_t& status) {
   std::vector<uint8_t> buffer(store::kMaxRecordLength, 0);
   std::copy(key.begin(), key.end(), buffer.begin());
-  const store::ReadResult r =
-      store::KeyedRead(buffer, static_cast<int16_t>(key.size()), n, unit, 5);
+  const store::ReadResult r = store::KeyedRead(buffer, static_cast<int16_t>(key.size()), n, unit,
+                                               store::HashSelector::kVariableLength);
   status = r.status;
   fuzz::Check(r.length >= 0 && r.length <= store::kMaxRecordLength,
               "a read delivered an impossible length");
@@ -75,8 +75,8 @@ std::vector<uint8_t> MakeRecord(std::span<const uint8_t> key, size_t length, uin
 void WriteAndCheck(fuzz::Scene& scene, int16_t unit, int32_t n, const std::vector<uint8_t>& record,
                    int keyLength) {
   const bool soundBefore = Sound(scene.Bytes(kFile), n);
-  const store::WriteResult w =
-      store::KeyedWrite(record, static_cast<int16_t>(keyLength), n, unit, 5);
+  const store::WriteResult w = store::KeyedWrite(record, static_cast<int16_t>(keyLength), n, unit,
+                                                 store::HashSelector::kVariableLength);
   fuzz::Check(w.status == 0 || w.status == 2 || w.status == 3 || w.status == 5,
               "unknown write status");
   if (!soundBefore || w.status != 0) return;
@@ -132,11 +132,13 @@ void RunOperations(const uint8_t* data, size_t size) {
       record[i] = static_cast<uint8_t>(i);
     switch (kind % 4) {
       case 0: {
-        const store::WriteResult w = store::KeyedWrite(record, keyLength, n, unit, 5);
+        const store::WriteResult w =
+            store::KeyedWrite(record, keyLength, n, unit, store::HashSelector::kVariableLength);
         if (w.status != store::kKeyedDone) break;
         std::vector<uint8_t> back(record.size() + 4, 0);
         std::memcpy(back.data(), record.data(), static_cast<size_t>(keyLength));
-        const store::ReadResult r = store::KeyedRead(back, keyLength, n, unit, 5, 0);
+        const store::ReadResult r =
+            store::KeyedRead(back, keyLength, n, unit, store::HashSelector::kVariableLength, 0);
         fuzz::Check(r.status != store::kKeyedDone || r.block != w.block || r.unit != w.unit ||
                         static_cast<size_t>(r.length) < record.size() ||
                         std::memcmp(back.data(), record.data(), record.size()) == 0,
@@ -147,17 +149,18 @@ void RunOperations(const uint8_t* data, size_t size) {
         const int32_t capacity = in.Byte() % 3 == 0 ? 0 : in.Byte();
         std::vector<uint8_t> buffer(static_cast<size_t>(keyLength) + in.Byte());
         std::memcpy(buffer.data(), record.data(), static_cast<size_t>(keyLength));
-        const store::ReadResult r = store::KeyedRead(buffer, keyLength, n, unit, 5, capacity);
+        const store::ReadResult r = store::KeyedRead(
+            buffer, keyLength, n, unit, store::HashSelector::kVariableLength, capacity);
         fuzz::Check(r.length >= 0 && static_cast<size_t>(r.length) <= buffer.size(),
                     "a read delivered more than its buffer holds");
         break;
       }
       case 2:
-        store::KeyedDelete(record, keyLength, n, unit, 5,
+        store::KeyedDelete(record, keyLength, n, unit, store::HashSelector::kVariableLength,
                            in.Byte() % 2 == 0 ? 0 : 1 + in.Byte() % n);
         break;
       default:
-        store::KeyedFind(record, keyLength, n, unit, 5);
+        store::KeyedFind(record, keyLength, n, unit, store::HashSelector::kVariableLength);
         break;
     }
   }
@@ -182,11 +185,14 @@ void RunOnImage(const uint8_t* data, size_t size) {
     std::vector<uint8_t> buffer(store::kMaxRecordLength, 0);
     std::copy(key.begin(), key.end(), buffer.begin());
     const auto kl = static_cast<int16_t>(key.size());
-    const store::ReadResult whole = store::KeyedRead(buffer, kl, n, unit, 5);
+    const store::ReadResult whole =
+        store::KeyedRead(buffer, kl, n, unit, store::HashSelector::kVariableLength);
     fuzz::Check(whole.length >= 0 && whole.length <= store::kMaxRecordLength, "impossible length");
-    const store::ReadResult small = store::KeyedRead(buffer, kl, n, unit, 5, kl + 2);
+    const store::ReadResult small =
+        store::KeyedRead(buffer, kl, n, unit, store::HashSelector::kVariableLength, kl + 2);
     fuzz::Check(small.status != 0 || small.length <= kl + 2, "a read went past its capacity");
-    const store::FindResult f = store::KeyedFind(key, kl, n, unit, 5);
+    const store::FindResult f =
+        store::KeyedFind(key, kl, n, unit, store::HashSelector::kVariableLength);
     fuzz::Check(f.blocksRead <= n, "a look-up read more than N blocks");
   }
 
@@ -207,7 +213,8 @@ void RunOnImage(const uint8_t* data, size_t size) {
     }
     const bool soundBefore = Sound(scene.Bytes(kFile), n);
     const auto kl = static_cast<int16_t>(key.size());
-    const int16_t deleted = store::KeyedDelete(key, kl, n, unit, 5);
+    const int16_t deleted =
+        store::KeyedDelete(key, kl, n, unit, store::HashSelector::kVariableLength);
     fuzz::Check(deleted == 0 || deleted == 1 || deleted == 2 || deleted == 3 || deleted == 5,
                 "unknown delete status");
     if (soundBefore && deleted == 0) {

@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       size >= 512 && store::HeaderBlockCount(std::span<const uint8_t, 512>(data, 512)) > 0;
   if (blockFile) n = store::HeaderBlockCount(std::span<const uint8_t, 512>(data, 512));
   std::vector<std::vector<uint8_t>> keys =
-      blockFile ? BlockFileKeys(input, 6) : fuzz::WordLayoutKeys(input, 6, 6);
+      blockFile ? BlockFileKeys(input, 6) : fuzz::LegacyKeys(input, 6, 6);
   keys.push_back({'A', 'B', 'S', 'E', 'N', 'T'});
 
   for (const auto& key : keys) {

@@ -16,7 +16,7 @@
 #include "io/coding.h"
 #include "io/unit_file.h"
 #include "platform/fake_platform.h"
-#include "store/word_layout.h"
+#include "store/legacy_layout.h"
 
 namespace varmex::fuzz {
 
@@ -79,8 +79,8 @@ inline int32_t WholeBlocks(size_t bytes) {
 // Keys found in a word-layout image: the key bytes of entries met walking each block
 // from its first word, as many as `limit`. They steer the look-ups to records that
 // exist, while the image's damage decides what the look-ups meet on the way.
-inline std::vector<std::vector<uint8_t>> WordLayoutKeys(std::span<const uint8_t> image,
-                                                        int keyLength, size_t limit) {
+inline std::vector<std::vector<uint8_t>> LegacyKeys(std::span<const uint8_t> image, int keyLength,
+                                                    size_t limit) {
   std::vector<std::vector<uint8_t>> keys;
   const int h = keyLength / 2;
   for (size_t off = 0; off + 512 <= image.size() && keys.size() < limit; off += 512) {

@@ -24,7 +24,8 @@ bool SupplierPriceStored(int16_t unit, int32_t material) {
   std::vector<uint8_t> record(136, 0);
   io::StoreI32(record.data(), pricebase::kDefaultSupplier);
   io::StoreI32(record.data() + 4, material);
-  return store::KeyedRead(record, 8, kFurnmatBlocks, unit, 5).status == 0;
+  return store::KeyedRead(record, 8, kFurnmatBlocks, unit, store::HashSelector::kVariableLength)
+             .status == 0;
 }
 
 }  // namespace

@@ -59,7 +59,7 @@ int16_t FileKindOf(int16_t unit) {
   }
   store::BlockBytes block{};
   if (io::ReadRecord(unit, 1, block) != io::kIoOk) return kFileKindUnreadable;
-  const int16_t kind = store::IsBlockFileHeader(block) ? kFileKindBlockFile : kFileKindWordLayout;
+  const int16_t kind = store::IsBlockFileHeader(block) ? kFileKindBlockFile : kFileKindLegacy;
   for (KindSlot& slot : KindCache()) {
     if (slot.unit == 0) {
       slot = {unit, kind};
@@ -75,11 +75,11 @@ ByKeyResult ReadByKey(std::span<uint8_t> record, int16_t keyLength, int32_t bloc
                       int16_t unit) {
   switch (FileKindOf(unit)) {
     case kFileKindBlockFile: {
-      const store::ReadResult r =
-          store::KeyedRead(record, keyLength, blockCount, unit, store::kHashSelector5, 0);
+      const store::ReadResult r = store::KeyedRead(record, keyLength, blockCount, unit,
+                                                   store::HashSelector::kVariableLength, 0);
       return {r.status, r.length};
     }
-    case kFileKindWordLayout: {
+    case kFileKindLegacy: {
       const store::LegacyReadResult r =
           store::LegacyKeyedRead(record, keyLength, blockCount, unit, 0);
       return {r.status, r.length};

@@ -26,7 +26,7 @@ namespace varmex::grupdev {
 // Layout of a data file as told by its block 1.
 enum FileKind : int16_t {
   kFileKindUnreadable = 0,  // block 1 could not be read (not remembered)
-  kFileKindWordLayout = 1,
+  kFileKindLegacy = 1,
   kFileKindBlockFile = 2,
 };
 

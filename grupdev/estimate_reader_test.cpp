@@ -8,8 +8,8 @@
 #include "io/unit_file.h"
 #include "platform/fake_platform.h"
 #include "store/keyed_store.h"
+#include "store/legacy_layout.h"
 #include "store/legacy_writer.h"
-#include "store/word_layout.h"
 #include "tools/gencollection/collection.h"
 
 namespace varmex::grupdev {
@@ -77,8 +77,9 @@ TEST_F(EstimateReaderTest, ReadsFromEitherLayout) {
   fake.AddFile("devblock.dat", gencollection::EmptyBlockFile(8));
   const int16_t wordUnit = Open("dev.dat");
   const int16_t blockUnit = Open("devblock.dat");
-  ASSERT_EQ(store::KeyedWrite(record, 6, 8, blockUnit, 5).status, 0);
-  EXPECT_EQ(FileKindOf(wordUnit), kFileKindWordLayout);
+  ASSERT_EQ(store::KeyedWrite(record, 6, 8, blockUnit, store::HashSelector::kVariableLength).status,
+            0);
+  EXPECT_EQ(FileKindOf(wordUnit), kFileKindLegacy);
   EXPECT_EQ(FileKindOf(blockUnit), kFileKindBlockFile);
 
   for (int16_t unit : {wordUnit, blockUnit}) {

@@ -31,7 +31,7 @@
 #include "io/fixed_text.h"
 #include "io/unit_file.h"
 #include "store/keyed_store.h"
-#include "store/word_layout.h"
+#include "store/legacy_layout.h"
 
 namespace varmex::grupdev {
 namespace {
@@ -181,7 +181,7 @@ class GrupdevWriter {
     for (;;) {
       io::StoreI32(record.data(), candidate);
       const store::ReadResult r = store::KeyedRead(record, 4, lcalcdev_.blockCount, lcalcdev_.unit,
-                                                   store::kHashSelector5, 0);
+                                                   store::HashSelector::kVariableLength, 0);
       if (r.status != store::kKeyedDone || candidate == INT32_MAX) return candidate;
       ++candidate;
     }
@@ -208,14 +208,16 @@ class GrupdevWriter {
   // Writes the record, the last number into block 1 and the members' link records.
   void Complete() {
     if (members_.empty()) return;
-    Count(store::KeyedWrite(record_, 4, lcalcdev_.blockCount, lcalcdev_.unit, store::kHashSelector5)
+    Count(store::KeyedWrite(record_, 4, lcalcdev_.blockCount, lcalcdev_.unit,
+                            store::HashSelector::kVariableLength)
               .status);
     StoreLastNumber();
     std::array<uint8_t, kLinkRecordLength> link{};
     for (const std::string& key : members_) {
       std::memcpy(link.data(), key.data(), kMemberKeyLength);
       io::StoreI32(link.data() + kMemberKeyLength, number_);
-      Count(store::KeyedWrite(link, 6, lcalcdev_.blockCount, lcalcdev_.unit, store::kHashSelector5)
+      Count(store::KeyedWrite(link, 6, lcalcdev_.blockCount, lcalcdev_.unit,
+                              store::HashSelector::kVariableLength)
                 .status);
     }
     members_.clear();

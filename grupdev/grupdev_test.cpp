@@ -19,8 +19,8 @@
 #include "platform/fake_platform.h"
 #include "pricebase/test_price_base.h"
 #include "store/keyed_store.h"
+#include "store/legacy_layout.h"
 #include "store/legacy_writer.h"
-#include "store/word_layout.h"
 #include "testing/recording_dialog_host.h"
 #include "tools/gencollection/collection.h"
 
@@ -108,7 +108,8 @@ class Migration {
       std::vector<uint8_t> r(6116);
       io::StoreI32(r.data(), n);
       const store::ReadResult read =
-          store::KeyedRead(r, 4, files.lcalcdev.blockCount, files.lcalcdev.unit, 5);
+          store::KeyedRead(r, 4, files.lcalcdev.blockCount, files.lcalcdev.unit,
+                           store::HashSelector::kVariableLength);
       if (read.status != 0) continue;
       Grupdev g;
       g.number = n;
@@ -128,7 +129,8 @@ class Migration {
     std::array<uint8_t, 10> link{};
     std::memcpy(link.data(), key.data(), 6);
     const store::ReadResult r =
-        store::KeyedRead(link, 6, files.lcalcdev.blockCount, files.lcalcdev.unit, 5);
+        store::KeyedRead(link, 6, files.lcalcdev.blockCount, files.lcalcdev.unit,
+                         store::HashSelector::kVariableLength);
     if (r.status != 0 || r.length != 10) return 0;
     return io::LoadI32(link.data() + 6);
   }
@@ -138,7 +140,8 @@ class Migration {
     io::StoreI32(rec.data(), material);
     io::StoreI32(rec.data() + 6, grupdev);
     const store::ReadResult r =
-        store::KeyedRead(rec, 10, files.prefman.blockCount, files.prefman.unit, 5);
+        store::KeyedRead(rec, 10, files.prefman.blockCount, files.prefman.unit,
+                         store::HashSelector::kVariableLength);
     if (r.status != 0) return std::nullopt;
     EXPECT_EQ(r.length, 24);
     EXPECT_EQ(io::LoadI16(rec.data() + 14), 1);
@@ -301,7 +304,10 @@ void LayOutHandCollection(Migration& m) {
   io::StoreI32(old.data() + 4, 2000020);
   io::StoreI32(old.data() + 8, 1234);
   io::StoreI32(old.data() + 12, 5678);
-  ASSERT_EQ(store::KeyedWrite(old, 8, furnmat.blockCount, furnmat.unit, 5).status, 0);
+  ASSERT_EQ(store::KeyedWrite(old, 8, furnmat.blockCount, furnmat.unit,
+                              store::HashSelector::kVariableLength)
+                .status,
+            0);
   io::CloseUnit(furnmat.unit);
 }
 
@@ -344,8 +350,8 @@ TEST(GenerateGrupdevs, HandWorkedSupplierUpgradeAndMessages) {
   std::array<uint8_t, 136> r{};
   io::StoreI32(r.data(), 1003);
   io::StoreI32(r.data() + 4, 2000020);
-  const store::ReadResult read =
-      store::KeyedRead(r, 8, m.files.furnmat.blockCount, m.files.furnmat.unit, 5);
+  const store::ReadResult read = store::KeyedRead(
+      r, 8, m.files.furnmat.blockCount, m.files.furnmat.unit, store::HashSelector::kVariableLength);
   ASSERT_EQ(read.status, 0);
   EXPECT_EQ(read.length, 136);
   EXPECT_EQ(io::LoadI32(r.data() + 8), 1234);
@@ -443,7 +449,10 @@ TEST(GenerateGrupdevs, TakenNumbersAreSkippedAndBlockOneKeepsItsOtherBytes) {
       io::StoreI32(rec.data(), n);
       io::StoreI32(rec.data() + 4, 0);
       io::StoreI32(rec.data() + 8, 0);
-      ASSERT_EQ(store::KeyedWrite(rec, 4, r.blockCount, r.unit, 5).status, 0);
+      ASSERT_EQ(
+          store::KeyedWrite(rec, 4, r.blockCount, r.unit, store::HashSelector::kVariableLength)
+              .status,
+          0);
     }
     io::CloseUnit(r.unit);
   }

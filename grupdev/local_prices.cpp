@@ -39,8 +39,9 @@ void StoreLocalPrice(PricingContext& ctx, int32_t material, double price, int32_
   io::StoreI32(record.data() + 6, grupdevNumber);
   io::StoreI32(record.data() + 10, StoredLocalPrice(price));
   io::StoreI16(record.data() + 14, 1);
-  const store::WriteResult w = store::KeyedWrite(record, kPrefmanKeyLength, ctx.prefman.blockCount,
-                                                 ctx.prefman.unit, store::kHashSelector5);
+  const store::WriteResult w =
+      store::KeyedWrite(record, kPrefmanKeyLength, ctx.prefman.blockCount, ctx.prefman.unit,
+                        store::HashSelector::kVariableLength);
   if (w.status != store::kKeyedDone) ++ctx.failedPrefmanWrites;
 }
 
@@ -91,8 +92,9 @@ bool UpgradeSupplierRecord(const DataFile& furnmat, int32_t supplier, int32_t ma
   std::array<uint8_t, kSupplierRecordLength> record{};
   io::StoreI32(record.data(), supplier);
   io::StoreI32(record.data() + 4, material);
-  const store::ReadResult r = store::KeyedRead(record, kSupplierKeyLength, furnmat.blockCount,
-                                               furnmat.unit, store::kHashSelector5, 0);
+  const store::ReadResult r =
+      store::KeyedRead(record, kSupplierKeyLength, furnmat.blockCount, furnmat.unit,
+                       store::HashSelector::kVariableLength, 0);
   if (r.status != store::kKeyedDone || r.length != kOldSupplierRecordLength) return false;
   // Offsets 0..15 (key and the two values of the old form) stay; the rest is the
   // new form's empty fields.
@@ -100,7 +102,7 @@ bool UpgradeSupplierRecord(const DataFile& furnmat, int32_t supplier, int32_t ma
   std::memset(record.data() + 18, ' ', 18);
   std::memset(record.data() + 36, ' ', 50);
   store::KeyedWrite(record, kSupplierKeyLength, furnmat.blockCount, furnmat.unit,
-                    store::kHashSelector5);
+                    store::HashSelector::kVariableLength);
   return true;
 }
 

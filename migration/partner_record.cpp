@@ -29,9 +29,9 @@ void SetDiagnostic(DiagnosticField& message, const char* text, int16_t status) {
 int16_t ReadPartnerRecord(int16_t unit, int32_t blockCount, PartnerRecord record,
                           DiagnosticField& message) {
   message.Assign("");
-  const store::ReadResult r =
-      store::KeyedRead(record, kPartnerKeyLength, blockCount, unit, store::kHashSelector5,
-                       static_cast<int32_t>(kPartnerRecordSize));
+  const store::ReadResult r = store::KeyedRead(record, kPartnerKeyLength, blockCount, unit,
+                                               store::HashSelector::kVariableLength,
+                                               static_cast<int32_t>(kPartnerRecordSize));
   if (r.status == store::kKeyedDone) return kPartnerRead;
   if (r.status == store::kKeyedNotFound) return kPartnerNotFound;
   SetDiagnostic(message, "** Citire eronata TERTI.DAT: ", r.status);
@@ -41,8 +41,8 @@ int16_t ReadPartnerRecord(int16_t unit, int32_t blockCount, PartnerRecord record
 int16_t WritePartnerRecord(int16_t unit, int32_t blockCount, PartnerRecord record,
                            DiagnosticField& message) {
   message.Assign("");
-  const store::WriteResult w =
-      store::KeyedWrite(record, kPartnerKeyLength, blockCount, unit, store::kHashSelector5);
+  const store::WriteResult w = store::KeyedWrite(record, kPartnerKeyLength, blockCount, unit,
+                                                 store::HashSelector::kVariableLength);
   if (w.status == store::kKeyedDone) return kPartnerWritten;
   SetDiagnostic(message, "** Scriere eronata in TERTI.DAT: ", w.status);
   return kPartnerWriteFailed;

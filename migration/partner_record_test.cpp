@@ -33,7 +33,8 @@ class PartnerFile : public testing::Test {
 
   store::ReadResult Read(int32_t code, std::span<uint8_t> into) {
     io::StoreI32(into.data(), code);
-    return store::KeyedRead(into, 4, file_.blockCount, file_.unit, 5, 0);
+    return store::KeyedRead(into, 4, file_.blockCount, file_.unit,
+                            store::HashSelector::kVariableLength, 0);
   }
 
   FakePlatform os_;
@@ -63,7 +64,9 @@ TEST_F(PartnerFile, ExistingDefaultSupplierIsLeftAlone) {
   std::array<uint8_t, kPartnerRecordSize> record{};
   io::StoreI32(record.data(), 2499);
   io::StoreText(record, 16, 60, "Alt nume");
-  ASSERT_EQ(store::KeyedWrite(record, 4, file_.blockCount, file_.unit, 5).status,
+  ASSERT_EQ(store::KeyedWrite(record, 4, file_.blockCount, file_.unit,
+                              store::HashSelector::kVariableLength)
+                .status,
             store::kKeyedDone);
   const uint64_t writes = io::Counters().writes;
   EXPECT_TRUE(EnsureDefaultSupplier(file_.unit, file_.blockCount));
@@ -76,7 +79,9 @@ TEST_F(PartnerFile, ExistingDefaultSupplierIsLeftAlone) {
 TEST_F(PartnerFile, LongerStoredRecordIsDeliveredOnlyUpToTheBuffer) {
   std::vector<uint8_t> longer(700, 'x');
   io::StoreI32(longer.data(), 77);
-  ASSERT_EQ(store::KeyedWrite(longer, 4, file_.blockCount, file_.unit, 5).status,
+  ASSERT_EQ(store::KeyedWrite(longer, 4, file_.blockCount, file_.unit,
+                              store::HashSelector::kVariableLength)
+                .status,
             store::kKeyedDone);
   std::array<uint8_t, kPartnerRecordSize + 8> guarded{};
   guarded.fill(0xAB);

@@ -201,7 +201,8 @@ TEST_F(Pipeline, Version36CollectionIsCarriedOverWhole) {
   ASSERT_EQ(io::OpenUnit(terti, "D:\\kedro\\ERP\\terti.dat", 512), 0);
   std::array<uint8_t, 480> partner{};
   io::StoreI32(partner.data(), 2499);
-  EXPECT_EQ(store::KeyedRead(partner, 4, 7, terti, 5, 0).status, store::kKeyedDone);
+  EXPECT_EQ(store::KeyedRead(partner, 4, 7, terti, store::HashSelector::kVariableLength, 0).status,
+            store::kKeyedDone);
   io::CloseUnit(terti);
   const std::vector<uint8_t>& dev = *os_.Bytes("D:\\kedro\\Varmex\\DEV.DAT");
   EXPECT_EQ(io::LoadU16(dev.data() + (MarkerHomeBlock() - 1) * 512), 0x7F7F);

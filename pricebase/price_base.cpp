@@ -41,12 +41,13 @@ bool StoreSupplierPrice(int32_t material, int32_t price, int16_t unit, int32_t b
   std::array<uint8_t, kSupplierPriceRecordSize> record{};
   io::StoreI32(record.data(), kDefaultSupplier);
   io::StoreI32(record.data() + 4, material);
-  const store::ReadResult found = store::KeyedRead(record, kSupplierPriceKeyLength, blocks, unit,
-                                                   store::kHashSelector5, kSupplierPriceRecordSize);
+  const store::ReadResult found =
+      store::KeyedRead(record, kSupplierPriceKeyLength, blocks, unit,
+                       store::HashSelector::kVariableLength, kSupplierPriceRecordSize);
   if (found.status == store::kKeyedDone) return true;
   BuildSupplierPrice(record, material, price);
-  const store::WriteResult w =
-      store::KeyedWrite(record, kSupplierPriceKeyLength, blocks, unit, store::kHashSelector5);
+  const store::WriteResult w = store::KeyedWrite(record, kSupplierPriceKeyLength, blocks, unit,
+                                                 store::HashSelector::kVariableLength);
   return w.status == store::kKeyedDone;
 }
 

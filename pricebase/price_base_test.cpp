@@ -43,7 +43,8 @@ class Conversion : public ::testing::Test {
     record.fill(0);
     io::StoreI32(record.data(), 2499);
     io::StoreI32(record.data() + 4, material);
-    return store::KeyedRead(record, 8, furnmat_.blockCount, furnmat_.unit, 5, 136);
+    return store::KeyedRead(record, 8, furnmat_.blockCount, furnmat_.unit,
+                            store::HashSelector::kVariableLength, 136);
   }
   std::vector<uint8_t>& File(int number) {
     char name[32];

@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 seconds=${1:-5}
 build=${2:-build/fuzz}
-all_targets=(data_file_fuzzer block_store_fuzzer word_layout_fuzzer price_base_fuzzer
+all_targets=(data_file_fuzzer block_store_fuzzer legacy_layout_fuzzer price_base_fuzzer
   estimate_items_fuzzer exchange_rates_fuzzer grupdev_fuzzer ui_script_fuzzer)
 if [ $# -gt 2 ]; then targets=("${@:3}"); else targets=("${all_targets[@]}"); fi
 
@@ -43,7 +43,7 @@ v36=$seeds/c36/Varmex
 seed data_file_fuzzer "$v36/OBI.DAT" "$v36/FURNMAT.DAT" "$seeds/fresh/lcalcdev.dat"
 seed block_store_fuzzer "$v36/FURNMAT.DAT" "$v36/FURNDEV.DAT" "$seeds/c36/ERP/terti.dat" \
   "$seeds/fresh/lcalcdev.dat" "$seeds/fresh/Prefman.dat" "$seeds/c35/NOR.DAT" "$seeds/c35/TEHNO.DAT"
-seed word_layout_fuzzer "$v36/DEV.DAT" "$v36/OBI.DAT" "$v36/NOR.DAT" "$v36/TEHNO.DAT"
+seed legacy_layout_fuzzer "$v36/DEV.DAT" "$v36/OBI.DAT" "$v36/NOR.DAT" "$v36/TEHNO.DAT"
 seed price_base_fuzzer "$v36"/baz00*.dat "$seeds/c35"/baz00*.dat
 seed estimate_items_fuzzer "$v36/DEV.DAT" "$seeds/c35/DEV.DAT"
 seed exchange_rates_fuzzer "$v36/CURSVAL.DAT" "$seeds/c35/CURSVAL.DAT"

@@ -3,10 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "installer/messages.h"
 #include "io/coding.h"
-#include "io/fixed_text.h"
-#include "platform/platform.h"
 #include "store/keyed_store.h"
 
 namespace varmex::store {
@@ -58,53 +55,63 @@ int32_t VariableHash(std::span<const uint8_t> key, int keyLength) {
   return WrapAbs(acc);
 }
 
-[[noreturn]] void UnknownSelector(int16_t selector) {
-  platform::Current().WriteStandardOutput(" EROARE: Functie de dispersie necunoscuta: " +
-                                          io::FormatRight(selector, 3));
-  installer::EndProgram(1);
-}
-
 }  // namespace
 
-int32_t HomeBlock(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t selector) {
+std::optional<HashSelector> HashSelectorFromNumber(long number) {
+  switch (number) {
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+    case 100:
+      return static_cast<HashSelector>(number);
+    default:
+      return std::nullopt;
+  }
+}
+
+int32_t HomeBlock(std::span<const uint8_t> key, int16_t keyLength, int32_t n,
+                  HashSelector selector) {
+  if (n <= 0) return 0;
   int32_t h = 0;
   switch (selector) {
-    case 1:
+    case HashSelector::kFirstWord:
       h = WrapAbs(Word32(key, 0));
       break;
-    case 2:
+    case HashSelector::kWordAndHalfWord:
       h = WrapAbs(WrapAdd(Word32(key, 0), Word16(key, 4)));
       break;
-    case 3: {
+    case HashSelector::kSixHalfWords: {
       int32_t sum = 0;
       for (size_t off = 0; off < 12; off += 2) sum = WrapAdd(sum, Word16(key, off));
       h = WrapAbs(sum);
       break;
     }
-    case 4: {
+    case HashSelector::kThreeWordsMixed: {
       const int32_t sum = WrapAdd(WrapAdd(Word32(key, 0), Word32(key, 4)), Word32(key, 8));
       h = WrapAbs(WrapAdd(WrapMul(sum, kHashMultiplier), 3 * kHashIncrement));
       break;
     }
-    case 5: {
+    case HashSelector::kVariableLength: {
       const int len = keyLength < 0 ? 0 : std::min<int>(keyLength, static_cast<int>(key.size()));
       h = VariableHash(key, len);
       break;
     }
-    case 6: {
+    case HashSelector::kFourteenBytesMixed: {
       int32_t sum = WrapAdd(WrapAdd(Word32(key, 0), Word32(key, 4)), Word32(key, 8));
       sum = WrapAdd(sum, Word16(key, 12));
       const int32_t mixed = WrapAbs(WrapAdd(WrapMul(sum, kHashMultiplier), 4 * kHashIncrement));
       h = WrapAdd(mixed & 0x3FFFFFFF, WrapAbs16(Word16(key, 14)));
       break;
     }
-    case 100:
+    case HashSelector::kFirstWordByTen:
       h = WrapAbs(Word32(key, 0)) / 10;
       break;
     default:
-      UnknownSelector(selector);
+      return 0;  // not a selector: HashSelectorFromNumber lets none in
   }
-  if (n <= 0) return 0;
   // A negative h (a sum of exactly -2147483648, or the 16-bit tail of selector 6) would
   // give a block of 0 or less: its magnitude is used instead, so every key has a home.
   const int64_t magnitude = h < 0 ? -static_cast<int64_t>(h) : h;

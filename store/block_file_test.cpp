@@ -9,14 +9,15 @@
 #include "platform/fake_platform.h"
 #include "store/block_file_builder.h"
 #include "store/keyed_store.h"
-#include "store/word_layout.h"
+#include "store/legacy_layout.h"
 
 namespace varmex::store {
 namespace {
 
 std::vector<uint8_t> Bytes(std::string_view s) { return std::vector<uint8_t>(s.begin(), s.end()); }
 
-int32_t Home(std::string_view key, int32_t n, int16_t selector = 5) {
+int32_t Home(std::string_view key, int32_t n,
+             HashSelector selector = HashSelector::kVariableLength) {
   const std::vector<uint8_t> k = Bytes(key);
   return HomeBlock(k, static_cast<int16_t>(k.size()), n, selector);
 }
@@ -33,20 +34,24 @@ TEST(HomeBlockTest, VariableLengthHash) {
 TEST(HomeBlockTest, SumOfExactlyMinusTwoToThe31GetsABlockInRange) {
   // w * 1103515245 + 12345 wraps to -2147483648 for this word.
   const std::vector<uint8_t> key = {0x83, 0xa6, 0x77, 0x7c};
-  EXPECT_EQ(HomeBlock(key, 4, 1000, 5), 649);  // 2147483648 mod 1000 + 1
-  EXPECT_EQ(HomeBlock(key, 4, 7, 5), 3);
+  EXPECT_EQ(HomeBlock(key, 4, 1000, HashSelector::kVariableLength),
+            649);  // 2147483648 mod 1000 + 1
+  EXPECT_EQ(HomeBlock(key, 4, 7, HashSelector::kVariableLength), 3);
 }
 
 TEST(HomeBlockTest, FixedShapeSelectors) {
   const std::vector<uint8_t> a = Bytes("0123456789ABCDEF");
   const std::vector<uint8_t> b = {0xf0, 0xde, 0xbc, 0x9a, 0x78, 0x56, 0x34, 0x92,
                                   0x11, 0x22, 0x33, 0x84, 0x55, 0x66, 0x00, 0x80};
-  const int16_t selectors[] = {1, 2, 3, 4, 6, 100};
+  const HashSelector selectors[] = {
+      HashSelector::kFirstWord,          HashSelector::kWordAndHalfWord,
+      HashSelector::kSixHalfWords,       HashSelector::kThreeWordsMixed,
+      HashSelector::kFourteenBytesMixed, HashSelector::kFirstWordByTen};
   const int32_t expectA[] = {15, 518, 306, 128, 734, 607};
   const int32_t expectB[] = {497, 559, 775, 645, 793, 454};
   for (size_t i = 0; i < 6; ++i) {
-    EXPECT_EQ(HomeBlock(a, 16, 1009, selectors[i]), expectA[i]) << selectors[i];
-    EXPECT_EQ(HomeBlock(b, 16, 1009, selectors[i]), expectB[i]) << selectors[i];
+    EXPECT_EQ(HomeBlock(a, 16, 1009, selectors[i]), expectA[i]) << i;
+    EXPECT_EQ(HomeBlock(b, 16, 1009, selectors[i]), expectB[i]) << i;
   }
 }
 
@@ -54,22 +59,21 @@ TEST(HomeBlockTest, OddKeyLengthReadsOnlyTheKey) {
   // The byte after a 5-byte key does not change its home block.
   const std::vector<uint8_t> x = Bytes("ABCDEx");
   const std::vector<uint8_t> y = Bytes("ABCDEy");
-  EXPECT_EQ(HomeBlock(x, 5, 100003, 5), HomeBlock(y, 5, 100003, 5));
+  EXPECT_EQ(HomeBlock(x, 5, 100003, HashSelector::kVariableLength),
+            HomeBlock(y, 5, 100003, HashSelector::kVariableLength));
 }
 
-TEST(HomeBlockTest, UnknownSelectorWritesTheLineAndStops) {
-  platform::FakePlatform fake;
-  const std::vector<uint8_t> key = Bytes("ABCD");
-  try {
-    HomeBlock(key, 4, 10, 7);
-    FAIL() << "an unknown selector must stop the program";
-  } catch (const platform::FakePlatform::ExitCalled& e) {
-    EXPECT_EQ(e.status, 1);
+TEST(HomeBlockTest, OnlyTheSuitesSelectorNumbersNameASelector) {
+  for (long number : {1, 2, 3, 4, 5, 6, 100}) {
+    ASSERT_TRUE(HashSelectorFromNumber(number).has_value()) << number;
+    EXPECT_EQ(static_cast<long>(*HashSelectorFromNumber(number)), number);
   }
-  EXPECT_EQ(fake.standardOutput, " EROARE: Functie de dispersie necunoscuta:   7");
+  for (long number : {0L, 7L, 99L, 101L, -5L, 65541L}) {
+    EXPECT_FALSE(HashSelectorFromNumber(number).has_value()) << number;
+  }
 }
 
-TEST(WordLayoutHashTest, MarkerRecordHomeBlock) {
+TEST(LegacyHashTest, MarkerRecordHomeBlock) {
   const std::vector<uint8_t> key = Bytes("#-[*]2");
   EXPECT_EQ(LegacyHomeBlock(key, 6, 1000), 217);
   EXPECT_EQ(LegacyHomeBlock(key, 4, 1000), 0x2D232A5B % 1000 + 1);

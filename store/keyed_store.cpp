@@ -79,19 +79,19 @@ WalkCopies& WriteWalkCopies() {
 }
 
 FindResult FindKey(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t file,
-                   int16_t selector, WalkCopies* copies);
+                   HashSelector selector, WalkCopies* copies);
 
 }  // namespace
 
 FindResult KeyedFind(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t file,
-                     int16_t selector) {
+                     HashSelector selector) {
   return FindKey(key, keyLength, n, file, selector, nullptr);
 }
 
 namespace {
 
 FindResult FindKey(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t file,
-                   int16_t selector, WalkCopies* copies) {
+                   HashSelector selector, WalkCopies* copies) {
   FindResult r;
   if (copies != nullptr) copies->count = 0;
   if (n <= 0 || !ValidKey(key, keyLength)) {
@@ -149,7 +149,7 @@ FindResult FindKey(std::span<const uint8_t> key, int16_t keyLength, int32_t n, i
 }  // namespace
 
 ReadResult KeyedRead(std::span<uint8_t> record, int16_t keyLength, int32_t n, int16_t file,
-                     int16_t selector, int32_t capacity) {
+                     HashSelector selector, int32_t capacity) {
   ReadResult r;
   // Never more than the buffer holds, nor more than the longest record.
   const int64_t whole = std::min<int64_t>(static_cast<int64_t>(record.size()), kMaxRecordLength);
@@ -402,7 +402,7 @@ class PlacementCursor {
 }  // namespace
 
 WriteResult KeyedWrite(std::span<const uint8_t> record, int16_t keyLength, int32_t n, int16_t file,
-                       int16_t selector) {
+                       HashSelector selector) {
   WriteResult r;
   if (n <= 0 || !ValidKey(record, keyLength) ||
       record.size() > static_cast<size_t>(kMaxRecordLength)) {
@@ -444,7 +444,7 @@ WriteResult KeyedWrite(std::span<const uint8_t> record, int16_t keyLength, int32
 }
 
 int16_t KeyedDelete(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t file,
-                    int16_t selector, int32_t startBlock) {
+                    HashSelector selector, int32_t startBlock) {
   if (n <= 0 || !ValidKey(key, keyLength)) return kKeyedFull;
   const Key k = CopyKey(key, keyLength);
   const std::span<const uint8_t> keyView(k.data(), static_cast<size_t>(keyLength));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace varmex::store {
@@ -19,11 +20,26 @@ enum KeyedStatus : int16_t {
   kKeyedPiecePastBlock = 10,
 };
 
-inline constexpr int16_t kHashSelector5 = 5;
+// Which function takes a key to its home block. Each is made for one shape of key;
+// the suite's programs use kVariableLength for every file. The numbers are the ones
+// the suite's support tools take on their command lines.
+enum class HashSelector : int16_t {
+  kFirstWord = 1,           // a key that is one 32-bit number: |word at 0|
+  kWordAndHalfWord = 2,     // 6-byte keys: |word at 0 + 16-bit word at 4|
+  kSixHalfWords = 3,        // 12-byte keys of six 16-bit numbers, summed
+  kThreeWordsMixed = 4,     // 12-byte keys of three 32-bit numbers, mixed
+  kVariableLength = 5,      // keys of any length, mixed word by word
+  kFourteenBytesMixed = 6,  // 16-byte keys: 14 bytes mixed, plus the last 16-bit word
+  kFirstWordByTen = 100,    // keys numbered in tens: |word at 0| / 10
+};
 
-// Home block 1..N of a key (the first keyLength bytes of `key`). An unknown selector
-// writes " EROARE: Functie de dispersie necunoscuta: " + selector and stops the program.
-int32_t HomeBlock(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t selector);
+// The selector a number names; nullopt for any other number. Numbers enter only at the
+// tools' command lines, which refuse what this refuses.
+std::optional<HashSelector> HashSelectorFromNumber(long number);
+
+// Home block 1..N of a key (the first keyLength bytes of `key`); 0 when N <= 0.
+int32_t HomeBlock(std::span<const uint8_t> key, int16_t keyLength, int32_t n,
+                  HashSelector selector);
 
 struct FindResult {
   int16_t status = 0;
@@ -34,7 +50,7 @@ struct FindResult {
   int32_t blocksRead = 0;
 };
 FindResult KeyedFind(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t file,
-                     int16_t selector);
+                     HashSelector selector);
 
 struct ReadResult {
   int16_t status = 0;
@@ -47,7 +63,7 @@ struct ReadResult {
 // `record` holds the key on entry and receives the record. `capacity` 0 means the
 // whole buffer (record.size()); a read never delivers more than the buffer holds.
 ReadResult KeyedRead(std::span<uint8_t> record, int16_t keyLength, int32_t n, int16_t file,
-                     int16_t selector, int32_t capacity = 0);
+                     HashSelector selector, int32_t capacity = 0);
 
 struct WriteResult {
   int16_t status = 0;
@@ -56,11 +72,11 @@ struct WriteResult {
 };
 // Inserts or replaces the record (its length is record.size(), key included).
 WriteResult KeyedWrite(std::span<const uint8_t> record, int16_t keyLength, int32_t n, int16_t file,
-                       int16_t selector);
+                       HashSelector selector);
 
 // Deletes every piece of the key's record. startBlock 0 looks the key up.
 int16_t KeyedDelete(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t file,
-                    int16_t selector, int32_t startBlock = 0);
+                    HashSelector selector, int32_t startBlock = 0);
 
 // Status words of the word-layout look-up and deletion.
 enum LegacyStatus : int16_t {

@@ -49,7 +49,7 @@ TEST_P(KeyedStoreModelTest, RandomOperationsMatchAMap) {
     size_t live = 0;
     for (const auto& [k, r] : model) live += r.size() + static_cast<size_t>(kl) + 2;
     if (rng() % 4 == 0) {
-      const int16_t st = KeyedDelete(keyBytes, kl, f.n(), f.unit(), kHashSelector5);
+      const int16_t st = KeyedDelete(keyBytes, kl, f.n(), f.unit(), HashSelector::kVariableLength);
       if (model.erase(key) != 0) {
         ASSERT_EQ(st, kKeyedDone) << "step " << step;
       } else {
@@ -60,7 +60,7 @@ TEST_P(KeyedStoreModelTest, RandomOperationsMatchAMap) {
       const size_t data = 2 * (1 + rng() % (run.maxData / 2));
       const std::vector<uint8_t> record =
           testing::MakeRecord(key, data, static_cast<unsigned>(step));
-      const WriteResult w = KeyedWrite(record, kl, f.n(), f.unit(), kHashSelector5);
+      const WriteResult w = KeyedWrite(record, kl, f.n(), f.unit(), HashSelector::kVariableLength);
       if (w.status == kKeyedFull) {
         // Only a walk that ran out of blocks answers 3; in a lightly used file that
         // never happens.
@@ -68,7 +68,8 @@ TEST_P(KeyedStoreModelTest, RandomOperationsMatchAMap) {
             << "step " << step << ": full in a light file";
         ++fullAnswers;
         // The record may be left without its last piece; deleting it cleans up.
-        const int16_t st = KeyedDelete(keyBytes, kl, f.n(), f.unit(), kHashSelector5);
+        const int16_t st =
+            KeyedDelete(keyBytes, kl, f.n(), f.unit(), HashSelector::kVariableLength);
         ASSERT_TRUE(st == kKeyedDone || st == kKeyedNotFound || st == kKeyedFull) << st;
         model.erase(key);
       } else {
@@ -80,7 +81,7 @@ TEST_P(KeyedStoreModelTest, RandomOperationsMatchAMap) {
     for (const auto& [k, record] : model) {
       std::vector<uint8_t> buffer(record.size() + 2, 0);
       std::copy(k.begin(), k.end(), buffer.begin());
-      const ReadResult r = KeyedRead(buffer, kl, f.n(), f.unit(), kHashSelector5, 0);
+      const ReadResult r = KeyedRead(buffer, kl, f.n(), f.unit(), HashSelector::kVariableLength, 0);
       ASSERT_EQ(r.status, kKeyedDone) << "step " << step << " key " << k;
       ASSERT_EQ(r.length, static_cast<int32_t>(record.size())) << "step " << step << " key " << k;
       ASSERT_TRUE(std::equal(record.begin(), record.end(), buffer.begin()))

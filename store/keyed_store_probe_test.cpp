@@ -35,7 +35,7 @@ TEST(KeyedWriteProbe, TheBudgetRunsOutBeforeTheRoomAhead) {
   const std::vector<uint8_t> before = f.image();
 
   const std::vector<uint8_t> record = MakeRecord(key, 128, 3);
-  const WriteResult w = KeyedWrite(record, 8, f.n(), f.unit(), kHashSelector5);
+  const WriteResult w = KeyedWrite(record, 8, f.n(), f.unit(), HashSelector::kVariableLength);
   EXPECT_EQ(w.status, kKeyedFull);
   EXPECT_EQ(f.image(), before);
 }
@@ -54,19 +54,20 @@ TEST(KeyedWriteProbe, RoomMadeOnTheBudgetedWalkTakesTheRecord) {
   f.PutEntry(5, 1, 100, 0x68, "DDDDDDDD");
 
   const std::vector<uint8_t> record = MakeRecord(key, 128, 4);
-  const WriteResult w = KeyedWrite(record, 8, f.n(), f.unit(), kHashSelector5);
+  const WriteResult w = KeyedWrite(record, 8, f.n(), f.unit(), HashSelector::kVariableLength);
   EXPECT_EQ(w.status, kKeyedFull);
   std::vector<uint8_t> back(136, 0);
   std::copy(key.begin(), key.end(), back.begin());
-  EXPECT_EQ(KeyedRead(back, 8, f.n(), f.unit(), kHashSelector5).status, kKeyedNotFound);
+  EXPECT_EQ(KeyedRead(back, 8, f.n(), f.unit(), HashSelector::kVariableLength).status,
+            kKeyedNotFound);
 
   const std::vector<uint8_t> bkey(std::begin("BBBBBBBB"), std::begin("BBBBBBBB") + 8);
-  ASSERT_EQ(KeyedDelete(bkey, 8, f.n(), f.unit(), kHashSelector5), kKeyedDone);
-  const WriteResult again = KeyedWrite(record, 8, f.n(), f.unit(), kHashSelector5);
+  ASSERT_EQ(KeyedDelete(bkey, 8, f.n(), f.unit(), HashSelector::kVariableLength), kKeyedDone);
+  const WriteResult again = KeyedWrite(record, 8, f.n(), f.unit(), HashSelector::kVariableLength);
   EXPECT_EQ(again.status, kKeyedDone);
   EXPECT_EQ(again.block, 3);
   std::fill(back.begin() + 8, back.end(), 0);
-  EXPECT_EQ(KeyedRead(back, 8, f.n(), f.unit(), kHashSelector5).status, kKeyedDone);
+  EXPECT_EQ(KeyedRead(back, 8, f.n(), f.unit(), HashSelector::kVariableLength).status, kKeyedDone);
   EXPECT_EQ(back, record);
   EXPECT_TRUE(VerifyBlockImage(f.image(), 0).ok())
       << FormatProblems(VerifyBlockImage(f.image(), 0));
@@ -82,7 +83,8 @@ TEST(KeyedWriteProbe, AFileWithoutRoomOnTheWholeRoundIsStillFull) {
   FillWithLivePiece(f, 3, 1, "BBBBBBBB");
   FillWithLivePiece(f, 4, 1, "CCCCCCCC");
   const std::vector<uint8_t> before = f.image();
-  const WriteResult w = KeyedWrite(MakeRecord(key, 128, 5), 8, f.n(), f.unit(), kHashSelector5);
+  const WriteResult w =
+      KeyedWrite(MakeRecord(key, 128, 5), 8, f.n(), f.unit(), HashSelector::kVariableLength);
   EXPECT_EQ(w.status, kKeyedFull);
   EXPECT_EQ(f.image(), before);
 }

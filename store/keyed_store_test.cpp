@@ -19,14 +19,14 @@ using testing::MemoryBlockFile;
 std::vector<uint8_t> Key(std::string_view k) { return std::vector<uint8_t>(k.begin(), k.end()); }
 
 WriteResult Write(MemoryBlockFile& f, const std::vector<uint8_t>& record, int16_t kl) {
-  return KeyedWrite(record, kl, f.n(), f.unit(), kHashSelector5);
+  return KeyedWrite(record, kl, f.n(), f.unit(), HashSelector::kVariableLength);
 }
 
 ReadResult Read(MemoryBlockFile& f, std::vector<uint8_t>& buffer, std::string_view key,
                 int32_t capacity = 0) {
   std::memcpy(buffer.data(), key.data(), key.size());
-  return KeyedRead(buffer, static_cast<int16_t>(key.size()), f.n(), f.unit(), kHashSelector5,
-                   capacity);
+  return KeyedRead(buffer, static_cast<int16_t>(key.size()), f.n(), f.unit(),
+                   HashSelector::kVariableLength, capacity);
 }
 
 TEST(KeyedStoreTest, RecordOfOnePieceInAZeroBlock) {
@@ -132,7 +132,7 @@ TEST(KeyedStoreTest, ReplacingByALongerRecordKeepsTheFirstPiece) {
   ASSERT_EQ(Write(f, MakeRecord("AAAA", 20, 1), 4).unit, 1);
   ASSERT_EQ(Write(f, MakeRecord("CCCC", 20, 2), 4).unit, 14);
   ASSERT_EQ(Write(f, MakeRecord("DDDD", 20, 3), 4).unit, 27);
-  ASSERT_EQ(KeyedDelete(Key("CCCC"), 4, 2, 1, 5), kKeyedDone);
+  ASSERT_EQ(KeyedDelete(Key("CCCC"), 4, 2, 1, HashSelector::kVariableLength), kKeyedDone);
   EXPECT_EQ(FlagsByte(f.Block(2), 14), 0xE4);
 
   const std::vector<uint8_t> longer = MakeRecord("AAAA", 56, 9);
@@ -212,7 +212,7 @@ TEST(KeyedStoreTest, FullFileAnswersThreeAndWritesNothing) {
   EXPECT_EQ(Write(f, MakeRecord("NEW1", 20, 1), 4).status, kKeyedFull);
   EXPECT_EQ(io::Counters().writes, writes);
   EXPECT_EQ(f.image(), before);
-  EXPECT_EQ(KeyedDelete(Key("NEW1"), 4, 3, 1, 5), kKeyedFull);
+  EXPECT_EQ(KeyedDelete(Key("NEW1"), 4, 3, 1, HashSelector::kVariableLength), kKeyedFull);
   std::vector<uint8_t> buffer(24, 0);
   EXPECT_EQ(Read(f, buffer, "NEW1").status, kKeyedFull);
 }
@@ -221,9 +221,9 @@ TEST(KeyedStoreTest, DeletingAMissingKeyWritesNothing) {
   MemoryBlockFile f(3);
   ASSERT_EQ(Write(f, MakeRecord("AAAA", 20, 1), 4).status, kKeyedDone);
   const uint64_t writes = io::Counters().writes;
-  EXPECT_EQ(KeyedDelete(Key("BBBB"), 4, 3, 1, 5), kKeyedNotFound);
+  EXPECT_EQ(KeyedDelete(Key("BBBB"), 4, 3, 1, HashSelector::kVariableLength), kKeyedNotFound);
   EXPECT_EQ(io::Counters().writes, writes);
-  EXPECT_EQ(KeyedDelete(Key("AAAA"), 4, 3, 1, 5), kKeyedDone);
+  EXPECT_EQ(KeyedDelete(Key("AAAA"), 4, 3, 1, HashSelector::kVariableLength), kKeyedDone);
   std::vector<uint8_t> buffer(24, 0);
   EXPECT_EQ(Read(f, buffer, "AAAA").status, kKeyedNotFound);
 }
@@ -233,13 +233,13 @@ TEST(KeyedStoreTest, BlockCountZeroOrNegativeNeverHashes) {
   const uint64_t reads = io::Counters().reads;
   const std::vector<uint8_t> record = MakeRecord("AAAA", 20, 1);
   for (int32_t n : {0, -4}) {
-    EXPECT_EQ(KeyedFind(record, 4, n, 1, 5).status, kKeyedFull);
-    EXPECT_EQ(KeyedWrite(record, 4, n, 1, 5).status, kKeyedFull);
-    EXPECT_EQ(KeyedDelete(record, 4, n, 1, 5), kKeyedFull);
+    EXPECT_EQ(KeyedFind(record, 4, n, 1, HashSelector::kVariableLength).status, kKeyedFull);
+    EXPECT_EQ(KeyedWrite(record, 4, n, 1, HashSelector::kVariableLength).status, kKeyedFull);
+    EXPECT_EQ(KeyedDelete(record, 4, n, 1, HashSelector::kVariableLength), kKeyedFull);
     std::vector<uint8_t> buffer = record;
-    EXPECT_EQ(KeyedRead(buffer, 4, n, 1, 5).status, kKeyedFull);
+    EXPECT_EQ(KeyedRead(buffer, 4, n, 1, HashSelector::kVariableLength).status, kKeyedFull);
     // Not even an unknown selector is looked at.
-    EXPECT_EQ(KeyedFind(record, 4, n, 1, 42).status, kKeyedFull);
+    EXPECT_EQ(KeyedFind(record, 4, n, 1, static_cast<HashSelector>(42)).status, kKeyedFull);
   }
   EXPECT_EQ(io::Counters().reads, reads);
 }
@@ -274,14 +274,14 @@ TEST(KeyedStoreTest, ReadAndWriteFailuresAreReported) {
     return op == io::IoOp::kWrite ? io::IoFault{29, -1} : io::IoFault{};
   });
   EXPECT_EQ(Write(f, MakeRecord("BBBB", 20, 1), 4).status, kKeyedWriteError);
-  EXPECT_EQ(KeyedDelete(Key("AAAA"), 4, 3, 1, 5), kKeyedWriteError);
+  EXPECT_EQ(KeyedDelete(Key("AAAA"), 4, 3, 1, HashSelector::kVariableLength), kKeyedWriteError);
   io::SetIoFaultHook([](io::IoOp op, int16_t, int64_t) {
     return op == io::IoOp::kRead ? io::IoFault{30, -1} : io::IoFault{};
   });
   std::vector<uint8_t> buffer(24, 0);
   EXPECT_EQ(Read(f, buffer, "AAAA").status, kKeyedReadError);
   EXPECT_EQ(Write(f, MakeRecord("BBBB", 20, 1), 4).status, kKeyedReadError);
-  EXPECT_EQ(KeyedDelete(Key("AAAA"), 4, 3, 1, 5), kKeyedReadError);
+  EXPECT_EQ(KeyedDelete(Key("AAAA"), 4, 3, 1, HashSelector::kVariableLength), kKeyedReadError);
   io::SetIoFaultHook(nullptr);
   EXPECT_EQ(Read(f, buffer, "AAAA").status, kKeyedDone);
 }

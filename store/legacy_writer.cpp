@@ -5,7 +5,7 @@
 
 #include "io/coding.h"
 #include "store/block_file.h"
-#include "store/word_layout.h"
+#include "store/legacy_layout.h"
 
 namespace varmex::store::testing {
 namespace {

@@ -63,7 +63,8 @@ inline std::string KeyWithHome(int32_t n, int32_t home, size_t length, int start
     if (key.size() > length) break;
     key.insert(0, length - key.size(), '0');
     const std::vector<uint8_t> k(key.begin(), key.end());
-    if (HomeBlock(k, static_cast<int16_t>(length), n, 5) == home) return key;
+    if (HomeBlock(k, static_cast<int16_t>(length), n, store::HashSelector::kVariableLength) == home)
+      return key;
   }
   return "";
 }

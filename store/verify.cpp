@@ -10,7 +10,7 @@
 #include "io/unit_file.h"
 #include "store/block_file_builder.h"
 #include "store/keyed_store.h"
-#include "store/word_layout.h"
+#include "store/legacy_layout.h"
 
 namespace varmex::store {
 namespace {
@@ -69,7 +69,7 @@ bool SoundPiece(const BlockBytes& block, int unit) {
 
 // The place the look-up of the key would find, if any.
 std::optional<Place> Lookup(const LoadedFile& file, std::span<const uint8_t> key, int keyLength,
-                            int16_t selector) {
+                            HashSelector selector) {
   int32_t b = HomeBlock(key, static_cast<int16_t>(keyLength), file.n(), selector);
   for (int32_t read = 0; read < file.n(); ++read, b = NextBlock(b, file.n())) {
     const BlockBytes* block = file.Block(b);
@@ -158,7 +158,7 @@ PieceTally CountEntries(const LoadedFile& file, bool headerValid, VerifyReport& 
 
 // The record pass: every first piece leads to a last piece and is what the look-up of
 // its key finds; every other piece belongs to a record.
-void CheckRecords(const LoadedFile& file, const PieceTally& tally, int16_t selector,
+void CheckRecords(const LoadedFile& file, const PieceTally& tally, HashSelector selector,
                   VerifyReport& report) {
   std::set<Place> claimed;
   for (const Place& p : tally.firsts) {
@@ -189,7 +189,7 @@ BlockReader ImageReader(std::span<const uint8_t> image) {
   };
 }
 
-VerifyReport VerifyBlockFile(const BlockReader& read, int32_t n, int16_t selector) {
+VerifyReport VerifyBlockFile(const BlockReader& read, int32_t n, HashSelector selector) {
   VerifyReport report;
   BlockBytes first{};
   const int32_t headerCount = read(1, first) == 0 ? HeaderBlockCount(first) : 0;
@@ -213,7 +213,7 @@ VerifyReport VerifyBlockFile(const BlockReader& read, int32_t n, int16_t selecto
   return report;
 }
 
-VerifyReport VerifyBlockFileOnUnit(int16_t unit, int32_t n, int16_t selector) {
+VerifyReport VerifyBlockFileOnUnit(int16_t unit, int32_t n, HashSelector selector) {
   return VerifyBlockFile(
       [unit](int32_t b, std::span<uint8_t, kBlockBytes> out) {
         return io::ReadRecord(unit, b, out);
@@ -221,11 +221,11 @@ VerifyReport VerifyBlockFileOnUnit(int16_t unit, int32_t n, int16_t selector) {
       n, selector);
 }
 
-VerifyReport VerifyBlockImage(std::span<const uint8_t> image, int32_t n, int16_t selector) {
+VerifyReport VerifyBlockImage(std::span<const uint8_t> image, int32_t n, HashSelector selector) {
   return VerifyBlockFile(ImageReader(image), n, selector);
 }
 
-VerifyReport VerifyWordLayout(const BlockReader& read, int32_t n, int keyLength) {
+VerifyReport VerifyLegacyFile(const BlockReader& read, int32_t n, int keyLength) {
   VerifyReport report;
   report.blocks = n;
   if (n <= 0) {
@@ -274,8 +274,8 @@ VerifyReport VerifyWordLayout(const BlockReader& read, int32_t n, int keyLength)
   return report;
 }
 
-VerifyReport VerifyWordLayoutImage(std::span<const uint8_t> image, int32_t n, int keyLength) {
-  return VerifyWordLayout(ImageReader(image), n, keyLength);
+VerifyReport VerifyLegacyImage(std::span<const uint8_t> image, int32_t n, int keyLength) {
+  return VerifyLegacyFile(ImageReader(image), n, keyLength);
 }
 
 std::string FormatProblems(const VerifyReport& report) {

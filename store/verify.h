@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "store/block_file.h"
+#include "store/keyed_store.h"
 
 namespace varmex::store {
 
@@ -42,13 +43,16 @@ using BlockReader = std::function<int(int32_t block, std::span<uint8_t, kBlockBy
 
 // Block files. `n` is the block count to check against block 1 (0: take it from
 // block 1). `selector` is the hash selector of the file's keys.
-VerifyReport VerifyBlockFile(const BlockReader& read, int32_t n, int16_t selector = 5);
-VerifyReport VerifyBlockFileOnUnit(int16_t unit, int32_t n, int16_t selector = 5);
-VerifyReport VerifyBlockImage(std::span<const uint8_t> image, int32_t n, int16_t selector = 5);
+VerifyReport VerifyBlockFile(const BlockReader& read, int32_t n,
+                             HashSelector selector = HashSelector::kVariableLength);
+VerifyReport VerifyBlockFileOnUnit(int16_t unit, int32_t n,
+                                   HashSelector selector = HashSelector::kVariableLength);
+VerifyReport VerifyBlockImage(std::span<const uint8_t> image, int32_t n,
+                              HashSelector selector = HashSelector::kVariableLength);
 
 // Word-layout files with keys of `keyLength` bytes (even, 4 or more).
-VerifyReport VerifyWordLayout(const BlockReader& read, int32_t n, int keyLength);
-VerifyReport VerifyWordLayoutImage(std::span<const uint8_t> image, int32_t n, int keyLength);
+VerifyReport VerifyLegacyFile(const BlockReader& read, int32_t n, int keyLength);
+VerifyReport VerifyLegacyImage(std::span<const uint8_t> image, int32_t n, int keyLength);
 
 // A reader over the bytes of a whole file (blocks past its end fail with status 38).
 BlockReader ImageReader(std::span<const uint8_t> image);

@@ -25,7 +25,7 @@ TEST(VerifyTest, CleanFileAndCounts) {
   for (int i = 0; i < 5; ++i) {
     const std::vector<uint8_t> r =
         testing::MakeRecord("KEY" + std::to_string(i), 300, static_cast<unsigned>(i));
-    ASSERT_EQ(KeyedWrite(r, 4, 8, 1, 5).status, kKeyedDone);
+    ASSERT_EQ(KeyedWrite(r, 4, 8, 1, HashSelector::kVariableLength).status, kKeyedDone);
   }
   const VerifyReport report = VerifyBlockImage(f.image(), 0);
   EXPECT_TRUE(report.ok()) << FormatProblems(report);

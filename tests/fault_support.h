@@ -21,8 +21,8 @@
 #include "platform/fake_platform.h"
 #include "store/block_file_builder.h"
 #include "store/keyed_store.h"
+#include "store/legacy_layout.h"
 #include "store/verify.h"
-#include "store/word_layout.h"
 #include "testing/recording_dialog_host.h"
 #include "tools/gencollection/collection.h"
 
@@ -75,10 +75,12 @@ inline Bytes Respread(const Bytes& old, int32_t factor) {
       if (!e.IsFirstPiece()) continue;
       const int kl = e.KeyLength();
       std::copy(block + 2 * e.unit, block + 2 * e.unit + kl, record.begin());
-      const store::ReadResult r = store::KeyedRead(record, static_cast<int16_t>(kl), n, from, 5);
+      const store::ReadResult r = store::KeyedRead(record, static_cast<int16_t>(kl), n, from,
+                                                   store::HashSelector::kVariableLength);
       if (r.status != 0) continue;
       store::KeyedWrite(std::span<const uint8_t>(record.data(), static_cast<size_t>(r.length)),
-                        static_cast<int16_t>(kl), n * factor, to, 5);
+                        static_cast<int16_t>(kl), n * factor, to,
+                        store::HashSelector::kVariableLength);
     }
   }
   io::CloseUnit(from);

@@ -69,7 +69,8 @@ class OpenBlockFile {
   Bytes Read(const Bytes& key, int16_t keyLength) const {
     Bytes record(4096, 0);
     std::copy(key.begin(), key.end(), record.begin());
-    const store::ReadResult r = store::KeyedRead(record, keyLength, blocks_, unit_, 5, 0);
+    const store::ReadResult r = store::KeyedRead(record, keyLength, blocks_, unit_,
+                                                 store::HashSelector::kVariableLength, 0);
     if (r.status != store::kKeyedDone) return {};
     record.resize(static_cast<size_t>(r.length));
     return record;
@@ -359,7 +360,9 @@ TEST_F(MigrationE2eTest, LargeFurnmatIsRedistributedOnlyWhenTooDense) {
     Bytes record(136, 0);
     io::StoreI32(record.data(), 1000 + i % 7);
     io::StoreI32(record.data() + 4, 2000001 + i);
-    ASSERT_EQ(store::KeyedWrite(record, 8, 8000, unit, 5).status, store::kKeyedDone) << i;
+    ASSERT_EQ(store::KeyedWrite(record, 8, 8000, unit, store::HashSelector::kVariableLength).status,
+              store::kKeyedDone)
+        << i;
   }
   io::CloseUnit(unit);
   run = Migrate(36, "C:\\Palunor");

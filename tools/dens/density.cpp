@@ -24,8 +24,8 @@ bool MeasureBlock(const store::BlockBytes& block, int32_t b, Density& d) {
         const size_t keyAt = static_cast<size_t>(2 * e.unit);
         if (keyAt + static_cast<size_t>(keyLength) > block.size()) return false;
         const std::span<const uint8_t> key(block.data() + keyAt, block.size() - keyAt);
-        const int32_t home =
-            store::HomeBlock(key, static_cast<int16_t>(keyLength), d.blocks, store::kHashSelector5);
+        const int32_t home = store::HomeBlock(key, static_cast<int16_t>(keyLength), d.blocks,
+                                              store::HashSelector::kVariableLength);
         const auto probe = static_cast<int32_t>((int64_t{b} - home + d.blocks) % d.blocks + 1);
         if (probe > d.longestProbe) d.longestProbe = probe;
         ++d.records;

@@ -25,7 +25,10 @@ void FillWithRecords(int32_t blocks, int count) {
     std::array<uint8_t, 136> record{};
     io::StoreI32(record.data(), 2499);
     io::StoreI32(record.data() + 4, 2000001 + i);
-    ASSERT_EQ(store::KeyedWrite(record, 8, blocks, unit, 5).status, store::kKeyedDone) << i;
+    ASSERT_EQ(
+        store::KeyedWrite(record, 8, blocks, unit, store::HashSelector::kVariableLength).status,
+        store::kKeyedDone)
+        << i;
   }
   io::CloseUnit(unit);
 }
@@ -73,11 +76,12 @@ TEST(MeasureDensity, ProbePathCountsFromTheHomeBlock) {
   int32_t material = 2000001;
   for (;; ++material) {
     io::StoreI32(record.data() + 4, material);
-    if (store::HomeBlock(record, 8, 2, 5) == 1) break;
+    if (store::HomeBlock(record, 8, 2, store::HashSelector::kVariableLength) == 1) break;
   }
   const int16_t unit = io::FindFreeUnit();
   ASSERT_EQ(io::OpenUnit(unit, kFile, 512), 0);
-  ASSERT_EQ(store::KeyedWrite(record, 8, 2, unit, 5).status, store::kKeyedDone);
+  ASSERT_EQ(store::KeyedWrite(record, 8, 2, unit, store::HashSelector::kVariableLength).status,
+            store::kKeyedDone);
   io::CloseUnit(unit);
   EXPECT_EQ(MeasureDensity(kFile).longestProbe, 2);
 }

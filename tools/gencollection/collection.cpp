@@ -12,8 +12,8 @@
 #include "platform/fake_platform.h"
 #include "store/block_file_builder.h"
 #include "store/keyed_store.h"
+#include "store/legacy_layout.h"
 #include "store/legacy_writer.h"
-#include "store/word_layout.h"
 
 namespace varmex::gencollection {
 namespace {
@@ -78,7 +78,7 @@ std::vector<uint8_t> BuildBlockFile(int32_t n, const std::vector<KeyedRecord>& r
     }
     for (const KeyedRecord& r : records) {
       const store::WriteResult w =
-          store::KeyedWrite(r.bytes, r.keyLength, n, unit, store::kHashSelector5);
+          store::KeyedWrite(r.bytes, r.keyLength, n, unit, store::HashSelector::kVariableLength);
       if (w.status != store::kKeyedDone) {
         io::CloseUnit(unit);
         platform::Install(previous);

@@ -10,7 +10,7 @@
 #include "io/unit_file.h"
 #include "platform/fake_platform.h"
 #include "store/keyed_store.h"
-#include "store/word_layout.h"
+#include "store/legacy_layout.h"
 
 namespace varmex::gencollection {
 namespace {
@@ -121,7 +121,8 @@ TEST(GenerateCollection, BlockFileNormsAreFoundByTheKeyedStore) {
   std::vector<uint8_t> record(32767);
   for (const Norm& n : c.norinc) {
     io::StoreI32(record.data(), n.code);
-    const store::ReadResult r = store::KeyedRead(record, 4, c.norincBlocks, unit, 5);
+    const store::ReadResult r =
+        store::KeyedRead(record, 4, c.norincBlocks, unit, store::HashSelector::kVariableLength);
     ASSERT_EQ(r.status, 0);
     // Stored sign-inverted: the first word after the key is negated whole.
     if (!n.recipe.empty()) {

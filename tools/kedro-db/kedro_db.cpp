@@ -12,8 +12,8 @@
 #include "store/block_file.h"
 #include "store/block_file_builder.h"
 #include "store/keyed_store.h"
+#include "store/legacy_layout.h"
 #include "store/verify.h"
-#include "store/word_layout.h"
 
 namespace varmex::tools {
 namespace {
@@ -26,7 +26,8 @@ struct Options {
   bool text = false;
   int32_t blocks = 0;
   int keyLength = 6;
-  int16_t selector = store::kHashSelector5;
+  long selectorNumber = static_cast<long>(store::HashSelector::kVariableLength);
+  store::HashSelector selector = store::HashSelector::kVariableLength;
   std::vector<std::string> words;  // command and its operands
 };
 
@@ -114,7 +115,7 @@ int Info(const std::string& path, const OpenFile& f, const Options& opt, std::os
   out << "blocks: " << f.n << " used, " << f.sizeBlocks << " in the file\n";
   const store::VerifyReport r = f.blockFile
                                     ? store::VerifyBlockFileOnUnit(kUnit, f.n, opt.selector)
-                                    : store::VerifyWordLayout(
+                                    : store::VerifyLegacyFile(
                                           [](int32_t b, std::span<uint8_t, store::kBlockBytes> o) {
                                             return io::ReadRecord(kUnit, b, o);
                                           },
@@ -218,7 +219,7 @@ int Dump(const OpenFile& f, const Options& opt, std::ostream& out) {
 int Verify(const OpenFile& f, const Options& opt, std::ostream& out) {
   const store::VerifyReport r = f.blockFile
                                     ? store::VerifyBlockFileOnUnit(kUnit, opt.blocks, opt.selector)
-                                    : store::VerifyWordLayout(
+                                    : store::VerifyLegacyFile(
                                           [](int32_t b, std::span<uint8_t, store::kBlockBytes> o) {
                                             return io::ReadRecord(kUnit, b, o);
                                           },
@@ -234,7 +235,7 @@ void Usage(std::ostream& err) {
          "commands: info, get, put, del, dump, verify\n";
 }
 
-int Run(const Options& opt, std::ostream& out, std::ostream& err) {
+int Run(Options opt, std::ostream& out, std::ostream& err) {
   const std::vector<std::string>& w = opt.words;
   if (w.size() < 2) {
     Usage(err);
@@ -251,11 +252,13 @@ int Run(const Options& opt, std::ostream& out, std::ostream& err) {
     err << "kedro-db: --key-length must be even, 4 to 64\n";
     return 2;
   }
-  const int16_t s = opt.selector;
-  if (s != 1 && s != 2 && s != 3 && s != 4 && s != 5 && s != 6 && s != 100) {
-    err << "kedro-db: unknown hash selector " << s << "\n";
+  const std::optional<store::HashSelector> selector =
+      store::HashSelectorFromNumber(opt.selectorNumber);
+  if (!selector) {
+    err << "kedro-db: unknown hash selector " << opt.selectorNumber << "\n";
     return 2;
   }
+  opt.selector = *selector;
   std::vector<uint8_t> key;
   if (w.size() >= 3) {
     const auto k = ParseBytes(w[2], opt.text);
@@ -324,7 +327,7 @@ int RunKedroDb(const std::vector<std::string>& args, std::ostream& out, std::ost
       }
       if (a == "--blocks") opt.blocks = static_cast<int32_t>(*v);
       if (a == "--key-length") opt.keyLength = static_cast<int>(*v);
-      if (a == "--selector") opt.selector = static_cast<int16_t>(*v > 32767 ? 0 : *v);
+      if (a == "--selector") opt.selectorNumber = *v > 32767 ? 0 : *v;
     } else {
       opt.words.push_back(a);
     }

@@ -59,7 +59,7 @@ TEST(KedroDbTest, VerifyFailsOnDamage) {
   EXPECT_NE(r.out.find("first piece without a last piece"), std::string::npos) << r.out;
 }
 
-TEST(KedroDbTest, WordLayoutFilesAreReadOnly) {
+TEST(KedroDbTest, LegacyFilesAreReadOnly) {
   platform::FakePlatform fake;
   std::vector<uint8_t> image = store::testing::EmptyLegacyImage(4);
   const std::string key = "#-[*]2";

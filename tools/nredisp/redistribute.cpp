@@ -108,7 +108,7 @@ RedistributeResult CopyRecords(int16_t oldUnit, int32_t oldBlocks, int16_t newUn
           std::copy(key.begin(), key.end(), record.begin());
           const store::ReadResult got =
               store::KeyedRead(record, static_cast<int16_t>(keyLength), oldBlocks, oldUnit,
-                               store::kHashSelector5, 0);
+                               store::HashSelector::kVariableLength, 0);
           if (got.status != store::kKeyedDone) {
             return Failure(kOldFileUnusable, "a record in block " + std::to_string(b) +
                                                  " cannot be read whole (store status " +
@@ -116,7 +116,8 @@ RedistributeResult CopyRecords(int16_t oldUnit, int32_t oldBlocks, int16_t newUn
           }
           const store::WriteResult put = store::KeyedWrite(
               std::span<const uint8_t>(record.data(), static_cast<size_t>(got.length)),
-              static_cast<int16_t>(keyLength), newBlocks, newUnit, store::kHashSelector5);
+              static_cast<int16_t>(keyLength), newBlocks, newUnit,
+              store::HashSelector::kVariableLength);
           if (put.status != store::kKeyedDone) {
             return Failure(kNewFileFailed, "record " + std::to_string(r.records + 1) +
                                                " cannot be placed in " + std::to_string(newBlocks) +

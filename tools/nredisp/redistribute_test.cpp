@@ -97,7 +97,10 @@ class Redistribution : public testing::Test {
     const int16_t unit = io::FindFreeUnit();
     ASSERT_EQ(io::OpenUnit(unit, path, 512), 0);
     for (int i = first; i < first + count; ++i) {
-      ASSERT_EQ(store::KeyedWrite(Record(i), 4, blocks, unit, 5).status, store::kKeyedDone) << i;
+      ASSERT_EQ(store::KeyedWrite(Record(i), 4, blocks, unit, store::HashSelector::kVariableLength)
+                    .status,
+                store::kKeyedDone)
+          << i;
     }
     io::CloseUnit(unit);
   }
@@ -114,7 +117,9 @@ TEST_F(Redistribution, EveryLiveRecordMovesWholeAndDeletedOnesStayBehind) {
     const int16_t unit = io::FindFreeUnit();
     ASSERT_EQ(io::OpenUnit(unit, file_, 512), 0);
     for (int i : {3, 17})
-      ASSERT_EQ(store::KeyedDelete(Record(i), 4, kOldBlocks, unit, 5), store::kKeyedDone);
+      ASSERT_EQ(
+          store::KeyedDelete(Record(i), 4, kOldBlocks, unit, store::HashSelector::kVariableLength),
+          store::kKeyedDone);
     io::CloseUnit(unit);
   }
 
@@ -133,7 +138,8 @@ TEST_F(Redistribution, EveryLiveRecordMovesWholeAndDeletedOnesStayBehind) {
   for (int i = 0; i < 40; ++i) {
     std::vector<uint8_t> got(2000, 0);
     io::StoreI32(got.data(), 1000 + i);
-    const store::ReadResult read = store::KeyedRead(got, 4, 300, unit, 5, 0);
+    const store::ReadResult read =
+        store::KeyedRead(got, 4, 300, unit, store::HashSelector::kVariableLength, 0);
     if (i == 3 || i == 17) {
       EXPECT_EQ(read.status, store::kKeyedNotFound) << i;
       continue;

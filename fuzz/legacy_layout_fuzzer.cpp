@@ -11,8 +11,8 @@
 
 #include "fuzz/fuzz_support.h"
 #include "store/keyed_store.h"
+#include "store/legacy_layout.h"
 #include "store/verify.h"
-#include "store/word_layout.h"
 
 using namespace varmex;
 
@@ -79,7 +79,7 @@ void RunRequest(const uint8_t* data, size_t size) {
   const store::LegacyReadResult r = store::LegacyKeyedRead(buffer, keyLength, n, unit, 0);
   fuzz::Check(r.length >= 0 && static_cast<size_t>(r.length) <= buffer.size(),
               "the look-up delivered more than its buffer holds");
-  (void)store::VerifyWordLayoutImage(image, n, keyLength);
+  (void)store::VerifyLegacyImage(image, n, keyLength);
   store::RemoveLegacyRecord(key, keyLength, n, unit);
   fuzz::Check(scene.Bytes("w.dat").size() == image.size(),
               "the removal changed the size of the file");
@@ -91,8 +91,8 @@ void RunOnImage(const uint8_t* data, size_t size) {
   scene.AddFile(kFile, input);
   const int16_t unit = scene.Open(kFile);
 
-  std::vector<std::vector<uint8_t>> keys = fuzz::WordLayoutKeys(input, 6, 6);
-  for (auto& k : fuzz::WordLayoutKeys(input, 4, 3)) keys.push_back(std::move(k));
+  std::vector<std::vector<uint8_t>> keys = fuzz::LegacyKeys(input, 6, 6);
+  for (auto& k : fuzz::LegacyKeys(input, 4, 3)) keys.push_back(std::move(k));
   const std::vector<uint8_t> marker = {'#', '-', '[', '*', ']', '2'};
 
   // The block count of the file itself, then one far past its end.

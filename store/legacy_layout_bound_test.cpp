@@ -9,7 +9,7 @@
 #include "io/unit_file.h"
 #include "platform/fake_platform.h"
 #include "store/keyed_store.h"
-#include "store/word_layout.h"
+#include "store/legacy_layout.h"
 
 namespace varmex::store {
 namespace {

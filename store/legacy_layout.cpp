@@ -1,8 +1,8 @@
-// Look-up and deletion of records in word-layout files (layout drawn in word_layout.h).
+// Look-up and deletion of records in word-layout files (layout drawn in legacy_layout.h).
 // Both walk the key's probe path block by block along one shared walk, each with a
 // buffer of its own; neither trusts a length word: an implausible one, or an entry that
 // would cross the end of its block, ends the examination of that block.
-#include "store/word_layout.h"
+#include "store/legacy_layout.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "store/word_layout.h"
+#include "store/legacy_layout.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +26,7 @@ std::vector<uint8_t> Data(size_t n, unsigned seed) {
   return d;
 }
 
-class WordLayoutTest : public ::testing::Test {
+class LegacyLayoutTest : public ::testing::Test {
  protected:
   void SetUp() override { ResetLegacyBlockLimit(); }
   void TearDown() override {
@@ -46,7 +46,7 @@ class WordLayoutTest : public ::testing::Test {
   platform::FakePlatform fake;
 };
 
-TEST_F(WordLayoutTest, OnePieceInItsHomeBlock) {
+TEST_F(LegacyLayoutTest, OnePieceInItsHomeBlock) {
   std::vector<uint8_t> img = EmptyLegacyImage(1000);
   const std::vector<uint8_t> key = Bytes("#-[*]2");
   const std::vector<uint8_t> data = Data(40, 1);
@@ -63,7 +63,7 @@ TEST_F(WordLayoutTest, OnePieceInItsHomeBlock) {
   EXPECT_EQ(0, std::memcmp(buffer.data() + 6, data.data(), 40));
 }
 
-TEST_F(WordLayoutTest, RecordsOfSeveralPiecesCrossingBlocks) {
+TEST_F(LegacyLayoutTest, RecordsOfSeveralPiecesCrossingBlocks) {
   const int32_t n = 17;
   std::vector<uint8_t> img = EmptyLegacyImage(n);
   std::vector<std::pair<std::string, std::vector<uint8_t>>> records;
@@ -83,10 +83,10 @@ TEST_F(WordLayoutTest, RecordsOfSeveralPiecesCrossingBlocks) {
     EXPECT_EQ(r.length, static_cast<int32_t>(6 + data.size())) << key;
     EXPECT_EQ(0, std::memcmp(buffer.data() + 6, data.data(), data.size())) << key;
   }
-  EXPECT_TRUE(VerifyWordLayoutImage(image(), n, 6).ok());
+  EXPECT_TRUE(VerifyLegacyImage(image(), n, 6).ok());
 }
 
-TEST_F(WordLayoutTest, CapacityStopsTheGathering) {
+TEST_F(LegacyLayoutTest, CapacityStopsTheGathering) {
   std::vector<uint8_t> img = EmptyLegacyImage(5);
   const std::vector<uint8_t> data = Data(300, 3);
   ASSERT_TRUE(PlaceLegacyRecord(img, 5, Bytes("ABCDEF"), data, 100).placed);
@@ -101,7 +101,7 @@ TEST_F(WordLayoutTest, CapacityStopsTheGathering) {
   EXPECT_EQ(Read(bigger, "ABCDEF", 5).status, kLegacyDone);
 }
 
-TEST_F(WordLayoutTest, NotFoundAndBrokenRecords) {
+TEST_F(LegacyLayoutTest, NotFoundAndBrokenRecords) {
   std::vector<uint8_t> img = EmptyLegacyImage(4);
   ASSERT_TRUE(PlaceLegacyRecord(img, 4, Bytes("ABCDEF"), Data(800, 5), 0).placed);
   Open(img);
@@ -116,7 +116,7 @@ TEST_F(WordLayoutTest, NotFoundAndBrokenRecords) {
   EXPECT_GT(r.length, 0);
 }
 
-TEST_F(WordLayoutTest, BlockLimitAndUnreadableFiles) {
+TEST_F(LegacyLayoutTest, BlockLimitAndUnreadableFiles) {
   // N = 1 and a full block without an end mark: the look-up ends at its block limit.
   std::vector<uint8_t> img(512, 0);
   for (int d = 1; d + 7 <= 256; d += 8) {
@@ -143,7 +143,7 @@ TEST_F(WordLayoutTest, BlockLimitAndUnreadableFiles) {
   EXPECT_EQ(io::Counters().reads - start, 100u);
 }
 
-TEST_F(WordLayoutTest, BlockCountZeroOrNegative) {
+TEST_F(LegacyLayoutTest, BlockCountZeroOrNegative) {
   Open(EmptyLegacyImage(2));
   std::vector<uint8_t> buffer(64, 0);
   const uint64_t before = io::Counters().reads;
@@ -152,7 +152,7 @@ TEST_F(WordLayoutTest, BlockCountZeroOrNegative) {
   EXPECT_EQ(io::Counters().reads, before);
 }
 
-TEST_F(WordLayoutTest, EntryRunningPastTheBlockEndsItsExamination) {
+TEST_F(LegacyLayoutTest, EntryRunningPastTheBlockEndsItsExamination) {
   std::vector<uint8_t> img = EmptyLegacyImage(2);
   const std::vector<uint8_t> key = Bytes("ABCDEF");
   const int32_t home = LegacyHomeBlock(key, 6, 2);
@@ -171,7 +171,7 @@ TEST_F(WordLayoutTest, EntryRunningPastTheBlockEndsItsExamination) {
             kRemovedKeyWord);
 }
 
-TEST_F(WordLayoutTest, RemovingTheMarkerRecord) {
+TEST_F(LegacyLayoutTest, RemovingTheMarkerRecord) {
   const int32_t n = 1000;
   std::vector<uint8_t> img = EmptyLegacyImage(n);
   const std::vector<uint8_t> marker = Bytes("#-[*]2");
@@ -198,7 +198,7 @@ TEST_F(WordLayoutTest, RemovingTheMarkerRecord) {
   EXPECT_EQ(io::Counters().writes - writes, 1u);
 }
 
-TEST_F(WordLayoutTest, RemovingARecordOfSeveralPieces) {
+TEST_F(LegacyLayoutTest, RemovingARecordOfSeveralPieces) {
   const int32_t n = 5;
   std::vector<uint8_t> img = EmptyLegacyImage(n);
   const std::vector<uint8_t> key = Bytes("#-[*]2");
@@ -217,7 +217,7 @@ TEST_F(WordLayoutTest, RemovingARecordOfSeveralPieces) {
   EXPECT_EQ(RemoveLegacyRecord(Bytes("NOSUCH"), 6, n, 1), kLegacyIncomplete);
 }
 
-TEST_F(WordLayoutTest, WriteFailureIsStatusTwo) {
+TEST_F(LegacyLayoutTest, WriteFailureIsStatusTwo) {
   std::vector<uint8_t> img = EmptyLegacyImage(3);
   ASSERT_TRUE(PlaceLegacyRecord(img, 3, Bytes("#-[*]2"), Data(20, 1)).placed);
   Open(img);
