@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Check(answer == platform::kIdYes || answer == platform::kIdNo,
                 "a question got no answer");
 
-    migration::MigrationDialog migration('D');
+    migration::MigrationDialog migration('D', grupdev::GrupdevLimits{});
     const intptr_t migrated =
         session.DialogBox(migration::kMigrationDialogId, migration, lastError);
     fuzz::Check(migrated >= 0 && migrated <= 2, "dialog 107 ended with an unknown result");

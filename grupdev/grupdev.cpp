@@ -26,7 +26,6 @@
 #include "grupdev/local_prices.h"
 #include "grupdev/price_base.h"
 #include "installer/messages.h"
-#include "installer/run_state.h"
 #include "io/coding.h"
 #include "io/fixed_text.h"
 #include "io/unit_file.h"
@@ -316,11 +315,6 @@ void BuildGrupdevs(const GrupdevFiles& files, const EstimateTable& table) {
 }
 
 }  // namespace
-
-void GenerateGrupdevs(const GrupdevFiles& files) {
-  const installer::RunState& state = installer::CurrentRunState();
-  GenerateGrupdevs(files, GrupdevLimits{state.grupdevAskFrom, state.grupdevAskBelow});
-}
 
 void GenerateGrupdevs(const GrupdevFiles& files, const GrupdevLimits& limits) {
   // Units are handed out again once files close: what a unit held in an earlier run

@@ -19,15 +19,12 @@ struct GrupdevFiles {
 
 // Investments with fewer than askFrom estimates get one GRUPDEV for the whole
 // investment; from askFrom up to askBelow (excluded) the user is asked; from askBelow
-// on every object gets its own.
+// on every object gets its own. The installer sets them (5 and 10 with "/debug") and
+// hands them down through the migration dialog.
 struct GrupdevLimits {
   int32_t askFrom = 100;
   int32_t askBelow = 1000;
 };
-
-// Runs the generation with the limits of the installer's run state (grupdevAskFrom,
-// grupdevAskBelow: 100 and 1000, or 5 and 10 with "/debug").
-void GenerateGrupdevs(const GrupdevFiles& files);
 
 void GenerateGrupdevs(const GrupdevFiles& files, const GrupdevLimits& limits);
 

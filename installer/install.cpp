@@ -210,7 +210,7 @@ int RunInstaller(std::span<const std::string> args) {
   if (answer != platform::kIdYes) {
     EndWithSuccess();
   }
-  StartMigrationDialog(state.installDrive);
+  StartMigrationDialog(state.installDrive, {state.grupdevAskFrom, state.grupdevAskBelow});
   return FinishProgram(0);
 }
 

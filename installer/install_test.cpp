@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "installer/partition_dialog.h"
+#include "migration/migration_dialog.h"
 #include "platform/fake_platform.h"
 #include "testing/recording_dialog_host.h"
 
@@ -185,6 +186,13 @@ TEST_F(InstallTest, MigrateOnlyAsksAtOnceAndYesOpensTheMigrationDialog) {
   fake_.answerMessage = [](const FakePlatform::Message& m) {
     return (m.style & platform::kMbYesNo) ? platform::kIdYes : platform::kIdOk;
   };
+  std::vector<grupdev::GrupdevLimits> handed;  // what dialog 107 was given
+  fake_.runDialog = [&handed, partition = fake_.runDialog](
+                        int id, platform::DialogProcedure& proc) -> intptr_t {
+    if (const auto* migration = dynamic_cast<migration::MigrationDialog*>(&proc))
+      handed.push_back(migration->limits());
+    return partition(id, proc);
+  };
   fake_.DeleteFile("varmex38.rar");  // no archive is looked at
   EXPECT_EQ(Run({"/PREL"}), 0);
   EXPECT_TRUE(fake_.runs.empty());
@@ -194,6 +202,14 @@ TEST_F(InstallTest, MigrateOnlyAsksAtOnceAndYesOpensTheMigrationDialog) {
   EXPECT_EQ(dialogs_, (std::vector<int>{kPartitionDialogId, 107}));
   EXPECT_EQ(CurrentRunState().installDrive, 'D');
   EXPECT_EQ(CurrentRunState().migrateOnly, 1);
+
+  // The GRUPDEV ask limits reach the migration: 100 and 1000, 5 and 10 with "/debug".
+  EXPECT_EQ(Run({"/prel", "/debug"}), 0);
+  ASSERT_EQ(handed.size(), 2u);
+  EXPECT_EQ(handed[0].askFrom, 100);
+  EXPECT_EQ(handed[0].askBelow, 1000);
+  EXPECT_EQ(handed[1].askFrom, 5);
+  EXPECT_EQ(handed[1].askBelow, 10);
 }
 
 TEST_F(InstallTest, ADialogThatCannotBeShownEndsAsCancelled) {

@@ -83,9 +83,9 @@ DriveChoice ChooseInstallDrive() {
   return DriveChoice{dialog.chosenLetter(), 0};
 }
 
-bool StartMigrationDialog(char installDrive) {
+bool StartMigrationDialog(char installDrive, const grupdev::GrupdevLimits& limits) {
   CurrentRunState().installDrive = installDrive;
-  migration::MigrationDialog dialog(installDrive);
+  migration::MigrationDialog dialog(installDrive, limits);
   if (platform::Current().DialogBox(migration::kMigrationDialogId, dialog) != -1) {
     return true;
   }

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 
+#include "grupdev/grupdev.h"
 #include "platform/platform.h"
 
 namespace varmex::installer {
@@ -49,8 +50,9 @@ struct DriveChoice {
 // cancelled, marked as failed.
 DriveChoice ChooseInstallDrive();
 
-// Stores `installDrive` for the migration and runs dialog 107 until it closes.
-// Returns false when the dialog could not be created (its error was shown).
-bool StartMigrationDialog(char installDrive);
+// Stores `installDrive` in the run state and runs dialog 107 until it closes, handing
+// it the drive and the GRUPDEV ask limits. Returns false when the dialog could not be
+// created (its error was shown).
+bool StartMigrationDialog(char installDrive, const grupdev::GrupdevLimits& limits);
 
 }  // namespace varmex::installer

@@ -111,7 +111,7 @@ TEST(ChooseInstallDriveTest, ADialogThatCannotBeCreatedIsReportedAndCancels) {
   EXPECT_EQ(fake.messages[0].text, "Eroare ( 1813) in DialogBox (instalare 1)!");
   EXPECT_EQ(fake.messages[0].caption, "Eroare");
 
-  EXPECT_FALSE(StartMigrationDialog('E'));
+  EXPECT_FALSE(StartMigrationDialog('E', {}));
   ASSERT_EQ(fake.messages.size(), 2u);
   EXPECT_EQ(fake.messages[1].text, "Eroare ( 1813) in DialogBox (instalare 2)!");
 }

@@ -1,5 +1,6 @@
-// Process-wide run state set by the installation sequence and read by the migration
-// and GRUPDEV generation.
+// Process-wide run state of the installation sequence: the install drive, the switch
+// flags, the GRUPDEV ask limits and the presence probes. The sequence hands the
+// migration what it needs from here; no other subsystem reads it.
 #pragma once
 
 #include <cstdint>

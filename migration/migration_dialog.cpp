@@ -47,7 +47,7 @@ bool MigrationDialog::OnCommand(platform::DialogHost& host, int id, int notifica
       sourceVersion_ = 36;
       return false;
     case kOkButton:
-      RunMigration(host, installDrive_, sourceVersion_);
+      RunMigration(host, installDrive_, sourceVersion_, limits_);
       return true;
     case kCancelButton:
       host.EndDialog(2);

@@ -4,20 +4,26 @@
 
 #include <cstdint>
 
+#include "grupdev/grupdev.h"
 #include "platform/platform.h"
 
 namespace varmex::migration {
 
 inline constexpr int kMigrationDialogId = 107;
 
+// Holds what the installation hands to the migration: the install drive and the
+// GRUPDEV ask limits.
 class MigrationDialog : public platform::DialogProcedure {
  public:
-  explicit MigrationDialog(char installDrive) : installDrive_(installDrive) {}
+  MigrationDialog(char installDrive, const grupdev::GrupdevLimits& limits)
+      : installDrive_(installDrive), limits_(limits) {}
   bool OnInit(platform::DialogHost& host) override;
   bool OnCommand(platform::DialogHost& host, int id, int notification) override;
+  const grupdev::GrupdevLimits& limits() const { return limits_; }
 
  private:
   char installDrive_;
+  grupdev::GrupdevLimits limits_;
   int16_t sourceVersion_ = 36;
 };
 

@@ -82,7 +82,7 @@ void CarryPartnerFile(platform::DialogHost& dialog, const OldCollection& old, in
 // Steps after the copies, on the open files. Returns when done or when a step that
 // the rest depends on failed (its message has been shown).
 void WorkOnOpenFiles(platform::DialogHost& dialog, const std::string& newDataDir,
-                     const std::string& newErpDir) {
+                     const std::string& newErpDir, const grupdev::GrupdevLimits& limits) {
   std::array<database::OpenResult, kOpenedFileCount> files{};
   for (size_t f = 0; f < kOpenedFileCount; ++f) {
     const std::string& dir = f == kTerti ? newErpDir : newDataDir;
@@ -108,7 +108,7 @@ void WorkOnOpenFiles(platform::DialogHost& dialog, const std::string& newDataDir
   g.furnmat = {files[kFurnmat].unit, files[kFurnmat].blockCount};
   g.lcalcdev = {files[kLcalcdev].unit, files[kLcalcdev].blockCount};
   g.prefman = {files[kPrefman].unit, files[kPrefman].blockCount};
-  grupdev::GenerateGrupdevs(g);
+  grupdev::GenerateGrupdevs(g, limits);
 
   Status(dialog, "Conversie baze pret...");
   for (int k = pricebase::kFirstPriceBase; k <= pricebase::kLastPriceBase; ++k) {
@@ -137,7 +137,8 @@ OldCollection LocateOldCollection(std::string_view entered, int16_t sourceVersio
   return {JoinPath(dir, ""), ""};
 }
 
-void RunMigration(platform::DialogHost& dialog, char installDrive, int16_t sourceVersion) {
+void RunMigration(platform::DialogHost& dialog, char installDrive, int16_t sourceVersion,
+                  const grupdev::GrupdevLimits& limits) {
   const OldCollection old = LocateOldCollection(
       dialog.GetItemText(kOldDirectoryEdit, kDirectoryFieldChars), sourceVersion);
   if (old.dataDir.empty()) return;
@@ -158,7 +159,7 @@ void RunMigration(platform::DialogHost& dialog, char installDrive, int16_t sourc
   CarryPartnerFile(dialog, old, sourceVersion, installDrive, newErpDir);
   CheckFurnmatFile(installDrive);
   // From here on the data directory is named without its closing backslash.
-  WorkOnOpenFiles(dialog, VarmexDirectory(installDrive), newErpDir);
+  WorkOnOpenFiles(dialog, VarmexDirectory(installDrive), newErpDir, limits);
 
   platform::Current().MessageBox("Instalare cu succes!", "Instalare Varmex 38 ERP",
                                  platform::kMbOk | platform::kMbIconExclamation);

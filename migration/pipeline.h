@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "grupdev/grupdev.h"
 #include "platform/platform.h"
 
 namespace varmex::migration {
@@ -35,6 +36,8 @@ OldCollection LocateOldCollection(std::string_view entered, int16_t sourceVersio
 
 // The OK handler. Returns with the dialog still open when the field is empty or the
 // directory holds no dev.dat; otherwise runs every step and ends the dialog with 1.
-void RunMigration(platform::DialogHost& dialog, char installDrive, int16_t sourceVersion);
+// `limits` go to the GRUPDEV generation.
+void RunMigration(platform::DialogHost& dialog, char installDrive, int16_t sourceVersion,
+                  const grupdev::GrupdevLimits& limits);
 
 }  // namespace varmex::migration

@@ -105,7 +105,7 @@ class Pipeline : public testing::Test {
 TEST(MigrationDialog, RadioButtonsSwapOnlyTheDefaultDirectories) {
   FakePlatform os;
   doubles::RecordingDialogHost host;
-  MigrationDialog dialog('D');
+  MigrationDialog dialog('D', {});
   EXPECT_TRUE(dialog.OnInit(host));
   EXPECT_TRUE(host.checked[kVersion36Radio]);
   EXPECT_EQ(host.texts[kOldDirectoryEdit], "C:\\Palunor");
@@ -140,7 +140,7 @@ TEST(LocateOldCollection, AddsTheBackslashAndTheVersionsSubdirectories) {
 TEST_F(Pipeline, EmptyOrBlankFieldLeavesTheDialogAsItIs) {
   for (const char* text : {"", "   "}) {
     dialog_.texts[kOldDirectoryEdit] = text;
-    RunMigration(dialog_, 'D', 36);
+    RunMigration(dialog_, 'D', 36, {});
   }
   EXPECT_TRUE(os_.messages.empty());
   EXPECT_TRUE(dialog_.disabled.empty());
@@ -150,7 +150,7 @@ TEST_F(Pipeline, EmptyOrBlankFieldLeavesTheDialogAsItIs) {
 TEST_F(Pipeline, DirectoryWithoutDataNamesTheVersionsSubdirectory) {
   os_.AddFile("C:\\Palunor\\dev.dat", Filled(512, 0));
   dialog_.texts[kOldDirectoryEdit] = "C:\\Palunor";
-  RunMigration(dialog_, 'D', 36);
+  RunMigration(dialog_, 'D', 36, {});
   ASSERT_EQ(os_.messages.size(), 1u);
   EXPECT_EQ(os_.messages[0].text, "Directorul C:\\Palunor\\Varmex\\ nu contine date!");
   EXPECT_EQ(os_.messages[0].caption, "Eroare");
@@ -163,7 +163,7 @@ TEST_F(Pipeline, Version36CollectionIsCarriedOverWhole) {
   AddCollection36();
   const auto before = OldCollectionBytes();
   dialog_.texts[kOldDirectoryEdit] = "C:\\Palunor\\";
-  RunMigration(dialog_, 'D', 36);
+  RunMigration(dialog_, 'D', 36, {});
 
   for (int id : {kVersion35Radio, kVersion36Radio, kOldDirectoryEdit, kOkButton, kCancelButton}) {
     EXPECT_TRUE(dialog_.disabled[id]) << id;
@@ -219,7 +219,7 @@ TEST_F(Pipeline, MissingRequiredFilesAreWarnedAboutOneByOne) {
   os_.DeleteFile("C:\\Palunor\\ERP\\terti.voc");  // optional: no word
   os_.AddFile("D:\\kedro\\ERP\\terti.dat", EmptyBlockFile(3));
   dialog_.texts[kOldDirectoryEdit] = "C:\\Palunor";
-  RunMigration(dialog_, 'D', 36);
+  RunMigration(dialog_, 'D', 36, {});
   std::vector<std::string> texts;
   for (const auto& m : os_.messages) texts.push_back(m.text);
   const std::vector<std::string> expected = {
@@ -235,7 +235,7 @@ TEST_F(Pipeline, FailedOpenSkipsToTheCompletionMessage) {
   AddCollection36();
   os_.DeleteFile("D:\\kedro\\Varmex\\lcalcdev.dat");
   dialog_.texts[kOldDirectoryEdit] = "C:\\Palunor";
-  RunMigration(dialog_, 'D', 36);
+  RunMigration(dialog_, 'D', 36, {});
   ASSERT_EQ(os_.messages.size(), 2u);
   EXPECT_EQ(os_.messages[0].text, "Eroare (   2) la deschidere D:\\kedro\\Varmex\\lcalcdev.dat!");
   EXPECT_EQ(os_.messages[1].text, "Instalare cu succes!");

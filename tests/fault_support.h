@@ -15,7 +15,6 @@
 
 #include "grupdev/choice_dialog.h"
 #include "grupdev/estimate_reader.h"
-#include "installer/run_state.h"
 #include "io/unit_file.h"
 #include "migration/pipeline.h"
 #include "platform/fake_platform.h"
@@ -119,8 +118,6 @@ class World {
     io::SetIoFaultHook(nullptr);
     store::ResetLegacyBlockLimit();
     grupdev::ResetFileKindCache();
-    installer::CurrentRunState().grupdevAskFrom = 5;
-    installer::CurrentRunState().grupdevAskBelow = 10;
     root_ = version == 36 ? "C:\\Palunor\\" : "C:\\Varmex35\\";
     old_ = CachedOldFiles(version, root_);
     platform::Install(&os);  // the scratch platform of the first collection has gone
@@ -148,13 +145,13 @@ class World {
   ~World() {
     io::SetIoFaultHook(nullptr);
     io::CloseAllUnits();
-    installer::CurrentRunState() = installer::RunState{};
   }
 
   // Runs the OK handler of dialog 107; false when the program tried to stop.
   bool Migrate() {
     try {
-      migration::RunMigration(dialog, 'D', static_cast<int16_t>(version_));
+      migration::RunMigration(dialog, 'D', static_cast<int16_t>(version_),
+                              grupdev::GrupdevLimits{5, 10});  // the debug limits
     } catch (const platform::FakePlatform::ExitCalled& e) {
       ADD_FAILURE() << "the migration ended the program with status " << e.status;
       return false;
