@@ -14,6 +14,12 @@ struct OpenResult {
   int32_t blockCount = 0;  // from a valid block-file header, else 0
 };
 
+// The third and fourth arguments of OpenDataFile, named at the call:
+//   OpenDataFile("obi.dat", dir, kShowMessages, kNotFatal)
+inline constexpr bool kShowMessages = true;  // failures are shown with ShowError
+inline constexpr bool kNoMessages = false;   // failures are only reported by unit -1
+inline constexpr int kNotFatal = 0;          // a failure does not end the program
+
 // `directory` may end with or without a backslash and may be cut short by a NUL.
 // With showMessages the failures are shown with ShowError; a nonzero fatalCode ends
 // the program with that status after a failure.

@@ -29,9 +29,10 @@ class DataFileTest : public ::testing::Test {
 TEST_F(DataFileTest, DirectoryWithOrWithoutBackslashGivesOnePath) {
   fake.AddFile("D:\\kedro\\Varmex\\obi.dat", HeaderFile(7));
   // A NUL cuts the directory short; blanks after the name are not part of the path.
-  const OpenResult a =
-      OpenDataFile("obi.dat   ", std::string("D:\\kedro\\Varmex\0junk", 20), true, 0);
-  const OpenResult b = OpenDataFile("obi.dat", "D:\\kedro\\Varmex\\      ", true, 0);
+  const OpenResult a = OpenDataFile("obi.dat   ", std::string("D:\\kedro\\Varmex\0junk", 20),
+                                    kShowMessages, kNotFatal);
+  const OpenResult b =
+      OpenDataFile("obi.dat", "D:\\kedro\\Varmex\\      ", kShowMessages, kNotFatal);
   EXPECT_EQ(a.unit, 1);
   EXPECT_EQ(b.unit, 2);  // consecutive free units
   EXPECT_EQ(a.blockCount, 7);
@@ -41,7 +42,7 @@ TEST_F(DataFileTest, DirectoryWithOrWithoutBackslashGivesOnePath) {
 
 TEST_F(DataFileTest, EmptyDirectoryOpensTheBareName) {
   fake.AddFile("terti.dat", HeaderFile(3));
-  const OpenResult r = OpenDataFile("terti.dat", "    ", true, 0);
+  const OpenResult r = OpenDataFile("terti.dat", "    ", kShowMessages, kNotFatal);
   EXPECT_EQ(r.unit, 1);
   EXPECT_EQ(r.blockCount, 3);
 }
@@ -53,7 +54,7 @@ TEST_F(DataFileTest, InvalidHeaderGivesBlockCountZeroAndStaysOpen) {
   words[5] = '-';  // one asterisk wrong: a word-layout file
   fake.AddFile("D:\\d\\dev.dat", words);
   for (const char* name : {"zero.dat", "neg.dat", "dev.dat"}) {
-    const OpenResult r = OpenDataFile(name, "D:\\d", true, 0);
+    const OpenResult r = OpenDataFile(name, "D:\\d", kShowMessages, kNotFatal);
     EXPECT_NE(r.unit, -1) << name;
     EXPECT_EQ(r.blockCount, 0) << name;
     EXPECT_TRUE(io::UnitInUse(r.unit));
@@ -62,7 +63,7 @@ TEST_F(DataFileTest, InvalidHeaderGivesBlockCountZeroAndStaysOpen) {
 }
 
 TEST_F(DataFileTest, MissingFileShowsTheOpenError) {
-  const OpenResult r = OpenDataFile("furnmat.dat", "D:\\kedro\\Varmex", true, 0);
+  const OpenResult r = OpenDataFile("furnmat.dat", "D:\\kedro\\Varmex", kShowMessages, kNotFatal);
   EXPECT_EQ(r.unit, -1);
   ASSERT_EQ(fake.messages.size(), 1u);
   EXPECT_EQ(fake.messages[0].text, "Eroare (   2) la deschidere D:\\kedro\\Varmex\\furnmat.dat!");
@@ -72,7 +73,7 @@ TEST_F(DataFileTest, MissingFileShowsTheOpenError) {
 
 TEST_F(DataFileTest, ShortFileFailsOnBlockOneAndIsClosed) {
   fake.AddFile("D:\\x\\short.dat", std::vector<uint8_t>(100, 0));
-  const OpenResult r = OpenDataFile("short.dat", "D:\\x\\", true, 0);
+  const OpenResult r = OpenDataFile("short.dat", "D:\\x\\", kShowMessages, kNotFatal);
   EXPECT_EQ(r.unit, -1);
   EXPECT_FALSE(io::UnitInUse(1));
   ASSERT_EQ(fake.messages.size(), 1u);
@@ -80,11 +81,11 @@ TEST_F(DataFileTest, ShortFileFailsOnBlockOneAndIsClosed) {
 }
 
 TEST_F(DataFileTest, QuietAndFatalFailures) {
-  EXPECT_EQ(OpenDataFile("none.dat", "D:\\x", false, 0).unit, -1);
+  EXPECT_EQ(OpenDataFile("none.dat", "D:\\x", kNoMessages, kNotFatal).unit, -1);
   EXPECT_TRUE(fake.messages.empty());
   fake.AddFile("D:\\x\\short.dat", std::vector<uint8_t>(10, 0));
   try {
-    OpenDataFile("short.dat", "D:\\x", true, 3);
+    OpenDataFile("short.dat", "D:\\x", kShowMessages, 3);
     FAIL() << "a fatal code must end the program";
   } catch (const platform::FakePlatform::ExitCalled& e) {
     EXPECT_EQ(e.status, 3);
@@ -101,7 +102,7 @@ TEST_F(DataFileTest, ObiHeaderFields) {
   io::StoreI32(obi.data() + 32, 44);
   io::StoreI32(obi.data() + 36, 55);
   fake.AddFile("obi.dat", obi);
-  const OpenResult r = OpenDataFile("obi.dat", "", true, 0);
+  const OpenResult r = OpenDataFile("obi.dat", "", kShowMessages, kNotFatal);
   ASSERT_EQ(ReadObiHeader(r.unit), 0);
   const ObiHeader& h = CurrentObiHeader();
   EXPECT_EQ(h.ObiBlocks(), 11);

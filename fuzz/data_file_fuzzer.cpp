@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   scene.AddFile("obi.dat", input);
 
   // Both spellings of the directory must reach the same file.
-  const database::OpenResult r = database::OpenDataFile("obi.dat", "D:\\kedro\\Varmex\\", true, 0);
+  const database::OpenResult r = database::OpenDataFile(
+      "obi.dat", "D:\\kedro\\Varmex\\", database::kShowMessages, database::kNotFatal);
   if (size < 512) {
     fuzz::Check(r.unit == io::kNoUnit, "a file shorter than a block was accepted");
     fuzz::Check(!io::UnitInUse(1), "a refused file was left open");
@@ -39,8 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Check(
         obi.DevBlocks() == io::LoadI32(data + 10) && obi.NorincBlocks() == io::LoadI32(data + 36),
         "the OBI header fields are misread");
-    const database::OpenResult again =
-        database::OpenDataFile("obi.dat", "D:\\kedro\\Varmex", false, 0);
+    const database::OpenResult again = database::OpenDataFile(
+        "obi.dat", "D:\\kedro\\Varmex", database::kNoMessages, database::kNotFatal);
     fuzz::Check(again.unit == 2 && again.blockCount == r.blockCount, "a second open differs");
   }
   fuzz::Check(scene.Bytes("obi.dat").size() == size &&

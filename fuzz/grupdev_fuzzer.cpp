@@ -47,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   scene.AddFile("DEV.DAT", std::span<const uint8_t>(data, size));
 
   auto open = [](std::string_view name) {
-    const database::OpenResult r = database::OpenDataFile(name, fuzz::kDataDir, true, 0);
+    const database::OpenResult r =
+        database::OpenDataFile(name, fuzz::kDataDir, database::kShowMessages, database::kNotFatal);
     return grupdev::DataFile{r.unit, r.blockCount};
   };
   grupdev::GrupdevFiles g;

@@ -75,7 +75,8 @@ class Migration {
   }
 
   DataFile Open(const char* name, int32_t headerCount = -1) {
-    const database::OpenResult r = database::OpenDataFile(name, kDir, true, 0);
+    const database::OpenResult r =
+        database::OpenDataFile(name, kDir, database::kShowMessages, database::kNotFatal);
     EXPECT_NE(r.unit, -1) << name;
     return {r.unit, headerCount >= 0 ? headerCount : r.blockCount};
   }
@@ -298,7 +299,8 @@ void LayOutHandCollection(Migration& m) {
 
   m.AddFile("furndev.dat", gencollection::EmptyBlockFile(4));
   m.AddFile("furnmat.dat", gencollection::EmptyBlockFile(20));
-  const database::OpenResult furnmat = database::OpenDataFile("furnmat.dat", kDir, true, 0);
+  const database::OpenResult furnmat =
+      database::OpenDataFile("furnmat.dat", kDir, database::kShowMessages, database::kNotFatal);
   std::array<uint8_t, 16> old{};
   io::StoreI32(old.data(), 1003);
   io::StoreI32(old.data() + 4, 2000020);
@@ -443,7 +445,8 @@ TEST(GenerateGrupdevs, TakenNumbersAreSkippedAndBlockOneKeepsItsOtherBytes) {
   lcalcdev[100] = 0xAB;
   lcalcdev[511] = 0xCD;
   {
-    const database::OpenResult r = database::OpenDataFile("lcalcdev.dat", kDir, true, 0);
+    const database::OpenResult r =
+        database::OpenDataFile("lcalcdev.dat", kDir, database::kShowMessages, database::kNotFatal);
     for (int32_t n : {1, 3}) {
       std::vector<uint8_t> rec(122, ' ');
       io::StoreI32(rec.data(), n);

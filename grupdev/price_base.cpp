@@ -25,7 +25,7 @@ int16_t LoadPriceBase(PriceTable& table, std::string_view directory, int16_t n) 
   Empty(table);
   if (n == 0) return kPriceBaseLoaded;
 
-  const database::OpenResult file = pricebase::OpenPriceBase(directory, n, true);
+  const database::OpenResult file = pricebase::OpenPriceBase(directory, n, database::kShowMessages);
   if (file.unit == io::kNoUnit) return kPriceBaseFailed;
 
   pricebase::DataBlockRange range;

@@ -22,7 +22,8 @@ class PartnerFile : public testing::Test {
  protected:
   void SetUp() override {
     os_.AddFile(kTerti, EmptyBlockFile(20));
-    file_ = database::OpenDataFile("terti.dat", "D:\\kedro\\ERP\\", false, 0);
+    file_ = database::OpenDataFile("terti.dat", "D:\\kedro\\ERP\\", database::kNoMessages,
+                                   database::kNotFatal);
     ASSERT_NE(file_.unit, io::kNoUnit);
     ASSERT_EQ(file_.blockCount, 20);
   }

@@ -86,7 +86,8 @@ void WorkOnOpenFiles(platform::DialogHost& dialog, const std::string& newDataDir
   std::array<database::OpenResult, kOpenedFileCount> files{};
   for (size_t f = 0; f < kOpenedFileCount; ++f) {
     const std::string& dir = f == kTerti ? newErpDir : newDataDir;
-    files[f] = database::OpenDataFile(kOpenedFileNames[f], dir, true, 0);
+    files[f] = database::OpenDataFile(kOpenedFileNames[f], dir, database::kShowMessages,
+                                      database::kNotFatal);
     // The files opened so far stay open; the program's stop closes them.
     if (files[f].unit == io::kNoUnit) return;
   }

@@ -69,7 +69,7 @@ bool ConvertBlock(PriceBaseBlock block, int16_t furnmatUnit, int32_t furnmatBloc
 
 int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, int16_t furnmatUnit,
                          int32_t furnmatBlocks) {
-  const database::OpenResult file = OpenPriceBase(dataDirectory, number, false);
+  const database::OpenResult file = OpenPriceBase(dataDirectory, number, database::kNoMessages);
   if (file.unit == io::kNoUnit) return kPriceBaseFailed;
 
   DataBlockRange range;

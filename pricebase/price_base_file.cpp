@@ -18,7 +18,8 @@ std::string PriceBaseFileName(int number) {
 }
 
 database::OpenResult OpenPriceBase(std::string_view directory, int number, bool showMessages) {
-  return database::OpenDataFile(PriceBaseFileName(number), directory, showMessages, 0);
+  return database::OpenDataFile(PriceBaseFileName(number), directory, showMessages,
+                                database::kNotFatal);
 }
 
 DataBlockRange DataBlocksOf(std::span<const uint8_t, kHeadBytes> head) {

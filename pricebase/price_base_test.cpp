@@ -30,7 +30,8 @@ class Conversion : public ::testing::Test {
  protected:
   void SetUp() override {
     os_.AddFile("D:\\kedro\\Varmex\\furnmat.dat", migration::EmptyBlockFile(50));
-    furnmat_ = database::OpenDataFile("furnmat.dat", kDir, false, 0);
+    furnmat_ =
+        database::OpenDataFile("furnmat.dat", kDir, database::kNoMessages, database::kNotFatal);
     ASSERT_EQ(furnmat_.blockCount, 50);
   }
   void TearDown() override { io::CloseAllUnits(); }
@@ -170,7 +171,8 @@ TEST_F(Conversion, EntryKeepsItsPriceWhenTheSupplierPriceCannotBeStored) {
   io::CloseAllUnits();
   os_.AddFile("D:\\kedro\\Varmex\\furnmat.dat",
               migration::EmptyBlockFile(1));  // only the full header block
-  furnmat_ = database::OpenDataFile("furnmat.dat", kDir, false, 0);
+  furnmat_ =
+      database::OpenDataFile("furnmat.dat", kDir, database::kNoMessages, database::kNotFatal);
   PriceBaseImage base(2, true);
   base.Put(2, 0, {2100000, 77, 0});
   os_.AddFile("D:\\kedro\\Varmex\\baz009.dat", base.bytes());
