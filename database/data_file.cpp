@@ -1,3 +1,4 @@
+// Opening data files, and the OBI header area (both drawn in data_file.h).
 #include "database/data_file.h"
 
 #include <string>

@@ -1,3 +1,4 @@
+// Opening data files (paths, header check, failures) and the OBI header fields.
 #include "database/data_file.h"
 
 #include <gtest/gtest.h>

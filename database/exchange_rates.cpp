@@ -1,3 +1,4 @@
+// The exchange-rate table of CURSVAL.DAT (the file drawn in exchange_rates.h).
 #include "database/exchange_rates.h"
 
 #include <string>

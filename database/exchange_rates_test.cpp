@@ -1,3 +1,4 @@
+// The exchange-rate table: the file path, the latest rates and the history scan.
 #include "database/exchange_rates.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Dialog 102: the question text and the answers (declared in choice_dialog.h).
 #include "grupdev/choice_dialog.h"
 
 #include "io/fixed_text.h"

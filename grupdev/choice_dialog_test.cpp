@@ -1,3 +1,4 @@
+// Dialog 102: the text of its question and the answers its buttons give.
 #include "grupdev/choice_dialog.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Article lines of an estimate and the file-kind cache (the record drawn in estimate_reader.h).
 #include "grupdev/estimate_reader.h"
 
 #include <algorithm>

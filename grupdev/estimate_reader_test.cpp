@@ -1,3 +1,4 @@
+// Article lines of an estimate from either layout, their failures and the file-kind cache.
 #include "grupdev/estimate_reader.h"
 
 #include <gtest/gtest.h>

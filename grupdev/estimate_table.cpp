@@ -1,3 +1,4 @@
+// The estimate table: the key test, the comparison and the indexed sort.
 #include "grupdev/estimate_table.h"
 
 #include <utility>

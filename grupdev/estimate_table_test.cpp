@@ -1,3 +1,4 @@
+// The estimate key test and the sort of the estimate table.
 #include "grupdev/estimate_table.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Local material prices of an estimate (the records drawn in local_prices.h).
 #include "grupdev/local_prices.h"
 
 #include <algorithm>

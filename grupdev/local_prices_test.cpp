@@ -1,3 +1,5 @@
+// The rules of the local pricing taken one by one: rounding, article ranges, the norinc
+// sign inversion and the missing-article count.
 #include "grupdev/local_prices.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The price table: loading a base through the price base file module, and the look-up.
 #include "grupdev/price_base.h"
 
 #include <array>

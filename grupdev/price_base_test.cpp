@@ -1,3 +1,4 @@
+// The price table: what a load takes from a base, its cache and its failures.
 #include "grupdev/price_base.h"
 
 #include <gtest/gtest.h>

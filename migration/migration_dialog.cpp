@@ -1,3 +1,5 @@
+// Dialog 107's procedure: initialisation, the radio buttons that swap the default
+// directory, OK (the pipeline) and Cancel.
 #include "migration/migration_dialog.h"
 
 #include <string>

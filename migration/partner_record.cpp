@@ -1,3 +1,4 @@
+// The partner record of terti.dat and the default supplier (drawn in partner_record.h).
 #include "migration/partner_record.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+// The default supplier in terti.dat: written when missing, left alone when there.
 #include "migration/partner_record.h"
 
 #include <gtest/gtest.h>

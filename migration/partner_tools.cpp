@@ -1,3 +1,4 @@
+// The tool steps of the migration: partner conversion, vocabulary, furnmat.dat density.
 #include "migration/partner_tools.h"
 
 #include "installer/runner.h"

@@ -1,3 +1,4 @@
+// The tool steps: the command lines they run, and how they go on when tools fail.
 #include "migration/partner_tools.h"
 
 #include <gtest/gtest.h>

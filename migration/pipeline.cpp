@@ -1,3 +1,4 @@
+// The migration pipeline run by OK in dialog 107, step by step in its fixed order.
 #include "migration/pipeline.h"
 
 #include <array>

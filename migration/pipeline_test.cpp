@@ -1,3 +1,4 @@
+// Dialog 107 and the pipeline over a small old collection on the fake platform.
 #include "migration/pipeline.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Copying one data file of the old collection into the new tree.
 #include "migration/transfer.h"
 
 #include <cctype>

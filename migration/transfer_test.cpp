@@ -1,3 +1,4 @@
+// The copy of one data file: spelling, read-only destinations, missing files, failures.
 #include "migration/transfer.h"
 
 #include <gtest/gtest.h>

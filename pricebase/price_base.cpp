@@ -1,3 +1,4 @@
+// The price base conversion (declared in price_base.h).
 #include "pricebase/price_base.h"
 
 #include <array>

@@ -1,3 +1,5 @@
+// The price base conversion: which entries change, the supplier price records it
+// stores, and its failures.
 #include "pricebase/price_base.h"
 
 #include <gtest/gtest.h>
