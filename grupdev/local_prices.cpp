@@ -3,12 +3,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 #include "grupdev/estimate_reader.h"
 #include "io/coding.h"
 #include "io/unit_file.h"
+#include "pricebase/supplier_price.h"
 #include "store/keyed_store.h"
 
 namespace varmex::grupdev {
@@ -23,10 +23,6 @@ constexpr int32_t kRecipeMaterialBase = 20000000;
 
 constexpr size_t kPrefmanKeyLength = 10;
 constexpr size_t kPrefmanRecordLength = 24;
-
-constexpr size_t kSupplierKeyLength = 8;
-constexpr size_t kSupplierRecordLength = 136;
-constexpr int32_t kOldSupplierRecordLength = 16;
 
 constexpr double kSupplierPriceAbove = 2147000000.0;
 constexpr double kStoredTenthsAbove = 2147000064.0;
@@ -90,19 +86,17 @@ int32_t StoredLocalPrice(double price) {
 
 bool UpgradeSupplierRecord(const DataFile& furnmat, int32_t supplier, int32_t material) {
   if (furnmat.unit == io::kNoUnit) return false;
-  std::array<uint8_t, kSupplierRecordLength> record{};
-  io::StoreI32(record.data(), supplier);
-  io::StoreI32(record.data() + 4, material);
+  std::array<uint8_t, pricebase::kSupplierPriceRecordSize> record{};
+  pricebase::SetSupplierPriceKey(record, supplier, material);
   const store::ReadResult r =
-      store::KeyedRead(record, kSupplierKeyLength, furnmat.blockCount, furnmat.unit,
+      store::KeyedRead(record, pricebase::kSupplierPriceKeyLength, furnmat.blockCount, furnmat.unit,
                        store::HashSelector::kVariableLength, 0);
-  if (r.status != store::kKeyedDone || r.length != kOldSupplierRecordLength) return false;
-  // Offsets 0..15 (key and the two values of the old form) stay; the rest is the
-  // new form's empty fields.
-  std::memset(record.data() + 16, 0, kSupplierRecordLength - 16);
-  std::memset(record.data() + 18, ' ', 18);
-  std::memset(record.data() + 36, ' ', 50);
-  store::KeyedWrite(record, kSupplierKeyLength, furnmat.blockCount, furnmat.unit,
+  if (r.status != store::kKeyedDone || r.length != pricebase::kOldSupplierPriceRecordSize) {
+    return false;
+  }
+  // The key and the two values of the old form stay.
+  pricebase::FillSupplierPriceTail(record);
+  store::KeyedWrite(record, pricebase::kSupplierPriceKeyLength, furnmat.blockCount, furnmat.unit,
                     store::HashSelector::kVariableLength);
   return true;
 }

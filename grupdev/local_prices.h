@@ -7,8 +7,8 @@
 //   0              4       6             10          14      16             24
 // A negative price means the price divided by 10 (prices above 2147000064).
 //
-// Supplier price record of furnmat.dat (key of 8: supplier, material). Records of the
-// older 16-byte form are brought to the 136-byte form when met.
+// Supplier price record of furnmat.dat (drawn in pricebase/supplier_price.h). Records of
+// the older 16-byte form are brought to the 136-byte form when met.
 #pragma once
 
 #include <array>

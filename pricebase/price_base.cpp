@@ -2,32 +2,24 @@
 #include "pricebase/price_base.h"
 
 #include <array>
-#include <span>
 #include <string>
 
 #include "installer/messages.h"
 #include "io/coding.h"
 #include "io/unit_file.h"
 #include "pricebase/price_base_file.h"
+#include "pricebase/supplier_price.h"
 #include "store/keyed_store.h"
 
 namespace varmex::pricebase {
 namespace {
 
-constexpr int16_t kSupplierPriceKeyLength = 8;
-
-// Supplier price record of furnmat.dat (136 bytes, key = supplier code + material):
-//   0 supplier code, 4 material code, 8 date, 12 price, 16 a 16-bit 0, 18 and 36 two
-//   blank texts (18 and 50 characters), 86/90/94 three 32-bit zeros, 98 eighteen
-//   16-bit zeros, 134 a 16-bit 0.
-void BuildSupplierPrice(std::span<uint8_t> record, int32_t material, int32_t price) {
-  std::fill(record.begin(), record.end(), uint8_t{0});
-  io::StoreI32(record, 0, kDefaultSupplier);
-  io::StoreI32(record, 4, material);
-  io::StoreI32(record, 8, kSupplierPriceDate);
-  io::StoreI32(record, 12, price);
-  io::StoreText(record, 18, 18, "");
-  io::StoreText(record, 36, 50, "");
+// The default supplier's price record of a material (drawn in supplier_price.h).
+void BuildSupplierPrice(SupplierPriceRecord record, int32_t material, int32_t price) {
+  SetSupplierPriceKey(record, kDefaultSupplier, material);
+  io::StoreI32(record.data() + kDateOfRecord, kSupplierPriceDate);
+  io::StoreI32(record.data() + kPriceOfRecord, price);
+  FillSupplierPriceTail(record);
 }
 
 bool ToConvert(int32_t material, int32_t supplierField) {
@@ -40,11 +32,10 @@ bool ToConvert(int32_t material, int32_t supplierField) {
 bool StoreSupplierPrice(int32_t material, int32_t price, int16_t unit, int32_t blocks) {
   if (blocks <= 0) return false;
   std::array<uint8_t, kSupplierPriceRecordSize> record{};
-  io::StoreI32(record.data(), kDefaultSupplier);
-  io::StoreI32(record.data() + 4, material);
-  const store::ReadResult found =
-      store::KeyedRead(record, kSupplierPriceKeyLength, blocks, unit,
-                       store::HashSelector::kVariableLength, kSupplierPriceRecordSize);
+  SetSupplierPriceKey(record, kDefaultSupplier, material);
+  const store::ReadResult found = store::KeyedRead(record, kSupplierPriceKeyLength, blocks, unit,
+                                                   store::HashSelector::kVariableLength,
+                                                   static_cast<int32_t>(kSupplierPriceRecordSize));
   if (found.status == store::kKeyedDone) return true;
   BuildSupplierPrice(record, material, price);
   const store::WriteResult w = store::KeyedWrite(record, kSupplierPriceKeyLength, blocks, unit,

@@ -22,7 +22,6 @@ inline constexpr int32_t kConvertedPrice = 2147483647;
 inline constexpr int32_t kConvertedSupplierField = 1499800101;
 inline constexpr int32_t kLowestMaterial = 2000001;
 inline constexpr int32_t kHighestMaterial = 8000000;
-inline constexpr int kSupplierPriceRecordSize = 136;
 
 // Converts price base `number` in `dataDirectory`, storing supplier prices in the open
 // furnmat.dat (unit and block count as opened).
