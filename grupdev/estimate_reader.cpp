@@ -14,7 +14,6 @@
 namespace varmex::grupdev {
 namespace {
 
-constexpr size_t kBlockSize = 512;
 constexpr size_t kLongestRecord = 32767;
 
 constexpr size_t kFirstLine = 104;
