@@ -121,7 +121,7 @@ LegacyPlacement PlaceLegacyRecord(std::span<uint8_t> image, int32_t n, std::span
                       static_cast<int>(key.size()));
   LegacyCutRule rule;
   rule.maxPieceData = maxPieceData;
-  const LegacyPlacement placement = writer.Place(record, rule);
+  LegacyPlacement placement = writer.Place(record, rule);
   if (placement.placed) std::copy(writer.bytes().begin(), writer.bytes().end(), image.begin());
   return placement;
 }
