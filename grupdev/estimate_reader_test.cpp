@@ -8,9 +8,10 @@
 #include "grupdev/test_records.h"
 #include "io/unit_file.h"
 #include "platform/fake_platform.h"
+#include "store/block_file_builder.h"
 #include "store/keyed_store.h"
 #include "store/legacy_layout.h"
-#include "store/legacy_writer.h"
+#include "testing/legacy_writer.h"
 #include "tools/gencollection/collection.h"
 
 namespace varmex::grupdev {
@@ -75,7 +76,7 @@ TEST_F(EstimateReaderTest, ReadsFromEitherLayout) {
   store::testing::LegacyWriter words(8, 6);
   words.Place(record, {.halve = [] { return true; }});  // in several pieces
   fake.AddFile("dev.dat", words.bytes());
-  fake.AddFile("devblock.dat", gencollection::EmptyBlockFile(8));
+  fake.AddFile("devblock.dat", store::EmptyBlockFileImage(8));
   const int16_t wordUnit = Open("dev.dat");
   const int16_t blockUnit = Open("devblock.dat");
   ASSERT_EQ(store::KeyedWrite(record, 6, 8, blockUnit, store::HashSelector::kVariableLength).status,
@@ -114,7 +115,7 @@ TEST_F(EstimateReaderTest, FiveUnitsAreRememberedTheSixthIsAskedEachTime) {
   std::vector<int16_t> units;
   for (int i = 0; i < 6; ++i) {
     const std::string name = "f" + std::to_string(i) + ".dat";
-    fake.AddFile(name, gencollection::EmptyBlockFile(2));
+    fake.AddFile(name, store::EmptyBlockFileImage(2));
     units.push_back(Open(name));
   }
   for (int16_t u : units) EXPECT_EQ(FileKindOf(u), kFileKindBlockFile);

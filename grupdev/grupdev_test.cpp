@@ -17,10 +17,11 @@
 #include "io/coding.h"
 #include "io/unit_file.h"
 #include "platform/fake_platform.h"
-#include "pricebase/test_price_base.h"
+#include "store/block_file_builder.h"
 #include "store/keyed_store.h"
 #include "store/legacy_layout.h"
-#include "store/legacy_writer.h"
+#include "testing/legacy_writer.h"
+#include "testing/price_base_image.h"
 #include "testing/recording_dialog_host.h"
 #include "tools/gencollection/collection.h"
 
@@ -297,8 +298,8 @@ void LayOutHandCollection(Migration& m) {
   m.AddFile("norinc.dat", std::vector<uint8_t>(4 * 512, 0));
   m.counts = {4, 8, 4, 4, 4};
 
-  m.AddFile("furndev.dat", gencollection::EmptyBlockFile(4));
-  m.AddFile("furnmat.dat", gencollection::EmptyBlockFile(20));
+  m.AddFile("furndev.dat", store::EmptyBlockFileImage(4));
+  m.AddFile("furnmat.dat", store::EmptyBlockFileImage(20));
   const database::OpenResult furnmat =
       database::OpenDataFile("furnmat.dat", kDir, database::kShowMessages, database::kNotFatal);
   std::array<uint8_t, 16> old{};
@@ -474,7 +475,7 @@ TEST(GenerateGrupdevs, TakenNumbersAreSkippedAndBlockOneKeepsItsOtherBytes) {
 TEST(GenerateGrupdevs, FailedWritesAreReportedNotPassedAsSuccess) {
   Migration m(Planned({Plan(7, 5, 1, {1})}));
   // A Prefman.dat of one block (only its header) cannot take a single record.
-  *m.fake.Bytes(std::string(kDir) + "\\Prefman.dat") = gencollection::EmptyBlockFile(1);
+  *m.fake.Bytes(std::string(kDir) + "\\Prefman.dat") = store::EmptyBlockFileImage(1);
   m.Run();
   const std::vector<std::string> warnings = m.Warnings();
   ASSERT_FALSE(warnings.empty());

@@ -6,7 +6,7 @@
 #include "io/coding.h"
 #include "io/unit_file.h"
 #include "platform/fake_platform.h"
-#include "pricebase/test_price_base.h"
+#include "testing/price_base_image.h"
 
 namespace varmex::grupdev {
 namespace {

@@ -8,8 +8,8 @@
 #include "database/data_file.h"
 #include "io/coding.h"
 #include "io/unit_file.h"
-#include "migration/test_block_file.h"
 #include "platform/fake_platform.h"
+#include "store/block_file_builder.h"
 #include "store/keyed_store.h"
 
 namespace varmex::migration {
@@ -22,7 +22,7 @@ constexpr const char* kTerti = "D:\\kedro\\ERP\\terti.dat";
 class PartnerFile : public testing::Test {
  protected:
   void SetUp() override {
-    os_.AddFile(kTerti, EmptyBlockFile(20));
+    os_.AddFile(kTerti, store::EmptyBlockFileImage(20));
     file_ = database::OpenDataFile("terti.dat", "D:\\kedro\\ERP\\", database::kNoMessages,
                                    database::kNotFatal);
     ASSERT_NE(file_.unit, io::kNoUnit);

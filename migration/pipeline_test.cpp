@@ -10,11 +10,11 @@
 #include "io/coding.h"
 #include "io/unit_file.h"
 #include "migration/migration_dialog.h"
-#include "migration/test_block_file.h"
 #include "migration/transfer.h"
 #include "platform/fake_platform.h"
-#include "pricebase/test_price_base.h"
+#include "store/block_file_builder.h"
 #include "store/keyed_store.h"
+#include "testing/price_base_image.h"
 #include "testing/recording_dialog_host.h"
 
 namespace varmex::migration {
@@ -63,7 +63,7 @@ class Pipeline : public testing::Test {
     os_.AddDirectory("D:\\kedro");
     os_.AddDirectory("D:\\kedro\\Varmex");
     os_.AddDirectory("D:\\kedro\\ERP");
-    os_.AddFile("D:\\kedro\\Varmex\\lcalcdev.dat", EmptyBlockFile(4));
+    os_.AddFile("D:\\kedro\\Varmex\\lcalcdev.dat", store::EmptyBlockFileImage(4));
     os_.runProcess = [](const FakePlatform::Run&) { return platform::ProcessResult{0, 0u}; };
   }
   void TearDown() override { io::CloseAllUnits(); }
@@ -71,7 +71,7 @@ class Pipeline : public testing::Test {
   // A complete old collection of version 36 under C:\Palunor.
   void AddCollection36() {
     AddDataFiles("C:\\Palunor\\Varmex\\");
-    os_.AddFile("C:\\Palunor\\ERP\\terti.dat", EmptyBlockFile(7));
+    os_.AddFile("C:\\Palunor\\ERP\\terti.dat", store::EmptyBlockFileImage(7));
     os_.AddFile("C:\\Palunor\\ERP\\terti.voc", Filled(10, 'v'));
   }
   void AddDataFiles(const std::string& dir) {
@@ -82,7 +82,7 @@ class Pipeline : public testing::Test {
     os_.AddFile(dir + "obi.dat", ObiFile());
     os_.AddFile(dir + "norinc.dat", Filled(512, 0));
     for (const char* name : {"furndev.dat", "furnmat.dat", "prefman.dat"})
-      os_.AddFile(dir + name, EmptyBlockFile(5));
+      os_.AddFile(dir + name, store::EmptyBlockFileImage(5));
     os_.AddFile(dir + "baz001.dat", PriceBase());
   }
   std::map<std::string, std::vector<uint8_t>> OldCollectionBytes() {
@@ -218,7 +218,7 @@ TEST_F(Pipeline, MissingRequiredFilesAreWarnedAboutOneByOne) {
     os_.DeleteFile(std::string("C:\\Palunor\\Varmex\\") + name);
   os_.DeleteFile("C:\\Palunor\\ERP\\terti.dat");
   os_.DeleteFile("C:\\Palunor\\ERP\\terti.voc");  // optional: no word
-  os_.AddFile("D:\\kedro\\ERP\\terti.dat", EmptyBlockFile(3));
+  os_.AddFile("D:\\kedro\\ERP\\terti.dat", store::EmptyBlockFileImage(3));
   dialog_.texts[kOldDirectoryEdit] = "C:\\Palunor";
   RunMigration(dialog_, 'D', 36, {});
   std::vector<std::string> texts;
@@ -244,7 +244,7 @@ TEST_F(Pipeline, FailedOpenSkipsToTheCompletionMessage) {
   // The seven files opened before stay open; no supplier was written.
   for (int16_t u = 1; u <= 7; ++u) EXPECT_TRUE(io::UnitInUse(u)) << u;
   EXPECT_FALSE(io::UnitInUse(8));
-  EXPECT_EQ(*os_.Bytes("D:\\kedro\\ERP\\terti.dat"), EmptyBlockFile(7));
+  EXPECT_EQ(*os_.Bytes("D:\\kedro\\ERP\\terti.dat"), store::EmptyBlockFileImage(7));
   EXPECT_EQ(dialog_.TextsOf(kStatusText).back(), "Preluare terti.voc");
 }
 

@@ -9,10 +9,10 @@
 #include "database/data_file.h"
 #include "io/coding.h"
 #include "io/unit_file.h"
-#include "migration/test_block_file.h"
 #include "platform/fake_platform.h"
-#include "pricebase/test_price_base.h"
+#include "store/block_file_builder.h"
 #include "store/keyed_store.h"
+#include "testing/price_base_image.h"
 
 namespace varmex::pricebase {
 namespace {
@@ -31,7 +31,7 @@ Entry EntryAt(const std::vector<uint8_t>& file, int block, int index) {
 class Conversion : public ::testing::Test {
  protected:
   void SetUp() override {
-    os_.AddFile("D:\\kedro\\Varmex\\furnmat.dat", migration::EmptyBlockFile(50));
+    os_.AddFile("D:\\kedro\\Varmex\\furnmat.dat", store::EmptyBlockFileImage(50));
     furnmat_ =
         database::OpenDataFile("furnmat.dat", kDir, database::kNoMessages, database::kNotFatal);
     ASSERT_EQ(furnmat_.blockCount, 50);
@@ -172,7 +172,7 @@ TEST_F(Conversion, MissingOrShortFileFailsSilently) {
 TEST_F(Conversion, EntryKeepsItsPriceWhenTheSupplierPriceCannotBeStored) {
   io::CloseAllUnits();
   os_.AddFile("D:\\kedro\\Varmex\\furnmat.dat",
-              migration::EmptyBlockFile(1));  // only the full header block
+              store::EmptyBlockFileImage(1));  // only the full header block
   furnmat_ =
       database::OpenDataFile("furnmat.dat", kDir, database::kNoMessages, database::kNotFatal);
   PriceBaseImage base(2, true);

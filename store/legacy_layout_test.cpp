@@ -10,8 +10,8 @@
 #include "io/unit_file.h"
 #include "platform/fake_platform.h"
 #include "store/keyed_store.h"
-#include "store/legacy_writer.h"
 #include "store/verify.h"
+#include "testing/legacy_writer.h"
 
 namespace varmex::store {
 namespace {

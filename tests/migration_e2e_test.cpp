@@ -17,6 +17,7 @@
 
 #include "io/coding.h"
 #include "io/unit_file.h"
+#include "store/block_file_builder.h"
 #include "store/block_header.h"
 #include "store/keyed_store.h"
 #include "tests/support/e2e.h"
@@ -343,7 +344,7 @@ TEST_F(MigrationE2eTest, MissingFurnmatSkipsTheCheckAndTheLaterSteps) {
 TEST_F(MigrationE2eTest, LargeFurnmatIsRedistributedOnlyWhenTooDense) {
   Generate(36, "Palunor");
   const std::string furnmat = c_ + "/Palunor/Varmex/FURNMAT.DAT";
-  WriteBytes(furnmat, gencollection::EmptyBlockFile(8000));
+  WriteBytes(furnmat, store::EmptyBlockFileImage(8000));
   e2e::Run run = Migrate(36, "C:\\Palunor");
   ASSERT_EQ(run.status, 0) << run.Transcript();
   ASSERT_EQ(run.Events("run").size(), 1u) << run.Transcript();

@@ -6,8 +6,8 @@
 
 #include "io/coding.h"
 #include "io/unit_file.h"
-#include "migration/test_block_file.h"
 #include "platform/fake_platform.h"
+#include "store/block_file_builder.h"
 #include "store/keyed_store.h"
 
 namespace varmex::tools {
@@ -44,7 +44,7 @@ TEST(Judge, ThresholdsOfShareAndProbePath) {
 
 TEST(MeasureDensity, EmptyFileIsRoomy) {
   FakePlatform os;
-  os.AddFile(kFile, migration::EmptyBlockFile(100));
+  os.AddFile(kFile, store::EmptyBlockFileImage(100));
   const Density d = MeasureDensity(kFile);
   EXPECT_EQ(d.verdict, kRoomy) << d.problem;
   EXPECT_EQ(d.blocks, 100);
@@ -55,7 +55,7 @@ TEST(MeasureDensity, EmptyFileIsRoomy) {
 
 TEST(MeasureDensity, FullFileIsTooDenseAndCountsItsRecords) {
   FakePlatform os;
-  os.AddFile(kFile, migration::EmptyBlockFile(40));
+  os.AddFile(kFile, store::EmptyBlockFileImage(40));
   FillWithRecords(40, 39 * 3 - 10);  // three records of 69 units fit a block
   const Density d = MeasureDensity(kFile);
   EXPECT_EQ(d.verdict, kTooDense);
@@ -70,7 +70,7 @@ TEST(MeasureDensity, ProbePathCountsFromTheHomeBlock) {
   FakePlatform os;
   // Two blocks: block 1 is full with the header, so a key whose home is block 1 lies
   // in block 2, two blocks along its probe path.
-  os.AddFile(kFile, migration::EmptyBlockFile(2));
+  os.AddFile(kFile, store::EmptyBlockFileImage(2));
   std::array<uint8_t, 136> record{};
   io::StoreI32(record.data(), 2499);
   int32_t material = 2000001;
@@ -90,17 +90,17 @@ TEST(MeasureDensity, UnusableFilesAreNotMeasured) {
   FakePlatform os;
   EXPECT_EQ(MeasureDensity(kFile).verdict, kUnmeasured);  // missing
 
-  std::vector<uint8_t> bytes = migration::EmptyBlockFile(10);
+  std::vector<uint8_t> bytes = store::EmptyBlockFileImage(10);
   bytes[5] = '-';  // broken header
   os.AddFile(kFile, bytes);
   EXPECT_EQ(MeasureDensity(kFile).verdict, kUnmeasured);
 
-  bytes = migration::EmptyBlockFile(10);
+  bytes = store::EmptyBlockFileImage(10);
   bytes.resize(9 * 512);  // shorter than its block count
   os.AddFile(kFile, bytes);
   EXPECT_EQ(MeasureDensity(kFile).verdict, kUnmeasured);
 
-  bytes = migration::EmptyBlockFile(10);
+  bytes = store::EmptyBlockFileImage(10);
   bytes[3 * 512 + 500] = 20;  // an entry at unit 251 of block 4 claiming 21 units
   bytes[3 * 512 + 501] = 0x68;
   bytes[3 * 512] = 124;  // unit 1: a deleted entry of 125 units, twice, reaching unit 251

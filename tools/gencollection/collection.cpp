@@ -13,7 +13,7 @@
 #include "store/block_file_builder.h"
 #include "store/keyed_store.h"
 #include "store/legacy_layout.h"
-#include "store/legacy_writer.h"
+#include "testing/legacy_writer.h"
 
 namespace varmex::gencollection {
 namespace {
@@ -56,8 +56,6 @@ std::string Padded(const std::string& text, size_t width) {
   return s;
 }
 
-std::vector<uint8_t> HeaderBlockFile(int32_t n) { return store::EmptyBlockFileImage(n); }
-
 struct KeyedRecord {
   int16_t keyLength;
   std::vector<uint8_t> bytes;
@@ -70,7 +68,7 @@ std::vector<uint8_t> BuildBlockFile(int32_t n, const std::vector<KeyedRecord>& r
   std::vector<uint8_t> out;
   {
     platform::FakePlatform scratch;
-    scratch.AddFile("gencollection.tmp", HeaderBlockFile(n));
+    scratch.AddFile("gencollection.tmp", store::EmptyBlockFileImage(n));
     const int16_t unit = io::FindFreeUnit();
     if (io::OpenUnit(unit, "gencollection.tmp", static_cast<int>(kBlock)) != io::kIoOk) {
       platform::Install(previous);
@@ -614,7 +612,7 @@ class Builder {
     }
     const int32_t n = BlocksFor(records.size() * 300) + 16;
     c_.files[Data("FURNMAT.DAT")] = BuildBlockFile(n, records);
-    c_.files[Data("FURNDEV.DAT")] = HeaderBlockFile(16);
+    c_.files[Data("FURNDEV.DAT")] = store::EmptyBlockFileImage(16);
   }
 
   void WriteRates() {
@@ -684,12 +682,10 @@ class Builder {
 
 Collection GenerateCollection(const CollectionOptions& options) { return Builder(options).Build(); }
 
-std::vector<uint8_t> EmptyBlockFile(int32_t n) { return HeaderBlockFile(n); }
-
 std::map<std::string, std::vector<uint8_t>> FreshFiles(int32_t lcalcdevBlocks,
                                                        int32_t prefmanBlocks) {
-  return {{"lcalcdev.dat", HeaderBlockFile(lcalcdevBlocks)},
-          {"Prefman.dat", HeaderBlockFile(prefmanBlocks)}};
+  return {{"lcalcdev.dat", store::EmptyBlockFileImage(lcalcdevBlocks)},
+          {"Prefman.dat", store::EmptyBlockFileImage(prefmanBlocks)}};
 }
 
 bool WriteFiles(const std::map<std::string, std::vector<uint8_t>>& files,

@@ -108,9 +108,6 @@ Collection GenerateCollection(const CollectionOptions& options);
 std::map<std::string, std::vector<uint8_t>> FreshFiles(int32_t lcalcdevBlocks,
                                                        int32_t prefmanBlocks);
 
-// An empty block file of n blocks: the header record in block 1, zeros elsewhere.
-std::vector<uint8_t> EmptyBlockFile(int32_t n);
-
 // Writes the files under `directory` (created as needed). False on a write failure.
 bool WriteFiles(const std::map<std::string, std::vector<uint8_t>>& files,
                 const std::string& directory);

@@ -6,7 +6,7 @@
 
 #include "platform/fake_platform.h"
 #include "store/block_file_builder.h"
-#include "store/legacy_writer.h"
+#include "testing/legacy_writer.h"
 
 namespace varmex::tools {
 namespace {

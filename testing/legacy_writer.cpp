@@ -1,4 +1,4 @@
-#include "store/legacy_writer.h"
+#include "testing/legacy_writer.h"
 
 #include <algorithm>
 #include <cstring>
