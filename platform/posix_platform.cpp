@@ -89,8 +89,8 @@ uint32_t CopyBytes(int in, int out) {
 PosixPlatform::PosixPlatform(posix::DriveTable drives) : drives_(std::move(drives)) {}
 PosixPlatform::~PosixPlatform() = default;
 
-std::string PosixPlatform::Resolve(std::string_view path) const {
-  return posix::ResolvePath(drives_, path).path;
+std::string PosixPlatform::Resolve(std::string_view path) {
+  return posix::ResolvePath(drives_, path, &listings_).path;
 }
 
 UiSession& PosixPlatform::Terminal() {
@@ -109,7 +109,9 @@ intptr_t PosixPlatform::DialogBox(int resourceId, DialogProcedure& proc) {
 
 ProcessResult PosixPlatform::RunProcess(std::string_view commandLine, bool /*wantExitCode*/) {
   std::fflush(nullptr);  // the child shares our standard output
-  return posix::RunCommandLine(drives_, commandLine);
+  const ProcessResult result = posix::RunCommandLine(drives_, commandLine);
+  listings_.Forget();  // the child may have created, renamed or removed anything
+  return result;
 }
 
 uint32_t PosixPlatform::GetFileAttributes(std::string_view path) {
@@ -123,8 +125,9 @@ uint32_t PosixPlatform::GetFileAttributes(std::string_view path) {
 uint32_t PosixPlatform::CreateDirectory(std::string_view path) {
   const std::string p = Resolve(path);
   if (p.empty()) return kErrorPathNotFound;
-  if (::mkdir(p.c_str(), 0777) == 0) return 0;
-  return posix::ErrorFromErrno(errno, p);
+  if (::mkdir(p.c_str(), 0777) != 0) return posix::ErrorFromErrno(errno, p);
+  listings_.Created(p);
+  return 0;
 }
 
 uint32_t PosixPlatform::GetDriveType(std::string_view root) {
@@ -156,6 +159,7 @@ uint32_t PosixPlatform::DeleteFile(std::string_view path) {
   if (S_ISDIR(st.st_mode)) return kErrorAccessDenied;
   if (!S_ISLNK(st.st_mode) && IsReadOnly(st)) return kErrorAccessDenied;  // as Windows refuses
   if (::unlink(p.c_str()) != 0) return posix::ErrorFromErrno(errno, p);
+  listings_.Removed(p);
   return 0;
 }
 
@@ -203,6 +207,7 @@ uint32_t PosixPlatform::CopyFile(std::string_view from, std::string_view to, boo
     ::unlink(dst.c_str());  // no half-copied file is left behind
     return error;
   }
+  listings_.Created(dst);
   // The copy keeps the source's read-only mark, as on Windows.
   if (IsReadOnly(srcStat)) {
     struct stat st {};
