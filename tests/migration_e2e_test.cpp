@@ -183,10 +183,20 @@ TEST_F(MigrationE2eTest, Version36CollectionIsMigratedWhole) {
       "date Varmex de tip 38 pe care sa puteti lucra apoi cu programele din Varmex-ul 38?",
       kSuccess};
   EXPECT_EQ(Messages(run), expectedMessages) << run.Transcript();
+  // The report of missing norm articles reaches the transcript whole: three lines of a
+  // 34-character label and a 5-character count, then a line feed and a blank.
+  const std::vector<std::string> all = run.Messages();
+  const auto report = std::find_if(all.begin(), all.end(), [](const std::string& m) {
+    return m.rfind("Articole negasite in nor.dat:     ", 0) == 0;
+  });
+  ASSERT_NE(report, all.end()) << run.Transcript();
+  EXPECT_EQ(report->size(), 3u * 40u + 1u) << *report;
+  EXPECT_EQ(report->substr(report->size() - 2), "\n ");
   const std::vector<std::string> status = StatusTexts(run);
   ASSERT_EQ(status.size(), 999u + 59u + 2u + 2u) << run.Transcript();
   EXPECT_EQ(status.front(), "Preluare baz001.dat");
-  EXPECT_EQ(status[999], "Preluare DEV.DAT");
+  EXPECT_EQ(status[999], "Preluare DEV.DAT             ");  // the name as stored, 20 characters
+  EXPECT_EQ(status[1012], "Preluare ANGA.DAT");
   EXPECT_EQ(status[1058], "Preluare terti.dat");
   EXPECT_EQ(status[1060], "Generare preturi locale pe lucrari (GRUPDEV)...");
   EXPECT_EQ(status[1061], "Conversie baze pret...");
