@@ -145,6 +145,15 @@ INT_PTR CALLBACK Win32DialogProc(HWND window, UINT message, WPARAM wParam, LPARA
     Win32DialogHost host(window);
     return proc->OnInit(host) ? TRUE : FALSE;
   }
+  // The Enter key asks the dialog for its default command. In every dialog of the
+  // program Enter is the command IDOK (1), whichever push button is drawn as the
+  // default: dialog 102's default button 1007 keeps its look, but Enter does not press
+  // it, and the procedure, which ignores IDOK there, keeps the dialog open. (A push
+  // button that has the keyboard focus is still pressed by Enter, as by the space bar.)
+  if (message == DM_GETDEFID) {
+    ::SetWindowLongPtrA(window, DWLP_MSGRESULT, MAKELONG(IDOK, DC_HASDEFID));
+    return TRUE;
+  }
   auto* proc = reinterpret_cast<DialogProcedure*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
   if (proc == nullptr) return FALSE;
   if (message == WM_COMMAND) {
