@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -145,6 +146,43 @@ TEST_F(PosixTest, DirectoryListingsFollowEveryChange) {
   ASSERT_EQ(::utimensat(AT_FDCWD, (D() / "data").c_str(), times, 0), 0);
   EXPECT_EQ(os_->GetFileAttributes("D:\\data\\DELTA.DAT"), kAttributeNormal);
   EXPECT_EQ(listings.reads(), 3u);
+}
+
+// A FIFO or a device is no data file: every open and copy refuses it at once, as it
+// refuses a directory, instead of waiting for a writer that never comes.
+TEST_F(PosixTest, SpecialFilesAreRefusedWithoutWaiting) {
+  fs::create_directories(D() / "data");
+  ASSERT_EQ(::mkfifo((D() / "data" / "PIPE.DAT").c_str(), 0666), 0);
+  WriteFile(D() / "data" / "plain.dat", "x");
+  ASSERT_EQ(::symlink("/dev/zero", (D() / "data" / "ZERO.DAT").c_str()), 0);
+  struct Case {
+    const char* what;
+    std::function<uint32_t()> call;
+  };
+  const Case cases[] = {
+      {"open a FIFO",
+       [&] {
+         uint32_t error = 0;
+         EXPECT_EQ(os_->OpenExistingFile("D:\\data\\pipe.dat", error), nullptr);
+         return error;
+       }},
+      {"open a device",
+       [&] {
+         uint32_t error = 0;
+         EXPECT_EQ(os_->OpenExistingFile("D:\\data\\ZERO.DAT", error), nullptr);
+         return error;
+       }},
+      {"copy from a FIFO",
+       [&] { return os_->CopyFile("D:\\data\\PIPE.DAT", "D:\\data\\a", false); }},
+      {"copy from a device",
+       [&] { return os_->CopyFile("D:\\data\\ZERO.DAT", "D:\\data\\b", false); }},
+      {"copy onto a FIFO",
+       [&] { return os_->CopyFile("D:\\data\\plain.dat", "D:\\data\\PIPE.DAT", false); }},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.call(), kErrorAccessDenied) << c.what;
+  EXPECT_EQ(os_->FileSize("D:\\data\\PIPE.DAT"), std::nullopt);
+  EXPECT_FALSE(fs::exists(D() / "data" / "a"));
+  EXPECT_FALSE(fs::exists(D() / "data" / "b"));
 }
 
 TEST_F(PosixTest, DirectoriesAndErrorCodes) {

@@ -301,8 +301,18 @@ uint32_t Win32Platform::DeleteFile(std::string_view path) {
 }
 
 uint32_t Win32Platform::CopyFile(std::string_view from, std::string_view to, bool failIfExists) {
+  const std::string source = CString(from);
+  // Only a file on a disk is copied: a pipe, a console or another device is refused
+  // as a directory is, before anything reads from it and waits.
+  HANDLE probe =
+      ::CreateFileA(source.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) return static_cast<uint32_t>(::GetLastError());
+  const bool onDisk = ::GetFileType(probe) == FILE_TYPE_DISK;
+  ::CloseHandle(probe);
+  if (!onDisk) return ERROR_ACCESS_DENIED;
   return SuccessOrLastError(
-      ::CopyFileA(CString(from).c_str(), CString(to).c_str(), failIfExists ? TRUE : FALSE));
+      ::CopyFileA(source.c_str(), CString(to).c_str(), failIfExists ? TRUE : FALSE));
 }
 
 std::optional<uint64_t> Win32Platform::FileSize(std::string_view path) {
@@ -320,6 +330,12 @@ std::unique_ptr<File> Win32Platform::OpenExistingFile(std::string_view path, uin
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     error = static_cast<uint32_t>(::GetLastError());
+    return nullptr;
+  }
+  // A pipe or a device opens, but reading it may wait for ever: it is no data file.
+  if (::GetFileType(handle) != FILE_TYPE_DISK) {
+    ::CloseHandle(handle);
+    error = ERROR_ACCESS_DENIED;
     return nullptr;
   }
   error = 0;
