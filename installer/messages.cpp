@@ -24,8 +24,7 @@ void EndProgram(int32_t status) {
 
 int FinishProgram(int32_t status) {
   io::CloseAllUnits();
-  platform::Current().NoteProgramEnd(status);
-  return status;
+  return platform::Current().NoteProgramEnd(status);
 }
 
 }  // namespace varmex::installer

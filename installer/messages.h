@@ -23,7 +23,8 @@ void ShowWarning(std::string_view text);
 [[noreturn]] void EndProgram(int32_t status);
 
 // The normal end: closes every open data unit, records the end in the transcript and
-// gives back `status` for the entry point to return.
+// gives back the status for the entry point to return: `status`, or 1 instead of 0
+// when the transcript could not be written whole.
 int FinishProgram(int32_t status);
 
 }  // namespace varmex::installer
