@@ -373,7 +373,7 @@ TEST(GenerateGrupdevs, HandWorkedSupplierUpgradeAndMessages) {
   EXPECT_EQ(m.fake.messages[1].text,
             "Articole negasite in nor.dat:         2\n"
             "Articole negasite in tehnno.dat:      1\n"
-            "Articole negasite in norinc.dat:      1\n");  // the final blank is not shown
+            "Articole negasite in norinc.dat:      1\n ");
 }
 
 TEST(GenerateGrupdevs, SizesDecideBetweenOneGrupdevAndOnePerObject) {

@@ -9,11 +9,11 @@
 namespace varmex::installer {
 
 void ShowError(std::string_view text) {
-  platform::Current().MessageBox(io::PlatformText(text), kErrorCaption, kMessageStyle);
+  platform::Current().MessageBox(io::UpToNul(text), kErrorCaption, kMessageStyle);
 }
 
 void ShowWarning(std::string_view text) {
-  platform::Current().MessageBox(io::PlatformText(text), kWarningCaption, kMessageStyle);
+  platform::Current().MessageBox(io::UpToNul(text), kWarningCaption, kMessageStyle);
 }
 
 void EndProgram(int32_t status) {
@@ -24,8 +24,7 @@ void EndProgram(int32_t status) {
 
 int FinishProgram(int32_t status) {
   io::CloseAllUnits();
-  platform::Current().NoteProgramEnd(status);
-  return status;
+  return platform::Current().NoteProgramEnd(status);
 }
 
 }  // namespace varmex::installer

@@ -12,7 +12,9 @@ inline constexpr uint32_t kMessageStyle = 0x41030;
 inline constexpr std::string_view kErrorCaption = "Eroare";
 inline constexpr std::string_view kWarningCaption = "Atentie";
 
-// Shows `text` up to its first NUL, without trailing blanks, under "Eroare".
+// Shows `text` under "Eroare", up to its first NUL or its end, exactly as it was
+// built: a built text ends after its last piece, and the trailing blanks of a literal
+// piece are part of it. Callers hand over texts, not blank-padded fields.
 void ShowError(std::string_view text);
 // The same under "Atentie".
 void ShowWarning(std::string_view text);
@@ -21,7 +23,8 @@ void ShowWarning(std::string_view text);
 [[noreturn]] void EndProgram(int32_t status);
 
 // The normal end: closes every open data unit, records the end in the transcript and
-// gives back `status` for the entry point to return.
+// gives back the status for the entry point to return: `status`, or 1 instead of 0
+// when the transcript could not be written whole.
 int FinishProgram(int32_t status);
 
 }  // namespace varmex::installer

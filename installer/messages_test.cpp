@@ -12,18 +12,18 @@ namespace {
 
 using platform::FakePlatform;
 
-TEST(MessagesTest, ErrorAndWarningShowTheTextUpToItsNulWithoutTrailingBlanks) {
+TEST(MessagesTest, ErrorAndWarningShowTheTextAsBuiltUpToItsNul) {
   FakePlatform fake;
-  std::string field = "Linia 1\nLinia 2   ";
+  std::string field = "Linia 1\nLinia 2 ";
   field.push_back('\0');
   field += "ignorat      ";
   ShowError(field);
-  ShowWarning("Atentie la date   ");
+  ShowWarning("Atentie la date:    1\n ");
   ASSERT_EQ(fake.messages.size(), 2u);
-  EXPECT_EQ(fake.messages[0].text, "Linia 1\nLinia 2");
+  EXPECT_EQ(fake.messages[0].text, "Linia 1\nLinia 2 ");
   EXPECT_EQ(fake.messages[0].caption, "Eroare");
   EXPECT_EQ(fake.messages[0].style, 0x41030u);
-  EXPECT_EQ(fake.messages[1].text, "Atentie la date");
+  EXPECT_EQ(fake.messages[1].text, "Atentie la date:    1\n ");
   EXPECT_EQ(fake.messages[1].caption, "Atentie");
   EXPECT_EQ(fake.messages[1].style, 0x41030u);
 }

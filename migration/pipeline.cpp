@@ -44,8 +44,10 @@ constexpr std::array<OpenedFile, kOpenedFileCount> kClosingOrder = {
     kObi, kDev, kNor, kTehno, kNorinc, kFurndev, kFurnmat, kLcalcdev, kPrefman, kTerti,
 };
 
+// The status line shows a text as it was built, up to its NUL: a piece joined whole
+// keeps its trailing blanks.
 void Status(platform::DialogHost& dialog, std::string_view text) {
-  dialog.SetItemText(kStatusText, io::PlatformText(text));
+  dialog.SetItemText(kStatusText, io::UpToNul(text));
 }
 
 void CopyOldCollection(platform::DialogHost& dialog, const OldCollection& old,
@@ -55,6 +57,8 @@ void CopyOldCollection(platform::DialogHost& dialog, const OldCollection& old,
     Status(dialog, "Preluare " + name);
     TransferDataFile(name, old.dataDir, newDataDir, false);
   }
+  // A required file's status carries the name as stored, all 20 characters; an
+  // optional file's carries the name up to its last non-blank character.
   for (size_t i = kFirstRequiredEntry; i < kDataFileTable.size(); ++i) {
     const std::string name = io::Padded(kDataFileTable[i], kTableNameLength);
     Status(dialog, "Preluare " + name);
@@ -62,7 +66,7 @@ void CopyOldCollection(platform::DialogHost& dialog, const OldCollection& old,
   }
   for (size_t i = 0; i < kFirstRequiredEntry; ++i) {
     const std::string name = io::Padded(kDataFileTable[i], kTableNameLength);
-    Status(dialog, "Preluare " + name);
+    Status(dialog, "Preluare " + std::string(io::TrimRight(name)));
     TransferDataFile(name, old.dataDir, newDataDir, false);
   }
 }

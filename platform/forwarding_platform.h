@@ -48,7 +48,7 @@ class ForwardingPlatform : public Platform {
   void NoteRefusedRun(std::string_view commandLine, bool wantExitCode, int32_t result) override {
     inner_.NoteRefusedRun(commandLine, wantExitCode, result);
   }
-  void NoteProgramEnd(int status) override { inner_.NoteProgramEnd(status); }
+  int NoteProgramEnd(int status) override { return inner_.NoteProgramEnd(status); }
 
  protected:
   Platform& inner() { return inner_; }

@@ -166,8 +166,9 @@ class Platform {
   // The runner refused a command line (too long): nothing was started.
   virtual void NoteRefusedRun(std::string_view /*commandLine*/, bool /*wantExitCode*/,
                               int32_t /*result*/) {}
-  // The program returns from its entry point with `status` (a normal end).
-  virtual void NoteProgramEnd(int /*status*/) {}
+  // The program returns from its entry point with `status` (a normal end). Returns
+  // the status to return instead (a decorator may have a reason to end otherwise).
+  virtual int NoteProgramEnd(int status) { return status; }
 };
 
 // The platform in force. Until Install is called it is the build's native platform.

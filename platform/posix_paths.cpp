@@ -23,6 +23,17 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+// The name as it is compared: ASCII letters in upper case.
+std::string Folded(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) c = Upper(c);
+  return out;
+}
+
+bool SameTime(const timespec& a, const timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
 bool IsDirectory(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -146,7 +157,70 @@ std::optional<std::string> FindEntryIgnoringCase(const std::string& directory,
   return best;
 }
 
-ResolvedPath ResolvePath(const DriveTable& drives, std::string_view windowsPath) {
+DirectoryListings::Listing* DirectoryListings::Current(const std::string& dir) {
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
+  const Key key{st.st_dev, st.st_ino};
+  auto it = listings_.find(key);
+  if (it != listings_.end() && SameTime(it->second.modified, st.st_mtim)) return &it->second;
+
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr) {
+    if (it != listings_.end()) listings_.erase(it);
+    return nullptr;
+  }
+  ++reads_;
+  Listing listing;
+  listing.modified = st.st_mtim;
+  while (const dirent* e = ::readdir(d)) listing.names[Folded(e->d_name)].insert(e->d_name);
+  ::closedir(d);
+  Listing& kept = listings_[key];
+  kept = std::move(listing);
+  return &kept;
+}
+
+std::optional<std::string> DirectoryListings::Find(const std::string& directory,
+                                                   std::string_view name) {
+  const std::string dir = directory.empty() ? "." : directory;
+  if (Exists(Join(dir, name))) return std::string(name);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    Listing* listing = Current(dir);
+    if (listing == nullptr) return std::nullopt;
+    const auto it = listing->names.find(Folded(name));
+    if (it == listing->names.end()) return std::nullopt;
+    const std::string& spelling = *it->second.begin();
+    if (Exists(Join(dir, spelling))) return spelling;
+    listings_.clear();  // a name went away unseen: read the directory again
+  }
+  return FindEntryIgnoringCase(dir, name);
+}
+
+void DirectoryListings::Update(const std::string& path, bool created) {
+  const size_t slash = path.find_last_of('/');
+  const std::string dir = slash == std::string::npos ? "."
+                          : slash == 0               ? "/"
+                                                     : path.substr(0, slash);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) != 0) return;
+  const auto it = listings_.find(Key{st.st_dev, st.st_ino});
+  if (it == listings_.end()) return;
+  Listing& listing = it->second;
+  const std::string folded = Folded(name);
+  if (created) {
+    listing.names[folded].insert(name);
+  } else if (auto n = listing.names.find(folded); n != listing.names.end()) {
+    n->second.erase(name);
+    if (n->second.empty()) listing.names.erase(n);
+  }
+  listing.modified = st.st_mtim;
+}
+
+void DirectoryListings::Created(const std::string& path) { Update(path, true); }
+void DirectoryListings::Removed(const std::string& path) { Update(path, false); }
+
+ResolvedPath ResolvePath(const DriveTable& drives, std::string_view windowsPath,
+                         DirectoryListings* listings) {
   ResolvedPath out;
   std::string_view rest = windowsPath;
   std::string root;  // empty for a path relative to the current directory
@@ -185,7 +259,10 @@ ResolvedPath ResolvePath(const DriveTable& drives, std::string_view windowsPath)
     }
     std::string spelled(name);
     if (walking) {
-      if (std::optional<std::string> found = FindEntryIgnoringCase(current(), name)) {
+      std::optional<std::string> found = listings != nullptr
+                                             ? listings->Find(current(), name)
+                                             : FindEntryIgnoringCase(current(), name);
+      if (found) {
         spelled = *found;
       } else {
         walking = false;

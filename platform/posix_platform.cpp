@@ -22,6 +22,27 @@ constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 // what SetFileAttributes changes).
 bool IsReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
 
+// Opens `path` without waiting (a FIFO or a device can make open or read wait for
+// ever) and keeps the descriptor only when it is a regular file, which is then read
+// and written as usual. Anything else is refused as a directory is: access denied.
+// -1 with `error` set on failure.
+int OpenRegularFile(const std::string& path, int flags, uint32_t& error, mode_t mode = 0) {
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, mode);
+  if (fd < 0) {
+    error = errno == ENXIO ? kErrorAccessDenied : posix::ErrorFromErrno(errno, path);
+    return -1;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    error = kErrorAccessDenied;
+    return -1;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  error = 0;
+  return fd;
+}
+
 class PosixFile : public File {
  public:
   explicit PosixFile(int fd) : fd_(fd) {}
@@ -89,8 +110,8 @@ uint32_t CopyBytes(int in, int out) {
 PosixPlatform::PosixPlatform(posix::DriveTable drives) : drives_(std::move(drives)) {}
 PosixPlatform::~PosixPlatform() = default;
 
-std::string PosixPlatform::Resolve(std::string_view path) const {
-  return posix::ResolvePath(drives_, path).path;
+std::string PosixPlatform::Resolve(std::string_view path) {
+  return posix::ResolvePath(drives_, path, &listings_).path;
 }
 
 UiSession& PosixPlatform::Terminal() {
@@ -109,7 +130,9 @@ intptr_t PosixPlatform::DialogBox(int resourceId, DialogProcedure& proc) {
 
 ProcessResult PosixPlatform::RunProcess(std::string_view commandLine, bool /*wantExitCode*/) {
   std::fflush(nullptr);  // the child shares our standard output
-  return posix::RunCommandLine(drives_, commandLine);
+  const ProcessResult result = posix::RunCommandLine(drives_, commandLine);
+  listings_.Forget();  // the child may have created, renamed or removed anything
+  return result;
 }
 
 uint32_t PosixPlatform::GetFileAttributes(std::string_view path) {
@@ -123,8 +146,9 @@ uint32_t PosixPlatform::GetFileAttributes(std::string_view path) {
 uint32_t PosixPlatform::CreateDirectory(std::string_view path) {
   const std::string p = Resolve(path);
   if (p.empty()) return kErrorPathNotFound;
-  if (::mkdir(p.c_str(), 0777) == 0) return 0;
-  return posix::ErrorFromErrno(errno, p);
+  if (::mkdir(p.c_str(), 0777) != 0) return posix::ErrorFromErrno(errno, p);
+  listings_.Created(p);
+  return 0;
 }
 
 uint32_t PosixPlatform::GetDriveType(std::string_view root) {
@@ -156,6 +180,7 @@ uint32_t PosixPlatform::DeleteFile(std::string_view path) {
   if (S_ISDIR(st.st_mode)) return kErrorAccessDenied;
   if (!S_ISLNK(st.st_mode) && IsReadOnly(st)) return kErrorAccessDenied;  // as Windows refuses
   if (::unlink(p.c_str()) != 0) return posix::ErrorFromErrno(errno, p);
+  listings_.Removed(p);
   return 0;
 }
 
@@ -164,10 +189,11 @@ uint32_t PosixPlatform::CopyFile(std::string_view from, std::string_view to, boo
   const std::string dst = Resolve(to);
   if (src.empty() || dst.empty()) return kErrorPathNotFound;
 
-  const int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return posix::ErrorFromErrno(errno, src);
+  uint32_t openError = 0;
+  const int in = OpenRegularFile(src, O_RDONLY, openError);
+  if (in < 0) return openError;
   struct stat srcStat {};
-  if (::fstat(in, &srcStat) != 0 || S_ISDIR(srcStat.st_mode)) {
+  if (::fstat(in, &srcStat) != 0) {
     ::close(in);
     return kErrorAccessDenied;
   }
@@ -183,18 +209,24 @@ uint32_t PosixPlatform::CopyFile(std::string_view from, std::string_view to, boo
       ::close(in);
       return kErrorSharingViolation;
     }
-    if (S_ISDIR(dstStat.st_mode) || IsReadOnly(dstStat)) {
+    if (!S_ISREG(dstStat.st_mode) || IsReadOnly(dstStat)) {
       ::close(in);
       return kErrorAccessDenied;
     }
   }
 
-  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
-  const int out = ::open(dst.c_str(), flags, 0666);
+  // O_TRUNC only once the descriptor is known to be a regular file.
+  const int flags = O_WRONLY | O_CREAT | (failIfExists ? O_EXCL : 0);
+  const int out = OpenRegularFile(dst, flags, openError, 0666);
   if (out < 0) {
+    ::close(in);
+    return openError == kErrorAlreadyExists ? kErrorFileExists : openError;
+  }
+  if (!failIfExists && ::ftruncate(out, 0) != 0) {
     const int e = errno;
     ::close(in);
-    return e == EEXIST ? kErrorFileExists : posix::ErrorFromErrno(e, dst);
+    ::close(out);
+    return posix::ErrorFromErrno(e, dst);
   }
   uint32_t error = CopyBytes(in, out);
   if (::close(out) != 0 && error == 0) error = posix::ErrorFromErrno(errno, dst);
@@ -203,6 +235,7 @@ uint32_t PosixPlatform::CopyFile(std::string_view from, std::string_view to, boo
     ::unlink(dst.c_str());  // no half-copied file is left behind
     return error;
   }
+  listings_.Created(dst);
   // The copy keeps the source's read-only mark, as on Windows.
   if (IsReadOnly(srcStat)) {
     struct stat st {};
@@ -214,7 +247,7 @@ uint32_t PosixPlatform::CopyFile(std::string_view from, std::string_view to, boo
 std::optional<uint64_t> PosixPlatform::FileSize(std::string_view path) {
   const std::string p = Resolve(path);
   struct stat st {};
-  if (p.empty() || ::stat(p.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
+  if (p.empty() || ::stat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   return static_cast<uint64_t>(st.st_size);
 }
 
@@ -230,17 +263,14 @@ std::unique_ptr<File> PosixPlatform::OpenExistingFile(std::string_view path, uin
     return nullptr;
   }
   // Windows refuses to open a read-only file or a directory for writing; so do we,
-  // also when running with the rights to override the permission bits.
-  if (S_ISDIR(st.st_mode) || IsReadOnly(st)) {
+  // also when running with the rights to override the permission bits. A FIFO, a
+  // device or a socket is no data file: refused the same way, before it is opened.
+  if (!S_ISREG(st.st_mode) || IsReadOnly(st)) {
     error = kErrorAccessDenied;
     return nullptr;
   }
-  const int fd = ::open(p.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) {
-    error = posix::ErrorFromErrno(errno, p);
-    return nullptr;
-  }
-  error = 0;
+  const int fd = OpenRegularFile(p, O_RDWR, error);
+  if (fd < 0) return nullptr;
   return std::make_unique<PosixFile>(fd);
 }
 

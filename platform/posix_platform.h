@@ -35,12 +35,15 @@ class PosixPlatform : public Platform {
 
   const posix::DriveTable& drives() const { return drives_; }
   // Where a Windows path lies here; empty when its drive does not exist.
-  std::string Resolve(std::string_view path) const;
+  std::string Resolve(std::string_view path);
+  const posix::DirectoryListings& listings() const { return listings_; }
 
  private:
   UiSession& Terminal();
 
   posix::DriveTable drives_;
+  // Every call that creates, copies, renames or removes an entry tells the listings.
+  posix::DirectoryListings listings_;
   std::unique_ptr<UiSession> terminal_;
   uint32_t lastError_ = 0;
 };

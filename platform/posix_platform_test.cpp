@@ -1,5 +1,6 @@
 #include "platform/posix_platform.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -109,6 +111,78 @@ TEST_F(PosixTest, NamesMatchWithoutRegardToCase) {
   // Relative paths are taken from the current directory.
   fs::current_path(D() / "Kedro");
   EXPECT_EQ(os_->GetFileAttributes("varmex\\DEV.dat"), kAttributeNormal);
+}
+
+// A directory is read once for names not spelt as on disk; the program's own changes
+// keep its listing true, a child program or a change behind the program's back makes
+// it read the directory again.
+TEST_F(PosixTest, DirectoryListingsFollowEveryChange) {
+  fs::create_directories(D() / "data");
+  WriteFile(D() / "data" / "Alpha.dat", "a");
+  const posix::DirectoryListings& listings = os_->listings();
+  EXPECT_EQ(os_->FileSize("D:\\data\\ALPHA.DAT"), std::optional<uint64_t>(1));
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_EQ(os_->GetFileAttributes("D:\\data\\none" + std::to_string(i)), kInvalidFileAttributes);
+  }
+  EXPECT_EQ(listings.reads(), 1u);
+
+  EXPECT_EQ(os_->CopyFile("D:\\data\\alpha.dat", "D:\\data\\Beta.dat", true), 0u);
+  EXPECT_EQ(os_->GetFileAttributes("D:\\data\\BETA.DAT"), kAttributeNormal);
+  EXPECT_EQ(os_->CreateDirectory("D:\\data\\Sub"), 0u);
+  EXPECT_EQ(os_->GetFileAttributes("D:\\data\\SUB"), kAttributeDirectory);
+  EXPECT_EQ(os_->DeleteFile("D:\\data\\beta.DAT"), 0u);
+  EXPECT_EQ(os_->GetFileAttributes("D:\\data\\BETA.DAT"), kInvalidFileAttributes);
+  EXPECT_EQ(listings.reads(), 1u);
+
+  // Another program adds a file.
+  WriteScript(D() / "mk", "echo g > '" + (D() / "data" / "Gamma.dat").string() + "'\n");
+  EXPECT_EQ(os_->RunProcess("D:\\mk", true).exitCode, std::optional<uint32_t>(0));
+  EXPECT_EQ(os_->GetFileAttributes("D:\\data\\GAMMA.DAT"), kAttributeNormal);
+  EXPECT_EQ(listings.reads(), 2u);
+
+  // A change behind the program's back moves the directory's time.
+  WriteFile(D() / "data" / "Delta.dat", "d");
+  const timespec times[2] = {{0, UTIME_OMIT}, {1, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (D() / "data").c_str(), times, 0), 0);
+  EXPECT_EQ(os_->GetFileAttributes("D:\\data\\DELTA.DAT"), kAttributeNormal);
+  EXPECT_EQ(listings.reads(), 3u);
+}
+
+// A FIFO or a device is no data file: every open and copy refuses it at once, as it
+// refuses a directory, instead of waiting for a writer that never comes.
+TEST_F(PosixTest, SpecialFilesAreRefusedWithoutWaiting) {
+  fs::create_directories(D() / "data");
+  ASSERT_EQ(::mkfifo((D() / "data" / "PIPE.DAT").c_str(), 0666), 0);
+  WriteFile(D() / "data" / "plain.dat", "x");
+  ASSERT_EQ(::symlink("/dev/zero", (D() / "data" / "ZERO.DAT").c_str()), 0);
+  struct Case {
+    const char* what;
+    std::function<uint32_t()> call;
+  };
+  const Case cases[] = {
+      {"open a FIFO",
+       [&] {
+         uint32_t error = 0;
+         EXPECT_EQ(os_->OpenExistingFile("D:\\data\\pipe.dat", error), nullptr);
+         return error;
+       }},
+      {"open a device",
+       [&] {
+         uint32_t error = 0;
+         EXPECT_EQ(os_->OpenExistingFile("D:\\data\\ZERO.DAT", error), nullptr);
+         return error;
+       }},
+      {"copy from a FIFO",
+       [&] { return os_->CopyFile("D:\\data\\PIPE.DAT", "D:\\data\\a", false); }},
+      {"copy from a device",
+       [&] { return os_->CopyFile("D:\\data\\ZERO.DAT", "D:\\data\\b", false); }},
+      {"copy onto a FIFO",
+       [&] { return os_->CopyFile("D:\\data\\plain.dat", "D:\\data\\PIPE.DAT", false); }},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.call(), kErrorAccessDenied) << c.what;
+  EXPECT_EQ(os_->FileSize("D:\\data\\PIPE.DAT"), std::nullopt);
+  EXPECT_FALSE(fs::exists(D() / "data" / "a"));
+  EXPECT_FALSE(fs::exists(D() / "data" / "b"));
 }
 
 TEST_F(PosixTest, DirectoriesAndErrorCodes) {

@@ -2,10 +2,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "platform/native.h"
@@ -34,6 +32,20 @@ Installed& TheInstalled() {
   return installed;
 }
 
+// The whole of a file; false when it cannot be opened or read to its end (a folder
+// opens on some systems, but reading it fails).
+bool ReadWholeFile(const char* path, std::string& text) {
+  std::FILE* f = std::fopen(path, "rb");
+  if (f == nullptr) return false;
+  char buffer[4096];
+  size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+  const bool read = std::ferror(f) == 0;
+  std::fclose(f);
+  if (!read) text.clear();
+  return read;
+}
+
 }  // namespace
 
 bool SetUpFromEnvironment() {
@@ -55,14 +67,12 @@ bool SetUpFromEnvironment() {
   }
 
   if (const char* path = std::getenv("VARMEX_UI_SCRIPT"); path != nullptr && *path != '\0') {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    if (in) text << in.rdbuf();
-    auto session =
-        std::make_unique<UiSession>(ScriptActions(text.str()), s.transcript.get(), nullptr);
+    std::string text;
+    const bool read = ReadWholeFile(path, text);
+    auto session = std::make_unique<UiSession>(ScriptActions(text), s.transcript.get(), nullptr);
     s.session = std::make_unique<SessionPlatform>(*top, std::move(session));
     top = s.session.get();
-    if (!in) {
+    if (!read) {
       // An unreadable script is a script with no lines: every dialog and question
       // is closed as the script running out would close it.
       std::fprintf(stderr, "varmex: cannot read the script %s\n", path);

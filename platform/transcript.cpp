@@ -103,17 +103,21 @@ std::string JsonString(std::string_view text) {
 Transcript::Transcript(std::FILE* out) : out_(out), owned_(false) {}
 
 Transcript::Transcript(const std::string& path)
-    : out_(std::fopen(path.c_str(), "wb")), owned_(true) {}
+    : out_(std::fopen(path.c_str(), "wb")), owned_(true), path_(path) {}
 
 Transcript::~Transcript() {
   if (owned_ && out_ != nullptr) std::fclose(out_);
 }
 
 void Transcript::Line(const std::string& json) {
-  if (out_ == nullptr) return;
-  std::fputs(json.c_str(), out_);
-  std::fputc('\n', out_);
-  std::fflush(out_);
+  if (out_ == nullptr || failed_) return;
+  const bool written = std::fputs(json.c_str(), out_) != EOF && std::fputc('\n', out_) != EOF &&
+                       std::fflush(out_) == 0;
+  if (!written) {
+    failed_ = true;
+    std::fprintf(stderr, "varmex: cannot write the transcript%s%s completely\n",
+                 path_.empty() ? "" : " ", path_.c_str());
+  }
 }
 
 void Transcript::Dialog(int id) {
@@ -245,9 +249,13 @@ ProcessResult TranscriptPlatform::RunProcess(std::string_view commandLine, bool 
   return r;
 }
 
+int TranscriptPlatform::EndStatus(int status) const {
+  return status == 0 && !transcript_.complete() ? 1 : status;
+}
+
 void TranscriptPlatform::ExitProcess(int status) {
   transcript_.Exit(status);
-  ForwardingPlatform::ExitProcess(status);
+  ForwardingPlatform::ExitProcess(EndStatus(status));
 }
 
 void TranscriptPlatform::NoteRefusedRun(std::string_view commandLine, bool wantExitCode,
@@ -256,9 +264,9 @@ void TranscriptPlatform::NoteRefusedRun(std::string_view commandLine, bool wantE
   ForwardingPlatform::NoteRefusedRun(commandLine, wantExitCode, result);
 }
 
-void TranscriptPlatform::NoteProgramEnd(int status) {
+int TranscriptPlatform::NoteProgramEnd(int status) {
   transcript_.Exit(status);
-  ForwardingPlatform::NoteProgramEnd(status);
+  return ForwardingPlatform::NoteProgramEnd(EndStatus(status));
 }
 
 }  // namespace varmex::platform

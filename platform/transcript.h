@@ -44,6 +44,10 @@ class Transcript : public UiEvents {
   Transcript& operator=(const Transcript&) = delete;
 
   bool ok() const { return out_ != nullptr; }
+  // False once a line could not be written whole (a full disk): the first failure is
+  // said on standard error, and nothing more is written after it, so that the
+  // transcript never has a hole in its middle.
+  bool complete() const { return !failed_; }
 
   void Dialog(int id);
   void DialogEnd(int id, intptr_t result);
@@ -58,10 +62,14 @@ class Transcript : public UiEvents {
   void Line(const std::string& json);
   std::FILE* out_;
   bool owned_;
+  std::string path_;
+  bool failed_ = false;
 };
 
 // A decorator that records in a transcript what passes through it: message boxes,
 // dialogs, runs and the end of the program. Every other call goes straight through.
+// A run whose transcript could not be written whole ends with status 1 where it would
+// have ended with 0, as a run whose transcript cannot be created does.
 class TranscriptPlatform : public ForwardingPlatform {
  public:
   TranscriptPlatform(Platform& inner, Transcript& transcript);
@@ -71,9 +79,10 @@ class TranscriptPlatform : public ForwardingPlatform {
   ProcessResult RunProcess(std::string_view commandLine, bool wantExitCode) override;
   [[noreturn]] void ExitProcess(int status) override;
   void NoteRefusedRun(std::string_view commandLine, bool wantExitCode, int32_t result) override;
-  void NoteProgramEnd(int status) override;
+  int NoteProgramEnd(int status) override;
 
  private:
+  int EndStatus(int status) const;
   Transcript& transcript_;
 };
 

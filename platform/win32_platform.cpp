@@ -134,6 +134,75 @@ int Win32DialogHost::ComboGetSelection(int id) {
 
 void Win32DialogHost::EndDialog(intptr_t result) { ::EndDialog(window_, result); }
 
+namespace {
+
+// The rectangle of a child control in its dialog's client coordinates.
+RECT ChildRect(HWND dialog, HWND child) {
+  RECT r{};
+  ::GetWindowRect(child, &r);
+  ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+bool Contains(const RECT& outer, const RECT& inner) {
+  return outer.left <= inner.left && outer.top <= inner.top && outer.right >= inner.right &&
+         outer.bottom >= inner.bottom;
+}
+
+// Whether `grown` stays inside the dialog and off every other control (a control that
+// frames the label, such as a group box, does not count).
+bool RoomFor(HWND dialog, HWND label, const RECT& original, const RECT& grown) {
+  RECT client{};
+  ::GetClientRect(dialog, &client);
+  if (!Contains(client, grown)) return false;
+  for (HWND other = ::GetWindow(dialog, GW_CHILD); other != nullptr;
+       other = ::GetWindow(other, GW_HWNDNEXT)) {
+    if (other == label || !::IsWindowVisible(other)) continue;
+    const RECT r = ChildRect(dialog, other);
+    RECT overlap{};
+    if (!Contains(r, original) && ::IntersectRect(&overlap, &r, &grown)) return false;
+  }
+  return true;
+}
+
+// A left-aligned label one line high wraps a text wider than itself onto a line it
+// cannot show, and the last words are lost; how wide a text comes out depends on the
+// font's glyphs, not only on its average width, which sets the dialog's units. Such a
+// label is widened to its text when the room to its right is free.
+void WidenCutLabels(HWND dialog) {
+  for (HWND label = ::GetWindow(dialog, GW_CHILD); label != nullptr;
+       label = ::GetWindow(label, GW_HWNDNEXT)) {
+    char className[16] = {};
+    ::GetClassNameA(label, className, sizeof className);
+    const LONG style = ::GetWindowLongA(label, GWL_STYLE);
+    if (::lstrcmpiA(className, "Static") != 0 || (style & SS_TYPEMASK) != SS_LEFT) continue;
+
+    char text[512] = {};
+    const int length = ::GetWindowTextA(label, text, sizeof text);
+    HDC dc = ::GetDC(label);
+    const HGDIOBJ font =
+        ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageA(label, WM_GETFONT, 0, 0)));
+    TEXTMETRICA metrics{};
+    SIZE extent{};
+    const bool measured =
+        ::GetTextMetricsA(dc, &metrics) && ::GetTextExtentPoint32A(dc, text, length, &extent);
+    ::SelectObject(dc, font);
+    ::ReleaseDC(label, dc);
+
+    const RECT original = ChildRect(dialog, label);
+    const LONG width = original.right - original.left;
+    const LONG height = original.bottom - original.top;
+    if (!measured || height >= 2 * metrics.tmHeight || extent.cx <= width) continue;
+    RECT grown = original;
+    grown.right = original.left + extent.cx;
+    if (!RoomFor(dialog, label, original, grown)) continue;
+    ::SetWindowPos(label, nullptr, 0, 0, extent.cx, height,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
+}  // namespace
+
 // The window procedure shared by every dialog: it finds the core's procedure (handed
 // over as the creation parameter, then kept in the window's user data) and passes it
 // the two messages the core handles.
@@ -142,8 +211,18 @@ INT_PTR CALLBACK Win32DialogProc(HWND window, UINT message, WPARAM wParam, LPARA
     auto* proc = reinterpret_cast<DialogProcedure*>(lParam);
     ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(proc));
     if (proc == nullptr) return FALSE;
+    WidenCutLabels(window);
     Win32DialogHost host(window);
     return proc->OnInit(host) ? TRUE : FALSE;
+  }
+  // The Enter key asks the dialog for its default command. In every dialog of the
+  // program Enter is the command IDOK (1), whichever push button is drawn as the
+  // default: dialog 102's default button 1007 keeps its look, but Enter does not press
+  // it, and the procedure, which ignores IDOK there, keeps the dialog open. (A push
+  // button that has the keyboard focus is still pressed by Enter, as by the space bar.)
+  if (message == DM_GETDEFID) {
+    ::SetWindowLongPtrA(window, DWLP_MSGRESULT, MAKELONG(IDOK, DC_HASDEFID));
+    return TRUE;
   }
   auto* proc = reinterpret_cast<DialogProcedure*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
   if (proc == nullptr) return FALSE;
@@ -222,8 +301,18 @@ uint32_t Win32Platform::DeleteFile(std::string_view path) {
 }
 
 uint32_t Win32Platform::CopyFile(std::string_view from, std::string_view to, bool failIfExists) {
+  const std::string source = CString(from);
+  // Only a file on a disk is copied: a pipe, a console or another device is refused
+  // as a directory is, before anything reads from it and waits.
+  HANDLE probe =
+      ::CreateFileA(source.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) return static_cast<uint32_t>(::GetLastError());
+  const bool onDisk = ::GetFileType(probe) == FILE_TYPE_DISK;
+  ::CloseHandle(probe);
+  if (!onDisk) return ERROR_ACCESS_DENIED;
   return SuccessOrLastError(
-      ::CopyFileA(CString(from).c_str(), CString(to).c_str(), failIfExists ? TRUE : FALSE));
+      ::CopyFileA(source.c_str(), CString(to).c_str(), failIfExists ? TRUE : FALSE));
 }
 
 std::optional<uint64_t> Win32Platform::FileSize(std::string_view path) {
@@ -241,6 +330,12 @@ std::unique_ptr<File> Win32Platform::OpenExistingFile(std::string_view path, uin
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     error = static_cast<uint32_t>(::GetLastError());
+    return nullptr;
+  }
+  // A pipe or a device opens, but reading it may wait for ever: it is no data file.
+  if (::GetFileType(handle) != FILE_TYPE_DISK) {
+    ::CloseHandle(handle);
+    error = ERROR_ACCESS_DENIED;
     return nullptr;
   }
   error = 0;

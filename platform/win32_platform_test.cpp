@@ -163,6 +163,33 @@ TEST_F(Win32PlatformTest, ProcessesReportStartErrorsAndExitCodes) {
   EXPECT_EQ(platform_.GetFileAttributes(Path("ignored")), kInvalidFileAttributes);
 }
 
+// A pipe or a device is no data file: opening or copying one is refused at once, as
+// a directory is, instead of reading from it and waiting.
+TEST_F(Win32PlatformTest, PipesAndDevicesAreRefusedWithoutWaiting) {
+  // Each pipe is made afresh for one call: an instance once opened stays taken.
+  int pipes = 0;
+  std::vector<HANDLE> servers;
+  auto newPipe = [&] {
+    const std::string name = "\\\\.\\pipe\\varmex-w32-" + std::to_string(::GetCurrentProcessId()) +
+                             "-" + std::to_string(++pipes);
+    servers.push_back(::CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 512,
+                                         512, 0, nullptr));
+    EXPECT_NE(servers.back(), INVALID_HANDLE_VALUE);
+    return name;
+  };
+  for (const bool isPipe : {true, false}) {
+    const std::string what = isPipe ? "a pipe" : "the NUL device";
+    uint32_t error = 0;
+    EXPECT_EQ(platform_.OpenExistingFile(isPipe ? newPipe() : "NUL", error), nullptr) << what;
+    EXPECT_EQ(error, uint32_t{kErrorAccessDenied}) << what;
+    EXPECT_EQ(platform_.CopyFile(isPipe ? newPipe() : "NUL", Path("copy"), false),
+              uint32_t{kErrorAccessDenied})
+        << what;
+  }
+  EXPECT_EQ(platform_.GetFileAttributes(Path("copy")), kInvalidFileAttributes);
+  for (HANDLE server : servers) ::CloseHandle(server);
+}
+
 TEST_F(Win32PlatformTest, AMissingDialogResourceGivesMinusOneAndAReason) {
   struct Never : DialogProcedure {
     bool OnInit(DialogHost&) override { return true; }

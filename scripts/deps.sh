@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang clang-format clang-tidy
   libgtest-dev googletest libgmock-dev libbenchmark-dev libarchive-dev libgdbm-dev libsqlite3-dev
   g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
-  wine wine32:i386 wine64 xvfb xdotool imagemagick unrar-free gcovr libclang-rt-14-dev)
+  wine wine32:i386 wine64 fonts-wine xvfb xdotool imagemagick unrar-free gcovr libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -127,13 +128,13 @@ class MigrationE2eTest : public ::testing::Test {
     return c;
   }
 
-  e2e::Run Migrate(int version, const std::string& directory) {
+  e2e::Run Migrate(int version, const std::string& directory, int timeoutSeconds = 280) {
     e2e::RunOptions o;
     o.args = {"/prel"};
     o.script = std::string("dialog 101\nselect 1002 D\nclick 1\nanswer yes\ndialog 107\n") +
                (version == 35 ? "click 1004\n" : "") + "set 1021 " + directory + "\nclick 1\n";
     o.env["VARMEX_STANDIN_LOG"] = log_;
-    o.timeoutSeconds = 280;
+    o.timeoutSeconds = timeoutSeconds;
     return e2e::RunSetup(scratch_, o);
   }
 
@@ -184,10 +185,20 @@ TEST_F(MigrationE2eTest, Version36CollectionIsMigratedWhole) {
       "date Varmex de tip 38 pe care sa puteti lucra apoi cu programele din Varmex-ul 38?",
       kSuccess};
   EXPECT_EQ(Messages(run), expectedMessages) << run.Transcript();
+  // The report of missing norm articles reaches the transcript whole: three lines of a
+  // 34-character label and a 5-character count, then a line feed and a blank.
+  const std::vector<std::string> all = run.Messages();
+  const auto report = std::find_if(all.begin(), all.end(), [](const std::string& m) {
+    return m.rfind("Articole negasite in nor.dat:     ", 0) == 0;
+  });
+  ASSERT_NE(report, all.end()) << run.Transcript();
+  EXPECT_EQ(report->size(), 3u * 40u + 1u) << *report;
+  EXPECT_EQ(report->substr(report->size() - 2), "\n ");
   const std::vector<std::string> status = StatusTexts(run);
   ASSERT_EQ(status.size(), 999u + 59u + 2u + 2u) << run.Transcript();
   EXPECT_EQ(status.front(), "Preluare baz001.dat");
-  EXPECT_EQ(status[999], "Preluare DEV.DAT");
+  EXPECT_EQ(status[999], "Preluare DEV.DAT             ");  // the name as stored, 20 characters
+  EXPECT_EQ(status[1012], "Preluare ANGA.DAT");
   EXPECT_EQ(status[1058], "Preluare terti.dat");
   EXPECT_EQ(status[1060], "Generare preturi locale pe lucrari (GRUPDEV)...");
   EXPECT_EQ(status[1061], "Conversie baze pret...");
@@ -380,6 +391,49 @@ TEST_F(MigrationE2eTest, LargeFurnmatIsRedistributedOnlyWhenTooDense) {
     EXPECT_EQ(result.Read(Key8(1000 + i % 7, 2000001 + i), 8).size(), 136u) << i;
   }
 }
+
+// A FIFO where the program looks for a data file is refused at once, with the message
+// of a file that cannot be copied or opened; nothing waits for a writer that never
+// comes, and the run ends as a migration ends, well inside its time limit.
+struct SpecialFileCase {
+  const char* name;
+  std::vector<std::string> fifos;  // under the scratch folder's drives
+  std::vector<std::string> messages;
+};
+
+void PrintTo(const SpecialFileCase& c, std::ostream* out) { *out << c.name; }
+
+class SpecialFileE2eTest : public MigrationE2eTest,
+                           public ::testing::WithParamInterface<SpecialFileCase> {};
+
+TEST_P(SpecialFileE2eTest, IsRefusedWithoutHanging) {
+  Generate(36, "Palunor");
+  for (const std::string& fifo : GetParam().fifos) {
+    const std::string path = scratch_.drives() + "/" + fifo;
+    fs::remove(path);
+    ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0) << path;
+  }
+  const e2e::Run run = Migrate(36, "C:\\Palunor", 60);
+  ASSERT_FALSE(run.timedOut) << "the migration waited on a FIFO";
+  EXPECT_EQ(run.status, 0) << run.Transcript();
+  std::vector<std::string> expected = {Messages(run).front()};  // the migration question
+  expected.insert(expected.end(), GetParam().messages.begin(), GetParam().messages.end());
+  expected.emplace_back(kSuccess);
+  EXPECT_EQ(Messages(run), expected) << run.Transcript();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fifos, SpecialFileE2eTest,
+    ::testing::Values(SpecialFileCase{"InTheOldCollection",
+                                      {"C/Palunor/Varmex/DEV.DAT", "C/Palunor/Varmex/ANGA.DAT"},
+                                      {"Eroare [    5] la copierea fisierului DEV.DAT!",
+                                       "Eroare [    5] la copierea fisierului ANGA.DAT!",
+                                       "Eroare (   2) la deschidere D:\\kedro\\Varmex\\dev.dat!"}},
+                      SpecialFileCase{
+                          "InTheNewTree",
+                          {"D/kedro/Varmex/lcalcdev.dat"},
+                          {"Eroare (   5) la deschidere D:\\kedro\\Varmex\\lcalcdev.dat!"}}),
+    [](const ::testing::TestParamInfo<SpecialFileCase>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace varmex

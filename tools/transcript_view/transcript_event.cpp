@@ -75,6 +75,20 @@ std::string Indented(const std::string& text, const std::string& indent) {
 
 }  // namespace
 
+std::string ShownText(const std::string& text, bool keepLineFeeds) {
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte >= 0x20 && byte != 0x7F) || (c == '\n' && keepLineFeeds)) {
+      out.push_back(c);
+    } else {
+      out.push_back('^');
+      out.push_back(byte == 0x7F ? '?' : static_cast<char>(byte + 0x40));
+    }
+  }
+  return out;
+}
+
 const std::string& TranscriptEvent::Get(const std::string& field) const {
   static const std::string none;
   auto it = fields.find(field);
@@ -133,44 +147,54 @@ std::optional<TranscriptEvent> ParseTranscriptLine(const std::string& line) {
   }
 }
 
+namespace {
+
+// A field of the event as ShownText shows it, on one line.
+std::string Shown(const TranscriptEvent& e, const std::string& field) {
+  return ShownText(e.Get(field), false);
+}
+
+}  // namespace
+
 std::string DescribeEvent(const TranscriptEvent& e) {
   const std::string& k = e.kind();
   if (k == "dialog") {
-    return "== dialog " + e.Get("id") + " opens";
+    return "== dialog " + Shown(e, "id") + " opens";
   }
   if (k == "dialog-end") {
-    return "== dialog " + e.Get("id") + " closes with result " + e.Get("result");
+    return "== dialog " + Shown(e, "id") + " closes with result " + Shown(e, "result");
   }
   if (k == "set-text") {
-    return "   dialog " + e.Get("dialog") + ", control " + e.Get("control") + " shows \"" +
-           e.Get("text") + "\"";
+    return "   dialog " + Shown(e, "dialog") + ", control " + Shown(e, "control") + " shows \"" +
+           Shown(e, "text") + "\"";
   }
   if (k == "enable") {
-    return "   dialog " + e.Get("dialog") + ", control " + e.Get("control") +
+    return "   dialog " + Shown(e, "dialog") + ", control " + Shown(e, "control") +
            (e.Get("enabled") == "true" ? " enabled" : " disabled");
   }
   if (k == "message") {
-    return "[" + e.Get("title") + "] " +
-           Indented(e.Get("text"), std::string(e.Get("title").size() + 3, ' ')) + "\n" +
-           std::string(e.Get("title").size() + 3, ' ') + "-> " + e.Get("answer");
+    const std::string title = Shown(e, "title");
+    const std::string indent(title.size() + 3, ' ');
+    return "[" + title + "] " + Indented(ShownText(e.Get("text"), true), indent) + "\n" + indent +
+           "-> " + Shown(e, "answer");
   }
   if (k == "run") {
-    std::string out = "$ " + e.Get("command");
+    std::string out = "$ " + Shown(e, "command");
     if (e.Get("result") != "0") {
-      return out + "   (could not start: error " + e.Get("result") + ")";
+      return out + "   (could not start: error " + Shown(e, "result") + ")";
     }
     if (e.Has("exit")) {
-      out += "   (exit code " + e.Get("exit") + ")";
+      out += "   (exit code " + Shown(e, "exit") + ")";
     }
     return out;
   }
   if (k == "script-error") {
-    return "!! answer script: " + e.Get("detail");
+    return "!! answer script: " + Shown(e, "detail");
   }
   if (k == "exit") {
-    return "== the program ends with exit status " + e.Get("status");
+    return "== the program ends with exit status " + Shown(e, "status");
   }
-  return e.raw;
+  return ShownText(e.raw, false);
 }
 
 }  // namespace varmex::tools

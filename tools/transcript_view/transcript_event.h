@@ -1,4 +1,5 @@
-// One line of a run's transcript (a flat JSON object) read back into its fields.
+// One line of a run's transcript (a flat JSON object) read back into its fields, and
+// described as a person reads it.
 #pragma once
 
 #include <map>
@@ -20,6 +21,12 @@ struct TranscriptEvent {
 std::optional<TranscriptEvent> ParseTranscriptLine(const std::string& line);
 
 // The event as a person reads it: one line, or several for a message of several lines.
+// Control characters inside its texts are shown as ShownText shows them.
 std::string DescribeEvent(const TranscriptEvent& event);
+
+// `text` safe for a terminal: each control character as ^X (DEL as ^?), so that no
+// escape sequence of the text reaches the terminal; line feeds stay when
+// `keepLineFeeds` (a message of several lines), else they show as ^J.
+std::string ShownText(const std::string& text, bool keepLineFeeds);
 
 }  // namespace varmex::tools
