@@ -277,11 +277,14 @@ class StoredUnpacker {
         return EntryDamaged(entry.name, "read error");
       }
       crc = Crc32(std::span<const uint8_t>(block.data(), n), crc);
-      DWORD written = 0;
-      if (out != INVALID_HANDLE_VALUE &&
-          (!::WriteFile(out, block.data(), static_cast<DWORD>(n), &written, nullptr) ||
-           written != n)) {
-        return WriteFailed(path, LastErrorText());
+      // A short write is followed by another, which then says why it cannot go on.
+      for (size_t put = 0; out != INVALID_HANDLE_VALUE && put < n;) {
+        DWORD written = 0;
+        if (!::WriteFile(out, block.data() + put, static_cast<DWORD>(n - put), &written, nullptr) ||
+            written == 0) {
+          return WriteFailed(path, LastErrorText());
+        }
+        put += written;
       }
       done += n;
     }
