@@ -82,7 +82,9 @@ void WriteMedium(const std::string& dir, const MediumOptions& options) {
       }
       bytes[static_cast<size_t>(at)] ^= 0x5a;
     }
-    const std::string path = dir + "/" + name;
+    std::string path = dir;
+    path += "/";
+    path += name;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));

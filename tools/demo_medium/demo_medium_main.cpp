@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
       } else if (a == "--damage") {
         options.damaged.insert(value(a));
       } else if (a == "--add") {
-        const std::string archive = value(a);
+        const std::string& archive = value(a);
         options.extra[archive].push_back(FileEntry(value(a)));
       } else if (!a.empty() && a[0] == '-') {
         throw UsageError("unknown option " + a);

@@ -372,7 +372,9 @@ class Unpacker {
     path = dest_;
     for (size_t i = 0; i < count; ++i) {
       const std::string spelled = names_.Spelling(path, parts[i]);
-      const std::string next = path + "/" + spelled;
+      std::string next = path;
+      next += "/";
+      next += spelled;
       if (knownFolders_.count(next) == 0) {
         struct stat st {};
         if (lstat(next.c_str(), &st) == 0) {
