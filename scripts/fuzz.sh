@@ -12,7 +12,7 @@ root=$(pwd)
 seconds=${1:-5}
 build=${2:-build/fuzz}
 all_targets=(data_file_fuzzer block_store_fuzzer legacy_layout_fuzzer price_base_fuzzer
-  estimate_items_fuzzer exchange_rates_fuzzer grupdev_fuzzer ui_script_fuzzer)
+  estimate_items_fuzzer exchange_rates_fuzzer grupdev_fuzzer ui_script_fuzzer unrar_fuzzer)
 if [ $# -gt 2 ]; then targets=("${@:3}"); else targets=("${all_targets[@]}"); fi
 
 cmake --build "$build" --target "${targets[@]}" gencollection >/dev/null

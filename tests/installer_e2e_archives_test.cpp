@@ -1,7 +1,9 @@
-// End-to-end checks of the archive tools: the built unrar on its command lines, and
-// the demo medium read by a second, independent reader (Debian's unrar-free, whose
-// options differ) with the same result.
+// End-to-end checks of the archive tools: the built unrar on its command lines, the
+// installer's check of a medium that cannot be unpacked, the command-line conventions
+// of the archive tools, and the demo medium read by a second, independent reader
+// (Debian's unrar-free, whose options differ) with the same result.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -11,6 +13,7 @@
 
 #include "tests/support/e2e.h"
 #include "tools/demo_medium/demo_medium.h"
+#include "tools/rarwrite/rar_writer.h"
 
 namespace varmex {
 namespace {
@@ -55,6 +58,94 @@ TEST(UnrarToolE2eTest, ExitCodesAndOneLineReasons) {
   run = Unrar(s, {"l", medium + "/erp.rar"});
   EXPECT_EQ(run.status, 7);
   EXPECT_NE(run.err.find("usage: unrar"), std::string::npos);
+}
+
+// A tutorial.rar that cannot be unpacked is caught by the check of every archive,
+// before anything is written: a named pipe (which once held the check for ever) and an
+// entry that climbs out of its folder (which once passed the check and stopped the
+// unpacking half way).
+TEST(UnrarToolE2eTest, TheInstallersCheckCatchesATutorialThatCannotBeUnpacked) {
+  const std::vector<std::pair<std::string, std::string>> cases = {{"pipe", " 6"}, {"climbs", " 9"}};
+  for (const auto& [kind, code] : cases) {
+    SCOPED_TRACE(kind);
+    e2e::Scratch s;
+    const std::string d = s.Drive('D');
+    const std::string medium = s.Folder("medium");
+    tools::MediumOptions options;
+    options.mklnkPath = e2e::BinDir() + "/mklnk";
+    if (kind == "climbs") {
+      tools::RarEntry evil;
+      evil.name = "tutorial/../../../escaped.txt";
+      evil.data = {'x'};
+      options.extra["tutorial.rar"].push_back(evil);
+    } else {
+      options.omit.insert("tutorial.rar");
+    }
+    tools::WriteMedium(medium, options);
+    if (kind == "pipe") {
+      ASSERT_EQ(mkfifo((medium + "/tutorial.rar").c_str(), 0644), 0);
+    }
+    e2e::RunOptions o;
+    o.script = "dialog 101\nclick 1\nanswer no\n";
+    o.cwd = medium;
+    o.timeoutSeconds = 60;  // a wait on the pipe fails here instead of hanging the suite
+    const e2e::Run run = e2e::RunSetup(s, o);
+    ASSERT_FALSE(run.timedOut) << run.Transcript();
+    EXPECT_EQ(run.status, 1) << run.Transcript();
+    EXPECT_EQ(run.Messages(),
+              std::vector<std::string>{
+                  "Arhiva tutorial.rar este alterata ('unrar t' retcode=" + code +
+                  ")!\n"
+                  "Pentru a continua instalarea e necesara inlocuirea acestei arhive.\n"
+                  "Puteti descarca aceasta arhiva de pe site-ul www.varmex.ro"});
+    EXPECT_EQ(run.Commands().back(), "unrar t tutorial.rar");
+    EXPECT_FALSE(e2e::Exists(d + "/kedro"));
+    EXPECT_FALSE(e2e::Exists(s.path() + "/escaped.txt"));
+  }
+}
+
+// -h and --help print the usage on standard output; any other word that starts with
+// '-' is an unknown option (unrar keeps the suite tool's code 7 for a bad command
+// line); none is ever taken as a file or folder to create.
+TEST(UnrarToolE2eTest, ArchiveToolsNeverTakeAnOptionForAFileToCreate) {
+  struct Case {
+    std::string tool;
+    std::vector<std::string> args;
+    int status;
+    bool usageOnStdout;
+  };
+  const std::vector<Case> cases = {
+      {"rarwrite", {"--help"}, 0, true},
+      {"rarwrite", {"-h"}, 0, true},
+      {"rarwrite", {"--bogus", "x.rar"}, 2, false},
+      {"rarwrite", {"x.rar", "--", "a:=b"}, 2, false},
+      {"rarwrite", {}, 2, false},
+      {"varmex-demo-medium", {"--help"}, 0, true},
+      {"varmex-demo-medium", {"-h"}, 0, true},
+      {"varmex-demo-medium", {"--bogus"}, 2, false},
+      {"varmex-demo-medium", {"m", "--omit"}, 2, false},
+      {"varmex-demo-medium", {"--omit", "-x", "m"}, 2, false},
+      {"varmex-demo-medium", {}, 2, false},
+      {"unrar", {"--help"}, 7, false},
+      {"unrar", {"-h"}, 7, false},
+      {"unrar", {"x", "-y", "a.rar", "-out"}, 7, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.tool + " " + ::testing::PrintToString(c.args));
+    e2e::Scratch s;
+    e2e::RunOptions o;
+    o.program = e2e::BinDir() + "/" + c.tool;
+    o.args = c.args;
+    const e2e::Run run = e2e::RunProgram(s, o);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_NE((c.usageOnStdout ? run.out : run.err).find("usage: "), std::string::npos);
+    EXPECT_EQ((c.usageOnStdout ? run.err : run.out).find("usage: "), std::string::npos);
+    for (const auto& entry : fs::directory_iterator(s.path())) {
+      const std::string name = entry.path().filename().string();
+      // Only the scratch's drives and the run's own files.
+      EXPECT_TRUE(name == "drives" || name.rfind("run", 0) == 0) << "created " << name;
+    }
+  }
 }
 
 TEST(UnrarToolE2eTest, TheDemoMediumReadsTheSameWithUnrarFree) {

@@ -71,8 +71,20 @@ std::map<std::string, std::vector<RarEntry>> MediumContents(const MediumOptions&
 
 void WriteMedium(const std::string& dir, const MediumOptions& options) {
   for (const auto& [name, entries] : MediumContents(options)) {
-    const std::vector<uint8_t> bytes = BuildRarArchive(entries);
-    const std::string path = dir + "/" + name;
+    std::vector<uint8_t> bytes = BuildRarArchive(entries);
+    if (options.damaged.count(name) != 0) {
+      int64_t at = -1;
+      for (size_t i = 0; at < 0 && i < entries.size(); ++i) {
+        at = DataOffsetOfEntry(bytes, i);
+      }
+      if (at < 0) {
+        throw std::runtime_error("nothing to damage in " + name);
+      }
+      bytes[static_cast<size_t>(at)] ^= 0x5a;
+    }
+    std::string path = dir;
+    path += "/";
+    path += name;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));

@@ -19,13 +19,14 @@ struct MediumOptions {
   std::string mklnkPath;       // packed as "mklnk" in erp.rar; empty: left out
   std::set<std::string> omit;  // archives not written
   std::map<std::string, std::vector<RarEntry>> extra;  // more entries per archive
+  std::set<std::string> damaged;  // archives whose first stored data byte is flipped
 };
 
 // The entries of every archive of the medium.
 std::map<std::string, std::vector<RarEntry>> MediumContents(const MediumOptions& options);
 
 // Writes the archives into `dir` (which must exist). Throws std::runtime_error when a
-// file cannot be read or written.
+// file cannot be read or written, or an archive to damage has no data.
 void WriteMedium(const std::string& dir, const MediumOptions& options);
 
 }  // namespace varmex::tools

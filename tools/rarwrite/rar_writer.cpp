@@ -1,5 +1,6 @@
 #include "tools/rarwrite/rar_writer.h"
 
+#include <algorithm>
 #include <array>
 #include <stdexcept>
 
@@ -21,6 +22,21 @@ constexpr uint8_t kMethodStore = 0x30;
 constexpr size_t kFileHeaderSize = 32;
 constexpr uint32_t kUnixRegular = 0100000;
 constexpr uint32_t kUnixDirectory = 0040000;
+constexpr uint16_t kFlagEncrypted = 0x0004;
+
+constexpr uint8_t kSignature5[8] = {0x52, 0x61, 0x72, 0x21, 0x1a, 0x07, 0x01, 0x00};
+constexpr uint64_t kType5Main = 1;
+constexpr uint64_t kType5File = 2;
+constexpr uint64_t kType5End = 5;
+constexpr uint64_t kBlock5Extra = 0x01;
+constexpr uint64_t kBlock5Data = 0x02;
+constexpr uint64_t kFile5Folder = 0x01;
+constexpr uint64_t kFile5Time = 0x02;
+constexpr uint64_t kFile5Crc = 0x04;
+constexpr uint64_t kHost5Unix = 1;
+constexpr uint64_t kExtra5Encryption = 1;
+constexpr uint64_t kExtra5Redirection = 5;
+constexpr uint32_t kUnixTime2026 = 1767225600;  // 2026-01-01 00:00:00 UTC
 
 std::array<uint32_t, 256> MakeCrcTable() {
   std::array<uint32_t, 256> table{};
@@ -49,6 +65,56 @@ std::string ArchiveName(const std::string& name) {
     out.pop_back();
   }
   return out;
+}
+
+void PutVint(std::vector<uint8_t>& out, uint64_t v) {
+  while (v >= 0x80) {
+    out.push_back(static_cast<uint8_t>(v | 0x80));
+    v >>= 7;
+  }
+  out.push_back(static_cast<uint8_t>(v));
+}
+
+void PutU32(std::vector<uint8_t>& out, uint32_t v) {
+  uint8_t b[4];
+  io::StoreU32(b, v);
+  out.insert(out.end(), b, b + 4);
+}
+
+// Appends one format-5 block: its CRC-32 and size, then `fields` (type onwards).
+void PutBlock5(std::vector<uint8_t>& out, const std::vector<uint8_t>& fields) {
+  std::vector<uint8_t> sized;
+  PutVint(sized, fields.size());
+  sized.insert(sized.end(), fields.begin(), fields.end());
+  PutU32(out, Crc32(sized));
+  out.insert(out.end(), sized.begin(), sized.end());
+}
+
+// The extra records of a format-5 file entry.
+std::vector<uint8_t> Extra5(const RarEntry& entry) {
+  std::vector<uint8_t> extra;
+  auto record = [&extra](uint64_t type, const std::vector<uint8_t>& data) {
+    std::vector<uint8_t> typed;
+    PutVint(typed, type);
+    typed.insert(typed.end(), data.begin(), data.end());
+    PutVint(extra, typed.size());
+    extra.insert(extra.end(), typed.begin(), typed.end());
+  };
+  if (entry.encrypted) {
+    // Version 0, no flags, 2^15 key rounds, a zero salt and a zero start vector.
+    std::vector<uint8_t> data = {0, 0, 15};
+    data.resize(data.size() + 32, 0);
+    record(kExtra5Encryption, data);
+  }
+  if (entry.redirect != 0) {
+    std::vector<uint8_t> data;
+    PutVint(data, entry.redirect);
+    PutVint(data, 0);
+    PutVint(data, entry.target.size());
+    data.insert(data.end(), entry.target.begin(), entry.target.end());
+    record(kExtra5Redirection, data);
+  }
+  return extra;
 }
 
 }  // namespace
@@ -91,7 +157,8 @@ std::vector<uint8_t> BuildRarArchive(std::span<const RarEntry> entries, uint32_t
     uint8_t* h = out.data() + start;
     h[2] = kTypeFile;
     io::StoreU16(h + 3,
-                 static_cast<uint16_t>(kFlagLongBlock | (entry.directory ? kFlagDirectory : 0)));
+                 static_cast<uint16_t>(kFlagLongBlock | (entry.directory ? kFlagDirectory : 0) |
+                                       (entry.encrypted ? kFlagEncrypted : 0)));
     io::StoreU16(h + 5, static_cast<uint16_t>(headerSize));
     io::StoreU32(h + 7, size);
     io::StoreU32(h + 11, size);
@@ -118,7 +185,109 @@ std::vector<uint8_t> BuildRarArchive(std::span<const RarEntry> entries, uint32_t
   return out;
 }
 
+std::vector<uint8_t> BuildRar5Archive(std::span<const RarEntry> entries) {
+  std::vector<uint8_t> out(kSignature5, kSignature5 + sizeof kSignature5);
+  PutBlock5(out, {kType5Main, 0, 0});
+  for (const RarEntry& entry : entries) {
+    std::string name = entry.name;
+    for (char& c : name) {
+      c = c == '\\' ? '/' : c;
+    }
+    while (!name.empty() && name.back() == '/') {
+      name.pop_back();
+    }
+    if (name.empty()) {
+      throw std::invalid_argument("bad entry name: \"" + entry.name + "\"");
+    }
+    const std::vector<uint8_t> none;
+    const std::vector<uint8_t>& data = entry.directory ? none : entry.data;
+    const std::vector<uint8_t> extra = Extra5(entry);
+    const uint32_t permissions = entry.mode != 0 ? entry.mode : (entry.directory ? 0755 : 0644);
+
+    std::vector<uint8_t> fields;
+    PutVint(fields, kType5File);
+    // A file block always carries its data size, 0 for a folder.
+    PutVint(fields, (extra.empty() ? 0 : kBlock5Extra) | kBlock5Data);
+    if (!extra.empty()) {
+      PutVint(fields, extra.size());
+    }
+    PutVint(fields, data.size());
+    PutVint(fields, (entry.directory ? kFile5Folder : 0) | kFile5Time |
+                        (entry.withoutCrc || entry.directory ? 0 : kFile5Crc));
+    PutVint(fields, data.size());
+    PutVint(fields, (entry.directory ? kUnixDirectory : kUnixRegular) | (permissions & 07777));
+    PutU32(fields, kUnixTime2026);
+    if (!entry.withoutCrc && !entry.directory) {
+      PutU32(fields, Crc32(data));
+    }
+    PutVint(fields, 0);  // stored, algorithm version 0
+    PutVint(fields, kHost5Unix);
+    PutVint(fields, name.size());
+    fields.insert(fields.end(), name.begin(), name.end());
+    fields.insert(fields.end(), extra.begin(), extra.end());
+    PutBlock5(out, fields);
+    out.insert(out.end(), data.begin(), data.end());
+  }
+  PutBlock5(out, {kType5End, 0, 0});
+  return out;
+}
+
+namespace {
+
+// Reads a vint at `pos` (moved past it); false when it runs past `end`.
+bool GetVint(std::span<const uint8_t> bytes, size_t& pos, size_t end, uint64_t& v) {
+  v = 0;
+  for (unsigned shift = 0; pos < end && shift < 64; shift += 7) {
+    const uint8_t b = bytes[pos++];
+    v |= static_cast<uint64_t>(b & 0x7f) << shift;
+    if ((b & 0x80) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+int64_t DataOffsetOfEntry5(std::span<const uint8_t> archive, size_t index) {
+  size_t pos = sizeof kSignature5;
+  size_t seen = 0;
+  while (pos + 5 <= archive.size()) {
+    size_t at = pos + 4;
+    uint64_t size = 0;
+    uint64_t type = 0;
+    uint64_t flags = 0;
+    uint64_t skip = 0;
+    uint64_t data = 0;
+    if (!GetVint(archive, at, archive.size(), size) || size > archive.size() - at) {
+      return -1;
+    }
+    const size_t end = at + static_cast<size_t>(size);
+    if (!GetVint(archive, at, end, type) || !GetVint(archive, at, end, flags) ||
+        ((flags & kBlock5Extra) && !GetVint(archive, at, end, skip)) ||
+        ((flags & kBlock5Data) && !GetVint(archive, at, end, data)) ||
+        data > archive.size() - end) {
+      return -1;
+    }
+    if (type == kType5File) {
+      if (seen == index) {
+        return data == 0 ? -1 : static_cast<int64_t>(end);
+      }
+      ++seen;
+    }
+    if (type == kType5End) {
+      return -1;
+    }
+    pos = end + static_cast<size_t>(data);
+  }
+  return -1;
+}
+
+}  // namespace
+
 int64_t DataOffsetOfEntry(std::span<const uint8_t> archive, size_t index) {
+  if (archive.size() >= sizeof kSignature5 &&
+      std::equal(kSignature5, kSignature5 + sizeof kSignature5, archive.begin())) {
+    return DataOffsetOfEntry5(archive, index);
+  }
   size_t pos = sizeof kMarker;
   size_t seen = 0;
   while (pos + 7 <= archive.size()) {

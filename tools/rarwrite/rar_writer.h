@@ -1,6 +1,6 @@
-// A writer of classic RAR archives (format version 4) with stored, uncompressed
-// entries: enough to make the suite's archives for tests and the demo medium, and to
-// damage them on purpose.
+// A writer of RAR archives with stored, uncompressed entries, in the classic format
+// (version 4) and in format 5: enough to make the suite's archives for tests and the
+// demo medium, and to make damaged or hostile ones on purpose.
 //
 // An archive is a row of blocks, each opening with a 7-byte base header:
 //
@@ -22,6 +22,23 @@
 // Names are written with backslashes between folders, as the archiver does on
 // Windows. Entries are marked as made on a Unix system so that their attributes are a
 // Unix mode: a stand-in tool packed into an archive keeps its execute permission.
+//
+// Format 5 numbers are "vints": 7 bits a byte, least significant group first, the top
+// bit set on every byte but the last. Each block is
+//
+//   CRC-32 (4, of everything after it up to the header's end) | header size (vint, the
+//   bytes from type to the header's end) | type | flags (1 extra area, 2 data area)
+//   | [extra area size] | [data size] | fields of the type | extra area
+//
+//   signature  "Rar!\x1a\x07\x01\x00"
+//   main       type 1, archive flags 0
+//   file       type 2: file flags (1 folder, 2 time, 4 CRC), unpacked size, attributes,
+//              [time (4)], [data CRC-32 (4)], compression (0 = stored, version 0),
+//              host (1 = Unix), name length, name (UTF-8, '/' between folders);
+//              extra records, each: size (vint, of type and data), type, data
+//                1 encryption    5 redirection: kind (1 Unix link, 2 Windows link,
+//                                  3 junction, 4 hard link, 5 file copy), flags, target
+//   end        type 5, end flags 0
 #pragma once
 
 #include <cstdint>
@@ -36,6 +53,13 @@ struct RarEntry {
   std::vector<uint8_t> data;  // the file's contents (ignored for a directory)
   bool directory = false;
   uint32_t mode = 0;  // permission bits; 0 = 0644 for files, 0755 for folders
+  // Made on purpose for tests of readers: the entry is marked as encrypted (its data
+  // stays plain), or, in format 5 only, as a redirection of kind `redirect` (see above)
+  // to `target`, or without its data CRC.
+  bool encrypted = false;
+  uint32_t redirect = 0;
+  std::string target;
+  bool withoutCrc = false;
 };
 
 // 2026-01-01 00:00:00 as a DOS date and time: archives come out byte-identical.
@@ -50,8 +74,12 @@ uint32_t Crc32(std::span<const uint8_t> bytes, uint32_t crc = 0);
 std::vector<uint8_t> BuildRarArchive(std::span<const RarEntry> entries,
                                      uint32_t dosTime = kDefaultDosTime);
 
+// The same in format 5 (the time is written as 2026-01-01 00:00:00 UTC).
+std::vector<uint8_t> BuildRar5Archive(std::span<const RarEntry> entries);
+
 // Offset of the first data byte of entry `index` in an archive made by
-// BuildRarArchive (for tests that damage an archive on purpose); -1 if there is none.
+// BuildRarArchive or BuildRar5Archive (for tests that damage an archive on purpose);
+// -1 if there is none.
 int64_t DataOffsetOfEntry(std::span<const uint8_t> archive, size_t index);
 
 }  // namespace varmex::tools

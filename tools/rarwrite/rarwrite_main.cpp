@@ -5,7 +5,11 @@
 //     NAME:=TEXT   TEXT followed by a line feed under NAME
 //     NAME/        a folder
 //
-// NAME may hold folders separated by '/'. Exit status 0 on success, 1 on any failure.
+// NAME may hold folders separated by '/'. Every word that starts with '-' is an option:
+// -h and --help print the usage on standard output (exit 0); any other prints it on
+// standard error (exit 2), so no such word is ever taken for the archive to write.
+// Exit status 0 on success, 1 when a file cannot be read or written, 2 for a bad
+// command line.
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -18,6 +22,12 @@
 #include "tools/rarwrite/rar_writer.h"
 
 namespace {
+
+constexpr const char* kUsage =
+    "usage: rarwrite ARCHIVE [NAME=FILE | NAME:=TEXT | NAME/]...\n"
+    "  NAME=FILE   the contents of FILE under NAME\n"
+    "  NAME:=TEXT  TEXT and a line feed under NAME\n"
+    "  NAME/       a folder\n";
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -57,22 +67,35 @@ varmex::tools::RarEntry ParseEntry(const std::string& arg) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: rarwrite ARCHIVE [NAME=FILE | NAME:=TEXT | NAME/]...\n");
-    return 1;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  for (const std::string& a : args) {
+    if (a == "-h" || a == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+  }
+  for (const std::string& a : args) {
+    if (!a.empty() && a[0] == '-') {
+      std::fprintf(stderr, "rarwrite: unknown option %s\n%s", a.c_str(), kUsage);
+      return 2;
+    }
+  }
+  if (args.empty()) {
+    std::fputs(kUsage, stderr);
+    return 2;
   }
   try {
     std::vector<varmex::tools::RarEntry> entries;
-    for (int i = 2; i < argc; ++i) {
-      entries.push_back(ParseEntry(argv[i]));
+    for (size_t i = 1; i < args.size(); ++i) {
+      entries.push_back(ParseEntry(args[i]));
     }
     const std::vector<uint8_t> bytes = varmex::tools::BuildRarArchive(entries);
-    std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
+    std::ofstream out(args[0], std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out) {
-      throw std::runtime_error(std::string("cannot write ") + argv[1]);
+      throw std::runtime_error("cannot write " + args[0]);
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "rarwrite: %s\n", e.what());
