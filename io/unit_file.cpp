@@ -37,16 +37,29 @@ int16_t FindFreeUnit() {
   return kNoUnit;
 }
 
-int OpenUnit(int16_t unit, std::string_view path, int recordLength) {
+namespace {
+
+int Open(int16_t unit, std::string_view path, int recordLength, bool writable) {
   if (!ValidUnit(unit) || recordLength <= 0) return kIoBadArgument;
   Unit& slot = Units()[unit];
   slot.file.reset();
   uint32_t error = 0;
-  slot.file = platform::Current().OpenExistingFile(path, error);
+  slot.file = writable ? platform::Current().OpenExistingFile(path, error)
+                       : platform::Current().OpenFileForReading(path, error);
   if (!slot.file)
     return error != 0 ? static_cast<int>(error) : static_cast<int>(platform::kErrorFileNotFound);
   slot.recordLength = recordLength;
   return kIoOk;
+}
+
+}  // namespace
+
+int OpenUnit(int16_t unit, std::string_view path, int recordLength) {
+  return Open(unit, path, recordLength, true);
+}
+
+int OpenUnitForReading(int16_t unit, std::string_view path, int recordLength) {
+  return Open(unit, path, recordLength, false);
 }
 
 int ReadRecord(int16_t unit, int64_t n, std::span<uint8_t> out) {

@@ -37,6 +37,10 @@ int16_t FindFreeUnit();
 // Opens an existing file on `unit` with the given record length.
 int OpenUnit(int16_t unit, std::string_view path, int recordLength);
 
+// The same for reading only (a read-only file opens too); every write on the unit
+// fails with 5.
+int OpenUnitForReading(int16_t unit, std::string_view path, int recordLength);
+
 // Reads record n (from 1) into `out`. `out` may be shorter than the record length
 // (the first out.size() bytes of the record are read) but not longer.
 int ReadRecord(int16_t unit, int64_t n, std::span<uint8_t> out);

@@ -8,7 +8,11 @@ namespace {
 
 class FakeFile : public File {
  public:
-  explicit FakeFile(std::vector<uint8_t>* bytes) : bytes_(bytes) {}
+  FakeFile(std::vector<uint8_t>* bytes, bool writable, std::function<void()> onClose)
+      : bytes_(bytes), writable_(writable), onClose_(std::move(onClose)) {}
+  ~FakeFile() override { onClose_(); }
+  FakeFile(const FakeFile&) = delete;
+  FakeFile& operator=(const FakeFile&) = delete;
   uint32_t ReadAt(uint64_t offset, std::span<uint8_t> out, size_t& got) override {
     got = 0;
     if (offset < bytes_->size()) {
@@ -18,17 +22,51 @@ class FakeFile : public File {
     return 0;
   }
   uint32_t WriteAt(uint64_t offset, std::span<const uint8_t> in, size_t& put) override {
+    put = 0;
+    if (!writable_) return kErrorAccessDenied;
     if (bytes_->size() < offset + in.size()) bytes_->resize(offset + in.size(), 0);
     std::copy(in.begin(), in.end(), bytes_->begin() + static_cast<ptrdiff_t>(offset));
     put = in.size();
     return 0;
   }
+  uint32_t Flush() override { return 0; }
 
  private:
   std::vector<uint8_t>* bytes_;
+  bool writable_;
+  std::function<void()> onClose_;
 };
 
 }  // namespace
+
+// A hold of the fake: the key stays in the shared set of held files while it lives.
+class FakePlatform::FakeLock : public FileLock {
+ public:
+  FakeLock(FakePlatform& platform, std::string path)
+      : platform_(platform), handles_(platform.handles_), path_(std::move(path)) {
+    handles_->held.insert(Key(path_));
+  }
+  ~FakeLock() override { handles_->held.erase(Key(path_)); }
+  FakeLock(const FakeLock&) = delete;
+  FakeLock& operator=(const FakeLock&) = delete;
+
+  // As on Windows: the hold is given up first, then the name is replaced.
+  uint32_t ReplaceWith(std::string_view replacement) override {
+    handles_->held.erase(Key(path_));
+    auto held = platform_.entries_.find(Key(path_));
+    const uint32_t attributes =
+        held == platform_.entries_.end() ? kAttributeNormal : held->second.attributes;
+    const uint32_t error = platform_.RenameFile(replacement, path_);
+    if (error != 0) return error;
+    platform_.entries_[Key(path_)].attributes = attributes;
+    return 0;
+  }
+
+ private:
+  FakePlatform& platform_;
+  std::shared_ptr<Handles> handles_;
+  std::string path_;
+};
 
 FakePlatform::FakePlatform() : previous_(Install(this)) {}
 FakePlatform::~FakePlatform() { Install(previous_); }
@@ -47,14 +85,21 @@ std::string FakePlatform::Parent(const std::string& key) {
   return key.substr(0, slash == 2 ? 3 : slash);
 }
 
+std::string FakePlatform::LastPart(std::string_view path) {
+  const size_t slash = path.find_last_of("\\/");
+  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
 void FakePlatform::AddFile(std::string_view path, std::vector<uint8_t> bytes) {
   Entry e;
+  e.name = LastPart(path);
   e.bytes = std::move(bytes);
   entries_[Key(path)] = std::move(e);
 }
 
 void FakePlatform::AddDirectory(std::string_view path) {
   Entry e;
+  e.name = LastPart(path);
   e.directory = true;
   e.attributes = kAttributeDirectory;
   entries_[Key(path)] = std::move(e);
@@ -134,6 +179,7 @@ uint32_t FakePlatform::CopyFile(std::string_view from, std::string_view to, bool
       return kErrorAccessDenied;
   }
   Entry copy = src->second;
+  copy.name = LastPart(to);
   entries_[Key(to)] = std::move(copy);
   return 0;
 }
@@ -144,17 +190,96 @@ std::optional<uint64_t> FakePlatform::FileSize(std::string_view path) {
   return it->second.bytes.size();
 }
 
-std::unique_ptr<File> FakePlatform::OpenExistingFile(std::string_view path, uint32_t& error) {
+std::unique_ptr<File> FakePlatform::Open(std::string_view path, bool writable, uint32_t& error) {
   auto it = entries_.find(Key(path));
   if (it == entries_.end()) {
     error = kErrorFileNotFound;
     return nullptr;
   }
-  if (it->second.directory || (it->second.attributes & kAttributeReadOnly)) {
+  if (it->second.directory || (writable && (it->second.attributes & kAttributeReadOnly))) {
     error = kErrorAccessDenied;
     return nullptr;
   }
-  return std::make_unique<FakeFile>(&it->second.bytes);
+  error = 0;
+  const std::string key = Key(path);
+  ++handles_->open[key];
+  return std::make_unique<FakeFile>(&it->second.bytes, writable,
+                                    [handles = handles_, key] { --handles->open[key]; });
+}
+
+std::unique_ptr<File> FakePlatform::OpenExistingFile(std::string_view path, uint32_t& error) {
+  return Open(path, true, error);
+}
+
+std::unique_ptr<File> FakePlatform::OpenFileForReading(std::string_view path, uint32_t& error) {
+  return Open(path, false, error);
+}
+
+std::unique_ptr<File> FakePlatform::CreateUniqueFile(std::string_view prefix,
+                                                     std::string& createdPath, uint32_t& error) {
+  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name(prefix);
+    for (int i = 0; i < 12; ++i) name += kAlphabet[names_() % (sizeof kAlphabet - 1)];
+    if (entries_.count(Key(name)) != 0) continue;
+    AddFile(name, {});
+    createdPath = name;
+    return Open(name, true, error);
+  }
+  error = kErrorFileExists;
+  return nullptr;
+}
+
+uint32_t FakePlatform::RenameFile(std::string_view from, std::string_view to) {
+  auto src = entries_.find(Key(from));
+  if (src == entries_.end()) return kErrorFileNotFound;
+  if (src->second.directory) return kErrorAccessDenied;
+  auto dst = entries_.find(Key(to));
+  if (dst != entries_.end() && dst->second.directory) return kErrorAccessDenied;
+  if (handles_->open[Key(from)] > 0 || handles_->open[Key(to)] > 0 ||
+      handles_->held.count(Key(to)) != 0) {
+    return kErrorSharingViolation;
+  }
+  Entry moved = std::move(src->second);
+  moved.name = LastPart(to);
+  entries_.erase(src);
+  entries_[Key(to)] = std::move(moved);
+  return 0;
+}
+
+std::unique_ptr<FileLock> FakePlatform::LockFile(std::string_view path, uint32_t& error) {
+  auto it = entries_.find(Key(path));
+  if (it == entries_.end()) {
+    error = kErrorFileNotFound;
+    return nullptr;
+  }
+  if (it->second.directory) {
+    error = kErrorAccessDenied;
+    return nullptr;
+  }
+  if (handles_->held.count(Key(path)) != 0) {
+    error = kErrorLockViolation;
+    return nullptr;
+  }
+  error = 0;
+  return std::make_unique<FakeLock>(*this, std::string(path));
+}
+
+std::optional<std::string> FakePlatform::FinalPath(std::string_view path) {
+  if (entries_.count(Key(path)) == 0) return std::nullopt;
+  return std::string(path);
+}
+
+uint32_t FakePlatform::ListDirectory(std::string_view path, std::vector<std::string>& names) {
+  // Files may be added without their folders; "." is the folder of names without one.
+  const std::string key = path == "." ? std::string() : Key(path);
+  auto dir = entries_.find(key);
+  if (dir != entries_.end() && !dir->second.directory) return kErrorInvalidParameter;
+  names.clear();
+  for (const auto& [k, e] : entries_) {
+    if (k != key && Parent(k) == key) names.push_back(e.name);
+  }
+  return dir == entries_.end() && names.empty() ? uint32_t{kErrorPathNotFound} : 0u;
 }
 
 void FakePlatform::WriteStandardOutput(std::string_view text) { standardOutput.append(text); }

@@ -1,10 +1,16 @@
 // An in-memory platform for unit tests: files live in a map, message boxes and runs
 // are recorded, dialogs and processes are answered by callbacks the test sets.
-// Paths are compared without regard to case, as on Windows.
+// Paths are compared without regard to case, as on Windows. As on Windows, a file
+// that is open cannot be renamed or replaced (RenameFile, FileLock::ReplaceWith answer
+// 32), so a caller that forgets a handle is caught here too. There are no links:
+// FinalPath names a file by its own path.
 #pragma once
 
 #include <functional>
 #include <map>
+#include <memory>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,6 +30,7 @@ class FakePlatform : public Platform {
     bool wantExitCode;
   };
   struct Entry {
+    std::string name;  // the last part of the path, spelt as it was given
     bool directory = false;
     uint32_t attributes = kAttributeNormal;
     std::vector<uint8_t> bytes;
@@ -63,6 +70,13 @@ class FakePlatform : public Platform {
   uint32_t CopyFile(std::string_view from, std::string_view to, bool failIfExists) override;
   std::optional<uint64_t> FileSize(std::string_view path) override;
   std::unique_ptr<File> OpenExistingFile(std::string_view path, uint32_t& error) override;
+  std::unique_ptr<File> OpenFileForReading(std::string_view path, uint32_t& error) override;
+  std::unique_ptr<File> CreateUniqueFile(std::string_view prefix, std::string& createdPath,
+                                         uint32_t& error) override;
+  uint32_t RenameFile(std::string_view from, std::string_view to) override;
+  std::unique_ptr<FileLock> LockFile(std::string_view path, uint32_t& error) override;
+  std::optional<std::string> FinalPath(std::string_view path) override;
+  uint32_t ListDirectory(std::string_view path, std::vector<std::string>& names) override;
   void WriteStandardOutput(std::string_view text) override;
   // Throws ExitCalled so that a test can observe a stop.
   [[noreturn]] void ExitProcess(int status) override;
@@ -72,9 +86,20 @@ class FakePlatform : public Platform {
   };
 
  private:
+  // Open handles and holds by key; shared with the handles, which may outlive this.
+  struct Handles {
+    std::map<std::string, int> open;
+    std::set<std::string> held;
+  };
+  class FakeLock;
+
   static std::string Key(std::string_view path);
   static std::string Parent(const std::string& key);
+  static std::string LastPart(std::string_view path);
+  std::unique_ptr<File> Open(std::string_view path, bool writable, uint32_t& error);
   std::map<std::string, Entry> entries_;
+  std::shared_ptr<Handles> handles_ = std::make_shared<Handles>();
+  std::mt19937_64 names_{20240607};
   Platform* previous_;
 };
 

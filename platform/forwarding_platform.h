@@ -40,6 +40,25 @@ class ForwardingPlatform : public Platform {
   std::unique_ptr<File> OpenExistingFile(std::string_view path, uint32_t& error) override {
     return inner_.OpenExistingFile(path, error);
   }
+  std::unique_ptr<File> OpenFileForReading(std::string_view path, uint32_t& error) override {
+    return inner_.OpenFileForReading(path, error);
+  }
+  std::unique_ptr<File> CreateUniqueFile(std::string_view prefix, std::string& createdPath,
+                                         uint32_t& error) override {
+    return inner_.CreateUniqueFile(prefix, createdPath, error);
+  }
+  uint32_t RenameFile(std::string_view from, std::string_view to) override {
+    return inner_.RenameFile(from, to);
+  }
+  std::unique_ptr<FileLock> LockFile(std::string_view path, uint32_t& error) override {
+    return inner_.LockFile(path, error);
+  }
+  std::optional<std::string> FinalPath(std::string_view path) override {
+    return inner_.FinalPath(path);
+  }
+  uint32_t ListDirectory(std::string_view path, std::vector<std::string>& names) override {
+    return inner_.ListDirectory(path, names);
+  }
   void WriteStandardOutput(std::string_view text) override { inner_.WriteStandardOutput(text); }
   [[noreturn]] void ExitProcess(int status) override {
     inner_.ExitProcess(status);

@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace varmex::platform {
 
@@ -30,6 +31,7 @@ enum ErrorCode : uint32_t {
   kErrorWriteFault = 29,
   kErrorReadFault = 30,
   kErrorSharingViolation = 32,
+  kErrorLockViolation = 33,
   kErrorHandleEof = 38,
   kErrorFileExists = 80,
   kErrorInvalidParameter = 87,
@@ -113,6 +115,24 @@ class File {
   virtual uint32_t ReadAt(uint64_t offset, std::span<uint8_t> out, size_t& got) = 0;
   // Writes in.size() bytes at offset; `put` receives the count written.
   virtual uint32_t WriteAt(uint64_t offset, std::span<const uint8_t> in, size_t& put) = 0;
+  // Puts everything written to the file so far, through any handle, on the disk.
+  // Returns 0 or a Windows error code.
+  virtual uint32_t Flush() = 0;
+};
+
+// An exclusive hold on a file, taken by LockFile and kept until the object goes. It
+// keeps out other holders (another run of the same tool, say), not plain readers and
+// writers, and does not stand in the way of this program's own opens of the file.
+class FileLock {
+ public:
+  virtual ~FileLock() = default;
+  // Puts the file at `replacement` (in the same folder) in the held file's place: the
+  // held file's name now names the replacement's contents, with the held file's access
+  // rights; the replacement's name is gone. The hold is given up as late as the system
+  // allows (on Windows just before, as a file held open cannot be replaced). Every
+  // handle of this program to either file must be closed. 0 or a Windows error code;
+  // on failure both files are as they were.
+  virtual uint32_t ReplaceWith(std::string_view replacement) = 0;
 };
 
 // Outcome of running an external program and waiting for it.
@@ -154,6 +174,33 @@ class Platform {
   // Opens an existing file for reading and writing, shared with other programs.
   // On failure returns null and sets `error`.
   virtual std::unique_ptr<File> OpenExistingFile(std::string_view path, uint32_t& error) = 0;
+
+  // Opens an existing file for reading only, shared with other programs: a read-only
+  // file opens too, and every write through the handle fails with 5.
+  virtual std::unique_ptr<File> OpenFileForReading(std::string_view path, uint32_t& error) = 0;
+
+  // Creates a new, empty file named `prefix` followed by a suffix of 12 random
+  // characters (a-z, 0-9) that no one can foresee, for reading and writing. It is
+  // created exclusively: whatever already lies under a name, a link included, is never
+  // opened or followed; another name is drawn instead. `createdPath` receives the name.
+  virtual std::unique_ptr<File> CreateUniqueFile(std::string_view prefix, std::string& createdPath,
+                                                 uint32_t& error) = 0;
+
+  // Gives `from` the name `to`, replacing a file of that name (a link there is
+  // replaced, not followed). Both must lie in the same folder or at least on one drive.
+  virtual uint32_t RenameFile(std::string_view from, std::string_view to) = 0;
+
+  // Takes the exclusive hold on an existing file (see FileLock). Fails at once with
+  // 33 (lock violation) when another holder has it, without waiting.
+  virtual std::unique_ptr<FileLock> LockFile(std::string_view path, uint32_t& error) = 0;
+
+  // The path of the file that `path` names once every symbolic link on the way is
+  // followed (`path` itself when there is none), usable in every call here; nullopt
+  // when it cannot be followed (a missing file, a broken link).
+  virtual std::optional<std::string> FinalPath(std::string_view path) = 0;
+
+  // The names of the entries of a folder (not "." and ".."), in no set order.
+  virtual uint32_t ListDirectory(std::string_view path, std::vector<std::string>& names) = 0;
 
   // A line on the program's standard output (used by one fatal store error).
   virtual void WriteStandardOutput(std::string_view text) = 0;

@@ -1,10 +1,15 @@
 #include "platform/posix_platform.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -45,8 +50,10 @@ int OpenRegularFile(const std::string& path, int flags, uint32_t& error, mode_t 
 
 class PosixFile : public File {
  public:
-  explicit PosixFile(int fd) : fd_(fd) {}
+  explicit PosixFile(int fd, bool writable = true) : fd_(fd), writable_(writable) {}
   ~PosixFile() override { ::close(fd_); }
+  PosixFile(const PosixFile&) = delete;
+  PosixFile& operator=(const PosixFile&) = delete;
 
   uint32_t ReadAt(uint64_t offset, std::span<uint8_t> out, size_t& got) override {
     got = 0;
@@ -65,6 +72,7 @@ class PosixFile : public File {
 
   uint32_t WriteAt(uint64_t offset, std::span<const uint8_t> in, size_t& put) override {
     put = 0;
+    if (!writable_) return kErrorAccessDenied;
     while (put < in.size()) {
       const ssize_t n =
           ::pwrite(fd_, in.data() + put, in.size() - put, static_cast<off_t>(offset + put));
@@ -78,9 +86,93 @@ class PosixFile : public File {
     return 0;
   }
 
+  uint32_t Flush() override {
+    if (!writable_) return 0;
+    while (::fsync(fd_) != 0) {
+      if (errno != EINTR) return errno == EIO ? kErrorWriteFault : posix::ErrorFromErrno(errno);
+    }
+    return 0;
+  }
+
  private:
   int fd_;
+  bool writable_;
 };
+
+// The hold of LockFile: a BSD lock on a descriptor of its own. Unlike a POSIX record
+// lock it is not dropped when the program closes some other descriptor of the file,
+// so the program's own opens and closes of the file leave it in place.
+class PosixFileLock : public FileLock {
+ public:
+  PosixFileLock(PosixPlatform& platform, int fd, std::string path)
+      : platform_(platform), fd_(fd), path_(std::move(path)) {}
+  ~PosixFileLock() override { ::close(fd_); }
+  PosixFileLock(const PosixFileLock&) = delete;
+  PosixFileLock& operator=(const PosixFileLock&) = delete;
+
+  // The hold stays on through the rename: a second holder that opened the old file
+  // meanwhile finds, once it gets the hold, that the name now names another file.
+  uint32_t ReplaceWith(std::string_view replacement) override {
+    const std::string from = platform_.Resolve(replacement);
+    if (from.empty()) return kErrorPathNotFound;
+    struct stat held {};
+    if (::fstat(fd_, &held) != 0) return posix::ErrorFromErrno(errno);
+    if (::chmod(from.c_str(), held.st_mode & 07777) != 0) return posix::ErrorFromErrno(errno, from);
+    if (::rename(from.c_str(), path_.c_str()) != 0) return posix::ErrorFromErrno(errno, path_);
+    return 0;
+  }
+
+ private:
+  PosixPlatform& platform_;
+  int fd_;
+  std::string path_;
+};
+
+// Twelve characters of a-z and 0-9 from the system's random source.
+std::string RandomSuffix() {
+  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char bytes[12] = {};
+  size_t got = 0;
+  while (got < sizeof bytes) {
+    const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  if (got < sizeof bytes) {
+    // No random source: the clock and the process still make a name hard to foresee,
+    // and the exclusive create keeps a foreseen one harmless.
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    uint64_t mix = static_cast<uint64_t>(now.tv_nsec) * 0x9E3779B97F4A7C15ull ^
+                   static_cast<uint64_t>(now.tv_sec) ^ (static_cast<uint64_t>(::getpid()) << 32);
+    for (unsigned char& b : bytes) {
+      mix = mix * 6364136223846793005ull + 1442695040888963407ull;
+      b = static_cast<unsigned char>(mix >> 56);
+    }
+  }
+  std::string out;
+  for (unsigned char b : bytes) out += kAlphabet[b % (sizeof kAlphabet - 1)];
+  return out;
+}
+
+// Opens a file without ever blocking (a FIFO would wait for a writer) and keeps it
+// only when it is a regular file; -1 with `error` set otherwise.
+int OpenRegularFile(const std::string& path, int flags, uint32_t& error) {
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    error = posix::ErrorFromErrno(errno, path);
+    return -1;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    error = kErrorAccessDenied;
+    return -1;
+  }
+  error = 0;
+  return fd;
+}
 
 // Copies every byte of `in` to `out`; 0 or a Windows error code.
 uint32_t CopyBytes(int in, int out) {
@@ -272,6 +364,104 @@ std::unique_ptr<File> PosixPlatform::OpenExistingFile(std::string_view path, uin
   const int fd = OpenRegularFile(p, O_RDWR, error);
   if (fd < 0) return nullptr;
   return std::make_unique<PosixFile>(fd);
+}
+
+std::unique_ptr<File> PosixPlatform::OpenFileForReading(std::string_view path, uint32_t& error) {
+  const std::string p = Resolve(path);
+  if (p.empty()) {
+    error = kErrorPathNotFound;
+    return nullptr;
+  }
+  const int fd = OpenRegularFile(p, O_RDONLY, error);
+  if (fd < 0) return nullptr;
+  return std::make_unique<PosixFile>(fd, false);
+}
+
+std::unique_ptr<File> PosixPlatform::CreateUniqueFile(std::string_view prefix,
+                                                      std::string& createdPath, uint32_t& error) {
+  const std::string p = Resolve(prefix);
+  if (p.empty()) {
+    error = kErrorPathNotFound;
+    return nullptr;
+  }
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string suffix = RandomSuffix();
+    const std::string name = p + suffix;
+    // O_EXCL never opens what lies there already, not even through a link.
+    const int fd =
+        ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd >= 0) {
+      createdPath = std::string(prefix) + suffix;
+      error = 0;
+      return std::make_unique<PosixFile>(fd);
+    }
+    if (errno != EEXIST && errno != EINTR) {
+      error = posix::ErrorFromErrno(errno, name);
+      return nullptr;
+    }
+  }
+  error = kErrorFileExists;
+  return nullptr;
+}
+
+uint32_t PosixPlatform::RenameFile(std::string_view from, std::string_view to) {
+  const std::string src = Resolve(from);
+  const std::string dst = Resolve(to);
+  if (src.empty() || dst.empty()) return kErrorPathNotFound;
+  if (::rename(src.c_str(), dst.c_str()) != 0) return posix::ErrorFromErrno(errno, src);
+  return 0;
+}
+
+std::unique_ptr<FileLock> PosixPlatform::LockFile(std::string_view path, uint32_t& error) {
+  const std::string p = Resolve(path);
+  if (p.empty()) {
+    error = kErrorPathNotFound;
+    return nullptr;
+  }
+  // The hold is on the file the name names once the hold is had: a file put in the
+  // name's place while this waited for nothing is held afresh.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const int fd = OpenRegularFile(p, O_RDONLY, error);
+    if (fd < 0) return nullptr;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int e = errno;
+      ::close(fd);
+      error = e == EWOULDBLOCK ? kErrorLockViolation : posix::ErrorFromErrno(e, p);
+      return nullptr;
+    }
+    struct stat held {
+    }, named{};
+    if (::fstat(fd, &held) == 0 && ::stat(p.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+        held.st_ino == named.st_ino) {
+      error = 0;
+      return std::make_unique<PosixFileLock>(*this, fd, p);
+    }
+    ::close(fd);
+  }
+  error = kErrorLockViolation;
+  return nullptr;
+}
+
+std::optional<std::string> PosixPlatform::FinalPath(std::string_view path) {
+  const std::string p = Resolve(path);
+  if (p.empty()) return std::nullopt;
+  char buffer[PATH_MAX];
+  if (::realpath(p.c_str(), buffer) == nullptr) return std::nullopt;
+  return std::string(buffer);
+}
+
+uint32_t PosixPlatform::ListDirectory(std::string_view path, std::vector<std::string>& names) {
+  const std::string p = Resolve(path);
+  if (p.empty()) return kErrorPathNotFound;
+  DIR* dir = ::opendir(p.c_str());
+  if (dir == nullptr) return posix::ErrorFromErrno(errno, p);
+  names.clear();
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(dir);
+  return 0;
 }
 
 void PosixPlatform::WriteStandardOutput(std::string_view text) {

@@ -29,7 +29,7 @@ uint32_t SuccessOrLastError(BOOL ok) { return ok ? 0u : static_cast<uint32_t>(::
 // shared file pointer is involved.
 class Win32File : public File {
  public:
-  explicit Win32File(HANDLE handle) : handle_(handle) {}
+  explicit Win32File(HANDLE handle, bool writable = true) : handle_(handle), writable_(writable) {}
   ~Win32File() override { ::CloseHandle(handle_); }
   Win32File(const Win32File&) = delete;
   Win32File& operator=(const Win32File&) = delete;
@@ -54,6 +54,7 @@ class Win32File : public File {
 
   uint32_t WriteAt(uint64_t offset, std::span<const uint8_t> in, size_t& put) override {
     put = 0;
+    if (!writable_) return kErrorAccessDenied;
     while (put < in.size()) {
       DWORD n = 0;
       OVERLAPPED at = At(offset + put);
@@ -68,6 +69,11 @@ class Win32File : public File {
     return 0;
   }
 
+  uint32_t Flush() override {
+    if (!writable_) return 0;
+    return SuccessOrLastError(::FlushFileBuffers(handle_));
+  }
+
  private:
   static OVERLAPPED At(uint64_t offset) {
     OVERLAPPED at{};
@@ -80,7 +86,101 @@ class Win32File : public File {
   }
 
   HANDLE handle_;
+  bool writable_;
 };
+
+// The byte LockFile locks: far past the end of any block file, so that the lock, which
+// Windows enforces on every other handle, never stands in the way of a read or write.
+constexpr DWORD kLockOffsetLow = 0xFFFFFFF0u;
+constexpr DWORD kLockOffsetHigh = 0x3FFFFFFFu;
+
+OVERLAPPED LockPlace() {
+  OVERLAPPED at{};
+  at.Offset = kLockOffsetLow;
+  at.OffsetHigh = kLockOffsetHigh;
+  return at;
+}
+
+// Opens an existing file that is a file on a disk (no folder, device or pipe).
+HANDLE OpenDiskFile(const std::string& path, DWORD access, uint32_t& error) {
+  HANDLE handle = ::CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    error = static_cast<uint32_t>(::GetLastError());
+    return handle;
+  }
+  if (::GetFileType(handle) != FILE_TYPE_DISK) {
+    ::CloseHandle(handle);
+    error = kErrorAccessDenied;
+    return INVALID_HANDLE_VALUE;
+  }
+  error = 0;
+  return handle;
+}
+
+// The hold of LockFile: one byte locked exclusively through a handle of its own.
+class Win32FileLock : public FileLock {
+ public:
+  Win32FileLock(HANDLE handle, std::string path) : handle_(handle), path_(std::move(path)) {}
+  ~Win32FileLock() override { Release(); }
+  Win32FileLock(const Win32FileLock&) = delete;
+  Win32FileLock& operator=(const Win32FileLock&) = delete;
+
+  // Windows replaces no file that is open, so the hold goes first. Should another run
+  // take the file in between, the replacement fails and that run has the file whole.
+  uint32_t ReplaceWith(std::string_view replacement) override {
+    const DWORD attributes = ::GetFileAttributesA(path_.c_str());
+    Release();
+    const std::string from = CString(replacement);
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+      ::SetFileAttributesA(
+          from.c_str(),
+          attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
+    }
+    return SuccessOrLastError(::MoveFileExA(from.c_str(), path_.c_str(),
+                                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+  }
+
+ private:
+  void Release() {
+    if (handle_ == INVALID_HANDLE_VALUE) return;
+    OVERLAPPED at = LockPlace();
+    ::UnlockFileEx(handle_, 0, 1, 0, &at);
+    ::CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+  }
+
+  HANDLE handle_;
+  std::string path_;
+};
+
+// Twelve characters of a-z and 0-9 from the system's random source (RtlGenRandom,
+// looked up at run time), or from the clock and the process where it is missing.
+std::string RandomSuffix() {
+  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char bytes[12] = {};
+  using GenRandom = BOOLEAN(WINAPI*)(PVOID, ULONG);
+  static const GenRandom gen = [] {
+    HMODULE advapi = ::LoadLibraryA("advapi32.dll");
+    return advapi == nullptr ? GenRandom{}
+                             : reinterpret_cast<GenRandom>(reinterpret_cast<void*>(
+                                   ::GetProcAddress(advapi, "SystemFunction036")));
+  }();
+  if (gen == nullptr || !gen(bytes, sizeof bytes)) {
+    static ULONGLONG counter = 0;
+    LARGE_INTEGER now{};
+    ::QueryPerformanceCounter(&now);
+    ULONGLONG mix = static_cast<ULONGLONG>(now.QuadPart) * 0x9E3779B97F4A7C15ull ^
+                    (static_cast<ULONGLONG>(::GetCurrentProcessId()) << 32) ^ ++counter;
+    for (unsigned char& b : bytes) {
+      mix = mix * 6364136223846793005ull + 1442695040888963407ull;
+      b = static_cast<unsigned char>(mix >> 56);
+    }
+  }
+  std::string out;
+  for (unsigned char b : bytes) out += kAlphabet[b % (sizeof kAlphabet - 1)];
+  return out;
+}
 
 }  // namespace
 
@@ -340,6 +440,100 @@ std::unique_ptr<File> Win32Platform::OpenExistingFile(std::string_view path, uin
   }
   error = 0;
   return std::make_unique<Win32File>(handle);
+}
+
+std::unique_ptr<File> Win32Platform::OpenFileForReading(std::string_view path, uint32_t& error) {
+  HANDLE handle = OpenDiskFile(CString(path), GENERIC_READ, error);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<Win32File>(handle, false);
+}
+
+std::unique_ptr<File> Win32Platform::CreateUniqueFile(std::string_view prefix,
+                                                      std::string& createdPath, uint32_t& error) {
+  const std::string base = CString(prefix);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = base + RandomSuffix();
+    // CREATE_NEW never opens what lies there already, not even a link.
+    HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+      createdPath = name;
+      error = 0;
+      return std::make_unique<Win32File>(handle);
+    }
+    const DWORD e = ::GetLastError();
+    if (e != ERROR_FILE_EXISTS && e != ERROR_ALREADY_EXISTS) {
+      error = static_cast<uint32_t>(e);
+      return nullptr;
+    }
+  }
+  error = kErrorFileExists;
+  return nullptr;
+}
+
+uint32_t Win32Platform::RenameFile(std::string_view from, std::string_view to) {
+  return SuccessOrLastError(::MoveFileExA(CString(from).c_str(), CString(to).c_str(),
+                                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+}
+
+std::unique_ptr<FileLock> Win32Platform::LockFile(std::string_view path, uint32_t& error) {
+  const std::string p = CString(path);
+  HANDLE handle = OpenDiskFile(p, GENERIC_READ, error);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  OVERLAPPED at = LockPlace();
+  if (!::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+    const DWORD e = ::GetLastError();
+    ::CloseHandle(handle);
+    error = e == ERROR_IO_PENDING ? kErrorLockViolation : static_cast<uint32_t>(e);
+    return nullptr;
+  }
+  error = 0;
+  return std::make_unique<Win32FileLock>(handle, p);
+}
+
+std::optional<std::string> Win32Platform::FinalPath(std::string_view path) {
+  const std::string p = CString(path);
+  HANDLE handle =
+      ::CreateFileA(p.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+  // Looked up at run time: systems before Vista have no links and no such call.
+  using GetFinalPath = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);
+  static const GetFinalPath get = reinterpret_cast<GetFinalPath>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA")));
+  std::string out = p;
+  if (get != nullptr) {
+    std::vector<char> buffer(MAX_PATH * 4, '\0');
+    const DWORD n = get(handle, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+    if (n > 0 && n < buffer.size()) {
+      out.assign(buffer.data(), n);
+      if (out.rfind("\\\\?\\UNC\\", 0) == 0) {
+        out = "\\\\" + out.substr(8);
+      } else if (out.rfind("\\\\?\\", 0) == 0) {
+        out = out.substr(4);
+      }
+    }
+  }
+  ::CloseHandle(handle);
+  return out;
+}
+
+uint32_t Win32Platform::ListDirectory(std::string_view path, std::vector<std::string>& names) {
+  std::string pattern = CString(path);
+  if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
+  pattern += '*';
+  WIN32_FIND_DATAA found{};
+  HANDLE search = ::FindFirstFileA(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return static_cast<uint32_t>(::GetLastError());
+  names.clear();
+  do {
+    const std::string name = found.cFileName;
+    if (name != "." && name != "..") names.push_back(name);
+  } while (::FindNextFileA(search, &found));
+  const DWORD e = ::GetLastError();
+  ::FindClose(search);
+  return e == ERROR_NO_MORE_FILES ? 0u : static_cast<uint32_t>(e);
 }
 
 void Win32Platform::WriteStandardOutput(std::string_view text) {

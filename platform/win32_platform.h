@@ -66,6 +66,13 @@ class Win32Platform : public Platform {
   uint32_t CopyFile(std::string_view from, std::string_view to, bool failIfExists) override;
   std::optional<uint64_t> FileSize(std::string_view path) override;
   std::unique_ptr<File> OpenExistingFile(std::string_view path, uint32_t& error) override;
+  std::unique_ptr<File> OpenFileForReading(std::string_view path, uint32_t& error) override;
+  std::unique_ptr<File> CreateUniqueFile(std::string_view prefix, std::string& createdPath,
+                                         uint32_t& error) override;
+  uint32_t RenameFile(std::string_view from, std::string_view to) override;
+  std::unique_ptr<FileLock> LockFile(std::string_view path, uint32_t& error) override;
+  std::optional<std::string> FinalPath(std::string_view path) override;
+  uint32_t ListDirectory(std::string_view path, std::vector<std::string>& names) override;
   void WriteStandardOutput(std::string_view text) override;
   [[noreturn]] void ExitProcess(int status) override;
 

@@ -21,6 +21,7 @@
 #include "store/block_file_builder.h"
 #include "store/keyed_store.h"
 #include "store/legacy_layout.h"
+#include "store/redistribute.h"
 #include "store/verify.h"
 #include "testing/recording_dialog_host.h"
 #include "tools/gencollection/collection.h"
@@ -53,38 +54,16 @@ inline gencollection::Collection SmallCollection(int version) {
   return gencollection::GenerateCollection(options);
 }
 
-// A block file spread over `factor` times its blocks, every record the store finds in
-// it written anew (what the suite's nredisp does to furnmat.dat before a migration
-// adds its supplier prices; the in-memory runs do not start the real tool).
+// A block file spread over `factor` times its blocks by the store's re-spreading (what
+// the suite's nredisp does to furnmat.dat before a migration adds its supplier prices;
+// the in-memory runs do not start the tool).
 inline Bytes Respread(const Bytes& old, int32_t factor) {
   const int32_t n = store::HeaderBlockCount(std::span<const uint8_t, 512>(old.data(), 512));
   platform::FakePlatform scratch;
-  scratch.AddFile("S:\\old.dat", old);
-  scratch.AddFile("S:\\new.dat", store::EmptyBlockFileImage(n * factor));
-  const int16_t from = io::FindFreeUnit();
-  io::OpenUnit(from, "S:\\old.dat", 512);
-  const int16_t to = io::FindFreeUnit();
-  io::OpenUnit(to, "S:\\new.dat", 512);
-  std::vector<uint8_t> record(store::kMaxRecordLength);
-  for (size_t b = 1; b < static_cast<size_t>(n); ++b) {
-    const uint8_t* block = old.data() + 512 * b;
-    for (const store::BlockEntry& e :
-         store::BlockEntries(std::span<const uint8_t, 512>(block, 512))) {
-      if (e.IsEnd()) break;
-      if (!e.IsFirstPiece()) continue;
-      const int kl = e.KeyLength();
-      std::copy(block + 2 * e.unit, block + 2 * e.unit + kl, record.begin());
-      const store::ReadResult r = store::KeyedRead(record, static_cast<int16_t>(kl), n, from,
-                                                   store::HashSelector::kVariableLength);
-      if (r.status != 0) continue;
-      store::KeyedWrite(std::span<const uint8_t>(record.data(), static_cast<size_t>(r.length)),
-                        static_cast<int16_t>(kl), n * factor, to,
-                        store::HashSelector::kVariableLength);
-    }
-  }
-  io::CloseUnit(from);
-  io::CloseUnit(to);
-  return *scratch.Bytes("S:\\new.dat");
+  scratch.AddFile("S:\\furnmat.dat", old);
+  const store::RedistributeResult r = store::Redistribute("S:\\furnmat.dat", n * factor);
+  EXPECT_EQ(r.status, store::RedistributeStatus::kDone) << r.problem;
+  return *scratch.Bytes("S:\\furnmat.dat");
 }
 
 // The collection's files by their Windows paths under `root` ("C:\Palunor\"), its

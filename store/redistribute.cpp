@@ -1,0 +1,511 @@
+// The records of a block file in block order, and re-spreading a block file over a
+// new number of blocks (both described in redistribute.h).
+#include "store/redistribute.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "io/unit_file.h"
+#include "platform/platform.h"
+#include "store/block_file.h"
+#include "store/block_file_builder.h"
+#include "store/block_header.h"
+#include "store/keyed_store.h"
+
+namespace varmex::store {
+namespace {
+
+constexpr HashSelector kSelector = HashSelector::kVariableLength;
+
+// The key of a first piece, or an empty span when it would run past the block.
+std::span<const uint8_t> KeyOf(const BlockBytes& block, const BlockEntry& e) {
+  const size_t at = static_cast<size_t>(2 * e.unit);
+  const auto length = static_cast<size_t>(e.KeyLength());
+  if (at + length > block.size()) return {};
+  return std::span<const uint8_t>(block.data() + at, length);
+}
+
+std::string KeyText(std::span<const uint8_t> key) { return std::string(key.begin(), key.end()); }
+
+uint64_t KeyHash(std::span<const uint8_t> key) {
+  uint64_t h = 0xCBF29CE484222325ull ^ key.size();
+  for (uint8_t c : key) h = (h ^ c) * 0x100000001B3ull;
+  return h;
+}
+
+// Blocks from `from` to `to` along a probe path of N blocks (0 when they are one).
+int32_t Distance(int32_t from, int32_t to, int32_t n) {
+  return static_cast<int32_t>((int64_t{to} - from + n) % n);
+}
+
+// A first piece: where it lies and how far along its key's probe path.
+struct Place {
+  int32_t block = 0;
+  int unit = 0;
+  int32_t distance = 0;
+  bool operator==(const Place& o) const { return block == o.block && unit == o.unit; }
+  // The look-up meets the nearer piece first, and within one block the earlier unit.
+  bool Before(const Place& o) const {
+    return distance != o.distance ? distance < o.distance : unit < o.unit;
+  }
+};
+
+// One walk over a file: what the first reading learnt, and the second reading.
+class Walk {
+ public:
+  Walk(int16_t unit, int32_t n, int32_t held, RecordVisitor& visitor)
+      : unit_(unit), n_(n), held_(std::min(held, n)), visitor_(visitor) {}
+
+  bool Run() {
+    Survey();
+    if (!suspects_.empty()) ChooseAmongCopies();
+    return Visit();
+  }
+
+ private:
+  enum Stop : uint8_t { kNone = 0, kFreeEnd = 1, kUnreadable = 2 };
+
+  int Read(int32_t b, BlockBytes& block) const {
+    if (b > held_) return io::kIoPastEnd;
+    return io::ReadRecord(unit_, b, block);
+  }
+
+  // Calls `f(block, entry, key)` for every first piece of a record in block b.
+  template <typename F>
+  void ForEachFirstPiece(int32_t b, const BlockBytes& block, F f) const {
+    for (const BlockEntry& e : BlockEntries(block)) {
+      if (e.IsEnd()) break;
+      if (e.IsFirstPiece() && !IsHeaderPiece(block, b, e.unit)) f(e, KeyOf(block, e));
+      if (e.runsPast) break;
+    }
+  }
+
+  // The first reading: which blocks end a look-up, which keys have several first pieces.
+  void Survey() {
+    stops_.assign(static_cast<size_t>(held_) + 2, kNone);
+    std::vector<uint64_t> hashes;
+    BlockBytes block{};
+    for (int32_t b = 1; b <= held_; ++b) {
+      if (Read(b, block) != io::kIoOk) {
+        stops_[static_cast<size_t>(b)] = kUnreadable;
+        continue;
+      }
+      for (const BlockEntry& e : BlockEntries(block)) {
+        if (e.IsEnd()) stops_[static_cast<size_t>(b)] = kFreeEnd;
+      }
+      ForEachFirstPiece(b, block, [&](const BlockEntry&, std::span<const uint8_t> key) {
+        if (!key.empty()) hashes.push_back(KeyHash(key));
+      });
+    }
+    // nextStop_[b]: the first block from b on that ends a look-up; held + 1 when none.
+    nextStop_.assign(static_cast<size_t>(held_) + 2, held_ + 1);
+    for (int32_t b = held_; b >= 1; --b) {
+      nextStop_[static_cast<size_t>(b)] =
+          stops_[static_cast<size_t>(b)] != kNone ? b : nextStop_[static_cast<size_t>(b) + 1];
+    }
+    std::sort(hashes.begin(), hashes.end());
+    for (size_t i = 1; i < hashes.size(); ++i) {
+      if (hashes[i] == hashes[i - 1]) suspects_.insert(hashes[i]);
+    }
+  }
+
+  // For keys that may have several first pieces: the one the look-up meets first.
+  void ChooseAmongCopies() {
+    BlockBytes block{};
+    for (int32_t b = 1; b <= held_; ++b) {
+      if (Read(b, block) != io::kIoOk) continue;
+      ForEachFirstPiece(b, block, [&](const BlockEntry& e, std::span<const uint8_t> key) {
+        if (key.empty() || suspects_.count(KeyHash(key)) == 0) return;
+        const Place here{b, e.unit, Distance(HomeOf(key), b, n_)};
+        auto [it, added] = chosen_.try_emplace(KeyText(key), here);
+        if (!added && here.Before(it->second)) it->second = here;
+      });
+    }
+  }
+
+  int32_t HomeOf(std::span<const uint8_t> key) const {
+    return HomeBlock(key, static_cast<int16_t>(key.size()), n_, kSelector);
+  }
+
+  // The first block on the probe path from `home` that ends a look-up, if any.
+  std::optional<int32_t> FirstStop(int32_t home) const {
+    if (home > held_) return home;
+    const int32_t s = nextStop_[static_cast<size_t>(home)];
+    if (s <= held_ || held_ < n_) return s;  // a block past the file cannot be read
+    const int32_t wrapped = nextStop_[1];
+    if (wrapped < home) return wrapped;
+    return std::nullopt;
+  }
+
+  // The status of a look-up that stops at block `stop` before reaching the key.
+  int16_t StopStatus(int32_t stop) const {
+    const bool unreadable = stop > held_ || stops_[static_cast<size_t>(stop)] == kUnreadable;
+    return unreadable ? kKeyedReadError : kKeyedNotFound;
+  }
+
+  // The second reading, in block order.
+  bool Visit() {
+    BlockBytes block{};
+    for (int32_t b = 1; b <= held_; ++b) {
+      if (int status = Read(b, block); status != io::kIoOk) {
+        if (!visitor_.OnUnreadableBlock(b, status)) return false;
+        continue;
+      }
+      for (const BlockEntry& e : BlockEntries(block)) {
+        if (e.IsEnd()) break;
+        if (e.IsFirstPiece() && !IsHeaderPiece(block, b, e.unit)) {
+          if (!VisitRecord(b, block, e)) return false;
+        }
+        if (e.runsPast) {
+          if (!visitor_.OnDamagedEntry(b, e.unit)) return false;
+          break;
+        }
+      }
+    }
+    return true;
+  }
+
+  bool VisitRecord(int32_t b, const BlockBytes& block, const BlockEntry& e) {
+    RecordSighting s;
+    s.block = b;
+    s.unit = e.unit;
+    s.key = KeyOf(block, e);
+    if (e.KeyLength() == 0) {
+      s.status = kKeyedFull;  // no key to look up: the look-up answers 3
+      return visitor_.OnRecord(s);
+    }
+    if (s.key.empty()) {
+      s.status = kKeyedPiecePastBlock;
+      return visitor_.OnRecord(s);
+    }
+    const int32_t home = HomeOf(s.key);
+    Place found{b, e.unit, Distance(home, b, n_)};
+    if (suspects_.count(KeyHash(s.key)) != 0) found = chosen_.at(KeyText(s.key));
+    const std::optional<int32_t> stop = FirstStop(home);
+    if (stop && Distance(home, *stop, n_) < found.distance) {
+      s.status = StopStatus(*stop);
+    } else if (!(found == Place{b, e.unit, 0})) {
+      s.otherBlock = found.block;
+      s.otherUnit = found.unit;
+    } else {
+      Gather(block, e, found.distance, s);
+    }
+    return visitor_.OnRecord(s);
+  }
+
+  // Collects the record whose first piece is `first` in block s.block, as KeyedRead
+  // does once its look-up has read `distance` + 1 blocks.
+  void Gather(const BlockBytes& block, const BlockEntry& first, int32_t distance,
+              RecordSighting& s) {
+    const int keyLength = first.KeyLength();
+    record_.resize(static_cast<size_t>(kMaxRecordLength));
+    const auto finish = [&](int16_t status, int64_t length, bool whole) {
+      s.status = status;
+      s.whole = whole;
+      if (status == kKeyedDone) s.record = std::span<const uint8_t>(record_.data(), length);
+    };
+    int64_t take = std::min<int64_t>(kMaxRecordLength, 2 * SizeByte(block, first.unit));
+    if (2 * first.unit + take > kBlockBytes) return finish(kKeyedPiecePastBlock, 0, false);
+    std::memcpy(record_.data(), block.data() + 2 * first.unit, static_cast<size_t>(take));
+    int64_t length = take;
+    if ((first.flags & kFlagLast) != 0) return finish(kKeyedDone, length, true);
+    const std::vector<uint8_t> key(s.key.begin(), s.key.end());
+
+    BlockBytes ahead = block;
+    int32_t b = s.block;
+    int32_t blocksRead = distance + 1;
+    int from = first.Next();
+    for (;;) {
+      for (const BlockEntry& e : BlockEntries(ahead, from)) {
+        if (e.IsEnd()) return finish(kKeyedIncomplete, length, false);
+        if (!PieceMatches(ahead, e.unit, key, keyLength)) continue;
+        const int64_t stretch = std::max<int64_t>(0, 2 * SizeByte(ahead, e.unit) - keyLength);
+        take = std::min<int64_t>(stretch, kMaxRecordLength - length);
+        if (2 * e.unit + keyLength + take > kBlockBytes)
+          return finish(kKeyedPiecePastBlock, length, false);
+        std::memcpy(record_.data() + length, ahead.data() + 2 * e.unit + keyLength,
+                    static_cast<size_t>(take));
+        length += take;
+        if (e.IsClosingPiece()) return finish(kKeyedDone, length, take == stretch);
+        if (length >= kMaxRecordLength) return finish(kKeyedDone, length, false);
+      }
+      if (++blocksRead > n_) {
+        return finish(length <= keyLength ? kKeyedFull : kKeyedIncomplete, length, false);
+      }
+      b = NextBlock(b, n_);
+      if (Read(b, ahead) != io::kIoOk) return finish(kKeyedReadError, length, false);
+      from = 1;
+    }
+  }
+
+  int16_t unit_;
+  int32_t n_;
+  int32_t held_;
+  RecordVisitor& visitor_;
+  std::vector<uint8_t> stops_;     // by block: what ends a look-up there
+  std::vector<int32_t> nextStop_;  // by block
+  std::unordered_set<uint64_t> suspects_;
+  std::unordered_map<std::string, Place> chosen_;
+  std::vector<uint8_t> record_;
+};
+
+// ---- Re-spreading -------------------------------------------------------------------
+
+std::string Number(int64_t v) { return std::to_string(v); }
+
+RedistributeResult Failure(RedistributeStatus status, std::string problem, uint32_t error = 0) {
+  RedistributeResult r;
+  r.status = status;
+  r.problem = std::move(problem);
+  r.systemError = error;
+  return r;
+}
+
+// The folder part of a path and the separator it uses ("." and "\" without a folder).
+std::pair<std::string, char> FolderOf(std::string_view path) {
+  const size_t slash = path.find_last_of("\\/");
+  if (slash == std::string_view::npos) return {".", '\\'};
+  return {std::string(path.substr(0, slash == 0 ? 1 : slash)), path[slash]};
+}
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// True for "<name>.nredisp-" followed by 12 characters a-z, 0-9.
+bool IsTemporaryName(std::string_view entry, std::string_view prefix) {
+  if (entry.size() != prefix.size() + 12 ||
+      !SameIgnoringCase(entry.substr(0, prefix.size()), prefix))
+    return false;
+  return std::all_of(entry.begin() + static_cast<ptrdiff_t>(prefix.size()), entry.end(),
+                     [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
+}
+
+// Removes what a killed run on `path` left behind. Runs only while the file is held,
+// so no other run is using one of these names.
+void RemoveStaleTemporaries(platform::Platform& os, std::string_view path) {
+  const auto [folder, separator] = FolderOf(path);
+  const std::string prefix = TemporaryPrefix(path).substr(path.find_last_of("\\/") + 1);
+  std::vector<std::string> names;
+  if (os.ListDirectory(folder, names) != 0) return;
+  for (const std::string& name : names) {
+    if (!IsTemporaryName(name, prefix)) continue;
+    std::string stale = folder;
+    if (folder != "/") stale += separator;
+    stale += name;
+    os.DeleteFile(stale);
+  }
+}
+
+// Places the records of the walk into the new file, stopping at the first one that
+// cannot be read whole or placed.
+class Placer : public RecordVisitor {
+ public:
+  Placer(int16_t to, int32_t newBlocks) : to_(to), newBlocks_(newBlocks) {}
+
+  bool OnUnreadableBlock(int32_t block, int status) override {
+    result_ = Failure(RedistributeStatus::kFileUnusable,
+                      "cannot read block " + Number(block) + " (error " + Number(status) + ")",
+                      static_cast<uint32_t>(status));
+    return false;
+  }
+  bool OnDamagedEntry(int32_t block, int /*unit*/) override {
+    result_ = Failure(RedistributeStatus::kFileUnusable,
+                      "the entries of block " + Number(block) + " are damaged");
+    return false;
+  }
+  bool OnRecord(const RecordSighting& s) override {
+    if (s.otherBlock != 0) return true;  // the copy the look-up finds is placed instead
+    if (s.status != kKeyedDone) {
+      result_ = Failure(RedistributeStatus::kFileUnusable,
+                        "a record in block " + Number(s.block) +
+                            " cannot be read whole (store status " + Number(s.status) + ")");
+      return false;
+    }
+    if (!s.whole) {
+      result_ = Failure(RedistributeStatus::kFileUnusable, "a record in block " + Number(s.block) +
+                                                               " runs on past " +
+                                                               Number(kMaxRecordLength) + " bytes");
+      return false;
+    }
+    const WriteResult put =
+        KeyedWrite(s.record, static_cast<int16_t>(s.key.size()), newBlocks_, to_, kSelector);
+    if (put.status != kKeyedDone) {
+      result_ =
+          Failure(RedistributeStatus::kNewFileFailed,
+                  "record " + Number(result_.records + 1) + " cannot be placed in " +
+                      Number(newBlocks_) + " blocks (store status " + Number(put.status) + ")");
+      return false;
+    }
+    ++result_.records;
+    return true;
+  }
+  RedistributeResult& result() { return result_; }
+
+ private:
+  int16_t to_;
+  int32_t newBlocks_;
+  RedistributeResult result_;
+};
+
+// One run: the units and files it holds, given back on every way out.
+class Run {
+ public:
+  explicit Run(platform::Platform& os) : os_(os) {}
+  ~Run() {
+    CloseUnits();
+    created_.reset();
+    if (!temporary_.empty()) os_.DeleteFile(temporary_);
+  }
+  Run(const Run&) = delete;
+  Run& operator=(const Run&) = delete;
+
+  RedistributeResult Go(std::string_view path, int32_t newBlocks, std::string_view resultPath) {
+    const std::string shown(path);
+    const std::optional<std::string> final = os_.FinalPath(path);
+    if (!final) return CannotOpen(shown, path);
+    uint32_t error = 0;
+    lock_ = os_.LockFile(*final, error);
+    if (!lock_) {
+      if (error == platform::kErrorLockViolation) {
+        return Failure(RedistributeStatus::kBusy, shown + " is busy: another run holds it", error);
+      }
+      return CannotOpen(shown, *final, static_cast<int>(error));
+    }
+    RemoveStaleTemporaries(os_, *final);
+
+    // Reading only, unless the file itself is to be replaced: a read-only file is not.
+    from_ = io::FindFreeUnit();
+    const int opened = from_ == io::kNoUnit ? io::kIoNoFreeUnit
+                       : resultPath.empty() ? io::OpenUnit(from_, *final, kBlockBytes)
+                                            : io::OpenUnitForReading(from_, *final, kBlockBytes);
+    if (opened != io::kIoOk) return CannotOpen(shown, *final, opened);
+    BlockBytes header{};
+    if (io::ReadRecord(from_, 1, header) != io::kIoOk || !IsBlockFileHeader(header)) {
+      return Failure(RedistributeStatus::kFileUnusable, shown + " has no valid block-file header");
+    }
+    const int32_t oldBlocks = HeaderBlockCount(header);
+    const uint64_t size = os_.FileSize(*final).value_or(0);
+    if (size != static_cast<uint64_t>(oldBlocks) * kBlockBytes) {
+      return Failure(RedistributeStatus::kFileUnusable, SizeProblem(shown, oldBlocks, size));
+    }
+
+    if (RedistributeResult r = MakeNewFile(*final, header, newBlocks);
+        r.status != RedistributeStatus::kDone) {
+      return r;
+    }
+    Placer placer(to_, newBlocks);
+    WalkRecords(from_, oldBlocks, oldBlocks, placer);
+    RedistributeResult r = std::move(placer.result());
+    r.oldBlocks = oldBlocks;
+    if (r.status != RedistributeStatus::kDone) return r;
+
+    CloseUnits();
+    if (uint32_t e = created_->Flush(); e != 0) {
+      return Failure(RedistributeStatus::kNewFileFailed,
+                     "cannot flush " + temporary_ + " (error " + Number(e) + ")", e);
+    }
+    created_.reset();
+    const std::string target = resultPath.empty() ? shown : std::string(resultPath);
+    const uint32_t renamed =
+        resultPath.empty() ? lock_->ReplaceWith(temporary_) : os_.RenameFile(temporary_, target);
+    if (renamed != 0) {
+      return Failure(
+          RedistributeStatus::kNewFileFailed,
+          "cannot rename " + temporary_ + " to " + target + " (error " + Number(renamed) + ")",
+          renamed);
+    }
+    temporary_.clear();
+    r.writtenTo = target;
+    return r;
+  }
+
+ private:
+  RedistributeResult CannotOpen(const std::string& shown, std::string_view path, int status = 0) {
+    if (status == 0) {
+      // Ask the open itself for the reason.
+      const int16_t unit = io::FindFreeUnit();
+      status = unit == io::kNoUnit ? io::kIoNoFreeUnit : io::OpenUnitForReading(unit, path, 512);
+      if (status == io::kIoOk) {
+        io::CloseUnit(unit);
+        status = platform::kErrorFileNotFound;
+      }
+    }
+    return Failure(RedistributeStatus::kFileUnusable,
+                   "cannot open " + shown + " (error " + Number(status) + ")",
+                   static_cast<uint32_t>(status));
+  }
+
+  static std::string SizeProblem(const std::string& shown, int32_t blocks, uint64_t size) {
+    const std::string held = size % kBlockBytes == 0
+                                 ? Number(static_cast<int64_t>(size / kBlockBytes)) + " blocks"
+                                 : Number(static_cast<int64_t>(size)) + " bytes";
+    return shown + ": its header gives " + Number(blocks) + " blocks but the file holds " + held;
+  }
+
+  // The temporary file: block 1 carried over with the new count, free blocks after it.
+  RedistributeResult MakeNewFile(const std::string& final, BlockBytes header, int32_t newBlocks) {
+    uint32_t error = 0;
+    created_ = os_.CreateUniqueFile(TemporaryPrefix(final), temporary_, error);
+    if (!created_) {
+      return Failure(RedistributeStatus::kNewFileFailed,
+                     "cannot create a file beside " + final + " (error " + Number(error) + ")",
+                     error);
+    }
+    to_ = io::FindFreeUnit();
+    int status =
+        to_ == io::kNoUnit ? io::kIoNoFreeUnit : io::OpenUnit(to_, temporary_, kBlockBytes);
+    if (status == io::kIoOk) status = FormatBlockFile(to_, newBlocks);
+    SetHeaderBlockCount(header, newBlocks);
+    if (status == io::kIoOk) status = io::WriteRecord(to_, 1, header);
+    if (status != io::kIoOk) {
+      return Failure(RedistributeStatus::kNewFileFailed,
+                     "cannot write " + temporary_ + " (error " + Number(status) + ")",
+                     static_cast<uint32_t>(status));
+    }
+    return {};
+  }
+
+  void CloseUnits() {
+    if (from_ != io::kNoUnit) io::CloseUnit(from_);
+    if (to_ != io::kNoUnit) io::CloseUnit(to_);
+    from_ = to_ = io::kNoUnit;
+  }
+
+  platform::Platform& os_;
+  std::unique_ptr<platform::FileLock> lock_;
+  std::unique_ptr<platform::File> created_;
+  std::string temporary_;  // removed on the way out unless it took the file's place
+  int16_t from_ = io::kNoUnit;
+  int16_t to_ = io::kNoUnit;
+};
+
+}  // namespace
+
+bool WalkRecords(int16_t unit, int32_t n, int32_t held, RecordVisitor& visitor) {
+  if (n <= 0 || held <= 0) return true;
+  return Walk(unit, n, held, visitor).Run();
+}
+
+std::string TemporaryPrefix(std::string_view path) { return std::string(path) + ".nredisp-"; }
+
+RedistributeResult Redistribute(std::string_view path, int32_t newBlocks,
+                                std::string_view resultPath) {
+  if (newBlocks < 2) {
+    return Failure(RedistributeStatus::kBadRequest, "the new block count must be at least 2");
+  }
+  Run run(platform::Current());
+  return run.Go(path, newBlocks, resultPath);
+}
+
+}  // namespace varmex::store

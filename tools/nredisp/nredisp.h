@@ -1,0 +1,23 @@
+// nredisp: re-spreads the records of a block file over a new number of blocks.
+//
+//   nredisp [-o] -d N FILE
+//     -o    replace FILE with the result (without it the result is left as FILE.nredisp)
+//     -d N  the new block count, 2 or more (N may also be glued to the option: -d12000)
+//     --    ends the options (a FILE whose name starts with "-" follows it)
+//   nredisp --help | -h   prints the usage on standard output
+//
+// Exit status: 0 done; 1 a bad command line; 2 FILE unusable (missing, no valid header,
+// a size its header disagrees with, damaged records), also for an unknown option (with
+// the usage on standard error); 3 the new file cannot be written or the records do not
+// fit; 4 FILE is busy with another run. On any failure FILE is left as it was.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace varmex::tools {
+
+int RunNredisp(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace varmex::tools
