@@ -118,8 +118,7 @@ class PosixFileLock : public FileLock {
     struct stat held {};
     if (::fstat(fd_, &held) != 0) return posix::ErrorFromErrno(errno);
     if (::chmod(from.c_str(), held.st_mode & 07777) != 0) return posix::ErrorFromErrno(errno, from);
-    if (::rename(from.c_str(), path_.c_str()) != 0) return posix::ErrorFromErrno(errno, path_);
-    return 0;
+    return platform_.RenameFile(replacement, path_);
   }
 
  private:
@@ -154,24 +153,6 @@ std::string RandomSuffix() {
   std::string out;
   for (unsigned char b : bytes) out += kAlphabet[b % (sizeof kAlphabet - 1)];
   return out;
-}
-
-// Opens a file without ever blocking (a FIFO would wait for a writer) and keeps it
-// only when it is a regular file; -1 with `error` set otherwise.
-int OpenRegularFile(const std::string& path, int flags, uint32_t& error) {
-  const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    error = posix::ErrorFromErrno(errno, path);
-    return -1;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    error = kErrorAccessDenied;
-    return -1;
-  }
-  error = 0;
-  return fd;
 }
 
 // Copies every byte of `in` to `out`; 0 or a Windows error code.
@@ -391,6 +372,7 @@ std::unique_ptr<File> PosixPlatform::CreateUniqueFile(std::string_view prefix,
     const int fd =
         ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
     if (fd >= 0) {
+      listings_.Created(name);
       createdPath = std::string(prefix) + suffix;
       error = 0;
       return std::make_unique<PosixFile>(fd);
@@ -409,6 +391,8 @@ uint32_t PosixPlatform::RenameFile(std::string_view from, std::string_view to) {
   const std::string dst = Resolve(to);
   if (src.empty() || dst.empty()) return kErrorPathNotFound;
   if (::rename(src.c_str(), dst.c_str()) != 0) return posix::ErrorFromErrno(errno, src);
+  listings_.Removed(src);
+  listings_.Created(dst);
   return 0;
 }
 

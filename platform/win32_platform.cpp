@@ -101,7 +101,8 @@ OVERLAPPED LockPlace() {
   return at;
 }
 
-// Opens an existing file that is a file on a disk (no folder, device or pipe).
+// Opens an existing file that is a file on a disk: a pipe or a device opens, but
+// reading it may wait for ever, so it is refused as a folder is.
 HANDLE OpenDiskFile(const std::string& path, DWORD access, uint32_t& error) {
   HANDLE handle = ::CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -425,20 +426,8 @@ std::optional<uint64_t> Win32Platform::FileSize(std::string_view path) {
 }
 
 std::unique_ptr<File> Win32Platform::OpenExistingFile(std::string_view path, uint32_t& error) {
-  HANDLE handle = ::CreateFileA(CString(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    error = static_cast<uint32_t>(::GetLastError());
-    return nullptr;
-  }
-  // A pipe or a device opens, but reading it may wait for ever: it is no data file.
-  if (::GetFileType(handle) != FILE_TYPE_DISK) {
-    ::CloseHandle(handle);
-    error = ERROR_ACCESS_DENIED;
-    return nullptr;
-  }
-  error = 0;
+  HANDLE handle = OpenDiskFile(CString(path), GENERIC_READ | GENERIC_WRITE, error);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
   return std::make_unique<Win32File>(handle);
 }
 
