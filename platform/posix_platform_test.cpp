@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -172,6 +173,18 @@ TEST_F(PosixTest, SpecialFilesAreRefusedWithoutWaiting) {
          EXPECT_EQ(os_->OpenExistingFile("D:\\data\\ZERO.DAT", error), nullptr);
          return error;
        }},
+      {"read a FIFO",
+       [&] {
+         uint32_t error = 0;
+         EXPECT_EQ(os_->OpenFileForReading("D:\\data\\pipe.dat", error), nullptr);
+         return error;
+       }},
+      {"hold a FIFO",
+       [&] {
+         uint32_t error = 0;
+         EXPECT_EQ(os_->LockFile("D:\\data\\pipe.dat", error), nullptr);
+         return error;
+       }},
       {"copy from a FIFO",
        [&] { return os_->CopyFile("D:\\data\\PIPE.DAT", "D:\\data\\a", false); }},
       {"copy from a device",
@@ -249,6 +262,62 @@ TEST_F(PosixTest, OpenedFilesReadAndWriteInPlace) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(out), got), "xxabc");
   f.reset();
   EXPECT_EQ(ReadFile(D() / "blocks.dat"), "xxxxxxxxabc");
+}
+
+// The calls a file is replaced with: a new file under a name no one foresees, a hold
+// on the old one that keeps a second holder out, the rename; the listings stay current.
+TEST_F(PosixTest, ReplacingAFileUnderAHold) {
+  fs::create_directories(D() / "data");
+  WriteFile(D() / "data" / "Old.dat", "old");
+  EXPECT_EQ(os_->GetFileAttributes("D:\\data\\OLD.DAT"), kAttributeNormal);
+  const size_t reads = os_->listings().reads();
+
+  std::string made, other;
+  uint32_t error = 0;
+  std::unique_ptr<File> created = os_->CreateUniqueFile("D:\\data\\Old.dat.tmp-", made, error);
+  ASSERT_NE(created, nullptr) << error;
+  ASSERT_NE(os_->CreateUniqueFile("D:\\data\\Old.dat.tmp-", other, error), nullptr);
+  EXPECT_EQ(made.size(), std::string("D:\\data\\Old.dat.tmp-").size() + 12);
+  EXPECT_NE(made, other);
+  EXPECT_EQ(fs::status(D() / "data" / made.substr(8)).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  size_t put = 0;
+  const uint8_t bytes[3] = {'n', 'e', 'w'};
+  EXPECT_EQ(created->WriteAt(0, bytes, put), 0u);
+  EXPECT_EQ(created->Flush(), 0u);
+  created.reset();
+
+  std::unique_ptr<FileLock> hold = os_->LockFile("D:\\data\\old.dat", error);
+  ASSERT_NE(hold, nullptr) << error;
+  EXPECT_EQ(os_->LockFile("D:\\data\\OLD.dat", error), nullptr);
+  EXPECT_EQ(error, kErrorLockViolation);
+  fs::permissions(D() / "data" / "Old.dat",
+                  fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(hold->ReplaceWith(made), 0u);
+  hold.reset();
+  EXPECT_EQ(ReadFile(D() / "data" / "Old.dat"), "new");
+  EXPECT_EQ(fs::status(D() / "data" / "Old.dat").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(os_->GetFileAttributes(made), kInvalidFileAttributes);
+
+  EXPECT_EQ(os_->RenameFile(other, "D:\\data\\Copy.dat"), 0u);
+  EXPECT_EQ(os_->GetFileAttributes("D:\\data\\COPY.DAT"), kAttributeNormal);
+  std::vector<std::string> names;
+  EXPECT_EQ(os_->ListDirectory("D:\\data", names), 0u);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"Copy.dat", "Old.dat"}));
+  EXPECT_EQ(os_->listings().reads(), reads);
+
+  // A read-only file still opens for reading; writes through that handle fail.
+  fs::permissions(D() / "data" / "Old.dat", fs::perms::owner_read);
+  std::unique_ptr<File> reader = os_->OpenFileForReading("D:\\data\\old.dat", error);
+  ASSERT_NE(reader, nullptr) << error;
+  EXPECT_EQ(reader->WriteAt(0, bytes, put), kErrorAccessDenied);
+
+  // A link is followed to its file.
+  fs::create_symlink(D() / "data" / "Old.dat", D() / "link.dat");
+  EXPECT_EQ(os_->FinalPath("D:\\LINK.dat"), fs::canonical(D() / "data" / "Old.dat").string());
+  EXPECT_EQ(os_->FinalPath("D:\\none.dat"), std::nullopt);
 }
 
 TEST_F(PosixTest, ArgumentsWithDrivePathsAreTranslated) {
