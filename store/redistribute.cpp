@@ -18,6 +18,7 @@
 #include "store/block_file_builder.h"
 #include "store/block_header.h"
 #include "store/keyed_store.h"
+#include "store/verify.h"
 
 namespace varmex::store {
 namespace {
@@ -60,8 +61,8 @@ struct Place {
 // One walk over a file: what the first reading learnt, and the second reading.
 class Walk {
  public:
-  Walk(int16_t unit, int32_t n, int32_t held, RecordVisitor& visitor)
-      : unit_(unit), n_(n), held_(std::min(held, n)), visitor_(visitor) {}
+  Walk(int16_t unit, int32_t n, int32_t held, HashSelector selector, RecordVisitor& visitor)
+      : unit_(unit), n_(n), held_(std::min(held, n)), selector_(selector), visitor_(visitor) {}
 
   bool Run() {
     Survey();
@@ -131,7 +132,7 @@ class Walk {
   }
 
   int32_t HomeOf(std::span<const uint8_t> key) const {
-    return HomeBlock(key, static_cast<int16_t>(key.size()), n_, kSelector);
+    return HomeBlock(key, static_cast<int16_t>(key.size()), n_, selector_);
   }
 
   // The first block on the probe path from `home` that ends a look-up, if any.
@@ -248,6 +249,7 @@ class Walk {
   int16_t unit_;
   int32_t n_;
   int32_t held_;
+  HashSelector selector_;
   RecordVisitor& visitor_;
   std::vector<uint8_t> stops_;     // by block: what ends a look-up there
   std::vector<int32_t> nextStop_;  // by block
@@ -395,9 +397,9 @@ class Run {
       return Failure(RedistributeStatus::kFileUnusable, shown + " has no valid block-file header");
     }
     const int32_t oldBlocks = HeaderBlockCount(header);
-    const uint64_t size = os_.FileSize(*final).value_or(0);
-    if (size != static_cast<uint64_t>(oldBlocks) * kBlockBytes) {
-      return Failure(RedistributeStatus::kFileUnusable, SizeProblem(shown, oldBlocks, size));
+    if (std::string problem = FileSizeProblem(oldBlocks, os_.FileSize(*final).value_or(0));
+        !problem.empty()) {
+      return Failure(RedistributeStatus::kFileUnusable, shown + ": " + problem);
     }
 
     if (RedistributeResult r = MakeNewFile(*final, header, newBlocks);
@@ -446,13 +448,6 @@ class Run {
                    static_cast<uint32_t>(status));
   }
 
-  static std::string SizeProblem(const std::string& shown, int32_t blocks, uint64_t size) {
-    const std::string held = size % kBlockBytes == 0
-                                 ? Number(static_cast<int64_t>(size / kBlockBytes)) + " blocks"
-                                 : Number(static_cast<int64_t>(size)) + " bytes";
-    return shown + ": its header gives " + Number(blocks) + " blocks but the file holds " + held;
-  }
-
   // The temporary file: block 1 carried over with the new count, free blocks after it.
   RedistributeResult MakeNewFile(const std::string& final, BlockBytes header, int32_t newBlocks) {
     uint32_t error = 0;
@@ -492,9 +487,10 @@ class Run {
 
 }  // namespace
 
-bool WalkRecords(int16_t unit, int32_t n, int32_t held, RecordVisitor& visitor) {
+bool WalkRecords(int16_t unit, int32_t n, int32_t held, RecordVisitor& visitor,
+                 HashSelector selector) {
   if (n <= 0 || held <= 0) return true;
-  return Walk(unit, n, held, visitor).Run();
+  return Walk(unit, n, held, selector, visitor).Run();
 }
 
 std::string TemporaryPrefix(std::string_view path) { return std::string(path) + ".nredisp-"; }

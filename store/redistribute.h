@@ -33,6 +33,8 @@
 #include <string>
 #include <string_view>
 
+#include "store/keyed_store.h"
+
 namespace varmex::store {
 
 // ---- The walk ---------------------------------------------------------------------
@@ -69,8 +71,9 @@ class RecordVisitor {
 
 // Walks the block file open on `unit`, whose header gives `n` blocks, of which the
 // file holds the first `held` (blocks past them are taken as unreadable and never
-// read). Returns false when the visitor stopped the walk.
-bool WalkRecords(int16_t unit, int32_t n, int32_t held, RecordVisitor& visitor);
+// read), its keys placed by `selector`. Returns false when the visitor stopped the walk.
+bool WalkRecords(int16_t unit, int32_t n, int32_t held, RecordVisitor& visitor,
+                 HashSelector selector = HashSelector::kVariableLength);
 
 // ---- Re-spreading -------------------------------------------------------------------
 

@@ -1,6 +1,7 @@
 #include "store/verify.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <optional>
 #include <set>
@@ -17,11 +18,14 @@ namespace {
 
 using Place = std::pair<int32_t, int>;
 
-// The blocks of a file, loaded once; a block that could not be read is absent.
+// The blocks of a file, loaded once; a block that could not be read is absent. Only
+// the blocks the file holds are read: up to the first one past its end, or up to
+// `held` when the file's size is known. Memory follows the file, not N.
 class LoadedFile {
  public:
-  LoadedFile(const BlockReader& read, int32_t n) : n_(n) {
-    for (int32_t b = 1; b <= n; ++b) {
+  LoadedFile(const BlockReader& read, int32_t n, int32_t held) : n_(n) {
+    const int32_t last = std::min(n, held);
+    for (int32_t b = 1; b <= last; ++b) {
       BlockBytes block{};
       const int status = read(b, block);
       if (status == io::kIoPastEnd) {
@@ -34,6 +38,7 @@ class LoadedFile {
       }
       blocks_.push_back(block);
     }
+    if (endedAt_ == 0 && last < n) endedAt_ = last + 1;
   }
   const BlockBytes* Block(int32_t b) const {
     if (b < 1 || static_cast<size_t>(b) > blocks_.size() || !blocks_[static_cast<size_t>(b - 1)])
@@ -45,6 +50,9 @@ class LoadedFile {
     for (const auto& b : blocks_) count += b ? 1 : 0;
     return count;
   }
+  // The blocks read or found unreadable: the ones a walk over the file may visit.
+  int32_t walked() const { return static_cast<int32_t>(blocks_.size()); }
+  // The first block past the end of the file, 0 when the file holds all N.
   int32_t endedAt() const { return endedAt_; }
   int32_t n() const { return n_; }
 
@@ -56,6 +64,35 @@ class LoadedFile {
 
 void Add(VerifyReport& report, int32_t block, int unit, std::string text) {
   report.problems.push_back({block, unit, std::move(text)});
+}
+
+// Blocks the file holds whole, by its size (INT32_MAX when the size is not known).
+int32_t HeldBlocks(std::optional<uint64_t> fileBytes) {
+  if (!fileBytes) return INT32_MAX;
+  return static_cast<int32_t>(std::min<uint64_t>(*fileBytes / kBlockBytes, INT32_MAX));
+}
+
+// A file shorter than its N blocks: the place where it ends too early. A block file
+// (`exact`) longer than its N blocks: the first block past them. (A word-layout file
+// has no count of its own: bytes past its last whole block are no fault.)
+void CheckSize(const LoadedFile& file, std::optional<uint64_t> fileBytes, bool exact,
+               VerifyReport& report) {
+  const int32_t n = file.n();
+  if (file.endedAt() != 0) {
+    const int32_t at = file.endedAt();
+    const int unit = fileBytes && *fileBytes / kBlockBytes == static_cast<uint64_t>(at - 1)
+                         ? static_cast<int>(*fileBytes % kBlockBytes) / 2 + 1
+                         : 1;
+    Add(report, at, unit,
+        "the file ends here, short of its " + std::to_string(n) + " blocks (blocks " +
+            std::to_string(at) + " to " + std::to_string(n) + " are missing)");
+  } else if (exact && fileBytes && *fileBytes > static_cast<uint64_t>(n) * kBlockBytes) {
+    const bool whole = *fileBytes % kBlockBytes == 0;
+    Add(report, n + 1, 1,
+        "the file goes on past its " + std::to_string(n) + " blocks: it holds " +
+            std::to_string(whole ? *fileBytes / kBlockBytes : *fileBytes) +
+            (whole ? " blocks" : " bytes"));
+  }
 }
 
 std::span<const uint8_t> KeyAt(const BlockBytes& block, int unit, int keyLength) {
@@ -121,10 +158,10 @@ struct PieceTally {
 // entries and unreadable blocks are reported, sound pieces tallied for the record pass.
 PieceTally CountEntries(const LoadedFile& file, bool headerValid, VerifyReport& report) {
   PieceTally tally;
-  for (int32_t b = 1; b <= file.n(); ++b) {
+  for (int32_t b = 1; b <= file.walked(); ++b) {
     const BlockBytes* block = file.Block(b);
     if (block == nullptr) {
-      if (file.endedAt() == 0 || b < file.endedAt()) Add(report, b, 0, "block cannot be read");
+      Add(report, b, 0, "block cannot be read");
       continue;
     }
     for (const BlockEntry& e : BlockEntries(*block)) {
@@ -189,7 +226,8 @@ BlockReader ImageReader(std::span<const uint8_t> image) {
   };
 }
 
-VerifyReport VerifyBlockFile(const BlockReader& read, int32_t n, HashSelector selector) {
+VerifyReport VerifyBlockFile(const BlockReader& read, int32_t n, HashSelector selector,
+                             std::optional<uint64_t> fileBytes) {
   VerifyReport report;
   BlockBytes first{};
   const int32_t headerCount = read(1, first) == 0 ? HeaderBlockCount(first) : 0;
@@ -201,31 +239,30 @@ VerifyReport VerifyBlockFile(const BlockReader& read, int32_t n, HashSelector se
   }
   report.blocks = n;
   if (n <= 0) return report;
-  const LoadedFile file(read, n);
+  const LoadedFile file(read, n, HeldBlocks(fileBytes));
   report.blocksPresent = file.present();
-  if (file.endedAt() != 0) {
-    Add(report, 0, 0,
-        "file ends after block " + std::to_string(file.endedAt() - 1) + " of " + std::to_string(n));
-  }
+  CheckSize(file, fileBytes, true, report);
 
   const PieceTally tally = CountEntries(file, headerCount > 0, report);
   CheckRecords(file, tally, selector, report);
   return report;
 }
 
-VerifyReport VerifyBlockFileOnUnit(int16_t unit, int32_t n, HashSelector selector) {
+VerifyReport VerifyBlockFileOnUnit(int16_t unit, int32_t n, HashSelector selector,
+                                   std::optional<uint64_t> fileBytes) {
   return VerifyBlockFile(
       [unit](int32_t b, std::span<uint8_t, kBlockBytes> out) {
         return io::ReadRecord(unit, b, out);
       },
-      n, selector);
+      n, selector, fileBytes);
 }
 
 VerifyReport VerifyBlockImage(std::span<const uint8_t> image, int32_t n, HashSelector selector) {
-  return VerifyBlockFile(ImageReader(image), n, selector);
+  return VerifyBlockFile(ImageReader(image), n, selector, image.size());
 }
 
-VerifyReport VerifyLegacyFile(const BlockReader& read, int32_t n, int keyLength) {
+VerifyReport VerifyLegacyFile(const BlockReader& read, int32_t n, int keyLength,
+                              std::optional<uint64_t> fileBytes) {
   VerifyReport report;
   report.blocks = n;
   if (n <= 0) {
@@ -236,16 +273,13 @@ VerifyReport VerifyLegacyFile(const BlockReader& read, int32_t n, int keyLength)
     Add(report, 0, 0, "key length must be even and at least 4");
     return report;
   }
-  const LoadedFile file(read, n);
+  const LoadedFile file(read, n, HeldBlocks(fileBytes));
   report.blocksPresent = file.present();
-  if (file.endedAt() != 0) {
-    Add(report, 0, 0,
-        "file ends after block " + std::to_string(file.endedAt() - 1) + " of " + std::to_string(n));
-  }
-  for (int32_t b = 1; b <= n; ++b) {
+  CheckSize(file, fileBytes, false, report);
+  for (int32_t b = 1; b <= file.walked(); ++b) {
     const BlockBytes* block = file.Block(b);
     if (block == nullptr) {
-      if (file.endedAt() == 0 || b < file.endedAt()) Add(report, b, 0, "block cannot be read");
+      Add(report, b, 0, "block cannot be read");
       continue;
     }
     int end = 1;  // the first word after the block's entries
@@ -275,7 +309,15 @@ VerifyReport VerifyLegacyFile(const BlockReader& read, int32_t n, int keyLength)
 }
 
 VerifyReport VerifyLegacyImage(std::span<const uint8_t> image, int32_t n, int keyLength) {
-  return VerifyLegacyFile(ImageReader(image), n, keyLength);
+  return VerifyLegacyFile(ImageReader(image), n, keyLength, image.size());
+}
+
+std::string FileSizeProblem(int32_t n, uint64_t fileBytes) {
+  if (n > 0 && fileBytes == static_cast<uint64_t>(n) * kBlockBytes) return "";
+  const bool whole = fileBytes % kBlockBytes == 0;
+  return "its header gives " + std::to_string(n) + " blocks but the file holds " +
+         std::to_string(whole ? fileBytes / kBlockBytes : fileBytes) +
+         (whole ? " blocks" : " bytes");
 }
 
 std::string FormatProblems(const VerifyReport& report) {

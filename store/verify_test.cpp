@@ -60,5 +60,33 @@ TEST(VerifyTest, UnreachableRecordAndWrongBlockCount) {
   EXPECT_TRUE(Mentions(VerifyBlockImage(g.image(), 5), "header gives 3"));
 }
 
+// A file whose size disagrees with its header is damage; the problem names where the
+// file ends or where it runs on. A count far beyond the file reads only what is there.
+TEST(VerifyTest, SizeDisagreeingWithTheHeader) {
+  struct Case {
+    int32_t header;
+    size_t bytes;
+    std::string problem;
+  };
+  const Case cases[] = {
+      {2, 5 * 512, "block 3 unit 1: the file goes on past its 2 blocks: it holds 5 blocks\n"},
+      {5, 5 * 512 + 7, "block 6 unit 1: the file goes on past its 5 blocks: it holds 2567 bytes\n"},
+      {5, 3 * 512 + 100,
+       "block 4 unit 51: the file ends here, short of its 5 blocks (blocks 4 to 5 are missing)\n"},
+      {2147483647, 3 * 512,
+       "block 4 unit 1: the file ends here, short of its 2147483647 blocks (blocks 4 to "
+       "2147483647 are missing)\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> image = EmptyBlockFileImage(3);
+    SetHeaderBlockCount(std::span<uint8_t, kBlockBytes>(image.data(), kBlockBytes), c.header);
+    image.resize(c.bytes);
+    const VerifyReport report = VerifyBlockImage(image, 0);
+    EXPECT_EQ(FormatProblems(report), c.problem);
+    EXPECT_EQ(report.blocksPresent,
+              static_cast<int32_t>(std::min<size_t>(c.bytes / 512, static_cast<size_t>(c.header))));
+  }
+}
+
 }  // namespace
 }  // namespace varmex::store

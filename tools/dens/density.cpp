@@ -1,11 +1,15 @@
 #include "tools/dens/density.h"
 
+#include <cstdio>
 #include <span>
+#include <string>
 
 #include "io/unit_file.h"
+#include "platform/platform.h"
 #include "store/block_file.h"
 #include "store/block_header.h"
 #include "store/keyed_store.h"
+#include "store/verify.h"
 
 namespace varmex::tools {
 namespace {
@@ -55,7 +59,8 @@ Density MeasureDensity(const std::string& path) {
     d.problem = "no free file unit";
     return d;
   }
-  if (int status = io::OpenUnit(unit, path, store::kBlockBytes); status != io::kIoOk) {
+  // Only read: a file the user may not write is measured too.
+  if (int status = io::OpenUnitForReading(unit, path, store::kBlockBytes); status != io::kIoOk) {
     d.problem = "cannot open the file (error " + std::to_string(status) + ")";
     return d;
   }
@@ -64,6 +69,10 @@ Density MeasureDensity(const std::string& path) {
     d.problem = "cannot read block 1 (error " + std::to_string(status) + ")";
   } else if (!store::IsBlockFileHeader(block)) {
     d.problem = "block 1 is not a block-file header";
+  } else if (std::string size = store::FileSizeProblem(
+                 store::HeaderBlockCount(block), platform::Current().FileSize(path).value_or(0));
+             !size.empty()) {
+    d.problem = size;  // a damaged file: every block walked is one the file holds
   } else {
     d.blocks = store::HeaderBlockCount(block);
     for (int32_t b = 1; b <= d.blocks && d.problem.empty(); ++b) {
@@ -78,6 +87,60 @@ Density MeasureDensity(const std::string& path) {
   io::CloseUnit(unit);
   d.verdict = d.problem.empty() ? Judge(d.UsedShare(), d.longestProbe) : kUnmeasured;
   return d;
+}
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: dens FILE\n"
+    "Measures a block file of the keyed record store. Exit status:\n"
+    "  0 roomy      at most 50% of the units used, no probe path over 8 blocks\n"
+    "  1 filling    at most 75% used, no probe path over 32 blocks\n"
+    "  2 too dense  more: spread the file over more blocks (nredisp)\n"
+    "  3 the file cannot be measured (missing, no valid header, damaged)\n";
+
+std::string Percent(double share) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f%%", 100.0 * share);
+  return text;
+}
+
+}  // namespace
+
+int RunDens(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  std::vector<std::string> files;
+  bool options = true;
+  for (const std::string& a : args) {
+    if (options && (a == "--help" || a == "-h")) {
+      out << kUsage;
+      return kRoomy;
+    }
+    if (options && a == "--") {
+      options = false;
+    } else if (options && !a.empty() && a[0] == '-') {
+      err << "dens: unknown option " << a << "\n" << kUsage;
+      return 2;
+    } else {
+      files.push_back(a);
+    }
+  }
+  if (files.size() != 1) {
+    err << kUsage;
+    return kUnmeasured;
+  }
+  const std::string& file = files[0];
+  const Density d = MeasureDensity(file);
+  if (d.verdict == kUnmeasured) {
+    err << "dens: " << file << ": " << d.problem << "\n";
+    return d.verdict;
+  }
+  static const char* const kWords[] = {"roomy", "filling", "too dense"};
+  out << file << ": " << d.blocks << " blocks, " << d.records << " records, "
+      << Percent(d.UsedShare()) << " used, "
+      << Percent(static_cast<double>(d.deletedUnits) / (static_cast<double>(d.blocks) * 256.0))
+      << " deleted, longest probe path " << d.longestProbe << " blocks: " << kWords[d.verdict]
+      << "\n";
+  return d.verdict;
 }
 
 }  // namespace varmex::tools

@@ -12,11 +12,14 @@
 //   1  filling     used share at most 75 % and no probe path longer than 32 blocks
 //   2  too dense   anything else: the file should be spread over more blocks
 //   3  unmeasured  the file is missing, unreadable, has no valid header, is shorter
-//                  than its block count says, or a block's chain of entries is broken
+//                  or longer than its block count says, or a block's chain of entries
+//                  is broken
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <string>
+#include <vector>
 
 namespace varmex::tools {
 
@@ -43,10 +46,15 @@ struct Density {
   double UsedShare() const;
 };
 
-// Measures the block file at `path` (opened through the platform as an existing file).
+// Measures the block file at `path` (opened through the platform for reading only).
 Density MeasureDensity(const std::string& path);
 
 // The verdict for a measured share and probe length.
 DensityVerdict Judge(double usedShare, int32_t longestProbe);
+
+// The command line: dens [--] FILE, or --help / -h for the usage on standard output.
+// Returns the exit status: the verdict; 2 also for an unknown option (with the usage
+// on standard error), 3 for a missing or extra file name.
+int RunDens(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace varmex::tools

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <functional>
+#include <sstream>
 
 #include "io/coding.h"
 #include "io/unit_file.h"
@@ -86,32 +88,81 @@ TEST(MeasureDensity, ProbePathCountsFromTheHomeBlock) {
   EXPECT_EQ(MeasureDensity(kFile).longestProbe, 2);
 }
 
-TEST(MeasureDensity, UnusableFilesAreNotMeasured) {
-  FakePlatform os;
-  EXPECT_EQ(MeasureDensity(kFile).verdict, kUnmeasured);  // missing
-
-  std::vector<uint8_t> bytes = store::EmptyBlockFileImage(10);
-  bytes[5] = '-';  // broken header
-  os.AddFile(kFile, bytes);
-  EXPECT_EQ(MeasureDensity(kFile).verdict, kUnmeasured);
-
-  bytes = store::EmptyBlockFileImage(10);
-  bytes.resize(9 * 512);  // shorter than its block count
-  os.AddFile(kFile, bytes);
-  EXPECT_EQ(MeasureDensity(kFile).verdict, kUnmeasured);
-
-  bytes = store::EmptyBlockFileImage(10);
-  bytes[3 * 512 + 500] = 20;  // an entry at unit 251 of block 4 claiming 21 units
-  bytes[3 * 512 + 501] = 0x68;
-  bytes[3 * 512] = 124;  // unit 1: a deleted entry of 125 units, twice, reaching unit 251
-  bytes[3 * 512 + 1] = 0x80;
-  bytes[3 * 512 + 250] = 124;
-  bytes[3 * 512 + 251] = 0x80;
-  os.AddFile(kFile, bytes);
-  const Density d = MeasureDensity(kFile);
-  EXPECT_EQ(d.verdict, kUnmeasured);
-  EXPECT_EQ(d.problem, "the entries of block 4 are damaged");
-  EXPECT_FALSE(io::UnitInUse(1));
+// What dens answers to each command line and each file it cannot measure; the file
+// is only read (a read-only one is measured too).
+TEST(Dens, CommandLinesAndUnmeasurableFiles) {
+  struct Case {
+    std::function<void(std::vector<uint8_t>&)> damage;  // of a sound file of 10 blocks
+    std::vector<std::string> args;
+    int status;
+    std::string out;  // the start of standard output
+    std::string err;  // a part of standard error (empty: nothing there)
+  };
+  const std::string usage = "usage: dens FILE\n";
+  const auto none = [](std::vector<uint8_t>&) {};
+  const auto count = [](int32_t n) {
+    return [n](std::vector<uint8_t>& b) { io::StoreI32(b.data() + 18, n); };
+  };
+  const std::vector<Case> cases = {
+      {none, {"--help"}, 0, usage, ""},
+      {none, {"-h", kFile}, 0, usage, ""},
+      {none, {"--verbose", kFile}, 2, "", "dens: unknown option --verbose\n" + usage},
+      {none, {"-x.dat"}, 2, "", "dens: unknown option -x.dat\n"},
+      {none, {}, 3, "", usage},
+      {none, {kFile, kFile}, 3, "", usage},
+      {none, {"--", kFile}, 0, std::string(kFile) + ": 10 blocks, 0 records, 10.0% used", ""},
+      {none, {"D:\\none.dat"}, 3, "", "dens: D:\\none.dat: cannot open the file (error 2)\n"},
+      {[](std::vector<uint8_t>& b) { b[5] = '-'; },
+       {kFile},
+       3,
+       "",
+       std::string("dens: ") + kFile + ": block 1 is not a block-file header\n"},
+      {[](std::vector<uint8_t>& b) { b.resize(9 * 512); },
+       {kFile},
+       3,
+       "",
+       std::string("dens: ") + kFile +
+           ": its header gives 10 blocks but the file holds 9 blocks\n"},
+      {count(2),
+       {kFile},
+       3,
+       "",
+       std::string("dens: ") + kFile +
+           ": its header gives 2 blocks but the file holds 10 blocks\n"},
+      {count(2147483647),
+       {kFile},
+       3,
+       "",
+       "its header gives 2147483647 blocks but the file holds 10 blocks"},
+      {count(0), {kFile}, 3, "", ": block 1 is not a block-file header\n"},
+      {[](std::vector<uint8_t>& b) {
+         // Block 4: a deleted entry of 125 units twice, then one at unit 251 claiming 21.
+         const uint8_t entries[][2] = {{124, 0x80}, {124, 0x80}, {20, 0x68}};
+         for (size_t i = 0; i < 3; ++i) std::copy_n(entries[i], 2, b.begin() + 3 * 512 + 250 * i);
+       },
+       {kFile},
+       3,
+       "",
+       std::string("dens: ") + kFile + ": the entries of block 4 are damaged\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.empty() ? "(no arguments)" : c.args.back());
+    FakePlatform os;
+    std::vector<uint8_t> bytes = store::EmptyBlockFileImage(10);
+    c.damage(bytes);
+    os.AddFile(kFile, bytes);
+    os.SetFileAttributes(kFile, platform::kAttributeReadOnly);
+    std::ostringstream out, err;
+    EXPECT_EQ(RunDens(c.args, out, err), c.status);
+    EXPECT_EQ(out.str().substr(0, c.out.size()), c.out);
+    if (c.err.empty()) {
+      EXPECT_EQ(err.str(), "");
+    } else {
+      EXPECT_NE(err.str().find(c.err), std::string::npos) << err.str();
+    }
+    EXPECT_TRUE(*os.Bytes(kFile) == bytes);
+    EXPECT_FALSE(io::UnitInUse(1));
+  }
 }
 
 }  // namespace
