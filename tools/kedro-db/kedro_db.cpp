@@ -1,6 +1,8 @@
 #include "tools/kedro-db/kedro_db.h"
 
+#include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -10,9 +12,10 @@
 #include "io/unit_file.h"
 #include "platform/platform.h"
 #include "store/block_file.h"
-#include "store/block_file_builder.h"
+#include "store/block_header.h"
 #include "store/keyed_store.h"
 #include "store/legacy_layout.h"
+#include "store/redistribute.h"
 #include "store/verify.h"
 
 namespace varmex::tools {
@@ -76,32 +79,93 @@ std::string Show(std::span<const uint8_t> bytes, bool text) {
   return s;
 }
 
+// What each status word of the store means, for messages.
+std::string StatusMeaning(int16_t status, bool writing) {
+  switch (status) {
+    case store::kKeyedNotFound:
+      return "not found";
+    case store::kKeyedWriteError:
+      return "a block write failed";
+    case store::kKeyedFull:
+      return writing ? "no room: the file is full along the key's probe path"
+                     : "not found in all the blocks of the file";
+    case store::kKeyedIncomplete:
+      return "the record is incomplete: its last piece is missing";
+    case store::kKeyedReadError:
+      return "a block read failed";
+    case store::kKeyedBufferTooSmall:
+      return "the buffer is too small";
+    case store::kKeyedPiecePastBlock:
+      return "a stored piece runs past the end of its block";
+    default:
+      return "unknown status";
+  }
+}
+
+std::string Status(int16_t status, bool writing) {
+  return "status " + std::to_string(status) + " (" + StatusMeaning(status, writing) + ")";
+}
+
 // The file open on kUnit, with what its block 1 says.
 struct OpenFile {
   bool blockFile = false;
   int32_t n = 0;
   int32_t headerCount = 0;
-  uint64_t sizeBlocks = 0;
+  uint64_t bytes = 0;
+  int32_t held = 0;                     // whole blocks the file holds
+  std::optional<int32_t> invalidCount;  // a header's count that is 0 or less
 };
 
-std::optional<OpenFile> Open(const std::string& path, const Options& opt, std::ostream& err) {
-  const int status = io::OpenUnit(kUnit, path, store::kBlockBytes);
+// Block 1 carries the header's mark and key, whatever its count says.
+bool HasHeaderMark(const BlockBytes& block) {
+  BlockBytes counted = block;
+  store::SetHeaderBlockCount(counted, 1);
+  return store::IsBlockFileHeader(counted);
+}
+
+std::optional<OpenFile> Open(const std::string& path, const Options& opt, bool writing,
+                             std::ostream& err) {
+  const uint32_t attributes = platform::Current().GetFileAttributes(path);
+  if (attributes != platform::kInvalidFileAttributes &&
+      (attributes & platform::kAttributeDirectory) != 0) {
+    err << "kedro-db: " << path << " is a folder, not a data file\n";
+    return std::nullopt;
+  }
+  // Nothing is written by the commands that only look: a read-only file is read too.
+  const int status = writing ? io::OpenUnit(kUnit, path, store::kBlockBytes)
+                             : io::OpenUnitForReading(kUnit, path, store::kBlockBytes);
   if (status != 0) {
     err << "kedro-db: cannot open " << path << " (error " << status << ")\n";
     return std::nullopt;
   }
   OpenFile f;
-  f.sizeBlocks = platform::Current().FileSize(path).value_or(0) / store::kBlockBytes;
+  f.bytes = platform::Current().FileSize(path).value_or(0);
+  f.held = static_cast<int32_t>(std::min<uint64_t>(f.bytes / store::kBlockBytes, INT32_MAX));
   BlockBytes first{};
-  if (io::ReadRecord(kUnit, 1, first) == 0) f.headerCount = store::HeaderBlockCount(first);
-  f.blockFile = f.headerCount > 0;
-  f.n = opt.blocks > 0 ? opt.blocks
-                       : (f.blockFile ? f.headerCount : static_cast<int32_t>(f.sizeBlocks));
+  if (io::ReadRecord(kUnit, 1, first) == 0) {
+    f.headerCount = store::HeaderBlockCount(first);
+    f.blockFile = f.headerCount > 0 || HasHeaderMark(first);
+    if (f.blockFile && f.headerCount == 0) {
+      f.invalidCount = io::LoadI32(first.data() + store::kHeaderCountOffset);
+    }
+  }
+  f.n = opt.blocks > 0 ? opt.blocks : (f.blockFile ? f.headerCount : f.held);
+  if (f.invalidCount && opt.blocks == 0) return f;  // said by the command
   if (f.n <= 0) {
     err << "kedro-db: " << path << " has no blocks to work on\n";
     return std::nullopt;
   }
   return f;
+}
+
+// The structural check of the file, over the blocks it holds.
+store::VerifyReport Check(const OpenFile& f, const Options& opt, int32_t n) {
+  if (f.blockFile) return store::VerifyBlockFileOnUnit(kUnit, n, opt.selector, f.bytes);
+  return store::VerifyLegacyFile(
+      [](int32_t b, std::span<uint8_t, store::kBlockBytes> o) {
+        return io::ReadRecord(kUnit, b, o);
+      },
+      n, opt.keyLength, f.bytes);
 }
 
 int Info(const std::string& path, const OpenFile& f, const Options& opt, std::ostream& out) {
@@ -112,14 +176,8 @@ int Info(const std::string& path, const OpenFile& f, const Options& opt, std::os
   } else {
     out << "header: none (key length " << opt.keyLength << ")\n";
   }
-  out << "blocks: " << f.n << " used, " << f.sizeBlocks << " in the file\n";
-  const store::VerifyReport r = f.blockFile
-                                    ? store::VerifyBlockFileOnUnit(kUnit, f.n, opt.selector)
-                                    : store::VerifyLegacyFile(
-                                          [](int32_t b, std::span<uint8_t, store::kBlockBytes> o) {
-                                            return io::ReadRecord(kUnit, b, o);
-                                          },
-                                          f.n, opt.keyLength);
+  out << "blocks: " << f.n << " used, " << f.held << " in the file\n";
+  const store::VerifyReport r = Check(f, opt, f.n);
   const int64_t total = int64_t{r.blocksPresent} * store::kBlockUnits;
   out << "records: " << r.records << "\n";
   out << "pieces: " << r.pieces << ", deleted entries: " << r.deletedEntries << "\n";
@@ -131,6 +189,14 @@ int Info(const std::string& path, const OpenFile& f, const Options& opt, std::os
       << " (" << pct << "%), free: " << r.freeUnits << "\n";
   out << "problems: " << r.problems.size() << "\n";
   return 0;
+}
+
+std::string LegacyStatus(int16_t status) {
+  const char* meaning = status == store::kLegacyNotFound ? "not found"
+                        : status == store::kLegacyIncomplete
+                            ? "the record is incomplete: its last piece is missing"
+                            : "unknown status";
+  return "status " + std::to_string(status) + " (" + meaning + ")";
 }
 
 int Get(const OpenFile& f, const Options& opt, const std::vector<uint8_t>& key, std::ostream& out,
@@ -151,7 +217,7 @@ int Get(const OpenFile& f, const Options& opt, const std::vector<uint8_t>& key, 
     length = r.length;
   }
   if (status != 0) {
-    err << "kedro-db: status " << status << "\n";
+    err << "kedro-db: " << (f.blockFile ? Status(status, false) : LegacyStatus(status)) << "\n";
     return 1;
   }
   const size_t from =
@@ -162,41 +228,51 @@ int Get(const OpenFile& f, const Options& opt, const std::vector<uint8_t>& key, 
   return 0;
 }
 
-int Dump(const OpenFile& f, const Options& opt, std::ostream& out) {
-  BlockBytes block{};
-  for (int32_t b = 1; b <= f.n; ++b) {
-    if (io::ReadRecord(kUnit, b, block) != 0) {
-      out << "block " << b << ": unreadable\n";
-      continue;
-    }
-    if (f.blockFile) {
-      if (b == 1) continue;  // the header
-      for (const store::BlockEntry& e : store::BlockEntries(block)) {
-        if (e.IsEnd()) break;
-        if (!e.IsFirstPiece()) continue;
-        const int d = e.unit;
-        const int kl = e.KeyLength();
-        if (2 * d + kl > store::kBlockBytes || kl == 0) continue;
-        std::vector<uint8_t> buffer(store::kMaxRecordLength + 2, 0);
-        std::memcpy(buffer.data(), block.data() + 2 * d, static_cast<size_t>(kl));
-        const store::ReadResult r = store::KeyedRead(buffer, static_cast<int16_t>(kl), f.n, kUnit,
-                                                     opt.selector, store::kMaxRecordLength);
-        // The read moved the shared block; reload this one to go on walking it.
-        io::ReadRecord(kUnit, b, block);
-        out << "block " << b << " unit " << d << " key "
-            << Show(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(kl)), opt.text);
-        if (r.status != 0 || r.block != b || r.unit != d) {
-          out << " status " << r.status
-              << (r.status == 0 ? " (the look-up finds another copy)" : "") << "\n";
-          continue;
-        }
-        out << " data "
-            << Show(
-                   std::span<const uint8_t>(buffer.data() + kl, static_cast<size_t>(r.length - kl)),
-                   opt.text)
-            << "\n";
-      }
+// Prints every record of a block file as the walk of the store meets it.
+class DumpPrinter : public store::RecordVisitor {
+ public:
+  DumpPrinter(const Options& opt, std::ostream& out) : opt_(opt), out_(out) {}
+  bool OnUnreadableBlock(int32_t block, int status) override {
+    out_ << "block " << block << ": unreadable (error " << status << ")\n";
+    return true;
+  }
+  bool OnDamagedEntry(int32_t block, int unit) override {
+    out_ << "block " << block << " unit " << unit << ": entry runs past the end of the block\n";
+    return true;
+  }
+  bool OnRecord(const store::RecordSighting& s) override {
+    if (s.key.empty()) return true;  // no key to show or look up (verify names it)
+    out_ << "block " << s.block << " unit " << s.unit << " key " << Show(s.key, opt_.text);
+    if (s.otherBlock != 0) {
+      out_ << " status 0 (the look-up finds another copy, at block " << s.otherBlock << " unit "
+           << s.otherUnit << ")\n";
+    } else if (s.status != store::kKeyedDone) {
+      out_ << " " << Status(s.status, false) << "\n";
     } else {
+      out_ << " data " << Show(s.record.subspan(s.key.size()), opt_.text)
+           << (s.whole ? "" : " (cut: the record runs on past its last byte read)") << "\n";
+    }
+    return true;
+  }
+
+ private:
+  const Options& opt_;
+  std::ostream& out_;
+};
+
+// Every live record, block by block, over the blocks the file holds; blocks the count
+// names past them are reported in one line.
+int Dump(const OpenFile& f, const Options& opt, std::ostream& out) {
+  if (f.blockFile) {
+    DumpPrinter printer(opt, out);
+    store::WalkRecords(kUnit, f.n, f.held, printer, opt.selector);
+  } else {
+    BlockBytes block{};
+    for (int32_t b = 1; b <= std::min(f.n, f.held); ++b) {
+      if (int status = io::ReadRecord(kUnit, b, block); status != 0) {
+        out << "block " << b << ": unreadable (error " << status << ")\n";
+        continue;
+      }
       for (const store::LegacyEntry& e : store::LegacyEntries(block, opt.keyLength)) {
         if (!e.IsUsable()) break;
         const int d = e.word;
@@ -213,39 +289,36 @@ int Dump(const OpenFile& f, const Options& opt, std::ostream& out) {
       }
     }
   }
+  if (f.held < f.n) {
+    out << "blocks " << f.held + 1 << " to " << f.n << ": missing (the file holds " << f.held
+        << ")\n";
+  }
   return 0;
 }
 
 int Verify(const OpenFile& f, const Options& opt, std::ostream& out) {
-  const store::VerifyReport r = f.blockFile
-                                    ? store::VerifyBlockFileOnUnit(kUnit, opt.blocks, opt.selector)
-                                    : store::VerifyLegacyFile(
-                                          [](int32_t b, std::span<uint8_t, store::kBlockBytes> o) {
-                                            return io::ReadRecord(kUnit, b, o);
-                                          },
-                                          f.n, opt.keyLength);
+  const store::VerifyReport r = Check(f, opt, f.blockFile ? opt.blocks : f.n);
   out << store::FormatProblems(r);
   out << (r.ok() ? "ok" : "problems: " + std::to_string(r.problems.size())) << "\n";
   return r.ok() ? 0 : 1;
 }
 
-void Usage(std::ostream& err) {
-  err << "usage: kedro-db [--text] [--blocks N] [--key-length K] [--selector S] COMMAND FILE [KEY "
-         "[DATA]]\n"
-         "commands: info, get, put, del, dump, verify\n";
-}
+constexpr const char* kUsage =
+    "usage: kedro-db [--text] [--blocks N] [--key-length K] [--selector S] COMMAND FILE [KEY "
+    "[DATA]]\n"
+    "commands: info, get, put, del, dump, verify\n";
 
 int Run(Options opt, std::ostream& out, std::ostream& err) {
   const std::vector<std::string>& w = opt.words;
   if (w.size() < 2) {
-    Usage(err);
+    err << kUsage;
     return 2;
   }
   const std::string& command = w[0];
   const size_t operands = command == "put" ? 4 : (command == "get" || command == "del") ? 3 : 2;
   if (w.size() != operands || (command != "info" && command != "get" && command != "put" &&
                                command != "del" && command != "dump" && command != "verify")) {
-    Usage(err);
+    err << kUsage;
     return 2;
   }
   if (opt.keyLength < 4 || opt.keyLength % 2 != 0 || opt.keyLength > 64) {
@@ -268,11 +341,29 @@ int Run(Options opt, std::ostream& out, std::ostream& err) {
     }
     key = *k;
   }
-  const std::optional<OpenFile> f = Open(w[1], opt, err);
+  const bool writing = command == "put" || command == "del";
+  const std::optional<OpenFile> f = Open(w[1], opt, writing, err);
   if (!f) return 2;
-  if ((command == "put" || command == "del") && !f->blockFile) {
+  if (f->invalidCount && opt.blocks == 0) {
+    const std::string problem = "the header is invalid: its block count is " +
+                                std::to_string(*f->invalidCount) +
+                                ", and it must be greater than 0";
+    if (command != "verify") {
+      err << "kedro-db: " << w[1] << ": " << problem << "\n";
+      return 2;
+    }
+    out << "block 1 unit 1: " << problem << "\nproblems: 1\n";
+    return 1;
+  }
+  if (writing && !f->blockFile) {
     err << "kedro-db: " << w[1] << " is a word-layout file, which is read only here\n";
     return 2;
+  }
+  if (writing && opt.blocks == 0) {
+    if (std::string problem = store::FileSizeProblem(f->n, f->bytes); !problem.empty()) {
+      err << "kedro-db: " << w[1] << ": " << problem << "; nothing written\n";
+      return 2;
+    }
   }
   if (command == "info") return Info(w[1], *f, opt, out);
   if (command == "dump") return Dump(*f, opt, out);
@@ -287,7 +378,7 @@ int Run(Options opt, std::ostream& out, std::ostream& err) {
   if (command == "del") {
     const int16_t st =
         store::KeyedDelete(key, static_cast<int16_t>(key.size()), f->n, kUnit, opt.selector);
-    if (st != 0) err << "kedro-db: status " << st << "\n";
+    if (st != 0) err << "kedro-db: " << Status(st, true) << "\n";
     return st == 0 ? 0 : 1;
   }
   const auto data = ParseBytes(w[3], opt.text);
@@ -300,7 +391,7 @@ int Run(Options opt, std::ostream& out, std::ostream& err) {
   const store::WriteResult r =
       store::KeyedWrite(record, static_cast<int16_t>(key.size()), f->n, kUnit, opt.selector);
   if (r.status != 0) {
-    err << "kedro-db: status " << r.status << "\n";
+    err << "kedro-db: " << Status(r.status, true) << "\n";
     return 1;
   }
   out << "block " << r.block << " unit " << r.unit << "\n";
@@ -311,13 +402,24 @@ int Run(Options opt, std::ostream& out, std::ostream& err) {
 
 int RunKedroDb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   Options opt;
+  bool options = true;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    if (!options) {
+      opt.words.push_back(a);
+      continue;
+    }
+    if (a == "--help" || a == "-h") {
+      out << kUsage;
+      return 0;
+    }
     auto value = [&]() -> std::optional<long> {
       if (i + 1 >= args.size()) return std::nullopt;
       return ParseNumber(args[++i]);
     };
-    if (a == "--text") {
+    if (a == "--") {
+      options = false;
+    } else if (a == "--text") {
       opt.text = true;
     } else if (a == "--blocks" || a == "--key-length" || a == "--selector") {
       const std::optional<long> v = value();
@@ -328,6 +430,9 @@ int RunKedroDb(const std::vector<std::string>& args, std::ostream& out, std::ost
       if (a == "--blocks") opt.blocks = static_cast<int32_t>(*v);
       if (a == "--key-length") opt.keyLength = static_cast<int>(*v);
       if (a == "--selector") opt.selectorNumber = *v > 32767 ? 0 : *v;
+    } else if (!a.empty() && a[0] == '-') {
+      err << "kedro-db: unknown option " << a << "\n" << kUsage;
+      return 2;
     } else {
       opt.words.push_back(a);
     }

@@ -9,8 +9,14 @@
 //
 // Options: --text (KEY and DATA are text, and get prints text), --blocks N (the block
 // count; word-layout files default to the file size / 512), --key-length K (word
-// layout, default 6), --selector S (hash selector of block files, default 5).
+// layout, default 6), --selector S (hash selector of block files, default 5), --
+// (the end of the options). --help or -h prints the usage on standard output.
 // Keys and data are hex by default ("4b303031" or "4b 30 30 31").
+//
+// Only put and del open the file for writing; the others read a read-only file too.
+// Every command reads only the blocks the file holds: info, verify and dump report a
+// file shorter or longer than its header's count (put and del refuse to write into
+// it), and a header whose count is 0 or less is said to be invalid.
 #pragma once
 
 #include <ostream>
@@ -19,8 +25,8 @@
 
 namespace varmex::tools {
 
-// Runs one command; returns the exit status (0 done, 1 not found or a problem, 2 usage
-// or an error opening the file).
+// Runs one command; returns the exit status (0 done, 1 not found or a problem, 2 usage,
+// an unknown option, or a file that cannot be opened or worked on).
 int RunKedroDb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace varmex::tools

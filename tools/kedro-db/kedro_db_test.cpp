@@ -4,6 +4,8 @@
 
 #include <sstream>
 
+#include "io/coding.h"
+#include "io/unit_file.h"
 #include "platform/fake_platform.h"
 #include "store/block_file_builder.h"
 #include "testing/legacy_writer.h"
@@ -80,14 +82,108 @@ TEST(KedroDbTest, LegacyFilesAreReadOnly) {
   EXPECT_NE(r.out.find("key #-[*]2 length -12 data abcd"), std::string::npos) << r.out;
 }
 
-TEST(KedroDbTest, UsageErrors) {
+// Every refusal and every damaged file: the exit status, the message, the file as it was.
+TEST(KedroDbTest, RefusalsAndDamagedFiles) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out;  // a part of standard output (empty: nothing there)
+    std::string err;  // a part of standard error (empty: nothing there)
+  };
+  const std::string usage = "usage: kedro-db [--text]";
+  const std::vector<Case> cases = {
+      {{"--help"}, 0, usage, ""},
+      {{"dump", "-h"}, 0, usage, ""},
+      {{}, 2, "", usage},
+      {{"--frob", "info", "f.dat"}, 2, "", "kedro-db: unknown option --frob\n" + usage},
+      {{"info", "-x.dat"}, 2, "", "kedro-db: unknown option -x.dat\n"},
+      {{"frobnicate", "f.dat"}, 2, "", usage},
+      {{"get", "missing.dat", "00"}, 2, "", "kedro-db: cannot open missing.dat (error 2)\n"},
+      {{"info", "D:\\folder"}, 2, "", "kedro-db: D:\\folder is a folder, not a data file\n"},
+      {{"get", "f.dat", "zz"}, 2, "", "the key must be 1 to 31 bytes of hex"},
+      {{"--selector", "7", "get", "f.dat", "00"}, 2, "", "unknown hash selector 7"},
+      {{"--text", "get", "f.dat", "NONE"}, 1, "", "kedro-db: status 1 (not found)\n"},
+      {{"--text", "del", "f.dat", "NONE"}, 1, "", "kedro-db: status 1 (not found)\n"},
+      {{"--text", "put", "f.dat", "BIG1", std::string(600, 'x')},
+       1,
+       "",
+       "kedro-db: status 3 (no room: the file is full along the key's probe path)\n"},
+      {{"info", "zero.dat"},
+       2,
+       "",
+       "kedro-db: zero.dat: the header is invalid: its block count is 0, and it must be greater "
+       "than 0\n"},
+      {{"verify", "minus.dat"},
+       1,
+       "block 1 unit 1: the header is invalid: its block count is -5, and it must be greater "
+       "than 0\nproblems: 1\n",
+       ""},
+      {{"--text", "put", "long.dat", "K9", "x"},
+       2,
+       "",
+       "kedro-db: long.dat: its header gives 2 blocks but the file holds 6 blocks; nothing "
+       "written\n"},
+      {{"verify", "long.dat"}, 1, "block 3 unit 1: the file goes on past its 2 blocks", ""},
+      {{"verify", "huge.dat"},
+       1,
+       "block 7 unit 1: the file ends here, short of its 2147483647",
+       ""},
+      {{"info", "huge.dat"}, 0, "blocks: 2147483647 used, 6 in the file\n", ""},
+      {{"dump", "huge.dat"}, 0, "blocks 7 to 2147483647: missing (the file holds 6)\n", ""},
+      {{"--text", "get", "ro.dat", "K001"}, 0, "readonly\n", ""},
+      {{"verify", "ro.dat"}, 0, "ok\n", ""},
+      {{"--text", "put", "ro.dat", "K002", "x"}, 2, "", "kedro-db: cannot open ro.dat (error 5)\n"},
+  };
   platform::FakePlatform fake;
-  EXPECT_EQ(Kdb({}).status, 2);
-  EXPECT_EQ(Kdb({"get", "missing.dat", "00"}).status, 2);
-  EXPECT_EQ(Kdb({"frobnicate", "x.dat"}).status, 2);
+  const auto counted = [](int32_t count, int32_t blocks) {
+    std::vector<uint8_t> image = store::EmptyBlockFileImage(blocks);
+    io::StoreI32(image.data() + 18, count);
+    return image;
+  };
   fake.AddFile("f.dat", store::EmptyBlockFileImage(2));
-  EXPECT_EQ(Kdb({"get", "f.dat", "zz"}).status, 2);
-  EXPECT_EQ(Kdb({"--selector", "7", "get", "f.dat", "00"}).status, 2);
+  fake.AddDirectory("D:\\folder");
+  fake.AddFile("zero.dat", counted(0, 3));
+  fake.AddFile("minus.dat", counted(-5, 3));
+  fake.AddFile("long.dat", counted(2, 6));
+  fake.AddFile("huge.dat", counted(2147483647, 6));
+  fake.AddFile("ro.dat", store::EmptyBlockFileImage(3));
+  ASSERT_EQ(Kdb({"--text", "put", "ro.dat", "K001", "readonly"}).status, 0);
+  fake.SetFileAttributes("ro.dat", platform::kAttributeReadOnly);
+  const std::vector<uint8_t> longBefore = *fake.Bytes("long.dat");
+  for (const Case& c : cases) {
+    std::string line;
+    for (const std::string& a : c.args) line += a.substr(0, 20) + " ";
+    SCOPED_TRACE(line);
+    const Result r = Kdb(c.args);
+    EXPECT_EQ(r.status, c.status);
+    if (c.out.empty()) {
+      EXPECT_EQ(r.out, "");
+    } else {
+      EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+    }
+    if (c.err.empty()) {
+      EXPECT_EQ(r.err, "");
+    } else {
+      EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    }
+  }
+  EXPECT_TRUE(*fake.Bytes("long.dat") == longBefore);
+  EXPECT_FALSE(fake.Exists("-x.dat"));
+}
+
+// Blocks full of one-unit first pieces of one key: the dump reads each block a few
+// times, not once per piece.
+TEST(KedroDbTest, DumpGrowsWithTheFile) {
+  platform::FakePlatform fake;
+  std::vector<uint8_t> image = store::EmptyBlockFileImage(137);
+  for (size_t at = 512; at < image.size(); at += 2) image[at + 1] = 0x41;
+  fake.AddFile("zero.dat", image);
+  const uint64_t before = io::Counters().reads;
+  const Result r = Kdb({"dump", "zero.dat"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_LE(io::Counters().reads - before, 4u * 137);
+  EXPECT_NE(r.out.find("block 137 unit 255 key 00 status 0 (the look-up finds another copy"),
+            std::string::npos);
 }
 
 }  // namespace
