@@ -2,7 +2,8 @@
 // input is used twice:
 //  - as a file image: whatever the blocks hold, every operation must end with one of
 //    its statuses, within its block bound, without reading or writing outside a block
-//    and without growing the file. When the file is structurally sound before (the
+//    and without growing the file, and the walk of records in block order must agree
+//    with KeyedRead on every record it meets. When the file is structurally sound before (the
 //    store's own check passes), stronger promises hold: a record written with status 0
 //    reads back byte for byte, a deleted one is gone, and the file is still sound;
 //  - as a program: a few blocks built from the input's bytes after a fresh header, and
@@ -16,6 +17,7 @@
 #include "store/block_file.h"
 #include "store/block_file_builder.h"
 #include "store/keyed_store.h"
+#include "store/redistribute.h"
 #include "store/verify.h"
 
 using namespace varmex;
@@ -44,10 +46,52 @@ std::vector<std::vector<uint8_t>> FirstPieceKeys(std::span<const uint8_t> image,
   return keys;
 }
 
+// The first N blocks of the image (a file longer than its N blocks is damaged as a
+// whole, but the operations only ever see those N).
+std::span<const uint8_t> FirstBlocks(const std::vector<uint8_t>& image, int32_t n) {
+  return std::span<const uint8_t>(image).first(
+      std::min(image.size(), static_cast<size_t>(n) * 512));
+}
+
 bool Sound(const std::vector<uint8_t>& image, int32_t n) {
   return n > 0 && image.size() >= static_cast<size_t>(n) * 512 &&
-         store::VerifyBlockImage(image, n).ok();
+         store::VerifyBlockImage(FirstBlocks(image, n), n).ok();
 }
+
+// The walk of records in block order must tell of each first piece what KeyedRead of
+// its key makes of it, reading only the blocks the file holds.
+class WalkChecker : public store::RecordVisitor {
+ public:
+  WalkChecker(int16_t unit, int32_t n) : unit_(unit), n_(n) {}
+  bool OnUnreadableBlock(int32_t, int) override { return true; }
+  bool OnDamagedEntry(int32_t, int) override { return true; }
+  bool OnRecord(const store::RecordSighting& s) override {
+    if (s.key.empty() || ++checked_ > 8) return checked_ <= 8;
+    std::vector<uint8_t> buffer(store::kMaxRecordLength, 0);
+    std::copy(s.key.begin(), s.key.end(), buffer.begin());
+    const std::vector<uint8_t> record(s.record.begin(), s.record.end());
+    const store::ReadResult r = store::KeyedRead(buffer, static_cast<int16_t>(s.key.size()), n_,
+                                                 unit_, store::HashSelector::kVariableLength);
+    if (s.otherBlock != 0) {
+      fuzz::Check(r.block == s.otherBlock && r.unit == s.otherUnit,
+                  "the walk and the look-up disagree on where a key lies");
+      return true;
+    }
+    fuzz::Check(r.status == s.status, "the walk and KeyedRead disagree on a record's status");
+    if (r.status == store::kKeyedDone) {
+      fuzz::Check(r.block == s.block && r.unit == s.unit &&
+                      static_cast<size_t>(r.length) == record.size() &&
+                      std::equal(record.begin(), record.end(), buffer.begin()),
+                  "the walk and KeyedRead deliver different records");
+    }
+    return true;
+  }
+
+ private:
+  int16_t unit_;
+  int32_t n_;
+  int checked_ = 0;
+};
 
 std::vector<uint8_t> ReadBack(std::span<const uint8_t> key, int16_t unit, int32_t n,
                               int16_t& status) {
@@ -85,7 +129,7 @@ void WriteAndCheck(fuzz::Scene& scene, int16_t unit, int32_t n, const std::vecto
       std::span<const uint8_t>(record.data(), static_cast<size_t>(keyLength)), unit, n, status);
   fuzz::Check(status == 0, "a record written into a sound file cannot be read back");
   fuzz::Check(back == record, "a record written into a sound file reads back different");
-  const store::VerifyReport report = store::VerifyBlockImage(scene.Bytes(kFile), n);
+  const store::VerifyReport report = store::VerifyBlockImage(FirstBlocks(scene.Bytes(kFile), n), n);
   if (!report.ok()) {
     std::fprintf(stderr, "%s", store::FormatProblems(report).c_str());
     fuzz::Fail("a write left a sound file unsound");
@@ -196,6 +240,9 @@ void RunOnImage(const uint8_t* data, size_t size) {
     fuzz::Check(f.blocksRead <= n, "a look-up read more than N blocks");
   }
 
+  WalkChecker walk(unit, n);
+  store::WalkRecords(unit, n, fuzz::WholeBlocks(size), walk);
+
   // Writes and deletes: a new key of each length in use, and an existing key replaced.
   const uint32_t seed = size >= 4 ? io::LoadU32(data + size - 4) : 7u;
   for (int keyLength : {4, 6, 8, 10}) {
@@ -221,7 +268,7 @@ void RunOnImage(const uint8_t* data, size_t size) {
       int16_t status = 0;
       ReadBack(key, unit, n, status);
       fuzz::Check(status == 1 || status == 3, "a deleted record is still found");
-      fuzz::Check(store::VerifyBlockImage(scene.Bytes(kFile), n).ok(),
+      fuzz::Check(store::VerifyBlockImage(FirstBlocks(scene.Bytes(kFile), n), n).ok(),
                   "a delete left a sound file unsound");
     }
   }
