@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <set>
+#include <string>
 #include <utility>
 
 #include "io/coding.h"
@@ -121,10 +123,18 @@ std::optional<Place> Lookup(const LoadedFile& file, std::span<const uint8_t> key
   return std::nullopt;
 }
 
-// Follows the record whose first piece is at `first` as a read gathers it, claiming
-// its pieces. Returns false when no last piece is met.
-bool FollowRecord(const LoadedFile& file, Place first, std::set<Place>& claimed,
-                  VerifyReport& report) {
+// Where the walk of a record's pieces from one first piece ends.
+struct Segment {
+  enum End { kLastPiece, kNoLastPiece, kNextFirstPiece } end = kNoLastPiece;
+  Place next;  // the next first piece of the same key, for kNextFirstPiece
+};
+
+// Follows the pieces of the key of the first piece at `first`, as a read gathers them,
+// claiming them, up to a last piece, up to what ends the walk (the end of a block's
+// used area, a block missing, N blocks), or up to the next first piece of the same key:
+// the pieces after that belong to the walk from that one. So every piece is claimed by
+// one walk only, and the walks together cost what the file holds.
+Segment FollowPieces(const LoadedFile& file, Place first, std::set<Place>& claimed) {
   const BlockBytes& home = *file.Block(first.first);
   const int kl = FlagsByte(home, first.second) & kFlagKeyLength;
   BlockBytes keyCopy{};
@@ -134,18 +144,50 @@ bool FollowRecord(const LoadedFile& file, Place first, std::set<Place>& claimed,
   int from = EntryAt(home, first.second).Next();
   for (int32_t walked = 1;; ++walked) {
     const BlockBytes* block = file.Block(b);
-    if (block == nullptr) return false;
+    if (block == nullptr) return {};
     for (const BlockEntry& e : BlockEntries(*block, from)) {
-      if (e.IsEnd()) return false;
+      if (e.IsEnd()) return {};
       if (!PieceMatches(*block, e.unit, key, kl)) continue;
-      if ((e.flags & kFlagFirst) != 0) Add(report, b, e.unit, "second first piece inside a record");
+      if ((e.flags & kFlagFirst) != 0) return {Segment::kNextFirstPiece, {b, e.unit}};
       claimed.insert({b, e.unit});
-      if (e.IsClosingPiece()) return true;
+      if (e.IsClosingPiece()) return {Segment::kLastPiece, {}};
     }
-    if (walked >= file.n()) return false;
+    if (walked >= file.n()) return {};
     b = NextBlock(b, file.n());
     from = 1;
   }
+}
+
+// Whether the record of the first piece at `first` leads to a last piece. A walk that
+// meets another first piece of its key goes on as that one's (reported once, at that
+// piece); each first piece's answer is kept, so no stretch is walked twice.
+bool LeadsToLastPiece(const LoadedFile& file, Place first, std::map<Place, bool>& known,
+                      std::set<Place>& claimed, VerifyReport& report) {
+  std::vector<Place> chain;
+  std::set<Place> inChain;
+  bool leads = false;
+  for (Place at = first;;) {
+    if (const auto it = known.find(at); it != known.end()) {
+      leads = it->second;
+      break;
+    }
+    if (!inChain.insert(at).second) break;  // round the file without a last piece
+    chain.push_back(at);
+    const BlockBytes& block = *file.Block(at.first);
+    if ((FlagsByte(block, at.second) & kFlagLast) != 0) {
+      leads = true;  // a record in one piece
+      break;
+    }
+    const Segment s = FollowPieces(file, at, claimed);
+    if (s.end != Segment::kNextFirstPiece) {
+      leads = s.end == Segment::kLastPiece;
+      break;
+    }
+    Add(report, s.next.first, s.next.second, "second first piece inside a record");
+    at = s.next;
+  }
+  for (const Place& p : chain) known[p] = leads;
+  return leads;
 }
 
 // The live pieces of a block file, sorted into first pieces and the others.
@@ -198,16 +240,19 @@ PieceTally CountEntries(const LoadedFile& file, bool headerValid, VerifyReport& 
 void CheckRecords(const LoadedFile& file, const PieceTally& tally, HashSelector selector,
                   VerifyReport& report) {
   std::set<Place> claimed;
+  std::map<Place, bool> leads;
+  std::map<std::string, std::optional<Place>> found;  // by key: the look-up's answer
   for (const Place& p : tally.firsts) {
     ++report.records;
     const BlockBytes& block = *file.Block(p.first);
     const int kl = FlagsByte(block, p.second) & kFlagKeyLength;
-    const bool single = (FlagsByte(block, p.second) & kFlagLast) != 0;
-    if (!single && !FollowRecord(file, p, claimed, report)) {
+    if (!LeadsToLastPiece(file, p, leads, claimed, report)) {
       Add(report, p.first, p.second, "first piece without a last piece");
     }
-    const std::optional<Place> found = Lookup(file, KeyAt(block, p.second, kl), kl, selector);
-    if (!found || *found != p)
+    const std::span<const uint8_t> key = KeyAt(block, p.second, kl);
+    auto [it, added] = found.try_emplace(std::string(key.begin(), key.end()));
+    if (added) it->second = Lookup(file, key, kl, selector);
+    if (!it->second || *it->second != p)
       Add(report, p.first, p.second, "record not found by the look-up of its key");
   }
   for (const Place& p : tally.others) {

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "store/keyed_store.h"
@@ -86,6 +89,27 @@ TEST(VerifyTest, SizeDisagreeingWithTheHeader) {
     EXPECT_EQ(report.blocksPresent,
               static_cast<int32_t>(std::min<size_t>(c.bytes / 512, static_cast<size_t>(c.header))));
   }
+}
+
+// Blocks full of first pieces of one key and no last piece: each piece is reported a
+// bounded number of times (once per kind), not once per piece before it.
+TEST(VerifyTest, ManyFirstPiecesOfOneKeyAreReportedOnceEach) {
+  MemoryBlockFile f(20);
+  for (int32_t b = 2; b <= 20; ++b) {
+    for (int unit = 1; unit <= 255; unit += 2) f.PutEntry(b, unit, 2, 0x42, "AB");
+  }
+  const int64_t pieces = 19 * 128;
+  const VerifyReport report = VerifyBlockImage(f.image(), 0);
+  EXPECT_EQ(report.records, pieces);
+  std::map<std::string, int64_t> kinds;
+  std::set<std::tuple<int32_t, int, std::string>> seen;
+  for (const auto& p : report.problems) {
+    ++kinds[p.text];
+    EXPECT_TRUE(seen.insert({p.block, p.unit, p.text}).second) << p.block << " " << p.unit;
+  }
+  EXPECT_EQ(kinds["second first piece inside a record"], pieces);
+  EXPECT_EQ(kinds["first piece without a last piece"], pieces);
+  EXPECT_EQ(kinds["record not found by the look-up of its key"], pieces - 1);
 }
 
 }  // namespace
