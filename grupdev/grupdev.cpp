@@ -26,6 +26,7 @@
 #include "grupdev/local_prices.h"
 #include "grupdev/price_base.h"
 #include "installer/messages.h"
+#include "io/block_cache.h"
 #include "io/coding.h"
 #include "io/fixed_text.h"
 #include "io/unit_file.h"
@@ -207,38 +208,41 @@ class GrupdevWriter {
   // Writes the record, the last number into block 1 and the members' link records.
   void Complete() {
     if (members_.empty()) return;
-    Count(store::KeyedWrite(record_, 4, lcalcdev_.blockCount, lcalcdev_.unit,
-                            store::HashSelector::kVariableLength)
-              .status);
+    WriteRecord(record_, 4);
     StoreLastNumber();
     std::array<uint8_t, kLinkRecordLength> link{};
     for (const std::string& key : members_) {
       std::memcpy(link.data(), key.data(), kMemberKeyLength);
       io::StoreI32(link.data() + kMemberKeyLength, number_);
-      Count(store::KeyedWrite(link, 6, lcalcdev_.blockCount, lcalcdev_.unit,
-                              store::HashSelector::kVariableLength)
-                .status);
+      WriteRecord(link, 6);
     }
     members_.clear();
   }
 
-  int32_t failedWrites = 0;
+  // The writes into lcalcdev.dat that could not be made, block 1 included.
+  io::WriteLedger failedWrites;
 
  private:
+  void WriteRecord(std::span<const uint8_t> record, int16_t keyLength) {
+    io::CountedWrite counted(failedWrites);
+    if (store::KeyedWrite(record, keyLength, lcalcdev_.blockCount, lcalcdev_.unit,
+                          store::HashSelector::kVariableLength)
+            .status != store::kKeyedDone) {
+      counted.Failed();
+    }
+  }
+
   // Block 1 is read again right before it is written, and only the last-number field
   // changes, so that whatever the store placed there meanwhile stays.
   void StoreLastNumber() {
+    io::CountedWrite counted(failedWrites);
     std::array<uint8_t, kBlockSize> block{};
     if (io::ReadRecord(lcalcdev_.unit, 1, block) != io::kIoOk) {
-      ++failedWrites;
+      counted.Failed();
       return;
     }
     io::StoreI32(block.data() + kLastNumberOffset, number_);
-    if (io::WriteRecord(lcalcdev_.unit, 1, block) != io::kIoOk) ++failedWrites;
-  }
-
-  void Count(int16_t status) {
-    if (status != store::kKeyedDone) ++failedWrites;
+    if (io::WriteRecord(lcalcdev_.unit, 1, block) != io::kIoOk) counted.Failed();
   }
 
   const DataFile& lcalcdev_;
@@ -308,9 +312,14 @@ void BuildGrupdevs(const GrupdevFiles& files, const EstimateTable& table) {
     first = last + 1;
   }
 
+  // The files go to disk before the counts are read, so that a write the block cache
+  // could not make is counted with the others.
+  for (const DataFile* f : {&files.lcalcdev, &files.prefman, &files.furnmat}) io::FlushUnit(f->unit);
   if (missing.Any()) installer::ShowWarning(MissingArticlesText(missing));
-  if (writer.failedWrites != 0 || pricing.failedPrefmanWrites != 0) {
-    installer::ShowWarning(UnwrittenRecordsText(writer.failedWrites, pricing.failedPrefmanWrites));
+  const int32_t lcalcdevFailed = writer.failedWrites.failed();
+  const int32_t prefmanFailed = pricing.failedPrefmanWrites.failed();
+  if (lcalcdevFailed != 0 || prefmanFailed != 0) {
+    installer::ShowWarning(UnwrittenRecordsText(lcalcdevFailed, prefmanFailed));
   }
 }
 

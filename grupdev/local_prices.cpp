@@ -36,10 +36,11 @@ void StoreLocalPrice(PricingContext& ctx, int32_t material, double price, int32_
   io::StoreI32(record.data() + 6, grupdevNumber);
   io::StoreI32(record.data() + 10, StoredLocalPrice(price));
   io::StoreI16(record.data() + 14, 1);
+  io::CountedWrite counted(ctx.failedPrefmanWrites);
   const store::WriteResult w =
       store::KeyedWrite(record, kPrefmanKeyLength, ctx.prefman.blockCount, ctx.prefman.unit,
                         store::HashSelector::kVariableLength);
-  if (w.status != store::kKeyedDone) ++ctx.failedPrefmanWrites;
+  if (w.status != store::kKeyedDone) counted.Failed();
 }
 
 std::vector<uint8_t>& NormBuffer() {

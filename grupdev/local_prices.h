@@ -19,6 +19,7 @@
 
 #include "grupdev/grupdev.h"
 #include "grupdev/price_base.h"
+#include "io/block_cache.h"
 
 namespace varmex::grupdev {
 
@@ -41,12 +42,13 @@ void RecordMissingArticle(MissingArticles& missing, int16_t kind, int32_t code);
 using PricedMaterials = std::unordered_set<int32_t>;
 
 // What a run of the pricing needs besides the estimate: the files, the price table of
-// the group, the missing-article bookkeeping and a count of failed Prefman.dat writes.
+// the group, the missing-article bookkeeping and the count of failed Prefman.dat writes
+// (those the block cache could not write back included, once Prefman.dat is flushed).
 struct PricingContext {
   DataFile dev, nor, tehno, norinc, furndev, furnmat, prefman;
   const PriceTable* prices = nullptr;
   MissingArticles* missing = nullptr;
-  int32_t failedPrefmanWrites = 0;
+  io::WriteLedger failedPrefmanWrites;
 };
 
 // What an article code stands for.

@@ -60,7 +60,8 @@ inline constexpr size_t kCacheBlockBytes = 512;
 inline constexpr size_t kDefaultCacheBudget = size_t{64} << 20;
 
 // The budget of the cache in bytes (blocks, bookkeeping and index together). Setting it
-// writes back and forgets every cached block first.
+// writes back and forgets every cached block first. A budget of 0 turns the cache off:
+// units asked to be cached go straight to their files (for comparing the two paths).
 void SetCacheBudget(size_t bytes);
 size_t CacheBudget();
 

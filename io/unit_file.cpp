@@ -142,7 +142,7 @@ int SetUnitCached(int16_t unit, bool on) {
     return kIoBadArgument;
   Unit& slot = Units()[unit];
   if (on || !slot.cached) {
-    slot.cached = on;
+    slot.cached = on && CacheBudget() != 0;
     return kIoOk;
   }
   const int status = cache::Flush(unit);

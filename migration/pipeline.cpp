@@ -84,6 +84,15 @@ void CarryPartnerFile(platform::DialogHost& dialog, const OldCollection& old, in
   }
 }
 
+// From the opening of the database files to their closing no other program runs, so
+// the files of the data directory are kept in the block cache; whatever could look at
+// them (a program started, the end of a step, a close, the program's end) finds them
+// flushed. terti.dat, the partner file the rest of the suite shares, goes straight to
+// its file, and so do the price bases, each read and written once.
+void Cache(const database::OpenResult& file, size_t which) {
+  if (which != kTerti) io::SetUnitCached(file.unit, true);
+}
+
 // Steps after the copies, on the open files. Returns when done or when a step that
 // the rest depends on failed (its message has been shown).
 void WorkOnOpenFiles(platform::DialogHost& dialog, const std::string& newDataDir,
@@ -95,9 +104,11 @@ void WorkOnOpenFiles(platform::DialogHost& dialog, const std::string& newDataDir
                                       database::kNotFatal);
     // The files opened so far stay open; the program's stop closes them.
     if (files[f].unit == io::kNoUnit) return;
+    Cache(files[f], f);
   }
 
   EnsureDefaultSupplier(files[kTerti].unit, files[kTerti].blockCount);
+  io::FlushAllUnits();
 
   if (database::ReadObiHeader(files[kObi].unit) != 0) return;
   const database::ObiHeader& obi = database::CurrentObiHeader();
@@ -115,12 +126,14 @@ void WorkOnOpenFiles(platform::DialogHost& dialog, const std::string& newDataDir
   g.lcalcdev = {files[kLcalcdev].unit, files[kLcalcdev].blockCount};
   g.prefman = {files[kPrefman].unit, files[kPrefman].blockCount};
   grupdev::GenerateGrupdevs(g, limits);
+  io::FlushAllUnits();
 
   Status(dialog, "Conversie baze pret...");
   for (int k = pricebase::kFirstPriceBase; k <= pricebase::kLastPriceBase; ++k) {
     pricebase::ConvertPriceBase(newDataDir, static_cast<int16_t>(k), files[kFurnmat].unit,
                                 files[kFurnmat].blockCount);
   }
+  io::FlushAllUnits();
 
   // A dev.dat without blocks holds no marker to remove.
   if (obi.DevBlocks() > 0) {
@@ -128,6 +141,7 @@ void WorkOnOpenFiles(platform::DialogHost& dialog, const std::string& newDataDir
     store::RemoveLegacyRecord(std::span<const uint8_t>(key, kLegacyMarkerKey.size()),
                               static_cast<int16_t>(kLegacyMarkerKey.size()), obi.DevBlocks(),
                               files[kDev].unit);
+    io::FlushAllUnits();
   }
 
   for (OpenedFile f : kClosingOrder) io::CloseUnit(files[f].unit);

@@ -28,7 +28,8 @@ bool ToConvert(int32_t material, int32_t supplierField) {
 }
 
 // Makes sure furnmat.dat holds the default supplier's price of the material. True when
-// the record is there afterwards: only then may the entry give up its own price.
+// the record is there afterwards: only then may the entry give up its own price. So a
+// new record must have reached the file (furnmat.dat may be cached) before the answer.
 bool StoreSupplierPrice(int32_t material, int32_t price, int16_t unit, int32_t blocks) {
   if (blocks <= 0) return false;
   std::array<uint8_t, kSupplierPriceRecordSize> record{};
@@ -40,7 +41,7 @@ bool StoreSupplierPrice(int32_t material, int32_t price, int16_t unit, int32_t b
   BuildSupplierPrice(record, material, price);
   const store::WriteResult w = store::KeyedWrite(record, kSupplierPriceKeyLength, blocks, unit,
                                                  store::HashSelector::kVariableLength);
-  return w.status == store::kKeyedDone;
+  return w.status == store::kKeyedDone && io::FlushUnit(unit) == io::kIoOk;
 }
 
 // Converts the entries of one data block; true when any entry changed.

@@ -19,6 +19,7 @@
 #include "migration/pipeline.h"
 #include "platform/fake_platform.h"
 #include "store/block_file_builder.h"
+#include "store/block_header.h"
 #include "store/keyed_store.h"
 #include "store/legacy_layout.h"
 #include "store/redistribute.h"
@@ -218,6 +219,48 @@ inline std::string BlockFileProblems(World& w, const std::string& path,
     }
   }
   return out;
+}
+
+// Every record the look-up finds whole in the block file at `path` of the world's
+// platform, by key.
+inline std::map<Bytes, Bytes> WholeRecords(World& w, const std::string& path) {
+  std::map<Bytes, Bytes> out;
+  const Bytes* image = w.os.Bytes(path);
+  if (image == nullptr || image->size() < 512) return out;
+  const int32_t n = store::HeaderBlockCount(std::span<const uint8_t, 512>(image->data(), 512));
+  const int16_t unit = io::FindFreeUnit();
+  if (n <= 0 || io::OpenUnit(unit, path, 512) != io::kIoOk) return out;
+  Bytes record(store::kMaxRecordLength);
+  for (int32_t b = 2; b <= n && static_cast<size_t>(b) * 512 <= image->size(); ++b) {
+    const auto block = std::span<const uint8_t, 512>(image->data() + 512 * (b - 1), 512);
+    for (const store::BlockEntry& e : store::BlockEntries(block)) {
+      if (e.IsEnd()) break;
+      if (!e.IsFirstPiece() || e.runsPast || 2 * e.unit + e.KeyLength() > 512) continue;
+      const Bytes key(block.begin() + 2 * e.unit, block.begin() + 2 * e.unit + e.KeyLength());
+      std::copy(key.begin(), key.end(), record.begin());
+      const store::ReadResult r = store::KeyedRead(record, static_cast<int16_t>(key.size()), n,
+                                                   unit, store::HashSelector::kVariableLength);
+      if (r.status == store::kKeyedDone)
+        out[key] = Bytes(record.begin(), record.begin() + r.length);
+    }
+  }
+  io::CloseUnit(unit);
+  return out;
+}
+
+// The two counts of the warning about records not written (lcalcdev.dat, Prefman.dat),
+// zero when it was not shown.
+inline std::pair<int, int> UnwrittenCounts(const World& w) {
+  const std::string lcalcdev = "Inregistrari nescrise in lcalcdev.dat:";
+  const std::string prefman = "Inregistrari nescrise in Prefman.dat:";
+  for (const auto& m : w.os.messages) {
+    if (m.text.rfind(lcalcdev, 0) != 0) continue;
+    const size_t second = m.text.find(prefman);
+    if (second == std::string::npos) continue;
+    return {std::stoi(m.text.substr(lcalcdev.size(), 5)),
+            std::stoi(m.text.substr(second + prefman.size(), 5))};
+  }
+  return {0, 0};
 }
 
 // The block files of the new tree that the store writes into.
