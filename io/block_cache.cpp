@@ -1,9 +1,12 @@
 // The write-back block cache (design in io/block_cache.h).
 //
 // Slots are handed out from chunks allocated as the cache grows, so a small run holds
-// little and no slot ever moves. Each slot is on the recency list (most recent first)
-// and, while dirty, on its unit's dirty list. The index is an open-addressed table of
-// slot numbers with linear probing, sized with the budget and never resized.
+// little and no slot ever moves. A slot's bookkeeping, its block's bytes and its notes
+// of record writes lie in three separate arrays, so that a look-up and the upkeep of
+// the lists touch only the small bookkeeping. Each slot is on the recency list (most
+// recent first) and, while dirty, on its unit's dirty list. The index is an
+// open-addressed table of slot numbers with linear probing, sized with the budget and
+// never resized.
 #include "io/block_cache.h"
 
 #include <algorithm>
@@ -20,7 +23,8 @@ namespace {
 
 constexpr uint32_t kNone = UINT32_MAX;
 constexpr int kTouchesPerBlock = 8;
-constexpr size_t kChunkSlots = 1024;
+constexpr uint32_t kChunkShift = 10;
+constexpr uint32_t kChunkSlots = 1u << kChunkShift;
 
 // A record write that changed or read the block while it was dirty.
 struct Touch {
@@ -29,7 +33,6 @@ struct Touch {
 };
 
 struct Slot {
-  std::array<uint8_t, kCacheBlockBytes> bytes;
   int64_t block = 0;
   int16_t unit = 0;  // 0: the slot is free
   bool dirty = false;
@@ -38,8 +41,10 @@ struct Slot {
   uint32_t newer = kNone;
   uint32_t prevDirty = kNone;
   uint32_t nextDirty = kNone;
-  std::array<Touch, kTouchesPerBlock> touch;
 };
+using BlockBytes = std::array<uint8_t, kCacheBlockBytes>;
+using Touches = std::array<Touch, kTouchesPerBlock>;
+constexpr size_t kBytesPerSlot = sizeof(Slot) + sizeof(BlockBytes) + sizeof(Touches);
 
 uint64_t KeyOf(int16_t unit, int64_t block) {
   return (static_cast<uint64_t>(static_cast<uint16_t>(unit)) << 48) ^ static_cast<uint64_t>(block);
@@ -103,7 +108,9 @@ class Cache {
     for (int16_t u = kFirstUnit; u <= kLastUnit; ++u) {
       if (dirtyHead_[static_cast<size_t>(u)] != kNone) Flush(u);
     }
-    chunks_.clear();
+    slotChunks_.clear();
+    byteChunks_.clear();
+    touchChunks_.clear();
     freeSlots_.clear();
     allocated_ = 0;
     live_ = 0;
@@ -121,7 +128,7 @@ class Cache {
     if (i != kNone) {
       ++stats_.hits;
       MakeMostRecent(i);
-      std::memcpy(out.data(), At(i).bytes.data(), out.size());
+      std::memcpy(out.data(), Bytes(i).data(), out.size());
       return kIoOk;
     }
     std::array<uint8_t, kCacheBlockBytes> bytes{};
@@ -134,7 +141,7 @@ class Cache {
     // Only whole blocks are kept: a block the file holds only part of is read afresh.
     if (got == kCacheBlockBytes) {
       ++stats_.misses;
-      At(Insert(unit, block)).bytes = bytes;
+      Bytes(Insert(unit, block)) = bytes;
     }
     return kIoOk;
   }
@@ -151,7 +158,7 @@ class Cache {
       MakeMostRecent(i);
     }
     Slot& s = At(i);
-    std::memcpy(s.bytes.data(), in.data(), in.size());
+    std::memcpy(Bytes(i).data(), in.data(), in.size());
     if (!s.dirty) {
       s.dirty = true;
       LinkDirty(i);
@@ -184,38 +191,50 @@ class Cache {
   void ForgetLedger(uint32_t ledger) {
     for (uint32_t i = 0; i < allocated_; ++i) {
       Slot& s = At(i);
-      const auto end = std::remove_if(s.touch.begin(), s.touch.begin() + s.touches,
+      Touches& touch = NotesOf(i);
+      const auto end = std::remove_if(touch.begin(), touch.begin() + s.touches,
                                       [ledger](const Touch& t) { return t.ledger == ledger; });
-      s.touches = static_cast<uint8_t>(end - s.touch.begin());
+      s.touches = static_cast<uint8_t>(end - touch.begin());
     }
   }
 
  private:
-  Slot& At(uint32_t i) { return chunks_[i / chunkSlots_][i % chunkSlots_]; }
+  Slot& At(uint32_t i) { return slotChunks_[i >> kChunkShift][i & (kChunkSlots - 1)]; }
+  BlockBytes& Bytes(uint32_t i) { return byteChunks_[i >> kChunkShift][i & (kChunkSlots - 1)]; }
+  Touches& NotesOf(uint32_t i) { return touchChunks_[i >> kChunkShift][i & (kChunkSlots - 1)]; }
 
   void Size(size_t bytes) {
     budget_ = bytes;
-    const size_t perSlot = sizeof(Slot) + 2 * sizeof(uint32_t);
+    const size_t perSlot = kBytesPerSlot + 2 * sizeof(uint32_t);
     size_t entries = std::max<size_t>(1, bytes / perSlot);
     size_t tableSize = 16;
     while (tableSize < 2 * entries) tableSize *= 2;
     index_.assign(tableSize, kNone);
     mask_ = tableSize - 1;
     const size_t tableBytes = tableSize * sizeof(uint32_t);
-    entries = bytes > tableBytes ? (bytes - tableBytes) / sizeof(Slot) : 1;
+    entries = bytes > tableBytes ? (bytes - tableBytes) / kBytesPerSlot : 1;
     capacity_ = static_cast<uint32_t>(std::clamp<size_t>(entries, 1, kNone - 1));
-    chunkSlots_ = std::min<size_t>(kChunkSlots, capacity_);
+    // Whole chunks only, so that the last one allocated stays within the budget.
+    if (capacity_ >= kChunkSlots) capacity_ -= capacity_ % kChunkSlots;
+    chunkSlots_ = std::min<uint32_t>(kChunkSlots, capacity_);
     indexBytes_ = tableBytes;
     NotePeak();
   }
 
   void NotePeak() {
-    const size_t held = indexBytes_ + chunks_.size() * chunkSlots_ * sizeof(Slot);
+    const size_t held = indexBytes_ + slotChunks_.size() * chunkSlots_ * kBytesPerSlot;
     stats_.peakBytes = std::max(stats_.peakBytes, held);
   }
 
+  // A full 64-bit mix, so that the same block number of different units and runs of
+  // neighbouring blocks spread over the whole table.
   size_t Home(uint64_t key) const {
-    return static_cast<size_t>((key * 0x9E3779B97F4A7C15ULL) >> 32) & mask_;
+    key ^= key >> 33;
+    key *= 0xFF51AFD7ED558CCDULL;
+    key ^= key >> 33;
+    key *= 0xC4CEB9FE1A85EC53ULL;
+    key ^= key >> 33;
+    return static_cast<size_t>(key) & mask_;
   }
 
   uint32_t Find(int16_t unit, int64_t block) {
@@ -235,8 +254,11 @@ class Cache {
       i = freeSlots_.back();
       freeSlots_.pop_back();
     } else {
-      if (allocated_ == chunks_.size() * chunkSlots_) {
-        chunks_.push_back(std::make_unique<Slot[]>(chunkSlots_));
+      if (allocated_ == slotChunks_.size() * kChunkSlots) {
+        // A chunk smaller than kChunkSlots only when the whole cache fits in one.
+        slotChunks_.push_back(std::make_unique<Slot[]>(chunkSlots_));
+        byteChunks_.push_back(std::make_unique_for_overwrite<BlockBytes[]>(chunkSlots_));
+        touchChunks_.push_back(std::make_unique_for_overwrite<Touches[]>(chunkSlots_));
         NotePeak();
       }
       i = allocated_++;
@@ -266,8 +288,8 @@ class Cache {
   // second write fails too.
   int WriteBack(uint32_t i) {
     Slot& s = At(i);
-    int status = cache::WriteToFile(s.unit, s.block, s.bytes);
-    if (status != kIoOk) status = cache::WriteToFile(s.unit, s.block, s.bytes);
+    int status = cache::WriteToFile(s.unit, s.block, Bytes(i));
+    if (status != kIoOk) status = cache::WriteToFile(s.unit, s.block, Bytes(i));
     if (status != kIoOk) {
       GiveUp(i, status);
       return status;
@@ -282,7 +304,8 @@ class Cache {
   void GiveUp(uint32_t i, int status) {
     Slot& s = At(i);
     LedgerRegistry& registry = LedgerRegistry::Get();
-    for (int k = 0; k < s.touches; ++k) registry.Count(s.touch[k].ticket, s.touch[k].ledger);
+    const Touches& touch = NotesOf(i);
+    for (int k = 0; k < s.touches; ++k) registry.Count(touch[k].ticket, touch[k].ledger);
     int& error = unitError_[static_cast<size_t>(s.unit)];
     if (error == kIoOk) error = status;
     ++stats_.givenUp;
@@ -304,8 +327,9 @@ class Cache {
     if (!MakeRoomForTouch(i)) return false;
     Slot& s = At(i);
     if (!s.dirty) return true;
-    if (s.touches > 0 && s.touch[s.touches - 1].ticket == registry.openTicket) return true;
-    s.touch[s.touches++] = Touch{registry.openTicket, registry.openLedger};
+    Touches& touch = NotesOf(i);
+    if (s.touches > 0 && touch[s.touches - 1].ticket == registry.openTicket) return true;
+    touch[s.touches++] = Touch{registry.openTicket, registry.openLedger};
     return true;
   }
 
@@ -382,8 +406,10 @@ class Cache {
 
   size_t budget_ = 0;
   uint32_t capacity_ = 0;
-  size_t chunkSlots_ = kChunkSlots;
-  std::vector<std::unique_ptr<Slot[]>> chunks_;
+  uint32_t chunkSlots_ = kChunkSlots;
+  std::vector<std::unique_ptr<Slot[]>> slotChunks_;
+  std::vector<std::unique_ptr<BlockBytes[]>> byteChunks_;
+  std::vector<std::unique_ptr<Touches[]>> touchChunks_;
   uint32_t allocated_ = 0;  // slots taken from the chunks so far
   uint32_t live_ = 0;       // slots holding a block
   std::vector<uint32_t> freeSlots_;

@@ -49,7 +49,7 @@ struct Counts {
 
 struct CleanResult {
   Counts counts;
-  std::map<Bytes, Bytes> lcalcdev, prefman;
+  std::map<std::string, Bytes> lcalcdev, prefman;
 };
 
 std::string OldDataDir(const World& w, int version) {
@@ -60,7 +60,7 @@ std::string OldDataDir(const World& w, int version) {
 // holds whole.
 void ExpectConvertedEntriesBacked(World& w, const std::string& oldDataDir,
                                   const std::string& context) {
-  const std::map<Bytes, Bytes> furnmat = WholeRecords(w, std::string(kNewData) + "FURNMAT.DAT");
+  const std::map<std::string, Bytes> furnmat = WholeRecords(w, std::string(kNewData) + "FURNMAT.DAT");
   for (int k = 1; k <= 3; ++k) {
     const std::string name = pricebase::PriceBaseFileName(k);
     const auto old = w.old().find(oldDataDir + name);
@@ -74,9 +74,9 @@ void ExpectConvertedEntriesBacked(World& w, const std::string& oldDataDir,
           io::LoadI32(old->second.data() + at + 8) == supplier) {
         continue;
       }
-      Bytes key(8);
-      io::StoreI32(key.data(), pricebase::kDefaultSupplier);
-      std::copy_n(now->data() + at, 4, key.data() + 4);
+      std::string key(8, '\0');
+      io::StoreI32(reinterpret_cast<uint8_t*>(key.data()), pricebase::kDefaultSupplier);
+      std::copy_n(now->data() + at, 4, key.begin() + 4);
       EXPECT_EQ(furnmat.count(key), 1u)
           << context << ": " << name << " offset " << at << " points at a missing record";
     }
@@ -113,7 +113,7 @@ CleanResult CleanRun(int version) {
 }
 
 // Records of the clean run that the faulted run does not hold whole and alike.
-int Lost(const std::map<Bytes, Bytes>& clean, const std::map<Bytes, Bytes>& faulted) {
+int Lost(const std::map<std::string, Bytes>& clean, const std::map<std::string, Bytes>& faulted) {
   int lost = 0;
   for (const auto& [key, record] : clean) {
     const auto it = faulted.find(key);

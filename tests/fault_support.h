@@ -222,9 +222,9 @@ inline std::string BlockFileProblems(World& w, const std::string& path,
 }
 
 // Every record the look-up finds whole in the block file at `path` of the world's
-// platform, by key.
-inline std::map<Bytes, Bytes> WholeRecords(World& w, const std::string& path) {
-  std::map<Bytes, Bytes> out;
+// platform, by key (the key's bytes as a string).
+inline std::map<std::string, Bytes> WholeRecords(World& w, const std::string& path) {
+  std::map<std::string, Bytes> out;
   const Bytes* image = w.os.Bytes(path);
   if (image == nullptr || image->size() < 512) return out;
   const int32_t n = store::HeaderBlockCount(std::span<const uint8_t, 512>(image->data(), 512));
@@ -236,7 +236,7 @@ inline std::map<Bytes, Bytes> WholeRecords(World& w, const std::string& path) {
     for (const store::BlockEntry& e : store::BlockEntries(block)) {
       if (e.IsEnd()) break;
       if (!e.IsFirstPiece() || e.runsPast || 2 * e.unit + e.KeyLength() > 512) continue;
-      const Bytes key(block.begin() + 2 * e.unit, block.begin() + 2 * e.unit + e.KeyLength());
+      const std::string key(block.begin() + 2 * e.unit, block.begin() + 2 * e.unit + e.KeyLength());
       std::copy(key.begin(), key.end(), record.begin());
       const store::ReadResult r = store::KeyedRead(record, static_cast<int16_t>(key.size()), n,
                                                    unit, store::HashSelector::kVariableLength);
