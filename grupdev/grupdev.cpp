@@ -166,7 +166,8 @@ void DecideInvestments(EstimateTable& table, const DataFile& obi, const GrupdevL
 // Pass 3 state: the open GRUPDEV record and the counters of failed writes.
 class GrupdevWriter {
  public:
-  explicit GrupdevWriter(const DataFile& lcalcdev) : lcalcdev_(lcalcdev) {}
+  GrupdevWriter(DataFile& lcalcdev, const EnlargeFile& enlarge)
+      : lcalcdev_(lcalcdev), enlarge_(enlarge) {}
 
   // The last GRUPDEV number stored in block 1 (0 when block 1 cannot be read).
   int32_t LastNumber() const {
@@ -225,9 +226,7 @@ class GrupdevWriter {
  private:
   void WriteRecord(std::span<const uint8_t> record, int16_t keyLength) {
     io::CountedWrite counted(failedWrites);
-    if (store::KeyedWrite(record, keyLength, lcalcdev_.blockCount, lcalcdev_.unit,
-                          store::HashSelector::kVariableLength)
-            .status != store::kKeyedDone) {
+    if (WriteEnlarging(record, keyLength, lcalcdev_, enlarge_) != store::kKeyedDone) {
       counted.Failed();
     }
   }
@@ -245,7 +244,8 @@ class GrupdevWriter {
     if (io::WriteRecord(lcalcdev_.unit, 1, block) != io::kIoOk) counted.Failed();
   }
 
-  const DataFile& lcalcdev_;
+  DataFile& lcalcdev_;
+  const EnlargeFile& enlarge_;
   int32_t number_ = 0;
   std::vector<uint8_t> record_;
   std::vector<std::string> members_;
@@ -265,23 +265,17 @@ std::string UnwrittenRecordsText(int32_t lcalcdev, int32_t prefman) {
 }
 
 // Pass 3: the GRUPDEVs of every run of equal investment, object and price base.
-void BuildGrupdevs(const GrupdevFiles& files, const EstimateTable& table) {
+void BuildGrupdevs(GrupdevFiles& files, const EstimateTable& table) {
   PriceTable prices;
   MissingArticles missing;
   ResetPriceBaseCache(prices);
 
   PricingContext pricing;
-  pricing.dev = files.dev;
-  pricing.nor = files.nor;
-  pricing.tehno = files.tehno;
-  pricing.norinc = files.norinc;
-  pricing.furndev = files.furndev;
-  pricing.furnmat = files.furnmat;
-  pricing.prefman = files.prefman;
+  pricing.files = &files;
   pricing.prices = &prices;
   pricing.missing = &missing;
 
-  GrupdevWriter writer(files.lcalcdev);
+  GrupdevWriter writer(files.lcalcdev, files.enlarge);
   PricedMaterials priced;
   size_t first = 0;
   while (first < table.size()) {
@@ -325,6 +319,21 @@ void BuildGrupdevs(const GrupdevFiles& files, const EstimateTable& table) {
 
 }  // namespace
 
+int16_t WriteEnlarging(std::span<const uint8_t> record, int16_t keyLength, DataFile& file,
+                       const EnlargeFile& enlarge) {
+  for (;;) {
+    const int16_t status = store::KeyedWrite(record, keyLength, file.blockCount, file.unit,
+                                             store::HashSelector::kVariableLength)
+                               .status;
+    if (status != store::kKeyedFull || !enlarge) return status;
+    // A walk that ran out of blocks may have left the record's first pieces: they would
+    // keep the file from being re-spread (a record that cannot be read whole).
+    store::KeyedDelete(record, keyLength, file.blockCount, file.unit,
+                       store::HashSelector::kVariableLength);
+    if (!enlarge(file)) return status;
+  }
+}
+
 void GenerateGrupdevs(const GrupdevFiles& files, const GrupdevLimits& limits) {
   // Units are handed out again once files close: what a unit held in an earlier run
   // says nothing about this one.
@@ -337,7 +346,9 @@ void GenerateGrupdevs(const GrupdevFiles& files, const GrupdevLimits& limits) {
   SortEstimates(table);
   DecideInvestments(table, files.obi, limits);
   SortEstimates(table);
-  BuildGrupdevs(files, table);
+  // One (unit, block count) pair per file from here on: enlarging a file updates it.
+  GrupdevFiles own = files;
+  BuildGrupdevs(own, table);
 }
 
 }  // namespace varmex::grupdev

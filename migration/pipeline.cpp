@@ -15,6 +15,7 @@
 #include "pricebase/price_base.h"
 #include "pricebase/price_base_file.h"
 #include "store/keyed_store.h"
+#include "store/redistribute.h"
 
 namespace varmex::migration {
 namespace {
@@ -93,11 +94,61 @@ void Cache(const database::OpenResult& file, size_t which) {
   if (which != kTerti) io::SetUnitCached(file.unit, true);
 }
 
+using OpenFiles = std::array<database::OpenResult, kOpenedFileCount>;
+
+// Enlarges the files of the open set that fill up: closes the file's unit (its cached
+// blocks go to disk), has the re-spreading routine re-place its records into a new
+// file of EnlargedBlockCount blocks that replaces it only once complete (block 1, with
+// lcalcdev.dat's last GRUPDEV number, carried over), and opens it again, cached, where
+// the table of open files holds its new unit and block count. A file that could not be
+// enlarged (a full disk, a file that cannot be replaced) is left as it was, reopened,
+// and not tried again.
+class FileEnlarger {
+ public:
+  FileEnlarger(OpenFiles& files, const std::string& dataDir) : files_(files), dataDir_(dataDir) {}
+
+  bool Enlarge(OpenedFile f) {
+    database::OpenResult& file = files_[f];
+    const int64_t blocks = EnlargedBlockCount(file.blockCount);
+    if (failed_[f] || file.unit == io::kNoUnit || file.blockCount <= 0 || blocks > INT32_MAX) {
+      failed_[f] = true;
+      return false;
+    }
+    io::CloseUnit(file.unit);
+    const store::RedistributeResult r = store::Redistribute(
+        dataDir_ + "\\" + std::string(kOpenedFileNames[f]), static_cast<int32_t>(blocks));
+    file = database::OpenDataFile(kOpenedFileNames[f], dataDir_, database::kShowMessages,
+                                  database::kNotFatal);
+    if (file.unit != io::kNoUnit) io::SetUnitCached(file.unit, true);
+    if (r.status != store::RedistributeStatus::kDone || file.blockCount != blocks) {
+      failed_[f] = true;
+      return false;
+    }
+    return true;
+  }
+
+  // The GRUPDEV step's side: `file` names the open file by its unit and gets its new pair.
+  bool Enlarge(grupdev::DataFile& file) {
+    for (OpenedFile f : {kFurnmat, kLcalcdev, kPrefman}) {
+      if (files_[f].unit != file.unit) continue;
+      const bool enlarged = Enlarge(f);
+      file = {files_[f].unit, files_[f].blockCount};
+      return enlarged;
+    }
+    return false;
+  }
+
+ private:
+  OpenFiles& files_;
+  const std::string& dataDir_;
+  std::array<bool, kOpenedFileCount> failed_{};
+};
+
 // Steps after the copies, on the open files. Returns when done or when a step that
 // the rest depends on failed (its message has been shown).
 void WorkOnOpenFiles(platform::DialogHost& dialog, const std::string& newDataDir,
                      const std::string& newErpDir, const grupdev::GrupdevLimits& limits) {
-  std::array<database::OpenResult, kOpenedFileCount> files{};
+  OpenFiles files{};
   for (size_t f = 0; f < kOpenedFileCount; ++f) {
     const std::string& dir = f == kTerti ? newErpDir : newDataDir;
     files[f] = database::OpenDataFile(kOpenedFileNames[f], dir, database::kShowMessages,
@@ -125,13 +176,22 @@ void WorkOnOpenFiles(platform::DialogHost& dialog, const std::string& newDataDir
   g.furnmat = {files[kFurnmat].unit, files[kFurnmat].blockCount};
   g.lcalcdev = {files[kLcalcdev].unit, files[kLcalcdev].blockCount};
   g.prefman = {files[kPrefman].unit, files[kPrefman].blockCount};
+  // lcalcdev.dat, Prefman.dat and furnmat.dat grow when they fill up.
+  FileEnlarger enlarger(files, newDataDir);
+  g.enlarge = [&enlarger](grupdev::DataFile& file) { return enlarger.Enlarge(file); };
   grupdev::GenerateGrupdevs(g, limits);
   io::FlushAllUnits();
 
   Status(dialog, "Conversie baze pret...");
+  pricebase::FurnmatFile furnmat{files[kFurnmat].unit, files[kFurnmat].blockCount, {}};
+  furnmat.enlarge = [&](pricebase::FurnmatFile& file) {
+    const bool enlarged = enlarger.Enlarge(kFurnmat);
+    file.unit = files[kFurnmat].unit;
+    file.blockCount = files[kFurnmat].blockCount;
+    return enlarged;
+  };
   for (int k = pricebase::kFirstPriceBase; k <= pricebase::kLastPriceBase; ++k) {
-    pricebase::ConvertPriceBase(newDataDir, static_cast<int16_t>(k), files[kFurnmat].unit,
-                                files[kFurnmat].blockCount);
+    pricebase::ConvertPriceBase(newDataDir, static_cast<int16_t>(k), furnmat);
   }
   io::FlushAllUnits();
 
@@ -148,6 +208,16 @@ void WorkOnOpenFiles(platform::DialogHost& dialog, const std::string& newDataDir
 }
 
 }  // namespace
+
+// The full file held at most 256 units in each of its N blocks (its header included);
+// re-placed, every record keeps its units, and only a record cut at the end of a block
+// of the new file costs more: one size-and-flags unit and its key again, at most 6
+// units for the keys of lcalcdev.dat, Prefman.dat and furnmat.dat (10 bytes at most),
+// and at most once per block. So at most N / 2.125N + 6 / 256 < 50% of the new file
+// is used.
+int64_t EnlargedBlockCount(int32_t blocks) {
+  return 2 * static_cast<int64_t>(blocks) + (static_cast<int64_t>(blocks) + 7) / 8;
+}
 
 OldCollection LocateOldCollection(std::string_view entered, int16_t sourceVersion) {
   std::string dir(io::TrimRight(entered.substr(0, kDirectoryFieldChars)));

@@ -34,6 +34,11 @@ struct OldCollection {
 // `entered` is the field's text; an entry of blanks only gives nothing (empty dataDir).
 OldCollection LocateOldCollection(std::string_view entered, int16_t sourceVersion);
 
+// The block count a file of `blocks` blocks that filled up is enlarged to during the
+// migration: twice as many and an eighth more, so that its records take at most half
+// of the new file.
+int64_t EnlargedBlockCount(int32_t blocks);
+
 // The OK handler. Returns with the dialog still open when the field is empty or the
 // directory holds no dev.dat; otherwise runs every step and ends the dialog with 1.
 // `limits` go to the GRUPDEV generation.

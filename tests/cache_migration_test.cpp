@@ -23,7 +23,7 @@ std::vector<std::string> NewTreePaths(const World& w) {
     paths.push_back(std::string(kNewData) + name);
     paths.push_back(std::string(kNewErp) + name);
   }
-  for (const auto& [name, bytes] : gencollection::FreshFiles(23, 41))
+  for (const auto& [name, bytes] : gencollection::FreshFiles(1, 1))
     paths.push_back(std::string(kNewData) + name);
   return paths;
 }

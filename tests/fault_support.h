@@ -68,45 +68,58 @@ inline Bytes Respread(const Bytes& old, int32_t factor) {
 }
 
 // The collection's files by their Windows paths under `root` ("C:\Palunor\"), its
-// furnmat.dat already spread over more blocks.
-inline Files OldFiles(const gencollection::Collection& c, const std::string& root) {
+// furnmat.dat already spread over `furnmatSpread` times its blocks.
+inline Files OldFiles(const gencollection::Collection& c, const std::string& root,
+                      int32_t furnmatSpread) {
   Files out;
   for (const auto& [relative, bytes] : c.files) {
     std::string path = root + relative;
     for (char& ch : path) {
       if (ch == '/') ch = '\\';
     }
-    out[path] = relative.ends_with("FURNMAT.DAT") ? Respread(bytes, 4) : bytes;
+    out[path] = relative.ends_with("FURNMAT.DAT") && furnmatSpread > 1
+                    ? Respread(bytes, furnmatSpread)
+                    : bytes;
   }
   return out;
 }
 
 // The old collection of a version, made once per test program.
-inline const Files& CachedOldFiles(int version, const std::string& root) {
-  static std::map<int, Files> cache;
-  auto it = cache.find(version);
+inline const Files& CachedOldFiles(int version, const std::string& root, int32_t furnmatSpread) {
+  static std::map<std::pair<int, int32_t>, Files> cache;
+  const std::pair<int, int32_t> key{version, furnmatSpread};
+  auto it = cache.find(key);
   if (it == cache.end())
-    it = cache.emplace(version, OldFiles(SmallCollection(version), root)).first;
+    it = cache.emplace(key, OldFiles(SmallCollection(version), root, furnmatSpread)).first;
   return it->second;
 }
+
+// The sizes of the files a world starts with: the fresh lcalcdev.dat and Prefman.dat
+// of the new tree, and how many times its blocks the old furnmat.dat is spread over.
+struct WorldSizes {
+  int32_t lcalcdevBlocks = 23;
+  int32_t prefmanBlocks = 41;
+  int32_t furnmatSpread = 4;
+};
 
 // The in-memory machine of one run.
 class World {
  public:
-  explicit World(int version) : version_(version) {
+  explicit World(int version, const WorldSizes& sizes = {}) : version_(version) {
     io::CloseAllUnits();
     io::SetIoFaultHook(nullptr);
     store::ResetLegacyBlockLimit();
     grupdev::ResetFileKindCache();
     root_ = version == 36 ? "C:\\Palunor\\" : "C:\\Varmex35\\";
-    old_ = CachedOldFiles(version, root_);
+    old_ = CachedOldFiles(version, root_, sizes.furnmatSpread);
     platform::Install(&os);  // the scratch platform of the first collection has gone
     for (const char* dir : {"C:\\Palunor", "C:\\Palunor\\Varmex", "C:\\Palunor\\ERP",
                             "C:\\Varmex35", "D:\\kedro", "D:\\kedro\\Varmex", "D:\\kedro\\ERP"}) {
       os.AddDirectory(dir);
     }
     for (const auto& [path, bytes] : old_) os.AddFile(path, bytes);
-    for (const auto& [name, bytes] : gencollection::FreshFiles(23, 41))
+    for (const auto& [name, bytes] :
+         gencollection::FreshFiles(sizes.lcalcdevBlocks, sizes.prefmanBlocks))
       os.AddFile(kNewData + name, bytes);
     os.runProcess = [this](const platform::FakePlatform::Run& run) {
       if (run.commandLine.find("\\convfurn ") != std::string::npos) {
