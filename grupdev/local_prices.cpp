@@ -98,8 +98,7 @@ bool UpgradeSupplierRecord(DataFile& furnmat, const EnlargeFile& enlarge, int32_
   }
   // The key and the two values of the old form stay.
   pricebase::FillSupplierPriceTail(record);
-  store::KeyedWrite(record, pricebase::kSupplierPriceKeyLength, furnmat.blockCount, furnmat.unit,
-                    store::HashSelector::kVariableLength);
+  WriteEnlarging(record, pricebase::kSupplierPriceKeyLength, furnmat, enlarge);
   return true;
 }
 

@@ -34,11 +34,11 @@ bool ToConvert(int32_t material, int32_t supplierField) {
 bool StoreSupplierPrice(int32_t material, int32_t price, FurnmatFile& furnmat) {
   if (furnmat.blockCount <= 0) return false;
   std::array<uint8_t, kSupplierPriceRecordSize> record{};
-  io::StoreI32(record.data(), kDefaultSupplier);
-  io::StoreI32(record.data() + 4, material);
+  SetSupplierPriceKey(record, kDefaultSupplier, material);
   const store::ReadResult found =
       store::KeyedRead(record, kSupplierPriceKeyLength, furnmat.blockCount, furnmat.unit,
-                       store::HashSelector::kVariableLength, kSupplierPriceRecordSize);
+                       store::HashSelector::kVariableLength,
+                       static_cast<int32_t>(kSupplierPriceRecordSize));
   if (found.status == store::kKeyedDone) return true;
   BuildSupplierPrice(record, material, price);
   for (;;) {
