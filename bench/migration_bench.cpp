@@ -208,8 +208,8 @@ FileCheck CheckBlockFile(const std::string& path) {
 // copied together.
 std::string FileRow(const std::string& name) {
   static const std::set<std::string> own = {
-      "dev.dat",      "obi.dat",     "nor.dat",   "norinc.dat", "tehno.dat", "furndev.dat",
-      "furnmat.dat",  "lcalcdev.dat", "prefman.dat", "terti.dat", "terti.voc", "cursval.dat"};
+      "dev.dat",     "obi.dat",      "nor.dat",     "norinc.dat", "tehno.dat", "furndev.dat",
+      "furnmat.dat", "lcalcdev.dat", "prefman.dat", "terti.dat",  "terti.voc", "cursval.dat"};
   if (own.count(name) != 0) return name;
   if (name.find(".nredisp") != std::string::npos) return "re-spreading temporaries";
   if (name.rfind("baz", 0) == 0 && name.size() == 10) return "baz*.dat";
@@ -226,7 +226,7 @@ struct SizeResult {
   int32_t grupdevs = 0;
   std::vector<double> walls, users, systems, floorWalls;
   long peakKb = 0;
-  BlockCounts setup, tools;         // data files only
+  BlockCounts setup, tools;                    // data files only
   std::map<std::string, BlockCounts> perFile;  // by row, all programs
   IoFloor floor;
   TranscriptFacts facts;
@@ -425,9 +425,8 @@ std::string Table(const std::vector<SizeResult>& results, int runs) {
   row("x that at the smallest size", [&first](const SizeResult& r) {
     return Ratio(r.MicrosPerEstimate(), first.MicrosPerEstimate());
   });
-  row("Block reads per estimate", [](const SizeResult& r) {
-    return Fixed(static_cast<double>(r.Reads()) / r.estimates, 1);
-  });
+  row("Block reads per estimate",
+      [](const SizeResult& r) { return Fixed(static_cast<double>(r.Reads()) / r.estimates, 1); });
 
   t += "\nBlock reads / writes per file (varmex-setup, dens and nredisp together):\n\n| File |";
   std::set<std::string> rows;

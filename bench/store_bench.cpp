@@ -543,8 +543,8 @@ void RegisterAll() {
         const char* op_name = kOpNames[static_cast<int>(op)];
         benchmark::RegisterBenchmark(Name(*shape, fill, op_name, "varmex").c_str(), BM_Keyed, shape,
                                      fill, op, false);
-        benchmark::RegisterBenchmark(Name(*shape, fill, op_name, "varmex-cached").c_str(),
-                                     BM_Keyed, shape, fill, op, true);
+        benchmark::RegisterBenchmark(Name(*shape, fill, op_name, "varmex-cached").c_str(), BM_Keyed,
+                                     shape, fill, op, true);
         for (const char* peer : {"gdbm", "sqlite"}) {
           benchmark::RegisterBenchmark(Name(*shape, fill, op_name, peer).c_str(), BM_Peer, shape,
                                        fill, op, std::string(peer));

@@ -308,7 +308,8 @@ void BuildGrupdevs(GrupdevFiles& files, const EstimateTable& table) {
 
   // The files go to disk before the counts are read, so that a write the block cache
   // could not make is counted with the others.
-  for (const DataFile* f : {&files.lcalcdev, &files.prefman, &files.furnmat}) io::FlushUnit(f->unit);
+  for (const DataFile* f : {&files.lcalcdev, &files.prefman, &files.furnmat})
+    io::FlushUnit(f->unit);
   if (missing.Any()) installer::ShowWarning(MissingArticlesText(missing));
   const int32_t lcalcdevFailed = writer.failedWrites.failed();
   const int32_t prefmanFailed = pricing.failedPrefmanWrites.failed();

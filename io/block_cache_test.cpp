@@ -148,8 +148,7 @@ TEST_F(BlockCacheTest, AGivenUpBlockCountsTheWritesItCarried) {
   }
   EXPECT_EQ(links.failed(), 1);
   SetIoFaultHook([](IoOp op, int16_t, int64_t record) {
-    return op == IoOp::kWrite && record == 2 ? IoFault{platform::kErrorWriteFault, -1}
-                                             : IoFault{};
+    return op == IoOp::kWrite && record == 2 ? IoFault{platform::kErrorWriteFault, -1} : IoFault{};
   });
   EXPECT_EQ(FlushUnit(1), platform::kErrorWriteFault);
   EXPECT_EQ(prices.failed(), 3);

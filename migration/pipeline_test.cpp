@@ -265,8 +265,8 @@ TEST(EnlargedBlockCount, AFullFileReSpreadIsAtMostHalfUsed) {
     int16_t keyLength;
     size_t recordLength;
   };
-  for (const Shape shape : {Shape{10, 24}, Shape{6, 10}, Shape{4, 122}, Shape{4, 6116},
-                            Shape{8, 136}}) {
+  for (const Shape shape :
+       {Shape{10, 24}, Shape{6, 10}, Shape{4, 122}, Shape{4, 6116}, Shape{8, 136}}) {
     for (int32_t n : {1, 2, 7, 40}) {
       FakePlatform fake;
       fake.AddFile("D:\\f.dat", store::EmptyBlockFileImage(n));

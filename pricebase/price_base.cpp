@@ -35,10 +35,9 @@ bool StoreSupplierPrice(int32_t material, int32_t price, FurnmatFile& furnmat) {
   if (furnmat.blockCount <= 0) return false;
   std::array<uint8_t, kSupplierPriceRecordSize> record{};
   SetSupplierPriceKey(record, kDefaultSupplier, material);
-  const store::ReadResult found =
-      store::KeyedRead(record, kSupplierPriceKeyLength, furnmat.blockCount, furnmat.unit,
-                       store::HashSelector::kVariableLength,
-                       static_cast<int32_t>(kSupplierPriceRecordSize));
+  const store::ReadResult found = store::KeyedRead(
+      record, kSupplierPriceKeyLength, furnmat.blockCount, furnmat.unit,
+      store::HashSelector::kVariableLength, static_cast<int32_t>(kSupplierPriceRecordSize));
   if (found.status == store::kKeyedDone) return true;
   BuildSupplierPrice(record, material, price);
   for (;;) {

@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "io/coding.h"
-#include "platform/forwarding_platform.h"
 #include "migration/pipeline.h"
+#include "platform/forwarding_platform.h"
 #include "tests/fault_support.h"
 
 namespace varmex::fault {

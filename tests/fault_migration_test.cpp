@@ -60,7 +60,8 @@ std::string OldDataDir(const World& w, int version) {
 // holds whole.
 void ExpectConvertedEntriesBacked(World& w, const std::string& oldDataDir,
                                   const std::string& context) {
-  const std::map<std::string, Bytes> furnmat = WholeRecords(w, std::string(kNewData) + "FURNMAT.DAT");
+  const std::map<std::string, Bytes> furnmat =
+      WholeRecords(w, std::string(kNewData) + "FURNMAT.DAT");
   for (int k = 1; k <= 3; ++k) {
     const std::string name = pricebase::PriceBaseFileName(k);
     const auto old = w.old().find(oldDataDir + name);
