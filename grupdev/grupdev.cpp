@@ -299,6 +299,8 @@ void BuildGrupdevs(GrupdevFiles& files, const EstimateTable& table) {
           priced.clear();
         }
         writer.Add(table[i].Key());
+        if (files.progress)
+          files.progress(static_cast<double>(i) / static_cast<double>(table.size()));
         PriceEstimateMaterials(pricing, table[i].Key(), writer.Number(), priced);
       }
       writer.Complete();

@@ -24,6 +24,8 @@ struct GrupdevFiles {
   DataFile obi, dev, nor, tehno, norinc, furndev, furnmat, lcalcdev, prefman;
   // For lcalcdev.dat, Prefman.dat and furnmat.dat; empty: a full file stays full.
   EnlargeFile enlarge;
+  // Told, before each estimate is priced, the share of the estimates done (0 to 1).
+  std::function<void(double)> progress;
 };
 
 // KeyedWrite of `record` into `file` (hash selector 5). A write that answers 3 has the

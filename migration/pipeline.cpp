@@ -1,7 +1,9 @@
 // The migration pipeline run by OK in dialog 107, step by step in its fixed order.
 #include "migration/pipeline.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <string_view>
 
 #include "database/data_file.h"
@@ -107,9 +109,12 @@ class FileEnlarger {
  public:
   FileEnlarger(OpenFiles& files, const std::string& dataDir) : files_(files), dataDir_(dataDir) {}
 
+  // The share of the current step's work done, for the size of the next enlargement.
+  void SetShareDone(double share) { shareDone_ = share; }
+
   bool Enlarge(OpenedFile f) {
     database::OpenResult& file = files_[f];
-    const int64_t blocks = EnlargedBlockCount(file.blockCount);
+    const int64_t blocks = EnlargedBlockCount(file.blockCount, shareDone_);
     if (failed_[f] || file.unit == io::kNoUnit || file.blockCount <= 0 || blocks > INT32_MAX) {
       failed_[f] = true;
       return false;
@@ -142,6 +147,7 @@ class FileEnlarger {
   OpenFiles& files_;
   const std::string& dataDir_;
   std::array<bool, kOpenedFileCount> failed_{};
+  double shareDone_ = 1;
 };
 
 // Steps after the copies, on the open files. Returns when done or when a step that
@@ -179,6 +185,7 @@ void WorkOnOpenFiles(platform::DialogHost& dialog, const std::string& newDataDir
   // lcalcdev.dat, Prefman.dat and furnmat.dat grow when they fill up.
   FileEnlarger enlarger(files, newDataDir);
   g.enlarge = [&enlarger](grupdev::DataFile& file) { return enlarger.Enlarge(file); };
+  g.progress = [&enlarger](double share) { enlarger.SetShareDone(share); };
   grupdev::GenerateGrupdevs(g, limits);
   io::FlushAllUnits();
 
@@ -191,6 +198,7 @@ void WorkOnOpenFiles(platform::DialogHost& dialog, const std::string& newDataDir
     return enlarged;
   };
   for (int k = pricebase::kFirstPriceBase; k <= pricebase::kLastPriceBase; ++k) {
+    enlarger.SetShareDone(static_cast<double>(k - 1) / pricebase::kLastPriceBase);
     pricebase::ConvertPriceBase(newDataDir, static_cast<int16_t>(k), furnmat);
   }
   io::FlushAllUnits();
@@ -217,6 +225,17 @@ void WorkOnOpenFiles(platform::DialogHost& dialog, const std::string& newDataDir
 // is used.
 int64_t EnlargedBlockCount(int32_t blocks) {
   return 2 * static_cast<int64_t>(blocks) + (static_cast<int64_t>(blocks) + 7) / 8;
+}
+
+// A file fills at a pace: the records the step has put in it so far (about a full file
+// of N blocks) came with the share done. Growing it only to the least would let it fill
+// again, and a file near full costs ever longer walks; growing it to hold the whole
+// step's records at that pace at three quarters full makes one re-spreading do.
+int64_t EnlargedBlockCount(int32_t blocks, double shareDone) {
+  const int64_t least = EnlargedBlockCount(blocks);
+  const double share = std::clamp(shareDone, 0.0, 1.0);
+  const double paced = static_cast<double>(blocks) / (std::max(share, 1.0 / 16) * 0.75);
+  return std::clamp(static_cast<int64_t>(std::ceil(paced)), least, 8 * least);
 }
 
 OldCollection LocateOldCollection(std::string_view entered, int16_t sourceVersion) {

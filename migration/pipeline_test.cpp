@@ -256,6 +256,25 @@ TEST_F(Pipeline, FailedOpenSkipsToTheCompletionMessage) {
 namespace varmex::migration {
 namespace {
 
+TEST(EnlargedBlockCount, TheLeastOrEnoughForTheRestOfTheStepAtItsPace) {
+  struct Case {
+    int32_t blocks;
+    double shareDone;
+    int64_t expected;
+  };
+  for (const Case c : {
+           Case{4000, 1.0, 8500},      // the step is done: twice and an eighth
+           Case{4000, 0.9, 8500},      // 4000 / (0.9 x 0.75) = 5926 is less than the least
+           Case{4000, 0.5, 10667},     // 4000 / (0.5 x 0.75)
+           Case{40000, 0.39, 136753},  // 40000 / (0.39 x 0.75)
+           Case{10, 0.0, 176},         // at most 8 times the least (22)
+           Case{1, 0.3, 5},            // 1 / 0.225, rounded up
+       }) {
+    EXPECT_EQ(EnlargedBlockCount(c.blocks, c.shareDone), c.expected)
+        << c.blocks << " " << c.shareDone;
+  }
+}
+
 // A file filled with records of one shape until a write answers 3, then re-spread over
 // EnlargedBlockCount blocks, is at most half used: the records of the three files that
 // grow (local prices, GRUPDEV links, GRUPDEV records of 1 and 1000 members, supplier
