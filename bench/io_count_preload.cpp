@@ -1,17 +1,18 @@
-// Preloaded into a program (LD_PRELOAD), counts its positioned reads and writes, those
-// of exactly one 512-byte block apart, and at exit appends one line to the file named
-// by VARMEX_IO_COUNT_OUT:
-//   <program> <block reads> <block writes> <all positioned reads> <all positioned writes>
-// The program's data files are read and written only by positioned block I/O, so the
-// first two figures are the block reads and writes its data operations made. Then, per
-// file name (lower case, without its folder), one line each:
+// Preloaded into a program (LD_PRELOAD), counts the bytes its reads and writes of
+// regular files move (positioned or not), in 512-byte blocks: a call that moves n bytes
+// counts n / 512 blocks, rounded up, whatever its size, so a larger read is no way round
+// the count. At exit it appends one line to the file named by VARMEX_IO_COUNT_OUT:
+//   <program> <block reads> <block writes> <read calls> <write calls>
+// then, per file name (lower case, without its folder), one line each:
 //   <program> file <name> <block reads> <block writes>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +30,7 @@ constexpr int kMaxFd = 1024;
 constexpr int kMaxNames = 2048;
 struct FileCount {
   char name[40];
+  bool regular;
   unsigned long long reads, writes;
 };
 FileCount byFd[kMaxFd];
@@ -51,20 +53,24 @@ void NameOf(int fd, char* out, size_t size) {
   out[i] = '\0';
 }
 
+// The counts of a regular file's descriptor; null for anything else.
 FileCount* Track(int fd) {
   if (fd < 0 || fd >= kMaxFd) return nullptr;
   if (!fdSeen[fd]) {
     fdSeen[fd] = true;
     byFd[fd] = FileCount{};
-    NameOf(fd, byFd[fd].name, sizeof byFd[fd].name);
+    struct stat st {};
+    byFd[fd].regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (byFd[fd].regular) NameOf(fd, byFd[fd].name, sizeof byFd[fd].name);
   }
-  return &byFd[fd];
+  return byFd[fd].regular ? &byFd[fd] : nullptr;
 }
 
 void Fold(int fd) {
   if (fd < 0 || fd >= kMaxFd || !fdSeen[fd]) return;
   fdSeen[fd] = false;
   const FileCount& c = byFd[fd];
+  if (!c.regular) return;
   for (int i = 0; i < names; ++i) {
     if (std::strcmp(byName[i].name, c.name) == 0) {
       byName[i].reads += c.reads;
@@ -77,24 +83,37 @@ void Fold(int fd) {
 
 using ReadFn = ssize_t (*)(int, void*, size_t, off_t);
 using WriteFn = ssize_t (*)(int, const void*, size_t, off_t);
+using PlainReadFn = ssize_t (*)(int, void*, size_t);
+using PlainWriteFn = ssize_t (*)(int, const void*, size_t);
 
 template <typename Fn>
 Fn Next(const char* name) {
   return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
 }
 
-void CountRead(int fd, size_t count) {
-  ++allReads;
-  if (count != kBlock) return;
-  ++blockReads;
-  if (FileCount* c = Track(fd)) ++c->reads;
+unsigned long long Blocks(ssize_t moved) {
+  return moved > 0 ? (static_cast<unsigned long long>(moved) + kBlock - 1) / kBlock : 0;
 }
 
-void CountWrite(int fd, size_t count) {
-  ++allWrites;
-  if (count != kBlock) return;
-  ++blockWrites;
-  if (FileCount* c = Track(fd)) ++c->writes;
+// Both leave errno as the call they count left it.
+void CountRead(int fd, ssize_t moved) {
+  const int error = errno;
+  if (FileCount* c = Track(fd)) {
+    ++allReads;
+    blockReads += Blocks(moved);
+    c->reads += Blocks(moved);
+  }
+  errno = error;
+}
+
+void CountWrite(int fd, ssize_t moved) {
+  const int error = errno;
+  if (FileCount* c = Track(fd)) {
+    ++allWrites;
+    blockWrites += Blocks(moved);
+    c->writes += Blocks(moved);
+  }
+  errno = error;
 }
 
 __attribute__((destructor)) void Report() {
@@ -133,26 +152,44 @@ extern "C" {
 
 ssize_t pread(int fd, void* buf, size_t count, off_t offset) {
   static const ReadFn real = Next<ReadFn>("pread");
-  CountRead(fd, count);
-  return real(fd, buf, count, offset);
+  const ssize_t n = real(fd, buf, count, offset);
+  CountRead(fd, n);
+  return n;
 }
 
 ssize_t pread64(int fd, void* buf, size_t count, off_t offset) {
   static const ReadFn real = Next<ReadFn>("pread64");
-  CountRead(fd, count);
-  return real(fd, buf, count, offset);
+  const ssize_t n = real(fd, buf, count, offset);
+  CountRead(fd, n);
+  return n;
 }
 
 ssize_t pwrite(int fd, const void* buf, size_t count, off_t offset) {
   static const WriteFn real = Next<WriteFn>("pwrite");
-  CountWrite(fd, count);
-  return real(fd, buf, count, offset);
+  const ssize_t n = real(fd, buf, count, offset);
+  CountWrite(fd, n);
+  return n;
 }
 
 ssize_t pwrite64(int fd, const void* buf, size_t count, off_t offset) {
   static const WriteFn real = Next<WriteFn>("pwrite64");
-  CountWrite(fd, count);
-  return real(fd, buf, count, offset);
+  const ssize_t n = real(fd, buf, count, offset);
+  CountWrite(fd, n);
+  return n;
+}
+
+ssize_t read(int fd, void* buf, size_t count) {
+  static const PlainReadFn real = Next<PlainReadFn>("read");
+  const ssize_t n = real(fd, buf, count);
+  CountRead(fd, n);
+  return n;
+}
+
+ssize_t write(int fd, const void* buf, size_t count) {
+  static const PlainWriteFn real = Next<PlainWriteFn>("write");
+  const ssize_t n = real(fd, buf, count);
+  CountWrite(fd, n);
+  return n;
 }
 
 int close(int fd) {

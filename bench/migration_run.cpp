@@ -202,7 +202,10 @@ IoFloor MeasureIoFloor(const std::string& collection, const std::string& scratch
   auto start = std::chrono::steady_clock::now();
   for (const auto& [from, to] : copies) {
     const int64_t n = CopyFileBytes(from.string(), to.string());
-    if (n > 0) floor.bytesCopied += static_cast<uint64_t>(n);
+    if (n > 0) {
+      floor.bytesCopied += static_cast<uint64_t>(n);
+      floor.blocksCopied += (static_cast<uint64_t>(n) + 511) / 512;
+    }
   }
   floor.copySeconds = Since(start);
 

@@ -53,6 +53,7 @@ struct IoFloor {
   double copySeconds = 0;
   double readSeconds = 0;
   uint64_t bytesCopied = 0;
+  uint64_t blocksCopied = 0;  // each file's bytes / 512, rounded up
   uint64_t blocksRead = 0;
   double Seconds() const { return copySeconds + readSeconds; }
 };

@@ -85,6 +85,7 @@ TEST_F(MigrationRunTest, FloorCopiesEveryFileAndReadsEveryWholeBlockOnce) {
   const IoFloor f = MeasureIoFloor(dir_ + "/c", dir_ + "/floor",
                                    {"Varmex/DEV.DAT", "Varmex/NOR.DAT", "Varmex/GONE.DAT"});
   EXPECT_EQ(f.bytesCopied, 3u * 512 + 100 + 512 + 70000);
+  EXPECT_EQ(f.blocksCopied, 4u + 1 + 137);
   EXPECT_EQ(f.blocksRead, 4u);
   EXPECT_GE(f.Seconds(), f.copySeconds);
   EXPECT_FALSE(fs::exists(dir_ + "/floor"));

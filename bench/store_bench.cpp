@@ -1,9 +1,10 @@
 // Benchmarks of the keyed store on pre-sized block files warm in the page cache:
 // KeyedRead, KeyedWrite (insert and replace) and KeyedDelete of local price records
 // (24 bytes, 10-byte keys) and supplier price records (136 bytes, 8-byte keys) at 50,
-// 80 and 95 percent fill, and LegacyKeyedRead of estimate records; each beside the
-// same records in GDBM and SQLite and beside bare 512-byte reads and writes of the same
-// file, all measured in one run. The table printed at the end gives the ratios.
+// 80 and 95 percent fill, and LegacyKeyedRead of estimate records; each straight to the
+// file and through the block cache, beside the same records in GDBM and SQLite and
+// beside bare 512-byte reads and writes of the same file, all measured in one run. The
+// table printed at the end gives the ratios.
 //
 //   store_bench [--blocks=N] [--dir=PATH] [--legacy-estimates=N] [--table=FILE] [--smoke]
 //               [Google Benchmark flags, e.g. --benchmark_filter=KeyedRead]
@@ -23,6 +24,7 @@
 #include "bench/peer_stores.h"
 #include "bench/walk_audit.h"
 #include "bench/workload.h"
+#include "io/block_cache.h"
 #include "io/unit_file.h"
 #include "store/block_file.h"
 #include "store/keyed_store.h"
@@ -63,6 +65,7 @@ struct Workload {
   RecordSet records;
   Bytes image;  // the file as built; restored after every batch of changes
   int16_t unit = io::kNoUnit;
+  int16_t cachedUnit = io::kNoUnit;  // the same file through the block cache
   int fd = -1;  // a descriptor of the same file, for restoring and for bare block I/O
   double measuredFill = 0;
   size_t batch = 0;
@@ -72,11 +75,15 @@ struct Workload {
 
   ~Workload() {
     if (unit != io::kNoUnit) io::CloseUnit(unit);
+    if (cachedUnit != io::kNoUnit) io::CloseUnit(cachedUnit);
     if (fd >= 0) ::close(fd);
   }
+  // Puts the file back as built, with nothing of it left in the block cache.
   void Restore() const {
+    io::SetUnitCached(cachedUnit, false);
     if (::pwrite(fd, image.data(), image.size(), 0) != static_cast<ssize_t>(image.size()))
       std::abort();
+    io::SetUnitCached(cachedUnit, true);
   }
 };
 
@@ -109,18 +116,19 @@ void MakeReplacement(const Workload& w, uint64_t seq, Bytes& out) {
 // One keyed operation on the workload's file; true on the status it should give. An
 // insert into a crowded file may also be refused as full when its walk runs out of
 // its budget of N blocks: that is counted in `full`, not as a failure.
-bool RunKeyed(const Workload& w, Op op, uint64_t seq, Bytes& scratch, uint64_t& full) {
+bool RunKeyed(const Workload& w, int16_t unit, Op op, uint64_t seq, Bytes& scratch,
+              uint64_t& full) {
   const int16_t kl = w.shape.keyLength;
   switch (op) {
     case Op::kRead: {
       const Bytes& r = Pick(w, op, seq);
       std::memcpy(scratch.data(), r.data(), static_cast<size_t>(kl));
       const store::ReadResult got =
-          store::KeyedRead(scratch, kl, w.blocks, w.unit, store::HashSelector::kVariableLength, 0);
+          store::KeyedRead(scratch, kl, w.blocks, unit, store::HashSelector::kVariableLength, 0);
       return got.status == store::kKeyedDone && got.length == w.shape.recordLength;
     }
     case Op::kInsert: {
-      const int16_t status = store::KeyedWrite(Pick(w, op, seq), kl, w.blocks, w.unit,
+      const int16_t status = store::KeyedWrite(Pick(w, op, seq), kl, w.blocks, unit,
                                                store::HashSelector::kVariableLength)
                                  .status;
       full += status == store::kKeyedFull ? 1 : 0;
@@ -128,10 +136,10 @@ bool RunKeyed(const Workload& w, Op op, uint64_t seq, Bytes& scratch, uint64_t& 
     }
     case Op::kReplace:
       MakeReplacement(w, seq, scratch);
-      return store::KeyedWrite(scratch, kl, w.blocks, w.unit, store::HashSelector::kVariableLength)
+      return store::KeyedWrite(scratch, kl, w.blocks, unit, store::HashSelector::kVariableLength)
                  .status == store::kKeyedDone;
     case Op::kDelete:
-      return store::KeyedDelete(Pick(w, op, seq), kl, w.blocks, w.unit,
+      return store::KeyedDelete(Pick(w, op, seq), kl, w.blocks, unit,
                                 store::HashSelector::kVariableLength) == store::kKeyedDone;
   }
   return false;
@@ -208,6 +216,12 @@ std::unique_ptr<Workload> BuildWorkload(const Shape& shape, int fill) {
     w->error = "cannot open " + w->path;
     return w;
   }
+  w->cachedUnit = io::FindFreeUnit();
+  if (io::OpenUnit(w->cachedUnit, w->path, store::kBlockBytes) != 0 ||
+      io::SetUnitCached(w->cachedUnit, true) != 0) {
+    w->error = "cannot open " + w->path + " through the block cache";
+    return w;
+  }
 
   // The audit: each operation over at most 20000 of the records the timed runs use,
   // spread evenly over them (records stored late lie further from home), in batches as
@@ -221,7 +235,7 @@ std::unique_ptr<Workload> BuildWorkload(const Shape& shape, int fill) {
     const uint64_t stride = op == Op::kInsert ? 1 : std::max<uint64_t>(1, all / count);
     for (uint64_t i = 0; i < count; ++i) {
       const uint64_t seq = i * stride;
-      auditor.Run([&] { RunKeyed(*w, op, seq, scratch, full); });
+      auditor.Run([&] { RunKeyed(*w, w->unit, op, seq, scratch, full); });
       if ((i + 1) % w->batch == 0 && Mutates(op)) {
         w->Restore();
         auditor.Reload();
@@ -259,21 +273,26 @@ void SetPerOp(benchmark::State& state, const char* name, double total) {
       state.iterations() == 0 ? 0 : total / static_cast<double>(state.iterations());
 }
 
-void BM_Keyed(benchmark::State& state, const Shape* shape, int fill, Op op) {
+// The store's operation, straight to the file or through the block cache. Through the
+// cache every batch ends with a flush, timed, so that the write-backs its operations
+// put off are paid for in their time.
+void BM_Keyed(benchmark::State& state, const Shape* shape, int fill, Op op, bool cached) {
   Workload* w = GetWorkload(*shape, fill);
   if (!w->error.empty()) {
     state.SkipWithError(w->error.c_str());
     return;
   }
   w->Restore();
+  const int16_t unit = cached ? w->cachedUnit : w->unit;
   Bytes scratch(static_cast<size_t>(shape->recordLength));
   const io::IoCounters before = io::Counters();
   uint64_t seq = 0, failed = 0, full = 0;
   size_t inBatch = 0;
   for (auto _ : state) {
-    failed += RunKeyed(*w, op, seq++, scratch, full) ? 0 : 1;
+    failed += RunKeyed(*w, unit, op, seq++, scratch, full) ? 0 : 1;
     if (++inBatch == w->batch) {
       inBatch = 0;
+      if (cached && io::FlushUnit(unit) != 0) ++failed;
       if (Mutates(op)) {
         state.PauseTiming();
         w->Restore();
@@ -373,6 +392,7 @@ struct LegacyWorkload {
   std::vector<Bytes> records;  // each whole, key first
   Bytes image;
   int16_t unit = io::kNoUnit;
+  int16_t cachedUnit = io::kNoUnit;
   int fd = -1;
   WalkTotals audit;
   std::map<std::string, std::string> peerTemplates;
@@ -380,6 +400,7 @@ struct LegacyWorkload {
 
   ~LegacyWorkload() {
     if (unit != io::kNoUnit) io::CloseUnit(unit);
+    if (cachedUnit != io::kNoUnit) io::CloseUnit(cachedUnit);
     if (fd >= 0) ::close(fd);
   }
 };
@@ -412,6 +433,12 @@ LegacyWorkload* GetLegacy() {
     w.error = "cannot open " + w.path;
     return cached.get();
   }
+  w.cachedUnit = io::FindFreeUnit();
+  if (io::OpenUnit(w.cachedUnit, w.path, store::kBlockBytes) != 0 ||
+      io::SetUnitCached(w.cachedUnit, true) != 0) {
+    w.error = "cannot open " + w.path + " through the block cache";
+    return cached.get();
+  }
   Bytes buffer(store::kMaxRecordLength);
   WalkAuditor auditor(w.path, w.unit);
   for (const gencollection::Estimate& e : c.estimates) {
@@ -442,19 +469,20 @@ LegacyWorkload* GetLegacy() {
   return cached.get();
 }
 
-void BM_Legacy(benchmark::State& state) {
+void BM_Legacy(benchmark::State& state, bool cached) {
   LegacyWorkload* w = GetLegacy();
   if (!w->error.empty()) {
     state.SkipWithError(w->error.c_str());
     return;
   }
+  const int16_t unit = cached ? w->cachedUnit : w->unit;
   Bytes buffer(store::kMaxRecordLength);
   const io::IoCounters before = io::Counters();
   uint64_t seq = 0, failed = 0;
   for (auto _ : state) {
     const Bytes& r = w->records[seq++ % w->records.size()];
     std::memcpy(buffer.data(), r.data(), 6);
-    const store::LegacyReadResult got = store::LegacyKeyedRead(buffer, 6, w->blocks, w->unit, 0);
+    const store::LegacyReadResult got = store::LegacyKeyedRead(buffer, 6, w->blocks, unit, 0);
     failed +=
         got.status == store::kLegacyDone && got.length == static_cast<int32_t>(r.size()) ? 0 : 1;
   }
@@ -514,7 +542,9 @@ void RegisterAll() {
       for (Op op : kOps) {
         const char* op_name = kOpNames[static_cast<int>(op)];
         benchmark::RegisterBenchmark(Name(*shape, fill, op_name, "varmex").c_str(), BM_Keyed, shape,
-                                     fill, op);
+                                     fill, op, false);
+        benchmark::RegisterBenchmark(Name(*shape, fill, op_name, "varmex-cached").c_str(), BM_Keyed,
+                                     shape, fill, op, true);
         for (const char* peer : {"gdbm", "sqlite"}) {
           benchmark::RegisterBenchmark(Name(*shape, fill, op_name, peer).c_str(), BM_Peer, shape,
                                        fill, op, std::string(peer));
@@ -526,7 +556,8 @@ void RegisterAll() {
                                    fill, true);
     }
   }
-  benchmark::RegisterBenchmark("LegacyKeyedRead/estimate/-/varmex", BM_Legacy);
+  benchmark::RegisterBenchmark("LegacyKeyedRead/estimate/-/varmex", BM_Legacy, false);
+  benchmark::RegisterBenchmark("LegacyKeyedRead/estimate/-/varmex-cached", BM_Legacy, true);
   for (const char* peer : {"gdbm", "sqlite"}) {
     benchmark::RegisterBenchmark((std::string("LegacyKeyedRead/estimate/-/") + peer).c_str(),
                                  BM_LegacyPeer, std::string(peer));

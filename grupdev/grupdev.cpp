@@ -26,6 +26,7 @@
 #include "grupdev/local_prices.h"
 #include "grupdev/price_base.h"
 #include "installer/messages.h"
+#include "io/block_cache.h"
 #include "io/coding.h"
 #include "io/fixed_text.h"
 #include "io/unit_file.h"
@@ -165,7 +166,8 @@ void DecideInvestments(EstimateTable& table, const DataFile& obi, const GrupdevL
 // Pass 3 state: the open GRUPDEV record and the counters of failed writes.
 class GrupdevWriter {
  public:
-  explicit GrupdevWriter(const DataFile& lcalcdev) : lcalcdev_(lcalcdev) {}
+  GrupdevWriter(DataFile& lcalcdev, const EnlargeFile& enlarge)
+      : lcalcdev_(lcalcdev), enlarge_(enlarge) {}
 
   // The last GRUPDEV number stored in block 1 (0 when block 1 cannot be read).
   int32_t LastNumber() const {
@@ -207,41 +209,43 @@ class GrupdevWriter {
   // Writes the record, the last number into block 1 and the members' link records.
   void Complete() {
     if (members_.empty()) return;
-    Count(store::KeyedWrite(record_, 4, lcalcdev_.blockCount, lcalcdev_.unit,
-                            store::HashSelector::kVariableLength)
-              .status);
+    WriteRecord(record_, 4);
     StoreLastNumber();
     std::array<uint8_t, kLinkRecordLength> link{};
     for (const std::string& key : members_) {
       std::memcpy(link.data(), key.data(), kMemberKeyLength);
       io::StoreI32(link.data() + kMemberKeyLength, number_);
-      Count(store::KeyedWrite(link, 6, lcalcdev_.blockCount, lcalcdev_.unit,
-                              store::HashSelector::kVariableLength)
-                .status);
+      WriteRecord(link, 6);
     }
     members_.clear();
   }
 
-  int32_t failedWrites = 0;
+  // The writes into lcalcdev.dat that could not be made, block 1 included.
+  io::WriteLedger failedWrites;
 
  private:
+  void WriteRecord(std::span<const uint8_t> record, int16_t keyLength) {
+    io::CountedWrite counted(failedWrites);
+    if (WriteEnlarging(record, keyLength, lcalcdev_, enlarge_) != store::kKeyedDone) {
+      counted.Failed();
+    }
+  }
+
   // Block 1 is read again right before it is written, and only the last-number field
   // changes, so that whatever the store placed there meanwhile stays.
   void StoreLastNumber() {
+    io::CountedWrite counted(failedWrites);
     std::array<uint8_t, kBlockSize> block{};
     if (io::ReadRecord(lcalcdev_.unit, 1, block) != io::kIoOk) {
-      ++failedWrites;
+      counted.Failed();
       return;
     }
     io::StoreI32(block.data() + kLastNumberOffset, number_);
-    if (io::WriteRecord(lcalcdev_.unit, 1, block) != io::kIoOk) ++failedWrites;
+    if (io::WriteRecord(lcalcdev_.unit, 1, block) != io::kIoOk) counted.Failed();
   }
 
-  void Count(int16_t status) {
-    if (status != store::kKeyedDone) ++failedWrites;
-  }
-
-  const DataFile& lcalcdev_;
+  DataFile& lcalcdev_;
+  const EnlargeFile& enlarge_;
   int32_t number_ = 0;
   std::vector<uint8_t> record_;
   std::vector<std::string> members_;
@@ -261,23 +265,17 @@ std::string UnwrittenRecordsText(int32_t lcalcdev, int32_t prefman) {
 }
 
 // Pass 3: the GRUPDEVs of every run of equal investment, object and price base.
-void BuildGrupdevs(const GrupdevFiles& files, const EstimateTable& table) {
+void BuildGrupdevs(GrupdevFiles& files, const EstimateTable& table) {
   PriceTable prices;
   MissingArticles missing;
   ResetPriceBaseCache(prices);
 
   PricingContext pricing;
-  pricing.dev = files.dev;
-  pricing.nor = files.nor;
-  pricing.tehno = files.tehno;
-  pricing.norinc = files.norinc;
-  pricing.furndev = files.furndev;
-  pricing.furnmat = files.furnmat;
-  pricing.prefman = files.prefman;
+  pricing.files = &files;
   pricing.prices = &prices;
   pricing.missing = &missing;
 
-  GrupdevWriter writer(files.lcalcdev);
+  GrupdevWriter writer(files.lcalcdev, files.enlarge);
   PricedMaterials priced;
   size_t first = 0;
   while (first < table.size()) {
@@ -301,6 +299,8 @@ void BuildGrupdevs(const GrupdevFiles& files, const EstimateTable& table) {
           priced.clear();
         }
         writer.Add(table[i].Key());
+        if (files.progress)
+          files.progress(static_cast<double>(i) / static_cast<double>(table.size()));
         PriceEstimateMaterials(pricing, table[i].Key(), writer.Number(), priced);
       }
       writer.Complete();
@@ -308,13 +308,34 @@ void BuildGrupdevs(const GrupdevFiles& files, const EstimateTable& table) {
     first = last + 1;
   }
 
+  // The files go to disk before the counts are read, so that a write the block cache
+  // could not make is counted with the others.
+  for (const DataFile* f : {&files.lcalcdev, &files.prefman, &files.furnmat})
+    io::FlushUnit(f->unit);
   if (missing.Any()) installer::ShowWarning(MissingArticlesText(missing));
-  if (writer.failedWrites != 0 || pricing.failedPrefmanWrites != 0) {
-    installer::ShowWarning(UnwrittenRecordsText(writer.failedWrites, pricing.failedPrefmanWrites));
+  const int32_t lcalcdevFailed = writer.failedWrites.failed();
+  const int32_t prefmanFailed = pricing.failedPrefmanWrites.failed();
+  if (lcalcdevFailed != 0 || prefmanFailed != 0) {
+    installer::ShowWarning(UnwrittenRecordsText(lcalcdevFailed, prefmanFailed));
   }
 }
 
 }  // namespace
+
+int16_t WriteEnlarging(std::span<const uint8_t> record, int16_t keyLength, DataFile& file,
+                       const EnlargeFile& enlarge) {
+  for (;;) {
+    const int16_t status = store::KeyedWrite(record, keyLength, file.blockCount, file.unit,
+                                             store::HashSelector::kVariableLength)
+                               .status;
+    if (status != store::kKeyedFull || !enlarge) return status;
+    // A walk that ran out of blocks may have left the record's first pieces: they would
+    // keep the file from being re-spread (a record that cannot be read whole).
+    store::KeyedDelete(record, keyLength, file.blockCount, file.unit,
+                       store::HashSelector::kVariableLength);
+    if (!enlarge(file)) return status;
+  }
+}
 
 void GenerateGrupdevs(const GrupdevFiles& files, const GrupdevLimits& limits) {
   // Units are handed out again once files close: what a unit held in an earlier run
@@ -328,7 +349,9 @@ void GenerateGrupdevs(const GrupdevFiles& files, const GrupdevLimits& limits) {
   SortEstimates(table);
   DecideInvestments(table, files.obi, limits);
   SortEstimates(table);
-  BuildGrupdevs(files, table);
+  // One (unit, block count) pair per file from here on: enlarging a file updates it.
+  GrupdevFiles own = files;
+  BuildGrupdevs(own, table);
 }
 
 }  // namespace varmex::grupdev

@@ -36,10 +36,11 @@ void StoreLocalPrice(PricingContext& ctx, int32_t material, double price, int32_
   io::StoreI32(record.data() + 6, grupdevNumber);
   io::StoreI32(record.data() + 10, StoredLocalPrice(price));
   io::StoreI16(record.data() + 14, 1);
-  const store::WriteResult w =
-      store::KeyedWrite(record, kPrefmanKeyLength, ctx.prefman.blockCount, ctx.prefman.unit,
-                        store::HashSelector::kVariableLength);
-  if (w.status != store::kKeyedDone) ++ctx.failedPrefmanWrites;
+  io::CountedWrite counted(ctx.failedPrefmanWrites);
+  if (WriteEnlarging(record, kPrefmanKeyLength, ctx.files->prefman, ctx.files->enlarge) !=
+      store::kKeyedDone) {
+    counted.Failed();
+  }
 }
 
 std::vector<uint8_t>& NormBuffer() {
@@ -84,7 +85,8 @@ int32_t StoredLocalPrice(double price) {
   return static_cast<int32_t>(std::trunc(price + 0.5));
 }
 
-bool UpgradeSupplierRecord(const DataFile& furnmat, int32_t supplier, int32_t material) {
+bool UpgradeSupplierRecord(DataFile& furnmat, const EnlargeFile& enlarge, int32_t supplier,
+                           int32_t material) {
   if (furnmat.unit == io::kNoUnit) return false;
   std::array<uint8_t, pricebase::kSupplierPriceRecordSize> record{};
   pricebase::SetSupplierPriceKey(record, supplier, material);
@@ -96,8 +98,7 @@ bool UpgradeSupplierRecord(const DataFile& furnmat, int32_t supplier, int32_t ma
   }
   // The key and the two values of the old form stay.
   pricebase::FillSupplierPriceTail(record);
-  store::KeyedWrite(record, pricebase::kSupplierPriceKeyLength, furnmat.blockCount, furnmat.unit,
-                    store::HashSelector::kVariableLength);
+  WriteEnlarging(record, pricebase::kSupplierPriceKeyLength, furnmat, enlarge);
   return true;
 }
 
@@ -107,7 +108,7 @@ LookupResult LocalMaterialPrice(PricingContext& ctx, int32_t material) {
   if (found.price > kSupplierPriceAbove && found.reference > 0) {
     // The supplier's own price is not used for local prices; meeting its record only
     // brings it to the current form.
-    UpgradeSupplierRecord(ctx.furnmat, found.reference, material);
+    UpgradeSupplierRecord(ctx.files->furnmat, ctx.files->enlarge, found.reference, material);
   }
   return found;
 }
@@ -128,7 +129,8 @@ void InvertNorincWords(std::span<uint8_t> record) {
 
 void PriceEstimateMaterials(PricingContext& ctx, std::string_view key, int32_t grupdevNumber,
                             PricedMaterials& priced) {
-  const EstimateItems estimate = ReadEstimateItems(ctx.dev.unit, ctx.dev.blockCount, key, true);
+  const GrupdevFiles& files = *ctx.files;
+  const EstimateItems estimate = ReadEstimateItems(files.dev.unit, files.dev.blockCount, key, true);
   for (const ItemEntry& item : estimate.items) {
     const int32_t c = item.code;
     const ArticleClass kind = ClassifyArticle(c);
@@ -147,20 +149,20 @@ void PriceEstimateMaterials(PricingContext& ctx, std::string_view key, int32_t g
     bool found = false;
     std::span<uint8_t> norm;
     if (c > 1000000000) {
-      norm = ReadNorm(ctx.norinc, c, found);
+      norm = ReadNorm(files.norinc, c, found);
       if (!found) {
         RecordMissingArticle(*ctx.missing, kMissingInNorinc, c);
         continue;
       }
       InvertNorincWords(norm);
     } else if (c / 10000000 != 0) {
-      norm = ReadNorm(ctx.tehno, c, found);
+      norm = ReadNorm(files.tehno, c, found);
       if (!found) {
         RecordMissingArticle(*ctx.missing, kMissingInTehno, c);
         continue;
       }
     } else {
-      norm = ReadNorm(ctx.nor, c, found);
+      norm = ReadNorm(files.nor, c, found);
       if (!found) {
         RecordMissingArticle(*ctx.missing, kMissingInNor, c);
         continue;

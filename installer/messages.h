@@ -19,12 +19,13 @@ void ShowError(std::string_view text);
 // The same under "Atentie".
 void ShowWarning(std::string_view text);
 
-// Closes every open data unit and ends the process with `status`. Never returns.
+// Closes every open data unit (cached blocks written back first) and ends the process
+// with `status`. Never returns.
 [[noreturn]] void EndProgram(int32_t status);
 
-// The normal end: closes every open data unit, records the end in the transcript and
-// gives back the status for the entry point to return: `status`, or 1 instead of 0
-// when the transcript could not be written whole.
+// The normal end: closes every open data unit (cached blocks written back first),
+// records the end in the transcript and gives back the status for the entry point to
+// return: `status`, or 1 instead of 0 when the transcript could not be written whole.
 int FinishProgram(int32_t status);
 
 }  // namespace varmex::installer

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "io/fixed_text.h"
+#include "io/unit_file.h"
 #include "platform/platform.h"
 
 namespace varmex::installer {
@@ -29,6 +30,8 @@ Outcome Run(std::string_view commandLine, bool wantExitCode) {
   buffer[n] = '\0';
   const std::string_view built(buffer.data(), std::strlen(buffer.data()));
 
+  // The program started may read any file this one holds: cached blocks go first.
+  io::FlushAllUnits();
   const platform::ProcessResult r = os.RunProcess(built, wantExitCode);
   if (r.startError != 0) return {static_cast<int32_t>(r.startError), 0};
   return {kRunEnded, r.exitCode ? static_cast<int32_t>(*r.exitCode) : -1};

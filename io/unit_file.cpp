@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "io/block_cache.h"
 #include "platform/platform.h"
 
 namespace varmex::io {
@@ -14,6 +15,7 @@ namespace {
 struct Unit {
   std::unique_ptr<platform::File> file;
   int recordLength = 0;
+  bool cached = false;
 };
 
 std::array<Unit, kLastUnit + 1>& Units() {
@@ -41,8 +43,8 @@ namespace {
 
 int Open(int16_t unit, std::string_view path, int recordLength, bool writable) {
   if (!ValidUnit(unit) || recordLength <= 0) return kIoBadArgument;
+  CloseUnit(unit);
   Unit& slot = Units()[unit];
-  slot.file.reset();
   uint32_t error = 0;
   slot.file = writable ? platform::Current().OpenExistingFile(path, error)
                        : platform::Current().OpenFileForReading(path, error);
@@ -67,17 +69,10 @@ int ReadRecord(int16_t unit, int64_t n, std::span<uint8_t> out) {
   Unit& slot = Units()[unit];
   if (!slot.file) return kIoUnitNotOpen;
   if (n < 1 || out.size() > static_cast<size_t>(slot.recordLength)) return kIoBadArgument;
-  ++Counters().reads;
-  if (Hook()) {
-    const IoFault fault = Hook()(IoOp::kRead, unit, n);
-    if (fault.status != 0) return fault.status;
-  }
+  if (slot.cached) return cache::Read(unit, n, out);
   size_t got = 0;
-  const uint64_t offset = static_cast<uint64_t>(n - 1) * static_cast<uint64_t>(slot.recordLength);
-  const uint32_t error = slot.file->ReadAt(offset, out, got);
-  if (error != 0) return static_cast<int>(error);
-  if (got < out.size()) return kIoPastEnd;
-  return kIoOk;
+  if (const int status = cache::ReadFromFile(unit, n, out, got); status != kIoOk) return status;
+  return got < out.size() ? static_cast<int>(kIoPastEnd) : static_cast<int>(kIoOk);
 }
 
 int WriteRecord(int16_t unit, int64_t n, std::span<const uint8_t> in) {
@@ -85,6 +80,26 @@ int WriteRecord(int16_t unit, int64_t n, std::span<const uint8_t> in) {
   Unit& slot = Units()[unit];
   if (!slot.file) return kIoUnitNotOpen;
   if (n < 1 || in.size() > static_cast<size_t>(slot.recordLength)) return kIoBadArgument;
+  if (slot.cached) return cache::Write(unit, n, in);
+  return cache::WriteToFile(unit, n, in);
+}
+
+namespace cache {
+
+int ReadFromFile(int16_t unit, int64_t n, std::span<uint8_t> out, size_t& got) {
+  Unit& slot = Units()[unit];
+  got = 0;
+  ++Counters().reads;
+  if (Hook()) {
+    const IoFault fault = Hook()(IoOp::kRead, unit, n);
+    if (fault.status != 0) return fault.status;
+  }
+  const uint64_t offset = static_cast<uint64_t>(n - 1) * static_cast<uint64_t>(slot.recordLength);
+  return static_cast<int>(slot.file->ReadAt(offset, out, got));
+}
+
+int WriteToFile(int16_t unit, int64_t n, std::span<const uint8_t> in) {
+  Unit& slot = Units()[unit];
   ++Counters().writes;
   const uint64_t offset = static_cast<uint64_t>(n - 1) * static_cast<uint64_t>(slot.recordLength);
   if (Hook()) {
@@ -104,10 +119,14 @@ int WriteRecord(int16_t unit, int64_t n, std::span<const uint8_t> in) {
   return kIoOk;
 }
 
-void CloseUnit(int16_t unit) {
-  if (!ValidUnit(unit)) return;
-  Units()[unit].file.reset();
-  Units()[unit].recordLength = 0;
+}  // namespace cache
+
+int CloseUnit(int16_t unit) {
+  if (!ValidUnit(unit)) return kIoOk;
+  const int status = FlushUnit(unit);
+  if (Units()[unit].cached) cache::Forget(unit);
+  Units()[unit] = Unit{};
+  return status;
 }
 
 bool UnitInUse(int16_t unit) { return ValidUnit(unit) && Units()[unit].file != nullptr; }
@@ -116,6 +135,33 @@ int RecordLengthOf(int16_t unit) { return ValidUnit(unit) ? Units()[unit].record
 
 void CloseAllUnits() {
   for (int16_t u = kFirstUnit; u <= kLastUnit; ++u) CloseUnit(u);
+}
+
+int SetUnitCached(int16_t unit, bool on) {
+  if (!UnitInUse(unit) || RecordLengthOf(unit) != static_cast<int>(kCacheBlockBytes))
+    return kIoBadArgument;
+  Unit& slot = Units()[unit];
+  if (on || !slot.cached) {
+    slot.cached = on && CacheBudget() != 0;
+    return kIoOk;
+  }
+  const int status = cache::Flush(unit);
+  cache::Forget(unit);
+  slot.cached = false;
+  return status;
+}
+
+bool UnitCached(int16_t unit) { return ValidUnit(unit) && Units()[unit].cached; }
+
+int FlushUnit(int16_t unit) { return UnitCached(unit) ? cache::Flush(unit) : kIoOk; }
+
+int FlushAllUnits() {
+  int first = kIoOk;
+  for (int16_t u = kFirstUnit; u <= kLastUnit; ++u) {
+    const int status = FlushUnit(u);
+    if (first == kIoOk) first = status;
+  }
+  return first;
 }
 
 IoCounters& Counters() {

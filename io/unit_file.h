@@ -9,7 +9,9 @@
 // 87 for a bad unit or record number). Messages show these numbers.
 //
 // All reads and writes pass through here, so the counters below see every block the
-// program moves, and a test can make the k-th operation fail.
+// program moves to or from a file, and a test can make the k-th of them fail. A unit
+// may be cached (io/block_cache.h): its blocks then go to and come from the file only
+// on a miss, a write-back or a flush, and only those count and meet the fault hook.
 #pragma once
 
 #include <cstdint>
@@ -49,12 +51,27 @@ int ReadRecord(int16_t unit, int64_t n, std::span<uint8_t> out);
 // bytes are written) but not longer.
 int WriteRecord(int16_t unit, int64_t n, std::span<const uint8_t> in);
 
-void CloseUnit(int16_t unit);
+// Flushes the unit when it is cached, then closes it. 0, or the status of the first
+// cached block that could not be written (io/block_cache.h).
+int CloseUnit(int16_t unit);
 bool UnitInUse(int16_t unit);
 int RecordLengthOf(int16_t unit);
 
-// Closes every open unit (the orderly stop of the program).
+// Closes every open unit (the orderly stop of the program), flushing cached ones.
 void CloseAllUnits();
+
+// Keeps the blocks of an open unit of 512-byte records in the block cache (on), or
+// writes them back and goes straight to the file again (off). kIoBadArgument for a
+// unit that is not open with 512-byte records.
+int SetUnitCached(int16_t unit, bool on);
+bool UnitCached(int16_t unit);
+
+// Writes the unit's dirty cached blocks to its file (nothing to do for a unit that is
+// not cached). 0, or the status of the first block that could not be written since
+// the unit's last flush.
+int FlushUnit(int16_t unit);
+// FlushUnit for every cached unit; the first failure's status, or 0.
+int FlushAllUnits();
 
 // Counts of record reads and writes that reached the file (successful or not).
 struct IoCounters {
@@ -63,7 +80,8 @@ struct IoCounters {
 };
 IoCounters& Counters();
 
-// Fault injection for tests: the hook is asked before every read and write. It may
+// Fault injection for tests: the hook is asked before every read and write that reaches
+// the file (for a cached unit: a read that misses and each write-back). It may
 // let the operation pass (status 0, shortBytes < 0), fail it with a status, or let a
 // write put only the first shortBytes bytes and then fail with kErrorDiskFull.
 enum class IoOp { kRead, kWrite };

@@ -1,7 +1,9 @@
 // The migration pipeline run by OK in dialog 107, step by step in its fixed order.
 #include "migration/pipeline.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <string_view>
 
 #include "database/data_file.h"
@@ -15,6 +17,7 @@
 #include "pricebase/price_base.h"
 #include "pricebase/price_base_file.h"
 #include "store/keyed_store.h"
+#include "store/redistribute.h"
 
 namespace varmex::migration {
 namespace {
@@ -84,20 +87,85 @@ void CarryPartnerFile(platform::DialogHost& dialog, const OldCollection& old, in
   }
 }
 
+// From the opening of the database files to their closing no other program runs, so
+// the files of the data directory are kept in the block cache; whatever could look at
+// them (a program started, the end of a step, a close, the program's end) finds them
+// flushed. terti.dat, the partner file the rest of the suite shares, goes straight to
+// its file, and so do the price bases, each read and written once.
+void Cache(const database::OpenResult& file, size_t which) {
+  if (which != kTerti) io::SetUnitCached(file.unit, true);
+}
+
+using OpenFiles = std::array<database::OpenResult, kOpenedFileCount>;
+
+// Enlarges the files of the open set that fill up: closes the file's unit (its cached
+// blocks go to disk), has the re-spreading routine re-place its records into a new
+// file of EnlargedBlockCount blocks that replaces it only once complete (block 1, with
+// lcalcdev.dat's last GRUPDEV number, carried over), and opens it again, cached, where
+// the table of open files holds its new unit and block count. A file that could not be
+// enlarged (a full disk, a file that cannot be replaced) is left as it was, reopened,
+// and not tried again.
+class FileEnlarger {
+ public:
+  FileEnlarger(OpenFiles& files, const std::string& dataDir) : files_(files), dataDir_(dataDir) {}
+
+  // The share of the current step's work done, for the size of the next enlargement.
+  void SetShareDone(double share) { shareDone_ = share; }
+
+  bool Enlarge(OpenedFile f) {
+    database::OpenResult& file = files_[f];
+    const int64_t blocks = EnlargedBlockCount(file.blockCount, shareDone_);
+    if (failed_[f] || file.unit == io::kNoUnit || file.blockCount <= 0 || blocks > INT32_MAX) {
+      failed_[f] = true;
+      return false;
+    }
+    io::CloseUnit(file.unit);
+    const store::RedistributeResult r = store::Redistribute(
+        dataDir_ + "\\" + std::string(kOpenedFileNames[f]), static_cast<int32_t>(blocks));
+    file = database::OpenDataFile(kOpenedFileNames[f], dataDir_, database::kShowMessages,
+                                  database::kNotFatal);
+    if (file.unit != io::kNoUnit) io::SetUnitCached(file.unit, true);
+    if (r.status != store::RedistributeStatus::kDone || file.blockCount != blocks) {
+      failed_[f] = true;
+      return false;
+    }
+    return true;
+  }
+
+  // The GRUPDEV step's side: `file` names the open file by its unit and gets its new pair.
+  bool Enlarge(grupdev::DataFile& file) {
+    for (OpenedFile f : {kFurnmat, kLcalcdev, kPrefman}) {
+      if (files_[f].unit != file.unit) continue;
+      const bool enlarged = Enlarge(f);
+      file = {files_[f].unit, files_[f].blockCount};
+      return enlarged;
+    }
+    return false;
+  }
+
+ private:
+  OpenFiles& files_;
+  const std::string& dataDir_;
+  std::array<bool, kOpenedFileCount> failed_{};
+  double shareDone_ = 1;
+};
+
 // Steps after the copies, on the open files. Returns when done or when a step that
 // the rest depends on failed (its message has been shown).
 void WorkOnOpenFiles(platform::DialogHost& dialog, const std::string& newDataDir,
                      const std::string& newErpDir, const grupdev::GrupdevLimits& limits) {
-  std::array<database::OpenResult, kOpenedFileCount> files{};
+  OpenFiles files{};
   for (size_t f = 0; f < kOpenedFileCount; ++f) {
     const std::string& dir = f == kTerti ? newErpDir : newDataDir;
     files[f] = database::OpenDataFile(kOpenedFileNames[f], dir, database::kShowMessages,
                                       database::kNotFatal);
     // The files opened so far stay open; the program's stop closes them.
     if (files[f].unit == io::kNoUnit) return;
+    Cache(files[f], f);
   }
 
   EnsureDefaultSupplier(files[kTerti].unit, files[kTerti].blockCount);
+  io::FlushAllUnits();
 
   if (database::ReadObiHeader(files[kObi].unit) != 0) return;
   const database::ObiHeader& obi = database::CurrentObiHeader();
@@ -114,13 +182,26 @@ void WorkOnOpenFiles(platform::DialogHost& dialog, const std::string& newDataDir
   g.furnmat = {files[kFurnmat].unit, files[kFurnmat].blockCount};
   g.lcalcdev = {files[kLcalcdev].unit, files[kLcalcdev].blockCount};
   g.prefman = {files[kPrefman].unit, files[kPrefman].blockCount};
+  // lcalcdev.dat, Prefman.dat and furnmat.dat grow when they fill up.
+  FileEnlarger enlarger(files, newDataDir);
+  g.enlarge = [&enlarger](grupdev::DataFile& file) { return enlarger.Enlarge(file); };
+  g.progress = [&enlarger](double share) { enlarger.SetShareDone(share); };
   grupdev::GenerateGrupdevs(g, limits);
+  io::FlushAllUnits();
 
   Status(dialog, "Conversie baze pret...");
+  pricebase::FurnmatFile furnmat{files[kFurnmat].unit, files[kFurnmat].blockCount, {}};
+  furnmat.enlarge = [&](pricebase::FurnmatFile& file) {
+    const bool enlarged = enlarger.Enlarge(kFurnmat);
+    file.unit = files[kFurnmat].unit;
+    file.blockCount = files[kFurnmat].blockCount;
+    return enlarged;
+  };
   for (int k = pricebase::kFirstPriceBase; k <= pricebase::kLastPriceBase; ++k) {
-    pricebase::ConvertPriceBase(newDataDir, static_cast<int16_t>(k), files[kFurnmat].unit,
-                                files[kFurnmat].blockCount);
+    enlarger.SetShareDone(static_cast<double>(k - 1) / pricebase::kLastPriceBase);
+    pricebase::ConvertPriceBase(newDataDir, static_cast<int16_t>(k), furnmat);
   }
+  io::FlushAllUnits();
 
   // A dev.dat without blocks holds no marker to remove.
   if (obi.DevBlocks() > 0) {
@@ -128,12 +209,34 @@ void WorkOnOpenFiles(platform::DialogHost& dialog, const std::string& newDataDir
     store::RemoveLegacyRecord(std::span<const uint8_t>(key, kLegacyMarkerKey.size()),
                               static_cast<int16_t>(kLegacyMarkerKey.size()), obi.DevBlocks(),
                               files[kDev].unit);
+    io::FlushAllUnits();
   }
 
   for (OpenedFile f : kClosingOrder) io::CloseUnit(files[f].unit);
 }
 
 }  // namespace
+
+// The full file held at most 256 units in each of its N blocks (its header included);
+// re-placed, every record keeps its units, and only a record cut at the end of a block
+// of the new file costs more: one size-and-flags unit and its key again, at most 6
+// units for the keys of lcalcdev.dat, Prefman.dat and furnmat.dat (10 bytes at most),
+// and at most once per block. So at most N / 2.125N + 6 / 256 < 50% of the new file
+// is used.
+int64_t EnlargedBlockCount(int32_t blocks) {
+  return 2 * static_cast<int64_t>(blocks) + (static_cast<int64_t>(blocks) + 7) / 8;
+}
+
+// A file fills at a pace: the records the step has put in it so far (about a full file
+// of N blocks) came with the share done. Growing it only to the least would let it fill
+// again, and a file near full costs ever longer walks; growing it to hold the whole
+// step's records at that pace at three quarters full makes one re-spreading do.
+int64_t EnlargedBlockCount(int32_t blocks, double shareDone) {
+  const int64_t least = EnlargedBlockCount(blocks);
+  const double share = std::clamp(shareDone, 0.0, 1.0);
+  const double paced = static_cast<double>(blocks) / (std::max(share, 1.0 / 16) * 0.75);
+  return std::clamp(static_cast<int64_t>(std::ceil(paced)), least, 8 * least);
+}
 
 OldCollection LocateOldCollection(std::string_view entered, int16_t sourceVersion) {
   std::string dir(io::TrimRight(entered.substr(0, kDirectoryFieldChars)));

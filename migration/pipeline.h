@@ -34,6 +34,14 @@ struct OldCollection {
 // `entered` is the field's text; an entry of blanks only gives nothing (empty dataDir).
 OldCollection LocateOldCollection(std::string_view entered, int16_t sourceVersion);
 
+// The block count a file of `blocks` blocks that filled up is enlarged to during the
+// migration: twice as many and an eighth more, so that its records take at most half
+// of the new file. When only a share of the step's work is done, so many more that the
+// same pace of records to the end of the step fills at most three quarters of it (at
+// most 8 times the least).
+int64_t EnlargedBlockCount(int32_t blocks);
+int64_t EnlargedBlockCount(int32_t blocks, double shareDone);
+
 // The OK handler. Returns with the dialog still open when the field is empty or the
 // directory holds no dev.dat; otherwise runs every step and ends the dialog with 1.
 // `limits` go to the GRUPDEV generation.

@@ -14,6 +14,8 @@
 #include "platform/fake_platform.h"
 #include "store/block_file_builder.h"
 #include "store/keyed_store.h"
+#include "store/redistribute.h"
+#include "store/verify.h"
 #include "testing/price_base_image.h"
 #include "testing/recording_dialog_host.h"
 
@@ -246,6 +248,72 @@ TEST_F(Pipeline, FailedOpenSkipsToTheCompletionMessage) {
   EXPECT_FALSE(io::UnitInUse(8));
   EXPECT_EQ(*os_.Bytes("D:\\kedro\\ERP\\terti.dat"), store::EmptyBlockFileImage(7));
   EXPECT_EQ(dialog_.TextsOf(kStatusText).back(), "Preluare terti.voc");
+}
+
+}  // namespace
+}  // namespace varmex::migration
+
+namespace varmex::migration {
+namespace {
+
+TEST(EnlargedBlockCount, TheLeastOrEnoughForTheRestOfTheStepAtItsPace) {
+  struct Case {
+    int32_t blocks;
+    double shareDone;
+    int64_t expected;
+  };
+  for (const Case c : {
+           Case{4000, 1.0, 8500},      // the step is done: twice and an eighth
+           Case{4000, 0.9, 8500},      // 4000 / (0.9 x 0.75) = 5926 is less than the least
+           Case{4000, 0.5, 10667},     // 4000 / (0.5 x 0.75)
+           Case{40000, 0.39, 136753},  // 40000 / (0.39 x 0.75)
+           Case{10, 0.0, 176},         // at most 8 times the least (22)
+           Case{1, 0.3, 5},            // 1 / 0.225, rounded up
+       }) {
+    EXPECT_EQ(EnlargedBlockCount(c.blocks, c.shareDone), c.expected)
+        << c.blocks << " " << c.shareDone;
+  }
+}
+
+// A file filled with records of one shape until a write answers 3, then re-spread over
+// EnlargedBlockCount blocks, is at most half used: the records of the three files that
+// grow (local prices, GRUPDEV links, GRUPDEV records of 1 and 1000 members, supplier
+// prices) in files from the smallest up.
+TEST(EnlargedBlockCount, AFullFileReSpreadIsAtMostHalfUsed) {
+  struct Shape {
+    int16_t keyLength;
+    size_t recordLength;
+  };
+  for (const Shape shape :
+       {Shape{10, 24}, Shape{6, 10}, Shape{4, 122}, Shape{4, 6116}, Shape{8, 136}}) {
+    for (int32_t n : {1, 2, 7, 40}) {
+      FakePlatform fake;
+      fake.AddFile("D:\\f.dat", store::EmptyBlockFileImage(n));
+      const int16_t unit = io::FindFreeUnit();
+      ASSERT_EQ(io::OpenUnit(unit, "D:\\f.dat", 512), 0);
+      std::vector<uint8_t> record(shape.recordLength, 0x5A);
+      for (uint32_t k = 0;; ++k) {
+        io::StoreI32(record.data(), static_cast<int32_t>(k * 2654435761u));
+        const int16_t status = store::KeyedWrite(record, shape.keyLength, n, unit,
+                                                 store::HashSelector::kVariableLength)
+                                   .status;
+        if (status == store::kKeyedDone) continue;
+        ASSERT_EQ(status, store::kKeyedFull);
+        store::KeyedDelete(record, shape.keyLength, n, unit, store::HashSelector::kVariableLength);
+        break;
+      }
+      io::CloseUnit(unit);
+      const int64_t enlarged = EnlargedBlockCount(n);
+      const store::RedistributeResult r =
+          store::Redistribute("D:\\f.dat", static_cast<int32_t>(enlarged));
+      ASSERT_EQ(r.status, store::RedistributeStatus::kDone) << r.problem;
+      const store::VerifyReport v = store::VerifyBlockImage(*fake.Bytes("D:\\f.dat"), 0);
+      EXPECT_EQ(store::FormatProblems(v), "");
+      EXPECT_EQ(v.blocks, enlarged);
+      EXPECT_LE(static_cast<double>(v.usedUnits), 0.5 * 256 * static_cast<double>(enlarged))
+          << shape.keyLength << "/" << shape.recordLength << " in " << n << " blocks";
+    }
+  }
 }
 
 }  // namespace

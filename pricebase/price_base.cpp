@@ -28,29 +28,39 @@ bool ToConvert(int32_t material, int32_t supplierField) {
 }
 
 // Makes sure furnmat.dat holds the default supplier's price of the material. True when
-// the record is there afterwards: only then may the entry give up its own price.
-bool StoreSupplierPrice(int32_t material, int32_t price, int16_t unit, int32_t blocks) {
-  if (blocks <= 0) return false;
+// the record is there afterwards: only then may the entry give up its own price. So a
+// new record must have reached the file (furnmat.dat may be cached) before the answer.
+// A write that finds the file full has the file enlarged and is made again.
+bool StoreSupplierPrice(int32_t material, int32_t price, FurnmatFile& furnmat) {
+  if (furnmat.blockCount <= 0) return false;
   std::array<uint8_t, kSupplierPriceRecordSize> record{};
   SetSupplierPriceKey(record, kDefaultSupplier, material);
-  const store::ReadResult found = store::KeyedRead(record, kSupplierPriceKeyLength, blocks, unit,
-                                                   store::HashSelector::kVariableLength,
-                                                   static_cast<int32_t>(kSupplierPriceRecordSize));
+  const store::ReadResult found = store::KeyedRead(
+      record, kSupplierPriceKeyLength, furnmat.blockCount, furnmat.unit,
+      store::HashSelector::kVariableLength, static_cast<int32_t>(kSupplierPriceRecordSize));
   if (found.status == store::kKeyedDone) return true;
   BuildSupplierPrice(record, material, price);
-  const store::WriteResult w = store::KeyedWrite(record, kSupplierPriceKeyLength, blocks, unit,
-                                                 store::HashSelector::kVariableLength);
-  return w.status == store::kKeyedDone;
+  for (;;) {
+    const int16_t status = store::KeyedWrite(record, kSupplierPriceKeyLength, furnmat.blockCount,
+                                             furnmat.unit, store::HashSelector::kVariableLength)
+                               .status;
+    if (status == store::kKeyedDone) return io::FlushUnit(furnmat.unit) == io::kIoOk;
+    if (status != store::kKeyedFull || !furnmat.enlarge) return false;
+    // Pieces a walk that ran out of blocks left would keep the file from being re-spread.
+    store::KeyedDelete(record, kSupplierPriceKeyLength, furnmat.blockCount, furnmat.unit,
+                       store::HashSelector::kVariableLength);
+    if (!furnmat.enlarge(furnmat)) return false;
+  }
 }
 
 // Converts the entries of one data block; true when any entry changed.
-bool ConvertBlock(PriceBaseBlock block, int16_t furnmatUnit, int32_t furnmatBlocks) {
+bool ConvertBlock(PriceBaseBlock block, FurnmatFile& furnmat) {
   bool changed = false;
   ForEachUsedEntry(block, [&](size_t index, const PriceBaseEntry& entry) {
     if (index == kTailEntry || !ToConvert(entry.code, entry.supplier)) return;
     // When the supplier price cannot be stored, the entry keeps its own price rather
     // than pointing at a record that does not exist.
-    if (!StoreSupplierPrice(entry.code, entry.value, furnmatUnit, furnmatBlocks)) return;
+    if (!StoreSupplierPrice(entry.code, entry.value, furnmat)) return;
     StoreEntryValues(block, index, kConvertedPrice, kConvertedSupplierField);
     changed = true;
   });
@@ -61,6 +71,11 @@ bool ConvertBlock(PriceBaseBlock block, int16_t furnmatUnit, int32_t furnmatBloc
 
 int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, int16_t furnmatUnit,
                          int32_t furnmatBlocks) {
+  FurnmatFile furnmat{furnmatUnit, furnmatBlocks, {}};
+  return ConvertPriceBase(dataDirectory, number, furnmat);
+}
+
+int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, FurnmatFile& furnmat) {
   const database::OpenResult file = OpenPriceBase(dataDirectory, number, database::kNoMessages);
   if (file.unit == io::kNoUnit) return kPriceBaseFailed;
 
@@ -76,7 +91,7 @@ int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, int16_t
       io::CloseUnit(file.unit);
       return kPriceBaseFailed;
     }
-    if (ConvertBlock(block, furnmatUnit, furnmatBlocks)) io::WriteRecord(file.unit, b, block);
+    if (ConvertBlock(block, furnmat)) io::WriteRecord(file.unit, b, block);
   }
   io::CloseUnit(file.unit);
   return kPriceBaseDone;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 namespace varmex::pricebase {
@@ -23,9 +24,20 @@ inline constexpr int32_t kConvertedSupplierField = 1499800101;
 inline constexpr int32_t kLowestMaterial = 2000001;
 inline constexpr int32_t kHighestMaterial = 8000000;
 
+// The open furnmat.dat as the conversion writes into it.
+struct FurnmatFile {
+  int16_t unit = -1;
+  int32_t blockCount = 0;
+  // Makes the file larger when a write into it answered 3 (full), updating the unit and
+  // block count; false when it could not. Empty: a full file stays full.
+  std::function<bool(FurnmatFile& file)> enlarge;
+};
+
 // Converts price base `number` in `dataDirectory`, storing supplier prices in the open
 // furnmat.dat (unit and block count as opened).
 int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, int16_t furnmatUnit,
                          int32_t furnmatBlocks);
+// The same, enlarging furnmat.dat when it is full; `furnmat` follows the file.
+int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, FurnmatFile& furnmat);
 
 }  // namespace varmex::pricebase

@@ -1,6 +1,7 @@
 #include "testing/legacy_writer.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "io/coding.h"
@@ -59,14 +60,27 @@ LegacyPlacement LegacyWriter::Place(std::span<const uint8_t> record, const Legac
   const int h = kl / 2;
   const int lastStart = LastLegacyEntryWord(kl);
   const int32_t maxPath = rule.maxPath > 0 ? std::min(rule.maxPath, n_) : n_;
-  const std::vector<uint8_t> before = bytes_;
-  const std::vector<int> freeBefore = firstFree_;
+  // What each block of the walk held before this record, put back if it does not fit
+  // (a copy of the whole image per record would make a large file quadratic to write).
+  struct Saved {
+    int32_t block;
+    int firstFree;
+    std::array<uint8_t, kBlockBytes> bytes;
+  };
+  std::vector<Saved> saved;
   size_t wordsLeft = (record.size() - static_cast<size_t>(kl)) / 2;
   size_t placed = static_cast<size_t>(kl);  // bytes of the record placed so far
   int32_t b = LegacyHomeBlock(record, kl, n_);
   for (int32_t path = 1; path <= maxPath; ++path, b = NextBlock(b, n_)) {
     longestPath_ = std::max(longestPath_, path);
     int& d = FirstFreeWord(b);
+    if (d <= lastStart) {
+      Saved& s = saved.emplace_back();
+      s.block = b;
+      s.firstFree = d;
+      std::memcpy(s.bytes.data(), bytes_.data() + static_cast<size_t>(b - 1) * kBlockBytes,
+                  kBlockBytes);
+    }
     while (d <= lastStart) {
       size_t take = std::min(static_cast<size_t>(kBlockUnits - d - h), wordsLeft);
       if (rule.maxPieceData > 0) {
@@ -103,8 +117,11 @@ LegacyPlacement LegacyWriter::Place(std::span<const uint8_t> record, const Legac
       }
     }
   }
-  bytes_ = before;
-  firstFree_ = freeBefore;
+  for (const Saved& s : saved) {
+    std::memcpy(bytes_.data() + static_cast<size_t>(s.block - 1) * kBlockBytes, s.bytes.data(),
+                kBlockBytes);
+    firstFree_[static_cast<size_t>(s.block)] = s.firstFree;
+  }
   return result;
 }
 

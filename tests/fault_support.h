@@ -19,6 +19,7 @@
 #include "migration/pipeline.h"
 #include "platform/fake_platform.h"
 #include "store/block_file_builder.h"
+#include "store/block_header.h"
 #include "store/keyed_store.h"
 #include "store/legacy_layout.h"
 #include "store/redistribute.h"
@@ -67,45 +68,58 @@ inline Bytes Respread(const Bytes& old, int32_t factor) {
 }
 
 // The collection's files by their Windows paths under `root` ("C:\Palunor\"), its
-// furnmat.dat already spread over more blocks.
-inline Files OldFiles(const gencollection::Collection& c, const std::string& root) {
+// furnmat.dat already spread over `furnmatSpread` times its blocks.
+inline Files OldFiles(const gencollection::Collection& c, const std::string& root,
+                      int32_t furnmatSpread) {
   Files out;
   for (const auto& [relative, bytes] : c.files) {
     std::string path = root + relative;
     for (char& ch : path) {
       if (ch == '/') ch = '\\';
     }
-    out[path] = relative.ends_with("FURNMAT.DAT") ? Respread(bytes, 4) : bytes;
+    out[path] = relative.ends_with("FURNMAT.DAT") && furnmatSpread > 1
+                    ? Respread(bytes, furnmatSpread)
+                    : bytes;
   }
   return out;
 }
 
 // The old collection of a version, made once per test program.
-inline const Files& CachedOldFiles(int version, const std::string& root) {
-  static std::map<int, Files> cache;
-  auto it = cache.find(version);
+inline const Files& CachedOldFiles(int version, const std::string& root, int32_t furnmatSpread) {
+  static std::map<std::pair<int, int32_t>, Files> cache;
+  const std::pair<int, int32_t> key{version, furnmatSpread};
+  auto it = cache.find(key);
   if (it == cache.end())
-    it = cache.emplace(version, OldFiles(SmallCollection(version), root)).first;
+    it = cache.emplace(key, OldFiles(SmallCollection(version), root, furnmatSpread)).first;
   return it->second;
 }
+
+// The sizes of the files a world starts with: the fresh lcalcdev.dat and Prefman.dat
+// of the new tree, and how many times its blocks the old furnmat.dat is spread over.
+struct WorldSizes {
+  int32_t lcalcdevBlocks = 23;
+  int32_t prefmanBlocks = 41;
+  int32_t furnmatSpread = 4;
+};
 
 // The in-memory machine of one run.
 class World {
  public:
-  explicit World(int version) : version_(version) {
+  explicit World(int version, const WorldSizes& sizes = {}) : version_(version) {
     io::CloseAllUnits();
     io::SetIoFaultHook(nullptr);
     store::ResetLegacyBlockLimit();
     grupdev::ResetFileKindCache();
     root_ = version == 36 ? "C:\\Palunor\\" : "C:\\Varmex35\\";
-    old_ = CachedOldFiles(version, root_);
+    old_ = CachedOldFiles(version, root_, sizes.furnmatSpread);
     platform::Install(&os);  // the scratch platform of the first collection has gone
     for (const char* dir : {"C:\\Palunor", "C:\\Palunor\\Varmex", "C:\\Palunor\\ERP",
                             "C:\\Varmex35", "D:\\kedro", "D:\\kedro\\Varmex", "D:\\kedro\\ERP"}) {
       os.AddDirectory(dir);
     }
     for (const auto& [path, bytes] : old_) os.AddFile(path, bytes);
-    for (const auto& [name, bytes] : gencollection::FreshFiles(23, 41))
+    for (const auto& [name, bytes] :
+         gencollection::FreshFiles(sizes.lcalcdevBlocks, sizes.prefmanBlocks))
       os.AddFile(kNewData + name, bytes);
     os.runProcess = [this](const platform::FakePlatform::Run& run) {
       if (run.commandLine.find("\\convfurn ") != std::string::npos) {
@@ -218,6 +232,48 @@ inline std::string BlockFileProblems(World& w, const std::string& path,
     }
   }
   return out;
+}
+
+// Every record the look-up finds whole in the block file at `path` of the world's
+// platform, by key (the key's bytes as a string).
+inline std::map<std::string, Bytes> WholeRecords(World& w, const std::string& path) {
+  std::map<std::string, Bytes> out;
+  const Bytes* image = w.os.Bytes(path);
+  if (image == nullptr || image->size() < 512) return out;
+  const int32_t n = store::HeaderBlockCount(std::span<const uint8_t, 512>(image->data(), 512));
+  const int16_t unit = io::FindFreeUnit();
+  if (n <= 0 || io::OpenUnit(unit, path, 512) != io::kIoOk) return out;
+  Bytes record(store::kMaxRecordLength);
+  for (int32_t b = 2; b <= n && static_cast<size_t>(b) * 512 <= image->size(); ++b) {
+    const auto block = std::span<const uint8_t, 512>(image->data() + 512 * (b - 1), 512);
+    for (const store::BlockEntry& e : store::BlockEntries(block)) {
+      if (e.IsEnd()) break;
+      if (!e.IsFirstPiece() || e.runsPast || 2 * e.unit + e.KeyLength() > 512) continue;
+      const std::string key(block.begin() + 2 * e.unit, block.begin() + 2 * e.unit + e.KeyLength());
+      std::copy(key.begin(), key.end(), record.begin());
+      const store::ReadResult r = store::KeyedRead(record, static_cast<int16_t>(key.size()), n,
+                                                   unit, store::HashSelector::kVariableLength);
+      if (r.status == store::kKeyedDone)
+        out[key] = Bytes(record.begin(), record.begin() + r.length);
+    }
+  }
+  io::CloseUnit(unit);
+  return out;
+}
+
+// The two counts of the warning about records not written (lcalcdev.dat, Prefman.dat),
+// zero when it was not shown.
+inline std::pair<int, int> UnwrittenCounts(const World& w) {
+  const std::string lcalcdev = "Inregistrari nescrise in lcalcdev.dat:";
+  const std::string prefman = "Inregistrari nescrise in Prefman.dat:";
+  for (const auto& m : w.os.messages) {
+    if (m.text.rfind(lcalcdev, 0) != 0) continue;
+    const size_t second = m.text.find(prefman);
+    if (second == std::string::npos) continue;
+    return {std::stoi(m.text.substr(lcalcdev.size(), 5)),
+            std::stoi(m.text.substr(second + prefman.size(), 5))};
+  }
+  return {0, 0};
 }
 
 // The block files of the new tree that the store writes into.

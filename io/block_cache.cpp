@@ -1,0 +1,476 @@
+// The write-back block cache (design in io/block_cache.h).
+//
+// Slots are handed out from chunks allocated as the cache grows, so a small run holds
+// little and no slot ever moves. A slot's bookkeeping, its block's bytes and its notes
+// of record writes lie in three separate arrays, so that a look-up and the upkeep of
+// the lists touch only the small bookkeeping. Each slot is on the recency list (most
+// recent first) and, while dirty, on its unit's dirty list. The index is an
+// open-addressed table of slot numbers with linear probing, sized with the budget and
+// never resized.
+#include "io/block_cache.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+#include <unordered_set>
+#include <vector>
+
+#include "io/unit_file.h"
+
+namespace varmex::io {
+namespace {
+
+constexpr uint32_t kNone = UINT32_MAX;
+constexpr int kTouchesPerBlock = 8;
+constexpr uint32_t kChunkShift = 10;
+constexpr uint32_t kChunkSlots = 1u << kChunkShift;
+
+// A record write that changed or read the block while it was dirty.
+struct Touch {
+  uint32_t ticket = 0;
+  uint32_t ledger = 0;
+};
+
+struct Slot {
+  int64_t block = 0;
+  int16_t unit = 0;  // 0: the slot is free
+  bool dirty = false;
+  uint8_t touches = 0;
+  uint32_t older = kNone;
+  uint32_t newer = kNone;
+  uint32_t prevDirty = kNone;
+  uint32_t nextDirty = kNone;
+};
+using BlockBytes = std::array<uint8_t, kCacheBlockBytes>;
+using Touches = std::array<Touch, kTouchesPerBlock>;
+constexpr size_t kBytesPerSlot = sizeof(Slot) + sizeof(BlockBytes) + sizeof(Touches);
+
+uint64_t KeyOf(int16_t unit, int64_t block) {
+  return (static_cast<uint64_t>(static_cast<uint16_t>(unit)) << 48) ^ static_cast<uint64_t>(block);
+}
+
+}  // namespace
+
+// The open ledgers, the open record write and the tickets already counted.
+struct LedgerRegistry {
+  std::vector<WriteLedger*> ledgers{nullptr};  // slot 0: no ledger
+  std::vector<uint32_t> freeSlots;
+  std::unordered_set<uint32_t> counted;
+  uint32_t nextTicket = 1;
+  uint32_t openTicket = 0;
+  uint32_t openLedger = 0;
+
+  static LedgerRegistry& Get() {
+    static LedgerRegistry registry;
+    return registry;
+  }
+
+  uint32_t NewTicket() {
+    if (nextTicket == 0) nextTicket = 1;
+    return nextTicket++;
+  }
+
+  // Counts a failed record write once, in its ledger.
+  void Count(uint32_t ticket, uint32_t ledger) {
+    if (ticket == 0 || !counted.insert(ticket).second) return;
+    if (ledger < ledgers.size() && ledgers[ledger] != nullptr) ++ledgers[ledger]->failed_;
+  }
+
+  uint32_t Register(WriteLedger* ledger) {
+    if (!freeSlots.empty()) {
+      const uint32_t slot = freeSlots.back();
+      freeSlots.pop_back();
+      ledgers[slot] = ledger;
+      return slot;
+    }
+    ledgers.push_back(ledger);
+    return static_cast<uint32_t>(ledgers.size() - 1);
+  }
+
+  void Unregister(uint32_t slot);
+};
+
+namespace {
+
+class Cache {
+ public:
+  Cache() {
+    dirtyHead_.fill(kNone);
+    Size(kDefaultCacheBudget);
+  }
+
+  size_t budget() const { return budget_; }
+  const CacheStats& stats() const { return stats_; }
+
+  // Writes everything back, forgets it and lays the cache out for a new budget.
+  void SetBudget(size_t bytes) {
+    for (int16_t u = kFirstUnit; u <= kLastUnit; ++u) {
+      if (dirtyHead_[static_cast<size_t>(u)] != kNone) Flush(u);
+    }
+    slotChunks_.clear();
+    byteChunks_.clear();
+    touchChunks_.clear();
+    freeSlots_.clear();
+    allocated_ = 0;
+    live_ = 0;
+    mru_ = lru_ = kNone;
+    dirtyHead_.fill(kNone);
+    unitError_.fill(0);
+    stats_.blocks = 0;
+    stats_.peakBytes = 0;
+    Size(bytes);
+  }
+
+  int Read(int16_t unit, int64_t block, std::span<uint8_t> out) {
+    uint32_t i = Find(unit, block);
+    if (i != kNone && At(i).dirty && !NoteOpenWrite(i)) i = kNone;  // given up: the file decides
+    if (i != kNone) {
+      ++stats_.hits;
+      MakeMostRecent(i);
+      std::memcpy(out.data(), Bytes(i).data(), out.size());
+      return kIoOk;
+    }
+    std::array<uint8_t, kCacheBlockBytes> bytes{};
+    size_t got = 0;
+    if (const int status = cache::ReadFromFile(unit, block, bytes, got); status != kIoOk) {
+      return status;
+    }
+    if (got < out.size()) return kIoPastEnd;
+    std::memcpy(out.data(), bytes.data(), out.size());
+    // Only whole blocks are kept: a block the file holds only part of is read afresh.
+    if (got == kCacheBlockBytes) {
+      ++stats_.misses;
+      Bytes(Insert(unit, block)) = bytes;
+    }
+    return kIoOk;
+  }
+
+  int Write(int16_t unit, int64_t block, std::span<const uint8_t> in) {
+    uint32_t i = Find(unit, block);
+    if (i != kNone && At(i).dirty && !MakeRoomForTouch(i)) i = kNone;
+    if (i == kNone) {
+      // A part of a block not held goes straight to the file: the rest of it is unknown.
+      if (in.size() != kCacheBlockBytes) return cache::WriteToFile(unit, block, in);
+      i = Insert(unit, block);
+    } else {
+      ++stats_.hits;
+      MakeMostRecent(i);
+    }
+    Slot& s = At(i);
+    std::memcpy(Bytes(i).data(), in.data(), in.size());
+    if (!s.dirty) {
+      s.dirty = true;
+      LinkDirty(i);
+    }
+    NoteOpenWrite(i);
+    return kIoOk;
+  }
+
+  int Flush(int16_t unit) {
+    std::vector<uint32_t> dirty;
+    for (uint32_t i = dirtyHead_[static_cast<size_t>(unit)]; i != kNone; i = At(i).nextDirty) {
+      dirty.push_back(i);
+    }
+    std::sort(dirty.begin(), dirty.end(),
+              [this](uint32_t a, uint32_t b) { return At(a).block < At(b).block; });
+    for (uint32_t i : dirty) WriteBack(i);
+    const int status = unitError_[static_cast<size_t>(unit)];
+    unitError_[static_cast<size_t>(unit)] = 0;
+    return status;
+  }
+
+  void Forget(int16_t unit) {
+    for (uint32_t i = 0; i < allocated_; ++i) {
+      if (At(i).unit == unit) Remove(i);
+    }
+    unitError_[static_cast<size_t>(unit)] = 0;
+  }
+
+  // Drops the notes of a ledger that goes.
+  void ForgetLedger(uint32_t ledger) {
+    for (uint32_t i = 0; i < allocated_; ++i) {
+      Slot& s = At(i);
+      Touches& touch = NotesOf(i);
+      const auto end = std::remove_if(touch.begin(), touch.begin() + s.touches,
+                                      [ledger](const Touch& t) { return t.ledger == ledger; });
+      s.touches = static_cast<uint8_t>(end - touch.begin());
+    }
+  }
+
+ private:
+  Slot& At(uint32_t i) { return slotChunks_[i >> kChunkShift][i & (kChunkSlots - 1)]; }
+  BlockBytes& Bytes(uint32_t i) { return byteChunks_[i >> kChunkShift][i & (kChunkSlots - 1)]; }
+  Touches& NotesOf(uint32_t i) { return touchChunks_[i >> kChunkShift][i & (kChunkSlots - 1)]; }
+
+  void Size(size_t bytes) {
+    budget_ = bytes;
+    const size_t perSlot = kBytesPerSlot + 2 * sizeof(uint32_t);
+    size_t entries = std::max<size_t>(1, bytes / perSlot);
+    size_t tableSize = 16;
+    while (tableSize < 2 * entries) tableSize *= 2;
+    index_.assign(tableSize, kNone);
+    mask_ = tableSize - 1;
+    const size_t tableBytes = tableSize * sizeof(uint32_t);
+    entries = bytes > tableBytes ? (bytes - tableBytes) / kBytesPerSlot : 1;
+    capacity_ = static_cast<uint32_t>(std::clamp<size_t>(entries, 1, kNone - 1));
+    // Whole chunks only, so that the last one allocated stays within the budget.
+    if (capacity_ >= kChunkSlots) capacity_ -= capacity_ % kChunkSlots;
+    chunkSlots_ = std::min<uint32_t>(kChunkSlots, capacity_);
+    indexBytes_ = tableBytes;
+    NotePeak();
+  }
+
+  void NotePeak() {
+    const size_t held = indexBytes_ + slotChunks_.size() * chunkSlots_ * kBytesPerSlot;
+    stats_.peakBytes = std::max(stats_.peakBytes, held);
+  }
+
+  // A full 64-bit mix, so that the same block number of different units and runs of
+  // neighbouring blocks spread over the whole table.
+  size_t Home(uint64_t key) const {
+    key ^= key >> 33;
+    key *= 0xFF51AFD7ED558CCDULL;
+    key ^= key >> 33;
+    key *= 0xC4CEB9FE1A85EC53ULL;
+    key ^= key >> 33;
+    return static_cast<size_t>(key) & mask_;
+  }
+
+  uint32_t Find(int16_t unit, int64_t block) {
+    const uint64_t key = KeyOf(unit, block);
+    for (size_t h = Home(key);; h = (h + 1) & mask_) {
+      const uint32_t i = index_[h];
+      if (i == kNone) return kNone;
+      if (At(i).unit == unit && At(i).block == block) return i;
+    }
+  }
+
+  // A slot for the block, most recent, not dirty, its bytes to be filled by the caller.
+  uint32_t Insert(int16_t unit, int64_t block) {
+    while (live_ >= capacity_ && lru_ != kNone) Evict(lru_);
+    uint32_t i;
+    if (!freeSlots_.empty()) {
+      i = freeSlots_.back();
+      freeSlots_.pop_back();
+    } else {
+      if (allocated_ == slotChunks_.size() * kChunkSlots) {
+        // A chunk smaller than kChunkSlots only when the whole cache fits in one.
+        slotChunks_.push_back(std::make_unique<Slot[]>(chunkSlots_));
+        byteChunks_.push_back(std::make_unique_for_overwrite<BlockBytes[]>(chunkSlots_));
+        touchChunks_.push_back(std::make_unique_for_overwrite<Touches[]>(chunkSlots_));
+        NotePeak();
+      }
+      i = allocated_++;
+    }
+    Slot& s = At(i);
+    s.unit = unit;
+    s.block = block;
+    s.dirty = false;
+    s.touches = 0;
+    size_t h = Home(KeyOf(unit, block));
+    while (index_[h] != kNone) h = (h + 1) & mask_;
+    index_[h] = i;
+    s.older = kNone;
+    s.newer = kNone;
+    PushMostRecent(i);
+    ++live_;
+    stats_.blocks = live_;
+    return i;
+  }
+
+  void Evict(uint32_t i) {
+    if (At(i).dirty && WriteBack(i) != kIoOk) return;  // given up: already gone
+    Remove(i);
+  }
+
+  // Writes a dirty block to its file, once more when that fails; gives it up when the
+  // second write fails too.
+  int WriteBack(uint32_t i) {
+    Slot& s = At(i);
+    int status = cache::WriteToFile(s.unit, s.block, Bytes(i));
+    if (status != kIoOk) status = cache::WriteToFile(s.unit, s.block, Bytes(i));
+    if (status != kIoOk) {
+      GiveUp(i, status);
+      return status;
+    }
+    ++stats_.writeBacks;
+    s.dirty = false;
+    s.touches = 0;
+    UnlinkDirty(i);
+    return kIoOk;
+  }
+
+  void GiveUp(uint32_t i, int status) {
+    Slot& s = At(i);
+    LedgerRegistry& registry = LedgerRegistry::Get();
+    const Touches& touch = NotesOf(i);
+    for (int k = 0; k < s.touches; ++k) registry.Count(touch[k].ticket, touch[k].ledger);
+    int& error = unitError_[static_cast<size_t>(s.unit)];
+    if (error == kIoOk) error = status;
+    ++stats_.givenUp;
+    Remove(i);
+  }
+
+  // Makes room for one more note on a dirty block, writing it back when its notes are
+  // full. False when the block was given up.
+  bool MakeRoomForTouch(uint32_t i) {
+    if (LedgerRegistry::Get().openTicket == 0 || At(i).touches < kTouchesPerBlock) return true;
+    return WriteBack(i) == kIoOk;
+  }
+
+  // Notes the open record write on a dirty block. False when the block was given up
+  // while room was made for the note.
+  bool NoteOpenWrite(uint32_t i) {
+    const LedgerRegistry& registry = LedgerRegistry::Get();
+    if (registry.openTicket == 0) return true;
+    if (!MakeRoomForTouch(i)) return false;
+    Slot& s = At(i);
+    if (!s.dirty) return true;
+    Touches& touch = NotesOf(i);
+    if (s.touches > 0 && touch[s.touches - 1].ticket == registry.openTicket) return true;
+    touch[s.touches++] = Touch{registry.openTicket, registry.openLedger};
+    return true;
+  }
+
+  void Remove(uint32_t i) {
+    Slot& s = At(i);
+    if (s.unit == 0) return;
+    // Backward-shift deletion keeps every probe run of the table unbroken.
+    size_t hole = Home(KeyOf(s.unit, s.block));
+    while (index_[hole] != i) hole = (hole + 1) & mask_;
+    index_[hole] = kNone;
+    for (size_t j = (hole + 1) & mask_; index_[j] != kNone; j = (j + 1) & mask_) {
+      const Slot& o = At(index_[j]);
+      const size_t home = Home(KeyOf(o.unit, o.block));
+      const bool movable = hole <= j ? (home <= hole || home > j) : (home <= hole && home > j);
+      if (movable) {
+        index_[hole] = index_[j];
+        index_[j] = kNone;
+        hole = j;
+      }
+    }
+    UnlinkRecency(i);
+    if (s.dirty) UnlinkDirty(i);
+    s.unit = 0;
+    s.dirty = false;
+    s.touches = 0;
+    freeSlots_.push_back(i);
+    --live_;
+    stats_.blocks = live_;
+  }
+
+  void PushMostRecent(uint32_t i) {
+    Slot& s = At(i);
+    s.older = mru_;
+    s.newer = kNone;
+    if (mru_ != kNone) At(mru_).newer = i;
+    mru_ = i;
+    if (lru_ == kNone) lru_ = i;
+  }
+
+  void UnlinkRecency(uint32_t i) {
+    Slot& s = At(i);
+    if (s.newer != kNone) At(s.newer).older = s.older;
+    if (s.older != kNone) At(s.older).newer = s.newer;
+    if (mru_ == i) mru_ = s.older;
+    if (lru_ == i) lru_ = s.newer;
+    s.older = s.newer = kNone;
+  }
+
+  void MakeMostRecent(uint32_t i) {
+    if (mru_ == i) return;
+    UnlinkRecency(i);
+    PushMostRecent(i);
+  }
+
+  void LinkDirty(uint32_t i) {
+    Slot& s = At(i);
+    uint32_t& head = dirtyHead_[static_cast<size_t>(s.unit)];
+    s.prevDirty = kNone;
+    s.nextDirty = head;
+    if (head != kNone) At(head).prevDirty = i;
+    head = i;
+  }
+
+  void UnlinkDirty(uint32_t i) {
+    Slot& s = At(i);
+    if (s.prevDirty != kNone) {
+      At(s.prevDirty).nextDirty = s.nextDirty;
+    } else {
+      dirtyHead_[static_cast<size_t>(s.unit)] = s.nextDirty;
+    }
+    if (s.nextDirty != kNone) At(s.nextDirty).prevDirty = s.prevDirty;
+    s.prevDirty = s.nextDirty = kNone;
+  }
+
+  size_t budget_ = 0;
+  uint32_t capacity_ = 0;
+  uint32_t chunkSlots_ = kChunkSlots;
+  std::vector<std::unique_ptr<Slot[]>> slotChunks_;
+  std::vector<std::unique_ptr<BlockBytes[]>> byteChunks_;
+  std::vector<std::unique_ptr<Touches[]>> touchChunks_;
+  uint32_t allocated_ = 0;  // slots taken from the chunks so far
+  uint32_t live_ = 0;       // slots holding a block
+  std::vector<uint32_t> freeSlots_;
+  std::vector<uint32_t> index_;
+  size_t mask_ = 0;
+  size_t indexBytes_ = 0;
+  uint32_t mru_ = kNone;
+  uint32_t lru_ = kNone;
+  std::array<uint32_t, kLastUnit + 1> dirtyHead_{};
+  std::array<int, kLastUnit + 1> unitError_{};
+  CacheStats stats_;
+};
+
+Cache& TheCache() {
+  static Cache cache;
+  return cache;
+}
+
+}  // namespace
+
+void LedgerRegistry::Unregister(uint32_t slot) {
+  if (slot == 0 || slot >= ledgers.size()) return;
+  TheCache().ForgetLedger(slot);
+  ledgers[slot] = nullptr;
+  freeSlots.push_back(slot);
+}
+
+void SetCacheBudget(size_t bytes) { TheCache().SetBudget(bytes); }
+size_t CacheBudget() { return TheCache().budget(); }
+const CacheStats& CurrentCacheStats() { return TheCache().stats(); }
+
+WriteLedger::WriteLedger() : slot_(LedgerRegistry::Get().Register(this)) {}
+WriteLedger::~WriteLedger() { LedgerRegistry::Get().Unregister(slot_); }
+
+CountedWrite::CountedWrite(WriteLedger& ledger)
+    : ticket_(LedgerRegistry::Get().NewTicket()),
+      ledger_(ledger.slot_),
+      previousTicket_(LedgerRegistry::Get().openTicket),
+      previousLedger_(LedgerRegistry::Get().openLedger) {
+  LedgerRegistry::Get().openTicket = ticket_;
+  LedgerRegistry::Get().openLedger = ledger_;
+}
+
+CountedWrite::~CountedWrite() {
+  LedgerRegistry::Get().openTicket = previousTicket_;
+  LedgerRegistry::Get().openLedger = previousLedger_;
+}
+
+void CountedWrite::Failed() { LedgerRegistry::Get().Count(ticket_, ledger_); }
+
+namespace cache {
+
+int Read(int16_t unit, int64_t block, std::span<uint8_t> out) {
+  return TheCache().Read(unit, block, out);
+}
+int Write(int16_t unit, int64_t block, std::span<const uint8_t> in) {
+  return TheCache().Write(unit, block, in);
+}
+int Flush(int16_t unit) { return TheCache().Flush(unit); }
+void Forget(int16_t unit) { TheCache().Forget(unit); }
+
+}  // namespace cache
+
+}  // namespace varmex::io

@@ -1,0 +1,136 @@
+// The write-back cache of 512-byte blocks, and the ledgers that count record writes
+// whose blocks reach the file only later.
+//
+// Which files. A unit is cached only when its owner asks for it (SetUnitCached in
+// io/unit_file.h). The migration asks for the files it holds open between the opening
+// of its database files and their closing: no other program runs in that stretch, so
+// nothing but this process looks at their bytes. Every other file (the support tools'
+// files, files shared with other programs, short records such as CURSVAL.DAT's) goes
+// straight to the file as before.
+//
+// How. One cache serves every cached unit: blocks keyed by (unit, block number), the
+// least recently used one leaving first, within a budget of 64 MB whatever the size of
+// the files (blocks, their bookkeeping and the index counted together; a test may set a
+// smaller budget). A read of a block that is not there reads the whole block from the
+// file and keeps it; a read of one that is, touches no file. A write changes the kept
+// block and marks it dirty; the file gets it when the block leaves the cache or its
+// unit is flushed. A flush writes the unit's dirty blocks in block order. The owner
+// flushes whenever anything else could look at the files: before an external program
+// starts, when a unit is closed, at the end of each pipeline step and when the program
+// ends. Written back, every block holds exactly the bytes that the same writes would
+// have left without the cache, so the files come out the same byte for byte.
+//
+// Where faults are injected. The fault hook of io/unit_file.h is asked where a block
+// really goes to or comes from the file: on a read that misses the cache and on each
+// write-back, never on a write that only changes the kept copy. A test that fails the
+// k-th write therefore fails a write-back, as a failing disk would.
+//
+// A write-back that fails. The caller whose write put a record into that block was told
+// "done" long before. What the failure means for it:
+//   - The block is written once more at once; a failure that passes (a retried write
+//     succeeds) loses nothing.
+//   - When the second write fails too, the block is given up: the cache forgets it, so
+//     that from then on every operation sees the file's own bytes, as it would without
+//     the cache after a failed write, and the unit's next flush answers with the
+//     status of that write.
+//   - Every record write that the lost bytes carried is counted as a failed write in
+//     its ledger. A record write is open as a CountedWrite while the store places the
+//     record; the cache notes the ticket of each open write on every dirty block it
+//     writes or reads (a record placed further along its probe path depends on the
+//     blocks before it being as the cache saw them). Giving a block up counts, once
+//     each, every ticket noted on it since it was last written. The owner reads the
+//     ledger after its flush, so the counts it reports include these failures: a
+//     record whose block never reached the disk is never reported as written.
+//   - Pieces of the same records in other blocks may have reached the file: a record
+//     can be left without its first or its last piece, as after a failed write without
+//     the cache. Nothing beyond a journal could keep the file sound when a write-back
+//     is lost after later writes were placed on the strength of it.
+// A read that misses and fails answers with its status at once, as without the cache.
+//
+// The cache is process-wide and single-threaded, like the units it serves.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace varmex::io {
+
+inline constexpr size_t kCacheBlockBytes = 512;
+inline constexpr size_t kDefaultCacheBudget = size_t{64} << 20;
+
+// The budget of the cache in bytes (blocks, bookkeeping and index together). Setting it
+// writes back and forgets every cached block first. A budget of 0 turns the cache off:
+// units asked to be cached go straight to their files (for comparing the two paths).
+void SetCacheBudget(size_t bytes);
+size_t CacheBudget();
+
+struct CacheStats {
+  uint64_t hits = 0;        // reads and writes served without the file
+  uint64_t misses = 0;      // blocks read from the file into the cache
+  uint64_t writeBacks = 0;  // dirty blocks written to the file
+  uint64_t givenUp = 0;     // dirty blocks whose write-back failed twice
+  size_t blocks = 0;        // blocks held now
+  size_t peakBytes = 0;     // most memory held since the budget was last set
+};
+const CacheStats& CurrentCacheStats();
+
+// Counts the record writes of one kind whose blocks could not be written: those that
+// failed at once (CountedWrite::Failed) and those whose blocks were given up later.
+// Flush the units written before reading the count, and before the ledger goes: a
+// block given up after that is counted nowhere.
+class WriteLedger {
+ public:
+  WriteLedger();
+  ~WriteLedger();
+  WriteLedger(const WriteLedger&) = delete;
+  WriteLedger& operator=(const WriteLedger&) = delete;
+
+  int32_t failed() const { return failed_; }
+
+ private:
+  friend struct LedgerRegistry;
+  friend class CountedWrite;
+  int32_t failed_ = 0;
+  uint32_t slot_ = 0;
+};
+
+// One record write counted in a ledger: open while the store places the record. At most
+// one is open at a time.
+class CountedWrite {
+ public:
+  explicit CountedWrite(WriteLedger& ledger);
+  ~CountedWrite();
+  CountedWrite(const CountedWrite&) = delete;
+  CountedWrite& operator=(const CountedWrite&) = delete;
+
+  // The write answered with a failure status: counted now, and never again.
+  void Failed();
+
+ private:
+  uint32_t ticket_;
+  uint32_t ledger_;
+  uint32_t previousTicket_;
+  uint32_t previousLedger_;
+};
+
+// The cache's side of io/unit_file.cpp: reads and writes of cached units, flushing and
+// forgetting a unit's blocks.
+namespace cache {
+
+// Supplied by io/unit_file.cpp: a unit's file access, which asks the fault hook and
+// counts. The read delivers up to out.size() bytes (`got` says how many).
+int ReadFromFile(int16_t unit, int64_t block, std::span<uint8_t> out, size_t& got);
+int WriteToFile(int16_t unit, int64_t block, std::span<const uint8_t> in);
+
+int Read(int16_t unit, int64_t block, std::span<uint8_t> out);
+int Write(int16_t unit, int64_t block, std::span<const uint8_t> in);
+// Writes the unit's dirty blocks in block order. 0, or the status of the first write
+// given up since the unit's last flush (at eviction or now).
+int Flush(int16_t unit);
+// Forgets the unit's blocks (flush first: dirty ones are lost).
+void Forget(int16_t unit);
+
+}  // namespace cache
+
+}  // namespace varmex::io
