@@ -115,7 +115,7 @@ if [ -z "$xvfb_pid" ]; then
   echo "demo-windows: no virtual X display could be started (Xvfb); nothing was compared" >&2
   exit 1
 fi
-wineserver -w   # a session of the prefix that is still ending would have no display
+timeout 120 wineserver -w || true   # a session of the prefix that is still ending would have no display
 if ! "$root/scripts/wine-run.sh" "$wbin/win-medium.exe" --help >/dev/null 2>&1; then
   echo "demo-windows: Wine cannot start 32-bit Windows programs here (package wine32:i386); nothing was compared" >&2
   exit 1
@@ -139,7 +139,7 @@ win_status=0
   VARMEX_UI_SCRIPT=$(winpath "$demo_answers") VARMEX_UI_TRANSCRIPT=$(winpath "$win/transcript.jsonl") \
     timeout 300 "$root/scripts/wine-run.sh" "$wbin/varmex-setup.exe"
 ) >"$win/output.txt" 2>&1 || win_status=$?
-wineserver -w
+timeout 120 wineserver -w || true
 kill "$xvfb_pid" 2>/dev/null || true
 xvfb_pid=
 if [ "$win_status" = 124 ]; then
