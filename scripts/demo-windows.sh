@@ -135,7 +135,7 @@ ln -s "$win/Palunor" "$palunor"
 winpath() { echo "Z:${1//\//\\}"; }
 win_status=0
 (
-  cd "$win/medium"
+  cd "$win/medium" || exit 1
   VARMEX_UI_SCRIPT=$(winpath "$demo_answers") VARMEX_UI_TRANSCRIPT=$(winpath "$win/transcript.jsonl") \
     timeout 300 "$root/scripts/wine-run.sh" "$wbin/varmex-setup.exe"
 ) >"$win/output.txt" 2>&1 || win_status=$?
