@@ -24,9 +24,8 @@
 #   compared by name only, the Windows name without its ".exe".
 # - kedro\ERP\Varmex38.lnk, written by the stand-in shortcut maker, holds the paths the
 #   maker was given. The native build hands a drive path to a child program as a POSIX
-#   path (its drive D folder, "/" separators), the Windows build as D:\...; and the
-#   Windows maker writes its lines with CR LF. In that one file the native drive D
-#   folder reads as "D:" with "\" separators and the Windows CR LF as LF.
+#   path (its drive D folder, "/" separators), the Windows build as D:\... . In that
+#   one file of the native run, the drive D folder reads as "D:" and "/" as "\".
 # Both runs use the same drive letters (C: for the old collection, D: for the new
 # tree) and the same command texts, so the transcripts are compared byte for byte.
 #
@@ -187,12 +186,10 @@ listing() {
 }
 shortcut=kedro/ERP/Varmex38.lnk
 shortcut_bytes() {  # shortcut_bytes SIDE DIR PATH: the bytes compared for the file
-  if [ "$3" != "$shortcut" ]; then
-    cat "$2/$3"
-  elif [ "$1" = native ]; then
+  if [ "$1" = native ] && [ "$3" = "$shortcut" ]; then
     perl -pe 'BEGIN { $d = shift } s/\Q$d\E/D:\\/g; s{/}{\\}g' "$nat/drives/D/" "$2/$3"
   else
-    perl -pe 's/\r\n/\n/g' "$2/$3"
+    cat "$2/$3"
   fi
 }
 
