@@ -179,18 +179,30 @@ listing() {
     elif [ "$side" = native ] && [[ " ${tools[*]} " == *" $base "* ]]; then
       printf '%s\t%s\n' "$path" "tool program $mark"
     else
-      sum=$(shortcut_bytes "$side" "$dir" "$path" | sha256sum)
+      sum=$(compared_bytes "$side" "$dir" "$path" | sha256sum)
       printf '%s\t%s\n' "$path" "file $mark ${sum%% *}"
     fi
   done | LC_ALL=C sort
 }
 shortcut=kedro/ERP/Varmex38.lnk
-shortcut_bytes() {  # shortcut_bytes SIDE DIR PATH: the bytes compared for the file
+compared_bytes() {  # compared_bytes SIDE DIR PATH: the bytes compared for the file
   if [ "$1" = native ] && [ "$3" = "$shortcut" ]; then
     perl -pe 'BEGIN { $d = shift } s/\Q$d\E/D:\\/g; s{/}{\\}g' "$nat/drives/D/" "$2/$3"
   else
     cat "$2/$3"
   fi
+}
+
+parting() {  # parting PATH: how the bytes of the two runs' PATH differ
+  local n w at
+  n=$(compared_bytes native "$nat/drives/D" "$1" | wc -c)
+  w=$(compared_bytes windows "$win/D" "$1" | wc -c)
+  at=$(cmp <(compared_bytes native "$nat/drives/D" "$1") <(compared_bytes windows "$win/D" "$1") 2>&1 || true)
+  case $at in
+    *EOF*) at="alike up to byte ${at##*after byte }" ;;
+    *"differ: byte "*) at=${at##*differ: byte }; at="first different byte ${at%%,*}" ;;
+  esac
+  echo "bytes differ ($n bytes native, $w bytes Windows; $at)"
 }
 
 listing native "$nat/drives/D" >"$out/native-listing.txt"
@@ -202,8 +214,7 @@ while IFS=$'\t' read -r path n w; do
     case "$n|$w" in
       file*"|"file*)
         if [ "${n% *}" != "${w% *}" ]; then differ "$path: native $n, Windows $w"
-        else differ "$path: $(cmp <(shortcut_bytes native "$nat/drives/D" "$path") \
-          <(shortcut_bytes windows "$win/D" "$path") | sed 's|^/dev/fd/[0-9]* /dev/fd/[0-9]* ||')"; fi ;;
+        else differ "$path: $(parting "$path")"; fi ;;
       *) differ "$path: native $n, Windows $w" ;;
     esac
   fi
