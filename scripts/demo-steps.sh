@@ -1,8 +1,8 @@
-# shellcheck shell=bash
 # Steps shared by the native demo (scripts/demo.sh) and the Windows demo
 # (scripts/demo-windows.sh), so that both run on the same medium contents, the same old
 # collection and the same answers. Sourced, not run; the caller is in the repository's
 # root and has set -euo pipefail.
+# shellcheck shell=bash
 
 demo_answers=$PWD/scripts/demo.script
 
