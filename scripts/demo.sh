@@ -13,32 +13,19 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 bash scripts/deps.sh
+# shellcheck source=scripts/demo-steps.sh
+source scripts/demo-steps.sh
 
 echo "== building (release preset)"
-configure=(cmake --preset release)
-# The benchmarks are not needed here; leave them out while their folder is empty.
-if [ ! -f bench/CMakeLists.txt ]; then configure+=(-DVARMEX_BENCH=OFF); fi
-"${configure[@]}" >/dev/null
-cmake --build build/release -j 2 --target varmex-setup unrar mklnk varmex-demo-medium varmex-transcript \
-  dens nredisp convfurn cuvterti lsort fo2 mkhvoc gencollection >/dev/null
-bin=$root/build/release/bin
+demo_build_release
+bin=$demo_bin
 
 demo=$root/build/demo
 rm -rf "$demo"
 mkdir -p "$demo/drives/C" "$demo/drives/D" "$demo/medium"
 
-# The old collection to migrate, and the empty lcalcdev.dat and Prefman.dat that a
-# fresh installation brings along in varmdat.rar.
-"$bin/gencollection" --version 36 --estimates 60 --bases 5 --seed 38 \
-  --fresh "$demo/fresh" --lcalcdev-blocks 200 --prefman-blocks 400 "$demo/drives/C/Palunor" >/dev/null
-# The medium carries the migration's tools: dens and nredisp unpack into kedro\Varmex,
-# the partner and vocabulary tools into kedro\ERP.
-medium_args=(--mklnk "$bin/mklnk"
-  --add varmex38.rar "dens=$bin/dens" --add varmex38.rar "nredisp=$bin/nredisp"
-  --add varmdat.rar "lcalcdev.dat=$demo/fresh/lcalcdev.dat"
-  --add varmdat.rar "Prefman.dat=$demo/fresh/Prefman.dat")
-for tool in convfurn cuvterti lsort fo2 mkhvoc; do medium_args+=(--add erp.rar "$tool=$bin/$tool"); done
-"$bin/varmex-demo-medium" "$demo/medium" "${medium_args[@]}"
+demo_collection "$demo/drives/C/Palunor" "$demo/fresh"
+demo_medium "$demo/medium" "$bin" "" "$demo/fresh"
 
 collection_sum() { (cd "$demo/drives/C/Palunor" && find . -type f -print0 | sort -z | xargs -0 sha256sum | sha256sum); }
 before=$(collection_sum)
@@ -51,13 +38,7 @@ ls -l "$demo/medium" | tail -n +2
 
 echo "== running varmex-setup on drive D (mapped to $demo/drives/D), migrating C:\\Palunor"
 status=0
-(
-  cd "$demo/medium"
-  VARMEX_DRIVES="$demo/drives" \
-  VARMEX_UI_SCRIPT="$root/scripts/demo.script" \
-  VARMEX_UI_TRANSCRIPT="$demo/transcript.jsonl" \
-  "$bin/varmex-setup"
-) || status=$?
+demo_setup_native "$demo/drives" "$demo/medium" "$demo/transcript.jsonl" || status=$?
 
 echo
 echo "== what happened (transcript: $demo/transcript.jsonl)"
