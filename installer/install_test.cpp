@@ -9,6 +9,7 @@
 #include "migration/migration_dialog.h"
 #include "platform/fake_platform.h"
 #include "testing/recording_dialog_host.h"
+#include "testing/first_install_commands.h"
 
 namespace varmex::installer {
 namespace {
@@ -98,30 +99,7 @@ class InstallTest : public ::testing::Test {
 
 TEST_F(InstallTest, AFirstInstallationTestsEverythingThenBuildsAndUnpacksInOrder) {
   EXPECT_EQ(Run(), 0);
-  const std::vector<std::string> expected = {
-      "unrar t varmex38.rar",
-      "unrar t quovar.rar",
-      "unrar t rasvent.rar",
-      "unrar t erp.rar",
-      "unrar t bentak.rar",
-      "unrar t varmdat.rar",
-      "unrar t bfur.rar",
-      "unrar t tutorial.rar",
-      "unrar t filegen.rar",
-      "unrar t erpdat.rar",
-      "unrar e -y varmex38.rar D:\\kedro\\Varmex",
-      "unrar e -y varmdat.rar D:\\kedro\\Varmex",
-      "unrar e -y bfur.rar D:\\kedro\\Varmex",
-      "unrar x -y tutorial.rar D:\\kedro\\Varmex",
-      "unrar e -y erp.rar D:\\kedro\\ERP",
-      "unrar e -y erpdat.rar D:\\kedro\\ERP",
-      "unrar e -y rasvent.rar D:\\kedro\\Rasvent",
-      "unrar e -y filegen.rar D:\\kedro\\Rasvent\\FileGen",
-      "unrar e -y quovar.rar D:\\kedro\\Quovar",
-      "unrar e -y bentak.rar D:\\kedro\\Bentak",
-      "D:\\kedro\\ERP\\mklnk.exe -lVarmex38.lnk -fD:\\kedro\\ERP\\menuerp.exe -wD:\\kedro\\ERP\\ "
-      "-iD:\\kedro\\ERP\\Palunor.ico"};
-  EXPECT_EQ(Commands(), expected);
+  EXPECT_EQ(Commands(), varmex::doubles::FirstInstallCommandsOnD());
   EXPECT_FALSE(fake_.runs.back().wantExitCode);
   for (const char* dir :
        {"D:\\kedro", "D:\\kedro\\Varmex", "D:\\kedro\\Rasvent", "D:\\kedro\\Rasvent\\FileGen",

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/support/e2e.h"
+#include "testing/first_install_commands.h"
 #include "tools/demo_medium/demo_medium.h"
 #include "tools/rarwrite/rar_writer.h"
 
@@ -78,30 +79,7 @@ TEST_F(InstallerE2eTest, AFirstInstallationUnpacksEverythingAndEndsWithSuccessAf
   const e2e::Run run = Install(kChooseFirstAndDecline);
   ASSERT_EQ(run.status, 0) << run.Transcript();
 
-  const std::vector<std::string> expected = {
-      "unrar t varmex38.rar",
-      "unrar t quovar.rar",
-      "unrar t rasvent.rar",
-      "unrar t erp.rar",
-      "unrar t bentak.rar",
-      "unrar t varmdat.rar",
-      "unrar t bfur.rar",
-      "unrar t tutorial.rar",
-      "unrar t filegen.rar",
-      "unrar t erpdat.rar",
-      "unrar e -y varmex38.rar D:\\kedro\\Varmex",
-      "unrar e -y varmdat.rar D:\\kedro\\Varmex",
-      "unrar e -y bfur.rar D:\\kedro\\Varmex",
-      "unrar x -y tutorial.rar D:\\kedro\\Varmex",
-      "unrar e -y erp.rar D:\\kedro\\ERP",
-      "unrar e -y erpdat.rar D:\\kedro\\ERP",
-      "unrar e -y rasvent.rar D:\\kedro\\Rasvent",
-      "unrar e -y filegen.rar D:\\kedro\\Rasvent\\FileGen",
-      "unrar e -y quovar.rar D:\\kedro\\Quovar",
-      "unrar e -y bentak.rar D:\\kedro\\Bentak",
-      "D:\\kedro\\ERP\\mklnk.exe -lVarmex38.lnk -fD:\\kedro\\ERP\\menuerp.exe -wD:\\kedro\\ERP\\ "
-      "-iD:\\kedro\\ERP\\Palunor.ico"};
-  EXPECT_EQ(run.Commands(), expected) << run.Transcript();
+  EXPECT_EQ(run.Commands(), varmex::doubles::FirstInstallCommandsOnD()) << run.Transcript();
   for (const e2e::Event& e : run.Events("run")) {
     EXPECT_EQ(e.Get("result"), "0") << e.raw;
     if (e.Get("command").rfind("unrar", 0) == 0) {
