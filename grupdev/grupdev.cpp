@@ -325,10 +325,16 @@ void BuildGrupdevs(GrupdevFiles& files, const EstimateTable& table) {
 int16_t WriteEnlarging(std::span<const uint8_t> record, int16_t keyLength, DataFile& file,
                        const EnlargeFile& enlarge) {
   for (;;) {
-    const int16_t status = store::KeyedWrite(record, keyLength, file.blockCount, file.unit,
-                                             store::HashSelector::kVariableLength)
-                               .status;
-    if (status != store::kKeyedFull || !enlarge) return status;
+    const store::WriteResult w = store::KeyedWrite(record, keyLength, file.blockCount, file.unit,
+                                                   store::HashSelector::kVariableLength);
+    const int16_t status = w.status;
+    if (!enlarge) return status;
+    if (status == store::kKeyedDone) {
+      // The record is in; a crowded file is enlarged before its walks grow to the file.
+      if (w.lookupBlocks > store::kCrowdedWalkBlocks) enlarge(file);
+      return status;
+    }
+    if (status != store::kKeyedFull) return status;
     // A walk that ran out of blocks may have left the record's first pieces: they would
     // keep the file from being re-spread (a record that cannot be read whole).
     store::KeyedDelete(record, keyLength, file.blockCount, file.unit,

@@ -30,7 +30,8 @@ struct GrupdevFiles {
 
 // KeyedWrite of `record` into `file` (hash selector 5). A write that answers 3 has the
 // pieces it left removed, has the file enlarged and is made again, while `enlarge`
-// can make room. Returns the last write's status.
+// can make room; a write that lands after a look-up of more than kCrowdedWalkBlocks
+// blocks has the file enlarged afterwards. Returns the last write's status.
 int16_t WriteEnlarging(std::span<const uint8_t> record, int16_t keyLength, DataFile& file,
                        const EnlargeFile& enlarge);
 

@@ -20,6 +20,7 @@
 #include "store/block_file_builder.h"
 #include "store/keyed_store.h"
 #include "store/legacy_layout.h"
+#include "store/store_test_support.h"
 #include "testing/legacy_writer.h"
 #include "testing/price_base_image.h"
 #include "testing/recording_dialog_host.h"
@@ -483,6 +484,58 @@ TEST(GenerateGrupdevs, FailedWritesAreReportedNotPassedAsSuccess) {
   EXPECT_EQ(last.substr(0, 44), "Inregistrari nescrise in lcalcdev.dat:    0\n");
   EXPECT_EQ(last.substr(44, 37), "Inregistrari nescrise in Prefman.dat:");
   EXPECT_GT(std::stoi(last.substr(81)), 0);
+}
+
+// A run of crowded blocks (each one record's piece from edge to edge) in front of the
+// free room: a record whose look-up crosses more than kCrowdedWalkBlocks of them is
+// written and then the file is enlarged; a shorter crossing, or no owner that can
+// enlarge, leaves the file as it is; a full file is enlarged before the write lands.
+TEST(WriteEnlarging, ACrowdedOrFullFileIsEnlargedAndTheRecordLands) {
+  struct Case {
+    int32_t blocks;   // of the file
+    int32_t crowded;  // blocks 2 .. crowded+1 full
+    bool canEnlarge;
+    int expectedCalls;
+  };
+  const Case cases[] = {
+      {2100, store::kCrowdedWalkBlocks, true, 1},      // the walk reads one block more
+      {2100, store::kCrowdedWalkBlocks - 1, true, 0},  // the walk reads exactly the limit
+      {2100, store::kCrowdedWalkBlocks, false, 0},
+      {3, 2, true, 1},  // every block crowded: answers 3, enlarged, written again
+  };
+  for (const Case& c : cases) {
+    store::testing::MemoryBlockFile f(c.blocks);
+    for (int32_t b = 2; b <= c.crowded + 1; ++b) {
+      f.PutEntry(b, 1, 256, static_cast<uint8_t>(store::kFlagFirst | store::kFlagLast | 8),
+                 "zzzzzzzz");
+    }
+    const std::string key = store::testing::KeyWithHome(c.blocks, 2, 8);
+    ASSERT_FALSE(key.empty());
+    const std::vector<uint8_t> record = store::testing::MakeRecord(key, 16, 1);
+    DataFile file{f.unit(), c.blocks};
+    int calls = 0;
+    EnlargeFile enlarge = [&](DataFile& d) {
+      ++calls;
+      if (c.crowded < c.blocks - 1) return false;
+      // Room at last: a fresh file of more blocks on the same unit.
+      io::CloseUnit(d.unit);
+      f.image() = store::EmptyBlockFileImage(8);
+      io::OpenUnit(d.unit, store::testing::kTestFile, store::kBlockBytes);
+      d.blockCount = 8;
+      return true;
+    };
+    const int16_t status = WriteEnlarging(record, 8, file, c.canEnlarge ? enlarge : EnlargeFile{});
+    EXPECT_EQ(status, store::kKeyedDone) << c.crowded;
+    EXPECT_EQ(calls, c.expectedCalls) << c.crowded;
+    std::vector<uint8_t> got(record.size());
+    std::copy_n(record.begin(), 8, got.begin());
+    EXPECT_EQ(
+        store::KeyedRead(got, 8, file.blockCount, file.unit, store::HashSelector::kVariableLength)
+            .status,
+        store::kKeyedDone)
+        << c.crowded;
+    EXPECT_EQ(got, record) << c.crowded;
+  }
 }
 
 TEST(GenerateGrupdevs, EmptyDevDatMakesNothing) {

@@ -30,7 +30,8 @@ bool ToConvert(int32_t material, int32_t supplierField) {
 // Makes sure furnmat.dat holds the default supplier's price of the material. True when
 // the record is there afterwards: only then may the entry give up its own price. So a
 // new record must have reached the file (furnmat.dat may be cached) before the answer.
-// A write that finds the file full has the file enlarged and is made again.
+// A write that finds the file full has the file enlarged and is made again; one that
+// finds it crowded has it enlarged afterwards.
 bool StoreSupplierPrice(int32_t material, int32_t price, FurnmatFile& furnmat) {
   if (furnmat.blockCount <= 0) return false;
   std::array<uint8_t, kSupplierPriceRecordSize> record{};
@@ -41,10 +42,17 @@ bool StoreSupplierPrice(int32_t material, int32_t price, FurnmatFile& furnmat) {
   if (found.status == store::kKeyedDone) return true;
   BuildSupplierPrice(record, material, price);
   for (;;) {
-    const int16_t status = store::KeyedWrite(record, kSupplierPriceKeyLength, furnmat.blockCount,
-                                             furnmat.unit, store::HashSelector::kVariableLength)
-                               .status;
-    if (status == store::kKeyedDone) return io::FlushUnit(furnmat.unit) == io::kIoOk;
+    const store::WriteResult w =
+        store::KeyedWrite(record, kSupplierPriceKeyLength, furnmat.blockCount, furnmat.unit,
+                          store::HashSelector::kVariableLength);
+    const int16_t status = w.status;
+    if (status == store::kKeyedDone) {
+      if (io::FlushUnit(furnmat.unit) != io::kIoOk) return false;
+      // The record is on the disk; a crowded file is enlarged before its walks grow to
+      // the whole file (a file that cannot be is left as it was, record and all).
+      if (w.lookupBlocks > store::kCrowdedWalkBlocks && furnmat.enlarge) furnmat.enlarge(furnmat);
+      return true;
+    }
     if (status != store::kKeyedFull || !furnmat.enlarge) return false;
     // Pieces a walk that ran out of blocks left would keep the file from being re-spread.
     store::KeyedDelete(record, kSupplierPriceKeyLength, furnmat.blockCount, furnmat.unit,

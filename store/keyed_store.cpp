@@ -411,6 +411,7 @@ WriteResult KeyedWrite(std::span<const uint8_t> record, int16_t keyLength, int32
   }
   WalkCopies& copies = WriteWalkCopies();
   const FindResult f = FindKey(record, keyLength, n, file, selector, &copies);
+  r.lookupBlocks = f.blocksRead;
   PlacementCursor cursor(record, keyLength, n, file, copies, r);
   if (f.status == kKeyedDone) {
     cursor.StartAt(f.block, f.unit, f.blocksRead, true);

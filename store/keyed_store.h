@@ -69,7 +69,12 @@ struct WriteResult {
   int16_t status = 0;
   int32_t block = 0;
   int16_t unit = 0;
+  int32_t lookupBlocks = 0;  // blocks the look-up of the key read
 };
+// A write whose look-up read more blocks than this found the file crowded to within a
+// hair of full: the probe paths are then so long that the next writes may walk the
+// whole file before one answers 3. An owner that can enlarge the file does it then.
+inline constexpr int32_t kCrowdedWalkBlocks = 2048;
 // Inserts or replaces the record (its length is record.size(), key included).
 WriteResult KeyedWrite(std::span<const uint8_t> record, int16_t keyLength, int32_t n, int16_t file,
                        HashSelector selector);
