@@ -120,8 +120,9 @@ class FileEnlarger {
       return false;
     }
     io::CloseUnit(file.unit);
-    const store::RedistributeResult r = store::Redistribute(
-        dataDir_ + "\\" + std::string(kOpenedFileNames[f]), static_cast<int32_t>(blocks));
+    const store::RedistributeResult r =
+        store::Redistribute(dataDir_ + "\\" + std::string(kOpenedFileNames[f]),
+                            static_cast<int32_t>(blocks), {}, store::RedistributeCaching::kCached);
     file = database::OpenDataFile(kOpenedFileNames[f], dataDir_, database::kShowMessages,
                                   database::kNotFatal);
     if (file.unit != io::kNoUnit) io::SetUnitCached(file.unit, true);

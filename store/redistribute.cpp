@@ -363,7 +363,7 @@ class Placer : public RecordVisitor {
 // One run: the units and files it holds, given back on every way out.
 class Run {
  public:
-  explicit Run(platform::Platform& os) : os_(os) {}
+  Run(platform::Platform& os, bool cached) : os_(os), cached_(cached) {}
   ~Run() {
     CloseUnits();
     created_.reset();
@@ -392,6 +392,7 @@ class Run {
                        : resultPath.empty() ? io::OpenUnit(from_, *final, kBlockBytes)
                                             : io::OpenUnitForReading(from_, *final, kBlockBytes);
     if (opened != io::kIoOk) return CannotOpen(shown, *final, opened);
+    if (cached_) io::SetUnitCached(from_, true);
     BlockBytes header{};
     if (io::ReadRecord(from_, 1, header) != io::kIoOk || !IsBlockFileHeader(header)) {
       return Failure(RedistributeStatus::kFileUnusable, shown + " has no valid block-file header");
@@ -412,6 +413,13 @@ class Run {
     r.oldBlocks = oldBlocks;
     if (r.status != RedistributeStatus::kDone) return r;
 
+    if (cached_) {
+      if (const int status = io::FlushUnit(to_); status != io::kIoOk) {
+        return Failure(RedistributeStatus::kNewFileFailed,
+                       "cannot write " + temporary_ + " (error " + Number(status) + ")",
+                       static_cast<uint32_t>(status));
+      }
+    }
     CloseUnits();
     if (uint32_t e = created_->Flush(); e != 0) {
       return Failure(RedistributeStatus::kNewFileFailed,
@@ -460,6 +468,7 @@ class Run {
     to_ = io::FindFreeUnit();
     int status =
         to_ == io::kNoUnit ? io::kIoNoFreeUnit : io::OpenUnit(to_, temporary_, kBlockBytes);
+    if (status == io::kIoOk && cached_) status = io::SetUnitCached(to_, true);
     if (status == io::kIoOk) status = FormatBlockFile(to_, newBlocks);
     SetHeaderBlockCount(header, newBlocks);
     if (status == io::kIoOk) status = io::WriteRecord(to_, 1, header);
@@ -483,6 +492,7 @@ class Run {
   std::string temporary_;  // removed on the way out unless it took the file's place
   int16_t from_ = io::kNoUnit;
   int16_t to_ = io::kNoUnit;
+  bool cached_ = false;
 };
 
 }  // namespace
@@ -496,11 +506,11 @@ bool WalkRecords(int16_t unit, int32_t n, int32_t held, RecordVisitor& visitor,
 std::string TemporaryPrefix(std::string_view path) { return std::string(path) + ".nredisp-"; }
 
 RedistributeResult Redistribute(std::string_view path, int32_t newBlocks,
-                                std::string_view resultPath) {
+                                std::string_view resultPath, RedistributeCaching caching) {
   if (newBlocks < 2) {
     return Failure(RedistributeStatus::kBadRequest, "the new block count must be at least 2");
   }
-  Run run(platform::Current());
+  Run run(platform::Current(), caching == RedistributeCaching::kCached);
   return run.Go(path, newBlocks, resultPath);
 }
 

@@ -100,8 +100,14 @@ struct RedistributeResult {
 // Re-spreads the block file at `path` over `newBlocks` blocks (see the top of this
 // file). With an empty `resultPath` the result replaces the file; otherwise it is left
 // under `resultPath` (in the same folder, replacing what was there) and the file stays.
+//
+// `caching` kCached keeps both files' blocks in the io layer's block cache for the run
+// (for an owner whose files no other program sees meanwhile); the new file is written
+// back whole and checked before it takes the old one's place.
+enum class RedistributeCaching : uint8_t { kStraight, kCached };
 RedistributeResult Redistribute(std::string_view path, int32_t newBlocks,
-                                std::string_view resultPath = {});
+                                std::string_view resultPath = {},
+                                RedistributeCaching caching = RedistributeCaching::kStraight);
 
 // The name prefix of the temporary files a run on `path` makes: "<path>.nredisp-",
 // followed by 12 random characters a-z and 0-9.

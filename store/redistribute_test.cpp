@@ -159,6 +159,35 @@ TEST_F(RedistributeTest, StaleTemporaryFilesOfARunAreRemovedOthersKept) {
 }
 
 // Every refusal leaves the file byte for byte as it was and no other file behind.
+// Through the block cache the new file is the same, byte for byte; a write-back that
+// fails when the new file is flushed fails the run and leaves the file as it was.
+TEST_F(RedistributeTest, CachedRunWritesTheSameFileAndFailsOnAWriteBackThatFails) {
+  Apply(kFile, kOldBlocks, Range(0, 40));
+  const Bytes before = File();
+  ASSERT_EQ(Redistribute(kFile, 300).status, RedistributeStatus::kDone);
+  const Bytes straight = File();
+
+  os_.AddFile(kFile, before);
+  const RedistributeResult r = Redistribute(kFile, 300, {}, RedistributeCaching::kCached);
+  ASSERT_EQ(r.status, RedistributeStatus::kDone) << r.problem;
+  EXPECT_TRUE(File() == straight);
+  for (int16_t u = io::kFirstUnit; u <= 3; ++u) EXPECT_FALSE(io::UnitInUse(u));
+
+  os_.AddFile(kFile, before);
+  int writes = 0;  // the disk fills at the 250th block that reaches the new file
+  io::SetIoFaultHook([&](io::IoOp op, int16_t unit, int64_t) {
+    return op == io::IoOp::kWrite && unit == 2 && ++writes >= 250
+               ? io::IoFault{platform::kErrorDiskFull, 0}
+               : io::IoFault{};
+  });
+  const RedistributeResult full = Redistribute(kFile, 300, {}, RedistributeCaching::kCached);
+  io::SetIoFaultHook(nullptr);
+  EXPECT_EQ(full.status, RedistributeStatus::kNewFileFailed) << full.problem;
+  EXPECT_EQ(full.systemError, platform::kErrorDiskFull);
+  EXPECT_TRUE(File() == before);
+  EXPECT_EQ(Listing(), std::vector<std::string>{"furnmat.dat"});
+}
+
 TEST_F(RedistributeTest, RefusalsLeaveTheFileAsItWas) {
   struct Case {
     const char* name;
