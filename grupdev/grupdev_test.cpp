@@ -497,10 +497,11 @@ TEST(WriteEnlarging, ACrowdedOrFullFileIsEnlargedAndTheRecordLands) {
     bool canEnlarge;
     int expectedCalls;
   };
+  constexpr int32_t kBlocks = store::kCrowdedWalkBlocks + 50;
   const Case cases[] = {
-      {2100, store::kCrowdedWalkBlocks, true, 1},      // the walk reads one block more
-      {2100, store::kCrowdedWalkBlocks - 1, true, 0},  // the walk reads exactly the limit
-      {2100, store::kCrowdedWalkBlocks, false, 0},
+      {kBlocks, store::kCrowdedWalkBlocks, true, 1},      // the walk reads one block more
+      {kBlocks, store::kCrowdedWalkBlocks - 1, true, 0},  // the walk reads exactly the limit
+      {kBlocks, store::kCrowdedWalkBlocks, false, 0},
       {3, 2, true, 1},  // every block crowded: answers 3, enlarged, written again
   };
   for (const Case& c : cases) {

@@ -72,9 +72,12 @@ struct WriteResult {
   int32_t lookupBlocks = 0;  // blocks the look-up of the key read
 };
 // A write whose look-up read more blocks than this found the file crowded to within a
-// hair of full: the probe paths are then so long that the next writes may walk the
-// whole file before one answers 3. An owner that can enlarge the file does it then.
-inline constexpr int32_t kCrowdedWalkBlocks = 2048;
+// hair of full (a file of 24-byte records reaches it at about 95% of its room used;
+// each insert then reads some hundreds of blocks, a hundred times what it reads at
+// half full, and the last ones before the file answers 3 walk the whole file). An
+// owner that can enlarge the file does it then.
+inline constexpr int32_t kCrowdedWalkBlocks = 256;
+
 // Inserts or replaces the record (its length is record.size(), key included).
 WriteResult KeyedWrite(std::span<const uint8_t> record, int16_t keyLength, int32_t n, int16_t file,
                        HashSelector selector);
