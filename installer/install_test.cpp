@@ -8,8 +8,8 @@
 #include "installer/partition_dialog.h"
 #include "migration/migration_dialog.h"
 #include "platform/fake_platform.h"
-#include "testing/recording_dialog_host.h"
 #include "testing/first_install_commands.h"
+#include "testing/recording_dialog_host.h"
 
 namespace varmex::installer {
 namespace {

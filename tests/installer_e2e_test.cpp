@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/e2e.h"
 #include "testing/first_install_commands.h"
+#include "tests/support/e2e.h"
 #include "tools/demo_medium/demo_medium.h"
 #include "tools/rarwrite/rar_writer.h"
 
