@@ -7,9 +7,11 @@
 #include <set>
 #include <stdexcept>
 
+#include "database/data_file.h"
 #include "io/coding.h"
 #include "io/unit_file.h"
 #include "platform/fake_platform.h"
+#include "pricebase/price_base_file.h"
 #include "store/block_file_builder.h"
 #include "store/keyed_store.h"
 #include "store/legacy_layout.h"
@@ -481,11 +483,11 @@ class Builder {
     // Block 1 is the header; its first words make the look-up pass over it.
     const uint8_t lead[6] = {'O', 'B', 'I', 0, 0xFF, 0xFF};
     std::memcpy(obi.data(), lead, sizeof lead);
-    io::StoreI32(obi.data() + 6, c_.obiBlocks);
-    io::StoreI32(obi.data() + 10, c_.devBlocks);
-    io::StoreI32(obi.data() + 14, c_.norBlocks);
-    io::StoreI32(obi.data() + 32, c_.tehnoBlocks);
-    io::StoreI32(obi.data() + 36, c_.norincBlocks);
+    io::StoreI32(obi.data() + database::kObiBlocksOffset, c_.obiBlocks);
+    io::StoreI32(obi.data() + database::kDevBlocksOffset, c_.devBlocks);
+    io::StoreI32(obi.data() + database::kNorBlocksOffset, c_.norBlocks);
+    io::StoreI32(obi.data() + database::kTehnoBlocksOffset, c_.tehnoBlocks);
+    io::StoreI32(obi.data() + database::kNorincBlocksOffset, c_.norincBlocks);
   }
 
   // The sign inversion norinc.dat stores its records with: after the 4-byte key, odd
@@ -561,21 +563,22 @@ class Builder {
         const size_t stopAt = rng_.Chance(15) ? 10 + static_cast<size_t>(rng_.Below(30)) : 42;
         size_t slot = 0;
         for (; slot < stopAt && k < base.entries.size(); ++slot) {
-          uint8_t* e = block.data() + slot * 12;
+          uint8_t* e = block.data() + slot * pricebase::kEntrySize;
           if (rng_.Chance(4)) {
-            io::StoreI32(e, -1);
-            io::StoreI32(e + 4, 777);
+            io::StoreI32(e + pricebase::kCodeOffset, -1);
+            io::StoreI32(e + pricebase::kPriceOffset, 777);
             continue;
           }
-          io::StoreI32(e, base.entries[k].code);
-          io::StoreI32(e + 4, base.entries[k].value);
-          io::StoreI32(e + 8, base.entries[k].supplier);
+          io::StoreI32(e + pricebase::kCodeOffset, base.entries[k].code);
+          io::StoreI32(e + pricebase::kPriceOffset, base.entries[k].value);
+          io::StoreI32(e + pricebase::kSupplierOffset, base.entries[k].supplier);
           ++k;
         }
-        if (slot == 42 && k < base.entries.size() && base.entries[k].supplier == 0 &&
-            rng_.Chance(50)) {
-          io::StoreI32(block.data() + 504, base.entries[k].code);
-          io::StoreI32(block.data() + 508, base.entries[k].value);
+        if (slot == pricebase::kWholeEntries && k < base.entries.size() &&
+            base.entries[k].supplier == 0 && rng_.Chance(50)) {
+          uint8_t* tail = block.data() + pricebase::kTailEntry * pricebase::kEntrySize;
+          io::StoreI32(tail + pricebase::kCodeOffset, base.entries[k].code);
+          io::StoreI32(tail + pricebase::kPriceOffset, base.entries[k].value);
           ++k;
         }
         blocks.push_back(block);
@@ -583,16 +586,15 @@ class Builder {
       std::vector<uint8_t> file;
       if (base.header) {
         std::vector<uint8_t> head(kBlock, 0);
-        io::StoreI32(head.data(), -1);
-        io::StoreI16(head.data() + 4, static_cast<int16_t>(blocks.size() + 1));
+        io::StoreI32(head.data() + pricebase::kMarkerOffset, pricebase::kHeaderMarker);
+        io::StoreI16(head.data() + pricebase::kLastDataBlockOffset,
+                     static_cast<int16_t>(blocks.size() + 1));
         file = head;
       } else {
-        blocks.resize(127, std::vector<uint8_t>(kBlock, 0));
+        blocks.resize(pricebase::kLastBlockWithoutHeader, std::vector<uint8_t>(kBlock, 0));
       }
       for (const auto& b : blocks) file.insert(file.end(), b.begin(), b.end());
-      char name[16];
-      std::snprintf(name, sizeof name, "baz%03d.dat", static_cast<int>(base.number));
-      c_.files[Data(name)] = std::move(file);
+      c_.files[Data(pricebase::PriceBaseFileName(base.number))] = std::move(file);
     }
   }
 
