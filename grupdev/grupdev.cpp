@@ -324,23 +324,13 @@ void BuildGrupdevs(GrupdevFiles& files, const EstimateTable& table) {
 
 int16_t WriteEnlarging(std::span<const uint8_t> record, int16_t keyLength, DataFile& file,
                        const EnlargeFile& enlarge) {
-  for (;;) {
-    const store::WriteResult w = store::KeyedWrite(record, keyLength, file.blockCount, file.unit,
-                                                   store::HashSelector::kVariableLength);
-    const int16_t status = w.status;
-    if (!enlarge) return status;
-    if (status == store::kKeyedDone) {
-      // The record is in; a crowded file is enlarged before its walks grow to the file.
-      if (w.lookupBlocks > store::kCrowdedWalkBlocks) enlarge(file);
-      return status;
-    }
-    if (status != store::kKeyedFull) return status;
-    // A walk that ran out of blocks may have left the record's first pieces: they would
-    // keep the file from being re-spread (a record that cannot be read whole).
-    store::KeyedDelete(record, keyLength, file.blockCount, file.unit,
-                       store::HashSelector::kVariableLength);
-    if (!enlarge(file)) return status;
-  }
+  std::function<bool()> grow;
+  if (enlarge) grow = [&] { return enlarge(file); };
+  const store::WriteResult w = store::KeyedWriteGrowing(
+      record, keyLength, file.blockCount, file.unit, store::HashSelector::kVariableLength, grow);
+  // The record is in; a crowded file is enlarged before its walks grow to the file.
+  if (store::LandedCrowded(w) && enlarge) enlarge(file);
+  return w.status;
 }
 
 void GenerateGrupdevs(const GrupdevFiles& files, const GrupdevLimits& limits) {

@@ -41,24 +41,16 @@ bool StoreSupplierPrice(int32_t material, int32_t price, FurnmatFile& furnmat) {
       store::HashSelector::kVariableLength, static_cast<int32_t>(kSupplierPriceRecordSize));
   if (found.status == store::kKeyedDone) return true;
   BuildSupplierPrice(record, material, price);
-  for (;;) {
-    const store::WriteResult w =
-        store::KeyedWrite(record, kSupplierPriceKeyLength, furnmat.blockCount, furnmat.unit,
-                          store::HashSelector::kVariableLength);
-    const int16_t status = w.status;
-    if (status == store::kKeyedDone) {
-      if (io::FlushUnit(furnmat.unit) != io::kIoOk) return false;
-      // The record is on the disk; a crowded file is enlarged before its walks grow to
-      // the whole file (a file that cannot be is left as it was, record and all).
-      if (w.lookupBlocks > store::kCrowdedWalkBlocks && furnmat.enlarge) furnmat.enlarge(furnmat);
-      return true;
-    }
-    if (status != store::kKeyedFull || !furnmat.enlarge) return false;
-    // Pieces a walk that ran out of blocks left would keep the file from being re-spread.
-    store::KeyedDelete(record, kSupplierPriceKeyLength, furnmat.blockCount, furnmat.unit,
-                       store::HashSelector::kVariableLength);
-    if (!furnmat.enlarge(furnmat)) return false;
-  }
+  std::function<bool()> grow;
+  if (furnmat.enlarge) grow = [&] { return furnmat.enlarge(furnmat); };
+  const store::WriteResult w =
+      store::KeyedWriteGrowing(record, kSupplierPriceKeyLength, furnmat.blockCount, furnmat.unit,
+                               store::HashSelector::kVariableLength, grow);
+  if (w.status != store::kKeyedDone || io::FlushUnit(furnmat.unit) != io::kIoOk) return false;
+  // The record is on the disk; a crowded file is enlarged before its walks grow to the
+  // whole file (a file that cannot be is left as it was, record and all).
+  if (store::LandedCrowded(w) && grow) grow();
+  return true;
 }
 
 // Converts the entries of one data block; true when any entry changed.
