@@ -17,8 +17,8 @@ case_name=$1
 bin=$(cd "$2" && pwd)
 root=$(cd "$(dirname "$0")/../.." && pwd)
 wine_run=$root/scripts/wine-run.sh
-export WINEPREFIX=${VARMEX_WINEPREFIX:-$root/build/wineprefix}
-export WINEDEBUG=-all
+# shellcheck source=scripts/wine-env.sh
+source "$root/scripts/wine-env.sh"   # the loader and the prefix of the run
 
 # One drive letter per case, so cases may run side by side in one prefix.
 case $case_name in

@@ -35,8 +35,8 @@ bin=$(cd "$1" && pwd)
 shots=$2
 root=$(cd "$(dirname "$0")/../.." && pwd)
 wine_run=$root/scripts/wine-run.sh
-export WINEPREFIX=${VARMEX_WINEPREFIX:-$root/build/wineprefix}
-export WINEDEBUG=-all
+# shellcheck source=scripts/wine-env.sh
+source "$root/scripts/wine-env.sh"   # the loader and the prefix of the run
 unset VARMEX_UI_SCRIPT
 wine_fonts=/usr/share/wine/fonts
 

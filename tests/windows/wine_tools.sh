@@ -14,8 +14,8 @@ win=$(cd "$1" && pwd)
 build=$(cd "$2" && pwd)
 root=$(cd "$(dirname "$0")/../.." && pwd)
 wine_run=$root/scripts/wine-run.sh
-export WINEPREFIX=${VARMEX_WINEPREFIX:-$root/build/wineprefix}
-export WINEDEBUG=-all
+# shellcheck source=scripts/wine-env.sh
+source "$root/scripts/wine-env.sh"   # the loader and the prefix of the run
 tools=(dens nredisp kedro-db gencollection mklnk convfurn cuvterti lsort fo2 mkhvoc)
 
 native=

@@ -1,0 +1,72 @@
+# Which Windows build the tests run under Wine on this machine (sourced, not run).
+#
+# The program customers get is the 32-bit one (preset windows). Its tests run under the
+# 32-bit Wine, which needs a machine that runs 32-bit programs: some machines refuse
+# every one of them ("Exec format error"), and there the 64-bit test build of the same
+# sources (preset windows64) runs under the 64-bit Wine instead. What the machine can
+# do is found out by running a 32-bit program, never read off the kernel's name.
+#
+#   runs_32bit_programs      status 0 when a 32-bit Linux program runs here natively;
+#                            sets probe_said to what was seen
+#   choose_windows_build     sets windows_test_preset (windows or windows64),
+#                            windows_test_wine (win32 or win64) and windows_test_why
+
+# A 32-bit Linux program of 96 bytes, written out here so that the probe needs nothing
+# installed: an ELF header, one loadable segment, and "mov ebx, 42; mov eax, 1 (exit);
+# int 0x80". It exits with status 42 where the kernel runs i386 programs.
+write_probe32() {
+  printf '%b' \
+    '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00' \
+    '\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00' \
+    '\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00' \
+    '\x00\x00\x00\x00' \
+    '\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08' \
+    '\x60\x00\x00\x00\x60\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00' \
+    '\xbb\x2a\x00\x00\x00\xb8\x01\x00\x00\x00\xcd\x80' >"$1"
+  chmod +x "$1"
+}
+
+# Where i386 programs are handed to a user-mode emulator (a binfmt entry), the probe
+# runs too, but every program start is slow: that is not a machine that runs them.
+i386_emulated() {
+  local entry=/proc/sys/fs/binfmt_misc/qemu-i386
+  [ -f "$entry" ] && [ "$(head -n 1 "$entry")" = enabled ]
+}
+
+runs_32bit_programs() {
+  local dir err status=0
+  dir=$(mktemp -d "${TMPDIR:-/tmp}/varmex-probe32.XXXXXX")
+  write_probe32 "$dir/probe32"
+  "$dir/probe32" 2>"$dir/err" || status=$?
+  err=$(tr '\n' ' ' <"$dir/err" | sed 's/.*probe32: //; s/ *$//')
+  if [ "$status" = 42 ] && i386_emulated; then
+    probe_said="a 32-bit program runs here only through user-mode emulation (binfmt entry qemu-i386)"
+    status=1
+  elif [ "$status" = 42 ]; then
+    probe_said="a 32-bit program ran here"
+    status=0
+  else
+    probe_said="a 32-bit program was refused here (exit status $status${err:+: $err})"
+    status=1
+  fi
+  rm -rf "$dir"
+  return "$status"
+}
+
+# Whether the 32-bit Wine starts (it is installed only where 32-bit programs run).
+wine32_starts() {
+  [ -x /usr/lib/wine/wine ] && timeout 60 /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+choose_windows_build() {
+  if ! runs_32bit_programs; then
+    windows_test_preset=windows64 windows_test_wine=win64
+    windows_test_why="$probe_said"
+  elif ! wine32_starts; then
+    windows_test_preset=windows64 windows_test_wine=win64
+    windows_test_why="$probe_said, but the 32-bit Wine is not installed or does not start (package wine32:i386)"
+  else
+    windows_test_preset=windows windows_test_wine=win32
+    windows_test_why="$probe_said and the 32-bit Wine starts"
+  fi
+}

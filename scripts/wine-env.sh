@@ -1,0 +1,29 @@
+# The Wine of a test run (sourced, not run): which loader starts the Windows programs
+# and the one prefix the whole run shares.
+#
+# VARMEX_WINE_ARCH says which Windows build runs: win32 (the default: the 32-bit program
+# customers get, under Debian's wine, which takes the 32-bit loader) or win64 (the
+# 64-bit test build, under the 64-bit loader called directly, since Debian's wine takes
+# the 32-bit one whenever wine32:i386 is installed). The test builds set it for their
+# tests; scripts/windows-build.sh decides it for a whole run. A prefix made by one loader
+# does not serve the other, so each has its own: build/wineprefix and build/wineprefix64
+# (VARMEX_WINEPREFIX names another).
+#
+# Sets and exports WINEPREFIX, WINEDEBUG, WINEDLLOVERRIDES (and WINELOADER for win64);
+# sets wine_loader to the command that starts a Windows program.
+varmex_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+case ${VARMEX_WINE_ARCH:-win32} in
+  win32)
+    wine_loader=wine
+    export WINEPREFIX=${VARMEX_WINEPREFIX:-$varmex_root/build/wineprefix} ;;
+  win64)
+    wine_loader=/usr/lib/wine/wine64
+    export WINELOADER=$wine_loader
+    export WINEPREFIX=${VARMEX_WINEPREFIX:-$varmex_root/build/wineprefix64} ;;
+  *)
+    echo "VARMEX_WINE_ARCH must be win32 or win64, not '$VARMEX_WINE_ARCH'" >&2
+    exit 2 ;;
+esac
+export VARMEX_WINE_ARCH=${VARMEX_WINE_ARCH:-win32}
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
