@@ -12,10 +12,10 @@
 namespace varmex::platform {
 namespace {
 
-// The child's start-up record is passed with this size; a 32-bit build must agree.
-#if !defined(_WIN64)
-static_assert(sizeof(STARTUPINFOA) == 68, "STARTUPINFOA of the 32-bit API is 68 bytes");
-#endif
+// The child's start-up record is passed with this size: 68 bytes in the 32-bit API,
+// 104 in the 64-bit one (the test build), where its handles and strings are 8 bytes.
+static_assert(sizeof(STARTUPINFOA) == (sizeof(void*) == 4 ? 68 : 104),
+              "STARTUPINFOA as the API of this build defines it");
 
 // The text up to its first NUL (a core text may carry its terminator inside the view).
 std::string CString(std::string_view text) {

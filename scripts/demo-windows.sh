@@ -2,14 +2,21 @@
 # The Windows demo: the native demo's installation and migration done by the Windows
 # build under Wine, and proven equal to the native build's run on the same inputs.
 #
-# It builds the windows preset (and the release programs of the native run), generates
+#   demo-windows.sh [windows|windows64]
+#
+# The Windows build is the 32-bit program (preset windows) under the 32-bit Wine, or
+# the 64-bit test build of the same sources (preset windows64) under the 64-bit Wine;
+# without an argument, the one this machine can run (scripts/windows-build.sh), and a
+# line says which and why.
+#
+# It builds that preset (and the release programs of the native run), generates
 # one version-36 collection and writes two media of the same archives: one carrying
 # the native tools, as scripts/demo.sh does, the other the Windows ones (mklnk.exe,
 # dens.exe, nredisp.exe and the stand-ins convfurn.exe, cuvterti.exe, lsort.exe,
 # fo2.exe, mkhvoc.exe). The native varmex-setup runs as the native demo runs it. The
-# Windows varmex-setup.exe runs under Wine in the shared prefix (build/wineprefix, see
-# scripts/wine-run.sh), with drive D: a link to a scratch folder and C:\Palunor a link
-# to a copy of the same collection, answering from scripts/demo.script as the native
+# Windows varmex-setup.exe runs under Wine in the shared prefix (build/wineprefix, or
+# build/wineprefix64 for the 64-bit build: scripts/wine-env.sh), with drive D: a link
+# to a scratch folder and C:\Palunor a link to a copy of the same collection, answering from scripts/demo.script as the native
 # demo does, on a virtual X display of its own (so that the Wine session it leaves in
 # the prefix has a display driver, as the GUI test of the prefix needs). Its transcript
 # is printed as a person reads it. Then both runs are compared: every file and folder
@@ -36,9 +43,29 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 SECONDS=0
 
-bash scripts/deps.sh || echo "demo-windows: not every package could be installed" >&2
+bash scripts/deps.sh demo-windows || echo "demo-windows: not every package could be installed" >&2
+# shellcheck source=scripts/windows-build.sh
+source scripts/windows-build.sh
+preset=${1:-}
+case $preset in
+  windows) VARMEX_WINE_ARCH=win32 ;;
+  windows64) VARMEX_WINE_ARCH=win64 ;;
+  "")
+    choose_windows_build
+    preset=$windows_test_preset VARMEX_WINE_ARCH=$windows_test_wine
+    echo "demo-windows: the Windows run is of preset $preset: $windows_test_why" ;;
+  *) echo "usage: demo-windows.sh [windows|windows64]" >&2; exit 2 ;;
+esac
+export VARMEX_WINE_ARCH
+# shellcheck source=scripts/wine-env.sh
+source scripts/wine-env.sh
 missing=()
-command -v wine >/dev/null && command -v wineserver >/dev/null || missing+=("wine (package wine)")
+if [ "$VARMEX_WINE_ARCH" = win64 ]; then
+  [ -x "$wine_loader" ] || missing+=("$wine_loader (package wine64)")
+else
+  command -v wine >/dev/null || missing+=("wine (package wine)")
+fi
+command -v wineserver >/dev/null || missing+=("wineserver (package wine)")
 command -v Xvfb >/dev/null || missing+=("Xvfb (package xvfb)")
 if [ ${#missing[@]} -gt 0 ]; then
   for m in "${missing[@]}"; do echo "demo-windows: missing: $m" >&2; done
@@ -49,26 +76,24 @@ fi
 # shellcheck source=scripts/demo-steps.sh
 source scripts/demo-steps.sh
 
-echo "== building (release and windows presets)"
+echo "== building (release and $preset presets)"
 demo_build_release
-cmake --preset windows >/dev/null
+cmake --preset "$preset" >/dev/null
 tools=(mklnk dens nredisp convfurn cuvterti lsort fo2 mkhvoc)
 targets=(varmex-setup unrar win-medium "${tools[@]}")
-known=$(cmake --build build/windows --target help)
+known=$(cmake --build "build/$preset" --target help)
 absent=()
 for t in "${targets[@]}"; do grep -q "^$t: " <<<"$known" || absent+=("$t.exe"); done
 if [ ${#absent[@]} -gt 0 ]; then
-  echo "demo-windows: the windows preset builds no ${absent[*]}; nothing was run or compared" >&2
+  echo "demo-windows: the $preset preset builds no ${absent[*]}; nothing was run or compared" >&2
   exit 1
 fi
-cmake --build build/windows -j 2 --target "${targets[@]}" >/dev/null
-wbin=$root/build/windows/bin
+cmake --build "build/$preset" -j 2 --target "${targets[@]}" >/dev/null
+wbin=$root/build/$preset/bin
 
 out=$root/build/demo-windows
 nat=$out/native
 win=$out/windows
-export WINEPREFIX=${VARMEX_WINEPREFIX:-$root/build/wineprefix}
-export WINEDEBUG=-all
 drive_d=$WINEPREFIX/dosdevices/d:
 palunor=$WINEPREFIX/drive_c/Palunor
 xvfb_pid=
@@ -116,7 +141,11 @@ if [ -z "$xvfb_pid" ]; then
 fi
 timeout 120 wineserver -w || true   # a session of the prefix that is still ending would have no display
 if ! "$root/scripts/wine-run.sh" "$wbin/win-medium.exe" --help >/dev/null 2>&1; then
-  echo "demo-windows: Wine cannot start 32-bit Windows programs here (package wine32:i386); nothing was compared" >&2
+  if [ "$VARMEX_WINE_ARCH" = win64 ]; then
+    echo "demo-windows: the 64-bit Wine cannot start the Windows programs here; nothing was compared" >&2
+  else
+    echo "demo-windows: Wine cannot start 32-bit Windows programs here (package wine32:i386, on a machine that runs 32-bit programs); nothing was compared" >&2
+  fi
   exit 1
 fi
 for link in "$drive_d" "$palunor"; do

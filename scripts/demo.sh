@@ -12,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-bash scripts/deps.sh
+bash scripts/deps.sh demo
 # shellcheck source=scripts/demo-steps.sh
 source scripts/demo-steps.sh
 

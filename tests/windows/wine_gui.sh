@@ -41,7 +41,7 @@ unset VARMEX_UI_SCRIPT
 wine_fonts=/usr/share/wine/fonts
 
 for tool in Xvfb xdotool import; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+  command -v "$tool" >/dev/null || skip_test "$tool is not installed"
 done
 [ -f "$wine_fonts/sserife.fon" ] || { echo "FAIL: Wine's fonts are missing (package fonts-wine)" >&2; exit 1; }
 mkdir -p "$shots"
@@ -71,7 +71,7 @@ for n in $(seq 91 120); do
   kill "$xvfb_pid" 2>/dev/null || true
   xvfb_pid=
 done
-[ -n "$xvfb_pid" ] || { echo "SKIP: no X server could be started"; exit 77; }
+[ -n "$xvfb_pid" ] || skip_test "no X server could be started"
 
 "$wine_run" cmd /c exit 0 >/dev/null 2>&1 || true   # the prefix exists
 mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"

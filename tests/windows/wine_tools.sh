@@ -25,8 +25,7 @@ for dir in "$build/release/bin" "$build/dev/bin"; do
   if [ "$missing" = 0 ]; then native=$dir; break; fi
 done
 if [ -z "$native" ]; then
-  echo "SKIP: no native build of the tools to compare with (build the dev or release preset)"
-  exit 77
+  skip_test "no native build of the tools to compare with (build the dev or release preset)"
 fi
 for t in "${tools[@]}"; do [ -f "$win/$t.exe" ] || { echo "FAIL: $win/$t.exe missing" >&2; exit 1; }; done
 
