@@ -4,7 +4,8 @@
 # root and has set -euo pipefail.
 # shellcheck shell=bash
 
-demo_answers=$PWD/scripts/demo.script
+# The demo's answers; VARMEX_DEMO_ANSWERS names others (scripts/smoke-win32.sh).
+demo_answers=${VARMEX_DEMO_ANSWERS:-$PWD/scripts/demo.script}
 
 # Builds the release programs the demo runs; sets demo_bin to their folder.
 demo_build_release() {

@@ -4,6 +4,8 @@
 #   deps.sh demo           the native release build and the demo (no Wine, no MinGW)
 #   deps.sh demo-windows   the demo's, the MinGW-w64 cross compilers and Wine
 #   deps.sh test           everything the tests use (the default)
+#   deps.sh win32          the Windows demo's, the 32-bit Wine and, where 32-bit
+#                          programs cannot run, qemu-user (scripts/smoke-win32.sh)
 #
 # The 32-bit Wine (wine32:i386) is wanted only on a machine that runs 32-bit programs
 # (scripts/windows-build.sh finds out); where it cannot be installed, the Windows tests
@@ -27,13 +29,18 @@ case $what in
   demo) packages=("${native[@]}") ;;
   demo-windows) packages=("${native[@]}" "${windows[@]}") ;;
   test) packages=("${native[@]}" "${windows[@]}" "${tests[@]}") ;;
-  *) echo "usage: deps.sh [demo|demo-windows|test]" >&2; exit 2 ;;
+  win32) packages=("${native[@]}" "${windows[@]}" wine32:i386) ;;
+  *) echo "usage: deps.sh [demo|demo-windows|test|win32]" >&2; exit 2 ;;
 esac
 optional=()
 if [ "$what" != demo ]; then
   # shellcheck source=scripts/windows-build.sh
   source scripts/windows-build.sh
-  if runs_32bit_programs; then optional=(wine32:i386); fi
+  if runs_32bit_programs; then
+    [ "$what" = win32 ] || optional=(wine32:i386)
+  elif [ "$what" = win32 ]; then
+    packages+=(qemu-user)
+  fi
 fi
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
@@ -48,7 +55,7 @@ export DEBIAN_FRONTEND=noninteractive
 log=$(mktemp "${TMPDIR:-/tmp}/varmex-deps.XXXXXX")
 trap 'rm -f "$log"' EXIT
 
-if [ ${#missing_optional[@]} -gt 0 ]; then $SUDO dpkg --add-architecture i386; fi
+if [[ " ${missing[*]} ${missing_optional[*]} " == *":i386 "* ]]; then $SUDO dpkg --add-architecture i386; fi
 
 # The package lists: an index that fails is fetched again up to three times, a few
 # seconds apart; what still fails is named, and the lists that came are used.
