@@ -1,12 +1,6 @@
-# Cross build of the 64-bit Windows test build with Debian's MinGW-w64 (posix threads): the
-# same sources as the 32-bit program, run under the 64-bit Wine where 32-bit programs cannot run.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+# Cross build of the 64-bit Windows test build with Debian's MinGW-w64 (posix threads):
+# the same sources as the 32-bit program, run under the 64-bit Wine where 32-bit
+# programs cannot run.
+set(mingw_processor x86_64)
+set(mingw_wine /usr/lib/wine/wine64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)
