@@ -36,10 +36,10 @@ optional=()
 if [ "$what" != demo ]; then
   # shellcheck source=scripts/windows-build.sh
   source scripts/windows-build.sh
-  if runs_32bit_programs; then
-    [ "$what" = win32 ] || optional=(wine32:i386)
-  elif [ "$what" = win32 ]; then
-    packages+=(qemu-user)
+  if [ "$what" = win32 ]; then
+    if [ "${VARMEX_SMOKE_EMULATE:-0}" = 1 ] || ! runs_32bit_programs; then packages+=(qemu-user); fi
+  elif runs_32bit_programs; then
+    optional=(wine32:i386)
   fi
 fi
 

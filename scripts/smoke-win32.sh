@@ -52,11 +52,13 @@ trap undo EXIT
 step "what this machine can do"
 [ "$(id -u)" = 0 ] || die "needs root (packages, and the binfmt entry where 32-bit programs cannot run); nothing was changed"
 emulate=
-if runs_32bit_programs; then
+# VARMEX_SMOKE_EMULATE=1 takes the emulation also where 32-bit programs run, to try it.
+if [ "${VARMEX_SMOKE_EMULATE:-0}" != 1 ] && runs_32bit_programs; then
   echo "$probe_said: no emulation needed"
 elif i386_emulated; then
   echo "$probe_said: that entry is used as it is, and kept"
 else
+  [ "${VARMEX_SMOKE_EMULATE:-0}" != 1 ] || probe_said="emulation asked for (VARMEX_SMOKE_EMULATE=1)"
   echo "$probe_said: i386 programs will run through user-mode emulation (qemu-user)"
   emulate=1
   if [ ! -e "$binfmt/register" ]; then
