@@ -14,7 +14,8 @@
 #
 #   wine_gui.sh BIN_DIR SCREENSHOT_DIR
 #
-# Exit status 77 (skipped) when no X server can be started here.
+# Exit status 77 (skipped) when no X server can be started here; a failure instead where
+# the run must leave no test out (VARMEX_NO_SKIP=1, as scripts/test.sh sets it).
 #
 # Set-up that only Wine needs:
 # - The prefix's fonts. The dialogs ask for 10-point "MS Sans Serif". Wine reads fonts

@@ -7,7 +7,8 @@
 #   wine_tools.sh WINDOWS_BIN BUILD_ROOT
 #
 # The native tools are taken from BUILD_ROOT/release/bin or BUILD_ROOT/dev/bin; without
-# them the check is skipped (status 77) and says so. The full-disk cases need a small
+# them the check is skipped (status 77; a failure with VARMEX_NO_SKIP=1, as
+# scripts/test.sh sets it) and says so. The full-disk cases need a small
 # tmpfs (mounting needs root); without one they are named as not checked.
 set -euo pipefail
 win=$(cd "$1" && pwd)
