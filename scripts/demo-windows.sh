@@ -285,4 +285,8 @@ if [ "$differences" -gt 0 ]; then
   echo "demo-windows: $differences difference(s) between the Windows and the native run" >&2
   exit 1
 fi
-echo "demo-windows: the Windows run installed and migrated exactly what the native run did"
+if [ -n "${VARMEX_DEMO_ANSWERS:-}" ]; then
+  echo "demo-windows: the Windows run did exactly what the native run did, answered from $VARMEX_DEMO_ANSWERS"
+else
+  echo "demo-windows: the Windows run installed and migrated exactly what the native run did"
+fi
