@@ -64,13 +64,7 @@ esac
 export VARMEX_WINE_ARCH
 # shellcheck source=scripts/wine-env.sh
 source scripts/wine-env.sh
-missing=()
-if [ "$VARMEX_WINE_ARCH" = win64 ]; then
-  [ -x "$wine_loader" ] || missing+=("$wine_loader (package wine64)")
-else
-  command -v wine >/dev/null || missing+=("wine (package wine)")
-fi
-command -v wineserver >/dev/null || missing+=("wineserver (package wine)")
+mapfile -t missing < <(wine_missing)
 command -v Xvfb >/dev/null || missing+=("Xvfb (package xvfb)")
 if [ ${#missing[@]} -gt 0 ]; then
   for m in "${missing[@]}"; do echo "demo-windows: missing: $m" >&2; done

@@ -85,25 +85,13 @@ if [ -n "$emulate" ]; then
     die "the binfmt entry qemu-i386 could not be registered"
   we_registered=1
   echo "smoke-win32: binfmt entry qemu-i386 registered (undone at the end)"
-  runs_32bit_programs_through_emulation() {
-    local dir status=0
-    dir=$(mktemp -d)
-    write_probe32 "$dir/probe32"
-    "$dir/probe32" || status=$?
-    rm -rf "$dir"
-    [ "$status" = 42 ]
-  }
-  runs_32bit_programs_through_emulation || die "a 32-bit program still does not run under emulation"
+  run_probe32
+  [ "$probe_status" = 42 ] || die "a 32-bit program still does not run under emulation ($probe_error)"
   echo "a 32-bit program runs through qemu-i386"
 fi
 
 step "the 32-bit Wine starts"
 timeout 600 /usr/lib/wine/wine --version || die "the 32-bit Wine does not start here"
-
-step "building (release and windows presets)"
-cmake --preset release >/dev/null
-cmake --preset windows >/dev/null
-cmake --build build/release -j 2 --target varmex-transcript >/dev/null
 
 out=$root/build/smoke-win32
 rm -rf "$out"
@@ -125,6 +113,7 @@ run_case() {  # run_case NAME ANSWERS: one comparison by the Windows demo
   fi
 }
 
+# Run 1 also builds the programs (release and windows presets) in scripts/demo-windows.sh.
 step "run 1: Escape on dialog 101"
 cat >"$out/escape.script" <<'EOF'
 # The partition dialog closed with the Esc key.

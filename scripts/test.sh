@@ -45,13 +45,14 @@ case $windows_test_preset in
   windows) windows_test_build="the 32-bit build (preset windows)" ;;
   windows64) windows_test_build="the 64-bit test build (preset windows64)" ;;
 esac
-if [ "$windows_test_wine" = win64 ] && [ ! -x /usr/lib/wine/wine64 ]; then
-  echo "No Wine to run the Windows tests: /usr/lib/wine/wine64 is missing (package wine64)" >&2
-  exit 1
-fi
+export VARMEX_WINE_ARCH=$windows_test_wine
+# shellcheck source=scripts/wine-env.sh
+source scripts/wine-env.sh
+missing=$(wine_missing | paste -sd ';')
+[ -z "$missing" ] || { echo "No Wine to run the Windows tests; missing: $missing" >&2; exit 1; }
 echo "Windows tests run on $windows_test_build: $windows_test_why."
 [ "$windows_test_preset" = windows ] || build windows64
-export VARMEX_WINE_ARCH=$windows_test_wine VARMEX_NO_SKIP=1
+export VARMEX_NO_SKIP=1
 ctest --preset "$windows_test_preset" -L wine -LE gui
 ctest --preset "$windows_test_preset" -L gui --output-on-failure
 # The Windows demo against the native one; its whole output stays in a log, the

@@ -6,6 +6,8 @@
 # sources (preset windows64) runs under the 64-bit Wine instead. What the machine can
 # do is found out by running a 32-bit program, never read off the kernel's name.
 #
+#   run_probe32              runs a 32-bit Linux program; sets probe_status (42 when it
+#                            ran) and probe_error (what the shell said otherwise)
 #   runs_32bit_programs      status 0 when a 32-bit Linux program runs here natively;
 #                            sets probe_said to what was seen
 #   choose_windows_build     sets windows_test_preset (windows or windows64),
@@ -33,24 +35,27 @@ i386_emulated() {
   [ -f "$entry" ] && [ "$(head -n 1 "$entry")" = enabled ]
 }
 
-runs_32bit_programs() {
-  local dir err status=0
+run_probe32() {
+  local dir
   dir=$(mktemp -d "${TMPDIR:-/tmp}/varmex-probe32.XXXXXX")
   write_probe32 "$dir/probe32"
-  "$dir/probe32" 2>"$dir/err" || status=$?
-  err=$(tr '\n' ' ' <"$dir/err" | sed 's/.*probe32: //; s/ *$//')
-  if [ "$status" = 42 ] && i386_emulated; then
-    probe_said="a 32-bit program runs here only through user-mode emulation (binfmt entry qemu-i386)"
-    status=1
-  elif [ "$status" = 42 ]; then
-    probe_said="a 32-bit program ran here"
-    status=0
-  else
-    probe_said="a 32-bit program was refused here (exit status $status${err:+: $err})"
-    status=1
-  fi
+  probe_status=0
+  "$dir/probe32" 2>"$dir/err" || probe_status=$?
+  probe_error=$(tr '\n' ' ' <"$dir/err" | sed 's/.*probe32: //; s/ *$//')
   rm -rf "$dir"
-  return "$status"
+}
+
+runs_32bit_programs() {
+  run_probe32
+  if [ "$probe_status" = 42 ] && i386_emulated; then
+    probe_said="a 32-bit program runs here only through user-mode emulation (binfmt entry qemu-i386)"
+    return 1
+  elif [ "$probe_status" = 42 ]; then
+    probe_said="a 32-bit program ran here"
+    return 0
+  fi
+  probe_said="a 32-bit program was refused here (exit status $probe_status${probe_error:+: $probe_error})"
+  return 1
 }
 
 # Whether the 32-bit Wine starts (it is installed only where 32-bit programs run).

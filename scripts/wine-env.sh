@@ -28,6 +28,16 @@ export VARMEX_WINE_ARCH=${VARMEX_WINE_ARCH:-win32}
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
+# wine_missing: one line for each piece of this Wine that is not installed, with its package.
+wine_missing() {
+  if [ "$VARMEX_WINE_ARCH" = win64 ]; then
+    [ -x "$wine_loader" ] || echo "$wine_loader (package wine64)"
+  else
+    command -v wine >/dev/null || echo "wine (package wine)"
+  fi
+  command -v wineserver >/dev/null || echo "wineserver (package wine)"
+}
+
 # skip_test REASON: a Windows test that cannot run here is skipped (status 77, which
 # CTest shows as skipped), or fails where the run must not leave any test out
 # (VARMEX_NO_SKIP=1, as scripts/test.sh sets it).
