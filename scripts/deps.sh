@@ -76,7 +76,8 @@ apt_reason() {
   grep -E '^ *[^ ]+ : (Pre)?Depends: |^E: ' "$log" | head -n 2 | sed 's/^ *//' | paste -sd ';' |
     sed 's/;/; /g'
 }
-install() { $SUDO apt-get install -y -q --no-install-recommends "$@" >"$log" 2>&1; }
+# Waits for a lock held by another apt (a fresh machine may be upgrading itself).
+install() { $SUDO apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=300 "$@" >"$log" 2>&1; }
 
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
