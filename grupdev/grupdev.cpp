@@ -169,12 +169,25 @@ class GrupdevWriter {
   GrupdevWriter(DataFile& lcalcdev, const EnlargeFile& enlarge)
       : lcalcdev_(lcalcdev), enlarge_(enlarge) {}
 
-  // The last GRUPDEV number stored in block 1 (0 when block 1 cannot be read).
-  int32_t LastNumber() const {
+  // The number the next GRUPDEV's search starts from: past the last one block 1
+  // records and past every one this run assigned. False when block 1 cannot be read
+  // or the last number could not be recorded: a number may then be taken already, and
+  // no GRUPDEV is written any more.
+  bool NextCandidate(int32_t& candidate) {
     std::array<uint8_t, kBlockSize> block{};
-    if (io::ReadRecord(lcalcdev_.unit, 1, block) != io::kIoOk) return 0;
-    return io::LoadI32(block.data() + kLastNumberOffset);
+    if (numbersLost_ || io::ReadRecord(lcalcdev_.unit, 1, block) != io::kIoOk) {
+      numbersLost_ = true;
+      return false;
+    }
+    const int32_t last = std::max(io::LoadI32(block.data() + kLastNumberOffset), number_);
+    if (last == INT32_MAX) {
+      numbersLost_ = true;
+      return false;
+    }
+    candidate = last + 1;
+    return true;
   }
+  bool NumbersLost() const { return numbersLost_; }
 
   // The first number from `candidate` on under which lcalcdev.dat holds no record.
   int32_t FreeNumber(int32_t candidate) const {
@@ -232,21 +245,22 @@ class GrupdevWriter {
   }
 
   // Block 1 is read again right before it is written, and only the last-number field
-  // changes, so that whatever the store placed there meanwhile stays.
+  // changes, so that whatever the store placed there meanwhile stays. A number that
+  // could not be recorded ends the numbering (NextCandidate).
   void StoreLastNumber() {
-    io::CountedWrite counted(failedWrites);
     std::array<uint8_t, kBlockSize> block{};
     if (io::ReadRecord(lcalcdev_.unit, 1, block) != io::kIoOk) {
-      counted.Failed();
+      numbersLost_ = true;
       return;
     }
     io::StoreI32(block.data() + kLastNumberOffset, number_);
-    if (io::WriteRecord(lcalcdev_.unit, 1, block) != io::kIoOk) counted.Failed();
+    if (io::WriteRecord(lcalcdev_.unit, 1, block) != io::kIoOk) numbersLost_ = true;
   }
 
   DataFile& lcalcdev_;
   const EnlargeFile& enlarge_;
   int32_t number_ = 0;
+  bool numbersLost_ = false;
   std::vector<uint8_t> record_;
   std::vector<std::string> members_;
 };
@@ -259,9 +273,24 @@ std::string MissingArticlesText(const MissingArticles& missing) {
          io::FormatRight(missing.counts[2], 5) + "\n ";
 }
 
-std::string UnwrittenRecordsText(int32_t lcalcdev, int32_t prefman) {
-  return "Inregistrari nescrise in lcalcdev.dat:" + io::FormatRight(lcalcdev, 5) + "\n" +
-         "Inregistrari nescrise in Prefman.dat:" + io::FormatRight(prefman, 5);
+// Records, not write attempts; a count of 100000 or more is written in full.
+std::string UnwrittenRecordsText(int64_t lcalcdev, int64_t prefman, int64_t leftOut) {
+  std::string text = "Inregistrari nescrise in lcalcdev.dat:" + io::FormatRightWhole(lcalcdev, 5) +
+                     "\n" + "Inregistrari nescrise in Prefman.dat:" +
+                     io::FormatRightWhole(prefman, 5);
+  if (leftOut != 0) {
+    text += "\nDevize fara GRUPDEV (numarul GRUPDEV nu a putut fi citit sau scris in "
+            "lcalcdev.dat):" +
+            io::FormatRightWhole(leftOut, 5);
+  }
+  return text;
+}
+
+// The records a run of estimates left out would have given lcalcdev.dat: a GRUPDEV
+// record per started thousand and a link record per estimate.
+int64_t LeftOutRecords(int64_t estimates) {
+  return estimates + (estimates + static_cast<int64_t>(kMaxMembers) - 1) /
+                         static_cast<int64_t>(kMaxMembers);
 }
 
 // Pass 3: the GRUPDEVs of every run of equal investment, object and price base.
@@ -277,6 +306,8 @@ void BuildGrupdevs(GrupdevFiles& files, const EstimateTable& table) {
 
   GrupdevWriter writer(files.lcalcdev, files.enlarge);
   PricedMaterials priced;
+  int64_t leftOut = 0;        // estimates without a GRUPDEV: no number could be given
+  int64_t leftOutRecords = 0;  // the lcalcdev.dat records they would have had
   size_t first = 0;
   while (first < table.size()) {
     size_t last = first;
@@ -289,21 +320,29 @@ void BuildGrupdevs(GrupdevFiles& files, const EstimateTable& table) {
     if (LoadPriceBase(prices, files.dataDirectory, head.priceBase) == kPriceBaseLoaded) {
       const InvestmentRead investment = ReadInvestment(files.obi, head.investment);
       const std::string name = investment.found ? investment.info.name : BlankName();
-      writer.Start(writer.FreeNumber(writer.LastNumber() + 1), name);
-      priced.clear();
-      for (size_t i = first; i <= last; ++i) {
-        if (writer.Members() == kMaxMembers) {
-          const int32_t next = writer.Number() + 1;
-          writer.Complete();
-          writer.Start(writer.FreeNumber(next), name);
-          priced.clear();
+      size_t i = first;
+      int32_t candidate = 0;
+      if (writer.NextCandidate(candidate)) {
+        writer.Start(writer.FreeNumber(candidate), name);
+        priced.clear();
+        for (; i <= last; ++i) {
+          if (files.stop && files.stop()) return;
+          if (writer.Members() == kMaxMembers) {
+            writer.Complete();
+            if (!writer.NextCandidate(candidate)) break;
+            writer.Start(writer.FreeNumber(candidate), name);
+            priced.clear();
+          }
+          writer.Add(table[i].Key());
+          if (files.progress)
+            files.progress(static_cast<double>(i) / static_cast<double>(table.size()));
+          PriceEstimateMaterials(pricing, table[i].Key(), writer.Number(), priced);
         }
-        writer.Add(table[i].Key());
-        if (files.progress)
-          files.progress(static_cast<double>(i) / static_cast<double>(table.size()));
-        PriceEstimateMaterials(pricing, table[i].Key(), writer.Number(), priced);
+        if (i > last) writer.Complete();
       }
-      writer.Complete();
+      const int64_t missed = static_cast<int64_t>(last + 1 - i);
+      leftOut += missed;
+      leftOutRecords += missed > 0 ? LeftOutRecords(missed) : 0;
     }
     first = last + 1;
   }
@@ -312,11 +351,12 @@ void BuildGrupdevs(GrupdevFiles& files, const EstimateTable& table) {
   // could not make is counted with the others.
   for (const DataFile* f : {&files.lcalcdev, &files.prefman, &files.furnmat})
     io::FlushUnit(f->unit);
+  if (files.stop && files.stop()) return;
   if (missing.Any()) installer::ShowWarning(MissingArticlesText(missing));
-  const int32_t lcalcdevFailed = writer.failedWrites.failed();
-  const int32_t prefmanFailed = pricing.failedPrefmanWrites.failed();
+  const int64_t lcalcdevFailed = writer.failedWrites.failed() + leftOutRecords;
+  const int64_t prefmanFailed = pricing.failedPrefmanWrites.failed();
   if (lcalcdevFailed != 0 || prefmanFailed != 0) {
-    installer::ShowWarning(UnwrittenRecordsText(lcalcdevFailed, prefmanFailed));
+    installer::ShowWarning(UnwrittenRecordsText(lcalcdevFailed, prefmanFailed, leftOut));
   }
 }
 

@@ -26,6 +26,9 @@ struct GrupdevFiles {
   EnlargeFile enlarge;
   // Told, before each estimate is priced, the share of the estimates done (0 to 1).
   std::function<void(double)> progress;
+  // Asked before each estimate: true ends the step at once, without its warnings (the
+  // caller undoes what it wrote: the disk has filled, say).
+  std::function<bool()> stop;
 };
 
 // KeyedWrite of `record` into `file` (hash selector 5). A write that answers 3 has the

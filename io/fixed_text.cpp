@@ -36,4 +36,9 @@ std::string FormatLeftMoved(int64_t value, size_t width) {
   return field.substr(lead) + std::string(lead, ' ');
 }
 
+std::string FormatRightWhole(int64_t value, size_t width) {
+  const std::string field = FormatRight(value, width);
+  return field.find('*') == std::string::npos ? field : std::to_string(value);
+}
+
 }  // namespace varmex::io

@@ -62,6 +62,9 @@ class FixedText {
 
 // Right-aligned decimal in `width` characters; asterisks when it does not fit.
 std::string FormatRight(int64_t value, size_t width);
+// As FormatRight, but a value wider than the field is written in full, never as
+// asterisks (for counts that must be read whatever their size).
+std::string FormatRightWhole(int64_t value, size_t width);
 
 // The same field with its leading blanks moved to the end (the number stands at the
 // left and the field keeps its width).

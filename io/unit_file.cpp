@@ -16,6 +16,9 @@ struct Unit {
   std::unique_ptr<platform::File> file;
   int recordLength = 0;
   bool cached = false;
+  // The status of the first write to the file that failed since the unit was opened,
+  // a write-back of the cache included.
+  int firstWriteFailure = 0;
 };
 
 std::array<Unit, kLastUnit + 1>& Units() {
@@ -98,7 +101,9 @@ int ReadFromFile(int16_t unit, int64_t n, std::span<uint8_t> out, size_t& got) {
   return static_cast<int>(slot.file->ReadAt(offset, out, got));
 }
 
-int WriteToFile(int16_t unit, int64_t n, std::span<const uint8_t> in) {
+namespace {
+
+int WriteThrough(int16_t unit, int64_t n, std::span<const uint8_t> in) {
   Unit& slot = Units()[unit];
   ++Counters().writes;
   const uint64_t offset = static_cast<uint64_t>(n - 1) * static_cast<uint64_t>(slot.recordLength);
@@ -119,6 +124,15 @@ int WriteToFile(int16_t unit, int64_t n, std::span<const uint8_t> in) {
   return kIoOk;
 }
 
+}  // namespace
+
+int WriteToFile(int16_t unit, int64_t n, std::span<const uint8_t> in) {
+  const int status = WriteThrough(unit, n, in);
+  int& first = Units()[unit].firstWriteFailure;
+  if (status != kIoOk && first == kIoOk) first = status;
+  return status;
+}
+
 }  // namespace cache
 
 int CloseUnit(int16_t unit) {
@@ -127,6 +141,24 @@ int CloseUnit(int16_t unit) {
   if (Units()[unit].cached) cache::Forget(unit);
   Units()[unit] = Unit{};
   return status;
+}
+
+void AbandonUnit(int16_t unit) {
+  if (!ValidUnit(unit)) return;
+  if (Units()[unit].cached) cache::Forget(unit);
+  Units()[unit] = Unit{};
+}
+
+void AbandonAllUnits() {
+  for (int16_t u = kFirstUnit; u <= kLastUnit; ++u) AbandonUnit(u);
+}
+
+int FirstWriteFailure(int16_t unit) {
+  return UnitInUse(unit) ? Units()[unit].firstWriteFailure : kIoOk;
+}
+
+bool IsDiskFull(int status) {
+  return status == platform::kErrorDiskFull || status == platform::kErrorHandleDiskFull;
 }
 
 bool UnitInUse(int16_t unit) { return ValidUnit(unit) && Units()[unit].file != nullptr; }

@@ -55,6 +55,19 @@ int WriteRecord(int16_t unit, int64_t n, std::span<const uint8_t> in);
 // cached block that could not be written (io/block_cache.h).
 int CloseUnit(int16_t unit);
 bool UnitInUse(int16_t unit);
+
+// Closes the unit without writing its cached blocks back: their changes are lost, as
+// when the process is killed. For an owner that is about to put the file back as it
+// was before it wrote (and for tests that play a kill).
+void AbandonUnit(int16_t unit);
+void AbandonAllUnits();
+
+// The status of the first write to the unit's file that failed since it was opened (a
+// write-back of a cached block included), 0 when none did or the unit is not open.
+int FirstWriteFailure(int16_t unit);
+
+// True for the statuses that mean the disk has no room left (112, and 39 on a handle).
+bool IsDiskFull(int status);
 int RecordLengthOf(int16_t unit);
 
 // Closes every open unit (the orderly stop of the program), flushing cached ones.

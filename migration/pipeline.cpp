@@ -4,7 +4,10 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <optional>
+#include <set>
 #include <string_view>
+#include <vector>
 
 #include "database/data_file.h"
 #include "grupdev/grupdev.h"
@@ -14,10 +17,12 @@
 #include "migration/partner_record.h"
 #include "migration/partner_tools.h"
 #include "migration/transfer.h"
+#include "migration/undo_journal.h"
 #include "pricebase/price_base.h"
 #include "pricebase/price_base_file.h"
 #include "store/keyed_store.h"
 #include "store/redistribute.h"
+#include "store/verify.h"
 
 namespace varmex::migration {
 namespace {
@@ -53,38 +58,64 @@ void Status(platform::DialogHost& dialog, std::string_view text) {
   dialog.SetItemText(kStatusText, io::UpToNul(text));
 }
 
-void CopyOldCollection(platform::DialogHost& dialog, const OldCollection& old,
-                       const std::string& newDataDir) {
+// What the copies did: the destinations they filled (lower case), and whether one
+// found the disk full (its message has been shown; nothing more is copied).
+struct CopyOutcome {
+  std::set<std::string> copied;
+  bool diskFull = false;
+};
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// Copies one file of the collection, noting the outcome; false when the disk is full.
+bool Copy(std::string_view name, const std::string& from, const std::string& to, bool required,
+          CopyOutcome& out) {
+  const TransferResult r = TransferDataFile(name, from, to, required);
+  if (r.copied) out.copied.insert(Lower(JoinPath(to, name)));
+  out.diskFull = io::IsDiskFull(static_cast<int>(r.error));
+  return !out.diskFull;
+}
+
+CopyOutcome CopyOldCollection(platform::DialogHost& dialog, const OldCollection& old,
+                              const std::string& newDataDir) {
+  CopyOutcome out;
   for (int k = pricebase::kFirstPriceBase; k <= pricebase::kLastPriceBase; ++k) {
     const std::string name = pricebase::PriceBaseFileName(k);
     Status(dialog, "Preluare " + name);
-    TransferDataFile(name, old.dataDir, newDataDir, false);
+    if (!Copy(name, old.dataDir, newDataDir, false, out)) return out;
   }
   // A required file's status carries the name as stored, all 20 characters; an
   // optional file's carries the name up to its last non-blank character.
   for (size_t i = kFirstRequiredEntry; i < kDataFileTable.size(); ++i) {
     const std::string name = io::Padded(kDataFileTable[i], kTableNameLength);
     Status(dialog, "Preluare " + name);
-    TransferDataFile(name, old.dataDir, newDataDir, true);
+    if (!Copy(name, old.dataDir, newDataDir, true, out)) return out;
   }
   for (size_t i = 0; i < kFirstRequiredEntry; ++i) {
     const std::string name = io::Padded(kDataFileTable[i], kTableNameLength);
     Status(dialog, "Preluare " + std::string(io::TrimRight(name)));
-    TransferDataFile(name, old.dataDir, newDataDir, false);
+    if (!Copy(name, old.dataDir, newDataDir, false, out)) return out;
   }
+  return out;
 }
 
-void CarryPartnerFile(platform::DialogHost& dialog, const OldCollection& old, int16_t sourceVersion,
-                      char installDrive, const std::string& newErpDir) {
+// False when a copy found the disk full.
+bool CarryPartnerFile(platform::DialogHost& dialog, const OldCollection& old,
+                      int16_t sourceVersion, char installDrive, const std::string& newErpDir,
+                      CopyOutcome& copies) {
   if (sourceVersion == 36) {
     Status(dialog, "Preluare terti.dat");
-    TransferDataFile("terti.dat", old.erpDir, newErpDir, true);
+    if (!Copy("terti.dat", old.erpDir, newErpDir, true, copies)) return false;
     Status(dialog, "Preluare terti.voc");
-    TransferDataFile("terti.voc", old.erpDir, newErpDir, false);
-  } else {
-    Status(dialog, "Conversie ....\\Varmex\\FURN.DAT -> ....\\ERP\\TERTI.DAT");
-    ConvertPartnerFile(dialog, installDrive);
+    return Copy("terti.voc", old.erpDir, newErpDir, false, copies);
   }
+  Status(dialog, "Conversie ....\\Varmex\\FURN.DAT -> ....\\ERP\\TERTI.DAT");
+  ConvertPartnerFile(dialog, installDrive);
+  return true;
 }
 
 // From the opening of the database files to their closing no other program runs, so
@@ -96,7 +127,79 @@ void Cache(const database::OpenResult& file, size_t which) {
   if (which != kTerti) io::SetUnitCached(file.unit, true);
 }
 
+// The files the steps on the open files may change in place, as their folders spell
+// them, leaving out those this run copied from the old collection: a run that starts
+// again copies those afresh, so only the others need a copy kept for undoing.
+std::vector<std::string> FilesToJournal(const std::string& dataDir, const std::string& erpDir,
+                                        const CopyOutcome& copies) {
+  std::vector<std::string> names;
+  for (std::string_view n : {"lcalcdev.dat", "Prefman.dat", "furnmat.dat", "dev.dat"})
+    names.emplace_back(n);
+  for (int k = pricebase::kFirstPriceBase; k <= pricebase::kLastPriceBase; ++k)
+    names.push_back(pricebase::PriceBaseFileName(k));
+  std::vector<std::string> in;
+  platform::Platform& os = platform::Current();
+  std::vector<std::string> listing;
+  os.ListDirectory(dataDir, listing);
+  for (const std::string& entry : listing) {
+    const std::string lower = Lower(entry);
+    const bool written = std::any_of(names.begin(), names.end(),
+                                     [&](const std::string& n) { return Lower(n) == lower; });
+    const std::string path = dataDir + "\\" + entry;
+    if (written && copies.copied.count(Lower(path)) == 0) in.push_back(path);
+  }
+  listing.clear();
+  os.ListDirectory(erpDir, listing);
+  for (const std::string& entry : listing) {
+    const std::string path = erpDir + "\\" + entry;
+    if (Lower(entry) == "terti.dat" && copies.copied.count(Lower(path)) == 0) in.push_back(path);
+  }
+  return in;
+}
+
+void ShowJournalProblem(const JournalProblem& p) {
+  installer::ShowError("Eroare [" + std::to_string(p.error) + "] la refacerea fisierului " +
+                       p.path + " dupa o preluare neterminata!\nPreluarea datelor nu poate "
+                       "continua pana cand fisierul nu este refacut.");
+}
+
+void ShowBeginProblem(const JournalProblem& p) {
+  std::string text = "Eroare [" + std::to_string(p.error) + "] la salvarea fisierului " + p.path +
+                     " inainte de preluare!";
+  if (io::IsDiskFull(static_cast<int>(p.error))) text += "\n" + std::string(kDiskFullAdvice);
+  installer::ShowError(text);
+}
+
 using OpenFiles = std::array<database::OpenResult, kOpenedFileCount>;
+
+// The first write that found the disk full, from any file the steps write: the file's
+// path, empty while none has.
+class DiskWatch {
+ public:
+  DiskWatch(const OpenFiles& files, const std::string& dataDir, const std::string& erpDir)
+      : files_(files), dataDir_(dataDir), erpDir_(erpDir) {}
+
+  void Note(const std::string& path) {
+    if (full_.empty()) full_ = path;
+  }
+  // Looks at the writes of every open file since it was opened.
+  bool Full() {
+    for (size_t f = 0; f < kOpenedFileCount && full_.empty(); ++f) {
+      if (io::IsDiskFull(io::FirstWriteFailure(files_[f].unit))) Note(PathOf(f));
+    }
+    return !full_.empty();
+  }
+  std::string PathOf(size_t f) const {
+    return (f == kTerti ? erpDir_ : dataDir_) + "\\" + std::string(kOpenedFileNames[f]);
+  }
+  const std::string& path() const { return full_; }
+
+ private:
+  const OpenFiles& files_;
+  const std::string& dataDir_;
+  const std::string& erpDir_;
+  std::string full_;
+};
 
 // Enlarges the files of the open set that fill up: closes the file's unit (its cached
 // blocks go to disk), has the re-spreading routine re-place its records into a new
@@ -104,13 +207,16 @@ using OpenFiles = std::array<database::OpenResult, kOpenedFileCount>;
 // lcalcdev.dat's last GRUPDEV number, carried over), and opens it again, cached, where
 // the table of open files holds its new unit and block count. A file that could not be
 // enlarged (a full disk, a file that cannot be replaced) is left as it was, reopened,
-// and not tried again.
+// and not tried again; neither is a file found damaged before the steps wrote to it
+// (re-spreading it would drop the records it cannot read).
 class FileEnlarger {
  public:
-  FileEnlarger(OpenFiles& files, const std::string& dataDir) : files_(files), dataDir_(dataDir) {}
+  FileEnlarger(OpenFiles& files, const std::string& dataDir, DiskWatch& disk)
+      : files_(files), dataDir_(dataDir), disk_(disk) {}
 
   // The share of the current step's work done, for the size of the next enlargement.
   void SetShareDone(double share) { shareDone_ = share; }
+  void Refuse(OpenedFile f) { failed_[f] = true; }
 
   bool Enlarge(OpenedFile f) {
     database::OpenResult& file = files_[f];
@@ -119,10 +225,12 @@ class FileEnlarger {
       failed_[f] = true;
       return false;
     }
-    io::CloseUnit(file.unit);
-    const store::RedistributeResult r =
-        store::Redistribute(dataDir_ + "\\" + std::string(kOpenedFileNames[f]),
-                            static_cast<int32_t>(blocks), {}, store::RedistributeCaching::kCached);
+    const int closed = io::CloseUnit(file.unit);
+    const std::string path = dataDir_ + "\\" + std::string(kOpenedFileNames[f]);
+    if (io::IsDiskFull(closed)) disk_.Note(path);
+    const store::RedistributeResult r = store::Redistribute(
+        path, static_cast<int32_t>(blocks), {}, store::RedistributeCaching::kCached);
+    if (io::IsDiskFull(static_cast<int>(r.systemError))) disk_.Note(path);
     file = database::OpenDataFile(kOpenedFileNames[f], dataDir_, database::kShowMessages,
                                   database::kNotFatal);
     if (file.unit != io::kNoUnit) io::SetUnitCached(file.unit, true);
@@ -147,74 +255,209 @@ class FileEnlarger {
  private:
   OpenFiles& files_;
   const std::string& dataDir_;
+  DiskWatch& disk_;
   std::array<bool, kOpenedFileCount> failed_{};
   double shareDone_ = 1;
 };
 
-// Steps after the copies, on the open files. Returns when done or when a step that
-// the rest depends on failed (its message has been shown).
-void WorkOnOpenFiles(platform::DialogHost& dialog, const std::string& newDataDir,
-                     const std::string& newErpDir, const grupdev::GrupdevLimits& limits) {
-  OpenFiles files{};
-  for (size_t f = 0; f < kOpenedFileCount; ++f) {
-    const std::string& dir = f == kTerti ? newErpDir : newDataDir;
-    files[f] = database::OpenDataFile(kOpenedFileNames[f], dir, database::kShowMessages,
-                                      database::kNotFatal);
-    // The files opened so far stay open; the program's stop closes them.
-    if (files[f].unit == io::kNoUnit) return;
-    Cache(files[f], f);
+// Checks the block files the steps write into before they do: one warning names those
+// that are damaged or whose size disagrees with their header, and none of them is
+// re-spread (what cannot be placed in them is counted as not written).
+void CheckWrittenFiles(const OpenFiles& files, const DiskWatch& names, FileEnlarger& enlarger) {
+  std::string damaged;
+  for (OpenedFile f : {kFurnmat, kLcalcdev, kPrefman}) {
+    const std::string path = names.PathOf(f);
+    const std::optional<uint64_t> size = platform::Current().FileSize(path);
+    std::string problem =
+        size ? store::FileSizeProblem(files[f].blockCount, *size) : std::string();
+    if (problem.empty()) {
+      const store::VerifyReport report =
+          store::VerifyBlockFileOnUnit(files[f].unit, files[f].blockCount);
+      if (!report.ok()) {
+        problem = std::to_string(report.problems.size()) + " probleme, prima in blocul " +
+                  std::to_string(report.problems.front().block) + ": " +
+                  report.problems.front().text;
+      }
+    }
+    if (problem.empty()) continue;
+    enlarger.Refuse(f);
+    damaged += "\n" + path + ": " + problem;
   }
-
-  EnsureDefaultSupplier(files[kTerti].unit, files[kTerti].blockCount);
-  io::FlushAllUnits();
-
-  if (database::ReadObiHeader(files[kObi].unit) != 0) return;
-  const database::ObiHeader& obi = database::CurrentObiHeader();
-
-  Status(dialog, "Generare preturi locale pe lucrari (GRUPDEV)...");
-  grupdev::GrupdevFiles g;
-  g.dataDirectory = newDataDir;
-  g.obi = {files[kObi].unit, obi.ObiBlocks()};
-  g.dev = {files[kDev].unit, obi.DevBlocks()};
-  g.nor = {files[kNor].unit, obi.NorBlocks()};
-  g.tehno = {files[kTehno].unit, obi.TehnoBlocks()};
-  g.norinc = {files[kNorinc].unit, obi.NorincBlocks()};
-  g.furndev = {files[kFurndev].unit, files[kFurndev].blockCount};
-  g.furnmat = {files[kFurnmat].unit, files[kFurnmat].blockCount};
-  g.lcalcdev = {files[kLcalcdev].unit, files[kLcalcdev].blockCount};
-  g.prefman = {files[kPrefman].unit, files[kPrefman].blockCount};
-  // lcalcdev.dat, Prefman.dat and furnmat.dat grow when they fill up.
-  FileEnlarger enlarger(files, newDataDir);
-  g.enlarge = [&enlarger](grupdev::DataFile& file) { return enlarger.Enlarge(file); };
-  g.progress = [&enlarger](double share) { enlarger.SetShareDone(share); };
-  grupdev::GenerateGrupdevs(g, limits);
-  io::FlushAllUnits();
-
-  Status(dialog, "Conversie baze pret...");
-  pricebase::FurnmatFile furnmat{files[kFurnmat].unit, files[kFurnmat].blockCount, {}};
-  furnmat.enlarge = [&](pricebase::FurnmatFile& file) {
-    const bool enlarged = enlarger.Enlarge(kFurnmat);
-    file.unit = files[kFurnmat].unit;
-    file.blockCount = files[kFurnmat].blockCount;
-    return enlarged;
-  };
-  for (int k = pricebase::kFirstPriceBase; k <= pricebase::kLastPriceBase; ++k) {
-    enlarger.SetShareDone(static_cast<double>(k - 1) / pricebase::kLastPriceBase);
-    pricebase::ConvertPriceBase(newDataDir, static_cast<int16_t>(k), furnmat);
+  if (!damaged.empty()) {
+    installer::ShowWarning("Fisiere deteriorate (nu vor fi extinse; inregistrarile care nu "
+                           "incap raman nescrise):" + damaged);
   }
-  io::FlushAllUnits();
-
-  // A dev.dat without blocks holds no marker to remove.
-  if (obi.DevBlocks() > 0) {
-    const auto* key = reinterpret_cast<const uint8_t*>(kLegacyMarkerKey.data());
-    store::RemoveLegacyRecord(std::span<const uint8_t>(key, kLegacyMarkerKey.size()),
-                              static_cast<int16_t>(kLegacyMarkerKey.size()), obi.DevBlocks(),
-                              files[kDev].unit);
-    io::FlushAllUnits();
-  }
-
-  for (OpenedFile f : kClosingOrder) io::CloseUnit(files[f].unit);
 }
+
+// The word-layout files take their block counts from the OBI header: one warning names
+// those whose count is not that of the file's blocks. A count of no blocks or fewer is
+// replaced by the file's own; a larger one stays (the blocks past the end are missing).
+int32_t CheckedCount(const std::string& path, int32_t count, std::string& warnings) {
+  const std::optional<uint64_t> size = platform::Current().FileSize(path);
+  if (!size) return count;
+  const int64_t blocks = static_cast<int64_t>(*size / 512);
+  if (count == blocks && *size % 512 == 0) return count;
+  warnings += "\n" + path + ": " + std::to_string(count) + " blocuri in antetul OBI.DAT, " +
+              std::to_string(*size) + " octeti (" + std::to_string(blocks) + " blocuri)";
+  if (count > 0) return count;
+  return static_cast<int32_t>(std::min<int64_t>(blocks, INT32_MAX));
+}
+
+// Shown when the disk filled during the steps on the open files, once they are undone.
+void ShowDiskFull(const std::string& path, bool restored) {
+  std::string text = "Spatiu insuficient pe disc la scrierea fisierului " + path + "!\n";
+  text += std::string(kDiskFullAdvice);
+  if (restored) {
+    text += "\nFisierele pe care preluarea le modificase au fost readuse la starea dinainte.";
+  }
+  installer::ShowError(text);
+}
+
+// The steps on the open files, each undone when the disk fills.
+class OpenFilesRun {
+ public:
+  OpenFilesRun(platform::DialogHost& dialog, const std::string& dataDir,
+               const std::string& erpDir, UndoJournal& journal)
+      : dialog_(dialog), dataDir_(dataDir), erpDir_(erpDir), journal_(journal),
+        disk_(files_, dataDir_, erpDir_), enlarger_(files_, dataDir_, disk_) {}
+
+  void Run(const grupdev::GrupdevLimits& limits) {
+    if (!Open()) return;
+    EnsureDefaultSupplier(files_[kTerti].unit, files_[kTerti].blockCount);
+    io::FlushAllUnits();
+    if (Stopped()) return;
+    if (database::ReadObiHeader(files_[kObi].unit) != 0) return;
+    CheckWrittenFiles(files_, disk_, enlarger_);
+
+    Status(dialog_, "Generare preturi locale pe lucrari (GRUPDEV)...");
+    Generate(limits);
+    io::FlushAllUnits();
+    if (Stopped()) return;
+
+    Status(dialog_, "Conversie baze pret...");
+    if (!ConvertPriceBases()) return;
+    RemoveMarker();
+    if (Stopped()) return;
+
+    bool closedFull = false;
+    for (OpenedFile f : kClosingOrder) {
+      const int status = io::CloseUnit(files_[f].unit);
+      if (io::IsDiskFull(status)) {
+        disk_.Note(disk_.PathOf(f));
+        closedFull = true;
+      }
+    }
+    if (closedFull) {
+      Undo();
+      return;
+    }
+    journal_.Commit();
+  }
+
+ private:
+  // Opens the ten files; false when one could not be (its message has been shown; the
+  // files opened so far stay open, as the program's stop closes them).
+  bool Open() {
+    for (size_t f = 0; f < kOpenedFileCount; ++f) {
+      const std::string& dir = f == kTerti ? erpDir_ : dataDir_;
+      files_[f] = database::OpenDataFile(kOpenedFileNames[f], dir, database::kShowMessages,
+                                         database::kNotFatal);
+      if (files_[f].unit == io::kNoUnit) {
+        journal_.Commit();  // nothing was written
+        return false;
+      }
+      Cache(files_[f], f);
+    }
+    return true;
+  }
+
+  void Generate(const grupdev::GrupdevLimits& limits) {
+    const database::ObiHeader& obi = database::CurrentObiHeader();
+    std::string damaged;
+    auto count = [&](size_t f, int32_t n) { return CheckedCount(disk_.PathOf(f), n, damaged); };
+    grupdev::GrupdevFiles g;
+    g.dataDirectory = dataDir_;
+    g.obi = {files_[kObi].unit, count(kObi, obi.ObiBlocks())};
+    g.dev = {files_[kDev].unit, count(kDev, obi.DevBlocks())};
+    g.nor = {files_[kNor].unit, count(kNor, obi.NorBlocks())};
+    g.tehno = {files_[kTehno].unit, count(kTehno, obi.TehnoBlocks())};
+    g.norinc = {files_[kNorinc].unit, count(kNorinc, obi.NorincBlocks())};
+    devBlocks_ = g.dev.blockCount;
+    if (!damaged.empty()) {
+      installer::ShowWarning("Fisiere deteriorate (se citeste doar ce contin):" + damaged);
+    }
+    g.furndev = {files_[kFurndev].unit, files_[kFurndev].blockCount};
+    g.furnmat = {files_[kFurnmat].unit, files_[kFurnmat].blockCount};
+    g.lcalcdev = {files_[kLcalcdev].unit, files_[kLcalcdev].blockCount};
+    g.prefman = {files_[kPrefman].unit, files_[kPrefman].blockCount};
+    // lcalcdev.dat, Prefman.dat and furnmat.dat grow when they fill up.
+    g.enlarge = [this](grupdev::DataFile& file) { return enlarger_.Enlarge(file); };
+    g.progress = [this](double share) { enlarger_.SetShareDone(share); };
+    g.stop = [this] { return disk_.Full(); };
+    grupdev::GenerateGrupdevs(g, limits);
+  }
+
+  // False when the disk filled (the steps are undone).
+  bool ConvertPriceBases() {
+    pricebase::FurnmatFile furnmat{files_[kFurnmat].unit, files_[kFurnmat].blockCount, {}};
+    furnmat.enlarge = [this](pricebase::FurnmatFile& file) {
+      const bool enlarged = enlarger_.Enlarge(kFurnmat);
+      file.unit = files_[kFurnmat].unit;
+      file.blockCount = files_[kFurnmat].blockCount;
+      return enlarged;
+    };
+    for (int k = pricebase::kFirstPriceBase; k <= pricebase::kLastPriceBase; ++k) {
+      enlarger_.SetShareDone(static_cast<double>(k - 1) / pricebase::kLastPriceBase);
+      pricebase::ConvertPriceBase(dataDir_, static_cast<int16_t>(k), furnmat);
+      if (Stopped()) return false;
+    }
+    io::FlushAllUnits();
+    return !Stopped();
+  }
+
+  // Removes the obsolete marker record from dev.dat; a removal that fails, or whose
+  // block does not reach the disk, is shown.
+  void RemoveMarker() {
+    // A dev.dat without blocks holds no marker to remove.
+    if (devBlocks_ <= 0) return;
+    const auto* key = reinterpret_cast<const uint8_t*>(kLegacyMarkerKey.data());
+    const int16_t status = store::RemoveLegacyRecord(
+        std::span<const uint8_t>(key, kLegacyMarkerKey.size()),
+        static_cast<int16_t>(kLegacyMarkerKey.size()), devBlocks_, files_[kDev].unit);
+    const int flushed = io::FlushUnit(files_[kDev].unit);
+    if (io::IsDiskFull(flushed)) disk_.Note(disk_.PathOf(kDev));
+    if (status == store::kLegacyDone || status == store::kLegacyNotFound) {
+      if (flushed == io::kIoOk) return;
+    }
+    installer::ShowWarning("Inregistrarea " + std::string(kLegacyMarkerKey) +
+                           " nu a putut fi stearsa din " + disk_.PathOf(kDev) + " (cod " +
+                           std::to_string(flushed != io::kIoOk ? flushed : status) + ")!");
+  }
+
+  // True (after undoing the steps) when the disk has filled.
+  bool Stopped() {
+    if (!disk_.Full()) return false;
+    Undo();
+    return true;
+  }
+
+  // Drops what the open files hold unwritten and puts every journalled file back.
+  void Undo() {
+    for (const database::OpenResult& f : files_) io::AbandonUnit(f.unit);
+    const JournalProblem p = journal_.RollBack();
+    ShowDiskFull(disk_.path(), p.ok());
+    if (!p.ok()) ShowJournalProblem(p);
+  }
+
+  platform::DialogHost& dialog_;
+  const std::string& dataDir_;
+  const std::string& erpDir_;
+  UndoJournal& journal_;
+  OpenFiles files_{};
+  DiskWatch disk_;
+  FileEnlarger enlarger_;
+  int32_t devBlocks_ = 0;
+};
 
 }  // namespace
 
@@ -265,11 +508,24 @@ void RunMigration(platform::DialogHost& dialog, char installDrive, int16_t sourc
 
   const std::string drive(1, installDrive);
   const std::string newErpDir = drive + ":\\kedro\\ERP\\";
-  CopyOldCollection(dialog, old, drive + ":\\kedro\\Varmex\\");
-  CarryPartnerFile(dialog, old, sourceVersion, installDrive, newErpDir);
-  CheckFurnmatFile(installDrive);
-  // From here on the data directory is named without its closing backslash.
-  WorkOnOpenFiles(dialog, VarmexDirectory(installDrive), newErpDir, limits);
+  // From the opening of the database files on, the folders are named without their
+  // closing backslash.
+  const std::string dataDir = VarmexDirectory(installDrive);
+  const std::string erpDir = ErpDirectory(installDrive);
+  UndoJournal journal(dataDir, {dataDir, erpDir});
+  if (const JournalProblem p = journal.Recover(); !p.ok()) {
+    ShowJournalProblem(p);
+  } else if (CopyOutcome copies = CopyOldCollection(dialog, old, drive + ":\\kedro\\Varmex\\");
+             !copies.diskFull &&
+             CarryPartnerFile(dialog, old, sourceVersion, installDrive, newErpDir, copies)) {
+    CheckFurnmatFile(installDrive);
+    const JournalProblem begun = journal.Begin(FilesToJournal(dataDir, erpDir, copies));
+    if (!begun.ok()) {
+      ShowBeginProblem(begun);
+    } else {
+      OpenFilesRun(dialog, dataDir, erpDir, journal).Run(limits);
+    }
+  }
 
   platform::Current().MessageBox("Instalare cu succes!", "Instalare Varmex 38 ERP",
                                  platform::kMbOk | platform::kMbIconExclamation);

@@ -2,9 +2,12 @@
 #include "migration/transfer.h"
 
 #include <cctype>
+#include <optional>
+#include <string>
 
 #include "installer/messages.h"
 #include "io/fixed_text.h"
+#include "io/unit_file.h"
 #include "platform/platform.h"
 
 namespace varmex::migration {
@@ -40,31 +43,53 @@ std::string JoinPath(std::string_view directory, std::string_view name) {
   return std::string(io::TrimRight(path));
 }
 
-void TransferDataFile(std::string_view name, std::string_view sourceDir,
-                      std::string_view destinationDir, bool required) {
+void ClearReadOnlyInside(std::string_view path, std::string_view folder) {
+  platform::Platform& os = platform::Current();
+  const std::optional<std::string> file = os.FinalPath(path);
+  const std::optional<std::string> where = os.FinalPath(folder);
+  if (!file || !where) return;
+  const size_t slash = file->find_last_of("\\/");
+  if (slash == std::string::npos || !SamePath(file->substr(0, slash), *where)) return;
+  os.SetFileAttributes(*file, platform::kAttributeNormal);
+}
+
+TransferResult TransferDataFile(std::string_view name, std::string_view sourceDir,
+                                std::string_view destinationDir, bool required) {
   platform::Platform& os = platform::Current();
   const std::string source = JoinPath(sourceDir, name);
   const std::string destination = JoinPath(destinationDir, name);
 
   if (os.GetFileAttributes(source) == platform::kInvalidFileAttributes) {
     if (required) installer::ShowWarning("Nu exista fisierul " + source);
-    return;
+    return {};
   }
   // An old collection named inside the new tree: the file is already where it belongs,
   // and deleting the destination would destroy the only copy.
-  if (SamePath(source, destination)) return;
+  if (SamePath(source, destination)) return {};
 
-  os.SetFileAttributes(destination, platform::kAttributeNormal);
+  std::string folder(io::TrimRight(io::PlatformText(destinationDir)));
+  if (folder.ends_with('\\')) folder.pop_back();
+  ClearReadOnlyInside(destination, folder);
   os.DeleteFile(destination);
-  const uint32_t error = os.CopyFile(source, destination, false);
+  uint32_t error = 0;
+  // A destination still there after the delete is not replaced: were it a link, the
+  // copy would write through it into whatever it points at.
+  if (os.GetFileAttributes(destination) != platform::kInvalidFileAttributes) {
+    error = platform::kErrorAccessDenied;
+  } else {
+    error = os.CopyFile(source, destination, false);
+  }
   if (error != 0) {
-    installer::ShowError("Eroare [" + ErrorCodeField(error) + "] la copierea fisierului " +
-                         std::string(io::TrimRight(name)) + "!");
-    return;
+    std::string text = "Eroare [" + ErrorCodeField(error) + "] la copierea fisierului " +
+                       std::string(io::TrimRight(name)) + "!";
+    if (io::IsDiskFull(static_cast<int>(error))) text += "\n" + std::string(kDiskFullAdvice);
+    installer::ShowError(text);
+    return {false, error};
   }
   // A file restored from a CD or a backup is often read-only, and the copy keeps the
   // mark; the suite must be able to open its new collection for writing.
   os.SetFileAttributes(destination, platform::kAttributeNormal);
+  return {true, 0};
 }
 
 }  // namespace varmex::migration

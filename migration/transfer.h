@@ -40,11 +40,27 @@ inline constexpr size_t kFirstRequiredEntry = 46;
 // last non-blank character, the result cut at kPathLength characters.
 std::string JoinPath(std::string_view directory, std::string_view name);
 
+// Clears the read-only mark of `path` only when the file it names lies in `folder`
+// itself: a link that leads elsewhere (into the old collection, say) keeps the mark of
+// what it points at. `folder` has no final backslash.
+void ClearReadOnlyInside(std::string_view path, std::string_view folder);
+
+// The second line of a message about a full disk: what happened to the migration.
+inline constexpr std::string_view kDiskFullAdvice =
+    "Spatiu insuficient pe disc: preluarea datelor s-a oprit. Eliberati spatiu pe disc si "
+    "reluati preluarea (varmex-setup /prel).";
+
+struct TransferResult {
+  bool copied = false;  // the destination now holds the source's bytes
+  uint32_t error = 0;   // the system's error code of a failed copy
+};
+
 // Copies sourceDir + name to destinationDir + name, replacing the destination even
 // when it is marked read-only. A missing required source is reported with a warning,
 // a missing optional one is skipped; a failed copy is reported with the system's
-// error code. Nothing is returned: the migration goes on in every case.
-void TransferDataFile(std::string_view name, std::string_view sourceDir,
-                      std::string_view destinationDir, bool required);
+// error code (and, for a full disk, kDiskFullAdvice). The migration decides from the
+// result whether it goes on.
+TransferResult TransferDataFile(std::string_view name, std::string_view sourceDir,
+                                std::string_view destinationDir, bool required);
 
 }  // namespace varmex::migration

@@ -33,6 +33,7 @@ enum ErrorCode : uint32_t {
   kErrorSharingViolation = 32,
   kErrorLockViolation = 33,
   kErrorHandleEof = 38,
+  kErrorHandleDiskFull = 39,
   kErrorFileExists = 80,
   kErrorInvalidParameter = 87,
   kErrorDiskFull = 112,

@@ -1,0 +1,202 @@
+// The journal that makes a migration's in-place writes undoable (design in the header).
+#include "migration/undo_journal.h"
+
+#include <algorithm>
+#include <cctype>
+#include <utility>
+
+#include "platform/platform.h"
+
+namespace varmex::migration {
+namespace {
+
+constexpr std::string_view kEndLine = "sfarsit";
+constexpr std::string_view kEnlargeTemporary = ".nredisp-";
+constexpr size_t kTemporarySuffixLength = 12;
+constexpr size_t kLongestJournal = size_t{1} << 20;
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// Names that only an earlier run of this program makes: a copy kept for undoing, a
+// journal being written, the new file of an enlargement ("<name>.nredisp-" and 12
+// characters a-z, 0-9).
+bool IsLeftover(std::string_view name) {
+  const std::string lower = Lower(name);
+  if (lower.ends_with(kUndoSuffix)) return true;
+  if (lower.starts_with(std::string(kJournalName) + "-")) return true;
+  const size_t at = lower.rfind(kEnlargeTemporary);
+  if (at == std::string::npos || lower.size() - at - kEnlargeTemporary.size() != kTemporarySuffixLength)
+    return false;
+  return std::all_of(lower.begin() + static_cast<std::ptrdiff_t>(at + kEnlargeTemporary.size()),
+                     lower.end(), [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
+}
+
+bool Exists(platform::Platform& os, const std::string& path) {
+  return os.GetFileAttributes(path) != platform::kInvalidFileAttributes;
+}
+
+// The journal's lines, when it is whole (its last line is kEndLine); nullopt-like
+// `whole` false otherwise.
+struct JournalText {
+  bool whole = false;
+  std::vector<std::string> paths;
+};
+
+JournalText ReadJournal(platform::Platform& os, const std::string& path, uint32_t& error) {
+  JournalText out;
+  std::unique_ptr<platform::File> file = os.OpenFileForReading(path, error);
+  if (!file) return out;
+  std::string text(kLongestJournal, '\0');
+  size_t got = 0;
+  error = file->ReadAt(0, std::span(reinterpret_cast<uint8_t*>(text.data()), text.size()), got);
+  if (error != 0) return out;
+  text.resize(got);
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t end = text.find('\n', start);
+    if (end == std::string::npos) break;
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    if (line == kEndLine) {
+      out.whole = start == text.size();
+      return out;
+    }
+    out.paths.push_back(std::move(line));
+  }
+  return out;
+}
+
+}  // namespace
+
+UndoJournal::UndoJournal(std::string dataDir, std::vector<std::string> folders)
+    : dataDir_(std::move(dataDir)), folders_(std::move(folders)) {}
+
+std::string UndoJournal::JournalPath() const { return dataDir_ + "\\" + std::string(kJournalName); }
+
+// A journal names only files directly inside the folders it serves: one found with any
+// other path was not written by this program and is not followed.
+bool UndoJournal::Inside(const std::string& path) const {
+  const size_t slash = path.find_last_of('\\');
+  if (slash == std::string::npos || path.find('\n') != std::string::npos) return false;
+  const std::string folder = Lower(path.substr(0, slash));
+  return std::any_of(folders_.begin(), folders_.end(),
+                     [&](const std::string& f) { return Lower(f) == folder; });
+}
+
+JournalProblem UndoJournal::Restore(const std::vector<std::string>& paths) {
+  platform::Platform& os = platform::Current();
+  for (const std::string& path : paths) {
+    const std::string copy = path + std::string(kUndoSuffix);
+    if (!Exists(os, copy)) continue;  // restored by an earlier try
+    // The file may have been made read-only meanwhile; it lies inside the new tree.
+    if (Exists(os, path)) os.SetFileAttributes(path, platform::kAttributeNormal);
+    if (const uint32_t error = os.RenameFile(copy, path); error != 0) return {path, error};
+  }
+  return {};
+}
+
+void UndoJournal::RemoveStaleFiles() {
+  platform::Platform& os = platform::Current();
+  for (const std::string& folder : folders_) {
+    std::vector<std::string> names;
+    if (os.ListDirectory(folder, names) != 0) continue;
+    for (const std::string& name : names) {
+      if (!IsLeftover(name)) continue;
+      const std::string path = folder + "\\" + name;
+      os.SetFileAttributes(path, platform::kAttributeNormal);
+      os.DeleteFile(path);
+    }
+  }
+}
+
+JournalProblem UndoJournal::Recover() {
+  platform::Platform& os = platform::Current();
+  const std::string journal = JournalPath();
+  if (Exists(os, journal)) {
+    uint32_t error = 0;
+    const JournalText text = ReadJournal(os, journal, error);
+    if (error != 0) return {journal, error};
+    // A journal that is not whole was not written by this program (it renames a
+    // journal into place only once complete): it is left for a person to look at.
+    if (!text.whole || !std::all_of(text.paths.begin(), text.paths.end(),
+                                    [this](const std::string& p) { return Inside(p); })) {
+      return {journal, platform::kErrorInvalidParameter};
+    }
+    if (JournalProblem p = Restore(text.paths); !p.ok()) return p;
+    os.SetFileAttributes(journal, platform::kAttributeNormal);
+    if (const uint32_t e = os.DeleteFile(journal); e != 0) return {journal, e};
+  }
+  RemoveStaleFiles();
+  return {};
+}
+
+JournalProblem UndoJournal::Begin(const std::vector<std::string>& paths) {
+  platform::Platform& os = platform::Current();
+  files_.clear();
+  auto undo = [&](JournalProblem p) {
+    for (const std::string& f : files_) os.DeleteFile(f + std::string(kUndoSuffix));
+    files_.clear();
+    return p;
+  };
+  std::string text;
+  for (const std::string& path : paths) {
+    if (!Exists(os, path)) continue;
+    const std::string copy = path + std::string(kUndoSuffix);
+    os.SetFileAttributes(copy, platform::kAttributeNormal);
+    files_.push_back(path);
+    if (const uint32_t error = os.CopyFile(path, copy, false); error != 0) {
+      return undo({path, error});
+    }
+    text += path + "\n";
+  }
+  text += std::string(kEndLine) + "\n";
+
+  std::string temporary;
+  uint32_t error = 0;
+  std::unique_ptr<platform::File> file =
+      os.CreateUniqueFile(JournalPath() + "-", temporary, error);
+  if (!file) return undo({JournalPath(), error});
+  size_t put = 0;
+  error = file->WriteAt(0, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()),
+                        put);
+  if (error == 0 && put < text.size()) error = platform::kErrorDiskFull;
+  if (error == 0) error = file->Flush();
+  file.reset();
+  if (error == 0) error = os.RenameFile(temporary, JournalPath());
+  if (error != 0) {
+    os.DeleteFile(temporary);
+    return undo({JournalPath(), error});
+  }
+  active_ = true;
+  return {};
+}
+
+void UndoJournal::Commit() {
+  if (!active_) return;
+  platform::Platform& os = platform::Current();
+  // Should the journal stay (a file made read-only, say), the next run would undo a
+  // finished migration; its read-only mark is ours to clear.
+  os.SetFileAttributes(JournalPath(), platform::kAttributeNormal);
+  os.DeleteFile(JournalPath());
+  for (const std::string& f : files_) {
+    os.SetFileAttributes(f + std::string(kUndoSuffix), platform::kAttributeNormal);
+    os.DeleteFile(f + std::string(kUndoSuffix));
+  }
+  active_ = false;
+}
+
+JournalProblem UndoJournal::RollBack() {
+  if (!active_) return {};
+  if (JournalProblem p = Restore(files_); !p.ok()) return p;
+  platform::Platform& os = platform::Current();
+  os.DeleteFile(JournalPath());
+  active_ = false;
+  RemoveStaleFiles();
+  return {};
+}
+
+}  // namespace varmex::migration
