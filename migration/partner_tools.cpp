@@ -2,7 +2,10 @@
 #include "migration/partner_tools.h"
 
 #include "installer/runner.h"
+#include "installer/messages.h"
 #include "io/fixed_text.h"
+#include "migration/transfer.h"
+#include "platform/platform.h"
 
 namespace varmex::migration {
 namespace {
@@ -63,20 +66,33 @@ int64_t RedistributedBlockCount(int64_t blocks) {
   return doubled < kFurnmatMinimumBlocks ? kFurnmatMinimumBlocks : doubled;
 }
 
-void CheckFurnmatFile(char installDrive) {
+bool CheckFurnmatFile(char installDrive) {
   const std::string varmex = VarmexDirectory(installDrive);
   const std::string furnmat = varmex + "\\furnmat.dat";
   const std::optional<uint64_t> size = platform::Current().FileSize(furnmat);
-  if (!size) return;
+  if (!size) return true;
   const int64_t blocks = static_cast<int64_t>(*size / 512);
 
   std::string dens = varmex + "\\dens " + furnmat;
   dens.push_back('\0');
-  installer::RunProgramForExitCode(dens, DensExitCode());
-  if (DensExitCode() < kDensTooDense && blocks >= kFurnmatLargeEnough) return;
+  if (installer::RunProgramForExitCode(dens, DensExitCode()) == installer::kRunEnded &&
+      DensExitCode() >= kDensUnmeasurable) {
+    installer::ShowWarning("Eroare la masurarea fisierului " + furnmat + " (dens retcode=" +
+                           std::to_string(DensExitCode()) + ")!");
+  }
+  if (DensExitCode() < kDensTooDense && blocks >= kFurnmatLargeEnough) return true;
 
-  Run(varmex + "\\nredisp -o -d " + BlockCountField(RedistributedBlockCount(blocks)) + " " +
-      furnmat);
+  std::string nredisp = varmex + "\\nredisp -o -d " +
+                        BlockCountField(RedistributedBlockCount(blocks)) + " " + furnmat;
+  nredisp.push_back('\0');
+  int32_t code = 0;
+  if (installer::RunProgramForExitCode(nredisp, code) != installer::kRunEnded || code == 0)
+    return true;
+  std::string text = "Eroare la redistribuirea fisierului " + furnmat + " (nredisp retcode=" +
+                     std::to_string(code) + ")!";
+  if (code == kNredispDiskFull) text += "\n" + std::string(kDiskFullAdvice);
+  installer::ShowError(text);
+  return code != kNredispDiskFull;
 }
 
 }  // namespace varmex::migration

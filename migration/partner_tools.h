@@ -25,12 +25,18 @@ void RebuildPartnerVocabulary(char installDrive);
 // always redistributed.
 inline constexpr int64_t kFurnmatMinimumBlocks = 12000;
 inline constexpr int64_t kFurnmatLargeEnough = 8000;
-// dens exit codes from this value on mean "too dense".
+// dens exit codes from this value on mean "too dense"; 3 and above say dens could not
+// measure the file.
 inline constexpr int32_t kDensTooDense = 2;
+inline constexpr int32_t kDensUnmeasurable = 3;
+// nredisp's exit code for a disk without room for the new file.
+inline constexpr int32_t kNredispDiskFull = 5;
 
 // Measures furnmat.dat with dens and has nredisp spread it over more blocks when it is
-// smaller than 8000 blocks or too dense. A missing furnmat.dat skips the check.
-void CheckFurnmatFile(char installDrive);
+// smaller than 8000 blocks or too dense. A missing furnmat.dat skips the check. A tool
+// that fails is named with its exit code; false when nredisp found the disk full (the
+// message says so, and the migration writes nothing more).
+bool CheckFurnmatFile(char installDrive);
 
 // Block count for the redistribution of a file of `blocks` blocks: twice as many, at
 // least 12000.

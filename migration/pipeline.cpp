@@ -158,13 +158,13 @@ std::vector<std::string> FilesToJournal(const std::string& dataDir, const std::s
 }
 
 void ShowJournalProblem(const JournalProblem& p) {
-  installer::ShowError("Eroare [" + std::to_string(p.error) + "] la refacerea fisierului " +
+  installer::ShowError("Eroare [" + io::FormatRightWhole(p.error, 5) + "] la refacerea fisierului " +
                        p.path + " dupa o preluare neterminata!\nPreluarea datelor nu poate "
                        "continua pana cand fisierul nu este refacut.");
 }
 
 void ShowBeginProblem(const JournalProblem& p) {
-  std::string text = "Eroare [" + std::to_string(p.error) + "] la salvarea fisierului " + p.path +
+  std::string text = "Eroare [" + io::FormatRightWhole(p.error, 5) + "] la salvarea fisierului " + p.path +
                      " inainte de preluare!";
   if (io::IsDiskFull(static_cast<int>(p.error))) text += "\n" + std::string(kDiskFullAdvice);
   installer::ShowError(text);
@@ -518,9 +518,10 @@ void RunMigration(platform::DialogHost& dialog, char installDrive, int16_t sourc
   } else if (CopyOutcome copies = CopyOldCollection(dialog, old, drive + ":\\kedro\\Varmex\\");
              !copies.diskFull &&
              CarryPartnerFile(dialog, old, sourceVersion, installDrive, newErpDir, copies)) {
-    CheckFurnmatFile(installDrive);
-    const JournalProblem begun = journal.Begin(FilesToJournal(dataDir, erpDir, copies));
-    if (!begun.ok()) {
+    if (!CheckFurnmatFile(installDrive)) {
+      // nredisp found the disk full; its message has been shown.
+    } else if (const JournalProblem begun = journal.Begin(FilesToJournal(dataDir, erpDir, copies));
+               !begun.ok()) {
       ShowBeginProblem(begun);
     } else {
       OpenFilesRun(dialog, dataDir, erpDir, journal).Run(limits);

@@ -46,10 +46,10 @@ std::string JoinPath(std::string_view directory, std::string_view name) {
 void ClearReadOnlyInside(std::string_view path, std::string_view folder) {
   platform::Platform& os = platform::Current();
   const std::optional<std::string> file = os.FinalPath(path);
-  const std::optional<std::string> where = os.FinalPath(folder);
-  if (!file || !where) return;
+  if (!file) return;
+  const std::string where = os.FinalPath(folder).value_or(std::string(folder));
   const size_t slash = file->find_last_of("\\/");
-  if (slash == std::string::npos || !SamePath(file->substr(0, slash), *where)) return;
+  if (slash == std::string::npos || !SamePath(file->substr(0, slash), where)) return;
   os.SetFileAttributes(*file, platform::kAttributeNormal);
 }
 

@@ -149,7 +149,14 @@ JournalProblem UndoJournal::Begin(const std::vector<std::string>& paths) {
     os.SetFileAttributes(copy, platform::kAttributeNormal);
     files_.push_back(path);
     if (const uint32_t error = os.CopyFile(path, copy, false); error != 0) {
-      return undo({path, error});
+      // No room for the copy stops the migration; a file that cannot be copied for
+      // another reason (not a plain file, say) cannot be opened for the steps either,
+      // and its opening names the problem.
+      if (error == platform::kErrorDiskFull || error == platform::kErrorHandleDiskFull)
+        return undo({path, error});
+      files_.pop_back();
+      os.DeleteFile(copy);
+      continue;
     }
     text += path + "\n";
   }

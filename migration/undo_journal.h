@@ -42,8 +42,9 @@ class UndoJournal {
   // Restores the files of an unfinished earlier run and removes stale temporaries.
   JournalProblem Recover();
 
-  // Copies every existing file of `paths` and writes the journal. On failure nothing of
-  // it is left and the files are as they were.
+  // Copies every existing file of `paths` and writes the journal. A file that cannot be
+  // copied for want of room fails the whole; one that cannot for another reason is left
+  // out (it cannot be opened for writing either). On failure nothing of it is left.
   JournalProblem Begin(const std::vector<std::string>& paths);
 
   // The migration's changes stand: the journal goes, then the copies.

@@ -176,6 +176,9 @@ inline bool OwnMessage(const std::string& text) {
                                                     "Eroare generare [Furnizor provizoriu]!",
                                                     "Nu exista fisierul ",
                                                     "Inregistrari nescrise in ",
+                                                    "Fisiere deteriorate ",
+                                                    "Spatiu insuficient pe disc ",
+                                                    "Inregistrarea #-[*]2 nu a putut ",
                                                     kSuccess};
   for (const auto& p : prefixes) {
     if (text.rfind(p, 0) == 0) return true;
