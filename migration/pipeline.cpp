@@ -347,11 +347,7 @@ class OpenFilesRun {
         closedFull = true;
       }
     }
-    if (closedFull) {
-      Undo();
-      return;
-    }
-    journal_.Commit();
+    if (closedFull) Undo();
   }
 
  private:
@@ -362,10 +358,7 @@ class OpenFilesRun {
       const std::string& dir = f == kTerti ? erpDir_ : dataDir_;
       files_[f] = database::OpenDataFile(kOpenedFileNames[f], dir, database::kShowMessages,
                                          database::kNotFatal);
-      if (files_[f].unit == io::kNoUnit) {
-        journal_.Commit();  // nothing was written
-        return false;
-      }
+      if (files_[f].unit == io::kNoUnit) return false;
       Cache(files_[f], f);
     }
     return true;
@@ -530,6 +523,10 @@ void RunMigration(platform::DialogHost& dialog, char installDrive, int16_t sourc
 
   platform::Current().MessageBox("Instalare cu succes!", "Instalare Varmex 38 ERP",
                                  platform::kMbOk | platform::kMbIconExclamation);
+  // The migration's changes stand only once the user has been told it ended: a run
+  // stopped before (killed, the machine turned off) is undone by the next one, which
+  // then does the whole of it again.
+  journal.Commit();
   dialog.EndDialog(1);
 }
 
