@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -215,11 +216,19 @@ Run RunProgram(Scratch& scratch, const RunOptions& options) {
         chdir(cwd.c_str()) != 0) {
       _exit(126);
     }
+    if (options.fileSizeLimit > 0) {
+      // A write past the limit then fails with EFBIG, as one on a full disk does.
+      signal(SIGXFSZ, SIG_IGN);
+      const rlim_t limit = static_cast<rlim_t>(options.fileSizeLimit);
+      const struct rlimit r {limit, limit};
+      if (setrlimit(RLIMIT_FSIZE, &r) != 0) _exit(126);
+    }
     execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
+  const auto started = std::chrono::steady_clock::now();
+  const auto deadline = started + std::chrono::seconds(options.timeoutSeconds);
+  const auto killAt = started + std::chrono::milliseconds(options.killAfterMs);
   int wstatus = 0;
   for (;;) {
     const pid_t done = waitpid(pid, &wstatus, WNOHANG);
@@ -227,6 +236,11 @@ Run RunProgram(Scratch& scratch, const RunOptions& options) {
       break;
     }
     if (done < 0 && errno != EINTR) {
+      break;
+    }
+    if (options.killAfterMs > 0 && std::chrono::steady_clock::now() > killAt) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &wstatus, 0);
       break;
     }
     if (std::chrono::steady_clock::now() > deadline) {
