@@ -43,14 +43,18 @@ std::string JoinPath(std::string_view directory, std::string_view name) {
   return std::string(io::TrimRight(path));
 }
 
-void ClearReadOnlyInside(std::string_view path, std::string_view folder) {
+bool LiesInside(std::string_view path, std::string_view folder) {
   platform::Platform& os = platform::Current();
   const std::optional<std::string> file = os.FinalPath(path);
-  if (!file) return;
+  if (!file) return false;
   const std::string where = os.FinalPath(folder).value_or(std::string(folder));
   const size_t slash = file->find_last_of("\\/");
-  if (slash == std::string::npos || !SamePath(file->substr(0, slash), where)) return;
-  os.SetFileAttributes(*file, platform::kAttributeNormal);
+  return slash != std::string::npos && SamePath(file->substr(0, slash), where);
+}
+
+void ClearReadOnlyInside(std::string_view path, std::string_view folder) {
+  if (LiesInside(path, folder))
+    platform::Current().SetFileAttributes(path, platform::kAttributeNormal);
 }
 
 TransferResult TransferDataFile(std::string_view name, std::string_view sourceDir,

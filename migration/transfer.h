@@ -40,9 +40,13 @@ inline constexpr size_t kFirstRequiredEntry = 46;
 // last non-blank character, the result cut at kPathLength characters.
 std::string JoinPath(std::string_view directory, std::string_view name);
 
-// Clears the read-only mark of `path` only when the file it names lies in `folder`
-// itself: a link that leads elsewhere (into the old collection, say) keeps the mark of
-// what it points at. `folder` has no final backslash.
+// True when the file `path` names, once links are followed, lies in `folder` itself
+// (no final backslash): false for a link that leads elsewhere (into the old
+// collection, say) and for a file that is not there.
+bool LiesInside(std::string_view path, std::string_view folder);
+
+// Clears the read-only mark of `path` only when LiesInside: a link that leads
+// elsewhere keeps the mark of what it points at.
 void ClearReadOnlyInside(std::string_view path, std::string_view folder);
 
 // The second line of a message about a full disk: what happened to the migration.

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <utility>
 
+#include "migration/transfer.h"
 #include "platform/platform.h"
 
 namespace varmex::migration {
@@ -26,7 +27,8 @@ std::string Lower(std::string_view s) {
 // characters a-z, 0-9).
 bool IsLeftover(std::string_view name) {
   const std::string lower = Lower(name);
-  if (lower.ends_with(kUndoSuffix)) return true;
+  if (lower.ends_with(kUndoSuffix) || lower.find(std::string(kUndoSuffix) + "-") != std::string::npos)
+    return true;
   if (lower.starts_with(std::string(kJournalName) + "-")) return true;
   const size_t at = lower.rfind(kEnlargeTemporary);
   if (at == std::string::npos || lower.size() - at - kEnlargeTemporary.size() != kTemporarySuffixLength)
@@ -38,6 +40,12 @@ bool IsLeftover(std::string_view name) {
 bool Exists(platform::Platform& os, const std::string& path) {
   return os.GetFileAttributes(path) != platform::kInvalidFileAttributes;
 }
+
+std::string FolderOf(const std::string& path) { return path.substr(0, path.find_last_of('\\')); }
+
+// Clears the read-only mark of a file of the new tree, never that of what a link in it
+// points at.
+void ClearMark(const std::string& path) { ClearReadOnlyInside(path, FolderOf(path)); }
 
 // The journal's lines, when it is whole (its last line is kEndLine); nullopt-like
 // `whole` false otherwise.
@@ -92,8 +100,8 @@ JournalProblem UndoJournal::Restore(const std::vector<std::string>& paths) {
   for (const std::string& path : paths) {
     const std::string copy = path + std::string(kUndoSuffix);
     if (!Exists(os, copy)) continue;  // restored by an earlier try
-    // The file may have been made read-only meanwhile; it lies inside the new tree.
-    if (Exists(os, path)) os.SetFileAttributes(path, platform::kAttributeNormal);
+    // The file may have been made read-only meanwhile.
+    if (Exists(os, path)) ClearMark(path);
     if (const uint32_t error = os.RenameFile(copy, path); error != 0) return {path, error};
   }
   return {};
@@ -107,7 +115,7 @@ void UndoJournal::RemoveStaleFiles() {
     for (const std::string& name : names) {
       if (!IsLeftover(name)) continue;
       const std::string path = folder + "\\" + name;
-      os.SetFileAttributes(path, platform::kAttributeNormal);
+      ClearMark(path);
       os.DeleteFile(path);
     }
   }
@@ -127,11 +135,28 @@ JournalProblem UndoJournal::Recover() {
       return {journal, platform::kErrorInvalidParameter};
     }
     if (JournalProblem p = Restore(text.paths); !p.ok()) return p;
-    os.SetFileAttributes(journal, platform::kAttributeNormal);
+    ClearMark(journal);
     if (const uint32_t e = os.DeleteFile(journal); e != 0) return {journal, e};
   }
   RemoveStaleFiles();
   return {};
+}
+
+// A file of the new tree that is a link to a file elsewhere (the old collection, say)
+// becomes a file of its own with the same bytes, so that the steps never write through
+// the link.
+uint32_t UndoJournal::Detach(const std::string& path) const {
+  platform::Platform& os = platform::Current();
+  const std::optional<std::string> target = os.FinalPath(path);
+  if (!target || LiesInside(path, FolderOf(path))) return 0;
+  std::string temporary;
+  uint32_t error = 0;
+  if (!os.CreateUniqueFile(path + std::string(kUndoSuffix) + "-", temporary, error)) return error;
+  error = os.CopyFile(*target, temporary, false);
+  if (error == 0) os.SetFileAttributes(temporary, platform::kAttributeNormal);
+  if (error == 0) error = os.RenameFile(temporary, path);
+  if (error != 0) os.DeleteFile(temporary);
+  return error;
 }
 
 JournalProblem UndoJournal::Begin(const std::vector<std::string>& paths) {
@@ -146,7 +171,8 @@ JournalProblem UndoJournal::Begin(const std::vector<std::string>& paths) {
   for (const std::string& path : paths) {
     if (!Exists(os, path)) continue;
     const std::string copy = path + std::string(kUndoSuffix);
-    os.SetFileAttributes(copy, platform::kAttributeNormal);
+    ClearMark(copy);
+    if (const uint32_t error = Detach(path); error != 0) return undo({path, error});
     files_.push_back(path);
     if (const uint32_t error = os.CopyFile(path, copy, false); error != 0) {
       // No room for the copy stops the migration; a file that cannot be copied for
@@ -187,10 +213,10 @@ void UndoJournal::Commit() {
   platform::Platform& os = platform::Current();
   // Should the journal stay (a file made read-only, say), the next run would undo a
   // finished migration; its read-only mark is ours to clear.
-  os.SetFileAttributes(JournalPath(), platform::kAttributeNormal);
+  ClearMark(JournalPath());
   os.DeleteFile(JournalPath());
   for (const std::string& f : files_) {
-    os.SetFileAttributes(f + std::string(kUndoSuffix), platform::kAttributeNormal);
+    ClearMark(f + std::string(kUndoSuffix));
     os.DeleteFile(f + std::string(kUndoSuffix));
   }
   active_ = false;

@@ -60,6 +60,7 @@ class UndoJournal {
   std::string JournalPath() const;
   bool Inside(const std::string& path) const;
   JournalProblem Restore(const std::vector<std::string>& paths);
+  uint32_t Detach(const std::string& path) const;
   void RemoveStaleFiles();
 
   std::string dataDir_;

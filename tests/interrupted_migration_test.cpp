@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "io/coding.h"
 #include "migration/undo_journal.h"
@@ -268,6 +269,53 @@ TEST(InterruptedMigration, AReadOnlyLcalcdevNeverGetsANumberTwice) {
     }
   }
   EXPECT_GT(leftOut, 0);
+}
+
+// Damaged files are named, once, before anything is written into them.
+TEST(InterruptedMigration, DamagedFilesAreNamedInOneWarning) {
+  struct Case {
+    const char* what;
+    std::function<void(World&)> damage;
+    const char* named;  // a piece of the warning
+  };
+  const std::string oldObi = "C:\\Palunor\\Varmex\\OBI.DAT";
+  const std::string oldDev = "C:\\Palunor\\Varmex\\DEV.DAT";
+  const std::string lcalcdev = std::string(kNewData) + "lcalcdev.dat";
+  const std::vector<Case> cases = {
+      {"dev.dat count far too large",
+       [&](World& w) { io::StoreI32(w.os.Bytes(oldObi)->data() + 10, INT32_MAX); },
+       "dev.dat: 2147483647 blocuri in antetul OBI.DAT"},
+      {"dev.dat count negative",
+       [&](World& w) { io::StoreI32(w.os.Bytes(oldObi)->data() + 10, -5); },
+       "dev.dat: -5 blocuri in antetul OBI.DAT"},
+      {"dev.dat cut short",
+       [&](World& w) { w.os.Bytes(oldDev)->resize(w.os.Bytes(oldDev)->size() / 2); },
+       "dev.dat: "},
+      {"lcalcdev.dat with a damaged block",
+       [&](World& w) {
+         Bytes& b = *w.os.Bytes(lcalcdev);
+         std::fill(b.begin() + 512, b.begin() + 1024, uint8_t{0x41});
+       },
+       "lcalcdev.dat: "},
+      {"lcalcdev.dat longer than its header says",
+       [&](World& w) { w.os.Bytes(lcalcdev)->resize(w.os.Bytes(lcalcdev)->size() + 512); },
+       "lcalcdev.dat: "},
+  };
+  for (const Case& c : cases) {
+    World w(36);
+    c.damage(w);
+    const Bytes before = *w.os.Bytes(lcalcdev);
+    EXPECT_TRUE(w.Migrate()) << c.what;
+    ExpectOrderlyEnd(w, c.what);
+    const auto named = std::count_if(w.os.messages.begin(), w.os.messages.end(), [&](const auto& m) {
+      return m.text.rfind("Fisiere deteriorate", 0) == 0 &&
+             m.text.find(c.named) != std::string::npos;
+    });
+    EXPECT_EQ(named, 1) << c.what;
+    // A damaged lcalcdev.dat is never re-spread: its size stays.
+    if (std::string(c.named).starts_with("lcalcdev"))
+      EXPECT_EQ(w.os.Bytes(lcalcdev)->size(), before.size()) << c.what;
+  }
 }
 
 }  // namespace

@@ -212,8 +212,9 @@ TEST_F(MigrationE2eTest, Version36CollectionIsMigratedWhole) {
   const std::vector<e2e::Event> runs = run.Events("run");
   ASSERT_EQ(runs.size(), 2u);
   EXPECT_EQ(runs[0].Get("result"), "0");
-  EXPECT_TRUE(runs[0].Has("exit"));
-  EXPECT_FALSE(runs[1].Has("exit"));
+  // Both exit codes are looked at, so both reach the transcript.
+  EXPECT_EQ(runs[0].Get("exit"), "0");
+  EXPECT_EQ(runs[1].Get("exit"), "0");
   const std::vector<e2e::Event> ends = run.Events("dialog-end");
   ASSERT_FALSE(ends.empty());
   EXPECT_EQ(ends.back().Number("id"), 107);
@@ -434,6 +435,31 @@ INSTANTIATE_TEST_SUITE_P(
                           {"D/kedro/Varmex/lcalcdev.dat"},
                           {"Eroare (   5) la deschidere D:\\kedro\\Varmex\\lcalcdev.dat!"}}),
     [](const ::testing::TestParamInfo<SpecialFileCase>& info) { return info.param.name; });
+
+// Links in the new tree that lead into the old collection: the copies replace them,
+// the files the migration writes in place become files of their own first, and the
+// old collection keeps its bytes and its read-only marks.
+TEST_F(MigrationE2eTest, LinksInTheNewTreeNeverReachTheOldCollection) {
+  Generate(36, "Palunor");
+  const std::string old = c_ + "/Palunor/Varmex";
+  fs::copy_file(varmex_ + "/lcalcdev.dat", old + "/lcalcdev.dat");
+  for (const char* name : {"DEV.DAT", "lcalcdev.dat"}) {
+    fs::permissions(old + "/" + name, fs::perms::owner_read | fs::perms::group_read |
+                                          fs::perms::others_read);
+    fs::remove(varmex_ + "/" + name);
+    fs::create_symlink(old + "/" + name, varmex_ + "/" + name);
+  }
+  const auto before = Snapshot(c_);
+  const e2e::Run run = Migrate(36, "C:\\Palunor");
+  ASSERT_EQ(run.status, 0) << run.Transcript();
+  EXPECT_EQ(Messages(run).back(), kSuccess) << run.Transcript();
+  EXPECT_TRUE(Snapshot(c_) == before);
+  for (const char* name : {"DEV.DAT", "lcalcdev.dat"})
+    EXPECT_FALSE(fs::is_symlink(varmex_ + "/" + name)) << name;
+  OpenBlockFile lcalcdev(varmex_ + "/lcalcdev.dat");
+  ASSERT_TRUE(lcalcdev.ok());
+  EXPECT_FALSE(lcalcdev.Read(Key4(1), 4).empty());  // the first GRUPDEV
+}
 
 }  // namespace
 }  // namespace varmex
