@@ -276,12 +276,13 @@ std::string MissingArticlesText(const MissingArticles& missing) {
 // Records, not write attempts; a count of 100000 or more is written in full.
 std::string UnwrittenRecordsText(int64_t lcalcdev, int64_t prefman, int64_t leftOut) {
   std::string text = "Inregistrari nescrise in lcalcdev.dat:" + io::FormatRightWhole(lcalcdev, 5) +
-                     "\n" + "Inregistrari nescrise in Prefman.dat:" +
-                     io::FormatRightWhole(prefman, 5);
+                     "\n" +
+                     "Inregistrari nescrise in Prefman.dat:" + io::FormatRightWhole(prefman, 5);
   if (leftOut != 0) {
-    text += "\nDevize fara GRUPDEV (numarul GRUPDEV nu a putut fi citit sau scris in "
-            "lcalcdev.dat):" +
-            io::FormatRightWhole(leftOut, 5);
+    text +=
+        "\nDevize fara GRUPDEV (numarul GRUPDEV nu a putut fi citit sau scris in "
+        "lcalcdev.dat):" +
+        io::FormatRightWhole(leftOut, 5);
   }
   return text;
 }
@@ -289,8 +290,8 @@ std::string UnwrittenRecordsText(int64_t lcalcdev, int64_t prefman, int64_t left
 // The records a run of estimates left out would have given lcalcdev.dat: a GRUPDEV
 // record per started thousand and a link record per estimate.
 int64_t LeftOutRecords(int64_t estimates) {
-  return estimates + (estimates + static_cast<int64_t>(kMaxMembers) - 1) /
-                         static_cast<int64_t>(kMaxMembers);
+  return estimates +
+         (estimates + static_cast<int64_t>(kMaxMembers) - 1) / static_cast<int64_t>(kMaxMembers);
 }
 
 // Pass 3: the GRUPDEVs of every run of equal investment, object and price base.
@@ -306,7 +307,7 @@ void BuildGrupdevs(GrupdevFiles& files, const EstimateTable& table) {
 
   GrupdevWriter writer(files.lcalcdev, files.enlarge);
   PricedMaterials priced;
-  int64_t leftOut = 0;        // estimates without a GRUPDEV: no number could be given
+  int64_t leftOut = 0;         // estimates without a GRUPDEV: no number could be given
   int64_t leftOutRecords = 0;  // the lcalcdev.dat records they would have had
   size_t first = 0;
   while (first < table.size()) {

@@ -37,6 +37,10 @@ TEST(NumberField, RightAlignedAndAsterisks) {
   EXPECT_EQ(FormatRight(5, 5), "    5");
   EXPECT_EQ(FormatRight(123456, 5), "*****");
   EXPECT_EQ(FormatRight(0, 1), "0");
+  // Counts that must be read whatever their size are never hidden behind asterisks.
+  EXPECT_EQ(FormatRightWhole(99999, 5), "99999");
+  EXPECT_EQ(FormatRightWhole(123456, 5), "123456");
+  EXPECT_EQ(FormatRightWhole(42, 5), "   42");
 }
 
 TEST(NumberField, LeftMovedKeepsWidth) {

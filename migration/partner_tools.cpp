@@ -1,8 +1,8 @@
 // The tool steps of the migration: partner conversion, vocabulary, furnmat.dat density.
 #include "migration/partner_tools.h"
 
-#include "installer/runner.h"
 #include "installer/messages.h"
+#include "installer/runner.h"
 #include "io/fixed_text.h"
 #include "migration/transfer.h"
 #include "platform/platform.h"
@@ -17,13 +17,6 @@ constexpr int kStatusLine = 1003;
 int32_t& DensExitCode() {
   static int32_t code = 0;
   return code;
-}
-
-// The block count in its five-character field, or in full when it is wider (a file of
-// 50000 blocks or more), so that nredisp is never handed asterisks.
-std::string BlockCountField(int64_t blocks) {
-  const std::string field = io::FormatRight(blocks, 5);
-  return field.find('*') == std::string::npos ? field : std::to_string(blocks);
 }
 
 // Every command line ends with a NUL right after its last piece, so that a piece's
@@ -77,19 +70,21 @@ bool CheckFurnmatFile(char installDrive) {
   dens.push_back('\0');
   if (installer::RunProgramForExitCode(dens, DensExitCode()) == installer::kRunEnded &&
       DensExitCode() >= kDensUnmeasurable) {
-    installer::ShowWarning("Eroare la masurarea fisierului " + furnmat + " (dens retcode=" +
-                           std::to_string(DensExitCode()) + ")!");
+    installer::ShowWarning("Eroare la masurarea fisierului " + furnmat +
+                           " (dens retcode=" + std::to_string(DensExitCode()) + ")!");
   }
   if (DensExitCode() < kDensTooDense && blocks >= kFurnmatLargeEnough) return true;
 
+  // The block count in its five-character field, in full when wider (a file of 50000
+  // blocks or more), so that nredisp is never handed asterisks.
   std::string nredisp = varmex + "\\nredisp -o -d " +
-                        BlockCountField(RedistributedBlockCount(blocks)) + " " + furnmat;
+                        io::FormatRightWhole(RedistributedBlockCount(blocks), 5) + " " + furnmat;
   nredisp.push_back('\0');
   int32_t code = 0;
   if (installer::RunProgramForExitCode(nredisp, code) != installer::kRunEnded || code == 0)
     return true;
-  std::string text = "Eroare la redistribuirea fisierului " + furnmat + " (nredisp retcode=" +
-                     std::to_string(code) + ")!";
+  std::string text = "Eroare la redistribuirea fisierului " + furnmat +
+                     " (nredisp retcode=" + std::to_string(code) + ")!";
   if (code == kNredispDiskFull) text += "\n" + std::string(kDiskFullAdvice);
   installer::ShowError(text);
   return code != kNredispDiskFull;

@@ -104,9 +104,8 @@ CopyOutcome CopyOldCollection(platform::DialogHost& dialog, const OldCollection&
 }
 
 // False when a copy found the disk full.
-bool CarryPartnerFile(platform::DialogHost& dialog, const OldCollection& old,
-                      int16_t sourceVersion, char installDrive, const std::string& newErpDir,
-                      CopyOutcome& copies) {
+bool CarryPartnerFile(platform::DialogHost& dialog, const OldCollection& old, int16_t sourceVersion,
+                      char installDrive, const std::string& newErpDir, CopyOutcome& copies) {
   if (sourceVersion == 36) {
     Status(dialog, "Preluare terti.dat");
     if (!Copy("terti.dat", old.erpDir, newErpDir, true, copies)) return false;
@@ -145,27 +144,28 @@ std::vector<std::string> FilesToJournal(const std::string& dataDir, const std::s
     const std::string lower = Lower(entry);
     const bool written = std::any_of(names.begin(), names.end(),
                                      [&](const std::string& n) { return Lower(n) == lower; });
-    const std::string path = dataDir + "\\" + entry;
+    const std::string path = InFolder(dataDir, entry);
     if (written && copies.copied.count(Lower(path)) == 0) in.push_back(path);
   }
   listing.clear();
   os.ListDirectory(erpDir, listing);
   for (const std::string& entry : listing) {
-    const std::string path = erpDir + "\\" + entry;
+    const std::string path = InFolder(erpDir, entry);
     if (Lower(entry) == "terti.dat" && copies.copied.count(Lower(path)) == 0) in.push_back(path);
   }
   return in;
 }
 
 void ShowJournalProblem(const JournalProblem& p) {
-  installer::ShowError("Eroare [" + io::FormatRightWhole(p.error, 5) + "] la refacerea fisierului " +
-                       p.path + " dupa o preluare neterminata!\nPreluarea datelor nu poate "
+  installer::ShowError("Eroare [" + io::FormatRightWhole(p.error, 5) +
+                       "] la refacerea fisierului " + p.path +
+                       " dupa o preluare neterminata!\nPreluarea datelor nu poate "
                        "continua pana cand fisierul nu este refacut.");
 }
 
 void ShowBeginProblem(const JournalProblem& p) {
-  std::string text = "Eroare [" + io::FormatRightWhole(p.error, 5) + "] la salvarea fisierului " + p.path +
-                     " inainte de preluare!";
+  std::string text = "Eroare [" + io::FormatRightWhole(p.error, 5) + "] la salvarea fisierului " +
+                     p.path + " inainte de preluare!";
   if (io::IsDiskFull(static_cast<int>(p.error))) text += "\n" + std::string(kDiskFullAdvice);
   installer::ShowError(text);
 }
@@ -228,8 +228,8 @@ class FileEnlarger {
     const int closed = io::CloseUnit(file.unit);
     const std::string path = dataDir_ + "\\" + std::string(kOpenedFileNames[f]);
     if (io::IsDiskFull(closed)) disk_.Note(path);
-    const store::RedistributeResult r = store::Redistribute(
-        path, static_cast<int32_t>(blocks), {}, store::RedistributeCaching::kCached);
+    const store::RedistributeResult r = store::Redistribute(path, static_cast<int32_t>(blocks), {},
+                                                            store::RedistributeCaching::kCached);
     if (io::IsDiskFull(static_cast<int>(r.systemError))) disk_.Note(path);
     file = database::OpenDataFile(kOpenedFileNames[f], dataDir_, database::kShowMessages,
                                   database::kNotFatal);
@@ -268,8 +268,7 @@ void CheckWrittenFiles(const OpenFiles& files, const DiskWatch& names, FileEnlar
   for (OpenedFile f : {kFurnmat, kLcalcdev, kPrefman}) {
     const std::string path = names.PathOf(f);
     const std::optional<uint64_t> size = platform::Current().FileSize(path);
-    std::string problem =
-        size ? store::FileSizeProblem(files[f].blockCount, *size) : std::string();
+    std::string problem = size ? store::FileSizeProblem(files[f].blockCount, *size) : std::string();
     if (problem.empty()) {
       const store::VerifyReport report =
           store::VerifyBlockFileOnUnit(files[f].unit, files[f].blockCount);
@@ -281,11 +280,16 @@ void CheckWrittenFiles(const OpenFiles& files, const DiskWatch& names, FileEnlar
     }
     if (problem.empty()) continue;
     enlarger.Refuse(f);
-    damaged += "\n" + path + ": " + problem;
+    damaged += "\n";
+    damaged += path;
+    damaged += ": ";
+    damaged += problem;
   }
   if (!damaged.empty()) {
-    installer::ShowWarning("Fisiere deteriorate (nu vor fi extinse; inregistrarile care nu "
-                           "incap raman nescrise):" + damaged);
+    installer::ShowWarning(
+        "Fisiere deteriorate (nu vor fi extinse; inregistrarile care nu "
+        "incap raman nescrise):" +
+        damaged);
   }
 }
 
@@ -316,10 +320,14 @@ void ShowDiskFull(const std::string& path, bool restored) {
 // The steps on the open files, each undone when the disk fills.
 class OpenFilesRun {
  public:
-  OpenFilesRun(platform::DialogHost& dialog, const std::string& dataDir,
-               const std::string& erpDir, UndoJournal& journal)
-      : dialog_(dialog), dataDir_(dataDir), erpDir_(erpDir), journal_(journal),
-        disk_(files_, dataDir_, erpDir_), enlarger_(files_, dataDir_, disk_) {}
+  OpenFilesRun(platform::DialogHost& dialog, const std::string& dataDir, const std::string& erpDir,
+               UndoJournal& journal)
+      : dialog_(dialog),
+        dataDir_(dataDir),
+        erpDir_(erpDir),
+        journal_(journal),
+        disk_(files_, dataDir_, erpDir_),
+        enlarger_(files_, dataDir_, disk_) {}
 
   void Run(const grupdev::GrupdevLimits& limits) {
     if (!Open()) return;

@@ -27,13 +27,6 @@ bool SamePath(std::string_view a, std::string_view b) {
   return true;
 }
 
-// The error code in a five-character field; a wider code is written in full rather
-// than hidden behind asterisks.
-std::string ErrorCodeField(uint32_t code) {
-  const std::string field = io::FormatRight(code, 5);
-  return field.find('*') == std::string::npos ? field : std::to_string(code);
-}
-
 }  // namespace
 
 std::string JoinPath(std::string_view directory, std::string_view name) {
@@ -41,6 +34,13 @@ std::string JoinPath(std::string_view directory, std::string_view name) {
   path.append(io::PlatformText(name));
   if (path.size() > kPathLength) path.resize(kPathLength);
   return std::string(io::TrimRight(path));
+}
+
+std::string InFolder(std::string_view folder, std::string_view name) {
+  std::string path(folder);
+  path += '\\';
+  path += name;
+  return path;
 }
 
 bool LiesInside(std::string_view path, std::string_view folder) {
@@ -84,7 +84,7 @@ TransferResult TransferDataFile(std::string_view name, std::string_view sourceDi
     error = os.CopyFile(source, destination, false);
   }
   if (error != 0) {
-    std::string text = "Eroare [" + ErrorCodeField(error) + "] la copierea fisierului " +
+    std::string text = "Eroare [" + io::FormatRightWhole(error, 5) + "] la copierea fisierului " +
                        std::string(io::TrimRight(name)) + "!";
     if (io::IsDiskFull(static_cast<int>(error))) text += "\n" + std::string(kDiskFullAdvice);
     installer::ShowError(text);

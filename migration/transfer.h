@@ -40,6 +40,9 @@ inline constexpr size_t kFirstRequiredEntry = 46;
 // last non-blank character, the result cut at kPathLength characters.
 std::string JoinPath(std::string_view directory, std::string_view name);
 
+// `folder` (no final backslash) and a name in it.
+std::string InFolder(std::string_view folder, std::string_view name);
+
 // True when the file `path` names, once links are followed, lies in `folder` itself
 // (no final backslash): false for a link that leads elsewhere (into the old
 // collection, say) and for a file that is not there.

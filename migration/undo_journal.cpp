@@ -27,14 +27,17 @@ std::string Lower(std::string_view s) {
 // characters a-z, 0-9).
 bool IsLeftover(std::string_view name) {
   const std::string lower = Lower(name);
-  if (lower.ends_with(kUndoSuffix) || lower.find(std::string(kUndoSuffix) + "-") != std::string::npos)
+  if (lower.ends_with(kUndoSuffix) ||
+      lower.find(std::string(kUndoSuffix) + "-") != std::string::npos)
     return true;
   if (lower.starts_with(std::string(kJournalName) + "-")) return true;
   const size_t at = lower.rfind(kEnlargeTemporary);
-  if (at == std::string::npos || lower.size() - at - kEnlargeTemporary.size() != kTemporarySuffixLength)
+  if (at == std::string::npos ||
+      lower.size() - at - kEnlargeTemporary.size() != kTemporarySuffixLength)
     return false;
   return std::all_of(lower.begin() + static_cast<std::ptrdiff_t>(at + kEnlargeTemporary.size()),
-                     lower.end(), [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
+                     lower.end(),
+                     [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
 }
 
 bool Exists(platform::Platform& os, const std::string& path) {
@@ -114,7 +117,7 @@ void UndoJournal::RemoveStaleFiles() {
     if (os.ListDirectory(folder, names) != 0) continue;
     for (const std::string& name : names) {
       if (!IsLeftover(name)) continue;
-      const std::string path = folder + "\\" + name;
+      const std::string path = InFolder(folder, name);
       ClearMark(path);
       os.DeleteFile(path);
     }
@@ -190,12 +193,11 @@ JournalProblem UndoJournal::Begin(const std::vector<std::string>& paths) {
 
   std::string temporary;
   uint32_t error = 0;
-  std::unique_ptr<platform::File> file =
-      os.CreateUniqueFile(JournalPath() + "-", temporary, error);
+  std::unique_ptr<platform::File> file = os.CreateUniqueFile(JournalPath() + "-", temporary, error);
   if (!file) return undo({JournalPath(), error});
   size_t put = 0;
-  error = file->WriteAt(0, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()),
-                        put);
+  error =
+      file->WriteAt(0, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()), put);
   if (error == 0 && put < text.size()) error = platform::kErrorDiskFull;
   if (error == 0) error = file->Flush();
   file.reset();

@@ -125,9 +125,10 @@ TEST(EnlargeMigration, ADiskThatFillsWhileAFileGrowsStopsAndUndoesTheMigration) 
   EXPECT_EQ(full.unwritten, std::make_pair(0, 0));  // nothing stands that could be counted
   EXPECT_EQ(std::count_if(full.messages.begin(), full.messages.end(),
                           [](const std::string& m) {
-                            return m.rfind("Spatiu insuficient pe disc la scrierea fisierului "
-                                           "D:\\kedro\\Varmex\\",
-                                           0) == 0;
+                            return m.rfind(
+                                       "Spatiu insuficient pe disc la scrierea fisierului "
+                                       "D:\\kedro\\Varmex\\",
+                                       0) == 0;
                           }),
             1);
   EXPECT_TRUE(*w.os.Bytes(std::string(kNewData) + "lcalcdev.dat") == lcalcdev);

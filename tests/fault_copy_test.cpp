@@ -84,9 +84,8 @@ class FailingDestination : public platform::ForwardingPlatform {
 
 // How many of the copies are the collection's, before those kept for undoing.
 size_t DataCopies(const std::vector<std::string>& copies) {
-  return static_cast<size_t>(std::count_if(copies.begin(), copies.end(), [](const std::string& c) {
-    return !c.ends_with(".anulare");
-  }));
+  return static_cast<size_t>(std::count_if(
+      copies.begin(), copies.end(), [](const std::string& c) { return !c.ends_with(".anulare"); }));
 }
 
 struct CleanCopies {

@@ -59,7 +59,9 @@ class InterruptedE2eTest : public ::testing::Test {
   e2e::Run Migrate(int killAfterMs = 0) {
     e2e::RunOptions o;
     o.args = {"/prel"};
-    o.script = "dialog 101\nselect 1002 D\nclick 1\nanswer yes\ndialog 107\nset 1021 C:\\Palunor\nclick 1\n";
+    o.script =
+        "dialog 101\nselect 1002 D\nclick 1\nanswer yes\ndialog 107\nset 1021 C:\\Palunor\nclick "
+        "1\n";
     o.env["VARMEX_STANDIN_LOG"] = scratch_.path() + "/standins.log";
     o.killAfterMs = killAfterMs;
     o.timeoutSeconds = 280;
@@ -135,8 +137,8 @@ TEST_F(InterruptedE2eTest, AKilledMigrationCostsNothingButARerun) {
     FreshTree();
     const int killAfter = static_cast<int>(static_cast<double>(cleanMs) * share);
     const e2e::Run killed = Migrate(killAfter);
-    const std::string context = "killed after " + std::to_string(killAfter) + " ms of " +
-                                std::to_string(cleanMs);
+    const std::string context =
+        "killed after " + std::to_string(killAfter) + " ms of " + std::to_string(cleanMs);
     // A run that ended before its kill is a migration done: running it again would be
     // a second migration.
     if (killed.status != 128 + 9) continue;

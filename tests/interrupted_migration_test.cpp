@@ -289,8 +289,7 @@ TEST(InterruptedMigration, DamagedFilesAreNamedInOneWarning) {
        [&](World& w) { io::StoreI32(w.os.Bytes(oldObi)->data() + 10, -5); },
        "dev.dat: -5 blocuri in antetul OBI.DAT"},
       {"dev.dat cut short",
-       [&](World& w) { w.os.Bytes(oldDev)->resize(w.os.Bytes(oldDev)->size() / 2); },
-       "dev.dat: "},
+       [&](World& w) { w.os.Bytes(oldDev)->resize(w.os.Bytes(oldDev)->size() / 2); }, "dev.dat: "},
       {"lcalcdev.dat with a damaged block",
        [&](World& w) {
          Bytes& b = *w.os.Bytes(lcalcdev);
@@ -307,10 +306,11 @@ TEST(InterruptedMigration, DamagedFilesAreNamedInOneWarning) {
     const Bytes before = *w.os.Bytes(lcalcdev);
     EXPECT_TRUE(w.Migrate()) << c.what;
     ExpectOrderlyEnd(w, c.what);
-    const auto named = std::count_if(w.os.messages.begin(), w.os.messages.end(), [&](const auto& m) {
-      return m.text.rfind("Fisiere deteriorate", 0) == 0 &&
-             m.text.find(c.named) != std::string::npos;
-    });
+    const auto named =
+        std::count_if(w.os.messages.begin(), w.os.messages.end(), [&](const auto& m) {
+          return m.text.rfind("Fisiere deteriorate", 0) == 0 &&
+                 m.text.find(c.named) != std::string::npos;
+        });
     EXPECT_EQ(named, 1) << c.what;
     // A damaged lcalcdev.dat is never re-spread: its size stays.
     if (std::string(c.named).starts_with("lcalcdev"))

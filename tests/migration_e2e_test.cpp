@@ -444,8 +444,8 @@ TEST_F(MigrationE2eTest, LinksInTheNewTreeNeverReachTheOldCollection) {
   const std::string old = c_ + "/Palunor/Varmex";
   fs::copy_file(varmex_ + "/lcalcdev.dat", old + "/lcalcdev.dat");
   for (const char* name : {"DEV.DAT", "lcalcdev.dat"}) {
-    fs::permissions(old + "/" + name, fs::perms::owner_read | fs::perms::group_read |
-                                          fs::perms::others_read);
+    fs::permissions(old + "/" + name,
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     fs::remove(varmex_ + "/" + name);
     fs::create_symlink(old + "/" + name, varmex_ + "/" + name);
   }

@@ -220,7 +220,7 @@ Run RunProgram(Scratch& scratch, const RunOptions& options) {
       // A write past the limit then fails with EFBIG, as one on a full disk does.
       signal(SIGXFSZ, SIG_IGN);
       const rlim_t limit = static_cast<rlim_t>(options.fileSizeLimit);
-      const struct rlimit r {limit, limit};
+      const struct rlimit r { limit, limit };
       if (setrlimit(RLIMIT_FSIZE, &r) != 0) _exit(126);
     }
     execve(program.c_str(), argv.data(), envp.data());

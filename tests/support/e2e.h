@@ -71,8 +71,8 @@ struct RunOptions {
   std::optional<std::string> pathVar;      // PATH, when set
   std::map<std::string, std::string> env;  // more variables
   int timeoutSeconds = 120;
-  int killAfterMs = 0;         // > 0: killed with SIGKILL after so many milliseconds
-  int64_t fileSizeLimit = 0;   // > 0: no file may grow past it (writes fail with EFBIG)
+  int killAfterMs = 0;        // > 0: killed with SIGKILL after so many milliseconds
+  int64_t fileSizeLimit = 0;  // > 0: no file may grow past it (writes fail with EFBIG)
 };
 
 struct Run {
