@@ -69,6 +69,7 @@ struct RunOptions {
   std::string driveTypes;                  // VARMEX_DRIVE_TYPES, when not empty
   std::optional<std::string> pathVar;      // PATH, when set
   std::map<std::string, std::string> env;  // more variables
+  std::string input = "/dev/null";         // standard input
   int timeoutSeconds = 120;
 };
 
