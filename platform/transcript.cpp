@@ -221,11 +221,11 @@ ProcessResult TranscriptPlatform::RunProcess(std::string_view commandLine, bool 
 }
 
 int TranscriptPlatform::EndStatus(int status) const {
-  return status == 0 && !transcript_.complete() ? 1 : status;
+  return status == 0 && (!transcript_.complete() || transcript_.inputRefused()) ? 1 : status;
 }
 
 void TranscriptPlatform::ExitProcess(int status) {
-  transcript_.Exit(status);
+  transcript_.Exit(EndStatus(status));
   ForwardingPlatform::ExitProcess(EndStatus(status));
 }
 
@@ -236,7 +236,7 @@ void TranscriptPlatform::NoteRefusedRun(std::string_view commandLine, bool wantE
 }
 
 int TranscriptPlatform::NoteProgramEnd(int status) {
-  transcript_.Exit(status);
+  transcript_.Exit(EndStatus(status));
   return ForwardingPlatform::NoteProgramEnd(EndStatus(status));
 }
 

@@ -200,6 +200,7 @@ const UiAction* UiSession::Next() {
     if (std::string problem = actions_->TakeProblem(); !problem.empty()) {
       inputRefused_ = true;
       Report(problem);
+      if (events_ != nullptr) events_->InputRefused();
     }
   }
   return a;

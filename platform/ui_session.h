@@ -49,6 +49,9 @@ class UiEvents {
  public:
   virtual ~UiEvents() = default;
   virtual void ScriptError(std::string_view detail) = 0;
+  // The actions' input was refused (reported just before as a script error): the run
+  // ends with 1 where it would have ended with 0.
+  virtual void InputRefused() {}
 };
 
 struct UiAction {

@@ -17,7 +17,9 @@ namespace {
 // Records the script errors a session reports.
 struct Errors : UiEvents {
   std::vector<std::string> details;
+  int refusals = 0;
   void ScriptError(std::string_view detail) override { details.emplace_back(detail); }
+  void InputRefused() override { ++refusals; }
 };
 
 // A dialog procedure that records its commands; `onCommand` decides what they do.
@@ -357,6 +359,7 @@ TEST(UiSessionTest, TypedInputPastItsBoundsIsRefusedOnce) {
     // A run that would end with 0 ends with 1 once its input was refused.
     EXPECT_EQ(platform.NoteProgramEnd(0), c.refusal.empty() ? 0 : 1);
     EXPECT_EQ(platform.NoteProgramEnd(3), 3);
+    EXPECT_EQ(errors.refusals, c.refusal.empty() ? 0 : 1);
     if (c.refusal.empty()) {
       EXPECT_TRUE(errors.details.empty());
       continue;
