@@ -8,6 +8,7 @@
 #include "database/data_file.h"
 #include "installer/messages.h"
 #include "io/unit_file.h"
+#include "pricebase/price_base.h"
 
 namespace varmex::grupdev {
 namespace {
@@ -26,12 +27,19 @@ int16_t LoadPriceBase(PriceTable& table, std::string_view directory, int16_t n) 
   Empty(table);
   if (n == 0) return kPriceBaseLoaded;
 
-  const database::OpenResult file = pricebase::OpenPriceBase(directory, n, database::kShowMessages);
-  if (file.unit == io::kNoUnit) return kPriceBaseFailed;
+  // A base whose failure was shown before in this migration is tried again silently.
+  const bool quiet = pricebase::PriceBaseFaultShown(n);
+  const database::OpenResult file = pricebase::OpenPriceBase(
+      directory, n, quiet ? database::kNoMessages : database::kShowMessages);
+  if (file.unit == io::kNoUnit) {
+    pricebase::ShowPriceBaseFault(n);  // shown by the opening, unless quiet
+    return kPriceBaseFailed;
+  }
 
   pricebase::DataBlockRange range;
   if (pricebase::ReadDataBlockRange(file.unit, range) != io::kIoOk) {
-    installer::ShowError(pricebase::kReadErrorText);
+    if (pricebase::ShowPriceBaseFault(n))
+      installer::ShowError(pricebase::ReadErrorText(directory, n));
     io::CloseUnit(file.unit);
     return kPriceBaseFailed;
   }
@@ -39,7 +47,8 @@ int16_t LoadPriceBase(PriceTable& table, std::string_view directory, int16_t n) 
   for (int32_t b = range.first; b <= range.last; ++b) {
     if (io::ReadRecord(file.unit, b, block) != io::kIoOk) {
       io::CloseUnit(file.unit);
-      installer::ShowError(pricebase::kReadErrorText);
+      if (pricebase::ShowPriceBaseFault(n))
+        installer::ShowError(pricebase::ReadErrorText(directory, n));
       Empty(table);
       return kPriceBaseFailed;
     }

@@ -12,7 +12,11 @@ namespace varmex::migration {
 inline constexpr int kMigrationDialogId = 107;
 
 // Holds what the installation hands to the migration: the install drive and the
-// GRUPDEV ask limits.
+// GRUPDEV ask limits. OK runs the pipeline once the folder typed is short enough for
+// every name the migration builds under it (236 characters for version 36, 243 for
+// version 35, without a final backslash); a longer one is refused with a message and
+// the dialog stays open. While the pipeline runs, a price base that cannot be read is
+// named once (pricebase::OneMessagePerPriceBase).
 class MigrationDialog : public platform::DialogProcedure {
  public:
   MigrationDialog(char installDrive, const grupdev::GrupdevLimits& limits)

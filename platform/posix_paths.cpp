@@ -100,7 +100,17 @@ DriveSetup LoadDrives(const char* drivesVariable, const char* typesVariable) {
         if (letter == 0) continue;
         const std::string root = Join(dir, name);
         auto& slot = t.roots[static_cast<size_t>(letter - 'A')];
-        if (!slot && IsDirectory(root)) slot = root;
+        if (slot || !IsDirectory(root)) continue;
+        if (root.size() > kLongestDriveRoot) {
+          if (setup.problem.empty()) {
+            setup.problem = "VARMEX_DRIVES: the root of drive " + std::string(1, letter) + " is " +
+                            std::to_string(root.size()) + " bytes long; the program's paths " +
+                            "need a root of at most " + std::to_string(kLongestDriveRoot) +
+                            " bytes";
+          }
+          continue;
+        }
+        slot = root;
       }
     }
   }

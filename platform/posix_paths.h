@@ -34,12 +34,20 @@ struct DriveTable {
   std::optional<std::string> Root(char letter) const;
 };
 
+// The longest root a drive may have: the program's paths are at most 256 characters
+// ("D:" and 254 more), a unique file's name adds 12 to its prefix, and the path under
+// the root must stay within the system's limit (PATH_MAX, 4096 bytes with the NUL).
+// A drive of a longer root is refused when VARMEX_DRIVES is read, never reached under
+// a path the system cannot take.
+inline constexpr size_t kLongestDriveRoot = 4096 - 1 - 254 - 12;
+
 struct DriveSetup {
   DriveTable table;
   std::string problem;  // a one-line complaint about the environment, or empty
 };
 
-// Reads the drive table from the two variables' values (null when unset).
+// Reads the drive table from the two variables' values (null when unset). A drive
+// whose root is longer than kLongestDriveRoot is left out and named in `problem`.
 DriveSetup LoadDrives(const char* drivesVariable, const char* typesVariable);
 
 // The drive letter (upper case) of a path that starts with "X:", or 0.

@@ -89,6 +89,31 @@ TEST_F(PosixTest, DrivesAndTheirTypes) {
   EXPECT_FALSE(posix::LoadDrives((root_ / "drives").c_str(), "D=floppy").problem.empty());
 }
 
+// A drive whose root leaves no room under the system's path limit for the program's
+// longest paths is refused when the drives are read; one byte shorter is taken.
+TEST_F(PosixTest, ADriveRootTooLongForTheProgramsPathsIsRefused) {
+  for (const size_t length : {posix::kLongestDriveRoot, posix::kLongestDriveRoot + 1}) {
+    SCOPED_TRACE(length);
+    // VARMEX_DRIVES of length - 2 bytes, so that its drive "d" has a root of `length`.
+    std::string drives = (root_ / "deep").string();
+    while (drives.size() < length - 2) {
+      drives += "/" + std::string(std::min<size_t>(200, length - 2 - drives.size() - 1), 'p');
+    }
+    fs::create_directories(fs::path(drives) / "d");
+    const posix::DriveSetup setup = posix::LoadDrives(drives.c_str(), nullptr);
+    if (length == posix::kLongestDriveRoot) {
+      EXPECT_TRUE(setup.problem.empty()) << setup.problem;
+      EXPECT_EQ(setup.table.Root('D')->size(), length);
+    } else {
+      EXPECT_EQ(setup.problem,
+                "VARMEX_DRIVES: the root of drive D is 3830 bytes long; the "
+                "program's paths need a root of at most 3829 bytes");
+      EXPECT_FALSE(setup.table.Root('D'));
+    }
+    fs::remove_all(root_ / "deep");
+  }
+}
+
 TEST_F(PosixTest, NamesMatchWithoutRegardToCase) {
   fs::create_directories(D() / "Kedro" / "Varmex");
   WriteFile(D() / "Kedro" / "Varmex" / "DEV.DAT", "abc");

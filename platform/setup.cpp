@@ -4,8 +4,10 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <string>
 
+#include "platform/bounded_input.h"
 #include "platform/native.h"
 #include "platform/transcript.h"
 #include "platform/ui_session.h"
@@ -32,19 +34,13 @@ Installed& TheInstalled() {
   return installed;
 }
 
-// The whole of a file; false when it cannot be opened or read to its end (a folder
-// opens on some systems, but reading it fails).
-bool ReadWholeFile(const char* path, std::string& text) {
-  std::FILE* f = std::fopen(path, "rb");
-  if (f == nullptr) return false;
-  char buffer[4096];
-  size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-  const bool read = std::ferror(f) == 0;
-  std::fclose(f);
-  if (!read) text.clear();
-  return read;
+#ifndef _WIN32
+// Standard input with nothing in it, for a terminal session whose input is refused.
+std::istream& NoInput() {
+  static std::istringstream empty;
+  return empty;
 }
+#endif
 
 }  // namespace
 
@@ -68,11 +64,26 @@ bool SetUpFromEnvironment() {
 
   if (const char* path = std::getenv("VARMEX_UI_SCRIPT"); path != nullptr && *path != '\0') {
     std::string text;
-    const bool read = ReadWholeFile(path, text);
+    const FileRead read = ReadRegularFile(path, kActionLimits.maxBytes, text);
+    std::string refusal;
+    if (read == FileRead::kNotRegular || read == FileRead::kTooLarge) {
+      refusal = DescribeFileRead(read, kActionLimits.maxBytes);
+    } else if (const size_t line = FirstLongLine(text, kActionLimits.maxLine); line != 0) {
+      refusal = "its line " + std::to_string(line) + " is longer than " +
+                std::to_string(kActionLimits.maxLine) + " bytes";
+      text.clear();
+    }
     auto session = std::make_unique<UiSession>(ScriptActions(text), s.transcript.get(), nullptr);
     s.session = std::make_unique<SessionPlatform>(*top, std::move(session));
     top = s.session.get();
-    if (!read) {
+    if (!refusal.empty()) {
+      // A script that is no file, or past the bounds of any script, is refused whole:
+      // the run ends before its first dialog.
+      const std::string detail = std::string("the script ") + path + " is refused: " + refusal;
+      std::fprintf(stderr, "varmex: %s\n", detail.c_str());
+      if (s.transcript) s.transcript->ScriptError(detail);
+      ok = false;
+    } else if (read != FileRead::kRead) {
       // An unreadable script is a script with no lines: every dialog and question
       // is closed as the script running out would close it.
       std::fprintf(stderr, "varmex: cannot read the script %s\n", path);
@@ -81,10 +92,20 @@ bool SetUpFromEnvironment() {
   } else {
 #ifndef _WIN32
     // Terminal dialogs, with their script errors (the end of the input) recorded.
-    auto session =
-        std::make_unique<UiSession>(TypedActions(std::cin), s.transcript.get(), &std::cout);
+    // Standard input that is a device (not a terminal) is refused: /dev/zero would
+    // never end, and the run ends before its first dialog.
+    const std::string refusal = StandardInputRefusal();
+    auto session = std::make_unique<UiSession>(TypedActions(refusal.empty() ? std::cin : NoInput()),
+                                               s.transcript.get(), &std::cout);
     s.session = std::make_unique<SessionPlatform>(*top, std::move(session));
     top = s.session.get();
+    if (!refusal.empty()) {
+      const std::string detail =
+          "standard input is refused: " + refusal + ", not a terminal, a file or a pipe";
+      std::fprintf(stderr, "varmex: %s\n", detail.c_str());
+      if (s.transcript) s.transcript->ScriptError(detail);
+      ok = false;
+    }
 #endif
   }
 

@@ -1,7 +1,10 @@
 #include "platform/setup.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -96,11 +99,65 @@ TEST(SetUpTest, AnUnreadableScriptClosesEverythingAndIsRecorded) {
   std::remove(transcript.c_str());
 }
 
+// Answers that are no file, or past the bounds of any answers, are refused at once:
+// one line on standard error and in the transcript, and SetUpFromEnvironment fails
+// (the program ends with 1) without waiting for a writer or reading without end.
+TEST(SetUpTest, AnswersPastTheirBoundsOrFromADeviceAreRefusedAtOnce) {
+  const std::string dir = ::testing::TempDir();
+  const std::string fifo = dir + "varmex-setup-test.fifo";
+  const std::string large = dir + "varmex-setup-test-large.script";
+  const std::string longLine = dir + "varmex-setup-test-long.script";
+  const std::string transcript = dir + "varmex-setup-test3.jsonl";
+  ::unlink(fifo.c_str());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  std::ofstream(large) << std::string(1024 * 1024, '#') << "\n";
+  std::ofstream(longLine) << "dialog 101\nset 1002 " << std::string(4096, 'x') << "\n";
+  struct Case {
+    const char* script;  // VARMEX_UI_SCRIPT, or null for standard input from /dev/zero
+    std::string said;    // after "varmex: "
+  };
+  const Case cases[] = {
+      {fifo.c_str(), "the script " + fifo + " is refused: not a regular file (a pipe or a device)"},
+      {"/dev/zero", "the script /dev/zero is refused: not a regular file (a pipe or a device)"},
+      {large.c_str(), "the script " + large + " is refused: larger than 1048576 bytes"},
+      {longLine.c_str(),
+       "the script " + longLine + " is refused: its line 2 is longer than 4096 bytes"},
+      {nullptr, "standard input is refused: a device, not a terminal, a file or a pipe"},
+  };
+  alarm(20);  // a wait on the FIFO fails the test instead of hanging it
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.said);
+    const int savedInput = ::dup(0);
+    if (c.script != nullptr) {
+      ::setenv("VARMEX_UI_SCRIPT", c.script, 1);
+    } else {
+      ::unsetenv("VARMEX_UI_SCRIPT");
+      const int zero = ::open("/dev/zero", O_RDONLY);
+      ::dup2(zero, 0);
+      ::close(zero);
+    }
+    ::setenv("VARMEX_UI_TRANSCRIPT", transcript.c_str(), 1);
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(SetUpFromEnvironment());
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "varmex: " + c.said + "\n");
+    TearDownEnvironment();
+    ::dup2(savedInput, 0);
+    ::close(savedInput);
+    EXPECT_EQ(ReadFile(transcript), "{\"event\":\"script-error\",\"detail\":\"" + c.said + "\"}\n");
+  }
+  alarm(0);
+  ::unsetenv("VARMEX_UI_SCRIPT");
+  ::unsetenv("VARMEX_UI_TRANSCRIPT");
+  for (const std::string& f : {fifo, large, longLine, transcript}) std::remove(f.c_str());
+}
+
 // A transcript that cannot be written whole (here a device that is always full) is
 // said on standard error, and a run that would have ended with 0 ends with 1.
 TEST(SetUpTest, ATranscriptThatCannotBeWrittenWholeEndsTheRunWithOne) {
+  const std::string script = ::testing::TempDir() + "varmex-setup-test-empty.script";
+  std::ofstream{script};  // a script without lines (a device such as /dev/null is refused)
   ::setenv("VARMEX_UI_TRANSCRIPT", "/dev/full", 1);
-  ::setenv("VARMEX_UI_SCRIPT", "/dev/null", 1);
+  ::setenv("VARMEX_UI_SCRIPT", script.c_str(), 1);
   ASSERT_TRUE(SetUpFromEnvironment());
   ::testing::internal::CaptureStderr();
   installer::ShowWarning("Atentie");
@@ -113,6 +170,7 @@ TEST(SetUpTest, ATranscriptThatCannotBeWrittenWholeEndsTheRunWithOne) {
   TearDownEnvironment();
   ::unsetenv("VARMEX_UI_SCRIPT");
   ::unsetenv("VARMEX_UI_TRANSCRIPT");
+  std::remove(script.c_str());
 }
 
 }  // namespace

@@ -1,42 +1,13 @@
 #include "platform/transcript.h"
 
+#include "platform/terminal_text.h"
+
 namespace varmex::platform {
 namespace {
 
 std::string_view UpToNul(std::string_view text) {
   const size_t nul = text.find('\0');
   return nul == std::string_view::npos ? text : text.substr(0, nul);
-}
-
-// Length of the valid UTF-8 sequence starting at text[i], or 0.
-size_t Utf8SequenceAt(std::string_view text, size_t i) {
-  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  size_t n = 0;
-  uint32_t cp = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    n = 2;
-    cp = lead & 0x1Fu;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    n = 3;
-    cp = lead & 0x0Fu;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    n = 4;
-    cp = lead & 0x07u;
-  } else {
-    return 0;
-  }
-  if (i + n > text.size()) return 0;
-  for (size_t k = 1; k < n; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (byte(i + k) & 0x3Fu);
-  }
-  // No overlong forms, no surrogates, nothing past U+10FFFF.
-  if ((n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000) || (cp >= 0xD800 && cp <= 0xDFFF) ||
-      cp > 0x10FFFF) {
-    return 0;
-  }
-  return n;
 }
 
 const char* AnswerName(int answer) {
@@ -250,11 +221,11 @@ ProcessResult TranscriptPlatform::RunProcess(std::string_view commandLine, bool 
 }
 
 int TranscriptPlatform::EndStatus(int status) const {
-  return status == 0 && !transcript_.complete() ? 1 : status;
+  return status == 0 && (!transcript_.complete() || transcript_.inputRefused()) ? 1 : status;
 }
 
 void TranscriptPlatform::ExitProcess(int status) {
-  transcript_.Exit(status);
+  transcript_.Exit(EndStatus(status));
   ForwardingPlatform::ExitProcess(EndStatus(status));
 }
 
@@ -265,7 +236,7 @@ void TranscriptPlatform::NoteRefusedRun(std::string_view commandLine, bool wantE
 }
 
 int TranscriptPlatform::NoteProgramEnd(int status) {
-  transcript_.Exit(status);
+  transcript_.Exit(EndStatus(status));
   return ForwardingPlatform::NoteProgramEnd(EndStatus(status));
 }
 

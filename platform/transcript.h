@@ -56,6 +56,8 @@ class Transcript : public UiEvents {
   void Message(std::string_view title, std::string_view text, uint32_t style, int answer);
   void Run(std::string_view command, int32_t result, std::optional<int64_t> exitCode);
   void ScriptError(std::string_view detail) override;
+  void InputRefused() override { inputRefused_ = true; }
+  bool inputRefused() const { return inputRefused_; }
   void Exit(int status);
 
  private:
@@ -64,12 +66,14 @@ class Transcript : public UiEvents {
   bool owned_;
   std::string path_;
   bool failed_ = false;
+  bool inputRefused_ = false;
 };
 
 // A decorator that records in a transcript what passes through it: message boxes,
 // dialogs, runs and the end of the program. Every other call goes straight through.
 // A run whose transcript could not be written whole ends with status 1 where it would
-// have ended with 0, as a run whose transcript cannot be created does.
+// have ended with 0, as a run whose transcript cannot be created does; so does a run
+// whose typed answers were refused, and its "exit" event says 1.
 class TranscriptPlatform : public ForwardingPlatform {
  public:
   TranscriptPlatform(Platform& inner, Transcript& transcript);

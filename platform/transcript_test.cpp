@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -156,6 +157,31 @@ TEST(TranscriptTest, ScriptedDialogWithAScriptError) {
   EXPECT_EQ(lines[4].rfind(R"({"event":"script-error","detail":)", 0), 0u);
   EXPECT_EQ(lines[5],
             R"({"event":"message","title":"Instalare","text":"Sigur?","style":4,"answer":"no"})");
+}
+
+// Typed answers refused past their bounds: the transcript's exit event and the run
+// both end with 1 where the program would have ended with 0.
+TEST(TranscriptTest, ARunWhoseTypedAnswersWereRefusedEndsWithOne) {
+  std::FILE* file = std::tmpfile();
+  {
+    std::istringstream in(std::string(5000, 'x') + "\n");
+    Transcript transcript(file);
+    FakePlatform fake;
+    SessionPlatform typed(fake,
+                          std::make_unique<UiSession>(TypedActions(in), &transcript, nullptr));
+    TranscriptPlatform recording(typed, transcript);
+    EXPECT_EQ(recording.MessageBox("Sigur?", "Instalare", kMbYesNo), kIdNo);
+    EXPECT_EQ(recording.NoteProgramEnd(0), 1);
+    EXPECT_EQ(recording.NoteProgramEnd(2), 2);
+  }
+  const std::vector<std::string> lines = LinesOf(file);
+  std::fclose(file);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(
+      lines[0],
+      R"({"event":"script-error","detail":"input refused: line 1 is longer than 4096 bytes; nothing more is read"})");
+  EXPECT_EQ(lines[3], R"({"event":"exit","status":1})");
+  EXPECT_EQ(lines[4], R"({"event":"exit","status":2})");
 }
 
 }  // namespace

@@ -4,8 +4,11 @@
 #include <cctype>
 #include <istream>
 #include <ostream>
+#include <utility>
 
+#include "platform/bounded_input.h"
 #include "platform/simulated_dialog.h"
+#include "platform/terminal_text.h"
 #include "resources/dialogs.h"
 
 namespace varmex::platform {
@@ -76,8 +79,16 @@ class TypedSource : public ActionSource {
   const UiAction* Peek() override {
     while (!pending_ && !ended_) {
       std::string line;
-      if (!std::getline(in_, line)) {
+      const LineRead read = ReadBoundedLine(in_, kActionLimits.maxLine, budget_, line);
+      if (read != LineRead::kLine) {
         ended_ = true;
+        if (read == LineRead::kLongLine) {
+          problem_ = "line " + std::to_string(lineNumber_ + 1) + " is longer than " +
+                     std::to_string(kActionLimits.maxLine) + " bytes";
+        } else if (read == LineRead::kTooMuch) {
+          problem_ = "more than " + std::to_string(kActionLimits.maxBytes) + " bytes";
+        }
+        if (!problem_.empty()) problem_ = "input refused: " + problem_ + "; nothing more is read";
         break;
       }
       pending_ = ParseActionLine(line, ++lineNumber_);
@@ -87,12 +98,15 @@ class TypedSource : public ActionSource {
   void Consume() override { pending_.reset(); }
   bool NeedsInput() const override { return !pending_ && !ended_; }
   bool Interactive() const override { return true; }
+  std::string TakeProblem() override { return std::exchange(problem_, std::string()); }
 
  private:
   std::istream& in_;
   std::optional<UiAction> pending_;
   bool ended_ = false;
   int lineNumber_ = 0;
+  size_t budget_ = kActionLimits.maxBytes;
+  std::string problem_;
 };
 
 std::string Quoted(std::string_view s) {
@@ -180,24 +194,36 @@ UiSession::UiSession(std::unique_ptr<ActionSource> actions, UiEvents* events, st
 
 UiSession::~UiSession() = default;
 
+const UiAction* UiSession::Next() {
+  const UiAction* a = actions_->Peek();
+  if (a == nullptr) {
+    if (std::string problem = actions_->TakeProblem(); !problem.empty()) {
+      inputRefused_ = true;
+      Report(problem);
+      if (events_ != nullptr) events_->InputRefused();
+    }
+  }
+  return a;
+}
+
 void UiSession::Report(const std::string& detail) {
   if (events_ != nullptr) events_->ScriptError(detail);
-  if (screen_ != nullptr) *screen_ << "! " << detail << "\n" << std::flush;
+  Complain(detail);
 }
 
 void UiSession::Complain(const std::string& detail) {
-  if (screen_ != nullptr) *screen_ << "! " << detail << "\n" << std::flush;
+  if (screen_ != nullptr) *screen_ << "! " << TerminalText(detail) << "\n" << std::flush;
 }
 
 int UiSession::MessageBox(std::string_view text, std::string_view caption, uint32_t style) {
   const bool question = IsQuestion(style);
   if (screen_ != nullptr) {
     std::ostream& out = *screen_;
-    out << "\n+-- " << caption << " --\n";
+    out << "\n+-- " << TerminalText(caption) << " --\n";
     std::string_view rest = text;
     while (true) {
       const size_t nl = rest.find('\n');
-      out << "| " << rest.substr(0, nl) << "\n";
+      out << "| " << TerminalText(rest.substr(0, nl)) << "\n";
       if (nl == std::string_view::npos) break;
       rest.remove_prefix(nl + 1);
     }
@@ -207,7 +233,7 @@ int UiSession::MessageBox(std::string_view text, std::string_view caption, uint3
 
   while (true) {
     if (screen_ != nullptr && actions_->NeedsInput()) *screen_ << "> " << std::flush;
-    const UiAction* a = actions_->Peek();
+    const UiAction* a = Next();
     if (a == nullptr) {
       Report("no answer to the question " + Quoted(caption) + ": no more actions; answered no");
       return kIdNo;
@@ -316,7 +342,7 @@ void UiSession::RunScripted(SimulatedDialog& dialog, DialogProcedure& proc,
     actions_->Consume();
   }
   while (!dialog.ended()) {
-    const UiAction* a = actions_->Peek();
+    const UiAction* a = Next();
     if (a == nullptr) {
       Report(name + " is still open and there are no more actions");
       CloseByForce(dialog, proc);
@@ -346,7 +372,7 @@ void UiSession::RunTyped(SimulatedDialog& dialog, DialogProcedure& proc, const s
       Draw(dialog);
       *screen_ << "> " << std::flush;
     }
-    const UiAction* a = actions_->Peek();
+    const UiAction* a = Next();
     if (a == nullptr) {
       Report(name + " is still open and there are no more actions");
       CloseByForce(dialog, proc);
@@ -370,7 +396,7 @@ void UiSession::RunTyped(SimulatedDialog& dialog, DialogProcedure& proc, const s
 void UiSession::Draw(const SimulatedDialog& dialog) {
   std::ostream& out = *screen_;
   const resources::DialogDescription& d = dialog.description();
-  out << "\n+== " << d.caption << " (dialog " << d.id << ") ==\n";
+  out << "\n+== " << TerminalText(d.caption) << " (dialog " << d.id << ") ==\n";
   // Controls from top to bottom, left to right, as the eye reads the dialog.
   std::vector<const SimulatedDialog::Control*> order;
   for (const SimulatedDialog::Control& c : dialog.controls()) order.push_back(&c);
@@ -389,37 +415,38 @@ void UiSession::Draw(const SimulatedDialog& dialog) {
       id += "] ";
     }
     const char* disabled = c.enabled ? "" : "  (disabled)";
+    const std::string text = TerminalText(c.text);
     switch (cd.kind) {
       case ControlKind::kStaticLeft:
       case ControlKind::kStaticCentered:
-        if (!c.text.empty() || !id.empty()) out << "| " << id << c.text << disabled << "\n";
+        if (!text.empty() || !id.empty()) out << "| " << id << text << disabled << "\n";
         break;
       case ControlKind::kGroupBox:
-        if (!c.text.empty()) out << "| -- " << c.text << " --\n";
+        if (!text.empty()) out << "| -- " << text << " --\n";
         break;
       case ControlKind::kEdit:
-        out << "| " << id << "edit: " << Quoted(c.text) << disabled << "\n";
+        out << "| " << id << "edit: " << Quoted(text) << disabled << "\n";
         break;
       case ControlKind::kComboBox: {
-        out << "| " << id << "combo: " << Quoted(c.text) << "  list:";
+        out << "| " << id << "combo: " << Quoted(text) << "  list:";
         for (size_t i = 0; i < c.items.size(); ++i) {
           const bool selected = static_cast<int>(i) == c.selection;
-          out << (selected ? " *" : " ") << c.items[i];
+          out << (selected ? " *" : " ") << TerminalText(c.items[i]);
         }
         out << disabled << "\n";
         break;
       }
       case ControlKind::kAutoRadioButton:
-        out << "| " << id << (c.checked ? "(o) " : "( ) ") << c.text << disabled << "\n";
+        out << "| " << id << (c.checked ? "(o) " : "( ) ") << text << disabled << "\n";
         break;
       case ControlKind::kAutoCheckBox:
-        out << "| " << id << (c.checked ? "[x] " : "[ ] ") << c.text << disabled << "\n";
+        out << "| " << id << (c.checked ? "[x] " : "[ ] ") << text << disabled << "\n";
         break;
       case ControlKind::kDefPushButton:
-        out << "| " << id << "<" << c.text << "> (default)" << disabled << "\n";
+        out << "| " << id << "<" << text << "> (default)" << disabled << "\n";
         break;
       case ControlKind::kPushButton:
-        out << "| " << id << "<" << c.text << ">" << disabled << "\n";
+        out << "| " << id << "<" << text << ">" << disabled << "\n";
         break;
     }
   }
@@ -428,6 +455,18 @@ void UiSession::Draw(const SimulatedDialog& dialog) {
 
 SessionPlatform::SessionPlatform(Platform& inner, std::unique_ptr<UiSession> session)
     : ForwardingPlatform(inner), session_(std::move(session)) {}
+
+int SessionPlatform::EndStatus(int status) const {
+  return status == 0 && session_->inputRefused() ? 1 : status;
+}
+
+void SessionPlatform::ExitProcess(int status) {
+  ForwardingPlatform::ExitProcess(EndStatus(status));
+}
+
+int SessionPlatform::NoteProgramEnd(int status) {
+  return ForwardingPlatform::NoteProgramEnd(EndStatus(status));
+}
 
 int SessionPlatform::MessageBox(std::string_view text, std::string_view caption, uint32_t style) {
   return session_->MessageBox(text, caption, style);

@@ -21,6 +21,12 @@
 // such list item) or cannot be read at all is used up. On a terminal a line that does
 // not fit is explained and the user is asked again; the end of the input counts as
 // the script running out.
+//
+// Typed input is read within the bounds of kActionLimits (bounded_input.h): a line
+// too long, or too much input, is refused once (a script error), nothing more is read,
+// and the input counts as ended; a run that would have ended with 0 then ends with 1.
+// Whatever the session draws on the terminal shows control characters as
+// terminal_text.h shows them, never sends them.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +49,9 @@ class UiEvents {
  public:
   virtual ~UiEvents() = default;
   virtual void ScriptError(std::string_view detail) = 0;
+  // The actions' input was refused (reported just before as a script error): the run
+  // ends with 1 where it would have ended with 0.
+  virtual void InputRefused() {}
 };
 
 struct UiAction {
@@ -76,11 +85,14 @@ class ActionSource {
   // Whether Peek would have to wait for the user to type a line.
   virtual bool NeedsInput() const { return false; }
   virtual bool Interactive() const { return false; }
+  // Why the source stopped reading before its end (its input was refused), once;
+  // empty otherwise.
+  virtual std::string TakeProblem() { return std::string(); }
 };
 
 // All actions of a script text, known in advance.
 std::unique_ptr<ActionSource> ScriptActions(std::string_view scriptText);
-// Actions typed line by line on `in`.
+// Actions typed line by line on `in`, read within kActionLimits.
 std::unique_ptr<ActionSource> TypedActions(std::istream& in);
 
 class UiSession {
@@ -94,7 +106,12 @@ class UiSession {
   // -1 with `lastError` set when there is no description of dialog `resourceId`.
   intptr_t DialogBox(int resourceId, DialogProcedure& proc, uint32_t& lastError);
 
+  // Whether the actions' input was refused (too long a line, too much input).
+  bool inputRefused() const { return inputRefused_; }
+
  private:
+  // The next action, after reporting once why the source stopped, if it did.
+  const UiAction* Next();
   void Report(const std::string& detail);
   void Complain(const std::string& detail);
   void Draw(const SimulatedDialog& dialog);
@@ -105,10 +122,12 @@ class UiSession {
   std::unique_ptr<ActionSource> actions_;
   UiEvents* events_;
   std::ostream* screen_;
+  bool inputRefused_ = false;
 };
 
 // A decorator whose message boxes and dialogs are answered by a session; everything
-// else goes to the platform it wraps.
+// else goes to the platform it wraps. When the session refused its input, a program
+// that would end with status 0 ends with 1.
 class SessionPlatform : public ForwardingPlatform {
  public:
   SessionPlatform(Platform& inner, std::unique_ptr<UiSession> session);
@@ -116,8 +135,11 @@ class SessionPlatform : public ForwardingPlatform {
   int MessageBox(std::string_view text, std::string_view caption, uint32_t style) override;
   intptr_t DialogBox(int resourceId, DialogProcedure& proc) override;
   uint32_t LastError() override { return lastError_; }
+  [[noreturn]] void ExitProcess(int status) override;
+  int NoteProgramEnd(int status) override;
 
  private:
+  int EndStatus(int status) const;
   std::unique_ptr<UiSession> session_;
   uint32_t lastError_ = 0;
 };

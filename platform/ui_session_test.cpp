@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/fake_platform.h"
 #include "platform/simulated_dialog.h"
 
 namespace varmex::platform {
@@ -15,7 +17,9 @@ namespace {
 // Records the script errors a session reports.
 struct Errors : UiEvents {
   std::vector<std::string> details;
+  int refusals = 0;
   void ScriptError(std::string_view detail) override { details.emplace_back(detail); }
+  void InputRefused() override { ++refusals; }
 };
 
 // A dialog procedure that records its commands; `onCommand` decides what they do.
@@ -323,6 +327,77 @@ TEST(UiSessionTest, TerminalDrawsAsksAgainAndStopsAtTheEndOfInput) {
   // A question at the end of the input is answered No.
   EXPECT_EQ(session.MessageBox("Linia 1\nLinia 2", "Instalare", kMbYesNo), kIdNo);
   EXPECT_NE(screen.str().find("| Linia 2\n+-- [Yes] [No]"), std::string::npos);
+}
+
+// Typed input past its bounds is refused once, nothing more is read from it, and the
+// dialog is closed as at the end of the input; input within the bounds is taken.
+TEST(UiSessionTest, TypedInputPastItsBoundsIsRefusedOnce) {
+  const std::string atLimit = "set 1021 " + std::string(4096 - 9, 'x') + "\n";
+  std::string tooMuch;
+  while (tooMuch.size() <= 1024 * 1024) tooMuch += "# a comment line that does nothing\n";
+  struct Case {
+    std::string input;
+    std::string refusal;  // empty: taken
+  } cases[] = {
+      {atLimit + "click 2\n", ""},
+      {"click 1004\nset 1021 " + std::string(4096, 'x') + "\nclick 2\n",
+       "input refused: line 2 is longer than 4096 bytes; nothing more is read"},
+      {tooMuch + "click 2\n", "input refused: more than 1048576 bytes; nothing more is read"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.refusal);
+    std::istringstream in(c.input);
+    std::ostringstream screen;
+    Errors errors;
+    auto owned = std::make_unique<UiSession>(TypedActions(in), &errors, &screen);
+    UiSession& session = *owned;
+    FakePlatform fake;
+    SessionPlatform platform(fake, std::move(owned));
+    Recorder proc;
+    proc.onCommand = EndOnOkOrCancel;
+    EXPECT_EQ(platform.DialogBox(107, proc), 2);
+    // A run that would end with 0 ends with 1 once its input was refused.
+    EXPECT_EQ(platform.NoteProgramEnd(0), c.refusal.empty() ? 0 : 1);
+    EXPECT_EQ(platform.NoteProgramEnd(3), 3);
+    EXPECT_EQ(errors.refusals, c.refusal.empty() ? 0 : 1);
+    if (c.refusal.empty()) {
+      EXPECT_TRUE(errors.details.empty());
+      continue;
+    }
+    ASSERT_EQ(errors.details.size(), 2u);
+    EXPECT_EQ(errors.details[0], c.refusal);
+    EXPECT_EQ(errors.details[1], "dialog 107 is still open and there are no more actions");
+    EXPECT_NE(screen.str().find("! " + c.refusal + "\n"), std::string::npos);
+    // Nothing more is read, and a question now finds no answer without a second refusal.
+    EXPECT_EQ(session.MessageBox("q", "t", kMbYesNo), kIdNo);
+    EXPECT_EQ(errors.details.size(), 3u);
+  }
+}
+
+// No control character reaches the terminal: a rejected line, a text typed into a
+// field and a message show them escaped; the transcript's events keep them as they are.
+TEST(UiSessionTest, TheTerminalShowsControlCharactersEscaped) {
+  std::istringstream in("set 1021 \x1b]0;x\x07\nclick \x1b[2J\x9b\nclick 2\n");
+  std::ostringstream screen;
+  Errors errors;
+  UiSession session(TypedActions(in), &errors, &screen);
+  Recorder proc;
+  proc.onCommand = EndOnOkOrCancel;
+  uint32_t lastError = 0;
+  EXPECT_EQ(session.DialogBox(107, proc, lastError), 2);
+  session.MessageBox(
+      "Linia \xc2\x9b"
+      "1\nLinia \x07",
+      "T\x1b", kMbOk);
+  const std::string shown = screen.str();
+  EXPECT_NE(shown.find("[1021] edit: \"^[]0;x^G\""), std::string::npos) << shown;
+  EXPECT_NE(shown.find("(click ^[[2J\\x9B): click needs one number"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("+-- T^[ --\n| Linia \\u009B1\n| Linia ^G\n"), std::string::npos) << shown;
+  for (const char c : shown) {
+    const auto b = static_cast<unsigned char>(c);
+    EXPECT_TRUE(c == '\n' || (b >= 0x20 && b != 0x7F && (b < 0x80 || b > 0x9F))) << int(b);
+  }
+  EXPECT_TRUE(errors.details.empty());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "installer/messages.h"
 #include "io/coding.h"
+#include "io/fixed_text.h"
 #include "io/unit_file.h"
 #include "pricebase/price_base_file.h"
 #include "pricebase/supplier_price.h"
@@ -13,6 +14,11 @@
 
 namespace varmex::pricebase {
 namespace {
+
+OneMessagePerPriceBase*& CurrentScope() {
+  static OneMessagePerPriceBase* scope = nullptr;
+  return scope;
+}
 
 // The default supplier's price record of a material (drawn in supplier_price.h).
 void BuildSupplierPrice(SupplierPriceRecord record, int32_t material, int32_t price) {
@@ -69,6 +75,26 @@ bool ConvertBlock(PriceBaseBlock block, FurnmatFile& furnmat) {
 
 }  // namespace
 
+std::string ReadErrorText(std::string_view directory, int number) {
+  std::string path(io::PlatformText(directory));
+  if (!path.empty() && path.back() != '\\') path += '\\';
+  return "Eroare citere baza pret " + path + PriceBaseFileName(number) + "!";
+}
+
+OneMessagePerPriceBase::OneMessagePerPriceBase() : outer_(CurrentScope()) { CurrentScope() = this; }
+
+OneMessagePerPriceBase::~OneMessagePerPriceBase() { CurrentScope() = outer_; }
+
+bool PriceBaseFaultShown(int number) {
+  const OneMessagePerPriceBase* scope = CurrentScope();
+  return scope != nullptr && scope->shown_.count(number) != 0;
+}
+
+bool ShowPriceBaseFault(int number) {
+  OneMessagePerPriceBase* scope = CurrentScope();
+  return scope == nullptr || scope->shown_.insert(number).second;
+}
+
 int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, int16_t furnmatUnit,
                          int32_t furnmatBlocks) {
   FurnmatFile furnmat{furnmatUnit, furnmatBlocks, {}};
@@ -87,7 +113,7 @@ int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, Furnmat
   std::array<uint8_t, kPriceBaseBlockSize> block{};
   for (int32_t b = range.first; b <= range.last; ++b) {
     if (io::ReadRecord(file.unit, b, block) != io::kIoOk) {
-      installer::ShowError(kReadErrorText);
+      if (ShowPriceBaseFault(number)) installer::ShowError(ReadErrorText(dataDirectory, number));
       io::CloseUnit(file.unit);
       return kPriceBaseFailed;
     }

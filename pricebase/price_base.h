@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <set>
+#include <string>
 #include <string_view>
 
 namespace varmex::pricebase {
@@ -32,6 +34,36 @@ struct FurnmatFile {
   // block count; false when it could not. Empty: a full file stays full.
   std::function<bool(FurnmatFile& file)> enlarge;
 };
+
+// What both readers of a base (the GRUPDEV pricing and the conversion) show when a
+// block of it cannot be read: "Eroare citere baza pret D:\kedro\Varmex\baz005.dat!".
+std::string ReadErrorText(std::string_view directory, int number);
+
+// A base that cannot be read is named once in a migration. While an object of this
+// class lives (the migration dialog holds one while its pipeline runs), the first
+// failure met on a base is shown and the later ones stay silent: each GRUPDEV group
+// priced from the base tries it again, and its conversion reads it once more. Without
+// one, each reader shows each failure it meets.
+class OneMessagePerPriceBase {
+ public:
+  OneMessagePerPriceBase();
+  ~OneMessagePerPriceBase();
+  OneMessagePerPriceBase(const OneMessagePerPriceBase&) = delete;
+  OneMessagePerPriceBase& operator=(const OneMessagePerPriceBase&) = delete;
+
+ private:
+  friend bool PriceBaseFaultShown(int number);
+  friend bool ShowPriceBaseFault(int number);
+  OneMessagePerPriceBase* outer_;
+  std::set<int> shown_;
+};
+
+// Whether a failure of base `number` was already shown (a reader then opens it
+// without messages).
+bool PriceBaseFaultShown(int number);
+// A failure of base `number` was met: true when its message is to be shown now (and
+// it then counts as shown), false when it was shown before.
+bool ShowPriceBaseFault(int number);
 
 // Converts price base `number` in `dataDirectory`, storing supplier prices in the open
 // furnmat.dat (unit and block count as opened).

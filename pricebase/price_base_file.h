@@ -77,9 +77,6 @@ struct DataBlockRange {
 };
 DataBlockRange DataBlocksOf(std::span<const uint8_t, kHeadBytes> head);
 
-// What both readers show when a block of an open base cannot be read.
-inline constexpr std::string_view kReadErrorText = "Eroare citere baza pret!";
-
 // Reads the head of block 1 of the base open on `unit` into `range`; the read's status.
 int ReadDataBlockRange(int16_t unit, DataBlockRange& range);
 

@@ -148,6 +148,84 @@ TEST(UnrarToolE2eTest, ArchiveToolsNeverTakeAnOptionForAFileToCreate) {
   }
 }
 
+// Inputs that are no regular file, or far past any real input, are refused at once by
+// the built programs: one line on standard error, status 1, nothing written; a file
+// as standard input is still read.
+TEST(UnrarToolE2eTest, ProgramsRefuseInputsThatAreNoFileOrPastTheirBounds) {
+  e2e::Scratch s;
+  const std::string fifo = s.path() + "/pipe";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  const std::string large = s.WriteFile("large", "");
+  fs::resize_file(large, 256 * 1024 * 1024 + 1);  // sparse: never read
+  const std::string longLine = s.WriteFile("long.script", "# " + std::string(4096, 'x') + "\n");
+  struct Case {
+    std::string tool;
+    std::vector<std::string> args;
+    std::string script;  // VARMEX_UI_SCRIPT, when not empty
+    std::string input;   // standard input, when not empty
+    std::string err;
+  };
+  const std::string notRegular = "not a regular file (a pipe or a device)";
+  const std::vector<Case> cases = {
+      {"rarwrite", {"a.rar", "y.txt=/dev/zero"}, "", "", "cannot read /dev/zero: " + notRegular},
+      {"rarwrite", {"a.rar", "y.txt=" + fifo}, "", "", "cannot read " + fifo + ": " + notRegular},
+      {"rarwrite",
+       {"a.rar", "y.txt=" + large},
+       "",
+       "",
+       "cannot read " + large + ": larger than 268435456 bytes"},
+      {"varmex-transcript",
+       {"/dev/zero"},
+       "",
+       "",
+       "/dev/zero is refused: " + notRegular + "; give a pipe as standard input"},
+      {"varmex-transcript",
+       {},
+       "",
+       "/dev/zero",
+       "standard input is refused: a device, not a file, a pipe or a terminal"},
+      {"varmex-setup", {}, "/dev/zero", "", "the script /dev/zero is refused: " + notRegular},
+      {"varmex-setup", {}, fifo, "", "the script " + fifo + " is refused: " + notRegular},
+      {"varmex-setup",
+       {},
+       longLine,
+       "",
+       "the script " + longLine + " is refused: its line 1 is longer than 4096 bytes"},
+      {"varmex-setup",
+       {},
+       "",
+       "/dev/zero",
+       "standard input is refused: a device, not a terminal, a file or a pipe"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.tool + " " + c.err);
+    e2e::RunOptions o;
+    o.program = e2e::BinDir() + "/" + c.tool;
+    o.args = c.args;
+    if (!c.script.empty()) o.env["VARMEX_UI_SCRIPT"] = c.script;
+    if (!c.input.empty()) o.input = c.input;
+    o.timeoutSeconds = 30;
+    const e2e::Run run = e2e::RunProgram(s, o);
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_EQ(run.status, 1);
+    const std::string name = c.tool == "varmex-setup" ? "varmex" : c.tool;
+    EXPECT_EQ(run.err, name + ": " + c.err + "\n");
+    EXPECT_FALSE(e2e::Exists(s.path() + "/a.rar"));
+    if (c.tool == "varmex-setup") {
+      ASSERT_EQ(run.events.size(), 2u) << run.Transcript();
+      EXPECT_EQ(run.events[0].Get("detail"), c.err);
+      EXPECT_EQ(run.events[1].raw, "{\"event\":\"exit\",\"status\":1}");
+    }
+  }
+
+  e2e::RunOptions piped;
+  piped.program = e2e::BinDir() + "/varmex-transcript";
+  piped.input = s.WriteFile("t.jsonl", "{\"event\":\"exit\",\"status\":0}\n");
+  const e2e::Run run = e2e::RunProgram(s, piped);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "== the program ends with exit status 0\n");
+}
+
 TEST(UnrarToolE2eTest, TheDemoMediumReadsTheSameWithUnrarFree) {
   const std::string other = "/usr/bin/unrar";
   if (!e2e::Exists(other)) GTEST_SKIP() << "unrar-free is not installed";

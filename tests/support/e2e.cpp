@@ -209,7 +209,7 @@ Run RunProgram(Scratch& scratch, const RunOptions& options) {
     throw std::runtime_error("fork failed");
   }
   if (pid == 0) {
-    const int in = open("/dev/null", O_RDONLY);
+    const int in = open(options.input.c_str(), O_RDONLY);
     const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||

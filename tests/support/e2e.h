@@ -70,6 +70,7 @@ struct RunOptions {
   std::string driveTypes;                  // VARMEX_DRIVE_TYPES, when not empty
   std::optional<std::string> pathVar;      // PATH, when set
   std::map<std::string, std::string> env;  // more variables
+  std::string input = "/dev/null";         // standard input
   int timeoutSeconds = 120;
   int killAfterMs = 0;        // > 0: killed with SIGKILL after so many milliseconds
   int64_t fileSizeLimit = 0;  // > 0: no file may grow past it (writes fail with EFBIG)

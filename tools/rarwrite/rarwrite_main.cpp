@@ -8,33 +8,47 @@
 // NAME may hold folders separated by '/'. Every word that starts with '-' is an option:
 // -h and --help print the usage on standard output (exit 0); any other prints it on
 // standard error (exit 2), so no such word is ever taken for the archive to write.
-// Exit status 0 on success, 1 when a file cannot be read or written, 2 for a bad
-// command line.
+// Exit status 0 on success, 1 when a file cannot be read or written or is refused,
+// 2 for a bad command line.
+//
+// A FILE is read only when it is a regular file of at most 256 MiB (the suite's
+// largest file is a few MiB), and the archive holds at most 1 GiB of files: the
+// archive is made in memory, and /dev/zero or a pipe would never end.
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "platform/bounded_input.h"
+#include "platform/terminal_text.h"
 #include "tools/rarwrite/rar_writer.h"
 
 namespace {
 
+constexpr size_t kMostFileBytes = 256 * 1024 * 1024;
+constexpr size_t kMostArchiveBytes = 1024 * 1024 * 1024;
+
 constexpr const char* kUsage =
     "usage: rarwrite ARCHIVE [NAME=FILE | NAME:=TEXT | NAME/]...\n"
-    "  NAME=FILE   the contents of FILE under NAME\n"
+    "  NAME=FILE   the contents of FILE under NAME (a regular file of at most 256 MiB)\n"
     "  NAME:=TEXT  TEXT and a line feed under NAME\n"
-    "  NAME/       a folder\n";
+    "  NAME/       a folder\n"
+    "The files together hold at most 1 GiB.\n"
+    "Exit status: 0 written; 1 a file cannot be read (missing, a folder, a pipe or a\n"
+    "device, past its bound) or the archive cannot be written; 2 a bad command line.\n";
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    throw std::runtime_error("cannot read " + path);
+  std::string contents;
+  const varmex::platform::FileRead read =
+      varmex::platform::ReadRegularFile(path, kMostFileBytes, contents);
+  if (read != varmex::platform::FileRead::kRead) {
+    throw std::runtime_error("cannot read " + varmex::platform::TerminalText(path) + ": " +
+                             varmex::platform::DescribeFileRead(read, kMostFileBytes));
   }
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return std::vector<uint8_t>(contents.begin(), contents.end());
 }
 
 varmex::tools::RarEntry ParseEntry(const std::string& arg) {
@@ -46,7 +60,7 @@ varmex::tools::RarEntry ParseEntry(const std::string& arg) {
   }
   const size_t eq = arg.find('=');
   if (eq == std::string::npos || eq == 0) {
-    throw std::runtime_error("bad entry: " + arg);
+    throw std::runtime_error("bad entry: " + varmex::platform::TerminalText(arg));
   }
   if (arg[eq - 1] == ':') {
     entry.name = arg.substr(0, eq - 1);
@@ -76,7 +90,8 @@ int main(int argc, char** argv) {
   }
   for (const std::string& a : args) {
     if (!a.empty() && a[0] == '-') {
-      std::fprintf(stderr, "rarwrite: unknown option %s\n%s", a.c_str(), kUsage);
+      std::fprintf(stderr, "rarwrite: unknown option %s\n%s",
+                   varmex::platform::TerminalText(a).c_str(), kUsage);
       return 2;
     }
   }
@@ -86,8 +101,14 @@ int main(int argc, char** argv) {
   }
   try {
     std::vector<varmex::tools::RarEntry> entries;
+    size_t total = 0;
     for (size_t i = 1; i < args.size(); ++i) {
       entries.push_back(ParseEntry(args[i]));
+      total += entries.back().data.size();
+      if (total > kMostArchiveBytes) {
+        throw std::runtime_error("the files hold more than " + std::to_string(kMostArchiveBytes) +
+                                 " bytes");
+      }
     }
     const std::vector<uint8_t> bytes = varmex::tools::BuildRarArchive(entries);
     std::ofstream out(args[0], std::ios::binary | std::ios::trunc);
@@ -95,7 +116,7 @@ int main(int argc, char** argv) {
               static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out) {
-      throw std::runtime_error("cannot write " + args[0]);
+      throw std::runtime_error("cannot write " + varmex::platform::TerminalText(args[0]));
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "rarwrite: %s\n", e.what());

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "platform/terminal_text.h"
+
 namespace varmex::tools {
 namespace {
 
@@ -76,17 +78,7 @@ std::string Indented(const std::string& text, const std::string& indent) {
 }  // namespace
 
 std::string ShownText(const std::string& text, bool keepLineFeeds) {
-  std::string out;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if ((byte >= 0x20 && byte != 0x7F) || (c == '\n' && keepLineFeeds)) {
-      out.push_back(c);
-    } else {
-      out.push_back('^');
-      out.push_back(byte == 0x7F ? '?' : static_cast<char>(byte + 0x40));
-    }
-  }
-  return out;
+  return platform::TerminalText(text, keepLineFeeds);
 }
 
 const std::string& TranscriptEvent::Get(const std::string& field) const {

@@ -24,9 +24,10 @@ std::optional<TranscriptEvent> ParseTranscriptLine(const std::string& line);
 // Control characters inside its texts are shown as ShownText shows them.
 std::string DescribeEvent(const TranscriptEvent& event);
 
-// `text` safe for a terminal: each control character as ^X (DEL as ^?), so that no
-// escape sequence of the text reaches the terminal; line feeds stay when
-// `keepLineFeeds` (a message of several lines), else they show as ^J.
+// `text` safe for a terminal: each control character shown as platform/terminal_text.h
+// shows it (^X for C0, ^? for DEL, \x9B or \u009B for C1), so that no escape sequence
+// of the text reaches the terminal; line feeds stay when `keepLineFeeds` (a message of
+// several lines), else they show as ^J.
 std::string ShownText(const std::string& text, bool keepLineFeeds);
 
 }  // namespace varmex::tools

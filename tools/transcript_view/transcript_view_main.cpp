@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/bounded_input.h"
 #include "tools/transcript_view/transcript_view.h"
 
 int main(int argc, char** argv) {
   return varmex::tools::RunTranscriptView(std::vector<std::string>(argv + 1, argv + argc), std::cin,
-                                          std::cout, std::cerr);
+                                          std::cout, std::cerr,
+                                          varmex::platform::StandardInputRefusal());
 }

@@ -99,6 +99,7 @@ std::vector<HostileArchive> HostileArchives() {
   const std::string checksum = "damaged entry a.txt: checksum error";
   const std::string truncated = "ARCHIVE is damaged: truncated archive";
   const std::string outside = ": outside the destination";
+  const std::string control = ": a control character in its name";
   std::vector<HostileArchive> out = {
       {"classic-data-flipped", Flipped(classic, at(classic, 0)), kUnrarDamaged, checksum},
       {"classic-crc-field-wrong", ChangedClassic(sample, [](uint8_t* h) { h[16] ^= 1; }),
@@ -148,6 +149,22 @@ std::vector<HostileArchive> HostileArchives() {
        "refused entry sub/con.txt" + outside},
       {"control-characters", Classic({File("\x1b]0;owned\x07/../a.txt", "x")}), kUnrarUnsafeEntry,
        "refused entry \\x1B]0;owned\\x07/../a.txt" + outside},
+      {"newline-in-name", Classic({File("a\nb.txt", "x")}), kUnrarUnsafeEntry,
+       "refused entry a\\x0Ab.txt" + control},
+      {"escape-in-folder", Five({File("sub\x1b[2J/a.txt", "x")}), kUnrarUnsafeEntry,
+       "refused entry sub\\x1B[2J/a.txt" + control},
+      {"c1-byte-in-name",
+       Classic({File("a\x9b"
+                     "1m.txt",
+                     "x")}),
+       kUnrarUnsafeEntry, "refused entry a\\x9B1m.txt" + control},
+      {"five-c1-in-utf8-name",
+       Five({File("a\xc2\x9b"
+                  "1m.txt",
+                  "x")}),
+       kUnrarUnsafeEntry, "refused entry a\\xC2\\x9B1m.txt" + control},
+      {"second-entry-bell", Classic({File("a.txt", "alpha"), File("b\x07.txt", "x")}),
+       kUnrarUnsafeEntry, "refused entry b\\x07.txt" + control},
       {"repeated-name", Classic({File("a.txt", "one"), File("a.txt", "two")}), kUnrarUnsafeEntry,
        "refused entry a.txt: the name is repeated"},
       {"repeated-name-other-case", Five({File("a.txt", "one"), File("A.TXT", "two")}),

@@ -17,6 +17,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "platform/terminal_text.h"
 #include "tools/rarwrite/rar_writer.h"
 
 namespace varmex::tools {
@@ -278,6 +279,9 @@ class Unpacker {
     std::vector<std::string> parts;
     if (raw == nullptr || !SplitEntryName(raw, parts)) {
       return EntryRefused(kUnrarUnsafeEntry, header.name, "outside the destination");
+    }
+    if (platform::HoldsControl(raw)) {
+      return EntryRefused(kUnrarUnsafeEntry, header.name, "a control character in its name");
     }
     UnrarOutcome placed = written_.Place(header.name, parts, type == AE_IFDIR);
     if (placed.exitCode != kUnrarOk) {

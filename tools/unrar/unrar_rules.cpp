@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "platform/terminal_text.h"
+
 namespace varmex::tools {
 
 const char* const kUnrarUsageText =
@@ -17,7 +19,8 @@ const char* const kUnrarUsageText =
     "  5 cannot write into the destination\n"
     "  6 cannot open the archive (missing, a folder, not a regular file)\n"
     "  7 bad command line\n"
-    "  9 unsafe entry refused (outside DEST, a link, a name met twice)\n";
+    "  9 unsafe entry refused (outside DEST, a link, a name met twice, a name holding\n"
+    "    a control character)\n";
 
 namespace {
 
@@ -89,17 +92,28 @@ int ReportUnrar(const UnrarOutcome& outcome) {
 }
 
 std::string Printable(std::string_view text) {
+  static const char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(text.size());
-  for (const char c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b == 0x7f) {
-      static const char kHex[] = "0123456789ABCDEF";
+  size_t i = 0;
+  while (i < text.size()) {
+    const platform::ControlCharacter c = platform::ControlAt(text, i);
+    const size_t sequence = c.length != 0 ? 0 : platform::Utf8SequenceAt(text, i);
+    if (sequence != 0) {
+      out.append(text.substr(i, sequence));
+      i += sequence;
+      continue;
+    }
+    if (c.length == 0) {
+      out += text[i++];
+      continue;
+    }
+    // Each byte of the control, C1 in UTF-8 included, as \xHH.
+    for (size_t k = 0; k < c.length; ++k, ++i) {
+      const auto b = static_cast<unsigned char>(text[i]);
       out += "\\x";
       out += kHex[b >> 4];
       out += kHex[b & 0xf];
-    } else {
-      out += c;
     }
   }
   return out;
@@ -202,6 +216,9 @@ UnrarOutcome EntryRules::Admit(const RarFileHeader& entry, std::vector<std::stri
   }
   if (!SplitEntryName(entry.name, parts)) {
     return EntryRefused(kUnrarUnsafeEntry, entry.name, "outside the destination");
+  }
+  if (platform::HoldsControl(entry.name)) {
+    return EntryRefused(kUnrarUnsafeEntry, entry.name, "a control character in its name");
   }
   return Place(entry.name, parts, folder);
 }

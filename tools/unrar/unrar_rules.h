@@ -48,7 +48,8 @@ extern const char* const kUnrarUsageText;
 // error; returns the exit code.
 int ReportUnrar(const UnrarOutcome& outcome);
 
-// `text` with control characters shown as \xHH, so that no name reaches the terminal raw.
+// `text` with each byte of a control character (C0, DEL, C1 as a byte or in UTF-8:
+// platform/terminal_text.h) shown as \xHH, so that no name reaches the terminal raw.
 std::string Printable(std::string_view text);
 // An entry name as messages show it: '/' between folders, control characters escaped.
 std::string ShownEntryName(std::string_view name);
@@ -74,6 +75,8 @@ class EntryRules {
   explicit EntryRules(bool storedOnly) : storedOnly_(storedOnly) {}
 
   // Judges the next entry; on success `parts` holds its place under the destination.
+  // A name holding a control character is refused: it would be written into the
+  // destination as it is, and shown on a terminal by whoever lists the folder.
   UnrarOutcome Admit(const RarFileHeader& entry, std::vector<std::string>& parts);
 
   // The place `parts` of entry `name`, a folder or a file: refused when it repeats an
