@@ -38,8 +38,7 @@ int16_t LoadPriceBase(PriceTable& table, std::string_view directory, int16_t n) 
 
   pricebase::DataBlockRange range;
   if (pricebase::ReadDataBlockRange(file.unit, range) != io::kIoOk) {
-    if (pricebase::ShowPriceBaseFault(n))
-      installer::ShowError(pricebase::ReadErrorText(directory, n));
+    if (pricebase::ShowPriceBaseFault(n)) installer::ShowError(pricebase::ReadErrorText());
     io::CloseUnit(file.unit);
     return kPriceBaseFailed;
   }
@@ -47,8 +46,7 @@ int16_t LoadPriceBase(PriceTable& table, std::string_view directory, int16_t n) 
   for (int32_t b = range.first; b <= range.last; ++b) {
     if (io::ReadRecord(file.unit, b, block) != io::kIoOk) {
       io::CloseUnit(file.unit);
-      if (pricebase::ShowPriceBaseFault(n))
-        installer::ShowError(pricebase::ReadErrorText(directory, n));
+      if (pricebase::ShowPriceBaseFault(n)) installer::ShowError(pricebase::ReadErrorText());
       Empty(table);
       return kPriceBaseFailed;
     }

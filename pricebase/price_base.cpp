@@ -75,11 +75,7 @@ bool ConvertBlock(PriceBaseBlock block, FurnmatFile& furnmat) {
 
 }  // namespace
 
-std::string ReadErrorText(std::string_view directory, int number) {
-  std::string path(io::PlatformText(directory));
-  if (!path.empty() && path.back() != '\\') path += '\\';
-  return "Eroare citere baza pret " + path + PriceBaseFileName(number) + "!";
-}
+std::string ReadErrorText() { return "Eroare citere baza pret!"; }
 
 OneMessagePerPriceBase::OneMessagePerPriceBase() : outer_(CurrentScope()) { CurrentScope() = this; }
 
@@ -113,7 +109,7 @@ int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, Furnmat
   std::array<uint8_t, kPriceBaseBlockSize> block{};
   for (int32_t b = range.first; b <= range.last; ++b) {
     if (io::ReadRecord(file.unit, b, block) != io::kIoOk) {
-      if (ShowPriceBaseFault(number)) installer::ShowError(ReadErrorText(dataDirectory, number));
+      if (ShowPriceBaseFault(number)) installer::ShowError(ReadErrorText());
       io::CloseUnit(file.unit);
       return kPriceBaseFailed;
     }

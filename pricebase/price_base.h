@@ -36,8 +36,9 @@ struct FurnmatFile {
 };
 
 // What both readers of a base (the GRUPDEV pricing and the conversion) show when a
-// block of it cannot be read: "Eroare citere baza pret D:\kedro\Varmex\baz005.dat!".
-std::string ReadErrorText(std::string_view directory, int number);
+// block of it cannot be read. The suite's text names no base: OneMessagePerPriceBase
+// keeps it to one box per base.
+std::string ReadErrorText();
 
 // A base that cannot be read is named once in a migration. While an object of this
 // class lives (the migration dialog holds one while its pipeline runs), the first

@@ -168,7 +168,7 @@ class World {
 inline bool OwnMessage(const std::string& text) {
   static const std::vector<std::string> prefixes = {"Eroare (",
                                                     "Eroare [",
-                                                    "Eroare citere baza pret ",
+                                                    "Eroare citere baza pret!",
                                                     "Deviz negasit ",
                                                     "Eroare citire DEV.DAT!",
                                                     "** Eroare citire Header fisier OBI.DAT **",
