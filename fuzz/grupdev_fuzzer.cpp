@@ -68,9 +68,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   g.norinc = open("norinc.dat");
   g.norinc.blockCount = obi.NorincBlocks();
   g.furndev = open("furndev.dat");
-  g.furnmat = open("furnmat.dat");
-  g.lcalcdev = open("lcalcdev.dat");
-  g.prefman = open("Prefman.dat");
+  auto handle = [&](std::string_view name) {
+    const grupdev::DataFile f = open(name);
+    return store::KeyedFile(f.unit, f.blockCount);
+  };
+  store::KeyedFile furnmat = handle("furnmat.dat");
+  store::KeyedFile lcalcdev = handle("lcalcdev.dat");
+  store::KeyedFile prefman = handle("Prefman.dat");
+  g.furnmat = &furnmat;
+  g.lcalcdev = &lcalcdev;
+  g.prefman = &prefman;
 
   std::map<std::string, size_t> sizes;
   for (const auto& [name, bytes] : Files()) sizes[name] = scene.Bytes(name).size();

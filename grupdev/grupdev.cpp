@@ -26,7 +26,6 @@
 #include "grupdev/local_prices.h"
 #include "grupdev/price_base.h"
 #include "installer/messages.h"
-#include "io/block_cache.h"
 #include "io/coding.h"
 #include "io/fixed_text.h"
 #include "io/unit_file.h"
@@ -166,8 +165,7 @@ void DecideInvestments(EstimateTable& table, const DataFile& obi, const GrupdevL
 // Pass 3 state: the open GRUPDEV record and the counters of failed writes.
 class GrupdevWriter {
  public:
-  GrupdevWriter(DataFile& lcalcdev, const EnlargeFile& enlarge)
-      : lcalcdev_(lcalcdev), enlarge_(enlarge) {}
+  explicit GrupdevWriter(store::KeyedFile& lcalcdev) : lcalcdev_(lcalcdev) {}
 
   // The number the next GRUPDEV's search starts from: past the last one block 1
   // records and past every one this run assigned. False when block 1 cannot be read
@@ -175,7 +173,7 @@ class GrupdevWriter {
   // no GRUPDEV is written any more.
   bool NextCandidate(int32_t& candidate) {
     std::array<uint8_t, kBlockSize> block{};
-    if (numbersLost_ || io::ReadRecord(lcalcdev_.unit, 1, block) != io::kIoOk) {
+    if (numbersLost_ || io::ReadRecord(lcalcdev_.unit(), 1, block) != io::kIoOk) {
       numbersLost_ = true;
       return false;
     }
@@ -194,8 +192,7 @@ class GrupdevWriter {
     std::vector<uint8_t> record(kGrupdevHead + kMemberKeyLength * kMaxMembers);
     for (;;) {
       io::StoreI32(record.data(), candidate);
-      const store::ReadResult r = store::KeyedRead(record, 4, lcalcdev_.blockCount, lcalcdev_.unit,
-                                                   store::HashSelector::kVariableLength, 0);
+      const store::ReadResult r = lcalcdev_.Read(record, 4);
       if (r.status != store::kKeyedDone || candidate == INT32_MAX) return candidate;
       ++candidate;
     }
@@ -233,15 +230,10 @@ class GrupdevWriter {
     members_.clear();
   }
 
-  // The writes into lcalcdev.dat that could not be made, block 1 included.
-  io::WriteLedger failedWrites;
-
  private:
+  // A write that fails is counted by the file's handle.
   void WriteRecord(std::span<const uint8_t> record, int16_t keyLength) {
-    io::CountedWrite counted(failedWrites);
-    if (WriteEnlarging(record, keyLength, lcalcdev_, enlarge_) != store::kKeyedDone) {
-      counted.Failed();
-    }
+    lcalcdev_.Write(record, keyLength);
   }
 
   // Block 1 is read again right before it is written, and only the last-number field
@@ -249,16 +241,15 @@ class GrupdevWriter {
   // could not be recorded ends the numbering (NextCandidate).
   void StoreLastNumber() {
     std::array<uint8_t, kBlockSize> block{};
-    if (io::ReadRecord(lcalcdev_.unit, 1, block) != io::kIoOk) {
+    if (io::ReadRecord(lcalcdev_.unit(), 1, block) != io::kIoOk) {
       numbersLost_ = true;
       return;
     }
     io::StoreI32(block.data() + kLastNumberOffset, number_);
-    if (io::WriteRecord(lcalcdev_.unit, 1, block) != io::kIoOk) numbersLost_ = true;
+    if (io::WriteRecord(lcalcdev_.unit(), 1, block) != io::kIoOk) numbersLost_ = true;
   }
 
-  DataFile& lcalcdev_;
-  const EnlargeFile& enlarge_;
+  store::KeyedFile& lcalcdev_;
   int32_t number_ = 0;
   bool numbersLost_ = false;
   std::vector<uint8_t> record_;
@@ -295,7 +286,7 @@ int64_t LeftOutRecords(int64_t estimates) {
 }
 
 // Pass 3: the GRUPDEVs of every run of equal investment, object and price base.
-void BuildGrupdevs(GrupdevFiles& files, const EstimateTable& table) {
+void BuildGrupdevs(const GrupdevFiles& files, const EstimateTable& table) {
   PriceTable prices;
   MissingArticles missing;
   ResetPriceBaseCache(prices);
@@ -305,7 +296,7 @@ void BuildGrupdevs(GrupdevFiles& files, const EstimateTable& table) {
   pricing.prices = &prices;
   pricing.missing = &missing;
 
-  GrupdevWriter writer(files.lcalcdev, files.enlarge);
+  GrupdevWriter writer(*files.lcalcdev);
   PricedMaterials priced;
   int64_t leftOut = 0;         // estimates without a GRUPDEV: no number could be given
   int64_t leftOutRecords = 0;  // the lcalcdev.dat records they would have had
@@ -350,29 +341,17 @@ void BuildGrupdevs(GrupdevFiles& files, const EstimateTable& table) {
 
   // The files go to disk before the counts are read, so that a write the block cache
   // could not make is counted with the others.
-  for (const DataFile* f : {&files.lcalcdev, &files.prefman, &files.furnmat})
-    io::FlushUnit(f->unit);
+  const int64_t lcalcdevFailed = files.lcalcdev->Flush() + leftOutRecords;
+  const int64_t prefmanFailed = files.prefman->Flush();
+  files.furnmat->Flush();
   if (files.stop && files.stop()) return;
   if (missing.Any()) installer::ShowWarning(MissingArticlesText(missing));
-  const int64_t lcalcdevFailed = writer.failedWrites.failed() + leftOutRecords;
-  const int64_t prefmanFailed = pricing.failedPrefmanWrites.failed();
   if (lcalcdevFailed != 0 || prefmanFailed != 0) {
     installer::ShowWarning(UnwrittenRecordsText(lcalcdevFailed, prefmanFailed, leftOut));
   }
 }
 
 }  // namespace
-
-int16_t WriteEnlarging(std::span<const uint8_t> record, int16_t keyLength, DataFile& file,
-                       const EnlargeFile& enlarge) {
-  std::function<bool()> grow;
-  if (enlarge) grow = [&] { return enlarge(file); };
-  const store::WriteResult w = store::KeyedWriteGrowing(
-      record, keyLength, file.blockCount, file.unit, store::HashSelector::kVariableLength, grow);
-  // The record is in; a crowded file is enlarged before its walks grow to the file.
-  if (store::LandedCrowded(w) && enlarge) enlarge(file);
-  return w.status;
-}
 
 void GenerateGrupdevs(const GrupdevFiles& files, const GrupdevLimits& limits) {
   // Units are handed out again once files close: what a unit held in an earlier run
@@ -386,9 +365,7 @@ void GenerateGrupdevs(const GrupdevFiles& files, const GrupdevLimits& limits) {
   SortEstimates(table);
   DecideInvestments(table, files.obi, limits);
   SortEstimates(table);
-  // One (unit, block count) pair per file from here on: enlarging a file updates it.
-  GrupdevFiles own = files;
-  BuildGrupdevs(own, table);
+  BuildGrupdevs(files, table);
 }
 
 }  // namespace varmex::grupdev

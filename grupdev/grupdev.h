@@ -7,6 +7,8 @@
 #include <span>
 #include <string_view>
 
+#include "store/keyed_file.h"
+
 namespace varmex::grupdev {
 
 struct DataFile {
@@ -14,29 +16,20 @@ struct DataFile {
   int32_t blockCount = 0;
 };
 
-// Makes a block file whose keyed write answered 3 (full) larger: `file` holds its unit
-// and block count and receives the new ones. False when it could not be enlarged (it
-// is then open as it was on the unit `file` names, or not open at all).
-using EnlargeFile = std::function<bool(DataFile& file)>;
-
 struct GrupdevFiles {
   std::string_view dataDirectory;  // the new Varmex data directory
-  DataFile obi, dev, nor, tehno, norinc, furndev, furnmat, lcalcdev, prefman;
-  // For lcalcdev.dat, Prefman.dat and furnmat.dat; empty: a full file stays full.
-  EnlargeFile enlarge;
+  DataFile obi, dev, nor, tehno, norinc, furndev;
+  // The files the step writes into, held by the caller (whose grow functions enlarge
+  // them when they fill up).
+  store::KeyedFile* furnmat = nullptr;
+  store::KeyedFile* lcalcdev = nullptr;
+  store::KeyedFile* prefman = nullptr;
   // Told, before each estimate is priced, the share of the estimates done (0 to 1).
   std::function<void(double)> progress;
   // Asked before each estimate: true ends the step at once, without its warnings (the
   // caller undoes what it wrote: the disk has filled, say).
   std::function<bool()> stop;
 };
-
-// KeyedWrite of `record` into `file` (hash selector 5). A write that answers 3 has the
-// pieces it left removed, has the file enlarged and is made again, while `enlarge`
-// can make room; a write that lands after a look-up of more than kCrowdedWalkBlocks
-// blocks has the file enlarged afterwards. Returns the last write's status.
-int16_t WriteEnlarging(std::span<const uint8_t> record, int16_t keyLength, DataFile& file,
-                       const EnlargeFile& enlarge);
 
 // Investments with fewer than askFrom estimates get one GRUPDEV for the whole
 // investment; from askFrom up to askBelow (excluded) the user is asked; from askBelow

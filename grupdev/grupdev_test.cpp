@@ -83,6 +83,10 @@ class Migration {
     return {r.unit, headerCount >= 0 ? headerCount : r.blockCount};
   }
 
+  static store::KeyedFile Handle(const DataFile& f) {
+    return store::KeyedFile(f.unit, f.blockCount);
+  }
+
   void Run(GrupdevLimits limits = {}) {
     files.dataDirectory = kDir;
     files.obi = Open("obi.dat", counts.obi);
@@ -91,16 +95,19 @@ class Migration {
     files.norinc = Open("norinc.dat", counts.norinc);
     files.tehno = Open("tehno.dat", counts.tehno);
     files.furndev = Open("furndev.dat");
-    files.furnmat = Open("furnmat.dat");
-    files.lcalcdev = Open("lcalcdev.dat");
-    files.prefman = Open("Prefman.dat");
+    furnmat = Handle(Open("furnmat.dat"));
+    lcalcdev = Handle(Open("lcalcdev.dat"));
+    prefman = Handle(Open("Prefman.dat"));
+    files.furnmat = &furnmat;
+    files.lcalcdev = &lcalcdev;
+    files.prefman = &prefman;
     GenerateGrupdevs(files, limits);
     ReadBack();
   }
 
   int32_t LastNumber() {
     std::array<uint8_t, 512> block{};
-    EXPECT_EQ(io::ReadRecord(files.lcalcdev.unit, 1, block), 0);
+    EXPECT_EQ(io::ReadRecord(lcalcdev.unit(), 1, block), 0);
     return io::LoadI32(block.data() + 22);
   }
 
@@ -110,9 +117,8 @@ class Migration {
     for (int32_t n = 1; n <= last; ++n) {
       std::vector<uint8_t> r(6116);
       io::StoreI32(r.data(), n);
-      const store::ReadResult read =
-          store::KeyedRead(r, 4, files.lcalcdev.blockCount, files.lcalcdev.unit,
-                           store::HashSelector::kVariableLength);
+      const store::ReadResult read = store::KeyedRead(r, 4, lcalcdev.blocks(), lcalcdev.unit(),
+                                                      store::HashSelector::kVariableLength);
       if (read.status != 0) continue;
       Grupdev g;
       g.number = n;
@@ -131,9 +137,8 @@ class Migration {
   int32_t LinkOf(const std::string& key) {
     std::array<uint8_t, 10> link{};
     std::memcpy(link.data(), key.data(), 6);
-    const store::ReadResult r =
-        store::KeyedRead(link, 6, files.lcalcdev.blockCount, files.lcalcdev.unit,
-                         store::HashSelector::kVariableLength);
+    const store::ReadResult r = store::KeyedRead(link, 6, lcalcdev.blocks(), lcalcdev.unit(),
+                                                 store::HashSelector::kVariableLength);
     if (r.status != 0 || r.length != 10) return 0;
     return io::LoadI32(link.data() + 6);
   }
@@ -142,9 +147,8 @@ class Migration {
     std::array<uint8_t, 24> rec{};
     io::StoreI32(rec.data(), material);
     io::StoreI32(rec.data() + 6, grupdev);
-    const store::ReadResult r =
-        store::KeyedRead(rec, 10, files.prefman.blockCount, files.prefman.unit,
-                         store::HashSelector::kVariableLength);
+    const store::ReadResult r = store::KeyedRead(rec, 10, prefman.blocks(), prefman.unit(),
+                                                 store::HashSelector::kVariableLength);
     if (r.status != 0) return std::nullopt;
     EXPECT_EQ(r.length, 24);
     EXPECT_EQ(io::LoadI16(rec.data() + 14), 1);
@@ -176,6 +180,7 @@ class Migration {
   Collection c;
   HeaderCounts counts;
   GrupdevFiles files;
+  store::KeyedFile furnmat, lcalcdev, prefman;
   std::vector<Grupdev> grupdevs;
   std::vector<std::pair<int, bool>> answers;  // button, check box ticked
   std::vector<std::string> dialogTexts;
@@ -354,8 +359,8 @@ TEST(GenerateGrupdevs, HandWorkedSupplierUpgradeAndMessages) {
   std::array<uint8_t, 136> r{};
   io::StoreI32(r.data(), 1003);
   io::StoreI32(r.data() + 4, 2000020);
-  const store::ReadResult read = store::KeyedRead(
-      r, 8, m.files.furnmat.blockCount, m.files.furnmat.unit, store::HashSelector::kVariableLength);
+  const store::ReadResult read = store::KeyedRead(r, 8, m.furnmat.blocks(), m.furnmat.unit(),
+                                                  store::HashSelector::kVariableLength);
   ASSERT_EQ(read.status, 0);
   EXPECT_EQ(read.length, 136);
   EXPECT_EQ(io::LoadI32(r.data() + 8), 1234);
@@ -484,59 +489,6 @@ TEST(GenerateGrupdevs, FailedWritesAreReportedNotPassedAsSuccess) {
   EXPECT_EQ(last.substr(0, 44), "Inregistrari nescrise in lcalcdev.dat:    0\n");
   EXPECT_EQ(last.substr(44, 37), "Inregistrari nescrise in Prefman.dat:");
   EXPECT_GT(std::stoi(last.substr(81)), 0);
-}
-
-// A run of crowded blocks (each one record's piece from edge to edge) in front of the
-// free room: a record whose look-up crosses more than kCrowdedWalkBlocks of them is
-// written and then the file is enlarged; a shorter crossing, or no owner that can
-// enlarge, leaves the file as it is; a full file is enlarged before the write lands.
-TEST(WriteEnlarging, ACrowdedOrFullFileIsEnlargedAndTheRecordLands) {
-  struct Case {
-    int32_t blocks;   // of the file
-    int32_t crowded;  // blocks 2 .. crowded+1 full
-    bool canEnlarge;
-    int expectedCalls;
-  };
-  constexpr int32_t kBlocks = store::kCrowdedWalkBlocks + 50;
-  const Case cases[] = {
-      {kBlocks, store::kCrowdedWalkBlocks, true, 1},      // the walk reads one block more
-      {kBlocks, store::kCrowdedWalkBlocks - 1, true, 0},  // the walk reads exactly the limit
-      {kBlocks, store::kCrowdedWalkBlocks, false, 0},
-      {3, 2, true, 1},  // every block crowded: answers 3, enlarged, written again
-  };
-  for (const Case& c : cases) {
-    store::testing::MemoryBlockFile f(c.blocks);
-    for (int32_t b = 2; b <= c.crowded + 1; ++b) {
-      f.PutEntry(b, 1, 256, static_cast<uint8_t>(store::kFlagFirst | store::kFlagLast | 8),
-                 "zzzzzzzz");
-    }
-    const std::string key = store::testing::KeyWithHome(c.blocks, 2, 8);
-    ASSERT_FALSE(key.empty());
-    const std::vector<uint8_t> record = store::testing::MakeRecord(key, 16, 1);
-    DataFile file{f.unit(), c.blocks};
-    int calls = 0;
-    EnlargeFile enlarge = [&](DataFile& d) {
-      ++calls;
-      if (c.crowded < c.blocks - 1) return false;
-      // Room at last: a fresh file of more blocks on the same unit.
-      io::CloseUnit(d.unit);
-      f.image() = store::EmptyBlockFileImage(8);
-      io::OpenUnit(d.unit, store::testing::kTestFile, store::kBlockBytes);
-      d.blockCount = 8;
-      return true;
-    };
-    const int16_t status = WriteEnlarging(record, 8, file, c.canEnlarge ? enlarge : EnlargeFile{});
-    EXPECT_EQ(status, store::kKeyedDone) << c.crowded;
-    EXPECT_EQ(calls, c.expectedCalls) << c.crowded;
-    std::vector<uint8_t> got(record.size());
-    std::copy_n(record.begin(), 8, got.begin());
-    EXPECT_EQ(
-        store::KeyedRead(got, 8, file.blockCount, file.unit, store::HashSelector::kVariableLength)
-            .status,
-        store::kKeyedDone)
-        << c.crowded;
-    EXPECT_EQ(got, record) << c.crowded;
-  }
 }
 
 TEST(GenerateGrupdevs, EmptyDevDatMakesNothing) {

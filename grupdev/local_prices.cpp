@@ -36,11 +36,8 @@ void StoreLocalPrice(PricingContext& ctx, int32_t material, double price, int32_
   io::StoreI32(record.data() + 6, grupdevNumber);
   io::StoreI32(record.data() + 10, StoredLocalPrice(price));
   io::StoreI16(record.data() + 14, 1);
-  io::CountedWrite counted(ctx.failedPrefmanWrites);
-  if (WriteEnlarging(record, kPrefmanKeyLength, ctx.files->prefman, ctx.files->enlarge) !=
-      store::kKeyedDone) {
-    counted.Failed();
-  }
+  // A write that fails is counted by Prefman.dat's handle.
+  ctx.files->prefman->Write(record, kPrefmanKeyLength);
 }
 
 std::vector<uint8_t>& NormBuffer() {
@@ -85,20 +82,17 @@ int32_t StoredLocalPrice(double price) {
   return static_cast<int32_t>(std::trunc(price + 0.5));
 }
 
-bool UpgradeSupplierRecord(DataFile& furnmat, const EnlargeFile& enlarge, int32_t supplier,
-                           int32_t material) {
-  if (furnmat.unit == io::kNoUnit) return false;
+bool UpgradeSupplierRecord(store::KeyedFile& furnmat, int32_t supplier, int32_t material) {
+  if (furnmat.unit() == io::kNoUnit) return false;
   std::array<uint8_t, pricebase::kSupplierPriceRecordSize> record{};
   pricebase::SetSupplierPriceKey(record, supplier, material);
-  const store::ReadResult r =
-      store::KeyedRead(record, pricebase::kSupplierPriceKeyLength, furnmat.blockCount, furnmat.unit,
-                       store::HashSelector::kVariableLength, 0);
+  const store::ReadResult r = furnmat.Read(record, pricebase::kSupplierPriceKeyLength);
   if (r.status != store::kKeyedDone || r.length != pricebase::kOldSupplierPriceRecordSize) {
     return false;
   }
   // The key and the two values of the old form stay.
   pricebase::FillSupplierPriceTail(record);
-  WriteEnlarging(record, pricebase::kSupplierPriceKeyLength, furnmat, enlarge);
+  furnmat.Write(record, pricebase::kSupplierPriceKeyLength);
   return true;
 }
 
@@ -108,7 +102,7 @@ LookupResult LocalMaterialPrice(PricingContext& ctx, int32_t material) {
   if (found.price > kSupplierPriceAbove && found.reference > 0) {
     // The supplier's own price is not used for local prices; meeting its record only
     // brings it to the current form.
-    UpgradeSupplierRecord(ctx.files->furnmat, ctx.files->enlarge, found.reference, material);
+    UpgradeSupplierRecord(*ctx.files->furnmat, found.reference, material);
   }
   return found;
 }

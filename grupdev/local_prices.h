@@ -19,7 +19,6 @@
 
 #include "grupdev/grupdev.h"
 #include "grupdev/price_base.h"
-#include "io/block_cache.h"
 
 namespace varmex::grupdev {
 
@@ -41,15 +40,13 @@ void RecordMissingArticle(MissingArticles& missing, int16_t kind, int32_t code);
 // Materials already handled in the current GRUPDEV.
 using PricedMaterials = std::unordered_set<int32_t>;
 
-// What a run of the pricing needs besides the estimate: the files (the driver's own
-// pairs, which a file enlarged updates), the price table of the group, the
-// missing-article bookkeeping and the count of failed Prefman.dat writes (those the
-// block cache could not write back included, once Prefman.dat is flushed).
+// What a run of the pricing needs besides the estimate: the files (Prefman.dat's handle
+// counts the local prices it could not write), the price table of the group and the
+// missing-article bookkeeping.
 struct PricingContext {
-  GrupdevFiles* files = nullptr;
+  const GrupdevFiles* files = nullptr;
   const PriceTable* prices = nullptr;
   MissingArticles* missing = nullptr;
-  io::WriteLedger failedPrefmanWrites;
 };
 
 // What an article code stands for.
@@ -65,8 +62,7 @@ LookupResult LocalMaterialPrice(PricingContext& ctx, int32_t material);
 
 // Brings the supplier price record (supplier, material) of furnmat.dat to its 136-byte
 // form when it is stored in the 16-byte form. True when a record was rewritten.
-bool UpgradeSupplierRecord(DataFile& furnmat, const EnlargeFile& enlarge, int32_t supplier,
-                           int32_t material);
+bool UpgradeSupplierRecord(store::KeyedFile& furnmat, int32_t supplier, int32_t material);
 
 // Undoes the sign inversion of a norinc.dat record's data words (in place): the bytes
 // after the 4-byte key as 4-byte words from 1, odd words negated whole, even words

@@ -20,6 +20,7 @@
 #include "migration/undo_journal.h"
 #include "pricebase/price_base.h"
 #include "pricebase/price_base_file.h"
+#include "store/keyed_file.h"
 #include "store/keyed_store.h"
 #include "store/redistribute.h"
 #include "store/verify.h"
@@ -241,17 +242,6 @@ class FileEnlarger {
     return true;
   }
 
-  // The GRUPDEV step's side: `file` names the open file by its unit and gets its new pair.
-  bool Enlarge(grupdev::DataFile& file) {
-    for (OpenedFile f : {kFurnmat, kLcalcdev, kPrefman}) {
-      if (files_[f].unit != file.unit) continue;
-      const bool enlarged = Enlarge(f);
-      file = {files_[f].unit, files_[f].blockCount};
-      return enlarged;
-    }
-    return false;
-  }
-
  private:
   OpenFiles& files_;
   const std::string& dataDir_;
@@ -336,6 +326,7 @@ class OpenFilesRun {
     if (Stopped()) return;
     if (database::ReadObiHeader(files_[kObi].unit) != 0) return;
     CheckWrittenFiles(files_, disk_, enlarger_);
+    for (OpenedFile f : {kFurnmat, kLcalcdev, kPrefman}) TakeInHand(f);
 
     Status(dialog_, "Generare preturi locale pe lucrari (GRUPDEV)...");
     Generate(limits);
@@ -388,11 +379,9 @@ class OpenFilesRun {
       installer::ShowWarning("Fisiere deteriorate (se citeste doar ce contin):" + damaged);
     }
     g.furndev = {files_[kFurndev].unit, files_[kFurndev].blockCount};
-    g.furnmat = {files_[kFurnmat].unit, files_[kFurnmat].blockCount};
-    g.lcalcdev = {files_[kLcalcdev].unit, files_[kLcalcdev].blockCount};
-    g.prefman = {files_[kPrefman].unit, files_[kPrefman].blockCount};
-    // lcalcdev.dat, Prefman.dat and furnmat.dat grow when they fill up.
-    g.enlarge = [this](grupdev::DataFile& file) { return enlarger_.Enlarge(file); };
+    g.furnmat = &written_[kFurnmat];
+    g.lcalcdev = &written_[kLcalcdev];
+    g.prefman = &written_[kPrefman];
     g.progress = [this](double share) { enlarger_.SetShareDone(share); };
     g.stop = [this] { return disk_.Full(); };
     grupdev::GenerateGrupdevs(g, limits);
@@ -400,16 +389,9 @@ class OpenFilesRun {
 
   // False when the disk filled (the steps are undone).
   bool ConvertPriceBases() {
-    pricebase::FurnmatFile furnmat{files_[kFurnmat].unit, files_[kFurnmat].blockCount, {}};
-    furnmat.enlarge = [this](pricebase::FurnmatFile& file) {
-      const bool enlarged = enlarger_.Enlarge(kFurnmat);
-      file.unit = files_[kFurnmat].unit;
-      file.blockCount = files_[kFurnmat].blockCount;
-      return enlarged;
-    };
     for (int k = pricebase::kFirstPriceBase; k <= pricebase::kLastPriceBase; ++k) {
       enlarger_.SetShareDone(static_cast<double>(k - 1) / pricebase::kLastPriceBase);
-      pricebase::ConvertPriceBase(dataDir_, static_cast<int16_t>(k), furnmat);
+      pricebase::ConvertPriceBase(dataDir_, static_cast<int16_t>(k), written_[kFurnmat]);
       if (Stopped()) return false;
     }
     io::FlushAllUnits();
@@ -435,6 +417,17 @@ class OpenFilesRun {
                            std::to_string(flushed != io::kIoOk ? flushed : status) + ")!");
   }
 
+  // The handle of a file the steps write into: it grows (lcalcdev.dat, Prefman.dat and
+  // furnmat.dat do when they fill up) through the enlarger, which reopens it.
+  void TakeInHand(OpenedFile f) {
+    written_[f] = store::KeyedFile(files_[f].unit, files_[f].blockCount);
+    written_[f].SetGrow([this, f](store::KeyedFile& file) {
+      const bool enlarged = enlarger_.Enlarge(f);
+      file.Reopened(files_[f].unit, files_[f].blockCount);
+      return enlarged;
+    });
+  }
+
   // True (after undoing the steps) when the disk has filled.
   bool Stopped() {
     if (!disk_.Full()) return false;
@@ -455,6 +448,7 @@ class OpenFilesRun {
   const std::string& erpDir_;
   UndoJournal& journal_;
   OpenFiles files_{};
+  std::array<store::KeyedFile, kOpenedFileCount> written_;  // furnmat, lcalcdev, Prefman
   DiskWatch disk_;
   FileEnlarger enlarger_;
   int32_t devBlocks_ = 0;

@@ -38,29 +38,22 @@ bool ToConvert(int32_t material, int32_t supplierField) {
 // new record must have reached the file (furnmat.dat may be cached) before the answer.
 // A write that finds the file full has the file enlarged and is made again; one that
 // finds it crowded has it enlarged afterwards.
-bool StoreSupplierPrice(int32_t material, int32_t price, FurnmatFile& furnmat) {
-  if (furnmat.blockCount <= 0) return false;
+bool StoreSupplierPrice(int32_t material, int32_t price, store::KeyedFile& furnmat) {
+  if (furnmat.blocks() <= 0) return false;
   std::array<uint8_t, kSupplierPriceRecordSize> record{};
   SetSupplierPriceKey(record, kDefaultSupplier, material);
-  const store::ReadResult found = store::KeyedRead(
-      record, kSupplierPriceKeyLength, furnmat.blockCount, furnmat.unit,
-      store::HashSelector::kVariableLength, static_cast<int32_t>(kSupplierPriceRecordSize));
+  const store::ReadResult found =
+      furnmat.Read(record, kSupplierPriceKeyLength, static_cast<int32_t>(kSupplierPriceRecordSize));
   if (found.status == store::kKeyedDone) return true;
   BuildSupplierPrice(record, material, price);
-  std::function<bool()> grow;
-  if (furnmat.enlarge) grow = [&] { return furnmat.enlarge(furnmat); };
-  const store::WriteResult w =
-      store::KeyedWriteGrowing(record, kSupplierPriceKeyLength, furnmat.blockCount, furnmat.unit,
-                               store::HashSelector::kVariableLength, grow);
-  if (w.status != store::kKeyedDone || io::FlushUnit(furnmat.unit) != io::kIoOk) return false;
-  // The record is on the disk; a crowded file is enlarged before its walks grow to the
-  // whole file (a file that cannot be is left as it was, record and all).
-  if (store::LandedCrowded(w) && grow) grow();
-  return true;
+  const int32_t unwrittenBefore = furnmat.Flush();
+  if (furnmat.Write(record, kSupplierPriceKeyLength).status != store::kKeyedDone) return false;
+  // The record must be on the disk before an entry points at it.
+  return furnmat.Flush() == unwrittenBefore;
 }
 
 // Converts the entries of one data block; true when any entry changed.
-bool ConvertBlock(PriceBaseBlock block, FurnmatFile& furnmat) {
+bool ConvertBlock(PriceBaseBlock block, store::KeyedFile& furnmat) {
   bool changed = false;
   ForEachUsedEntry(block, [&](size_t index, const PriceBaseEntry& entry) {
     if (index == kTailEntry || !ToConvert(entry.code, entry.supplier)) return;
@@ -93,11 +86,12 @@ bool ShowPriceBaseFault(int number) {
 
 int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, int16_t furnmatUnit,
                          int32_t furnmatBlocks) {
-  FurnmatFile furnmat{furnmatUnit, furnmatBlocks, {}};
+  store::KeyedFile furnmat(furnmatUnit, furnmatBlocks);
   return ConvertPriceBase(dataDirectory, number, furnmat);
 }
 
-int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, FurnmatFile& furnmat) {
+int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number,
+                         store::KeyedFile& furnmat) {
   const database::OpenResult file = OpenPriceBase(dataDirectory, number, database::kNoMessages);
   if (file.unit == io::kNoUnit) return kPriceBaseFailed;
 

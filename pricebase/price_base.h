@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "store/keyed_file.h"
+
 namespace varmex::pricebase {
 
 enum PriceBaseStatus : int16_t {
@@ -25,15 +27,6 @@ inline constexpr int32_t kConvertedPrice = 2147483647;
 inline constexpr int32_t kConvertedSupplierField = 1499800101;
 inline constexpr int32_t kLowestMaterial = 2000001;
 inline constexpr int32_t kHighestMaterial = 8000000;
-
-// The open furnmat.dat as the conversion writes into it.
-struct FurnmatFile {
-  int16_t unit = -1;
-  int32_t blockCount = 0;
-  // Makes the file larger when a write into it answered 3 (full), updating the unit and
-  // block count; false when it could not. Empty: a full file stays full.
-  std::function<bool(FurnmatFile& file)> enlarge;
-};
 
 // What both readers of a base (the GRUPDEV pricing and the conversion) show when a
 // block of it cannot be read. The suite's text names no base: OneMessagePerPriceBase
@@ -71,6 +64,6 @@ bool ShowPriceBaseFault(int number);
 int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, int16_t furnmatUnit,
                          int32_t furnmatBlocks);
 // The same, enlarging furnmat.dat when it is full; `furnmat` follows the file.
-int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, FurnmatFile& furnmat);
+int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, store::KeyedFile& furnmat);
 
 }  // namespace varmex::pricebase
