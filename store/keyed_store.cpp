@@ -444,19 +444,6 @@ WriteResult KeyedWrite(std::span<const uint8_t> record, int16_t keyLength, int32
   return r;
 }
 
-WriteResult KeyedWriteGrowing(std::span<const uint8_t> record, int16_t keyLength, int32_t& n,
-                              int16_t& file, HashSelector selector,
-                              const std::function<bool()>& grow) {
-  for (;;) {
-    const WriteResult w = KeyedWrite(record, keyLength, n, file, selector);
-    if (w.status != kKeyedFull || !grow) return w;
-    // A walk that ran out of blocks may have left the record's first pieces: they would
-    // keep the file from being re-spread (a record that cannot be read whole).
-    KeyedDelete(record, keyLength, n, file, selector);
-    if (!grow()) return w;
-  }
-}
-
 int16_t KeyedDelete(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t file,
                     HashSelector selector, int32_t startBlock) {
   if (n <= 0 || !ValidKey(key, keyLength)) return kKeyedFull;

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <span>
 
@@ -82,14 +81,6 @@ inline constexpr int32_t kCrowdedWalkBlocks = 256;
 // Inserts or replaces the record (its length is record.size(), key included).
 WriteResult KeyedWrite(std::span<const uint8_t> record, int16_t keyLength, int32_t n, int16_t file,
                        HashSelector selector);
-
-// KeyedWrite into a file its owner can make larger. A write that answers 3 has the
-// pieces its walk left removed; then `grow` enlarges the file, updating `file` and `n`
-// (false when it cannot), and the write is made again. Returns the last write's
-// result; without `grow`, the one write's.
-WriteResult KeyedWriteGrowing(std::span<const uint8_t> record, int16_t keyLength, int32_t& n,
-                              int16_t& file, HashSelector selector,
-                              const std::function<bool()>& grow);
 
 // A write that landed after a look-up longer than kCrowdedWalkBlocks.
 inline bool LandedCrowded(const WriteResult& w) {
