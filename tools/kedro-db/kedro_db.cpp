@@ -168,6 +168,11 @@ std::optional<OpenFile> Open(const std::string& path, const Options& opt, bool w
   return f;
 }
 
+// Wipes the progress line before a line of output, which may go to the same terminal.
+void Quiet(const Options& opt) {
+  if (opt.progress != nullptr) opt.progress->Wipe();
+}
+
 // The blocks of the file, holes skipped, with the progress line when there is one.
 store::BlockSource Source(const Options& opt) {
   store::BlockSource source = store::UnitSource(kUnit);
@@ -193,6 +198,7 @@ int Info(const std::string& path, const OpenFile& f, const Options& opt, std::os
   }
   out << "blocks: " << f.n << " used, " << f.held << " in the file\n";
   const store::VerifyReport r = Check(f, opt, f.n);
+  Quiet(opt);
   const int64_t total = int64_t{r.blocksPresent} * store::kBlockUnits;
   out << "records: " << r.records << "\n";
   out << "pieces: " << r.pieces << ", deleted entries: " << r.deletedEntries << "\n";
@@ -248,15 +254,18 @@ class DumpPrinter : public store::RecordVisitor {
  public:
   DumpPrinter(const Options& opt, std::ostream& out) : opt_(opt), out_(out) {}
   bool OnUnreadableBlock(int32_t block, int status) override {
+    Quiet(opt_);
     out_ << "block " << block << ": unreadable (error " << status << ")\n";
     return true;
   }
   bool OnDamagedEntry(int32_t block, int unit) override {
+    Quiet(opt_);
     out_ << "block " << block << " unit " << unit << ": entry runs past the end of the block\n";
     return true;
   }
   bool OnRecord(const store::RecordSighting& s) override {
     if (s.key.empty()) return true;  // no key to show or look up (verify names it)
+    Quiet(opt_);
     out_ << "block " << s.block << " unit " << s.unit << " key " << Show(s.key, opt_.text);
     if (s.otherBlock != 0) {
       out_ << " status 0 (the look-up finds another copy, at block " << s.otherBlock << " unit "
@@ -284,6 +293,7 @@ int Dump(const OpenFile& f, const Options& opt, std::ostream& out) {
   } else {
     store::ScanBlocks(Source(opt), 1, std::min(f.n, f.held), [&](const store::ScannedBlocks& s) {
       const int32_t b = s.from;
+      Quiet(opt);
       if (s.status != 0) {
         out << "block " << b << ": unreadable (error " << s.status << ")\n";
         return true;
@@ -306,6 +316,7 @@ int Dump(const OpenFile& f, const Options& opt, std::ostream& out) {
       return true;
     });
   }
+  Quiet(opt);
   if (f.held < f.n) {
     out << "blocks " << f.held + 1 << " to " << f.n << ": missing (the file holds " << f.held
         << ")\n";
@@ -316,11 +327,11 @@ int Dump(const OpenFile& f, const Options& opt, std::ostream& out) {
 // Each problem as it is found, in the order of the report's list.
 int Verify(const OpenFile& f, const Options& opt, std::ostream& out) {
   const store::ProblemSink print = [&](const store::VerifyProblem& p) {
-    if (opt.progress != nullptr) opt.progress->Wipe();
+    Quiet(opt);
     out << "block " << p.block << " unit " << p.unit << ": " << p.text << "\n";
   };
   const store::VerifyReport r = Check(f, opt, f.blockFile ? opt.blocks : f.n, &print);
-  if (opt.progress != nullptr) opt.progress->Wipe();
+  Quiet(opt);
   out << (r.ok() ? "ok" : "problems: " + std::to_string(r.problemsFound)) << "\n";
   return r.ok() ? kExitDone : kExitNotFoundOrProblem;
 }

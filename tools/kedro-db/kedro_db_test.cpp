@@ -11,6 +11,7 @@
 #include "platform/fake_platform.h"
 #include "store/block_file_builder.h"
 #include "testing/legacy_writer.h"
+#include "tools/common/progress.h"
 
 namespace varmex::tools {
 namespace {
@@ -190,6 +191,27 @@ TEST(KedroDbTest, DumpGrowsWithTheFile) {
   EXPECT_LE(io::Counters().reads - before, 4u * 137);
   EXPECT_NE(r.out.find("block 137 unit 255 key 00 status 0 (the look-up finds another copy"),
             std::string::npos);
+}
+
+// The progress line of the tools: nothing for the first seconds, then redrawn in place
+// at most a few times a second, a new pass said, and wiped at the end.
+TEST(ProgressMeterTest, QuietAtFirstThenRedrawnInPlaceAndWiped) {
+  double now = 0;
+  std::ostringstream err;
+  {
+    ProgressMeter meter(err, "kedro-db", true, [&] { return now; });
+    meter.Tell(100, 1000);
+    now = 2.5;
+    meter.Tell(500, 1000);
+    now = 2.6;
+    meter.Tell(600, 1000);
+    now = 3;
+    meter.Tell(7, 1000);
+  }
+  EXPECT_EQ(err.str(), "\rkedro-db: block 500 of 1000\rkedro-db: block 7 of 1000, pass 2\r" +
+                           std::string(33, ' ') + "\r");
+  ProgressMeter off(err, "dens", false);
+  EXPECT_FALSE(off.Callback());
 }
 
 #ifndef _WIN32
