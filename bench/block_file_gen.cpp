@@ -62,7 +62,8 @@ int main(int argc, char** argv) {
   varmex::io::CloseAllUnits();
   const std::vector<uint8_t>& image = *memory.Bytes("f.dat");
   std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+  out.write(reinterpret_cast<const char*>(image.data()),
+            static_cast<std::streamsize>(image.size()));
   if (!out.flush()) {
     std::fprintf(stderr, "make_block_file: cannot write %s\n", argv[1]);
     return 1;
