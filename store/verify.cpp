@@ -462,8 +462,7 @@ struct FirstPiece {
   enum Mark : uint8_t {
     kListed = 1,    // a sound first piece outside the header: a record of the report
     kOnePiece = 2,  // also the last piece: it has no walk
-    kWrapped = 4,   // its walk went on from block 1
-    kFollowed = 8,  // the record pass follows its walk, so the pieces it meets are claimed
+    kFollowed = 4,  // the record pass follows its walk, so the pieces it meets are claimed
   };
   enum End : uint8_t { kWalking, kNoLastPiece, kLastPiece, kNextFirstPiece };
   enum Known : uint8_t { kUnknown, kInChain, kLeads, kLeadsNowhere };
@@ -484,11 +483,6 @@ class Walks {
  public:
   // With a table, each walk's end is written into it.
   explicit Walks(std::vector<FirstPiece>* table) : table_(table) {}
-  std::optional<uint32_t> Find(std::span<const uint8_t> key) const {
-    const auto it = active_.find(KeyText(key));
-    if (it == active_.end()) return std::nullopt;
-    return it->second;
-  }
   void Start(std::string key, uint32_t first) { active_[std::move(key)] = first; }
   void End(const std::string& key, uint8_t how, uint32_t next = 0) {
     const auto it = active_.find(key);
@@ -657,7 +651,6 @@ class BlockFileStream {
       if (table_[first].block == 1) {
         fromOne.push_back(key);
       } else {
-        table_[first].marks |= FirstPiece::kWrapped;
         wrapped_.push_back({table_[first].block, first, key});
       }
     }
