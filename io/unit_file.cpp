@@ -78,6 +78,19 @@ int ReadRecord(int16_t unit, int64_t n, std::span<uint8_t> out) {
   return got < out.size() ? static_cast<int>(kIoPastEnd) : static_cast<int>(kIoOk);
 }
 
+RecordStretch DataRecords(int16_t unit, int64_t n) {
+  const RecordStretch all{n, INT64_MAX};
+  if (!ValidUnit(unit) || n < 1) return all;
+  Unit& slot = Units()[unit];
+  if (!slot.file || slot.cached) return all;
+  const auto length = static_cast<uint64_t>(slot.recordLength);
+  const auto [start, end] = slot.file->DataExtent(static_cast<uint64_t>(n - 1) * length);
+  if (end == UINT64_MAX || start / length + 1 > static_cast<uint64_t>(INT64_MAX / 2)) return all;
+  const auto first = static_cast<int64_t>(start / length) + 1;
+  const auto after = static_cast<int64_t>((end + length - 1) / length) + 1;
+  return {std::max(first, n), std::max(after, first)};
+}
+
 int WriteRecord(int16_t unit, int64_t n, std::span<const uint8_t> in) {
   if (!ValidUnit(unit)) return kIoBadArgument;
   Unit& slot = Units()[unit];

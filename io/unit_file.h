@@ -51,6 +51,17 @@ int ReadRecord(int16_t unit, int64_t n, std::span<uint8_t> out);
 // bytes are written) but not longer.
 int WriteRecord(int16_t unit, int64_t n, std::span<const uint8_t> in);
 
+// For skipping the holes of sparse files: from record n on, the first record that may
+// hold a byte other than zero or that is not wholly inside the file (`first`; every
+// record from n to it is zeros), and the first record after it wholly inside a hole
+// again (`end`, INT64_MAX when not known). A system that cannot tell, and a cached
+// unit, answer {n, INT64_MAX}: nothing is skipped.
+struct RecordStretch {
+  int64_t first = 0;
+  int64_t end = 0;
+};
+RecordStretch DataRecords(int16_t unit, int64_t n);
+
 // Flushes the unit when it is cached, then closes it. 0, or the status of the first
 // cached block that could not be written (io/block_cache.h).
 int CloseUnit(int16_t unit);

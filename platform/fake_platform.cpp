@@ -30,6 +30,22 @@ class FakeFile : public File {
     return 0;
   }
   uint32_t Flush() override { return 0; }
+  // Like a file system that keeps every page of zeros (4096 bytes) as a hole.
+  std::pair<uint64_t, uint64_t> DataExtent(uint64_t offset) override {
+    constexpr uint64_t kPage = 4096;
+    const uint64_t size = bytes_->size();
+    const auto zeroPage = [&](uint64_t at) {
+      const auto from = bytes_->begin() + static_cast<ptrdiff_t>(at);
+      const auto to = bytes_->begin() + static_cast<ptrdiff_t>(std::min(at + kPage, size));
+      return std::all_of(from, to, [](uint8_t b) { return b == 0; });
+    };
+    uint64_t page = offset / kPage * kPage;
+    while (page < size && zeroPage(page)) page += kPage;
+    if (page >= size) return {std::max(offset, size), std::max(offset, size)};
+    uint64_t end = page + kPage;
+    while (end < size && !zeroPage(end)) end += kPage;
+    return {std::max(offset, page), std::min(end, size)};
+  }
 
  private:
   std::vector<uint8_t>* bytes_;

@@ -37,6 +37,9 @@ class ForwardingPlatform : public Platform {
     return inner_.CopyFile(from, to, failIfExists);
   }
   std::optional<uint64_t> FileSize(std::string_view path) override { return inner_.FileSize(path); }
+  uint32_t MatchAccess(std::string_view path, std::string_view like) override {
+    return inner_.MatchAccess(path, like);
+  }
   std::unique_ptr<File> OpenExistingFile(std::string_view path, uint32_t& error) override {
     return inner_.OpenExistingFile(path, error);
   }

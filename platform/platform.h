@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace varmex::platform {
@@ -119,6 +120,11 @@ class File {
   // Puts everything written to the file so far, through any handle, on the disk.
   // Returns 0 or a Windows error code.
   virtual uint32_t Flush() = 0;
+  // For skipping the holes of a sparse file: the first stretch [start, end) at or after
+  // `offset` that may hold bytes other than zero; every byte from `offset` to `start`
+  // is zero. When only holes follow, both are the end of the file (or `offset`, past
+  // it). A system that cannot tell (the default) answers {offset, UINT64_MAX}.
+  virtual std::pair<uint64_t, uint64_t> DataExtent(uint64_t offset) { return {offset, UINT64_MAX}; }
 };
 
 // An exclusive hold on a file, taken by LockFile and kept until the object goes. It
@@ -190,6 +196,11 @@ class Platform {
   // Gives `from` the name `to`, replacing a file of that name (a link there is
   // replaced, not followed). Both must lie in the same folder or at least on one drive.
   virtual uint32_t RenameFile(std::string_view from, std::string_view to) = 0;
+
+  // Gives the file at `path` the access rights of the file at `like`, or, when there is
+  // none, the rights a new file gets (on POSIX 0666 less the umask). 0 or an error
+  // code. Systems whose files take their rights from their folder do nothing.
+  virtual uint32_t MatchAccess(std::string_view /*path*/, std::string_view /*like*/) { return 0; }
 
   // Takes the exclusive hold on an existing file (see FileLock). Fails at once with
   // 33 (lock violation) when another holder has it, without waiting.

@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -92,6 +93,23 @@ class PosixFile : public File {
       if (errno != EINTR) return errno == EIO ? kErrorWriteFault : posix::ErrorFromErrno(errno);
     }
     return 0;
+  }
+
+  std::pair<uint64_t, uint64_t> DataExtent(uint64_t offset) override {
+#if defined(SEEK_DATA) && defined(SEEK_HOLE)
+    const off_t data = ::lseek(fd_, static_cast<off_t>(offset), SEEK_DATA);
+    if (data < 0) {
+      struct stat st {};
+      if (errno != ENXIO || ::fstat(fd_, &st) != 0) return {offset, UINT64_MAX};
+      const uint64_t end = std::max<uint64_t>(offset, static_cast<uint64_t>(st.st_size));
+      return {end, end};  // only holes from `offset` to the end
+    }
+    const off_t hole = ::lseek(fd_, data, SEEK_HOLE);
+    if (hole < 0) return {static_cast<uint64_t>(data), UINT64_MAX};
+    return {static_cast<uint64_t>(data), static_cast<uint64_t>(hole)};
+#else
+    return {offset, UINT64_MAX};
+#endif
   }
 
  private:
@@ -393,6 +411,23 @@ uint32_t PosixPlatform::RenameFile(std::string_view from, std::string_view to) {
   if (::rename(src.c_str(), dst.c_str()) != 0) return posix::ErrorFromErrno(errno, src);
   listings_.Removed(src);
   listings_.Created(dst);
+  return 0;
+}
+
+uint32_t PosixPlatform::MatchAccess(std::string_view path, std::string_view like) {
+  const std::string target = Resolve(path);
+  const std::string model = Resolve(like);
+  if (target.empty()) return kErrorPathNotFound;
+  struct stat st {};
+  mode_t mode = 0;
+  if (!model.empty() && ::stat(model.c_str(), &st) == 0) {
+    mode = st.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  if (::chmod(target.c_str(), mode) != 0) return posix::ErrorFromErrno(errno, target);
   return 0;
 }
 

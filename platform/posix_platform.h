@@ -34,6 +34,7 @@ class PosixPlatform : public Platform {
   std::unique_ptr<File> CreateUniqueFile(std::string_view prefix, std::string& createdPath,
                                          uint32_t& error) override;
   uint32_t RenameFile(std::string_view from, std::string_view to) override;
+  uint32_t MatchAccess(std::string_view path, std::string_view like) override;
   std::unique_ptr<FileLock> LockFile(std::string_view path, uint32_t& error) override;
   std::optional<std::string> FinalPath(std::string_view path) override;
   uint32_t ListDirectory(std::string_view path, std::vector<std::string>& names) override;

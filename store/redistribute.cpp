@@ -61,8 +61,14 @@ struct Place {
 // One walk over a file: what the first reading learnt, and the second reading.
 class Walk {
  public:
-  Walk(int16_t unit, int32_t n, int32_t held, HashSelector selector, RecordVisitor& visitor)
-      : unit_(unit), n_(n), held_(std::min(held, n)), selector_(selector), visitor_(visitor) {}
+  Walk(const BlockSource& source, int32_t n, int32_t held, HashSelector selector,
+       RecordVisitor& visitor)
+      : source_(source),
+        n_(n),
+        held_(std::min(held, n)),
+        selector_(selector),
+        visitor_(visitor),
+        stops_(n, held_) {}
 
   bool Run() {
     Survey();
@@ -71,11 +77,9 @@ class Walk {
   }
 
  private:
-  enum Stop : uint8_t { kNone = 0, kFreeEnd = 1, kUnreadable = 2 };
-
   int Read(int32_t b, BlockBytes& block) const {
     if (b > held_) return io::kIoPastEnd;
-    return io::ReadRecord(unit_, b, block);
+    return source_.read(b, block);
   }
 
   // Calls `f(block, entry, key)` for every first piece of a record in block b.
@@ -89,28 +93,26 @@ class Walk {
   }
 
   // The first reading: which blocks end a look-up, which keys have several first pieces.
+  // Holes are blocks with nothing in them: each ends a look-up.
   void Survey() {
-    stops_.assign(static_cast<size_t>(held_) + 2, kNone);
     std::vector<uint64_t> hashes;
-    BlockBytes block{};
-    for (int32_t b = 1; b <= held_; ++b) {
-      if (Read(b, block) != io::kIoOk) {
-        stops_[static_cast<size_t>(b)] = kUnreadable;
-        continue;
+    ScanBlocks(source_, 1, held_, [&](const ScannedBlocks& s) {
+      if (s.status != io::kIoOk) {
+        stops_.AddUnreadable(s.from);
+        return true;
       }
+      if (s.hole) return true;
+      const BlockBytes& block = *s.bytes;
+      bool freeEnd = false;
       for (const BlockEntry& e : BlockEntries(block)) {
-        if (e.IsEnd()) stops_[static_cast<size_t>(b)] = kFreeEnd;
+        if (e.IsEnd()) freeEnd = true;
       }
-      ForEachFirstPiece(b, block, [&](const BlockEntry&, std::span<const uint8_t> key) {
+      if (!freeEnd) stops_.AddFull(s.from);
+      ForEachFirstPiece(s.from, block, [&](const BlockEntry&, std::span<const uint8_t> key) {
         if (!key.empty()) hashes.push_back(KeyHash(key));
       });
-    }
-    // nextStop_[b]: the first block from b on that ends a look-up; held + 1 when none.
-    nextStop_.assign(static_cast<size_t>(held_) + 2, held_ + 1);
-    for (int32_t b = held_; b >= 1; --b) {
-      nextStop_[static_cast<size_t>(b)] =
-          stops_[static_cast<size_t>(b)] != kNone ? b : nextStop_[static_cast<size_t>(b) + 1];
-    }
+      return true;
+    });
     std::sort(hashes.begin(), hashes.end());
     for (size_t i = 1; i < hashes.size(); ++i) {
       if (hashes[i] == hashes[i - 1]) suspects_.insert(hashes[i]);
@@ -119,58 +121,46 @@ class Walk {
 
   // For keys that may have several first pieces: the one the look-up meets first.
   void ChooseAmongCopies() {
-    BlockBytes block{};
-    for (int32_t b = 1; b <= held_; ++b) {
-      if (Read(b, block) != io::kIoOk) continue;
-      ForEachFirstPiece(b, block, [&](const BlockEntry& e, std::span<const uint8_t> key) {
+    ScanBlocks(source_, 1, held_, [&](const ScannedBlocks& s) {
+      if (s.status != io::kIoOk || s.hole) return true;
+      const int32_t b = s.from;
+      ForEachFirstPiece(b, *s.bytes, [&](const BlockEntry& e, std::span<const uint8_t> key) {
         if (key.empty() || suspects_.count(KeyHash(key)) == 0) return;
         const Place here{b, e.unit, Distance(HomeOf(key), b, n_)};
         auto [it, added] = chosen_.try_emplace(KeyText(key), here);
         if (!added && here.Before(it->second)) it->second = here;
       });
-    }
+      return true;
+    });
   }
 
   int32_t HomeOf(std::span<const uint8_t> key) const {
     return HomeBlock(key, static_cast<int16_t>(key.size()), n_, selector_);
   }
 
-  // The first block on the probe path from `home` that ends a look-up, if any.
-  std::optional<int32_t> FirstStop(int32_t home) const {
-    if (home > held_) return home;
-    const int32_t s = nextStop_[static_cast<size_t>(home)];
-    if (s <= held_ || held_ < n_) return s;  // a block past the file cannot be read
-    const int32_t wrapped = nextStop_[1];
-    if (wrapped < home) return wrapped;
-    return std::nullopt;
-  }
-
   // The status of a look-up that stops at block `stop` before reaching the key.
   int16_t StopStatus(int32_t stop) const {
-    const bool unreadable = stop > held_ || stops_[static_cast<size_t>(stop)] == kUnreadable;
-    return unreadable ? kKeyedReadError : kKeyedNotFound;
+    return stops_.Unreadable(stop) ? kKeyedReadError : kKeyedNotFound;
   }
 
   // The second reading, in block order.
   bool Visit() {
-    BlockBytes block{};
-    for (int32_t b = 1; b <= held_; ++b) {
-      if (int status = Read(b, block); status != io::kIoOk) {
-        if (!visitor_.OnUnreadableBlock(b, status)) return false;
-        continue;
-      }
+    return ScanBlocks(source_, 1, held_, [&](const ScannedBlocks& s) {
+      if (s.status != io::kIoOk) return visitor_.OnUnreadableBlock(s.from, s.status);
+      if (s.hole) return true;
+      const BlockBytes& block = *s.bytes;
       for (const BlockEntry& e : BlockEntries(block)) {
         if (e.IsEnd()) break;
-        if (e.IsFirstPiece() && !IsHeaderPiece(block, b, e.unit)) {
-          if (!VisitRecord(b, block, e)) return false;
+        if (e.IsFirstPiece() && !IsHeaderPiece(block, s.from, e.unit)) {
+          if (!VisitRecord(s.from, block, e)) return false;
         }
         if (e.runsPast) {
-          if (!visitor_.OnDamagedEntry(b, e.unit)) return false;
+          if (!visitor_.OnDamagedEntry(s.from, e.unit)) return false;
           break;
         }
       }
-    }
-    return true;
+      return true;
+    });
   }
 
   bool VisitRecord(int32_t b, const BlockBytes& block, const BlockEntry& e) {
@@ -189,7 +179,7 @@ class Walk {
     const int32_t home = HomeOf(s.key);
     Place found{b, e.unit, Distance(home, b, n_)};
     if (suspects_.count(KeyHash(s.key)) != 0) found = chosen_.at(KeyText(s.key));
-    const std::optional<int32_t> stop = FirstStop(home);
+    const std::optional<int32_t> stop = stops_.FirstStop(home);
     if (stop && Distance(home, *stop, n_) < found.distance) {
       s.status = StopStatus(*stop);
     } else if (!(found == Place{b, e.unit, 0})) {
@@ -246,13 +236,12 @@ class Walk {
     }
   }
 
-  int16_t unit_;
+  const BlockSource& source_;
   int32_t n_;
   int32_t held_;
   HashSelector selector_;
   RecordVisitor& visitor_;
-  std::vector<uint8_t> stops_;     // by block: what ends a look-up there
-  std::vector<int32_t> nextStop_;  // by block
+  StopMap stops_;  // what ends a look-up
   std::unordered_set<uint64_t> suspects_;
   std::unordered_map<std::string, Place> chosen_;
   std::vector<uint8_t> record_;
@@ -363,7 +352,9 @@ class Placer : public RecordVisitor {
 // One run: the units and files it holds, given back on every way out.
 class Run {
  public:
-  Run(platform::Platform& os, bool cached) : os_(os), cached_(cached) {}
+  Run(platform::Platform& os, bool cached,
+      const std::function<void(int32_t block, int32_t last)>& progress)
+      : os_(os), cached_(cached), progress_(progress) {}
   ~Run() {
     CloseUnits();
     created_.reset();
@@ -408,7 +399,9 @@ class Run {
       return r;
     }
     Placer placer(to_, newBlocks);
-    WalkRecords(from_, oldBlocks, oldBlocks, placer);
+    BlockSource source = UnitSource(from_);
+    source.progress = progress_;
+    WalkRecords(source, oldBlocks, oldBlocks, placer);
     RedistributeResult r = std::move(placer.result());
     r.oldBlocks = oldBlocks;
     if (r.status != RedistributeStatus::kDone) return r;
@@ -427,6 +420,13 @@ class Run {
     }
     created_.reset();
     const std::string target = resultPath.empty() ? shown : std::string(resultPath);
+    if (!resultPath.empty()) {
+      if (const uint32_t e = os_.MatchAccess(temporary_, target); e != 0) {
+        return Failure(RedistributeStatus::kNewFileFailed,
+                       "cannot give " + temporary_ + " its access rights (error " + Number(e) + ")",
+                       e);
+      }
+    }
     const uint32_t renamed =
         resultPath.empty() ? lock_->ReplaceWith(temporary_) : os_.RenameFile(temporary_, target);
     if (renamed != 0) {
@@ -493,24 +493,31 @@ class Run {
   int16_t from_ = io::kNoUnit;
   int16_t to_ = io::kNoUnit;
   bool cached_ = false;
+  std::function<void(int32_t block, int32_t last)> progress_;
 };
 
 }  // namespace
 
 bool WalkRecords(int16_t unit, int32_t n, int32_t held, RecordVisitor& visitor,
                  HashSelector selector) {
+  return WalkRecords(UnitSource(unit), n, held, visitor, selector);
+}
+
+bool WalkRecords(const BlockSource& source, int32_t n, int32_t held, RecordVisitor& visitor,
+                 HashSelector selector) {
   if (n <= 0 || held <= 0) return true;
-  return Walk(unit, n, held, selector, visitor).Run();
+  return Walk(source, n, held, selector, visitor).Run();
 }
 
 std::string TemporaryPrefix(std::string_view path) { return std::string(path) + ".nredisp-"; }
 
 RedistributeResult Redistribute(std::string_view path, int32_t newBlocks,
-                                std::string_view resultPath, RedistributeCaching caching) {
+                                std::string_view resultPath, RedistributeCaching caching,
+                                const std::function<void(int32_t block, int32_t last)>& progress) {
   if (newBlocks < 2) {
     return Failure(RedistributeStatus::kBadRequest, "the new block count must be at least 2");
   }
-  Run run(platform::Current(), caching == RedistributeCaching::kCached);
+  Run run(platform::Current(), caching == RedistributeCaching::kCached, progress);
   return run.Go(path, newBlocks, resultPath);
 }
 

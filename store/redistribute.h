@@ -8,8 +8,9 @@
 // look-up early (a free end, a block that cannot be read) and which keys have more
 // than one first piece, then reads it again and gathers each record from its first
 // piece as KeyedRead gathers it. Its reads grow with the file, not with the length of
-// the probe paths, and it never reads a block past the ones the file holds. Memory:
-// a few bytes per block and per record.
+// the probe paths, and it never reads a block past the ones the file holds; the holes
+// of a sparse file are not read at all. Memory: a few bytes per record and per run of
+// full blocks, none per block.
 //
 // Re-spreading. Redistribute builds a new file of the requested block count beside
 // the old one and re-places into it, with KeyedWrite (hash selector 5), every record
@@ -18,22 +19,25 @@
 // count changed, so whatever the file's owner keeps there (lcalcdev.dat's last GRUPDEV
 // number at byte 22) stays. The new file gets a name no one can foresee, made
 // exclusively, and takes the old file's name in one rename only once every record is
-// in it and it is on the disk. On any failure (a record that cannot be read whole or
-// placed, a full disk, a file busy with another run) the old file is left untouched
-// and the new one removed. A file that is a symbolic link keeps its link: the file it
-// leads to gets the new contents. A run holds the file exclusively from start to end,
-// and removes the temporary files a run killed on the same file left behind.
+// in it and it is on the disk; a result beside the file takes the access rights of the
+// file it replaces, or a new file's usual ones. On any failure (a record that cannot be read whole
+// or placed, a full disk, a file busy with another run) the old file is left untouched and the new
+// one removed. A file that is a symbolic link keeps its link: the file it leads to gets the new
+// contents. A run holds the file exclusively from start to end, and removes the temporary files a
+// run killed on the same file left behind.
 //
 // Callers close their own unit on the file before the call and open it afresh after
 // it, with the new block count from block 1.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "store/keyed_store.h"
+#include "store/verify.h"
 
 namespace varmex::store {
 
@@ -74,6 +78,8 @@ class RecordVisitor {
 // read), its keys placed by `selector`. Returns false when the visitor stopped the walk.
 bool WalkRecords(int16_t unit, int32_t n, int32_t held, RecordVisitor& visitor,
                  HashSelector selector = HashSelector::kVariableLength);
+bool WalkRecords(const BlockSource& source, int32_t n, int32_t held, RecordVisitor& visitor,
+                 HashSelector selector = HashSelector::kVariableLength);
 
 // ---- Re-spreading -------------------------------------------------------------------
 
@@ -104,10 +110,14 @@ struct RedistributeResult {
 // `caching` kCached keeps both files' blocks in the io layer's block cache for the run
 // (for an owner whose files no other program sees meanwhile); the new file is written
 // back whole and checked before it takes the old one's place.
+//
+// `progress`, when given, is told now and then how far each pass over the old file has
+// come (BlockSource::progress).
 enum class RedistributeCaching : uint8_t { kStraight, kCached };
-RedistributeResult Redistribute(std::string_view path, int32_t newBlocks,
-                                std::string_view resultPath = {},
-                                RedistributeCaching caching = RedistributeCaching::kStraight);
+RedistributeResult Redistribute(
+    std::string_view path, int32_t newBlocks, std::string_view resultPath = {},
+    RedistributeCaching caching = RedistributeCaching::kStraight,
+    const std::function<void(int32_t block, int32_t last)>& progress = {});
 
 // The name prefix of the temporary files a run on `path` makes: "<path>.nredisp-",
 // followed by 12 random characters a-z and 0-9.

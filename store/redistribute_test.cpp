@@ -1,6 +1,9 @@
 #include "store/redistribute.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
@@ -431,6 +434,25 @@ TEST_F(RedistributeOnDiskTest, ALinkPlantedUnderAnOldTemporaryNameIsNeverWritten
   EXPECT_EQ(Read(victim), (Bytes{'k', 'e', 'e', 'p'}));
   EXPECT_EQ(Read(file_).size(), 50u * kBlockBytes);
 }
+
+#ifndef _WIN32
+// A result beside the file takes the rights of the file it replaces, or a new file's
+// usual ones (0666 less the umask), never the temporary file's 0600.
+TEST_F(RedistributeOnDiskTest, AResultBesideTheFileHasTheRightsOfWhatItReplaces) {
+  using std::filesystem::perms;
+  const std::string beside = file_ + ".nredisp";
+  const mode_t mask = ::umask(022);
+  ASSERT_EQ(Redistribute(file_, 30, beside).status, RedistributeStatus::kDone);
+  EXPECT_EQ(std::filesystem::status(beside).permissions(),
+            perms::owner_read | perms::owner_write | perms::group_read | perms::others_read);
+  std::filesystem::permissions(beside, perms::owner_read | perms::owner_write | perms::group_read);
+  ASSERT_EQ(Redistribute(file_, 40, beside).status, RedistributeStatus::kDone);
+  EXPECT_EQ(Read(beside).size(), 40u * kBlockBytes);
+  EXPECT_EQ(std::filesystem::status(beside).permissions(),
+            perms::owner_read | perms::owner_write | perms::group_read);
+  ::umask(mask);
+}
+#endif
 
 }  // namespace
 }  // namespace varmex::store

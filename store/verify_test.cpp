@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <tuple>
@@ -110,6 +111,101 @@ TEST(VerifyTest, ManyFirstPiecesOfOneKeyAreReportedOnceEach) {
   EXPECT_EQ(kinds["second first piece inside a record"], pieces);
   EXPECT_EQ(kinds["first piece without a last piece"], pieces);
   EXPECT_EQ(kinds["record not found by the look-up of its key"], pieces - 1);
+}
+
+// The streaming check answers as the check over the loaded file, problem for problem
+// and count for count, with holes skipped or read, and when it only counts: on files
+// written by the store (records of one piece and of many, full files whose probe paths
+// go round the end) and then damaged in the ways that reach every rule.
+TEST(VerifyTest, StreamingAnswersAsTheLoadedCheck) {
+  const auto expectSame = [](const std::vector<uint8_t>& image, int32_t n, int32_t unreadable) {
+    BlockSource source = ImageSource(image);
+    source.read = [&image, unreadable](int32_t b, std::span<uint8_t, kBlockBytes> out) {
+      return b == unreadable ? 5 : ImageReader(image)(b, out);
+    };
+    source.data = [holes = source.data, unreadable](int64_t b) {  // it is no hole
+      const auto stretch = holes(b);
+      if (unreadable >= b && unreadable < stretch.first)
+        return std::pair<int64_t, int64_t>{unreadable, unreadable + 1};
+      return stretch;
+    };
+    const VerifyReport want =
+        VerifyBlockFile(source.read, n, HashSelector::kVariableLength, image.size());
+    for (const bool holes : {true, false}) {
+      if (!holes) source.data = nullptr;
+      VerifyReport told;
+      const ProblemSink sink = [&](const VerifyProblem& p) { told.problems.push_back(p); };
+      const VerifyReport got =
+          StreamVerifyBlockFile(source, n, HashSelector::kVariableLength, image.size(), &sink);
+      EXPECT_EQ(FormatProblems(told), FormatProblems(want)) << "holes " << holes;
+      const VerifyReport counted =
+          StreamVerifyBlockFile(source, n, HashSelector::kVariableLength, image.size());
+      for (const VerifyReport* r : {&got, &counted}) {
+        EXPECT_EQ(r->problemsFound, static_cast<int64_t>(want.problems.size()));
+        EXPECT_EQ(std::tie(r->blocks, r->blocksPresent, r->records, r->pieces, r->deletedEntries,
+                           r->usedUnits, r->freeUnits),
+                  std::tie(want.blocks, want.blocksPresent, want.records, want.pieces,
+                           want.deletedEntries, want.usedUnits, want.freeUnits));
+      }
+    }
+  };
+  for (unsigned seed = 1; seed <= 200; ++seed) {
+    SCOPED_TRACE(seed);
+    std::mt19937 random(seed);
+    const auto draw = [&](int from, int to) {
+      return std::uniform_int_distribution<int>(from, to)(random);
+    };
+    const int32_t n = draw(2, 24);
+    MemoryBlockFile f(n);
+    const int records = draw(0, 6 * n);
+    for (int i = 0; i < records; ++i) {
+      const std::string key = std::to_string(draw(0, 3 * n)) + std::string(draw(0, 5), 'k');
+      const auto r = testing::MakeRecord(
+          key, static_cast<size_t>(draw(0, 3) == 0 ? draw(400, 1400) : draw(0, 90)), seed + i);
+      (void)KeyedWrite(r, static_cast<int16_t>(key.size()), n, 1, HashSelector::kVariableLength);
+      if (draw(0, 9) == 0)
+        (void)KeyedDelete(r, static_cast<int16_t>(key.size()), n, 1, HashSelector::kVariableLength);
+    }
+    std::vector<uint8_t> image = f.image();
+    const auto blockAt = [&](int32_t b) { return image.data() + (b - 1) * kBlockBytes; };
+    const int32_t unreadable = draw(0, 3) == 0 ? draw(2, n) : 0;
+    for (int damage = draw(0, 4); damage > 0; --damage) {
+      const int32_t b = draw(1, n);
+      uint8_t* block = blockAt(b);
+      int at = 0;  // the size byte of one of the block's entries
+      for (const BlockEntry& e : BlockEntries(std::span<const uint8_t, kBlockBytes>(block, 512))) {
+        if (e.IsEnd() || draw(0, 2) == 0) break;
+        at = 2 * e.Next() - 2 < kBlockBytes - 2 ? 2 * e.Next() - 2 : at;
+      }
+      switch (draw(0, 7)) {
+        case 0:  // a block of zeros
+          std::fill(block, block + kBlockBytes, 0);
+          break;
+        case 1:  // a copy of another block: second first pieces, pieces out of place
+          std::copy_n(blockAt(draw(1, n)), kBlockBytes, block);
+          break;
+        case 2:  // first, last, deleted marks changed
+          block[at + 1] ^= static_cast<uint8_t>(0x20 << draw(0, 2));
+          break;
+        case 3:  // a size byte changed (a piece shorter than its key, an entry running past)
+          block[at] = static_cast<uint8_t>(draw(0, 1) == 0 ? draw(0, 3) : draw(0, 255));
+          break;
+        case 4:  // a full block of deleted entries: no free end
+          block[0] = 127, block[1] = 0x84, block[256] = 127, block[257] = 0x84;
+          break;
+        case 5:  // a key byte or the key length changed
+          block[at + (draw(0, 1) == 0 ? 2 : 1)] ^= static_cast<uint8_t>(draw(0, 1) == 0 ? 1 : 0x1F);
+          break;
+        case 6:  // the file cut or made longer
+          image.resize(static_cast<size_t>(draw(1, n + 2)) * kBlockBytes +
+                       static_cast<size_t>(draw(0, 1) * 100));
+          break;
+        default:  // checked as another count than the header's
+          expectSame(image, n + draw(-1, 1), unreadable);
+      }
+    }
+    expectSame(image, 0, unreadable);
+  }
 }
 
 }  // namespace

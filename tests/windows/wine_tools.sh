@@ -96,6 +96,8 @@ check dens-missing dens none.dat
 check dens-folder dens folder
 check dens-help dens --help
 check dens-unknown-option dens --verbose good.dat
+check dens-two-files dens good.dat good.dat
+check dens-empty-name dens ""
 check kdb-get kedro-db --text get good.dat K003
 check kdb-get-missing-key kedro-db --text get good.dat K999
 check kdb-info kedro-db info good.dat
@@ -108,6 +110,7 @@ check kdb-put-two kedro-db --text put two.dat K009 x
 check kdb-missing kedro-db info none.dat
 check kdb-folder kedro-db info folder
 check kdb-unknown-option kedro-db --frob info good.dat
+check kdb-empty-name kedro-db info ""
 check nredisp-good nredisp -o -d 60 spread.dat
 check nredisp-beside nredisp -d 30 good.dat
 check nredisp-header-says-two nredisp -o -d 60 two.dat

@@ -10,6 +10,7 @@
 #include "store/block_header.h"
 #include "store/keyed_store.h"
 #include "store/verify.h"
+#include "tools/common/progress.h"
 
 namespace varmex::tools {
 namespace {
@@ -52,7 +53,8 @@ DensityVerdict Judge(double usedShare, int32_t longestProbe) {
   return kTooDense;
 }
 
-Density MeasureDensity(const std::string& path) {
+Density MeasureDensity(const std::string& path,
+                       const std::function<void(int32_t block, int32_t last)>& progress) {
   Density d;
   const int16_t unit = io::FindFreeUnit();
   if (unit == io::kNoUnit) {
@@ -75,14 +77,18 @@ Density MeasureDensity(const std::string& path) {
     d.problem = size;  // a damaged file: every block walked is one the file holds
   } else {
     d.blocks = store::HeaderBlockCount(block);
-    for (int32_t b = 1; b <= d.blocks && d.problem.empty(); ++b) {
-      if (int status = io::ReadRecord(unit, b, block); status != io::kIoOk) {
-        d.problem =
-            "cannot read block " + std::to_string(b) + " (error " + std::to_string(status) + ")";
-      } else if (!MeasureBlock(block, b, d)) {
-        d.problem = "the entries of block " + std::to_string(b) + " are damaged";
+    // Holes of a sparse file hold nothing: they are not read.
+    store::BlockSource source = store::UnitSource(unit);
+    source.progress = progress;
+    store::ScanBlocks(source, 1, d.blocks, [&](const store::ScannedBlocks& s) {
+      if (s.status != io::kIoOk) {
+        d.problem = "cannot read block " + std::to_string(s.from) + " (error " +
+                    std::to_string(s.status) + ")";
+      } else if (!s.hole && !MeasureBlock(*s.bytes, s.from, d)) {
+        d.problem = "the entries of block " + std::to_string(s.from) + " are damaged";
       }
-    }
+      return d.problem.empty();
+    });
   }
   io::CloseUnit(unit);
   d.verdict = d.problem.empty() ? Judge(d.UsedShare(), d.longestProbe) : kUnmeasured;
@@ -97,7 +103,8 @@ constexpr const char* kUsage =
     "  0 roomy      at most 50% of the units used, no probe path over 8 blocks\n"
     "  1 filling    at most 75% used, no probe path over 32 blocks\n"
     "  2 too dense  more: spread the file over more blocks (nredisp)\n"
-    "  3 the file cannot be measured (missing, no valid header, damaged)\n";
+    "  3 the file cannot be measured (missing, no valid header, damaged)\n"
+    "  7 a bad command line\n";
 
 std::string Percent(double share) {
   char text[32];
@@ -107,7 +114,8 @@ std::string Percent(double share) {
 
 }  // namespace
 
-int RunDens(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunDens(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+            bool showProgress) {
   std::vector<std::string> files;
   bool options = true;
   for (const std::string& a : args) {
@@ -119,17 +127,23 @@ int RunDens(const std::vector<std::string>& args, std::ostream& out, std::ostrea
       options = false;
     } else if (options && !a.empty() && a[0] == '-') {
       err << "dens: unknown option " << a << "\n" << kUsage;
-      return 2;
+      return kDensUsage;
     } else {
       files.push_back(a);
     }
   }
   if (files.size() != 1) {
     err << kUsage;
-    return kUnmeasured;
+    return kDensUsage;
   }
   const std::string& file = files[0];
-  const Density d = MeasureDensity(file);
+  if (file.empty()) {
+    err << "dens: the file name is empty\n";
+    return kDensUsage;
+  }
+  ProgressMeter meter(err, "dens", showProgress);
+  const Density d = MeasureDensity(file, meter.Callback());
+  meter.Wipe();
   if (d.verdict == kUnmeasured) {
     err << "dens: " << file << ": " << d.problem << "\n";
     return d.verdict;

@@ -14,9 +14,12 @@
 //   3  unmeasured  the file is missing, unreadable, has no valid header, is shorter
 //                  or longer than its block count says, or a block's chain of entries
 //                  is broken
+// and 7 for a bad command line (as for nredisp and kedro-db). The holes of a sparse
+// file are not read (they hold nothing), and memory does not grow with the file.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -29,6 +32,7 @@ enum DensityVerdict : int {
   kTooDense = 2,
   kUnmeasured = 3,
 };
+inline constexpr int kDensUsage = 7;  // a bad command line: no verdict
 
 inline constexpr double kRoomyShare = 0.50;
 inline constexpr double kFillingShare = 0.75;
@@ -47,14 +51,18 @@ struct Density {
 };
 
 // Measures the block file at `path` (opened through the platform for reading only).
-Density MeasureDensity(const std::string& path);
+// `progress` is told now and then how far the pass has come.
+Density MeasureDensity(const std::string& path,
+                       const std::function<void(int32_t block, int32_t last)>& progress = {});
 
 // The verdict for a measured share and probe length.
 DensityVerdict Judge(double usedShare, int32_t longestProbe);
 
 // The command line: dens [--] FILE, or --help / -h for the usage on standard output.
-// Returns the exit status: the verdict; 2 also for an unknown option (with the usage
-// on standard error), 3 for a missing or extra file name.
-int RunDens(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// Returns the exit status: the verdict, or kDensUsage for an unknown option, a missing,
+// extra or empty file name (with the usage or the reason on standard error).
+// `showProgress`: a progress line on `err` while a large file is read.
+int RunDens(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+            bool showProgress = false);
 
 }  // namespace varmex::tools

@@ -17,6 +17,7 @@
 #include "store/legacy_layout.h"
 #include "store/redistribute.h"
 #include "store/verify.h"
+#include "tools/common/progress.h"
 
 namespace varmex::tools {
 namespace {
@@ -25,8 +26,17 @@ using store::BlockBytes;
 
 constexpr int16_t kUnit = 1;
 
+// Exit statuses (kedro_db.h).
+enum ExitStatus : int {
+  kExitDone = 0,
+  kExitNotFoundOrProblem = 1,
+  kExitFileUnusable = 2,
+  kExitUsage = 7,
+};
+
 struct Options {
   bool text = false;
+  ProgressMeter* progress = nullptr;
   int32_t blocks = 0;
   int keyLength = 6;
   long selectorNumber = static_cast<long>(store::HashSelector::kVariableLength);
@@ -158,14 +168,24 @@ std::optional<OpenFile> Open(const std::string& path, const Options& opt, bool w
   return f;
 }
 
-// The structural check of the file, over the blocks it holds.
-store::VerifyReport Check(const OpenFile& f, const Options& opt, int32_t n) {
-  if (f.blockFile) return store::VerifyBlockFileOnUnit(kUnit, n, opt.selector, f.bytes);
-  return store::VerifyLegacyFile(
-      [](int32_t b, std::span<uint8_t, store::kBlockBytes> o) {
-        return io::ReadRecord(kUnit, b, o);
-      },
-      n, opt.keyLength, f.bytes);
+// Wipes the progress line before a line of output, which may go to the same terminal.
+void Quiet(const Options& opt) {
+  if (opt.progress != nullptr) opt.progress->Wipe();
+}
+
+// The blocks of the file, holes skipped, with the progress line when there is one.
+store::BlockSource Source(const Options& opt) {
+  store::BlockSource source = store::UnitSource(kUnit);
+  if (opt.progress != nullptr) source.progress = opt.progress->Callback();
+  return source;
+}
+
+// The structural check of the file, over the blocks it holds; each problem is told to
+// `sink` when one is given, else only counted.
+store::VerifyReport Check(const OpenFile& f, const Options& opt, int32_t n,
+                          const store::ProblemSink* sink = nullptr) {
+  if (f.blockFile) return store::StreamVerifyBlockFile(Source(opt), n, opt.selector, f.bytes, sink);
+  return store::StreamVerifyLegacyFile(Source(opt), n, opt.keyLength, f.bytes, sink);
 }
 
 int Info(const std::string& path, const OpenFile& f, const Options& opt, std::ostream& out) {
@@ -178,6 +198,7 @@ int Info(const std::string& path, const OpenFile& f, const Options& opt, std::os
   }
   out << "blocks: " << f.n << " used, " << f.held << " in the file\n";
   const store::VerifyReport r = Check(f, opt, f.n);
+  Quiet(opt);
   const int64_t total = int64_t{r.blocksPresent} * store::kBlockUnits;
   out << "records: " << r.records << "\n";
   out << "pieces: " << r.pieces << ", deleted entries: " << r.deletedEntries << "\n";
@@ -187,8 +208,8 @@ int Info(const std::string& path, const OpenFile& f, const Options& opt, std::os
       total > 0 ? 100.0 * static_cast<double>(r.usedUnits) / static_cast<double>(total) : 0.0);
   out << "used: " << r.usedUnits << " of " << total << " " << (f.blockFile ? "units" : "words")
       << " (" << pct << "%), free: " << r.freeUnits << "\n";
-  out << "problems: " << r.problems.size() << "\n";
-  return 0;
+  out << "problems: " << r.problemsFound << "\n";
+  return kExitDone;
 }
 
 std::string LegacyStatus(int16_t status) {
@@ -218,14 +239,14 @@ int Get(const OpenFile& f, const Options& opt, const std::vector<uint8_t>& key, 
   }
   if (status != 0) {
     err << "kedro-db: " << (f.blockFile ? Status(status, false) : LegacyStatus(status)) << "\n";
-    return 1;
+    return kExitNotFoundOrProblem;
   }
   const size_t from =
       key.size() < static_cast<size_t>(length) ? key.size() : static_cast<size_t>(length);
   out << Show(std::span<const uint8_t>(buffer.data() + from, static_cast<size_t>(length) - from),
               opt.text)
       << "\n";
-  return 0;
+  return kExitDone;
 }
 
 // Prints every record of a block file as the walk of the store meets it.
@@ -233,15 +254,18 @@ class DumpPrinter : public store::RecordVisitor {
  public:
   DumpPrinter(const Options& opt, std::ostream& out) : opt_(opt), out_(out) {}
   bool OnUnreadableBlock(int32_t block, int status) override {
+    Quiet(opt_);
     out_ << "block " << block << ": unreadable (error " << status << ")\n";
     return true;
   }
   bool OnDamagedEntry(int32_t block, int unit) override {
+    Quiet(opt_);
     out_ << "block " << block << " unit " << unit << ": entry runs past the end of the block\n";
     return true;
   }
   bool OnRecord(const store::RecordSighting& s) override {
     if (s.key.empty()) return true;  // no key to show or look up (verify names it)
+    Quiet(opt_);
     out_ << "block " << s.block << " unit " << s.unit << " key " << Show(s.key, opt_.text);
     if (s.otherBlock != 0) {
       out_ << " status 0 (the look-up finds another copy, at block " << s.otherBlock << " unit "
@@ -265,14 +289,16 @@ class DumpPrinter : public store::RecordVisitor {
 int Dump(const OpenFile& f, const Options& opt, std::ostream& out) {
   if (f.blockFile) {
     DumpPrinter printer(opt, out);
-    store::WalkRecords(kUnit, f.n, f.held, printer, opt.selector);
+    store::WalkRecords(Source(opt), f.n, f.held, printer, opt.selector);
   } else {
-    BlockBytes block{};
-    for (int32_t b = 1; b <= std::min(f.n, f.held); ++b) {
-      if (int status = io::ReadRecord(kUnit, b, block); status != 0) {
-        out << "block " << b << ": unreadable (error " << status << ")\n";
-        continue;
+    store::ScanBlocks(Source(opt), 1, std::min(f.n, f.held), [&](const store::ScannedBlocks& s) {
+      const int32_t b = s.from;
+      Quiet(opt);
+      if (s.status != 0) {
+        out << "block " << b << ": unreadable (error " << s.status << ")\n";
+        return true;
       }
+      const BlockBytes& block = *s.bytes;  // a hole has no entries
       for (const store::LegacyEntry& e : store::LegacyEntries(block, opt.keyLength)) {
         if (!e.IsUsable()) break;
         const int d = e.word;
@@ -287,49 +313,62 @@ int Dump(const OpenFile& f, const Options& opt, std::ostream& out) {
                    opt.text)
             << "\n";
       }
-    }
+      return true;
+    });
   }
+  Quiet(opt);
   if (f.held < f.n) {
     out << "blocks " << f.held + 1 << " to " << f.n << ": missing (the file holds " << f.held
         << ")\n";
   }
-  return 0;
+  return kExitDone;
 }
 
+// Each problem as it is found, in the order of the report's list.
 int Verify(const OpenFile& f, const Options& opt, std::ostream& out) {
-  const store::VerifyReport r = Check(f, opt, f.blockFile ? opt.blocks : f.n);
-  out << store::FormatProblems(r);
-  out << (r.ok() ? "ok" : "problems: " + std::to_string(r.problems.size())) << "\n";
-  return r.ok() ? 0 : 1;
+  const store::ProblemSink print = [&](const store::VerifyProblem& p) {
+    Quiet(opt);
+    out << "block " << p.block << " unit " << p.unit << ": " << p.text << "\n";
+  };
+  const store::VerifyReport r = Check(f, opt, f.blockFile ? opt.blocks : f.n, &print);
+  Quiet(opt);
+  out << (r.ok() ? "ok" : "problems: " + std::to_string(r.problemsFound)) << "\n";
+  return r.ok() ? kExitDone : kExitNotFoundOrProblem;
 }
 
 constexpr const char* kUsage =
     "usage: kedro-db [--text] [--blocks N] [--key-length K] [--selector S] COMMAND FILE [KEY "
     "[DATA]]\n"
-    "commands: info, get, put, del, dump, verify\n";
+    "commands: info, get, put, del, dump, verify\n"
+    "exit status: 0 done; 1 not found, no room, or (verify) a problem found; 2 the file\n"
+    "  cannot be opened or worked on; 7 a bad command line\n";
 
 int Run(Options opt, std::ostream& out, std::ostream& err) {
   const std::vector<std::string>& w = opt.words;
   if (w.size() < 2) {
     err << kUsage;
-    return 2;
+    return kExitUsage;
   }
   const std::string& command = w[0];
   const size_t operands = command == "put" ? 4 : (command == "get" || command == "del") ? 3 : 2;
   if (w.size() != operands || (command != "info" && command != "get" && command != "put" &&
                                command != "del" && command != "dump" && command != "verify")) {
     err << kUsage;
-    return 2;
+    return kExitUsage;
+  }
+  if (w[1].empty()) {
+    err << "kedro-db: the file name is empty\n";
+    return kExitUsage;
   }
   if (opt.keyLength < 4 || opt.keyLength % 2 != 0 || opt.keyLength > 64) {
     err << "kedro-db: --key-length must be even, 4 to 64\n";
-    return 2;
+    return kExitUsage;
   }
   const std::optional<store::HashSelector> selector =
       store::HashSelectorFromNumber(opt.selectorNumber);
   if (!selector) {
     err << "kedro-db: unknown hash selector " << opt.selectorNumber << "\n";
-    return 2;
+    return kExitUsage;
   }
   opt.selector = *selector;
   std::vector<uint8_t> key;
@@ -337,32 +376,32 @@ int Run(Options opt, std::ostream& out, std::ostream& err) {
     const auto k = ParseBytes(w[2], opt.text);
     if (!k || k->empty() || k->size() > store::kMaxKeyLength) {
       err << "kedro-db: the key must be 1 to 31 bytes" << (opt.text ? "" : " of hex") << "\n";
-      return 2;
+      return kExitUsage;
     }
     key = *k;
   }
   const bool writing = command == "put" || command == "del";
   const std::optional<OpenFile> f = Open(w[1], opt, writing, err);
-  if (!f) return 2;
+  if (!f) return kExitFileUnusable;
   if (f->invalidCount && opt.blocks == 0) {
     const std::string problem = "the header is invalid: its block count is " +
                                 std::to_string(*f->invalidCount) +
                                 ", and it must be greater than 0";
     if (command != "verify") {
       err << "kedro-db: " << w[1] << ": " << problem << "\n";
-      return 2;
+      return kExitFileUnusable;
     }
     out << "block 1 unit 1: " << problem << "\nproblems: 1\n";
-    return 1;
+    return kExitNotFoundOrProblem;
   }
   if (writing && !f->blockFile) {
     err << "kedro-db: " << w[1] << " is a word-layout file, which is read only here\n";
-    return 2;
+    return kExitFileUnusable;
   }
   if (writing && opt.blocks == 0) {
     if (std::string problem = store::FileSizeProblem(f->n, f->bytes); !problem.empty()) {
       err << "kedro-db: " << w[1] << ": " << problem << "; nothing written\n";
-      return 2;
+      return kExitFileUnusable;
     }
   }
   if (command == "info") return Info(w[1], *f, opt, out);
@@ -371,7 +410,7 @@ int Run(Options opt, std::ostream& out, std::ostream& err) {
   if (command == "get") {
     if (!f->blockFile && static_cast<int>(key.size()) != opt.keyLength) {
       err << "kedro-db: the key must be " << opt.keyLength << " bytes long\n";
-      return 2;
+      return kExitUsage;
     }
     return Get(*f, opt, key, out, err);
   }
@@ -379,12 +418,12 @@ int Run(Options opt, std::ostream& out, std::ostream& err) {
     const int16_t st =
         store::KeyedDelete(key, static_cast<int16_t>(key.size()), f->n, kUnit, opt.selector);
     if (st != 0) err << "kedro-db: " << Status(st, true) << "\n";
-    return st == 0 ? 0 : 1;
+    return st == 0 ? kExitDone : kExitNotFoundOrProblem;
   }
   const auto data = ParseBytes(w[3], opt.text);
   if (!data || key.size() + data->size() > static_cast<size_t>(store::kMaxRecordLength)) {
     err << "kedro-db: bad data\n";
-    return 2;
+    return kExitUsage;
   }
   std::vector<uint8_t> record = key;
   record.insert(record.end(), data->begin(), data->end());
@@ -392,16 +431,19 @@ int Run(Options opt, std::ostream& out, std::ostream& err) {
       store::KeyedWrite(record, static_cast<int16_t>(key.size()), f->n, kUnit, opt.selector);
   if (r.status != 0) {
     err << "kedro-db: " << Status(r.status, true) << "\n";
-    return 1;
+    return kExitNotFoundOrProblem;
   }
   out << "block " << r.block << " unit " << r.unit << "\n";
-  return 0;
+  return kExitDone;
 }
 
 }  // namespace
 
-int RunKedroDb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunKedroDb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+               bool showProgress) {
   Options opt;
+  ProgressMeter meter(err, "kedro-db", showProgress);
+  opt.progress = &meter;
   bool options = true;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -411,7 +453,7 @@ int RunKedroDb(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
     if (a == "--help" || a == "-h") {
       out << kUsage;
-      return 0;
+      return kExitDone;
     }
     auto value = [&]() -> std::optional<long> {
       if (i + 1 >= args.size()) return std::nullopt;
@@ -425,14 +467,14 @@ int RunKedroDb(const std::vector<std::string>& args, std::ostream& out, std::ost
       const std::optional<long> v = value();
       if (!v || *v < 0 || *v > 0x7FFFFFFF) {
         err << "kedro-db: " << a << " needs a number\n";
-        return 2;
+        return kExitUsage;
       }
       if (a == "--blocks") opt.blocks = static_cast<int32_t>(*v);
       if (a == "--key-length") opt.keyLength = static_cast<int>(*v);
       if (a == "--selector") opt.selectorNumber = *v > 32767 ? 0 : *v;
     } else if (!a.empty() && a[0] == '-') {
       err << "kedro-db: unknown option " << a << "\n" << kUsage;
-      return 2;
+      return kExitUsage;
     } else {
       opt.words.push_back(a);
     }

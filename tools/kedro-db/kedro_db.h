@@ -16,7 +16,9 @@
 // Only put and del open the file for writing; the others read a read-only file too.
 // Every command reads only the blocks the file holds: info, verify and dump report a
 // file shorter or longer than its header's count (put and del refuse to write into
-// it), and a header whose count is 0 or less is said to be invalid.
+// it), and a header whose count is 0 or less is said to be invalid. info, verify and
+// dump skip the holes of sparse files, keep memory by the records a file holds (not
+// its blocks), and verify prints each problem as it is found.
 #pragma once
 
 #include <ostream>
@@ -25,8 +27,13 @@
 
 namespace varmex::tools {
 
-// Runs one command; returns the exit status (0 done, 1 not found or a problem, 2 usage,
-// an unknown option, or a file that cannot be opened or worked on).
-int RunKedroDb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// Runs one command; returns the exit status: 0 done; 1 not found, no room (put), or a
+// problem found (verify); 2 a file that cannot be opened or worked on (missing, a
+// folder, an invalid header, a word-layout file to write, a size its header disagrees
+// with for put and del); 7 a bad command line (an unknown option, a bad value or
+// operand, an empty file name), as for dens and nredisp. `showProgress`: a progress
+// line on `err` during long passes (when it is a terminal).
+int RunKedroDb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+               bool showProgress = false);
 
 }  // namespace varmex::tools

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "io/coding.h"
@@ -9,6 +11,7 @@
 #include "platform/fake_platform.h"
 #include "store/block_file_builder.h"
 #include "testing/legacy_writer.h"
+#include "tools/common/progress.h"
 
 namespace varmex::tools {
 namespace {
@@ -94,14 +97,18 @@ TEST(KedroDbTest, RefusalsAndDamagedFiles) {
   const std::vector<Case> cases = {
       {{"--help"}, 0, usage, ""},
       {{"dump", "-h"}, 0, usage, ""},
-      {{}, 2, "", usage},
-      {{"--frob", "info", "f.dat"}, 2, "", "kedro-db: unknown option --frob\n" + usage},
-      {{"info", "-x.dat"}, 2, "", "kedro-db: unknown option -x.dat\n"},
-      {{"frobnicate", "f.dat"}, 2, "", usage},
+      {{}, 7, "", usage},
+      {{"--frob", "info", "f.dat"}, 7, "", "kedro-db: unknown option --frob\n" + usage},
+      {{"info", "-x.dat"}, 7, "", "kedro-db: unknown option -x.dat\n"},
+      {{"frobnicate", "f.dat"}, 7, "", usage},
+      {{"info", ""}, 7, "", "kedro-db: the file name is empty\n"},
+      {{"--blocks", "x", "info", "f.dat"}, 7, "", "kedro-db: --blocks needs a number\n"},
+      {{"--key-length", "5", "info", "f.dat"}, 7, "", "--key-length must be even, 4 to 64\n"},
+      {{"--text", "put", "f.dat", "K1", std::string(40000, 'x')}, 7, "", "kedro-db: bad data\n"},
       {{"get", "missing.dat", "00"}, 2, "", "kedro-db: cannot open missing.dat (error 2)\n"},
       {{"info", "D:\\folder"}, 2, "", "kedro-db: D:\\folder is a folder, not a data file\n"},
-      {{"get", "f.dat", "zz"}, 2, "", "the key must be 1 to 31 bytes of hex"},
-      {{"--selector", "7", "get", "f.dat", "00"}, 2, "", "unknown hash selector 7"},
+      {{"get", "f.dat", "zz"}, 7, "", "the key must be 1 to 31 bytes of hex"},
+      {{"--selector", "7", "get", "f.dat", "00"}, 7, "", "unknown hash selector 7"},
       {{"--text", "get", "f.dat", "NONE"}, 1, "", "kedro-db: status 1 (not found)\n"},
       {{"--text", "del", "f.dat", "NONE"}, 1, "", "kedro-db: status 1 (not found)\n"},
       {{"--text", "put", "f.dat", "BIG1", std::string(600, 'x')},
@@ -185,6 +192,62 @@ TEST(KedroDbTest, DumpGrowsWithTheFile) {
   EXPECT_NE(r.out.find("block 137 unit 255 key 00 status 0 (the look-up finds another copy"),
             std::string::npos);
 }
+
+// The progress line of the tools: nothing for the first seconds, then redrawn in place
+// at most a few times a second, a new pass said, and wiped at the end.
+TEST(ProgressMeterTest, QuietAtFirstThenRedrawnInPlaceAndWiped) {
+  double now = 0;
+  std::ostringstream err;
+  {
+    ProgressMeter meter(err, "kedro-db", true, [&] { return now; });
+    meter.Tell(100, 1000);
+    now = 2.5;
+    meter.Tell(500, 1000);
+    now = 2.6;
+    meter.Tell(600, 1000);
+    now = 3;
+    meter.Tell(7, 1000);
+  }
+  EXPECT_EQ(err.str(), "\rkedro-db: block 500 of 1000\rkedro-db: block 7 of 1000, pass 2\r" +
+                           std::string(33, ' ') + "\r");
+  ProgressMeter off(err, "dens", false);
+  EXPECT_FALSE(off.Callback());
+}
+
+#ifndef _WIN32
+// A sparse file of 2147483647 blocks (a terabyte on a few pages): info, verify and dump
+// read only the blocks that hold something, and answer as for the whole file.
+TEST(KedroDbTest, SparseFileIsReadOnlyWhereItHoldsSomething) {
+  const std::filesystem::path path =
+      std::filesystem::temp_directory_path() / "kedro_db_test_sparse.dat";
+  std::vector<uint8_t> header = store::EmptyBlockFileImage(1);
+  io::StoreI32(header.data() + 18, 2147483647);
+  {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char*>(header.data()), 512);
+  }
+  std::filesystem::resize_file(path, uint64_t{2147483647} * 512);
+  ASSERT_EQ(io::OpenUnitForReading(9, path.string(), 512), 0);
+  const bool holes = io::DataRecords(9, 100).first > 100;  // past the header's page
+  io::CloseUnit(9);
+  if (!holes) {
+    std::filesystem::remove(path);
+    GTEST_SKIP() << "this file system does not tell where the holes are";
+  }
+  for (const char* key : {"K001", "K002", "K003"}) {
+    ASSERT_EQ(Kdb({"--text", "put", path.string(), key, std::string("data of ") + key}).status, 0);
+  }
+  const uint64_t before = io::Counters().reads;
+  Result r = Kdb({"info", path.string()});
+  EXPECT_NE(r.out.find("records: 3\npieces: 3, deleted entries: 0\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("problems: 0\n"), std::string::npos) << r.out;
+  EXPECT_EQ(Kdb({"verify", path.string()}).out, "ok\n");
+  r = Kdb({"--text", "dump", path.string()});
+  EXPECT_NE(r.out.find("key K002 data data of K002\n"), std::string::npos) << r.out;
+  EXPECT_LT(io::Counters().reads - before, 1000u);
+  std::filesystem::remove(path);
+}
+#endif
 
 }  // namespace
 }  // namespace varmex::tools

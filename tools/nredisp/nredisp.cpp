@@ -5,21 +5,34 @@
 #include <optional>
 
 #include "store/redistribute.h"
+#include "tools/common/progress.h"
 
 namespace varmex::tools {
 namespace {
 
+// Exit statuses besides RedistributeStatus's 2, 3 and 4 (nredisp.h).
 enum ExitStatus : int {
   kDone = 0,
-  kBadCommandLine = 1,
-  kUnknownOption = 2,
+  kBadCommandLine = 7,
 };
 
-constexpr const char* kUsage = "usage: nredisp [-o] -d BLOCKS FILE\n";
+constexpr const char* kUsage =
+    "usage: nredisp [-o] -d BLOCKS FILE\n"
+    "exit status: 0 done; 2 FILE unusable (missing, no valid header, damaged); 3 the new\n"
+    "  file cannot be written or the records do not fit; 4 FILE busy with another run;\n"
+    "  7 a bad command line\n";
 
 int Refuse(std::ostream& err, const std::string& why) {
   err << "nredisp: " << why << "\n" << kUsage;
   return kBadCommandLine;
+}
+
+// The problem as said, with the file named once: most problems of the re-spreading
+// name it themselves.
+std::string Named(const std::string& file, const std::string& problem) {
+  const bool names = problem.rfind(file + " ", 0) == 0 || problem.rfind(file + ":", 0) == 0 ||
+                     problem.rfind("cannot open " + file + " (", 0) == 0;
+  return names ? problem : file + ": " + problem;
 }
 
 std::optional<int32_t> ParseBlocks(const std::string& text) {
@@ -35,11 +48,13 @@ std::optional<int32_t> ParseBlocks(const std::string& text) {
 
 }  // namespace
 
-int RunNredisp(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunNredisp(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+               bool showProgress) {
   bool replace = false;
   bool options = true;
   std::optional<int32_t> blocks;
   std::string file;
+  bool named = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (options && (a == "--help" || a == "-h")) {
@@ -56,19 +71,24 @@ int RunNredisp(const std::vector<std::string>& args, std::ostream& out, std::ost
       if (!blocks) return Refuse(err, "-d needs a block count from 2 to 2147483647");
     } else if (options && !a.empty() && a[0] == '-') {
       err << "nredisp: unknown option " << a << "\n" << kUsage;
-      return kUnknownOption;
-    } else if (file.empty()) {
+      return kBadCommandLine;
+    } else if (!named) {
       file = a;
+      named = true;
     } else {
       return Refuse(err, "more than one file named");
     }
   }
-  if (file.empty() || !blocks) return Refuse(err, "a file and -d BLOCKS are needed");
+  if (!named || !blocks) return Refuse(err, "a file and -d BLOCKS are needed");
+  if (file.empty()) return Refuse(err, "the file name is empty");
 
   const std::string result = replace ? std::string() : file + ".nredisp";
-  const store::RedistributeResult r = store::Redistribute(file, *blocks, result);
+  ProgressMeter meter(err, "nredisp", showProgress);
+  const store::RedistributeResult r = store::Redistribute(
+      file, *blocks, result, store::RedistributeCaching::kStraight, meter.Callback());
+  meter.Wipe();
   if (r.status != store::RedistributeStatus::kDone) {
-    err << "nredisp: " << file << ": " << r.problem << "; the file is left as it was\n";
+    err << "nredisp: " << Named(file, r.problem) << "; the file is left as it was\n";
     return static_cast<int>(r.status);
   }
   out << file << ": " << r.records << " records spread from " << r.oldBlocks << " to " << *blocks

@@ -6,10 +6,13 @@
 //     --    ends the options (a FILE whose name starts with "-" follows it)
 //   nredisp --help | -h   prints the usage on standard output
 //
-// Exit status: 0 done; 1 a bad command line; 2 FILE unusable (missing, no valid header,
-// a size its header disagrees with, damaged records), also for an unknown option (with
-// the usage on standard error); 3 the new file cannot be written or the records do not
-// fit; 4 FILE is busy with another run. On any failure FILE is left as it was.
+// Exit status: 0 done; 2 FILE unusable (missing, no valid header, a size its header
+// disagrees with, damaged records); 3 the new file cannot be written or the records do
+// not fit; 4 FILE is busy with another run; 7 a bad command line (an unknown option, a
+// bad block count, no FILE, more than one, an empty name), as for dens and kedro-db.
+// On any failure FILE is left as it was. The result beside FILE takes the access
+// rights of the file it replaces, or a new file's usual ones. `showProgress`: a
+// progress line on `err` during long passes.
 #pragma once
 
 #include <ostream>
@@ -18,6 +21,7 @@
 
 namespace varmex::tools {
 
-int RunNredisp(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunNredisp(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+               bool showProgress = false);
 
 }  // namespace varmex::tools

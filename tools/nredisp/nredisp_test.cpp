@@ -64,26 +64,28 @@ TEST(NredispTest, Refusals) {
   const std::vector<Case> cases = {
       {{"--help"}, 0, usage, ""},
       {{"-o", "-h", "f.dat"}, 0, usage, ""},
-      {{"--frob", "f.dat"}, 2, "", "nredisp: unknown option --frob\n" + usage},
-      {{"-o", "-d", "100", "-x.dat"}, 2, "", "nredisp: unknown option -x.dat\n"},
-      {{"-o", "-d", "1", "f.dat"}, 1, "", "nredisp: -d needs a block count from 2 to 2147483647\n"},
-      {{"-o", "-d", "12x", "f.dat"}, 1, "", "nredisp: -d needs"},
-      {{"-o", "-d", "100"}, 1, "", "nredisp: a file and -d BLOCKS are needed\n"},
-      {{"-o", "-d", "100", "f.dat", "g.dat"}, 1, "", "nredisp: more than one file named\n"},
+      {{"--frob", "f.dat"}, 7, "", "nredisp: unknown option --frob\n" + usage},
+      {{"-o", "-d", "100", "-x.dat"}, 7, "", "nredisp: unknown option -x.dat\n"},
+      {{"-o", "-d", "1", "f.dat"}, 7, "", "nredisp: -d needs a block count from 2 to 2147483647\n"},
+      {{"-o", "-d", "12x", "f.dat"}, 7, "", "nredisp: -d needs"},
+      {{"-o", "-d", "", "f.dat"}, 7, "", "nredisp: -d needs"},
+      {{"-o", "-d", "100"}, 7, "", "nredisp: a file and -d BLOCKS are needed\n"},
+      {{"-o", "-d", "100", "f.dat", "g.dat"}, 7, "", "nredisp: more than one file named\n"},
+      {{"-o", "-d", "100", ""}, 7, "", "nredisp: the file name is empty\n"},
       {{"-o", "-d", "100", "none.dat"},
        2,
        "",
-       "nredisp: none.dat: cannot open none.dat (error 2); the file is left as it was\n"},
+       "nredisp: cannot open none.dat (error 2); the file is left as it was\n"},
       {{"-o", "-d", "100", "short.dat"},
        2,
        "",
-       "nredisp: short.dat: short.dat: its header gives 2 blocks but the file holds 20 blocks; "
+       "nredisp: short.dat: its header gives 2 blocks but the file holds 20 blocks; "
        "the file is left as it was\n"},
       {{"-o", "-d", "3", "f.dat"}, 3, "", "nredisp: f.dat: record "},
       {{"-o", "-d", "100", "held.dat"},
        4,
        "",
-       "nredisp: held.dat: held.dat is busy: another run holds it; the file is left as it was\n"},
+       "nredisp: held.dat is busy: another run holds it; the file is left as it was\n"},
   };
   platform::FakePlatform os;
   std::vector<uint8_t> small = GoodFile();
