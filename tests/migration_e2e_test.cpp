@@ -436,6 +436,35 @@ INSTANTIATE_TEST_SUITE_P(
                           {"Eroare (   5) la deschidere D:\\kedro\\Varmex\\lcalcdev.dat!"}}),
     [](const ::testing::TestParamInfo<SpecialFileCase>& info) { return info.param.name; });
 
+// A disk that fills while nredisp writes the new furnmat.dat (files may not grow past
+// 1 MB): nredisp says so with its own exit code, the migration names the full disk
+// once and writes nothing more.
+TEST_F(MigrationE2eTest, AFullDiskInNredispStopsTheMigration) {
+  Generate(36, "Palunor");
+  const std::string lcalcdev = e2e::ReadFile(varmex_ + "/lcalcdev.dat");
+  e2e::RunOptions o;
+  o.args = {"/prel"};
+  o.script =
+      "dialog 101\nselect 1002 D\nclick 1\nanswer yes\ndialog 107\nset 1021 C:\\Palunor\n"
+      "click 1\n";
+  o.env["VARMEX_STANDIN_LOG"] = log_;
+  o.fileSizeLimit = 1 << 20;
+  const e2e::Run run = e2e::RunSetup(scratch_, o);
+  ASSERT_EQ(run.status, 0) << run.Transcript();
+  const std::vector<e2e::Event> runs = run.Events("run");
+  ASSERT_EQ(runs.size(), 2u) << run.Transcript();
+  EXPECT_EQ(runs[1].Get("exit"), "5");
+  const std::vector<std::string> messages = Messages(run);
+  ASSERT_EQ(messages.size(), 3u) << run.Transcript();
+  EXPECT_EQ(messages[1],
+            "Eroare la redistribuirea fisierului D:\\kedro\\Varmex\\furnmat.dat (nredisp "
+            "retcode=5)!\nSpatiu insuficient pe disc: preluarea datelor s-a oprit. Eliberati "
+            "spatiu pe disc si reluati preluarea (varmex-setup /prel).");
+  EXPECT_EQ(messages[2], kSuccess);
+  EXPECT_EQ(e2e::ReadFile(varmex_ + "/lcalcdev.dat"), lcalcdev);
+  EXPECT_FALSE(fs::exists(varmex_ + "/preluare.jurnal"));
+}
+
 // Links in the new tree that lead into the old collection: the copies replace them,
 // the files the migration writes in place become files of their own first, and the
 // old collection keeps its bytes and its read-only marks.

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "platform/platform.h"
 #include "store/redistribute.h"
 #include "tools/common/progress.h"
 
@@ -13,6 +14,7 @@ namespace {
 // Exit statuses besides RedistributeStatus's 2, 3 and 4 (nredisp.h).
 enum ExitStatus : int {
   kDone = 0,
+  kDiskFull = 5,
   kBadCommandLine = 7,
 };
 
@@ -20,7 +22,7 @@ constexpr const char* kUsage =
     "usage: nredisp [-o] -d BLOCKS FILE\n"
     "exit status: 0 done; 2 FILE unusable (missing, no valid header, damaged); 3 the new\n"
     "  file cannot be written or the records do not fit; 4 FILE busy with another run;\n"
-    "  7 a bad command line\n";
+    "  5 no room on the disk for the new file; 7 a bad command line\n";
 
 int Refuse(std::ostream& err, const std::string& why) {
   err << "nredisp: " << why << "\n" << kUsage;
@@ -89,6 +91,10 @@ int RunNredisp(const std::vector<std::string>& args, std::ostream& out, std::ost
   meter.Wipe();
   if (r.status != store::RedistributeStatus::kDone) {
     err << "nredisp: " << Named(file, r.problem) << "; the file is left as it was\n";
+    // A full disk has a code of its own: the setup program stops its migration on it.
+    if (r.status == store::RedistributeStatus::kNewFileFailed &&
+        r.systemError == platform::kErrorDiskFull)
+      return kDiskFull;
     return static_cast<int>(r.status);
   }
   out << file << ": " << r.records << " records spread from " << r.oldBlocks << " to " << *blocks

@@ -8,7 +8,8 @@
 //
 // Exit status: 0 done; 2 FILE unusable (missing, no valid header, a size its header
 // disagrees with, damaged records); 3 the new file cannot be written or the records do
-// not fit; 4 FILE is busy with another run; 7 a bad command line (an unknown option, a
+// not fit; 4 FILE is busy with another run; 5 no room on the disk for the new file
+// (112: the disk is full); 7 a bad command line (an unknown option, a
 // bad block count, no FILE, more than one, an empty name), as for dens and kedro-db.
 // On any failure FILE is left as it was. The result beside FILE takes the access
 // rights of the file it replaces, or a new file's usual ones. `showProgress`: a
