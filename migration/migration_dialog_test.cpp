@@ -91,9 +91,8 @@ TEST(MigrationDialogOk, AFolderTooLongForTheProgramsPathsIsRefusedWhereItIsTyped
 // reads once more, is named once when it cannot be read; the steps go on as before.
 TEST(MigrationDialogOk, APriceBaseThatCannotBeReadIsNamedOnce) {
   const auto faults = [](const World& w) {
-    return std::count_if(w.os.messages.begin(), w.os.messages.end(), [](const auto& m) {
-      return m.text == "Eroare citere baza pret!";
-    });
+    return std::count_if(w.os.messages.begin(), w.os.messages.end(),
+                         [](const auto& m) { return m.text == "Eroare citere baza pret!"; });
   };
   const auto cutBase = [](World& w) {
     std::vector<uint8_t>* base = w.os.Bytes(w.root() + "Varmex\\BAZ001.DAT");
@@ -115,13 +114,9 @@ TEST(MigrationDialogOk, APriceBaseThatCannotBeReadIsNamedOnce) {
   fault::ExpectOrderlyEnd(once, "named once");
   // Every other message is as in the run that showed each failure.
   std::vector<std::string> others = Texts(each);
-  others.erase(std::remove(others.begin(), others.end(),
-                           "Eroare citere baza pret!"),
-               others.end());
+  others.erase(std::remove(others.begin(), others.end(), "Eroare citere baza pret!"), others.end());
   std::vector<std::string> seen = Texts(once);
-  seen.erase(std::remove(seen.begin(), seen.end(),
-                         "Eroare citere baza pret!"),
-             seen.end());
+  seen.erase(std::remove(seen.begin(), seen.end(), "Eroare citere baza pret!"), seen.end());
   EXPECT_EQ(seen, others);
 }
 
