@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "io/record_file.h"
+
 namespace varmex::database {
 
 struct OpenResult {
@@ -35,7 +37,7 @@ OpenResult OpenDataFile(std::string_view name, std::string_view directory, bool 
 //      +-----+--------+--------+--------+--------+---------+----------+---------+
 //
 // Each count is a signed 32-bit number; the other bytes are not read by this program.
-inline constexpr size_t kObiHeaderBytes = 512;
+inline constexpr size_t kObiHeaderBytes = io::kBlockBytes;
 inline constexpr size_t kObiBlocksOffset = 6;
 inline constexpr size_t kDevBlocksOffset = 10;
 inline constexpr size_t kNorBlocksOffset = 14;

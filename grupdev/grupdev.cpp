@@ -35,7 +35,7 @@
 namespace varmex::grupdev {
 namespace {
 
-constexpr size_t kBlockSize = 512;
+constexpr size_t kBlockSize = io::kBlockBytes;
 constexpr size_t kLongestRecord = 32767;
 constexpr int16_t kAllObjectsInvestment = 9999;
 constexpr int16_t kWholeInvestmentObject = 1;

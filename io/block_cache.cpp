@@ -16,7 +16,9 @@
 #include <unordered_set>
 #include <vector>
 
+#include "io/record_file.h"
 #include "io/unit_file.h"
+#include "platform/platform.h"
 
 namespace varmex::io {
 namespace {
@@ -42,7 +44,7 @@ struct Slot {
   uint32_t prevDirty = kNone;
   uint32_t nextDirty = kNone;
 };
-using BlockBytes = std::array<uint8_t, kCacheBlockBytes>;
+using BlockBytes = std::array<uint8_t, kBlockBytes>;
 using Touches = std::array<Touch, kTouchesPerBlock>;
 constexpr size_t kBytesPerSlot = sizeof(Slot) + sizeof(BlockBytes) + sizeof(Touches);
 
@@ -131,15 +133,15 @@ class Cache {
       std::memcpy(out.data(), Bytes(i).data(), out.size());
       return kIoOk;
     }
-    std::array<uint8_t, kCacheBlockBytes> bytes{};
+    std::array<uint8_t, kBlockBytes> bytes{};
     size_t got = 0;
-    if (const int status = cache::ReadFromFile(unit, block, bytes, got); status != kIoOk) {
+    if (const int status = FromFile(unit, block, bytes, got); status != kIoOk) {
       return status;
     }
     if (got < out.size()) return kIoPastEnd;
     std::memcpy(out.data(), bytes.data(), out.size());
     // Only whole blocks are kept: a block the file holds only part of is read afresh.
-    if (got == kCacheBlockBytes) {
+    if (got == kBlockBytes) {
       ++stats_.misses;
       Bytes(Insert(unit, block)) = bytes;
     }
@@ -151,7 +153,7 @@ class Cache {
     if (i != kNone && At(i).dirty && !MakeRoomForTouch(i)) i = kNone;
     if (i == kNone) {
       // A part of a block not held goes straight to the file: the rest of it is unknown.
-      if (in.size() != kCacheBlockBytes) return cache::WriteToFile(unit, block, in);
+      if (in.size() != kBlockBytes) return ToFile(unit, block, in);
       i = Insert(unit, block);
     } else {
       ++stats_.hits;
@@ -180,7 +182,15 @@ class Cache {
     return status;
   }
 
+  // The file beneath a unit from now on (null: none).
+  void Attach(int16_t unit, platform::File* file) {
+    files_[static_cast<size_t>(unit)] = file;
+    firstError_[static_cast<size_t>(unit)] = kIoOk;
+  }
+  int FirstWriteFailure(int16_t unit) const { return firstError_[static_cast<size_t>(unit)]; }
+
   void Forget(int16_t unit) {
+    files_[static_cast<size_t>(unit)] = nullptr;
     for (uint32_t i = 0; i < allocated_; ++i) {
       if (At(i).unit == unit) Remove(i);
     }
@@ -199,6 +209,21 @@ class Cache {
   }
 
  private:
+  int FromFile(int16_t unit, int64_t block, std::span<uint8_t> out, size_t& got) {
+    platform::File* file = files_[static_cast<size_t>(unit)];
+    if (file == nullptr) return kIoUnitNotOpen;
+    return ReadFileRecord(*file, unit, block, static_cast<int>(kBlockBytes), out, got);
+  }
+  int ToFile(int16_t unit, int64_t block, std::span<const uint8_t> in) {
+    platform::File* file = files_[static_cast<size_t>(unit)];
+    const int status = file == nullptr
+                           ? static_cast<int>(kIoUnitNotOpen)
+                           : WriteFileRecord(*file, unit, block, static_cast<int>(kBlockBytes), in);
+    int& first = firstError_[static_cast<size_t>(unit)];
+    if (status != kIoOk && first == kIoOk) first = status;
+    return status;
+  }
+
   Slot& At(uint32_t i) { return slotChunks_[i >> kChunkShift][i & (kChunkSlots - 1)]; }
   BlockBytes& Bytes(uint32_t i) { return byteChunks_[i >> kChunkShift][i & (kChunkSlots - 1)]; }
   Touches& NotesOf(uint32_t i) { return touchChunks_[i >> kChunkShift][i & (kChunkSlots - 1)]; }
@@ -288,8 +313,8 @@ class Cache {
   // second write fails too.
   int WriteBack(uint32_t i) {
     Slot& s = At(i);
-    int status = cache::WriteToFile(s.unit, s.block, Bytes(i));
-    if (status != kIoOk) status = cache::WriteToFile(s.unit, s.block, Bytes(i));
+    int status = ToFile(s.unit, s.block, Bytes(i));
+    if (status != kIoOk) status = ToFile(s.unit, s.block, Bytes(i));
     if (status != kIoOk) {
       GiveUp(i, status);
       return status;
@@ -420,6 +445,8 @@ class Cache {
   uint32_t lru_ = kNone;
   std::array<uint32_t, kLastUnit + 1> dirtyHead_{};
   std::array<int, kLastUnit + 1> unitError_{};
+  std::array<platform::File*, kLastUnit + 1> files_{};  // the file beneath each cached unit
+  std::array<int, kLastUnit + 1> firstError_{};         // first failed write since attached
   CacheStats stats_;
 };
 
@@ -470,6 +497,8 @@ int Write(int16_t unit, int64_t block, std::span<const uint8_t> in) {
 }
 int Flush(int16_t unit) { return TheCache().Flush(unit); }
 void Forget(int16_t unit) { TheCache().Forget(unit); }
+void Attach(int16_t unit, platform::File* file) { TheCache().Attach(unit, file); }
+int FirstWriteFailure(int16_t unit) { return TheCache().FirstWriteFailure(unit); }
 
 }  // namespace cache
 

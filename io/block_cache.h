@@ -54,9 +54,10 @@
 #include <cstdint>
 #include <span>
 
+#include "io/record_file.h"
+
 namespace varmex::io {
 
-inline constexpr size_t kCacheBlockBytes = 512;
 inline constexpr size_t kDefaultCacheBudget = size_t{64} << 20;
 
 // The budget of the cache in bytes (blocks, bookkeeping and index together). Setting it
@@ -114,21 +115,22 @@ class CountedWrite {
   uint32_t previousLedger_;
 };
 
-// The cache's side of io/unit_file.cpp: reads and writes of cached units, flushing and
-// forgetting a unit's blocks.
+// What the units of io/unit_file.h ask of the cache: reads and writes of cached units,
+// flushing and forgetting a unit's blocks. The cache reads and writes the file beneath
+// a unit itself, through io/record_file.h.
 namespace cache {
 
-// Supplied by io/unit_file.cpp: a unit's file access, which asks the fault hook and
-// counts. The read delivers up to out.size() bytes (`got` says how many).
-int ReadFromFile(int16_t unit, int64_t block, std::span<uint8_t> out, size_t& got);
-int WriteToFile(int16_t unit, int64_t block, std::span<const uint8_t> in);
+// The file beneath `unit`, from the moment the unit is cached (not owned).
+void Attach(int16_t unit, platform::File* file);
+// The status of the first write to the unit's file that failed since it was attached.
+int FirstWriteFailure(int16_t unit);
 
 int Read(int16_t unit, int64_t block, std::span<uint8_t> out);
 int Write(int16_t unit, int64_t block, std::span<const uint8_t> in);
 // Writes the unit's dirty blocks in block order. 0, or the status of the first write
 // given up since the unit's last flush (at eviction or now).
 int Flush(int16_t unit);
-// Forgets the unit's blocks (flush first: dirty ones are lost).
+// Forgets the unit's blocks and its file (flush first: dirty ones are lost).
 void Forget(int16_t unit);
 
 }  // namespace cache

@@ -15,7 +15,7 @@ namespace {
 
 using Block = std::vector<uint8_t>;
 
-Block Filled(uint8_t v, size_t size = kCacheBlockBytes) { return Block(size, v); }
+Block Filled(uint8_t v, size_t size = kBlockBytes) { return Block(size, v); }
 
 class BlockCacheTest : public ::testing::Test {
  protected:
@@ -29,13 +29,13 @@ class BlockCacheTest : public ::testing::Test {
   // A file of `blocks` blocks, block b filled with the byte b, open and cached on `unit`.
   void OpenCached(int16_t unit, const char* path, int blocks) {
     std::vector<uint8_t> bytes;
-    for (int b = 1; b <= blocks; ++b) bytes.insert(bytes.end(), kCacheBlockBytes, uint8_t(b));
+    for (int b = 1; b <= blocks; ++b) bytes.insert(bytes.end(), kBlockBytes, uint8_t(b));
     fake.AddFile(path, bytes);
-    ASSERT_EQ(OpenUnit(unit, path, kCacheBlockBytes), kIoOk);
+    ASSERT_EQ(OpenUnit(unit, path, kBlockBytes), kIoOk);
     ASSERT_EQ(SetUnitCached(unit, true), kIoOk);
   }
   uint8_t OnDisk(const char* path, int block) {
-    return (*fake.Bytes(path))[(static_cast<size_t>(block) - 1) * kCacheBlockBytes];
+    return (*fake.Bytes(path))[(static_cast<size_t>(block) - 1) * kBlockBytes];
   }
 
   platform::FakePlatform fake;
@@ -48,12 +48,12 @@ TEST_F(BlockCacheTest, CachedFileEndsByteForByteAsTheUncachedOne) {
   SetCacheBudget(20 * 1024);
   OpenCached(1, "D:\\c.dat", 200);
   fake.AddFile("D:\\u.dat", *fake.Bytes("D:\\c.dat"));
-  ASSERT_EQ(OpenUnit(2, "D:\\u.dat", kCacheBlockBytes), kIoOk);
+  ASSERT_EQ(OpenUnit(2, "D:\\u.dat", kBlockBytes), kIoOk);
   std::mt19937 rng(7);
-  Block a(kCacheBlockBytes), b(kCacheBlockBytes);
+  Block a(kBlockBytes), b(kBlockBytes);
   for (int op = 0; op < 20000; ++op) {
     const int64_t block = 1 + rng() % 210;  // some beyond the end of the file
-    const size_t size = rng() % 4 == 0 ? 1 + rng() % kCacheBlockBytes : kCacheBlockBytes;
+    const size_t size = rng() % 4 == 0 ? 1 + rng() % kBlockBytes : kBlockBytes;
     if (rng() % 3 == 0) {
       const Block data = Filled(static_cast<uint8_t>(rng()), size);
       ASSERT_EQ(WriteRecord(1, block, data), WriteRecord(2, block, data)) << op;
@@ -78,7 +78,7 @@ TEST_F(BlockCacheTest, OnlyMissesAndWriteBacksReachTheFileInBlockOrder) {
     seen.emplace_back(op, record);
     return IoFault{};
   });
-  Block out(kCacheBlockBytes);
+  Block out(kBlockBytes);
   for (int64_t b : {5, 2, 5, 2}) ASSERT_EQ(ReadRecord(3, b, out), kIoOk);
   for (int64_t b : {9, 2, 9, 7}) ASSERT_EQ(WriteRecord(3, b, Filled(0xEE)), kIoOk);
   EXPECT_EQ(OnDisk("D:\\f.dat", 9), 9);  // not yet on disk
@@ -121,7 +121,7 @@ TEST_F(BlockCacheTest, AWriteBackThatFailsOnceIsWrittenAgain) {
   EXPECT_EQ(FlushUnit(1), kIoOk);
   EXPECT_EQ(writes, 2);
   EXPECT_EQ(ledger.failed(), 0);
-  EXPECT_EQ((*fake.Bytes("D:\\f.dat"))[2 * kCacheBlockBytes + 511], 0x33);
+  EXPECT_EQ((*fake.Bytes("D:\\f.dat"))[2 * kBlockBytes + 511], 0x33);
 }
 
 // A block whose write-back fails twice is given up: every counted write that changed
@@ -142,7 +142,7 @@ TEST_F(BlockCacheTest, AGivenUpBlockCountsTheWritesItCarried) {
   {
     // A write that only read block 2 while it was dirty, then placed its record in 5.
     CountedWrite w(prices);
-    Block out(kCacheBlockBytes);
+    Block out(kBlockBytes);
     ASSERT_EQ(ReadRecord(1, 2, out), kIoOk);
     ASSERT_EQ(WriteRecord(1, 5, Filled(0xA3)), kIoOk);
   }
@@ -156,7 +156,7 @@ TEST_F(BlockCacheTest, AGivenUpBlockCountsTheWritesItCarried) {
   EXPECT_EQ(CurrentCacheStats().givenUp, 1u);
   EXPECT_EQ(FlushUnit(1), kIoOk);  // reported once
   SetIoFaultHook(nullptr);
-  Block out(kCacheBlockBytes);
+  Block out(kBlockBytes);
   ASSERT_EQ(ReadRecord(1, 2, out), kIoOk);
   EXPECT_EQ(out[0], 2);
   EXPECT_EQ(OnDisk("D:\\f.dat", 4), 0xB1);
@@ -179,17 +179,17 @@ TEST_F(BlockCacheTest, EvictionAndFullNotesWriteBackEarly) {
   SetIoFaultHook([](IoOp op, int16_t, int64_t record) {
     return op == IoOp::kWrite && record == 1 ? IoFault{platform::kErrorDiskFull, 0} : IoFault{};
   });
-  Block out(kCacheBlockBytes);
+  Block out(kBlockBytes);
   for (int64_t b = 2; b <= 40; ++b) ASSERT_EQ(ReadRecord(1, b, out), kIoOk);
   EXPECT_EQ(ledger.failed(), 4);  // the writes since the early write-back
   EXPECT_EQ(FlushUnit(1), platform::kErrorDiskFull);
-  EXPECT_LE(CurrentCacheStats().blocks * kCacheBlockBytes, 4u * 1024);
+  EXPECT_LE(CurrentCacheStats().blocks * kBlockBytes, 4u * 1024);
 }
 
 TEST_F(BlockCacheTest, AMissThatFailsAnswersAtOnceAndKeepsNothing) {
   OpenCached(1, "D:\\f.dat", 2);
   SetIoFaultHook([](IoOp, int16_t, int64_t) { return IoFault{platform::kErrorReadFault, -1}; });
-  Block out(kCacheBlockBytes);
+  Block out(kBlockBytes);
   EXPECT_EQ(ReadRecord(1, 1, out), platform::kErrorReadFault);
   SetIoFaultHook(nullptr);
   ASSERT_EQ(ReadRecord(1, 1, out), kIoOk);

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "io/block_cache.h"
+#include "io/record_file.h"
 #include "platform/platform.h"
 
 namespace varmex::io {
@@ -16,19 +17,14 @@ struct Unit {
   std::unique_ptr<platform::File> file;
   int recordLength = 0;
   bool cached = false;
-  // The status of the first write to the file that failed since the unit was opened,
-  // a write-back of the cache included.
+  // The status of the first write straight to the file that failed since the unit was
+  // opened (the cache keeps its own for its write-backs).
   int firstWriteFailure = 0;
 };
 
 std::array<Unit, kLastUnit + 1>& Units() {
   static std::array<Unit, kLastUnit + 1> units;
   return units;
-}
-
-IoFaultHook& Hook() {
-  static IoFaultHook hook;
-  return hook;
 }
 
 bool ValidUnit(int16_t unit) { return unit >= kFirstUnit && unit <= kLastUnit; }
@@ -74,7 +70,9 @@ int ReadRecord(int16_t unit, int64_t n, std::span<uint8_t> out) {
   if (n < 1 || out.size() > static_cast<size_t>(slot.recordLength)) return kIoBadArgument;
   if (slot.cached) return cache::Read(unit, n, out);
   size_t got = 0;
-  if (const int status = cache::ReadFromFile(unit, n, out, got); status != kIoOk) return status;
+  if (const int status = ReadFileRecord(*slot.file, unit, n, slot.recordLength, out, got);
+      status != kIoOk)
+    return status;
   return got < out.size() ? static_cast<int>(kIoPastEnd) : static_cast<int>(kIoOk);
 }
 
@@ -97,56 +95,10 @@ int WriteRecord(int16_t unit, int64_t n, std::span<const uint8_t> in) {
   if (!slot.file) return kIoUnitNotOpen;
   if (n < 1 || in.size() > static_cast<size_t>(slot.recordLength)) return kIoBadArgument;
   if (slot.cached) return cache::Write(unit, n, in);
-  return cache::WriteToFile(unit, n, in);
-}
-
-namespace cache {
-
-int ReadFromFile(int16_t unit, int64_t n, std::span<uint8_t> out, size_t& got) {
-  Unit& slot = Units()[unit];
-  got = 0;
-  ++Counters().reads;
-  if (Hook()) {
-    const IoFault fault = Hook()(IoOp::kRead, unit, n);
-    if (fault.status != 0) return fault.status;
-  }
-  const uint64_t offset = static_cast<uint64_t>(n - 1) * static_cast<uint64_t>(slot.recordLength);
-  return static_cast<int>(slot.file->ReadAt(offset, out, got));
-}
-
-namespace {
-
-int WriteThrough(int16_t unit, int64_t n, std::span<const uint8_t> in) {
-  Unit& slot = Units()[unit];
-  ++Counters().writes;
-  const uint64_t offset = static_cast<uint64_t>(n - 1) * static_cast<uint64_t>(slot.recordLength);
-  if (Hook()) {
-    const IoFault fault = Hook()(IoOp::kWrite, unit, n);
-    if (fault.shortBytes >= 0) {
-      size_t put = 0;
-      const size_t part = std::min(in.size(), static_cast<size_t>(fault.shortBytes));
-      slot.file->WriteAt(offset, in.first(part), put);
-      return fault.status != 0 ? fault.status : static_cast<int>(platform::kErrorDiskFull);
-    }
-    if (fault.status != 0) return fault.status;
-  }
-  size_t put = 0;
-  const uint32_t error = slot.file->WriteAt(offset, in, put);
-  if (error != 0) return static_cast<int>(error);
-  if (put < in.size()) return platform::kErrorDiskFull;
-  return kIoOk;
-}
-
-}  // namespace
-
-int WriteToFile(int16_t unit, int64_t n, std::span<const uint8_t> in) {
-  const int status = WriteThrough(unit, n, in);
-  int& first = Units()[unit].firstWriteFailure;
-  if (status != kIoOk && first == kIoOk) first = status;
+  const int status = WriteFileRecord(*slot.file, unit, n, slot.recordLength, in);
+  if (status != kIoOk && slot.firstWriteFailure == kIoOk) slot.firstWriteFailure = status;
   return status;
 }
-
-}  // namespace cache
 
 int CloseUnit(int16_t unit) {
   if (!ValidUnit(unit)) return kIoOk;
@@ -167,7 +119,10 @@ void AbandonAllUnits() {
 }
 
 int FirstWriteFailure(int16_t unit) {
-  return UnitInUse(unit) ? Units()[unit].firstWriteFailure : kIoOk;
+  if (!UnitInUse(unit)) return kIoOk;
+  const int straight = Units()[unit].firstWriteFailure;
+  if (straight != kIoOk || !Units()[unit].cached) return straight;
+  return cache::FirstWriteFailure(unit);
 }
 
 bool IsDiskFull(int status) {
@@ -183,11 +138,13 @@ void CloseAllUnits() {
 }
 
 int SetUnitCached(int16_t unit, bool on) {
-  if (!UnitInUse(unit) || RecordLengthOf(unit) != static_cast<int>(kCacheBlockBytes))
+  if (!UnitInUse(unit) || RecordLengthOf(unit) != static_cast<int>(kBlockBytes))
     return kIoBadArgument;
   Unit& slot = Units()[unit];
   if (on || !slot.cached) {
+    const bool wasCached = slot.cached;
     slot.cached = on && CacheBudget() != 0;
+    if (slot.cached && !wasCached) cache::Attach(unit, slot.file.get());
     return kIoOk;
   }
   const int status = cache::Flush(unit);
@@ -208,12 +165,5 @@ int FlushAllUnits() {
   }
   return first;
 }
-
-IoCounters& Counters() {
-  static IoCounters counters;
-  return counters;
-}
-
-void SetIoFaultHook(IoFaultHook hook) { Hook() = std::move(hook); }
 
 }  // namespace varmex::io

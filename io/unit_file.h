@@ -8,16 +8,17 @@
 // lies wholly or partly beyond the end of the file; 6 for a unit that is not open;
 // 87 for a bad unit or record number). Messages show these numbers.
 //
-// All reads and writes pass through here, so the counters below see every block the
-// program moves to or from a file, and a test can make the k-th of them fail. A unit
-// may be cached (io/block_cache.h): its blocks then go to and come from the file only
-// on a miss, a write-back or a flush, and only those count and meet the fault hook.
+// A unit goes straight to its file, or, when cached (io/block_cache.h), through the
+// block cache, whose blocks go to and come from the file only on a miss, a write-back
+// or a flush. Either way what reaches the file passes through io/record_file.h, whose
+// counters see it and whose fault hook can fail it.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <span>
 #include <string_view>
+
+#include "io/record_file.h"
 
 namespace varmex::io {
 
@@ -96,24 +97,5 @@ bool UnitCached(int16_t unit);
 int FlushUnit(int16_t unit);
 // FlushUnit for every cached unit; the first failure's status, or 0.
 int FlushAllUnits();
-
-// Counts of record reads and writes that reached the file (successful or not).
-struct IoCounters {
-  uint64_t reads = 0;
-  uint64_t writes = 0;
-};
-IoCounters& Counters();
-
-// Fault injection for tests: the hook is asked before every read and write that reaches
-// the file (for a cached unit: a read that misses and each write-back). It may
-// let the operation pass (status 0, shortBytes < 0), fail it with a status, or let a
-// write put only the first shortBytes bytes and then fail with kErrorDiskFull.
-enum class IoOp { kRead, kWrite };
-struct IoFault {
-  int status = 0;
-  int shortBytes = -1;
-};
-using IoFaultHook = std::function<IoFault(IoOp op, int16_t unit, int64_t record)>;
-void SetIoFaultHook(IoFaultHook hook);
 
 }  // namespace varmex::io

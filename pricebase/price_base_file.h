@@ -28,6 +28,7 @@
 #include <string_view>
 
 #include "database/data_file.h"
+#include "io/record_file.h"
 
 namespace varmex::pricebase {
 
@@ -35,7 +36,7 @@ namespace varmex::pricebase {
 inline constexpr int kFirstPriceBase = 1;
 inline constexpr int kLastPriceBase = 999;
 
-inline constexpr size_t kPriceBaseBlockSize = 512;
+inline constexpr size_t kPriceBaseBlockSize = io::kBlockBytes;
 using PriceBaseBlock = std::span<uint8_t, kPriceBaseBlockSize>;
 using ConstPriceBaseBlock = std::span<const uint8_t, kPriceBaseBlockSize>;
 

@@ -38,9 +38,11 @@
 #include <cstdint>
 #include <span>
 
+#include "io/record_file.h"
+
 namespace varmex::store {
 
-inline constexpr int kBlockBytes = 512;
+inline constexpr int kBlockBytes = static_cast<int>(io::kBlockBytes);
 inline constexpr int kBlockUnits = 256;
 inline constexpr int kMaxKeyLength = 31;
 inline constexpr int32_t kMaxRecordLength = 32767;

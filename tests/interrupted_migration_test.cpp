@@ -86,11 +86,11 @@ std::string Lower(std::string s) {
 
 Tree Snapshot(World& w) {
   Tree t;
-  for (const std::string dir : {"D:\\kedro\\Varmex", "D:\\kedro\\ERP"}) {
+  for (const char* dir : {"D:\\kedro\\Varmex", "D:\\kedro\\ERP"}) {
     std::vector<std::string> names;
     w.os.ListDirectory(dir, names);
     for (const std::string& name : names) {
-      const std::string path = dir + "\\" + name;
+      const std::string path = std::string(dir) + "\\" + name;
       const std::string lower = Lower(name);
       if (lower.find(".anulare") != std::string::npos ||
           lower.find(".nredisp-") != std::string::npos ||
@@ -313,8 +313,9 @@ TEST(InterruptedMigration, DamagedFilesAreNamedInOneWarning) {
         });
     EXPECT_EQ(named, 1) << c.what;
     // A damaged lcalcdev.dat is never re-spread: its size stays.
-    if (std::string(c.named).starts_with("lcalcdev"))
+    if (std::string(c.named).starts_with("lcalcdev")) {
       EXPECT_EQ(w.os.Bytes(lcalcdev)->size(), before.size()) << c.what;
+    }
   }
 }
 

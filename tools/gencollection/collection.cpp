@@ -39,7 +39,7 @@ class Random {
   uint64_t state_;
 };
 
-constexpr size_t kBlock = 512;
+constexpr size_t kBlock = io::kBlockBytes;
 constexpr int32_t kRecipeMaterialBase = 20000000;
 
 // The longest probe path a generated record of the older layout may need.
