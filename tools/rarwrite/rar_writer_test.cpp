@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "io/coding.h"
+#include "tools/rarformat/rar_headers.h"
+
 namespace varmex::tools {
 namespace {
 
@@ -154,6 +157,60 @@ TEST(RarWriterTest, WritesTheSpeltOutBytesOfEveryKindOfEntry) {
   EXPECT_EQ(BuildRar5Archive(FiveSample()), kFiveSampleBytes);
 }
 
+// Deliberately a check of the header walk against bytes written independently of the
+// layout constants it shares with the writer: the spelt-out samples.
+TEST(RarWriterTest, TheHeaderWalkReadsTheSpeltOutBytesAsTheirEntries) {
+  using Kind = RarEntryKind;
+  struct Sample {
+    const std::vector<uint8_t>& bytes;
+    std::vector<RarEntry> entries;
+    RarFormat format;
+    std::vector<std::string> names;
+    std::vector<Kind> kinds;
+  };
+  const Sample samples[] = {
+      {kClassicSampleBytes,
+       ClassicSample(),
+       RarFormat::kClassic,
+       {"dir\\a.txt", "dir", "tool", "e.bin"},
+       {Kind::kFile, Kind::kFolder, Kind::kFile, Kind::kFile}},
+      {kFiveSampleBytes,
+       FiveSample(),
+       RarFormat::kFive,
+       {"dir/a.txt", "dir", "big", "n", "l", "e"},
+       {Kind::kFile, Kind::kFolder, Kind::kFile, Kind::kFile, Kind::kLink, Kind::kFile}},
+  };
+  for (const Sample& sample : samples) {
+    MemoryRarSource source(sample.bytes);
+    const RarHeaders walk = WalkRarHeaders(source);
+    EXPECT_EQ(walk.format, sample.format);
+    EXPECT_EQ(walk.problem, RarProblem::kNone) << walk.detail;
+    ASSERT_EQ(walk.files.size(), sample.entries.size());
+    for (size_t i = 0; i < walk.files.size(); ++i) {
+      const RarFileHeader& f = walk.files[i];
+      const RarEntry& e = sample.entries[i];
+      SCOPED_TRACE(sample.names[i]);
+      const std::vector<uint8_t> data = e.directory ? std::vector<uint8_t>{} : e.data;
+      EXPECT_EQ(f.name, sample.names[i]);
+      EXPECT_EQ(f.kind, sample.kinds[i]);
+      EXPECT_EQ(f.encrypted, e.encrypted);
+      EXPECT_TRUE(f.stored && f.sizeKnown && !f.split);
+      EXPECT_EQ(f.size, data.size());
+      ASSERT_EQ(f.packedSize, data.size());
+      ASSERT_LE(f.dataOffset + f.packedSize, sample.bytes.size());
+      EXPECT_EQ(std::vector<uint8_t>(
+                    sample.bytes.begin() + static_cast<ptrdiff_t>(f.dataOffset),
+                    sample.bytes.begin() + static_cast<ptrdiff_t>(f.dataOffset + f.packedSize)),
+                data);
+      if (e.directory || e.withoutCrc) {
+        EXPECT_FALSE(f.crc.has_value());
+      } else {
+        EXPECT_EQ(f.crc, Crc32(data));
+      }
+    }
+  }
+}
+
 TEST(RarWriterTest, SameEntriesGiveTheSameBytes) {
   std::vector<RarEntry> entries(1);
   entries[0].name = "a.txt";
@@ -174,12 +231,9 @@ TEST(RarWriterTest, EachEntryCarriesTheChecksumOfItsData) {
   for (size_t i = 0; i < entries.size(); ++i) {
     const int64_t at = DataOffsetOfEntry(bytes, i);
     ASSERT_GT(at, 0);
-    const size_t header = static_cast<size_t>(at) - 32 - entries[i].name.size();
-    EXPECT_EQ(bytes[header + 2], 0x74);
-    const uint32_t stored = static_cast<uint32_t>(bytes[header + 16]) | (bytes[header + 17] << 8) |
-                            (bytes[header + 18] << 16) |
-                            (static_cast<uint32_t>(bytes[header + 19]) << 24);
-    EXPECT_EQ(stored, Crc32(entries[i].data));
+    const size_t header = static_cast<size_t>(at) - rar::kFileHeaderSize - entries[i].name.size();
+    EXPECT_EQ(bytes[header + rar::kTypeAt], rar::kTypeFile);
+    EXPECT_EQ(io::LoadU32(bytes.data() + header + rar::kFileCrcAt), Crc32(entries[i].data));
     EXPECT_EQ(bytes[static_cast<size_t>(at)], entries[i].data[0]);
   }
   EXPECT_EQ(DataOffsetOfEntry(bytes, 2), -1);
