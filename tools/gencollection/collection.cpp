@@ -1,6 +1,7 @@
 #include "tools/gencollection/collection.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include "io/unit_file.h"
 #include "platform/fake_platform.h"
 #include "pricebase/price_base_file.h"
+#include "pricebase/supplier_price.h"
 #include "store/block_file_builder.h"
 #include "store/keyed_store.h"
 #include "store/legacy_layout.h"
@@ -601,16 +603,16 @@ class Builder {
   void WriteFurnmat() {
     std::vector<KeyedRecord> records;
     for (const SupplierPrice& sp : c_.supplierPrices) {
-      std::vector<uint8_t> r(sp.oldForm ? 16 : 136, 0);
-      io::StoreI32(r.data(), sp.supplier);
-      io::StoreI32(r.data() + 4, sp.material);
-      io::StoreI32(r.data() + 8, sp.value8);
-      io::StoreI32(r.data() + 12, sp.value12);
-      if (!sp.oldForm) {
-        std::memset(r.data() + 18, ' ', 18);
-        std::memset(r.data() + 36, ' ', 50);
-      }
-      records.push_back({8, r});
+      std::array<uint8_t, pricebase::kSupplierPriceRecordSize> record{};
+      pricebase::SetSupplierPriceKey(record, sp.supplier, sp.material);
+      io::StoreI32(record.data() + pricebase::kDateOfRecord, sp.date);
+      io::StoreI32(record.data() + pricebase::kPriceOfRecord, sp.price);
+      pricebase::FillSupplierPriceTail(record);
+      // The older form is the first 16 bytes alone.
+      const size_t size =
+          sp.oldForm ? static_cast<size_t>(pricebase::kOldSupplierPriceRecordSize) : record.size();
+      records.push_back({pricebase::kSupplierPriceKeyLength,
+                         std::vector<uint8_t>(record.begin(), record.begin() + size)});
     }
     const int32_t n = BlocksFor(records.size() * 300) + 16;
     c_.files[Data("FURNMAT.DAT")] = BuildBlockFile(n, records);

@@ -73,12 +73,13 @@ struct PriceBase {
   std::vector<PriceBaseEntry> entries;
 };
 
+// A supplier price record of furnmat.dat (its layout: pricebase/supplier_price.h).
 struct SupplierPrice {
   int32_t supplier = 0;  // the supplier number of the record (field / 1000000 + 1000)
   int32_t material = 0;
   bool oldForm = false;  // stored in the 16-byte form
-  int32_t value8 = 0;
-  int32_t value12 = 0;
+  int32_t date = 0;
+  int32_t price = 0;
 };
 
 struct Rate {

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "io/coding.h"
+#include "tools/rarformat/rar_headers.h"
+
 namespace varmex::tools {
 namespace {
 
@@ -49,6 +52,69 @@ std::vector<ReadBack> ReadWithLibarchive(const std::vector<uint8_t>& bytes, int&
 
 std::vector<uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
 
+std::vector<uint8_t> FromHex(const std::string& hex) {
+  std::vector<uint8_t> out;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+    out.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+  }
+  return out;
+}
+
+RarEntry Entry(const std::string& name, const std::string& text) {
+  RarEntry e;
+  e.name = name;
+  e.data = Bytes(text);
+  return e;
+}
+
+// The archives of the spelt-out test below: every kind of entry each format writes.
+std::vector<RarEntry> ClassicSample() {
+  std::vector<RarEntry> entries = {Entry("dir/a.txt", "alpha"), Entry("dir/", ""),
+                                   Entry("tool", "run"), Entry("e.bin", "secret")};
+  entries[1].directory = true;
+  entries[2].mode = 0755;
+  entries[3].encrypted = true;
+  return entries;
+}
+
+std::vector<RarEntry> FiveSample() {
+  std::vector<RarEntry> entries = {Entry("dir\\a.txt", "alpha"),
+                                   Entry("dir", ""),
+                                   Entry("big", std::string(130, 'z')),
+                                   Entry("n", "x"),
+                                   Entry("l", ""),
+                                   Entry("e", "s")};
+  entries[1].directory = true;
+  entries[3].withoutCrc = true;
+  entries[4].redirect = 1;
+  entries[4].target = "t";
+  entries[5].encrypted = true;
+  return entries;
+}
+
+// Both samples spelt out byte by byte, independently of the layout constants the
+// writer and the header walk share.
+const std::vector<uint8_t> kClassicSampleBytes = FromHex(
+    "526172211a0700cf907300000d00000000000000cbf574008029000500000005000000036a39e0d0"
+    "0000215c14300900a48100006469725c612e747874616c706861a53874e080230000000000000000"
+    "0003000000000000215c14300300ed410000646972087e7400802400030000000300000003c0a476"
+    "500000215c14300400ed810000746f6f6c72756ef7947404802500060000000600000003e5e8a25c"
+    "0000215c14300500a4810000652e62696e736563726574c43d7b00400700");
+const std::vector<uint8_t> kFiveSampleBytes = [] {
+  std::vector<uint8_t> bytes = FromHex(
+      "526172211a070100c51a333203010000f57a5ec41c0202050605a4830200b955696a39e0d0000109"
+      "6469722f612e747874616c706861403f19cf120202000300ed830100b955690001036469721f4e7b"
+      "331802028201068201a4830200b95569d7fe7886000103626967");
+  bytes.insert(bytes.end(), 130, 'z');  // the data of "big"
+  const std::vector<uint8_t> rest = FromHex(
+      "0c26513a100202010201a4830200b955690001016e784557cfa71b020306000600a4830200b95569"
+      "000000000001016c0505010001746c6173873a020325010601a4830200b955690bcf0e1b00010165"
+      "240100000f00000000000000000000000000000000000000000000000000000000000000007319b2"
+      "3a3503050000");
+  bytes.insert(bytes.end(), rest.begin(), rest.end());
+  return bytes;
+}();
+
 TEST(RarWriterTest, Crc32OfTheStandardCheckString) {
   EXPECT_EQ(Crc32(Bytes("123456789")), 0xCBF43926u);
   EXPECT_EQ(Crc32({}), 0u);
@@ -85,6 +151,66 @@ TEST(RarWriterTest, LibarchiveReadsBackNamesFoldersContentsAndModes) {
   }
 }
 
+// Every archive the tests, the demo medium and rarwrite make rests on these bytes.
+TEST(RarWriterTest, WritesTheSpeltOutBytesOfEveryKindOfEntry) {
+  EXPECT_EQ(BuildRarArchive(ClassicSample()), kClassicSampleBytes);
+  EXPECT_EQ(BuildRar5Archive(FiveSample()), kFiveSampleBytes);
+}
+
+// Deliberately a check of the header walk against bytes written independently of the
+// layout constants it shares with the writer: the spelt-out samples.
+TEST(RarWriterTest, TheHeaderWalkReadsTheSpeltOutBytesAsTheirEntries) {
+  using Kind = RarEntryKind;
+  struct Sample {
+    const std::vector<uint8_t>& bytes;
+    std::vector<RarEntry> entries;
+    RarFormat format;
+    std::vector<std::string> names;
+    std::vector<Kind> kinds;
+  };
+  const Sample samples[] = {
+      {kClassicSampleBytes,
+       ClassicSample(),
+       RarFormat::kClassic,
+       {"dir\\a.txt", "dir", "tool", "e.bin"},
+       {Kind::kFile, Kind::kFolder, Kind::kFile, Kind::kFile}},
+      {kFiveSampleBytes,
+       FiveSample(),
+       RarFormat::kFive,
+       {"dir/a.txt", "dir", "big", "n", "l", "e"},
+       {Kind::kFile, Kind::kFolder, Kind::kFile, Kind::kFile, Kind::kLink, Kind::kFile}},
+  };
+  for (const Sample& sample : samples) {
+    MemoryRarSource source(sample.bytes);
+    const RarHeaders walk = WalkRarHeaders(source);
+    EXPECT_EQ(walk.format, sample.format);
+    EXPECT_EQ(walk.problem, RarProblem::kNone) << walk.detail;
+    ASSERT_EQ(walk.files.size(), sample.entries.size());
+    for (size_t i = 0; i < walk.files.size(); ++i) {
+      const RarFileHeader& f = walk.files[i];
+      const RarEntry& e = sample.entries[i];
+      SCOPED_TRACE(sample.names[i]);
+      const std::vector<uint8_t> data = e.directory ? std::vector<uint8_t>{} : e.data;
+      EXPECT_EQ(f.name, sample.names[i]);
+      EXPECT_EQ(f.kind, sample.kinds[i]);
+      EXPECT_EQ(f.encrypted, e.encrypted);
+      EXPECT_TRUE(f.stored && f.sizeKnown && !f.split);
+      EXPECT_EQ(f.size, data.size());
+      ASSERT_EQ(f.packedSize, data.size());
+      ASSERT_LE(f.dataOffset + f.packedSize, sample.bytes.size());
+      EXPECT_EQ(std::vector<uint8_t>(
+                    sample.bytes.begin() + static_cast<ptrdiff_t>(f.dataOffset),
+                    sample.bytes.begin() + static_cast<ptrdiff_t>(f.dataOffset + f.packedSize)),
+                data);
+      if (e.directory || e.withoutCrc) {
+        EXPECT_FALSE(f.crc.has_value());
+      } else {
+        EXPECT_EQ(f.crc, Crc32(data));
+      }
+    }
+  }
+}
+
 TEST(RarWriterTest, SameEntriesGiveTheSameBytes) {
   std::vector<RarEntry> entries(1);
   entries[0].name = "a.txt";
@@ -105,12 +231,9 @@ TEST(RarWriterTest, EachEntryCarriesTheChecksumOfItsData) {
   for (size_t i = 0; i < entries.size(); ++i) {
     const int64_t at = DataOffsetOfEntry(bytes, i);
     ASSERT_GT(at, 0);
-    const size_t header = static_cast<size_t>(at) - 32 - entries[i].name.size();
-    EXPECT_EQ(bytes[header + 2], 0x74);
-    const uint32_t stored = static_cast<uint32_t>(bytes[header + 16]) | (bytes[header + 17] << 8) |
-                            (bytes[header + 18] << 16) |
-                            (static_cast<uint32_t>(bytes[header + 19]) << 24);
-    EXPECT_EQ(stored, Crc32(entries[i].data));
+    const size_t header = static_cast<size_t>(at) - rar::kFileHeaderSize - entries[i].name.size();
+    EXPECT_EQ(bytes[header + rar::kTypeAt], rar::kTypeFile);
+    EXPECT_EQ(io::LoadU32(bytes.data() + header + rar::kFileCrcAt), Crc32(entries[i].data));
     EXPECT_EQ(bytes[static_cast<size_t>(at)], entries[i].data[0]);
   }
   EXPECT_EQ(DataOffsetOfEntry(bytes, 2), -1);

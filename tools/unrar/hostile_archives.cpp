@@ -1,15 +1,20 @@
 // The damaged and hostile archives of hostile_archives.h, made with the project's own
-// writer and then changed byte by byte where a writer would not go.
+// writer and then changed byte by byte where a writer would not go, every field found
+// and every header sealed again through the layouts' owner (rar_layout.h).
 #include "tools/unrar/hostile_archives.h"
 
+#include <iterator>
+
 #include "io/coding.h"
+#include "tools/rarformat/rar_layout.h"
 #include "tools/rarwrite/rar_writer.h"
 #include "tools/unrar/unrar_rules.h"
 
 namespace varmex::tools {
 namespace {
 
-constexpr size_t kFirstHeader = 20;  // classic: after the marker and the archive block
+// Classic: the first file header, after the marker and the archive block.
+constexpr size_t kFirstHeader = sizeof rar::kMarker + rar::kArchiveHeaderSize;
 
 RarEntry File(const std::string& name, const std::string& text) {
   RarEntry e;
@@ -34,9 +39,8 @@ std::vector<uint8_t> Five(const std::vector<RarEntry>& entries) {
 
 // Seals the classic header at `at` again after a change.
 void Reseal(std::vector<uint8_t>& bytes, size_t at) {
-  const size_t size = io::LoadU16(bytes.data() + at + 5);
-  const uint32_t crc = Crc32(std::span<const uint8_t>(bytes.data() + at + 2, size - 2));
-  io::StoreU16(bytes.data() + at, static_cast<uint16_t>(crc & 0xffff));
+  rar::SealClassicHeader(
+      std::span<uint8_t>(bytes).subspan(at, io::LoadU16(bytes.data() + at + rar::kSizeAt)));
 }
 
 // The first file header of a classic archive, changed by `change` and sealed again.
@@ -61,14 +65,11 @@ std::vector<uint8_t> Cut(std::vector<uint8_t> bytes, size_t size) {
 // A format-5 archive whose first block after the signature says that every header
 // after it is encrypted.
 std::vector<uint8_t> FiveWithEncryptedHeaders() {
-  std::vector<uint8_t> out = {0x52, 0x61, 0x72, 0x21, 0x1a, 0x07, 0x01, 0x00};
-  std::vector<uint8_t> fields = {0, 4, 0, 0, 0, 15};  // size, type, flags, version, flags, KDF
-  fields.resize(fields.size() + 16, 0);               // salt
-  fields[0] = static_cast<uint8_t>(fields.size() - 1);
-  uint8_t crc[4];
-  io::StoreU32(crc, Crc32(fields));
-  out.insert(out.end(), crc, crc + 4);
-  out.insert(out.end(), fields.begin(), fields.end());
+  std::vector<uint8_t> out(std::begin(rar::kSignature5), std::end(rar::kSignature5));
+  // Type, block flags, then the encryption's version, flags and key rounds, and a salt.
+  std::vector<uint8_t> fields = {rar::kType5Encryption, 0, 0, 0, 15};
+  fields.resize(fields.size() + 16, 0);
+  rar::AppendBlock5(out, fields);
   return out;
 }
 
@@ -85,13 +86,13 @@ std::vector<HostileArchive> HostileArchives() {
   RarEntry encrypted = File("a.txt", "secret");
   encrypted.encrypted = true;
   RarEntry junction = File("a.txt", "C:\\Windows");
-  junction.redirect = 3;
+  junction.redirect = rar::kRedirect5Junction;
   junction.target = "C:\\Windows";
   RarEntry copy = File("a.txt", "");
-  copy.redirect = 5;
+  copy.redirect = rar::kRedirect5FileCopy;
   copy.target = "b.txt";
   RarEntry link = File("a.txt", "/etc/passwd");
-  link.redirect = 1;
+  link.redirect = rar::kRedirect5UnixLink;
   link.target = "/etc/passwd";
   RarEntry unchecked = File("a.txt", "alpha");
   unchecked.withoutCrc = true;
@@ -102,8 +103,9 @@ std::vector<HostileArchive> HostileArchives() {
   const std::string control = ": a control character in its name";
   std::vector<HostileArchive> out = {
       {"classic-data-flipped", Flipped(classic, at(classic, 0)), kUnrarDamaged, checksum},
-      {"classic-crc-field-wrong", ChangedClassic(sample, [](uint8_t* h) { h[16] ^= 1; }),
-       kUnrarDamaged, checksum},
+      {"classic-crc-field-wrong",
+       ChangedClassic(sample, [](uint8_t* h) { h[rar::kFileCrcAt] ^= 1; }), kUnrarDamaged,
+       checksum},
       {"five-data-flipped", Flipped(five, at(five, 0)), kUnrarDamaged, checksum},
       {"cut-at-7", Cut(classic, 7), kUnrarDamaged, truncated},
       {"cut-at-20", Cut(classic, 20), kUnrarDamaged, truncated},
@@ -114,10 +116,13 @@ std::vector<HostileArchive> HostileArchives() {
       {"five-cut-in-data", Cut(Five(large), at(Five(large), 0) + 43), kUnrarDamaged, truncated},
       {"classic-packed-size-past-data",
        ChangedClassic({File("a.txt", "alpha")},
-                      [](uint8_t* h) { io::StoreU32(h + 7, io::LoadU32(h + 7) + 7); }),
+                      [](uint8_t* h) {
+                        io::StoreU32(h + rar::kFilePackedSizeAt,
+                                     io::LoadU32(h + rar::kFilePackedSizeAt) + 7);
+                      }),
        kUnrarDamaged, truncated},
-      {"classic-bad-header-checksum", Flipped(classic, kFirstHeader + 32), kUnrarDamaged,
-       "ARCHIVE is damaged: bad header checksum at byte 20"},
+      {"classic-bad-header-checksum", Flipped(classic, kFirstHeader + rar::kFileHeaderSize),
+       kUnrarDamaged, "ARCHIVE is damaged: bad header checksum at byte 20"},
       {"empty-file", {}, kUnrarNotAnArchive, "ARCHIVE is not a RAR archive"},
       {"not-rar",
        {'P', 'K', 3, 4, 'n', 'o', 't', ' ', 'r', 'a', 'r'},
@@ -126,8 +131,8 @@ std::vector<HostileArchive> HostileArchives() {
       {"classic-encrypted-headers",
        [&] {
          std::vector<uint8_t> b = classic;
-         b[7 + 3] |= 0x80;
-         Reseal(b, 7);
+         b[sizeof rar::kMarker + rar::kFlagsAt] |= rar::kArchiveHeadersEncrypted;
+         Reseal(b, sizeof rar::kMarker);
          return b;
        }(),
        kUnrarNotAnArchive, "ARCHIVE cannot be read here: encrypted headers"},
@@ -179,16 +184,22 @@ std::vector<HostileArchive> HostileArchives() {
       {"classic-encrypted", Classic({encrypted}), kUnrarNotAnArchive,
        "refused entry a.txt: encrypted"},
       {"five-encrypted", Five({encrypted}), kUnrarNotAnArchive, "refused entry a.txt: encrypted"},
-      {"classic-split", ChangedClassic(sample, [](uint8_t* h) { h[3] |= 0x02; }),
+      {"classic-split",
+       ChangedClassic(sample, [](uint8_t* h) { h[rar::kFlagsAt] |= rar::kFileSplitAfter; }),
        kUnrarNotAnArchive, "refused entry a.txt: continued in another volume"},
       {"five-junction", Five({junction}), kUnrarUnsafeEntry, "refused entry a.txt: a junction"},
       {"five-file-copy", Five({File("b.txt", "beta"), copy}), kUnrarUnsafeEntry,
        "refused entry a.txt: a copy of another entry"},
       {"five-link", Five({link}), kUnrarUnsafeEntry, "refused entry a.txt: a link"},
       {"classic-unix-link",
-       ChangedClassic(sample, [](uint8_t* h) { io::StoreU32(h + 28, 0120777); }), kUnrarUnsafeEntry,
-       "refused entry a.txt: a link"},
-      {"classic-pipe", ChangedClassic(sample, [](uint8_t* h) { io::StoreU32(h + 28, 0010644); }),
+       ChangedClassic(
+           sample,
+           [](uint8_t* h) { io::StoreU32(h + rar::kFileAttributesAt, rar::kModeLink | 0777); }),
+       kUnrarUnsafeEntry, "refused entry a.txt: a link"},
+      {"classic-pipe",
+       ChangedClassic(
+           sample,
+           [](uint8_t* h) { io::StoreU32(h + rar::kFileAttributesAt, rar::kModeFifo | 0644); }),
        kUnrarUnsafeEntry, "refused entry a.txt: not a plain file or folder"},
       {"five-without-crc", Five({unchecked}), kUnrarNotAnArchive,
        "refused entry a.txt: no data checksum to check it by"},

@@ -18,7 +18,7 @@
 #include <unordered_set>
 
 #include "platform/terminal_text.h"
-#include "tools/rarwrite/rar_writer.h"
+#include "tools/rarformat/rar_layout.h"
 
 namespace varmex::tools {
 namespace {

@@ -11,7 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "tools/unrar/rar_headers.h"
+#include "tools/rarformat/rar_headers.h"
 
 namespace varmex::tools {
 

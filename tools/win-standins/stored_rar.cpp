@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstdlib>  // rand_s (with _CRT_RAND_S): temporary names no one can guess
 
-#include "tools/rarwrite/rar_writer.h"
+#include "tools/rarformat/rar_layout.h"
 
 namespace varmex::tools {
 namespace {

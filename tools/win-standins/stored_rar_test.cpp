@@ -11,6 +11,7 @@
 #include <iterator>
 #include <map>
 
+#include "tools/rarformat/rar_layout.h"
 #include "tools/rarwrite/rar_writer.h"
 #include "tools/unrar/hostile_archives.h"
 
@@ -163,10 +164,10 @@ TEST_F(StoredUnrarTest, WhatCannotBeOpenedOrWrittenIsSaidAsThePosixToolSaysIt) {
 
   // Compressed entries (method 0x33 in a resealed header) are beyond this tool.
   std::vector<uint8_t> packed = BuildRarArchive(std::vector<RarEntry>{File("a.txt", "alpha")});
-  packed[20 + 25] = 0x33;
-  const uint32_t crc = Crc32(std::span<const uint8_t>(packed.data() + 22, 32 + 5 - 2));
-  packed[20] = static_cast<uint8_t>(crc & 0xff);
-  packed[21] = static_cast<uint8_t>((crc >> 8) & 0xff);
+  const std::span<uint8_t> header = std::span<uint8_t>(packed).subspan(
+      sizeof rar::kMarker + rar::kArchiveHeaderSize, rar::kFileHeaderSize + 5);
+  header[rar::kFileMethodAt] = 0x33;
+  rar::SealClassicHeader(header);
   r = RunStoredUnrar({"t", Put("packed.rar", packed)});
   EXPECT_EQ(r.exitCode, kUnrarNotAnArchive);
   EXPECT_EQ(r.reason, "refused entry a.txt: compressed");

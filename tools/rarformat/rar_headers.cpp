@@ -1,57 +1,16 @@
-// The header walk of both RAR formats (layouts drawn in rar_headers.h).
-#include "tools/unrar/rar_headers.h"
+// The header walk of both RAR formats (layouts drawn in rar_layout.h).
+#include "tools/rarformat/rar_headers.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "io/coding.h"
-#include "tools/rarwrite/rar_writer.h"
+#include "tools/rarformat/rar_layout.h"
 
 namespace varmex::tools {
 namespace {
 
-constexpr uint8_t kMarker[7] = {0x52, 0x61, 0x72, 0x21, 0x1a, 0x07, 0x00};
-constexpr uint8_t kSignature5[8] = {0x52, 0x61, 0x72, 0x21, 0x1a, 0x07, 0x01, 0x00};
-
-// Classic blocks.
-constexpr size_t kBaseHeader = 7;
-constexpr uint8_t kTypeArchive = 0x73;
-constexpr uint8_t kTypeFile = 0x74;
-constexpr uint8_t kTypeEnd = 0x7b;
-constexpr uint16_t kFlagLongBlock = 0x8000;
-constexpr uint16_t kArchiveHeadersEncrypted = 0x0080;
-constexpr uint16_t kFileSplit = 0x0003;
-constexpr uint16_t kFileEncrypted = 0x0004;
-constexpr uint16_t kFileFolderMask = 0x00e0;
-constexpr uint16_t kFileLarge = 0x0100;
-constexpr uint16_t kFileWideName = 0x0200;
-constexpr size_t kFileHeader = 32;
-constexpr size_t kFileHeaderLarge = 40;
-constexpr uint8_t kHostUnix = 3;
-constexpr uint8_t kMethodStore = 0x30;
-
-// Format-5 blocks.
-constexpr uint64_t kMaxHeader5 = 2 * 1024 * 1024;
-constexpr uint64_t kType5Main = 1;
-constexpr uint64_t kType5File = 2;
-constexpr uint64_t kType5Encryption = 4;
-constexpr uint64_t kType5End = 5;
-constexpr uint64_t kBlock5Extra = 0x01;
-constexpr uint64_t kBlock5Data = 0x02;
-constexpr uint64_t kBlock5Split = 0x18;
-constexpr uint64_t kFile5Folder = 0x01;
-constexpr uint64_t kFile5Time = 0x02;
-constexpr uint64_t kFile5Crc = 0x04;
-constexpr uint64_t kFile5SizeUnknown = 0x08;
-constexpr uint64_t kHost5Unix = 1;
-constexpr uint64_t kExtra5Encryption = 1;
-constexpr uint64_t kExtra5Redirection = 5;
-
-// Unix file types in a mode.
-constexpr uint32_t kModeTypeMask = 0170000;
-constexpr uint32_t kModeRegular = 0100000;
-constexpr uint32_t kModeFolder = 0040000;
-constexpr uint32_t kModeLink = 0120000;
+using namespace rar;
 
 RarEntryKind KindOfUnixMode(uint32_t mode) {
   switch (mode & kModeTypeMask) {
@@ -81,17 +40,7 @@ class Fields {
   Fields(const std::vector<uint8_t>& bytes, size_t pos, size_t end)
       : bytes_(bytes), pos_(pos), end_(end) {}
 
-  bool Vint(uint64_t& v) {
-    v = 0;
-    for (unsigned shift = 0; shift < 64 && pos_ < end_; shift += 7) {
-      const uint8_t b = bytes_[pos_++];
-      v |= static_cast<uint64_t>(b & 0x7f) << shift;
-      if ((b & 0x80) == 0) {
-        return true;
-      }
-    }
-    return false;
-  }
+  bool Vint(uint64_t& v) { return GetVint(bytes_, pos_, end_, v); }
   bool U32(uint32_t& v) {
     if (end_ - pos_ < 4) {
       return false;
@@ -123,15 +72,15 @@ RarHeaders WalkClassic(RarSource& source) {
   uint64_t pos = sizeof kMarker;
   std::vector<uint8_t> h;
   for (bool first = true;; first = false) {
-    if (total - pos < kBaseHeader) {
+    if (total - pos < kBaseHeaderSize) {
       return Stop(walk, RarProblem::kTruncated, "truncated archive");
     }
-    h.resize(kBaseHeader);
-    if (!source.ReadAt(pos, h.data(), kBaseHeader)) {
+    h.resize(kBaseHeaderSize);
+    if (!source.ReadAt(pos, h.data(), kBaseHeaderSize)) {
       return Stop(walk, RarProblem::kUnreadable, "read error" + At(pos));
     }
-    const size_t size = io::LoadU16(h.data() + 5);
-    if (size < kBaseHeader) {
+    const size_t size = io::LoadU16(h.data() + kSizeAt);
+    if (size < kBaseHeaderSize) {
       return Stop(walk, RarProblem::kDamaged, "bad block size" + At(pos));
     }
     if (size > total - pos) {
@@ -141,18 +90,17 @@ RarHeaders WalkClassic(RarSource& source) {
     if (!source.ReadAt(pos, h.data(), size)) {
       return Stop(walk, RarProblem::kUnreadable, "read error" + At(pos));
     }
-    if ((Crc32(std::span<const uint8_t>(h.data() + 2, size - 2)) & 0xffff) !=
-        io::LoadU16(h.data())) {
+    if (ClassicHeaderCrc(h) != io::LoadU16(h.data() + kCrcAt)) {
       return Stop(walk, RarProblem::kDamaged, "bad header checksum" + At(pos));
     }
-    const uint8_t type = h[2];
-    const uint16_t flags = io::LoadU16(h.data() + 3);
+    const uint8_t type = h[kTypeAt];
+    const uint16_t flags = io::LoadU16(h.data() + kFlagsAt);
     uint64_t data = 0;
     if (flags & kFlagLongBlock) {
-      if (size < kBaseHeader + 4) {
+      if (size < kDataSizeAt + 4) {
         return Stop(walk, RarProblem::kDamaged, "bad block size" + At(pos));
       }
-      data = io::LoadU32(h.data() + 7);
+      data = io::LoadU32(h.data() + kDataSizeAt);
     }
     if (first && type != kTypeArchive) {
       return Stop(walk, RarProblem::kDamaged, "no archive header");
@@ -165,33 +113,34 @@ RarHeaders WalkClassic(RarSource& source) {
     }
     if (type == kTypeFile) {
       const bool large = (flags & kFileLarge) != 0;
-      const size_t nameAt = large ? kFileHeaderLarge : kFileHeader;
-      if (size < nameAt || nameAt + io::LoadU16(h.data() + 26) > size) {
+      const size_t nameAt = large ? kFileHeaderLargeSize : kFileHeaderSize;
+      if (size < nameAt || nameAt + io::LoadU16(h.data() + kFileNameLengthAt) > size) {
         return Stop(walk, RarProblem::kDamaged, "bad file header" + At(pos));
       }
       RarFileHeader f;
-      f.name.assign(reinterpret_cast<const char*>(h.data() + nameAt), io::LoadU16(h.data() + 26));
+      f.name.assign(reinterpret_cast<const char*>(h.data() + nameAt),
+                    io::LoadU16(h.data() + kFileNameLengthAt));
       if (flags & kFileWideName) {
         f.name = f.name.substr(0, f.name.find('\0'));
       }
       f.packedSize = data;
-      f.size = io::LoadU32(h.data() + 11);
+      f.size = io::LoadU32(h.data() + kFileSizeAt);
       if (large) {
-        f.packedSize |= static_cast<uint64_t>(io::LoadU32(h.data() + 32)) << 32;
-        f.size |= static_cast<uint64_t>(io::LoadU32(h.data() + 36)) << 32;
+        f.packedSize |= static_cast<uint64_t>(io::LoadU32(h.data() + kFileHighPackedSizeAt)) << 32;
+        f.size |= static_cast<uint64_t>(io::LoadU32(h.data() + kFileHighSizeAt)) << 32;
         data = f.packedSize;
       }
-      if ((flags & kFileFolderMask) == kFileFolderMask) {
+      if ((flags & kFileFolder) == kFileFolder) {
         f.kind = RarEntryKind::kFolder;
-      } else if (h[15] == kHostUnix) {
-        f.kind = KindOfUnixMode(io::LoadU32(h.data() + 28));
+      } else if (h[kFileHostAt] == kHostUnix) {
+        f.kind = KindOfUnixMode(io::LoadU32(h.data() + kFileAttributesAt));
       }
       f.encrypted = (flags & kFileEncrypted) != 0;
       f.split = (flags & kFileSplit) != 0;
-      f.stored = h[25] == kMethodStore;
+      f.stored = h[kFileMethodAt] == kMethodStore;
       f.dataOffset = pos + size;
       if (f.kind != RarEntryKind::kFolder) {
-        f.crc = io::LoadU32(h.data() + 16);
+        f.crc = io::LoadU32(h.data() + kFileCrcAt);
       }
       walk.files.push_back(std::move(f));
     }
@@ -249,9 +198,9 @@ bool ParseFile5(const std::vector<uint8_t>& h, size_t at, size_t extraAt, RarFil
       if (!record.Vint(redirect)) {
         return false;
       }
-      f.kind = redirect == 3   ? RarEntryKind::kJunction
-               : redirect == 5 ? RarEntryKind::kFileCopy
-                               : RarEntryKind::kLink;
+      f.kind = redirect == kRedirect5Junction   ? RarEntryKind::kJunction
+               : redirect == kRedirect5FileCopy ? RarEntryKind::kFileCopy
+                                                : RarEntryKind::kLink;
     }
   }
   return true;
@@ -341,7 +290,9 @@ bool MemoryRarSource::ReadAt(uint64_t offset, uint8_t* out, size_t n) {
   if (offset > bytes_.size() || n > bytes_.size() - offset) {
     return false;
   }
-  std::memcpy(out, bytes_.data() + offset, n);
+  if (n > 0) {  // an empty span may have no storage to copy from
+    std::memcpy(out, bytes_.data() + offset, n);
+  }
   return true;
 }
 
