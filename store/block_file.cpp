@@ -208,4 +208,10 @@ bool MergeFreeEntries(std::span<uint8_t, kBlockBytes> block, int startUnit) {
   return merged;
 }
 
+uint64_t KeyHash(std::span<const uint8_t> key) {
+  uint64_t h = 0xCBF29CE484222325ull ^ key.size();
+  for (uint8_t c : key) h = (h ^ c) * 0x100000001B3ull;
+  return h;
+}
+
 }  // namespace varmex::store

@@ -94,7 +94,26 @@ struct BlockEntry {
   int KeyLength() const { return flags & kFlagKeyLength; }
   // Where the next entry starts (past 256 after the free end or a damaged entry).
   int Next() const { return unit + units; }
+  // Where the entry's key lies: the byte after its size and flags bytes; its data
+  // follows the key.
+  size_t KeyAt() const { return static_cast<size_t>(2 * unit); }
+  // The key of a piece (its first KeyLength() bytes), or an empty span when it would run
+  // past the block.
+  std::span<const uint8_t> KeyIn(std::span<const uint8_t, kBlockBytes> block) const {
+    const auto length = static_cast<size_t>(KeyLength());
+    if (KeyAt() + length > block.size()) return {};
+    return block.subspan(KeyAt(), length);
+  }
 };
+
+// A 64-bit hash of a key, for sets of keys that may repeat (the checks of a whole file
+// for records met twice).
+uint64_t KeyHash(std::span<const uint8_t> key);
+
+// Blocks from `from` to `to` along a probe path of N blocks (0 when they are one).
+inline int32_t ProbeDistance(int32_t from, int32_t to, int32_t n) {
+  return static_cast<int32_t>((int64_t{to} - from + n) % n);
+}
 
 // The entry that starts at `unit` (1..256).
 BlockEntry EntryAt(std::span<const uint8_t, kBlockBytes> block, int unit);

@@ -25,26 +25,7 @@ namespace {
 
 constexpr HashSelector kSelector = HashSelector::kVariableLength;
 
-// The key of a first piece, or an empty span when it would run past the block.
-std::span<const uint8_t> KeyOf(const BlockBytes& block, const BlockEntry& e) {
-  const size_t at = static_cast<size_t>(2 * e.unit);
-  const auto length = static_cast<size_t>(e.KeyLength());
-  if (at + length > block.size()) return {};
-  return std::span<const uint8_t>(block.data() + at, length);
-}
-
 std::string KeyText(std::span<const uint8_t> key) { return std::string(key.begin(), key.end()); }
-
-uint64_t KeyHash(std::span<const uint8_t> key) {
-  uint64_t h = 0xCBF29CE484222325ull ^ key.size();
-  for (uint8_t c : key) h = (h ^ c) * 0x100000001B3ull;
-  return h;
-}
-
-// Blocks from `from` to `to` along a probe path of N blocks (0 when they are one).
-int32_t Distance(int32_t from, int32_t to, int32_t n) {
-  return static_cast<int32_t>((int64_t{to} - from + n) % n);
-}
 
 // A first piece: where it lies and how far along its key's probe path.
 struct Place {
@@ -87,7 +68,7 @@ class Walk {
   void ForEachFirstPiece(int32_t b, const BlockBytes& block, F f) const {
     for (const BlockEntry& e : BlockEntries(block)) {
       if (e.IsEnd()) break;
-      if (e.IsFirstPiece() && !IsHeaderPiece(block, b, e.unit)) f(e, KeyOf(block, e));
+      if (e.IsFirstPiece() && !IsHeaderPiece(block, b, e.unit)) f(e, e.KeyIn(block));
       if (e.runsPast) break;
     }
   }
@@ -126,7 +107,7 @@ class Walk {
       const int32_t b = s.from;
       ForEachFirstPiece(b, *s.bytes, [&](const BlockEntry& e, std::span<const uint8_t> key) {
         if (key.empty() || suspects_.count(KeyHash(key)) == 0) return;
-        const Place here{b, e.unit, Distance(HomeOf(key), b, n_)};
+        const Place here{b, e.unit, ProbeDistance(HomeOf(key), b, n_)};
         auto [it, added] = chosen_.try_emplace(KeyText(key), here);
         if (!added && here.Before(it->second)) it->second = here;
       });
@@ -167,7 +148,7 @@ class Walk {
     RecordSighting s;
     s.block = b;
     s.unit = e.unit;
-    s.key = KeyOf(block, e);
+    s.key = e.KeyIn(block);
     if (e.KeyLength() == 0) {
       s.status = kKeyedFull;  // no key to look up: the look-up answers 3
       return visitor_.OnRecord(s);
@@ -177,10 +158,10 @@ class Walk {
       return visitor_.OnRecord(s);
     }
     const int32_t home = HomeOf(s.key);
-    Place found{b, e.unit, Distance(home, b, n_)};
+    Place found{b, e.unit, ProbeDistance(home, b, n_)};
     if (suspects_.count(KeyHash(s.key)) != 0) found = chosen_.at(KeyText(s.key));
     const std::optional<int32_t> stop = stops_.FirstStop(home);
-    if (stop && Distance(home, *stop, n_) < found.distance) {
+    if (stop && ProbeDistance(home, *stop, n_) < found.distance) {
       s.status = StopStatus(*stop);
     } else if (!(found == Place{b, e.unit, 0})) {
       s.otherBlock = found.block;

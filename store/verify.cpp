@@ -422,22 +422,11 @@ constexpr int32_t kProgressEvery = 4096;
 // The key of a live entry when a look-up or a walk could match it: 1 to 31 bytes,
 // all inside the block. Empty otherwise.
 std::span<const uint8_t> MatchableKey(const BlockBytes& block, const BlockEntry& e) {
-  const int kl = e.KeyLength();
-  if (!e.IsLive() || kl < 1 || 2 * e.unit + kl > kBlockBytes) return {};
-  return std::span<const uint8_t>(block.data() + 2 * e.unit, static_cast<size_t>(kl));
+  if (!e.IsLive() || e.KeyLength() < 1) return {};
+  return e.KeyIn(block);
 }
 
 std::string KeyText(std::span<const uint8_t> key) { return std::string(key.begin(), key.end()); }
-
-uint64_t KeyHash(std::span<const uint8_t> key) {
-  uint64_t h = 0xCBF29CE484222325ull ^ key.size();
-  for (uint8_t c : key) h = (h ^ c) * 0x100000001B3ull;
-  return h;
-}
-
-int32_t Distance(int32_t from, int32_t to, int32_t n) {
-  return static_cast<int32_t>((int64_t{to} - from + n) % n);
-}
 
 // Where the problems of a streaming check go: counted always, handed to the sink when
 // there is one.
@@ -724,8 +713,8 @@ class BlockFileStream {
         group_.emplace_back(at, it->second);
         const FirstPiece& best = table_[chosen_[it->second]];
         const FirstPiece& here = table_[at];
-        const int32_t d = Distance(here.home, here.block, n_);
-        const int32_t bestD = Distance(best.home, best.block, n_);
+        const int32_t d = ProbeDistance(here.home, here.block, n_);
+        const int32_t bestD = ProbeDistance(best.home, best.block, n_);
         if (d < bestD || (d == bestD && here.unit < best.unit)) chosen_[it->second] = at;
       }
       return true;
@@ -741,7 +730,7 @@ class BlockFileStream {
       return false;
     }
     const std::optional<int32_t> stop = stops_.FirstStop(p.home);
-    return !stop || Distance(p.home, p.block, n_) <= Distance(p.home, *stop, n_);
+    return !stop || ProbeDistance(p.home, p.block, n_) <= ProbeDistance(p.home, *stop, n_);
   }
 
   // Whether the record of first piece i leads to a last piece (LeadsToLastPiece),

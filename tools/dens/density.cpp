@@ -26,12 +26,11 @@ bool MeasureBlock(const store::BlockBytes& block, int32_t b, Density& d) {
       d.usedUnits += e.units;
       const int keyLength = e.KeyLength();
       if (e.IsFirstPiece() && !store::IsHeaderPiece(block, b, e.unit)) {
-        const size_t keyAt = static_cast<size_t>(2 * e.unit);
-        if (keyAt + static_cast<size_t>(keyLength) > block.size()) return false;
-        const std::span<const uint8_t> key(block.data() + keyAt, block.size() - keyAt);
+        const std::span<const uint8_t> key = e.KeyIn(block);
+        if (key.size() != static_cast<size_t>(keyLength)) return false;
         const int32_t home = store::HomeBlock(key, static_cast<int16_t>(keyLength), d.blocks,
                                               store::HashSelector::kVariableLength);
-        const auto probe = static_cast<int32_t>((int64_t{b} - home + d.blocks) % d.blocks + 1);
+        const int32_t probe = store::ProbeDistance(home, b, d.blocks) + 1;
         if (probe > d.longestProbe) d.longestProbe = probe;
         ++d.records;
       }
