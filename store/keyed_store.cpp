@@ -170,59 +170,67 @@ ReadResult KeyedRead(std::span<uint8_t> record, int16_t keyLength, int32_t n, in
   r.unit = f.unit;
   const Key key = CopyKey(record, keyLength);
   const std::span<const uint8_t> keyView(key.data(), static_cast<size_t>(keyLength));
-  auto block = Buffer();
+  const Gathered g = GatherPieces(
+      keyView, Buffer(), f.block, EntryAt(Buffer(), f.unit), f.blocksRead, n,
+      record.first(static_cast<size_t>(cap)),
+      [file](int32_t b, std::span<uint8_t, kBlockBytes>) { return ReadBlock(file, b); });
+  r.status = g.status;
+  r.length = static_cast<int32_t>(g.length);
+  return r;
+}
 
+Gathered GatherPieces(std::span<const uint8_t> key, std::span<uint8_t, kBlockBytes> walk, int32_t b,
+                      const BlockEntry& first, int32_t blocksRead, int32_t n,
+                      std::span<uint8_t> out, const BlockReader& read) {
+  Gathered g;
+  const auto cap = static_cast<int64_t>(out.size());
+  const auto keyLength = static_cast<int>(key.size());
   // The first piece: the key and the first stretch of data.
-  int d = f.unit;
-  uint8_t flags = FlagsByte(block, d);
-  int64_t take = std::min<int64_t>(cap, 2 * SizeByte(block, d));
-  if (2 * d + take > kBlockBytes) {
-    r.status = kKeyedPiecePastBlock;
-    return r;
+  const int64_t stretch = 2 * SizeByte(walk, first.unit);
+  int64_t take = std::min(cap, stretch);
+  if (static_cast<int64_t>(first.KeyAt()) + take > kBlockBytes) {
+    g.status = kKeyedPiecePastBlock;
+    return g;
   }
-  std::memcpy(record.data(), block.data() + 2 * d, static_cast<size_t>(take));
-  int64_t length = take;
-  r.length = static_cast<int32_t>(length);
-  if ((flags & (kFlagFirst | kFlagLast)) == (kFlagFirst | kFlagLast) || length >= cap) {
-    r.status = kKeyedDone;
-    return r;
+  std::memcpy(out.data(), walk.data() + first.KeyAt(), static_cast<size_t>(take));
+  g.length = take;
+  if ((first.flags & kFlagLast) != 0 || g.length >= cap) {
+    g.status = kKeyedDone;
+    g.whole = take == stretch && (first.flags & kFlagLast) != 0;
+    return g;
   }
-
   // The further pieces, in this block after the first and in the blocks that follow.
-  int32_t b = f.block;
-  int32_t blocksRead = f.blocksRead;
-  int from = EntryAt(block, d).Next();
+  int from = first.Next();
   for (;;) {
-    for (const BlockEntry& e : BlockEntries(block, from)) {
+    for (const BlockEntry& e : BlockEntries(walk, from)) {
       if (e.IsEnd()) {
-        r.status = kKeyedIncomplete;
-        return r;
+        g.status = kKeyedIncomplete;
+        return g;
       }
-      if (!PieceMatches(block, e.unit, keyView, keyLength)) continue;
-      take = std::max<int64_t>(0, 2 * SizeByte(block, e.unit) - keyLength);
-      take = std::min(take, cap - length);
-      if (2 * e.unit + keyLength + take > kBlockBytes) {
-        r.status = kKeyedPiecePastBlock;
-        return r;
+      if (!PieceMatches(walk, e.unit, key, keyLength)) continue;
+      const int64_t data = std::max<int64_t>(0, 2 * SizeByte(walk, e.unit) - keyLength);
+      take = std::min(data, cap - g.length);
+      if (static_cast<int64_t>(e.KeyAt()) + keyLength + take > kBlockBytes) {
+        g.status = kKeyedPiecePastBlock;
+        return g;
       }
-      std::memcpy(record.data() + length, block.data() + 2 * e.unit + keyLength,
+      std::memcpy(out.data() + g.length, walk.data() + e.KeyAt() + keyLength,
                   static_cast<size_t>(take));
-      length += take;
-      r.length = static_cast<int32_t>(length);
-      if (e.IsClosingPiece() || length >= cap) {
-        r.status = kKeyedDone;
-        return r;
+      g.length += take;
+      if (e.IsClosingPiece() || g.length >= cap) {
+        g.status = kKeyedDone;
+        g.whole = e.IsClosingPiece() && take == data;
+        return g;
       }
     }
-    ++blocksRead;
-    if (blocksRead > n) {
-      r.status = length <= keyLength ? kKeyedFull : kKeyedIncomplete;
-      return r;
+    if (++blocksRead > n) {
+      g.status = g.length <= keyLength ? kKeyedFull : kKeyedIncomplete;
+      return g;
     }
     b = NextBlock(b, n);
-    if (ReadBlock(file, b) != 0) {
-      r.status = kKeyedReadError;
-      return r;
+    if (read(b, walk) != 0) {
+      g.status = kKeyedReadError;
+      return g;
     }
     from = 1;
   }

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
+
+#include "store/block_file.h"
 
 namespace varmex::store {
 
@@ -64,6 +67,25 @@ struct ReadResult {
 // whole buffer (record.size()); a read never delivers more than the buffer holds.
 ReadResult KeyedRead(std::span<uint8_t> record, int16_t keyLength, int32_t n, int16_t file,
                      HashSelector selector, int32_t capacity = 0);
+
+// Reads block b (1..N) of the file into `out`: 0, or an input/output status.
+using BlockReader = std::function<int(int32_t block, std::span<uint8_t, kBlockBytes> out)>;
+
+// A record's pieces gathered from its first piece on.
+struct Gathered {
+  int16_t status = 0;  // kKeyedDone, or 4, 3, 5 or 10 as KeyedRead answers them
+  int64_t length = 0;  // bytes gathered, key included (so far, when not done)
+  bool whole = false;  // done with every byte of its last piece (not cut at out.size())
+};
+// Gathers into `out` (at most out.size() bytes) the record of `key` whose first piece is
+// `first` in `walk`, which holds block b, the blocksRead-th block of the key's probe
+// path: the first piece whole (key and data), then the data of each piece of the key, in this
+// block after the first and in the blocks that follow (read into `walk` by `read`), up
+// to the last piece, the end of a used area, N blocks read, or a full `out`. The one
+// gathering of KeyedRead and of re-spreading.
+Gathered GatherPieces(std::span<const uint8_t> key, std::span<uint8_t, kBlockBytes> walk, int32_t b,
+                      const BlockEntry& first, int32_t blocksRead, int32_t n,
+                      std::span<uint8_t> out, const BlockReader& read);
 
 struct WriteResult {
   int16_t status = 0;

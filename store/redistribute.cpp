@@ -58,7 +58,7 @@ class Walk {
   }
 
  private:
-  int Read(int32_t b, BlockBytes& block) const {
+  int Read(int32_t b, std::span<uint8_t, kBlockBytes> block) const {
     if (b > held_) return io::kIoPastEnd;
     return source_.read(b, block);
   }
@@ -176,44 +176,16 @@ class Walk {
   // does once its look-up has read `distance` + 1 blocks.
   void Gather(const BlockBytes& block, const BlockEntry& first, int32_t distance,
               RecordSighting& s) {
-    const int keyLength = first.KeyLength();
     record_.resize(static_cast<size_t>(kMaxRecordLength));
-    const auto finish = [&](int16_t status, int64_t length, bool whole) {
-      s.status = status;
-      s.whole = whole;
-      if (status == kKeyedDone) s.record = std::span<const uint8_t>(record_.data(), length);
-    };
-    int64_t take = std::min<int64_t>(kMaxRecordLength, 2 * SizeByte(block, first.unit));
-    if (2 * first.unit + take > kBlockBytes) return finish(kKeyedPiecePastBlock, 0, false);
-    std::memcpy(record_.data(), block.data() + 2 * first.unit, static_cast<size_t>(take));
-    int64_t length = take;
-    if ((first.flags & kFlagLast) != 0) return finish(kKeyedDone, length, true);
     const std::vector<uint8_t> key(s.key.begin(), s.key.end());
-
     BlockBytes ahead = block;
-    int32_t b = s.block;
-    int32_t blocksRead = distance + 1;
-    int from = first.Next();
-    for (;;) {
-      for (const BlockEntry& e : BlockEntries(ahead, from)) {
-        if (e.IsEnd()) return finish(kKeyedIncomplete, length, false);
-        if (!PieceMatches(ahead, e.unit, key, keyLength)) continue;
-        const int64_t stretch = std::max<int64_t>(0, 2 * SizeByte(ahead, e.unit) - keyLength);
-        take = std::min<int64_t>(stretch, kMaxRecordLength - length);
-        if (2 * e.unit + keyLength + take > kBlockBytes)
-          return finish(kKeyedPiecePastBlock, length, false);
-        std::memcpy(record_.data() + length, ahead.data() + 2 * e.unit + keyLength,
-                    static_cast<size_t>(take));
-        length += take;
-        if (e.IsClosingPiece()) return finish(kKeyedDone, length, take == stretch);
-        if (length >= kMaxRecordLength) return finish(kKeyedDone, length, false);
-      }
-      if (++blocksRead > n_) {
-        return finish(length <= keyLength ? kKeyedFull : kKeyedIncomplete, length, false);
-      }
-      b = NextBlock(b, n_);
-      if (Read(b, ahead) != io::kIoOk) return finish(kKeyedReadError, length, false);
-      from = 1;
+    const Gathered g = GatherPieces(
+        key, ahead, s.block, first, distance + 1, n_, record_,
+        [this](int32_t b, std::span<uint8_t, kBlockBytes> out) { return Read(b, out); });
+    s.status = g.status;
+    s.whole = g.status == kKeyedDone && g.whole;
+    if (g.status == kKeyedDone) {
+      s.record = std::span<const uint8_t>(record_.data(), static_cast<size_t>(g.length));
     }
   }
 

@@ -46,8 +46,7 @@ struct VerifyReport {
   bool ok() const { return problems.empty() && problemsFound == 0; }
 };
 
-// Reads block b (1..N) into the buffer; 0 on success, else an input/output status.
-using BlockReader = std::function<int(int32_t block, std::span<uint8_t, kBlockBytes> out)>;
+// Block files read through a BlockReader (store/keyed_store.h).
 
 // Block files. `n` is the block count to check against block 1 (0: take it from
 // block 1). `selector` is the hash selector of the file's keys. `fileBytes`: the
