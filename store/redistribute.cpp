@@ -302,55 +302,74 @@ class Placer : public RecordVisitor {
   RedistributeResult result_;
 };
 
-// One run: the units and files it holds, given back on every way out.
-class Run {
+// One re-spreading: the units and files it holds, given back on every way out.
+class Respreading {
  public:
-  Run(platform::Platform& os, bool cached,
-      const std::function<void(int32_t block, int32_t last)>& progress)
+  Respreading(platform::Platform& os, bool cached,
+              const std::function<void(int32_t block, int32_t last)>& progress)
       : os_(os), cached_(cached), progress_(progress) {}
-  ~Run() {
+  ~Respreading() {
     CloseUnits();
     created_.reset();
     if (!temporary_.empty()) os_.DeleteFile(temporary_);
   }
-  Run(const Run&) = delete;
-  Run& operator=(const Run&) = delete;
+  Respreading(const Respreading&) = delete;
+  Respreading& operator=(const Respreading&) = delete;
 
-  RedistributeResult Go(std::string_view path, int32_t newBlocks, std::string_view resultPath) {
+  RedistributeResult Respread(std::string_view path, int32_t newBlocks,
+                              std::string_view resultPath) {
     const std::string shown(path);
     const std::optional<std::string> final = os_.FinalPath(path);
     if (!final) return CannotOpen(shown, path);
-    uint32_t error = 0;
-    lock_ = os_.LockFile(*final, error);
-    if (!lock_) {
-      if (error == platform::kErrorLockViolation) {
-        return Failure(RedistributeStatus::kBusy, shown + " is busy: another run holds it", error);
-      }
-      return CannotOpen(shown, *final, static_cast<int>(error));
-    }
-    RemoveStaleTemporaries(os_, *final);
-
-    // Reading only, unless the file itself is to be replaced: a read-only file is not.
-    from_ = io::FindFreeUnit();
-    const int opened = from_ == io::kNoUnit ? io::kIoNoFreeUnit
-                       : resultPath.empty() ? io::OpenUnit(from_, *final, kBlockBytes)
-                                            : io::OpenUnitForReading(from_, *final, kBlockBytes);
-    if (opened != io::kIoOk) return CannotOpen(shown, *final, opened);
-    if (cached_) io::SetUnitCached(from_, true);
     BlockBytes header{};
-    if (io::ReadRecord(from_, 1, header) != io::kIoOk || !IsBlockFileHeader(header)) {
-      return Failure(RedistributeStatus::kFileUnusable, shown + " has no valid block-file header");
+    if (RedistributeResult r = HoldOld(shown, *final, resultPath.empty(), header);
+        r.status != RedistributeStatus::kDone) {
+      return r;
     }
-    const int32_t oldBlocks = HeaderBlockCount(header);
-    if (std::string problem = FileSizeProblem(oldBlocks, os_.FileSize(*final).value_or(0));
-        !problem.empty()) {
-      return Failure(RedistributeStatus::kFileUnusable, shown + ": " + problem);
-    }
-
     if (RedistributeResult r = MakeNewFile(*final, header, newBlocks);
         r.status != RedistributeStatus::kDone) {
       return r;
     }
+    RedistributeResult r = PlaceRecords(HeaderBlockCount(header), newBlocks);
+    if (r.status != RedistributeStatus::kDone) return r;
+    return PutInPlace(shown, resultPath, std::move(r));
+  }
+
+ private:
+  // Holds the file, removes what killed runs left beside it, opens it (for reading only
+  // unless it is itself to be replaced: a read-only file is not) and checks its header
+  // and size.
+  RedistributeResult HoldOld(const std::string& shown, const std::string& final, bool replace,
+                             BlockBytes& header) {
+    uint32_t error = 0;
+    lock_ = os_.LockFile(final, error);
+    if (!lock_) {
+      if (error == platform::kErrorLockViolation) {
+        return Failure(RedistributeStatus::kBusy, shown + " is busy: another run holds it", error);
+      }
+      return CannotOpen(shown, final, static_cast<int>(error));
+    }
+    RemoveStaleTemporaries(os_, final);
+    from_ = io::FindFreeUnit();
+    const int opened = from_ == io::kNoUnit ? io::kIoNoFreeUnit
+                       : replace            ? io::OpenUnit(from_, final, kBlockBytes)
+                                            : io::OpenUnitForReading(from_, final, kBlockBytes);
+    if (opened != io::kIoOk) return CannotOpen(shown, final, opened);
+    if (cached_) io::SetUnitCached(from_, true);
+    if (io::ReadRecord(from_, 1, header) != io::kIoOk || !IsBlockFileHeader(header)) {
+      return Failure(RedistributeStatus::kFileUnusable, shown + " has no valid block-file header");
+    }
+    if (std::string problem =
+            FileSizeProblem(HeaderBlockCount(header), os_.FileSize(final).value_or(0));
+        !problem.empty()) {
+      return Failure(RedistributeStatus::kFileUnusable, shown + ": " + problem);
+    }
+    return {};
+  }
+
+  // Places every record of the old file into the new one and gets the new one onto the
+  // disk whole.
+  RedistributeResult PlaceRecords(int32_t oldBlocks, int32_t newBlocks) {
     Placer placer(to_, newBlocks);
     BlockSource source = UnitSource(from_);
     source.progress = progress_;
@@ -358,7 +377,6 @@ class Run {
     RedistributeResult r = std::move(placer.result());
     r.oldBlocks = oldBlocks;
     if (r.status != RedistributeStatus::kDone) return r;
-
     if (cached_) {
       if (const int status = io::FlushUnit(to_); status != io::kIoOk) {
         return Failure(RedistributeStatus::kNewFileFailed,
@@ -372,6 +390,13 @@ class Run {
                      "cannot flush " + temporary_ + " (error " + Number(e) + ")", e);
     }
     created_.reset();
+    return r;
+  }
+
+  // Puts the new file in the old one's place, or under `resultPath` with the access
+  // rights of what it replaces.
+  RedistributeResult PutInPlace(const std::string& shown, std::string_view resultPath,
+                                RedistributeResult r) {
     const std::string target = resultPath.empty() ? shown : std::string(resultPath);
     if (!resultPath.empty()) {
       if (const uint32_t e = os_.MatchAccess(temporary_, target); e != 0) {
@@ -393,7 +418,6 @@ class Run {
     return r;
   }
 
- private:
   RedistributeResult CannotOpen(const std::string& shown, std::string_view path, int status = 0) {
     if (status == 0) {
       // Ask the open itself for the reason.
@@ -470,8 +494,8 @@ RedistributeResult Redistribute(std::string_view path, int32_t newBlocks,
   if (newBlocks < 2) {
     return Failure(RedistributeStatus::kBadRequest, "the new block count must be at least 2");
   }
-  Run run(platform::Current(), caching == RedistributeCaching::kCached, progress);
-  return run.Go(path, newBlocks, resultPath);
+  Respreading respreading(platform::Current(), caching == RedistributeCaching::kCached, progress);
+  return respreading.Respread(path, newBlocks, resultPath);
 }
 
 }  // namespace varmex::store
