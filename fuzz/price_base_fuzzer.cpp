@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "fuzz/fuzz_support.h"
-#include "grupdev/price_base.h"
-#include "pricebase/price_base.h"
+#include "grupdev/price_table.h"
+#include "pricebase/conversion.h"
 #include "store/block_file_builder.h"
 #include "store/keyed_store.h"
 #include "store/verify.h"

@@ -24,7 +24,7 @@
 #include "grupdev/estimate_reader.h"
 #include "grupdev/estimate_table.h"
 #include "grupdev/local_prices.h"
-#include "grupdev/price_base.h"
+#include "grupdev/price_table.h"
 #include "installer/messages.h"
 #include "io/coding.h"
 #include "io/fixed_text.h"

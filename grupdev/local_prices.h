@@ -18,7 +18,7 @@
 #include <unordered_set>
 
 #include "grupdev/grupdev.h"
-#include "grupdev/price_base.h"
+#include "grupdev/price_table.h"
 
 namespace varmex::grupdev {
 

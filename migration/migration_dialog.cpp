@@ -9,7 +9,7 @@
 #include "io/fixed_text.h"
 #include "migration/pipeline.h"
 #include "migration/transfer.h"
-#include "pricebase/price_base.h"
+#include "pricebase/conversion.h"
 
 namespace varmex::migration {
 namespace {

@@ -18,7 +18,7 @@
 #include "migration/partner_tools.h"
 #include "migration/transfer.h"
 #include "migration/undo_journal.h"
-#include "pricebase/price_base.h"
+#include "pricebase/conversion.h"
 #include "pricebase/price_base_file.h"
 #include "store/keyed_file.h"
 #include "store/keyed_store.h"
@@ -123,7 +123,7 @@ bool CarryPartnerFile(platform::DialogHost& dialog, const OldCollection& old, in
 // them (a program started, the end of a step, a close, the program's end) finds them
 // flushed. terti.dat, the partner file the rest of the suite shares, goes straight to
 // its file, and so do the price bases, each read and written once.
-void Cache(const database::OpenResult& file, size_t which) {
+void KeepInCache(const database::OpenResult& file, size_t which) {
   if (which != kTerti) io::SetUnitCached(file.unit, true);
 }
 
@@ -358,7 +358,7 @@ class OpenFilesRun {
       files_[f] = database::OpenDataFile(kOpenedFileNames[f], dir, database::kShowMessages,
                                          database::kNotFatal);
       if (files_[f].unit == io::kNoUnit) return false;
-      Cache(files_[f], f);
+      KeepInCache(files_[f], f);
     }
     return true;
   }

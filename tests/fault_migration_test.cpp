@@ -18,7 +18,7 @@
 
 #include "io/coding.h"
 #include "io/unit_file.h"
-#include "pricebase/price_base.h"
+#include "pricebase/conversion.h"
 #include "pricebase/price_base_file.h"
 #include "store/keyed_store.h"
 #include "tests/fault_support.h"

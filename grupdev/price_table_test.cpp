@@ -1,5 +1,5 @@
 // The price table: what a load takes from a base, its cache and its failures.
-#include "grupdev/price_base.h"
+#include "grupdev/price_table.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The price base conversion: which entries change, the supplier price records it
 // stores, and its failures.
-#include "pricebase/price_base.h"
+#include "pricebase/conversion.h"
 
 #include <gtest/gtest.h>
 

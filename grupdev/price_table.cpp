@@ -1,5 +1,5 @@
 // The price table: loading a base through the price base file module, and the look-up.
-#include "grupdev/price_base.h"
+#include "grupdev/price_table.h"
 
 #include <array>
 #include <cstdlib>
@@ -8,7 +8,7 @@
 #include "database/data_file.h"
 #include "installer/messages.h"
 #include "io/unit_file.h"
-#include "pricebase/price_base.h"
+#include "pricebase/conversion.h"
 
 namespace varmex::grupdev {
 namespace {

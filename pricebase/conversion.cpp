@@ -1,5 +1,5 @@
-// The price base conversion (declared in price_base.h).
-#include "pricebase/price_base.h"
+// The price base conversion (declared in conversion.h).
+#include "pricebase/conversion.h"
 
 #include <array>
 #include <string>
