@@ -12,13 +12,6 @@ namespace {
 
 constexpr int kStatusLine = 1003;
 
-// Exit code of the last dens run. It keeps its value when dens cannot be started, so
-// the decision then rests on the block count alone.
-int32_t& DensExitCode() {
-  static int32_t code = 0;
-  return code;
-}
-
 // Every command line ends with a NUL right after its last piece, so that a piece's
 // own trailing blank stays part of the command.
 int32_t Run(std::string command) {
@@ -68,12 +61,15 @@ bool CheckFurnmatFile(char installDrive) {
 
   std::string dens = varmex + "\\dens " + furnmat;
   dens.push_back('\0');
-  if (installer::RunProgramForExitCode(dens, DensExitCode()) == installer::kRunEnded &&
-      DensExitCode() >= kDensUnmeasurable) {
+  // dens's answer; it stays 0 (roomy) when dens cannot be started, so the decision then
+  // rests on the block count alone.
+  int32_t density = 0;
+  if (installer::RunProgramForExitCode(dens, density) == installer::kRunEnded &&
+      density >= kDensUnmeasurable) {
     installer::ShowWarning("Eroare la masurarea fisierului " + furnmat +
-                           " (dens retcode=" + std::to_string(DensExitCode()) + ")!");
+                           " (dens retcode=" + std::to_string(density) + ")!");
   }
-  if (DensExitCode() < kDensTooDense && blocks >= kFurnmatLargeEnough) return true;
+  if (density < kDensTooDense && blocks >= kFurnmatLargeEnough) return true;
 
   // The block count in its five-character field, in full when wider (a file of 50000
   // blocks or more), so that nredisp is never handed asterisks.
