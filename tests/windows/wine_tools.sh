@@ -151,10 +151,10 @@ if mount -t tmpfs -o size=64k tmpfs "$small_n" 2>/dev/null &&
   sn=0 sw=0
   (cd "$small_n" && "$native/nredisp" -o -d 2000 full.dat) >"$o.n.out" 2>"$o.n.err" || sn=$?
   (cd "$small_w" && "$wine_run" "$win/nredisp.exe" -o -d 2000 full.dat) >"$o.w.out" 2>"$o.w.err" || sw=$?
-  if [ "$sn" = 3 ] && [ "$sw" = 3 ] && diff <(normal "$o.n.err") <(normal "$o.w.err") >/dev/null &&
+  if [ "$sn" = 5 ] && [ "$sw" = 5 ] && diff <(normal "$o.n.err") <(normal "$o.w.err") >/dev/null &&
      cmp -s "$small_n/full.dat" "$n/good.dat" && cmp -s "$small_w/full.dat" "$n/good.dat" &&
      [ "$(ls "$small_n")" = full.dat ] && [ "$(ls "$small_w")" = full.dat ]; then
-    echo "ok   nredisp on a full disk: exit 3, $(normal "$o.n.err" | head -1)"
+    echo "ok   nredisp on a full disk: exit 5, $(normal "$o.n.err" | head -1)"
   else
     echo "FAIL nredisp on a full disk: exit $sn natively, $sw under Wine"
     normal "$o.n.err"
