@@ -183,10 +183,20 @@ bool KilledRun(bool byCall, uint64_t k) {
   return !::testing::Test::HasFailure();
 }
 
+// How many points of a sweep are run: more in optimised builds, fewer under the debug
+// build's sanitizers, where one whole migration takes a tenth of a second.
+#ifdef NDEBUG
+constexpr uint64_t kKillPoints = 200;
+constexpr uint64_t kFullDiskStride = 1;  // every write
+#else
+constexpr uint64_t kKillPoints = 40;
+constexpr uint64_t kFullDiskStride = 3;
+#endif
+
 TEST(InterruptedMigration, KilledAtAnyBlockOperationCostsOnlyARerun) {
   const uint64_t total = Clean().blockOps;
   ASSERT_GT(total, 100u);
-  for (uint64_t k = 1; k <= total; k += std::max<uint64_t>(1, total / 40)) {
+  for (uint64_t k = 1; k <= total; k += std::max<uint64_t>(1, total / kKillPoints)) {
     if (!KilledRun(false, k)) break;
   }
 }
@@ -211,7 +221,7 @@ TEST(InterruptedMigration, AFullDiskIsNamedOnceAndUndoesWhatTheMigrationWrote) {
     writes = io::Counters().writes - before.writes;
   }
   ASSERT_GT(writes, 20u);
-  for (uint64_t k = 1; k <= writes; k += std::max<uint64_t>(1, writes / 40)) {
+  for (uint64_t k = 1; k <= writes; k += kFullDiskStride) {
     World w(36);
     uint64_t seen = 0;
     io::SetIoFaultHook([&](io::IoOp op, int16_t, int64_t) -> io::IoFault {
