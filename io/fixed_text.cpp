@@ -1,5 +1,7 @@
 #include "io/fixed_text.h"
 
+#include <cctype>
+
 namespace varmex::io {
 
 size_t TrimmedLength(std::string_view text) {
@@ -34,6 +36,12 @@ std::string FormatLeftMoved(int64_t value, size_t width) {
   const size_t lead = field.find_first_not_of(' ');
   if (lead == std::string::npos || lead == 0) return field;
   return field.substr(lead) + std::string(lead, ' ');
+}
+
+std::string Lowercase(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
 }
 
 std::string FormatRightWhole(int64_t value, size_t width) {

@@ -66,6 +66,9 @@ std::string FormatRight(int64_t value, size_t width);
 // asterisks (for counts that must be read whatever their size).
 std::string FormatRightWhole(int64_t value, size_t width);
 
+// The text with its ASCII letters in lower case (names compared as Windows compares them).
+std::string Lowercase(std::string_view text);
+
 // The same field with its leading blanks moved to the end (the number stands at the
 // left and the field keeps its width).
 std::string FormatLeftMoved(int64_t value, size_t width);

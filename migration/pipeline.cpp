@@ -66,17 +66,11 @@ struct CopyOutcome {
   bool diskFull = false;
 };
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
 // Copies one file of the collection, noting the outcome; false when the disk is full.
 bool Copy(std::string_view name, const std::string& from, const std::string& to, bool required,
           CopyOutcome& out) {
   const TransferResult r = TransferDataFile(name, from, to, required);
-  if (r.copied) out.copied.insert(Lower(JoinPath(to, name)));
+  if (r.copied) out.copied.insert(io::Lowercase(JoinPath(to, name)));
   out.diskFull = io::IsDiskFull(static_cast<int>(r.error));
   return !out.diskFull;
 }
@@ -132,28 +126,21 @@ void KeepInCache(const database::OpenResult& file, size_t which) {
 // again copies those afresh, so only the others need a copy kept for undoing.
 std::vector<std::string> FilesToJournal(const std::string& dataDir, const std::string& erpDir,
                                         const CopyOutcome& copies) {
-  std::vector<std::string> names;
-  for (std::string_view n : {"lcalcdev.dat", "Prefman.dat", "furnmat.dat", "dev.dat"})
-    names.emplace_back(n);
+  std::set<std::string> written = {"lcalcdev.dat", "prefman.dat", "furnmat.dat", "dev.dat"};
   for (int k = pricebase::kFirstPriceBase; k <= pricebase::kLastPriceBase; ++k)
-    names.push_back(pricebase::PriceBaseFileName(k));
+    written.insert(pricebase::PriceBaseFileName(k));
   std::vector<std::string> in;
-  platform::Platform& os = platform::Current();
-  std::vector<std::string> listing;
-  os.ListDirectory(dataDir, listing);
-  for (const std::string& entry : listing) {
-    const std::string lower = Lower(entry);
-    const bool written = std::any_of(names.begin(), names.end(),
-                                     [&](const std::string& n) { return Lower(n) == lower; });
-    const std::string path = InFolder(dataDir, entry);
-    if (written && copies.copied.count(Lower(path)) == 0) in.push_back(path);
-  }
-  listing.clear();
-  os.ListDirectory(erpDir, listing);
-  for (const std::string& entry : listing) {
-    const std::string path = InFolder(erpDir, entry);
-    if (Lower(entry) == "terti.dat" && copies.copied.count(Lower(path)) == 0) in.push_back(path);
-  }
+  auto take = [&](const std::string& folder, const std::set<std::string>& names) {
+    std::vector<std::string> listing;
+    platform::Current().ListDirectory(folder, listing);
+    for (const std::string& entry : listing) {
+      const std::string path = InFolder(folder, entry);
+      if (names.count(io::Lowercase(entry)) != 0 && copies.copied.count(io::Lowercase(path)) == 0)
+        in.push_back(path);
+    }
+  };
+  take(dataDir, written);
+  take(erpDir, {"terti.dat"});
   return in;
 }
 

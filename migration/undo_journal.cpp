@@ -2,42 +2,26 @@
 #include "migration/undo_journal.h"
 
 #include <algorithm>
-#include <cctype>
 #include <utility>
 
+#include "io/fixed_text.h"
 #include "migration/transfer.h"
 #include "platform/platform.h"
+#include "store/redistribute.h"
 
 namespace varmex::migration {
 namespace {
 
 constexpr std::string_view kEndLine = "sfarsit";
-constexpr std::string_view kEnlargeTemporary = ".nredisp-";
-constexpr size_t kTemporarySuffixLength = 12;
 constexpr size_t kLongestJournal = size_t{1} << 20;
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-// Names that only an earlier run of this program makes: a copy kept for undoing, a
-// journal being written, the new file of an enlargement ("<name>.nredisp-" and 12
-// characters a-z, 0-9).
+// Names that only an earlier run of this program makes: a copy kept for undoing (or one
+// being made), a journal being written, the new file of an enlargement.
 bool IsLeftover(std::string_view name) {
-  const std::string lower = Lower(name);
-  if (lower.ends_with(kUndoSuffix) ||
-      lower.find(std::string(kUndoSuffix) + "-") != std::string::npos)
-    return true;
-  if (lower.starts_with(std::string(kJournalName) + "-")) return true;
-  const size_t at = lower.rfind(kEnlargeTemporary);
-  if (at == std::string::npos ||
-      lower.size() - at - kEnlargeTemporary.size() != kTemporarySuffixLength)
-    return false;
-  return std::all_of(lower.begin() + static_cast<std::ptrdiff_t>(at + kEnlargeTemporary.size()),
-                     lower.end(),
-                     [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
+  const std::string lower = io::Lowercase(name);
+  return lower.ends_with(kUndoSuffix) ||
+         lower.find(std::string(kUndoSuffix) + "-") != std::string::npos ||
+         lower.starts_with(std::string(kJournalName) + "-") || store::IsRespreadingTemporary(name);
 }
 
 bool Exists(platform::Platform& os, const std::string& path) {
@@ -93,9 +77,9 @@ std::string UndoJournal::JournalPath() const { return dataDir_ + "\\" + std::str
 bool UndoJournal::Inside(const std::string& path) const {
   const size_t slash = path.find_last_of('\\');
   if (slash == std::string::npos || path.find('\n') != std::string::npos) return false;
-  const std::string folder = Lower(path.substr(0, slash));
+  const std::string folder = io::Lowercase(path.substr(0, slash));
   return std::any_of(folders_.begin(), folders_.end(),
-                     [&](const std::string& f) { return Lower(f) == folder; });
+                     [&](const std::string& f) { return io::Lowercase(f) == folder; });
 }
 
 JournalProblem UndoJournal::Restore(const std::vector<std::string>& paths) {

@@ -46,7 +46,7 @@ bool StoreSupplierPrice(int32_t material, int32_t price, store::KeyedFile& furnm
       furnmat.Read(record, kSupplierPriceKeyLength, static_cast<int32_t>(kSupplierPriceRecordSize));
   if (found.status == store::kKeyedDone) return true;
   BuildSupplierPrice(record, material, price);
-  const int32_t unwrittenBefore = furnmat.Flush();
+  const int32_t unwrittenBefore = furnmat.Unwritten();
   if (furnmat.Write(record, kSupplierPriceKeyLength).status != store::kKeyedDone) return false;
   // The record must be on the disk before an entry points at it.
   return furnmat.Flush() == unwrittenBefore;

@@ -47,6 +47,8 @@ int16_t KeyedFile::Delete(std::span<const uint8_t> key, int16_t keyLength) {
   return KeyedDelete(key, keyLength, blocks_, unit_, selector_);
 }
 
+int32_t KeyedFile::Unwritten() const { return unwritten_->failed(); }
+
 int32_t KeyedFile::Flush() {
   io::FlushUnit(unit_);
   return unwritten_->failed();

@@ -52,6 +52,8 @@ class KeyedFile {
   // Writes the file's cached blocks back. The records not written since the file was
   // taken in hand, those of blocks given up by this flush or earlier included.
   int32_t Flush();
+  // The same count without writing anything back.
+  int32_t Unwritten() const;
 
  private:
   int16_t unit_ = -1;

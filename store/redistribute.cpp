@@ -226,13 +226,20 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
          });
 }
 
+constexpr size_t kTemporarySuffix = 12;
+
+// The 12 characters a-z, 0-9 a unique file's name ends with.
+bool UniqueSuffix(std::string_view suffix) {
+  return suffix.size() == kTemporarySuffix && std::all_of(suffix.begin(), suffix.end(), [](char c) {
+           return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+         });
+}
+
 // True for "<name>.nredisp-" followed by 12 characters a-z, 0-9.
 bool IsTemporaryName(std::string_view entry, std::string_view prefix) {
-  if (entry.size() != prefix.size() + 12 ||
-      !SameIgnoringCase(entry.substr(0, prefix.size()), prefix))
-    return false;
-  return std::all_of(entry.begin() + static_cast<ptrdiff_t>(prefix.size()), entry.end(),
-                     [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
+  return entry.size() == prefix.size() + kTemporarySuffix &&
+         SameIgnoringCase(entry.substr(0, prefix.size()), prefix) &&
+         UniqueSuffix(entry.substr(prefix.size()));
 }
 
 // Removes what a killed run on `path` left behind. Runs only while the file is held,
@@ -487,6 +494,12 @@ bool WalkRecords(const BlockSource& source, int32_t n, int32_t held, RecordVisit
 }
 
 std::string TemporaryPrefix(std::string_view path) { return std::string(path) + ".nredisp-"; }
+
+bool IsRespreadingTemporary(std::string_view name) {
+  const std::string_view marker = ".nredisp-";
+  const size_t at = name.rfind(marker);
+  return at != std::string_view::npos && at > 0 && UniqueSuffix(name.substr(at + marker.size()));
+}
 
 RedistributeResult Redistribute(std::string_view path, int32_t newBlocks,
                                 std::string_view resultPath, RedistributeCaching caching,

@@ -122,5 +122,8 @@ RedistributeResult Redistribute(
 // The name prefix of the temporary files a run on `path` makes: "<path>.nredisp-",
 // followed by 12 random characters a-z and 0-9.
 std::string TemporaryPrefix(std::string_view path);
+// True for the name of a re-spreading's new file: "<name>.nredisp-" followed by 12
+// characters a-z, 0-9 (what a killed run leaves beside its file).
+bool IsRespreadingTemporary(std::string_view name);
 
 }  // namespace varmex::store

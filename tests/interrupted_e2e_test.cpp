@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "io/fixed_text.h"
 #include "tests/support/e2e.h"
 #include "tools/gencollection/collection.h"
 
@@ -20,11 +21,6 @@ namespace varmex {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 class InterruptedE2eTest : public ::testing::Test {
  protected:
@@ -74,7 +70,7 @@ class InterruptedE2eTest : public ::testing::Test {
     std::map<std::string, std::string> out;
     for (const std::string& dir : {d_ + "/kedro/Varmex", d_ + "/kedro/ERP"}) {
       for (const auto& e : fs::directory_iterator(dir)) {
-        const std::string name = Lower(e.path().filename().string());
+        const std::string name = io::Lowercase(e.path().filename().string());
         const std::string path = e.path().string();
         if ((e.status().permissions() & fs::perms::owner_exec) != fs::perms::none) continue;
         if (name == "lcalcdev.dat" || name == "prefman.dat" || name == "furnmat.dat" ||

@@ -13,6 +13,7 @@
 #include <functional>
 
 #include "io/coding.h"
+#include "io/fixed_text.h"
 #include "migration/undo_journal.h"
 #include "platform/forwarding_platform.h"
 #include "tests/fault_support.h"
@@ -79,11 +80,6 @@ struct Tree {
   std::vector<std::string> leftovers;
 };
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 Tree Snapshot(World& w) {
   Tree t;
   for (const char* dir : {"D:\\kedro\\Varmex", "D:\\kedro\\ERP"}) {
@@ -91,7 +87,7 @@ Tree Snapshot(World& w) {
     w.os.ListDirectory(dir, names);
     for (const std::string& name : names) {
       const std::string path = std::string(dir) + "\\" + name;
-      const std::string lower = Lower(name);
+      const std::string lower = io::Lowercase(name);
       if (lower.find(".anulare") != std::string::npos ||
           lower.find(".nredisp-") != std::string::npos ||
           lower.find(migration::kJournalName) != std::string::npos) {

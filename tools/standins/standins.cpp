@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "io/fixed_text.h"
 #include "store/block_file_builder.h"
 
 namespace varmex::tools {
@@ -53,17 +54,11 @@ void Log(std::string_view name, const std::vector<std::string>& args) {
   out << '\n';
 }
 
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
-
 // The file `name` in `dir`, matched without regard to case as the suite names files.
 fs::path FileIn(const fs::path& dir, const std::string& name) {
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(dir, ec)) {
-    if (Lower(entry.path().filename().string()) == name) return entry.path();
+    if (io::Lowercase(entry.path().filename().string()) == name) return entry.path();
   }
   return dir / name;
 }
