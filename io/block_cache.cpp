@@ -54,14 +54,12 @@ uint64_t KeyOf(int16_t unit, int64_t block) {
 
 }  // namespace
 
-// The open ledgers, the open record write and the tickets already counted.
+// The open ledgers and the tickets already counted.
 struct LedgerRegistry {
   std::vector<WriteLedger*> ledgers{nullptr};  // slot 0: no ledger
   std::vector<uint32_t> freeSlots;
   std::unordered_set<uint32_t> counted;
   uint32_t nextTicket = 1;
-  uint32_t openTicket = 0;
-  uint32_t openLedger = 0;
 
   static LedgerRegistry& Get() {
     static LedgerRegistry registry;
@@ -124,9 +122,10 @@ class Cache {
     Size(bytes);
   }
 
-  int Read(int16_t unit, int64_t block, std::span<uint8_t> out) {
+  int Read(int16_t unit, int64_t block, std::span<uint8_t> out, WriteTicket serving) {
     uint32_t i = Find(unit, block);
-    if (i != kNone && At(i).dirty && !NoteOpenWrite(i)) i = kNone;  // given up: the file decides
+    if (i != kNone && At(i).dirty && !NoteWrite(i, serving))
+      i = kNone;  // given up: the file decides
     if (i != kNone) {
       ++stats_.hits;
       MakeMostRecent(i);
@@ -148,9 +147,9 @@ class Cache {
     return kIoOk;
   }
 
-  int Write(int16_t unit, int64_t block, std::span<const uint8_t> in) {
+  int Write(int16_t unit, int64_t block, std::span<const uint8_t> in, WriteTicket serving) {
     uint32_t i = Find(unit, block);
-    if (i != kNone && At(i).dirty && !MakeRoomForTouch(i)) i = kNone;
+    if (i != kNone && At(i).dirty && !MakeRoomForTouch(i, serving)) i = kNone;
     if (i == kNone) {
       // A part of a block not held goes straight to the file: the rest of it is unknown.
       if (in.size() != kBlockBytes) return ToFile(unit, block, in);
@@ -165,7 +164,7 @@ class Cache {
       s.dirty = true;
       LinkDirty(i);
     }
-    NoteOpenWrite(i);
+    NoteWrite(i, serving);
     return kIoOk;
   }
 
@@ -339,22 +338,21 @@ class Cache {
 
   // Makes room for one more note on a dirty block, writing it back when its notes are
   // full. False when the block was given up.
-  bool MakeRoomForTouch(uint32_t i) {
-    if (LedgerRegistry::Get().openTicket == 0 || At(i).touches < kTouchesPerBlock) return true;
+  bool MakeRoomForTouch(uint32_t i, WriteTicket serving) {
+    if (serving.ticket == 0 || At(i).touches < kTouchesPerBlock) return true;
     return WriteBack(i) == kIoOk;
   }
 
-  // Notes the open record write on a dirty block. False when the block was given up
-  // while room was made for the note.
-  bool NoteOpenWrite(uint32_t i) {
-    const LedgerRegistry& registry = LedgerRegistry::Get();
-    if (registry.openTicket == 0) return true;
-    if (!MakeRoomForTouch(i)) return false;
+  // Notes the record write being served on a dirty block. False when the block was given
+  // up while room was made for the note.
+  bool NoteWrite(uint32_t i, WriteTicket serving) {
+    if (serving.ticket == 0) return true;
+    if (!MakeRoomForTouch(i, serving)) return false;
     Slot& s = At(i);
     if (!s.dirty) return true;
     Touches& touch = NotesOf(i);
-    if (s.touches > 0 && touch[s.touches - 1].ticket == registry.openTicket) return true;
-    touch[s.touches++] = Touch{registry.openTicket, registry.openLedger};
+    if (s.touches > 0 && touch[s.touches - 1].ticket == serving.ticket) return true;
+    touch[s.touches++] = Touch{serving.ticket, serving.ledger};
     return true;
   }
 
@@ -472,28 +470,17 @@ WriteLedger::WriteLedger() : slot_(LedgerRegistry::Get().Register(this)) {}
 WriteLedger::~WriteLedger() { LedgerRegistry::Get().Unregister(slot_); }
 
 CountedWrite::CountedWrite(WriteLedger& ledger)
-    : ticket_(LedgerRegistry::Get().NewTicket()),
-      ledger_(ledger.slot_),
-      previousTicket_(LedgerRegistry::Get().openTicket),
-      previousLedger_(LedgerRegistry::Get().openLedger) {
-  LedgerRegistry::Get().openTicket = ticket_;
-  LedgerRegistry::Get().openLedger = ledger_;
-}
+    : serving_{LedgerRegistry::Get().NewTicket(), ledger.slot_} {}
 
-CountedWrite::~CountedWrite() {
-  LedgerRegistry::Get().openTicket = previousTicket_;
-  LedgerRegistry::Get().openLedger = previousLedger_;
-}
-
-void CountedWrite::Failed() { LedgerRegistry::Get().Count(ticket_, ledger_); }
+void CountedWrite::Failed() { LedgerRegistry::Get().Count(serving_.ticket, serving_.ledger); }
 
 namespace cache {
 
-int Read(int16_t unit, int64_t block, std::span<uint8_t> out) {
-  return TheCache().Read(unit, block, out);
+int Read(int16_t unit, int64_t block, std::span<uint8_t> out, WriteTicket serving) {
+  return TheCache().Read(unit, block, out, serving);
 }
-int Write(int16_t unit, int64_t block, std::span<const uint8_t> in) {
-  return TheCache().Write(unit, block, in);
+int Write(int16_t unit, int64_t block, std::span<const uint8_t> in, WriteTicket serving) {
+  return TheCache().Write(unit, block, in, serving);
 }
 int Flush(int16_t unit) { return TheCache().Flush(unit); }
 void Forget(int16_t unit) { TheCache().Forget(unit); }

@@ -34,10 +34,11 @@
 //     the cache after a failed write, and the unit's next flush answers with the
 //     status of that write.
 //   - Every record write that the lost bytes carried is counted as a failed write in
-//     its ledger. A record write is open as a CountedWrite while the store places the
-//     record; the cache notes the ticket of each open write on every dirty block it
-//     writes or reads (a record placed further along its probe path depends on the
-//     blocks before it being as the cache saw them). Giving a block up counts, once
+//     its ledger. A record write is a CountedWrite while the store places the record;
+//     the store hands its ticket to every block read and write of the placement, and
+//     the cache notes it on each dirty block it writes or reads that way (a record
+//     placed further along its probe path depends on the blocks before it being as
+//     the cache saw them). Giving a block up counts, once
 //     each, every ticket noted on it since it was last written. The owner reads the
 //     ledger after its flush, so the counts it reports include these failures: a
 //     record whose block never reached the disk is never reported as written.
@@ -55,6 +56,7 @@
 #include <span>
 
 #include "io/record_file.h"
+#include "io/unit_file.h"
 
 namespace varmex::io {
 
@@ -96,23 +98,20 @@ class WriteLedger {
   uint32_t slot_ = 0;
 };
 
-// One record write counted in a ledger: open while the store places the record. At most
-// one is open at a time.
+// One record write counted in a ledger. Its ticket goes with every block read and write
+// that places the record (io/unit_file.h).
 class CountedWrite {
  public:
   explicit CountedWrite(WriteLedger& ledger);
-  ~CountedWrite();
   CountedWrite(const CountedWrite&) = delete;
   CountedWrite& operator=(const CountedWrite&) = delete;
 
+  WriteTicket ticket() const { return serving_; }
   // The write answered with a failure status: counted now, and never again.
   void Failed();
 
  private:
-  uint32_t ticket_;
-  uint32_t ledger_;
-  uint32_t previousTicket_;
-  uint32_t previousLedger_;
+  WriteTicket serving_;
 };
 
 // What the units of io/unit_file.h ask of the cache: reads and writes of cached units,
@@ -125,8 +124,8 @@ void Attach(int16_t unit, platform::File* file);
 // The status of the first write to the unit's file that failed since it was attached.
 int FirstWriteFailure(int16_t unit);
 
-int Read(int16_t unit, int64_t block, std::span<uint8_t> out);
-int Write(int16_t unit, int64_t block, std::span<const uint8_t> in);
+int Read(int16_t unit, int64_t block, std::span<uint8_t> out, WriteTicket serving);
+int Write(int16_t unit, int64_t block, std::span<const uint8_t> in, WriteTicket serving);
 // Writes the unit's dirty blocks in block order. 0, or the status of the first write
 // given up since the unit's last flush (at eviction or now).
 int Flush(int16_t unit);

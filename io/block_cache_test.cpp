@@ -111,7 +111,7 @@ TEST_F(BlockCacheTest, AWriteBackThatFailsOnceIsWrittenAgain) {
   WriteLedger ledger;
   {
     CountedWrite w(ledger);
-    ASSERT_EQ(WriteRecord(1, 3, Filled(0x33)), kIoOk);
+    ASSERT_EQ(WriteRecord(1, 3, Filled(0x33), w.ticket()), kIoOk);
   }
   int writes = 0;
   SetIoFaultHook([&](IoOp op, int16_t, int64_t) {
@@ -132,7 +132,7 @@ TEST_F(BlockCacheTest, AGivenUpBlockCountsTheWritesItCarried) {
   WriteLedger prices, links;
   auto write = [](WriteLedger& ledger, int64_t block, uint8_t v, bool failsAtOnce = false) {
     CountedWrite w(ledger);
-    ASSERT_EQ(WriteRecord(1, block, Filled(v)), kIoOk);
+    ASSERT_EQ(WriteRecord(1, block, Filled(v), w.ticket()), kIoOk);
     if (failsAtOnce) w.Failed();
   };
   write(prices, 2, 0xA1);
@@ -143,8 +143,8 @@ TEST_F(BlockCacheTest, AGivenUpBlockCountsTheWritesItCarried) {
     // A write that only read block 2 while it was dirty, then placed its record in 5.
     CountedWrite w(prices);
     Block out(kBlockBytes);
-    ASSERT_EQ(ReadRecord(1, 2, out), kIoOk);
-    ASSERT_EQ(WriteRecord(1, 5, Filled(0xA3)), kIoOk);
+    ASSERT_EQ(ReadRecord(1, 2, out, w.ticket()), kIoOk);
+    ASSERT_EQ(WriteRecord(1, 5, Filled(0xA3), w.ticket()), kIoOk);
   }
   EXPECT_EQ(links.failed(), 1);
   SetIoFaultHook([](IoOp op, int16_t, int64_t record) {
@@ -172,7 +172,7 @@ TEST_F(BlockCacheTest, EvictionAndFullNotesWriteBackEarly) {
   WriteLedger ledger;
   for (int k = 0; k < 12; ++k) {
     CountedWrite w(ledger);
-    ASSERT_EQ(WriteRecord(1, 1, Filled(static_cast<uint8_t>(k))), kIoOk);
+    ASSERT_EQ(WriteRecord(1, 1, Filled(static_cast<uint8_t>(k)), w.ticket()), kIoOk);
   }
   EXPECT_GE(CurrentCacheStats().writeBacks, 1u);
   EXPECT_EQ(OnDisk("D:\\f.dat", 1), 7);  // the eighth write's bytes went out early

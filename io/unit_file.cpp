@@ -63,12 +63,12 @@ int OpenUnitForReading(int16_t unit, std::string_view path, int recordLength) {
   return Open(unit, path, recordLength, false);
 }
 
-int ReadRecord(int16_t unit, int64_t n, std::span<uint8_t> out) {
+int ReadRecord(int16_t unit, int64_t n, std::span<uint8_t> out, WriteTicket serving) {
   if (!ValidUnit(unit)) return kIoBadArgument;
   Unit& slot = Units()[unit];
   if (!slot.file) return kIoUnitNotOpen;
   if (n < 1 || out.size() > static_cast<size_t>(slot.recordLength)) return kIoBadArgument;
-  if (slot.cached) return cache::Read(unit, n, out);
+  if (slot.cached) return cache::Read(unit, n, out, serving);
   size_t got = 0;
   if (const int status = ReadFileRecord(*slot.file, unit, n, slot.recordLength, out, got);
       status != kIoOk)
@@ -89,12 +89,12 @@ RecordStretch DataRecords(int16_t unit, int64_t n) {
   return {std::max(first, n), std::max(after, first)};
 }
 
-int WriteRecord(int16_t unit, int64_t n, std::span<const uint8_t> in) {
+int WriteRecord(int16_t unit, int64_t n, std::span<const uint8_t> in, WriteTicket serving) {
   if (!ValidUnit(unit)) return kIoBadArgument;
   Unit& slot = Units()[unit];
   if (!slot.file) return kIoUnitNotOpen;
   if (n < 1 || in.size() > static_cast<size_t>(slot.recordLength)) return kIoBadArgument;
-  if (slot.cached) return cache::Write(unit, n, in);
+  if (slot.cached) return cache::Write(unit, n, in, serving);
   const int status = WriteFileRecord(*slot.file, unit, n, slot.recordLength, in);
   if (status != kIoOk && slot.firstWriteFailure == kIoOk) slot.firstWriteFailure = status;
   return status;

@@ -44,13 +44,21 @@ int OpenUnit(int16_t unit, std::string_view path, int recordLength);
 // fails with 5.
 int OpenUnitForReading(int16_t unit, std::string_view path, int recordLength);
 
+// The record write of a keyed file that a block read or write serves (io/block_cache.h,
+// CountedWrite). A cached unit notes it on the dirty block it reads or writes, so that
+// giving that block up later counts the write as failed. The default serves none.
+struct WriteTicket {
+  uint32_t ticket = 0;
+  uint32_t ledger = 0;
+};
+
 // Reads record n (from 1) into `out`. `out` may be shorter than the record length
 // (the first out.size() bytes of the record are read) but not longer.
-int ReadRecord(int16_t unit, int64_t n, std::span<uint8_t> out);
+int ReadRecord(int16_t unit, int64_t n, std::span<uint8_t> out, WriteTicket serving = {});
 
 // Writes `in` as record n. `in` may be shorter than the record length (only those
 // bytes are written) but not longer.
-int WriteRecord(int16_t unit, int64_t n, std::span<const uint8_t> in);
+int WriteRecord(int16_t unit, int64_t n, std::span<const uint8_t> in, WriteTicket serving = {});
 
 // For skipping the holes of sparse files: from record n on, the first record that may
 // hold a byte other than zero or that is not wholly inside the file (`first`; every

@@ -146,11 +146,6 @@ bool PieceMatches(std::span<const uint8_t, kBlockBytes> block, int unit,
   return std::memcmp(block.data() + at, key.data(), static_cast<size_t>(keyLength)) == 0;
 }
 
-CurrentBlockBuffer& CurrentBlock() {
-  static CurrentBlockBuffer buffer;
-  return buffer;
-}
-
 bool DeletePiecesInBlock(std::span<uint8_t, kBlockBytes> block, std::span<const uint8_t> key,
                          int keyLength, bool& ended, int fromUnit) {
   bool changed = false;

@@ -162,13 +162,6 @@ bool PieceMatches(std::span<const uint8_t, kBlockBytes> block, int unit,
 // The next block of a probe path: b+1, or 1 after N.
 inline int32_t NextBlock(int32_t b, int32_t n) { return b >= n ? 1 : b + 1; }
 
-// The one block buffer shared by all keyed operations and files.
-struct CurrentBlockBuffer {
-  BlockBytes bytes{};
-  int32_t number = 0;
-};
-CurrentBlockBuffer& CurrentBlock();
-
 // Marks deleted every live piece of the key in the block, from `fromUnit` on, up to
 // and including a last piece. `ended` becomes true at the end of the used area or
 // after a last piece, false after any other piece, and is left as it was otherwise.

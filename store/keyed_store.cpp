@@ -1,12 +1,13 @@
 // Find, read, write and delete of keyed records in a block file (layout drawn in
 // block_file.h). Every operation walks the key's probe path one block at a time
-// through the shared current block, reads each block of its walk once, writes a block
-// back only when it changed it, and never walks more than N blocks.
+// through a block buffer of its own (a Walk), reads each block of its walk once, writes
+// a block back only when it changed it, and never walks more than N blocks.
 #include "store/keyed_store.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <vector>
 
 #include "io/unit_file.h"
 #include "store/block_file.h"
@@ -27,19 +28,39 @@ Key CopyKey(std::span<const uint8_t> key, int16_t keyLength) {
   return k;
 }
 
-std::span<uint8_t, kBlockBytes> Buffer() { return CurrentBlock().bytes; }
+// The block one operation stands on, the file it walks and the record write it serves
+// (whose ticket goes with each block read and write, for the block cache's ledgers).
+class Walk {
+ public:
+  Walk(int16_t file, io::WriteTicket serving) : file_(file), serving_(serving) {}
 
-int ReadBlock(int16_t file, int32_t b) {
-  CurrentBlock().number = b;
-  return io::ReadRecord(file, b, Buffer());
-}
+  std::span<uint8_t, kBlockBytes> Buffer() { return bytes_; }
+  int32_t number() const { return number_; }
+  int16_t file() const { return file_; }
 
-int WriteBlock(int16_t file, int32_t b) { return io::WriteRecord(file, b, Buffer()); }
+  int Read(int32_t b) {
+    number_ = b;
+    return io::ReadRecord(file_, b, bytes_, serving_);
+  }
+  int Write(int32_t b) { return io::WriteRecord(file_, b, bytes_, serving_); }
+  // Stands on block b as kept earlier by the same operation.
+  const BlockBytes& Kept() const { return bytes_; }
+  void Take(const BlockBytes& copy, int32_t b) {
+    bytes_ = copy;
+    number_ = b;
+  }
 
-void SetSize(int unit, int units) {
-  Buffer()[static_cast<size_t>(2 * unit - 2)] = static_cast<uint8_t>(units);
-}
-void SetFlags(int unit, uint8_t flags) { Buffer()[static_cast<size_t>(2 * unit - 1)] = flags; }
+  void SetSize(int unit, int units) {
+    bytes_[static_cast<size_t>(2 * unit - 2)] = static_cast<uint8_t>(units);
+  }
+  void SetFlags(int unit, uint8_t flags) { bytes_[static_cast<size_t>(2 * unit - 1)] = flags; }
+
+ private:
+  BlockBytes bytes_{};
+  int32_t number_ = 0;
+  int16_t file_;
+  io::WriteTicket serving_;
+};
 
 // Units a piece holding `take` data bytes needs besides its size and flags bytes,
 // rounded up so that an odd last byte is kept.
@@ -48,65 +69,61 @@ int PieceBodyUnits(int take, int keyLength) { return (take + keyLength + 1) / 2;
 // Walks blocks from b (already in the buffer), deleting the key's pieces until a
 // last piece or the end of a used area is met or N blocks have been read. The walk
 // never enters `stopBlock` (0: no such block).
-int16_t DeleteWalk(std::span<const uint8_t> key, int keyLength, int32_t n, int16_t file, int32_t b,
+int16_t DeleteWalk(Walk& walk, std::span<const uint8_t> key, int keyLength, int32_t n, int32_t b,
                    int32_t blocksRead, int32_t stopBlock) {
   for (;;) {
     bool ended = false;
-    if (DeletePiecesInBlock(Buffer(), key, keyLength, ended) && WriteBlock(file, b) != 0) {
+    if (DeletePiecesInBlock(walk.Buffer(), key, keyLength, ended) && walk.Write(b) != 0) {
       return kKeyedWriteError;
     }
     if (ended || blocksRead >= n) return kKeyedDone;
     b = NextBlock(b, n);
     if (b == stopBlock) return kKeyedDone;
     ++blocksRead;
-    if (ReadBlock(file, b) != 0) return kKeyedWriteError;
+    if (walk.Read(b) != 0) return kKeyedWriteError;
   }
 }
 
 // The blocks a write's look-up read from its first reusable place on, in probe order,
 // kept for the length of that one write: placing the record walks the same blocks
-// from there and takes them from here instead of reading them again. Nothing here
-// outlives the write; a walk longer than the copies hold reads the rest as usual.
-struct WalkCopies {
-  static constexpr int kMaxBlocks = 2048;
-  int count = 0;  // copies[k] is the k-th block after the reusable place's block
-  std::array<BlockBytes, kMaxBlocks> blocks;
-};
+// from there and takes them from here instead of reading them again. A walk longer
+// than the copies may hold reads the rest as usual.
+constexpr size_t kMaxWalkCopies = 2048;
 
-WalkCopies& WriteWalkCopies() {
-  static WalkCopies copies;
-  return copies;
+void KeepCopy(std::vector<BlockBytes>* copies, const Walk& walk) {
+  if (copies != nullptr && copies->size() < kMaxWalkCopies) copies->push_back(walk.Kept());
 }
 
-FindResult FindKey(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t file,
-                   HashSelector selector, WalkCopies* copies);
+FindResult FindKey(Walk& walk, std::span<const uint8_t> key, int16_t keyLength, int32_t n,
+                   HashSelector selector, std::vector<BlockBytes>* copies);
 
 }  // namespace
 
 FindResult KeyedFind(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t file,
                      HashSelector selector) {
-  return FindKey(key, keyLength, n, file, selector, nullptr);
+  Walk walk(file, {});
+  return FindKey(walk, key, keyLength, n, selector, nullptr);
 }
 
 namespace {
 
-FindResult FindKey(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t file,
-                   HashSelector selector, WalkCopies* copies) {
+FindResult FindKey(Walk& walk, std::span<const uint8_t> key, int16_t keyLength, int32_t n,
+                   HashSelector selector, std::vector<BlockBytes>* copies) {
   FindResult r;
-  if (copies != nullptr) copies->count = 0;
+  if (copies != nullptr) copies->clear();
   if (n <= 0 || !ValidKey(key, keyLength)) {
     r.status = kKeyedFull;
     return r;
   }
   int32_t b = HomeBlock(key, keyLength, n, selector);
-  auto block = Buffer();
+  auto block = walk.Buffer();
   for (;;) {
     if (r.blocksRead >= n) {
       r.status = r.freeBlock == 0 ? kKeyedFull : kKeyedNotFound;
       return r;
     }
     ++r.blocksRead;
-    if (ReadBlock(file, b) != 0) {
+    if (walk.Read(b) != 0) {
       r.status = kKeyedReadError;
       return r;
     }
@@ -116,9 +133,7 @@ FindResult FindKey(std::span<const uint8_t> key, int16_t keyLength, int32_t n, i
           r.freeBlock = b;
           r.freeUnit = static_cast<int16_t>(e.unit);
         }
-        if (copies != nullptr && copies->count < WalkCopies::kMaxBlocks) {
-          copies->blocks[static_cast<size_t>(copies->count++)] = CurrentBlock().bytes;
-        }
+        KeepCopy(copies, walk);
         r.status = kKeyedNotFound;
         return r;
       }
@@ -139,9 +154,7 @@ FindResult FindKey(std::span<const uint8_t> key, int16_t keyLength, int32_t n, i
         return r;
       }
     }
-    if (copies != nullptr && r.freeBlock != 0 && copies->count < WalkCopies::kMaxBlocks) {
-      copies->blocks[static_cast<size_t>(copies->count++)] = CurrentBlock().bytes;
-    }
+    if (r.freeBlock != 0) KeepCopy(copies, walk);
     b = NextBlock(b, n);
   }
 }
@@ -159,7 +172,8 @@ ReadResult KeyedRead(std::span<uint8_t> record, int16_t keyLength, int32_t n, in
     r.status = kKeyedBufferTooSmall;
     return r;
   }
-  const FindResult f = KeyedFind(record, keyLength, n, file, selector);
+  Walk walk(file, {});
+  const FindResult f = FindKey(walk, record, keyLength, n, selector, nullptr);
   r.freeBlock = f.freeBlock;
   r.freeUnit = f.freeUnit;
   if (f.status != kKeyedDone) {
@@ -170,10 +184,10 @@ ReadResult KeyedRead(std::span<uint8_t> record, int16_t keyLength, int32_t n, in
   r.unit = f.unit;
   const Key key = CopyKey(record, keyLength);
   const std::span<const uint8_t> keyView(key.data(), static_cast<size_t>(keyLength));
-  const Gathered g = GatherPieces(
-      keyView, Buffer(), f.block, EntryAt(Buffer(), f.unit), f.blocksRead, n,
-      record.first(static_cast<size_t>(cap)),
-      [file](int32_t b, std::span<uint8_t, kBlockBytes>) { return ReadBlock(file, b); });
+  const Gathered g =
+      GatherPieces(keyView, walk.Buffer(), f.block, EntryAt(walk.Buffer(), f.unit), f.blocksRead, n,
+                   record.first(static_cast<size_t>(cap)),
+                   [&walk](int32_t b, std::span<uint8_t, kBlockBytes>) { return walk.Read(b); });
   r.status = g.status;
   r.length = static_cast<int32_t>(g.length);
   return r;
@@ -238,8 +252,8 @@ Gathered GatherPieces(std::span<const uint8_t> key, std::span<uint8_t, kBlockByt
 
 namespace {
 
-// A keyed write in progress. It stands at unit u of block b (in the current block
-// buffer) on the key's probe path and places the record piece by piece from there:
+// A keyed write in progress. It stands at unit u of block b (in its walk's buffer) on
+// the key's probe path and places the record piece by piece from there:
 // each free or deleted entry big enough takes the next piece, the last piece splits
 // its entry when it leaves room. When the key had a record, its pieces are deleted
 // block by block ahead of the placement, so the new record reuses the old one's room.
@@ -251,13 +265,13 @@ namespace {
 // piece, replaced by the next write of the key).
 class PlacementCursor {
  public:
-  PlacementCursor(std::span<const uint8_t> record, int keyLength, int32_t n, int16_t file,
-                  const WalkCopies& copies, WriteResult& result)
-      : record_(record),
+  PlacementCursor(Walk& walk, std::span<const uint8_t> record, int keyLength, int32_t n,
+                  const std::vector<BlockBytes>& copies, WriteResult& result)
+      : walk_(walk),
+        record_(record),
         kl_(keyLength),
         key_(CopyKey(record, static_cast<int16_t>(keyLength))),
         n_(n),
-        file_(file),
         copies_(copies),
         result_(result),
         placed_(keyLength),
@@ -275,7 +289,7 @@ class PlacementCursor {
   // Deletes the old record's pieces in the first block and places the first piece in
   // the entry its first piece leaves (merged with the free entries after it).
   void ReplaceInFirstBlock() {
-    auto block = Buffer();
+    auto block = walk_.Buffer();
     changed_ = DeletePiecesInBlock(block, KeyView(), kl_, oldEnded_);
     if (PieceMatches(block, u_, KeyView(), kl_)) {
       // A stray last piece of the key earlier in the block stopped the deletion short
@@ -293,7 +307,7 @@ class PlacementCursor {
   // Places pieces from unit u of the current block until the record is whole or the
   // block has no more room.
   void PlaceInBlock() {
-    auto block = Buffer();
+    auto block = walk_.Buffer();
     while (!last_ && u_ <= kBlockUnits) {
       const BlockEntry e = EntryAt(block, u_);
       if (e.IsLive()) {
@@ -307,8 +321,8 @@ class PlacementCursor {
           continue;
         }
         // The free end is too small for a piece: it becomes a filler.
-        SetSize(e.unit, e.units - 1);
-        SetFlags(e.unit, kFlagFiller);
+        walk_.SetSize(e.unit, e.units - 1);
+        walk_.SetFlags(e.unit, kFlagFiller);
         changed_ = true;
         break;
       }
@@ -323,25 +337,26 @@ class PlacementCursor {
   // path: the look-up's copy of it when inserting, else a fresh read. A replace
   // deletes the old record's pieces there first, and free entries are merged.
   int16_t MoveToNextBlock() {
-    if (changed_ && WriteBlock(file_, b_) != 0) return kKeyedWriteError;
+    if (changed_ && walk_.Write(b_) != 0) return kKeyedWriteError;
     ++blocksRead_;
     changed_ = false;
     if (blocksRead_ > n_) return kKeyedFull;
     b_ = NextBlock(b_, n_);
-    if (!replace_ && ++copyIndex_ < copies_.count) {
-      CurrentBlock().bytes = copies_.blocks[static_cast<size_t>(copyIndex_)];
-      CurrentBlock().number = b_;
-    } else if (ReadBlock(file_, b_) != 0) {
+    if (!replace_ && ++copyIndex_ < copies_.size()) {
+      walk_.Take(copies_[copyIndex_], b_);
+    } else if (walk_.Read(b_) != 0) {
       return kKeyedReadError;
     }
     u_ = 1;
-    if (replace_ && !oldEnded_) changed_ = DeletePiecesInBlock(Buffer(), KeyView(), kl_, oldEnded_);
-    changed_ = MergeFreeEntries(Buffer(), 1) || changed_;
+    if (replace_ && !oldEnded_) {
+      changed_ = DeletePiecesInBlock(walk_.Buffer(), KeyView(), kl_, oldEnded_);
+    }
+    changed_ = MergeFreeEntries(walk_.Buffer(), 1) || changed_;
     return kKeyedDone;
   }
 
   // Writes the block holding the last piece.
-  int16_t Finish() { return WriteBlock(file_, b_) != 0 ? kKeyedWriteError : kKeyedDone; }
+  int16_t Finish() { return walk_.Write(b_) != 0 ? kKeyedWriteError : kKeyedDone; }
 
   // The old record went on past the blocks walked: deletes the rest of it from the next
   // block on, stopping short of the block with the new first piece. Only a read or
@@ -350,8 +365,8 @@ class PlacementCursor {
     if (!replace_ || oldEnded_) return kKeyedDone;
     const int32_t next = NextBlock(b_, n_);
     if (next == result_.block) return kKeyedDone;
-    if (ReadBlock(file_, next) != 0) return kKeyedWriteError;
-    const int16_t st = DeleteWalk(KeyView(), kl_, n_, file_, next, 1, result_.block);
+    if (walk_.Read(next) != 0) return kKeyedWriteError;
+    const int16_t st = DeleteWalk(walk_, KeyView(), kl_, n_, next, 1, result_.block);
     return st == kKeyedReadError || st == kKeyedWriteError ? st : int16_t{kKeyedDone};
   }
 
@@ -362,7 +377,7 @@ class PlacementCursor {
 
   // Places the next piece in entry e; a last piece that leaves room splits the entry.
   void Place(const BlockEntry& e) {
-    auto block = Buffer();
+    auto block = walk_.Buffer();
     const int room = 2 * e.units - kl_ - 2;
     const int still = static_cast<int>(record_.size()) - placed_;
     const int take = room >= still ? still : room;
@@ -377,30 +392,30 @@ class PlacementCursor {
     }
     const int p = PieceBodyUnits(take, kl_);
     if (last_ && e.units - (p + 1) >= 1) {
-      SetSize(e.unit, p);
-      SetSize(e.unit + p + 1, e.units - (p + 1) - 1);
-      SetFlags(e.unit + p + 1, e.flags);
+      walk_.SetSize(e.unit, p);
+      walk_.SetSize(e.unit + p + 1, e.units - (p + 1) - 1);
+      walk_.SetFlags(e.unit + p + 1, e.flags);
     } else {
-      SetSize(e.unit, e.units - 1);
+      walk_.SetSize(e.unit, e.units - 1);
     }
-    SetFlags(e.unit, static_cast<uint8_t>(pieceFlags_ + (last_ ? kFlagLast : 0)));
+    walk_.SetFlags(e.unit, static_cast<uint8_t>(pieceFlags_ + (last_ ? kFlagLast : 0)));
     changed_ = true;
     pieceFlags_ = static_cast<uint8_t>(kl_);
   }
 
+  Walk& walk_;
   std::span<const uint8_t> record_;
   int kl_;
   Key key_;
   int32_t n_;
-  int16_t file_;
-  const WalkCopies& copies_;
+  const std::vector<BlockBytes>& copies_;
   WriteResult& result_;
   int32_t b_ = 0;
   int u_ = 0;
   int32_t blocksRead_ = 0;
   bool replace_ = false;
-  int copyIndex_ = 0;  // the look-up's copy of block b when inserting
-  int placed_;         // bytes of the record placed so far, key included
+  size_t copyIndex_ = 0;  // the look-up's copy of block b when inserting
+  int placed_;            // bytes of the record placed so far, key included
   uint8_t pieceFlags_;
   bool changed_ = false;   // the current block differs from the file's
   bool last_ = false;      // the last piece is placed
@@ -411,26 +426,32 @@ class PlacementCursor {
 
 WriteResult KeyedWrite(std::span<const uint8_t> record, int16_t keyLength, int32_t n, int16_t file,
                        HashSelector selector) {
+  WriteContext context;
+  return KeyedWrite(record, keyLength, n, file, selector, context);
+}
+
+WriteResult KeyedWrite(std::span<const uint8_t> record, int16_t keyLength, int32_t n, int16_t file,
+                       HashSelector selector, WriteContext& context) {
   WriteResult r;
   if (n <= 0 || !ValidKey(record, keyLength) ||
       record.size() > static_cast<size_t>(kMaxRecordLength)) {
     r.status = kKeyedFull;
     return r;
   }
-  WalkCopies& copies = WriteWalkCopies();
-  const FindResult f = FindKey(record, keyLength, n, file, selector, &copies);
+  Walk walk(file, context.serving);
+  std::vector<BlockBytes>& copies = context.copies;
+  const FindResult f = FindKey(walk, record, keyLength, n, selector, &copies);
   r.lookupBlocks = f.blocksRead;
-  PlacementCursor cursor(record, keyLength, n, file, copies, r);
+  PlacementCursor cursor(walk, record, keyLength, n, copies, r);
   if (f.status == kKeyedDone) {
     cursor.StartAt(f.block, f.unit, f.blocksRead, true);
     cursor.ReplaceInFirstBlock();
   } else if (f.status == kKeyedNotFound) {
     // The look-up read the reusable place's block and kept it (or it is still in the
     // buffer, the last block read); it is read again only when neither holds.
-    if (copies.count > 0) {
-      CurrentBlock().bytes = copies.blocks[0];
-      CurrentBlock().number = f.freeBlock;
-    } else if (CurrentBlock().number != f.freeBlock && ReadBlock(file, f.freeBlock) != 0) {
+    if (!copies.empty()) {
+      walk.Take(copies.front(), f.freeBlock);
+    } else if (walk.number() != f.freeBlock && walk.Read(f.freeBlock) != 0) {
       r.status = kKeyedReadError;
       return r;
     }
@@ -453,17 +474,18 @@ WriteResult KeyedWrite(std::span<const uint8_t> record, int16_t keyLength, int32
 }
 
 int16_t KeyedDelete(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t file,
-                    HashSelector selector, int32_t startBlock) {
+                    HashSelector selector, int32_t startBlock, io::WriteTicket serving) {
   if (n <= 0 || !ValidKey(key, keyLength)) return kKeyedFull;
   const Key k = CopyKey(key, keyLength);
   const std::span<const uint8_t> keyView(k.data(), static_cast<size_t>(keyLength));
+  Walk walk(file, serving);
   if (startBlock == 0) {
-    const FindResult f = KeyedFind(key, keyLength, n, file, selector);
+    const FindResult f = FindKey(walk, key, keyLength, n, selector, nullptr);
     if (f.status != kKeyedDone) return f.status;
-    return DeleteWalk(keyView, keyLength, n, file, f.block, f.blocksRead, 0);
+    return DeleteWalk(walk, keyView, keyLength, n, f.block, f.blocksRead, 0);
   }
-  if (startBlock < 0 || startBlock > n || ReadBlock(file, startBlock) != 0) return kKeyedWriteError;
-  return DeleteWalk(keyView, keyLength, n, file, startBlock, 1, 0);
+  if (startBlock < 0 || startBlock > n || walk.Read(startBlock) != 0) return kKeyedWriteError;
+  return DeleteWalk(walk, keyView, keyLength, n, startBlock, 1, 0);
 }
 
 }  // namespace varmex::store

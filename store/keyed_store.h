@@ -6,7 +6,9 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <vector>
 
+#include "io/unit_file.h"
 #include "store/block_file.h"
 
 namespace varmex::store {
@@ -104,6 +106,17 @@ inline constexpr int32_t kCrowdedWalkBlocks = 256;
 WriteResult KeyedWrite(std::span<const uint8_t> record, int16_t keyLength, int32_t n, int16_t file,
                        HashSelector selector);
 
+// What a keyed write carries besides its record: the record write it serves, whose
+// ticket goes with every block it reads and writes (io/unit_file.h), and room for the
+// blocks its look-up keeps for the placement. An owner of many writes keeps one and
+// hands it to each, so the room is reused.
+struct WriteContext {
+  io::WriteTicket serving;
+  std::vector<BlockBytes> copies;
+};
+WriteResult KeyedWrite(std::span<const uint8_t> record, int16_t keyLength, int32_t n, int16_t file,
+                       HashSelector selector, WriteContext& context);
+
 // A write that landed after a look-up longer than kCrowdedWalkBlocks.
 inline bool LandedCrowded(const WriteResult& w) {
   return w.status == kKeyedDone && w.lookupBlocks > kCrowdedWalkBlocks;
@@ -111,7 +124,7 @@ inline bool LandedCrowded(const WriteResult& w) {
 
 // Deletes every piece of the key's record. startBlock 0 looks the key up.
 int16_t KeyedDelete(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t file,
-                    HashSelector selector, int32_t startBlock = 0);
+                    HashSelector selector, int32_t startBlock = 0, io::WriteTicket serving = {});
 
 // Status words of the word-layout look-up and deletion.
 enum LegacyStatus : int16_t {
