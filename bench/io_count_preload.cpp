@@ -4,7 +4,7 @@
 // the count. At exit it appends one line to the file named by VARMEX_IO_COUNT_OUT:
 //   <program> <block reads> <block writes> <read calls> <write calls>
 // then, per file name (lower case, without its folder), one line each:
-//   <program> file <name> <block reads> <block writes>
+//   <program> file <name> <block reads> <block writes> <read calls> <write calls>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,7 +31,7 @@ constexpr int kMaxNames = 2048;
 struct FileCount {
   char name[40];
   bool regular;
-  unsigned long long reads, writes;
+  unsigned long long reads, writes, readCalls, writeCalls;
 };
 FileCount byFd[kMaxFd];
 bool fdSeen[kMaxFd];
@@ -75,6 +75,8 @@ void Fold(int fd) {
     if (std::strcmp(byName[i].name, c.name) == 0) {
       byName[i].reads += c.reads;
       byName[i].writes += c.writes;
+      byName[i].readCalls += c.readCalls;
+      byName[i].writeCalls += c.writeCalls;
       return;
     }
   }
@@ -102,6 +104,7 @@ void CountRead(int fd, ssize_t moved) {
     ++allReads;
     blockReads += Blocks(moved);
     c->reads += Blocks(moved);
+    ++c->readCalls;
   }
   errno = error;
 }
@@ -112,6 +115,7 @@ void CountWrite(int fd, ssize_t moved) {
     ++allWrites;
     blockWrites += Blocks(moved);
     c->writes += Blocks(moved);
+    ++c->writeCalls;
   }
   errno = error;
 }
@@ -134,8 +138,9 @@ __attribute__((destructor)) void Report() {
   std::string text(line, n > 0 ? static_cast<size_t>(n) : 0);
   for (int fd = 0; fd < kMaxFd; ++fd) Fold(fd);
   for (int i = 0; i < names; ++i) {
-    std::snprintf(line, sizeof line, "%.63s file %.39s %llu %llu\n", program, byName[i].name,
-                  byName[i].reads, byName[i].writes);
+    std::snprintf(line, sizeof line, "%.63s file %.39s %llu %llu %llu %llu\n", program,
+                  byName[i].name, byName[i].reads, byName[i].writes, byName[i].readCalls,
+                  byName[i].writeCalls);
     text += line;
   }
   const int fd = ::open(out, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);

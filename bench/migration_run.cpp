@@ -140,6 +140,10 @@ std::map<std::string, BlockCounts> ReadBlockCounts(const std::string& path) {
         BlockCounts& f = out[program + " " + name];
         f.reads += c.reads;
         f.writes += c.writes;
+        if (fields >> c.allReads >> c.allWrites) {
+          f.allReads += c.allReads;
+          f.allWrites += c.allWrites;
+        }
       }
       continue;
     }
