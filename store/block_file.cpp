@@ -118,24 +118,6 @@ int32_t HomeBlock(std::span<const uint8_t> key, int16_t keyLength, int32_t n,
   return static_cast<int32_t>(magnitude % n) + 1;
 }
 
-int EntryUnits(std::span<const uint8_t, kBlockBytes> block, int unit) {
-  const uint8_t flags = FlagsByte(block, unit);
-  return IsEndOfUsedArea(flags) ? kBlockUnits + 1 - unit : SizeByte(block, unit) + 1;
-}
-
-bool EntryRunsPast(std::span<const uint8_t, kBlockBytes> block, int unit) {
-  return unit + EntryUnits(block, unit) - 1 > kBlockUnits;
-}
-
-BlockEntry EntryAt(std::span<const uint8_t, kBlockBytes> block, int unit) {
-  BlockEntry e;
-  e.unit = unit;
-  e.flags = FlagsByte(block, unit);
-  e.units = EntryUnits(block, unit);
-  e.runsPast = unit + e.units - 1 > kBlockUnits;
-  return e;
-}
-
 bool PieceMatches(std::span<const uint8_t, kBlockBytes> block, int unit,
                   std::span<const uint8_t> key, int keyLength) {
   const uint8_t flags = FlagsByte(block, unit);

@@ -71,9 +71,14 @@ inline bool IsEndOfUsedArea(uint8_t flags) { return flags == kFlagEnd; }
 inline bool IsDeletedEntry(uint8_t flags) { return (flags & kFlagDeleted) != 0; }
 inline bool IsLivePiece(uint8_t flags) { return flags != kFlagEnd && (flags & kFlagDeleted) == 0; }
 // Units covered by the entry at `unit` (its size byte + 1; 257 - unit at the end).
-int EntryUnits(std::span<const uint8_t, kBlockBytes> block, int unit);
+inline int EntryUnits(std::span<const uint8_t, kBlockBytes> block, int unit) {
+  const uint8_t flags = FlagsByte(block, unit);
+  return IsEndOfUsedArea(flags) ? kBlockUnits + 1 - unit : SizeByte(block, unit) + 1;
+}
 // True when the entry at `unit` would cross the end of the block.
-bool EntryRunsPast(std::span<const uint8_t, kBlockBytes> block, int unit);
+inline bool EntryRunsPast(std::span<const uint8_t, kBlockBytes> block, int unit) {
+  return unit + EntryUnits(block, unit) - 1 > kBlockUnits;
+}
 
 // One entry of a block as a walk meets it.
 struct BlockEntry {
@@ -115,8 +120,16 @@ inline int32_t ProbeDistance(int32_t from, int32_t to, int32_t n) {
   return static_cast<int32_t>((int64_t{to} - from + n) % n);
 }
 
-// The entry that starts at `unit` (1..256).
-BlockEntry EntryAt(std::span<const uint8_t, kBlockBytes> block, int unit);
+// The entry that starts at `unit` (1..256). Inline: every walk of a block steps
+// through its entries with it.
+inline BlockEntry EntryAt(std::span<const uint8_t, kBlockBytes> block, int unit) {
+  BlockEntry e;
+  e.unit = unit;
+  e.flags = FlagsByte(block, unit);
+  e.units = EntryUnits(block, unit);
+  e.runsPast = unit + e.units - 1 > kBlockUnits;
+  return e;
+}
 
 // The entries of a block in chain order, from `fromUnit` on:
 //
