@@ -45,9 +45,7 @@ class Scene {
     os.AddDirectory("D:\\kedro");
     os.AddDirectory(kDataDir);
   }
-  ~Scene() {
-    io::CloseAllUnits();
-  }
+  ~Scene() { io::CloseAllUnits(); }
   Scene(const Scene&) = delete;
   Scene& operator=(const Scene&) = delete;
 

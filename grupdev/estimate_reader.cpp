@@ -15,7 +15,6 @@
 namespace varmex::grupdev {
 namespace {
 
-
 constexpr size_t kFirstLine = 104;
 constexpr size_t kLineSize = 36;
 constexpr size_t kLineNumber = 0;

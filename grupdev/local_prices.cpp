@@ -14,7 +14,6 @@
 namespace varmex::grupdev {
 namespace {
 
-
 // Norm records: the 4-byte code, then recipe lines of 8 bytes from offset 106.
 constexpr size_t kFirstRecipeLine = 106;
 constexpr size_t kRecipeLineSize = 8;

@@ -39,7 +39,8 @@ int16_t LoadPriceBase(PriceTable& table, std::string_view directory, int16_t n,
 
   pricebase::DataBlockRange range;
   if (pricebase::ReadDataBlockRange(file.unit, range) != io::kIoOk) {
-    if (pricebase::ShowPriceBaseFault(messages, n)) installer::ShowError(pricebase::ReadErrorText());
+    if (pricebase::ShowPriceBaseFault(messages, n))
+      installer::ShowError(pricebase::ReadErrorText());
     io::CloseUnit(file.unit);
     return kPriceBaseFailed;
   }
@@ -47,7 +48,8 @@ int16_t LoadPriceBase(PriceTable& table, std::string_view directory, int16_t n,
   for (int32_t b = range.first; b <= range.last; ++b) {
     if (io::ReadRecord(file.unit, b, block) != io::kIoOk) {
       io::CloseUnit(file.unit);
-      if (pricebase::ShowPriceBaseFault(messages, n)) installer::ShowError(pricebase::ReadErrorText());
+      if (pricebase::ShowPriceBaseFault(messages, n))
+        installer::ShowError(pricebase::ReadErrorText());
       Empty(table);
       return kPriceBaseFailed;
     }
