@@ -61,8 +61,6 @@ int16_t RecordReader::FileKindOf(int16_t unit) {
   return kind;
 }
 
-void RecordReader::ResetFileKindCache() { kinds_.fill(KindSlot{}); }
-
 ByKeyResult RecordReader::ReadByKey(std::span<uint8_t> record, int16_t keyLength,
                                     int32_t blockCount, int16_t unit) {
   switch (FileKindOf(unit)) {

@@ -71,9 +71,6 @@ class RecordReader {
   // asked again from its block 1 at every call.
   int16_t FileKindOf(int16_t unit);
 
-  // Forgets every remembered unit.
-  void ResetFileKindCache();
-
   // Reads the record whose key stands in front of `record` from the file on `unit`,
   // through the word-layout look-up or the block-file look-up as the file's kind says.
   // Never delivers more than record.size() bytes.

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "io/coding.h"
 #include "io/unit_file.h"
 #include "platform/fake_platform.h"
@@ -128,6 +131,32 @@ TEST_F(PriceBaseTest, MissingFileFailsAndIsTriedAgain) {
   EXPECT_EQ(LoadPriceBase(table, kDir, 5, nullptr), kPriceBaseLoaded);
   EXPECT_TRUE(table.entries.empty());
   EXPECT_EQ(table.base, 5);
+}
+
+// The record of shown failures handed to both readers of the bases keeps each base to
+// one message, whether it cannot be opened or cannot be read; a reader handed none
+// shows its failure.
+TEST_F(PriceBaseTest, TheRecordHandedDownShowsEachBaseOnce) {
+  const std::vector<uint8_t> cut = WithHeader({{{2000001, 10, 0}}}, 3);  // block 3 missing
+  Add(1, cut);
+  Add(2, cut);
+  pricebase::OneMessagePerPriceBase shown;
+  EXPECT_EQ(LoadPriceBase(table, kDir, 1, &shown), kPriceBaseFailed);
+  EXPECT_EQ(LoadPriceBase(table, kDir, 1, &shown), kPriceBaseFailed);
+  EXPECT_EQ(pricebase::ConvertPriceBase(kDir, 1, io::kNoUnit, 0, &shown),
+            pricebase::kPriceBaseFailed);
+  EXPECT_EQ(LoadPriceBase(table, kDir, 3, &shown), kPriceBaseFailed);  // no such file
+  EXPECT_EQ(LoadPriceBase(table, kDir, 3, &shown), kPriceBaseFailed);
+  EXPECT_EQ(LoadPriceBase(table, kDir, 2, &shown), kPriceBaseFailed);
+  EXPECT_EQ(LoadPriceBase(table, kDir, 2, nullptr), kPriceBaseFailed);
+  std::vector<std::string> texts;
+  for (const auto& m : fake.messages) texts.push_back(m.text);
+  ASSERT_EQ(texts.size(), 4u);
+  EXPECT_EQ(texts[0], "Eroare citere baza pret!");
+  EXPECT_NE(texts[1].find("baz003.dat"), std::string::npos);
+  EXPECT_EQ(texts[2], "Eroare citere baza pret!");
+  EXPECT_EQ(texts[3], "Eroare citere baza pret!");
+  EXPECT_FALSE(io::UnitInUse(1));
 }
 
 }  // namespace
