@@ -1,4 +1,4 @@
-// Opening data files, and the OBI header area (both drawn in data_file.h).
+// Opening data files, and reading the OBI header (both drawn in data_file.h).
 #include "database/data_file.h"
 
 #include <string>
@@ -13,11 +13,6 @@ namespace varmex::database {
 namespace {
 
 constexpr size_t kPathWidth = 256;
-
-ObiHeader& ObiArea() {
-  static ObiHeader header;
-  return header;
-}
 
 // Directory (up to a NUL or its last non-blank character), a backslash unless it is
 // empty or already ends with one, then the name; cut at the path field's width and
@@ -69,10 +64,8 @@ int32_t ObiHeader::NorBlocks() const { return io::LoadI32(bytes.data() + kNorBlo
 int32_t ObiHeader::TehnoBlocks() const { return io::LoadI32(bytes.data() + kTehnoBlocksOffset); }
 int32_t ObiHeader::NorincBlocks() const { return io::LoadI32(bytes.data() + kNorincBlocksOffset); }
 
-const ObiHeader& CurrentObiHeader() { return ObiArea(); }
-
-int16_t ReadObiHeader(int16_t unit) {
-  if (io::ReadRecord(unit, 1, ObiArea().bytes) != io::kIoOk) {
+int16_t ReadObiHeader(int16_t unit, ObiHeader& header) {
+  if (io::ReadRecord(unit, 1, header.bytes) != io::kIoOk) {
     installer::ShowError("** Eroare citire Header fisier OBI.DAT **");
     return 1;
   }

@@ -52,9 +52,11 @@ struct ObiHeader {
   int32_t TehnoBlocks() const;
   int32_t NorincBlocks() const;
 };
-const ObiHeader& CurrentObiHeader();
 
-// 0 when read, 1 (after "** Eroare citire Header fisier OBI.DAT **") when not.
-int16_t ReadObiHeader(int16_t unit);
+// Reads the OBI header of obi.dat open on `unit` into `header`, which the holder of the
+// open data files keeps for as long as it needs the counts. 0 when read, 1 (after
+// "** Eroare citire Header fisier OBI.DAT **") when not; `header` may then hold part of
+// the block.
+int16_t ReadObiHeader(int16_t unit, ObiHeader& header);
 
 }  // namespace varmex::database

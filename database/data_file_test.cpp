@@ -104,15 +104,15 @@ TEST_F(DataFileTest, ObiHeaderFields) {
   io::StoreI32(obi.data() + 36, 55);
   fake.AddFile("obi.dat", obi);
   const OpenResult r = OpenDataFile("obi.dat", "", kShowMessages, kNotFatal);
-  ASSERT_EQ(ReadObiHeader(r.unit), 0);
-  const ObiHeader& h = CurrentObiHeader();
+  ObiHeader h;
+  ASSERT_EQ(ReadObiHeader(r.unit, h), 0);
   EXPECT_EQ(h.ObiBlocks(), 11);
   EXPECT_EQ(h.DevBlocks(), 1000);
   EXPECT_EQ(h.NorBlocks(), 33);
   EXPECT_EQ(h.TehnoBlocks(), 44);
   EXPECT_EQ(h.NorincBlocks(), 55);
   io::CloseUnit(r.unit);
-  EXPECT_EQ(ReadObiHeader(r.unit), 1);
+  EXPECT_EQ(ReadObiHeader(r.unit, h), 1);
   ASSERT_EQ(fake.messages.size(), 1u);
   EXPECT_EQ(fake.messages[0].text, "** Eroare citire Header fisier OBI.DAT **");
 }

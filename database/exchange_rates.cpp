@@ -10,20 +10,7 @@
 namespace varmex::database {
 namespace {
 
-constexpr size_t kDirectoryWidth = 40;
 constexpr int kFirstHistoryRecord = 21;
-
-struct RateState {
-  ExchangeRateTableType table{};
-  int32_t historyCount = 0;
-  io::FixedText<kDirectoryWidth> directory;
-  std::string path = "CURSVAL.DAT";
-};
-
-RateState& State() {
-  static RateState state;
-  return state;
-}
 
 ExchangeRate DecodeRate(const uint8_t* record) {
   ExchangeRate rate;
@@ -34,44 +21,42 @@ ExchangeRate DecodeRate(const uint8_t* record) {
 }
 
 // Opens the file on the lowest free unit; kNoUnit when it cannot be opened.
-int16_t OpenRateFile() {
+int16_t OpenRateFile(const ExchangeRates& rates) {
   const int16_t unit = io::FindFreeUnit();
   if (unit == io::kNoUnit) return io::kNoUnit;
-  if (io::OpenUnit(unit, State().path, kRateRecordBytes) != io::kIoOk) return io::kNoUnit;
+  if (io::OpenUnit(unit, rates.path, kRateRecordBytes) != io::kIoOk) return io::kNoUnit;
   return unit;
 }
 
 }  // namespace
 
-const ExchangeRateTableType& ExchangeRateTable() { return State().table; }
-int32_t ExchangeRateHistoryCount() { return State().historyCount; }
+const ExchangeRateTableType& ExchangeRateTable(const ExchangeRates& rates) { return rates.table; }
+int32_t ExchangeRateHistoryCount(const ExchangeRates& rates) { return rates.historyCount; }
 
-void SetExchangeRateDirectory(std::string_view directory) {
-  RateState& s = State();
+void SetExchangeRateDirectory(ExchangeRates& s, std::string_view directory) {
   s.directory.Assign(directory);
   // A NUL ends the directory's text wherever it stands, as the platform would read it.
   const std::string_view dir = io::PlatformText(s.directory.view());
   s.path = dir.empty() ? "CURSVAL.DAT" : std::string(dir) + "\\CURSVAL.DAT";
 }
 
-std::string_view ExchangeRatePath() { return State().path; }
+std::string_view ExchangeRatePath(const ExchangeRates& rates) { return rates.path; }
 
-int16_t ReadRateCount(int16_t unit) {
+int16_t ReadRateCount(ExchangeRates& rates, int16_t unit) {
   uint8_t record[kRateRecordBytes] = {};
   const int status = io::ReadRecord(unit, 1, record);
-  if (status == io::kIoOk) State().historyCount = io::LoadI32(record);
+  if (status == io::kIoOk) rates.historyCount = io::LoadI32(record);
   return static_cast<int16_t>(status);
 }
 
-int16_t LoadExchangeRates() {
-  RateState& s = State();
+int16_t LoadExchangeRates(ExchangeRates& s) {
   s.historyCount = 0;
   for (int i = 0; i < kCurrencyCount; ++i)
     s.table[static_cast<size_t>(i)] = {static_cast<int16_t>(i + 1), kNoRateDate, 0};
-  const int16_t unit = OpenRateFile();
+  const int16_t unit = OpenRateFile(s);
   if (unit == io::kNoUnit) return 1;
   int16_t status = 0;
-  if (ReadRateCount(unit) != 0) {
+  if (ReadRateCount(s, unit) != 0) {
     status = 1;
     s.historyCount = 0;
   }
@@ -84,13 +69,12 @@ int16_t LoadExchangeRates() {
   return status;
 }
 
-int32_t ExchangeRateOn(int16_t code, int32_t date) {
-  RateState& s = State();
+int32_t ExchangeRateOn(const ExchangeRates& s, int16_t code, int32_t date) {
   if (code <= 0 || code > kCurrencyCount || s.historyCount <= 0) return 0;
   const ExchangeRate& latest = s.table[static_cast<size_t>(code - 1)];
   if (date >= latest.date) return latest.rate;
   if (latest.date >= kNoRateDate) return 0;
-  const int16_t unit = OpenRateFile();
+  const int16_t unit = OpenRateFile(s);
   if (unit == io::kNoUnit) return 0;
   int32_t result = 0;
   const int64_t lastRecord = int64_t{kFirstHistoryRecord} - 1 + s.historyCount;

@@ -11,14 +11,19 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
+
+#include "io/fixed_text.h"
 
 namespace varmex::database {
 
 inline constexpr int kCurrencyCount = 19;
 inline constexpr int32_t kNoRateDate = 30000101;
 inline constexpr int kRateRecordBytes = 10;
+inline constexpr size_t kRateDirectoryChars = 40;
 
 struct ExchangeRate {
   int16_t code = 0;
@@ -28,23 +33,34 @@ struct ExchangeRate {
 
 // Entry i-1 belongs to currency i.
 using ExchangeRateTableType = std::array<ExchangeRate, kCurrencyCount>;
-const ExchangeRateTableType& ExchangeRateTable();
-int32_t ExchangeRateHistoryCount();
+
+// The rates of one data directory: where the file lies, the latest rate of each
+// currency and the history count, as loaded. The GRUPDEV generation run holds one from
+// its start (the load) to its end.
+struct ExchangeRates {
+  ExchangeRateTableType table{};
+  int32_t historyCount = 0;
+  io::FixedText<kRateDirectoryChars> directory;
+  std::string path = "CURSVAL.DAT";
+};
+
+const ExchangeRateTableType& ExchangeRateTable(const ExchangeRates& rates);
+int32_t ExchangeRateHistoryCount(const ExchangeRates& rates);
 
 // The Varmex data directory the file lives in (its first 40 characters are kept).
-void SetExchangeRateDirectory(std::string_view directory);
+void SetExchangeRateDirectory(ExchangeRates& rates, std::string_view directory);
 // The file's path: the directory, a backslash and "CURSVAL.DAT"; the bare name when
 // the directory is blank or empty.
-std::string_view ExchangeRatePath();
+std::string_view ExchangeRatePath(const ExchangeRates& rates);
 
 // 0 when loaded, 1 when the file could not be opened or its record 1 not read.
-int16_t LoadExchangeRates();
+int16_t LoadExchangeRates(ExchangeRates& rates);
 
 // The rate of currency `code` valid on `date`: 0 when none is known, -1 when a
 // history record could not be read.
-int32_t ExchangeRateOn(int16_t code, int32_t date);
+int32_t ExchangeRateOn(const ExchangeRates& rates, int16_t code, int32_t date);
 
 // Reads record 1 of the file on `unit` into the history count; the read's status.
-int16_t ReadRateCount(int16_t unit);
+int16_t ReadRateCount(ExchangeRates& rates, int16_t unit);
 
 }  // namespace varmex::database

@@ -45,30 +45,31 @@ std::vector<uint8_t> RateFile(int32_t historyCount, const std::vector<Rate>& lat
 
 class ExchangeRateTest : public ::testing::Test {
  protected:
-  void SetUp() override { SetExchangeRateDirectory("D:\\kedro\\Varmex"); }
+  void SetUp() override { SetExchangeRateDirectory(rates, "D:\\kedro\\Varmex"); }
   void TearDown() override {
     io::CloseAllUnits();
     io::SetIoFaultHook(nullptr);
   }
   platform::FakePlatform fake;
+  ExchangeRates rates;
 };
 
 TEST_F(ExchangeRateTest, PathFromTheDataDirectory) {
-  EXPECT_EQ(ExchangeRatePath(), "D:\\kedro\\Varmex\\CURSVAL.DAT");
-  SetExchangeRateDirectory("   ");
-  EXPECT_EQ(ExchangeRatePath(), "CURSVAL.DAT");
-  SetExchangeRateDirectory(std::string_view("\0D:\\x", 5));
-  EXPECT_EQ(ExchangeRatePath(), "CURSVAL.DAT");
+  EXPECT_EQ(ExchangeRatePath(rates), "D:\\kedro\\Varmex\\CURSVAL.DAT");
+  SetExchangeRateDirectory(rates, "   ");
+  EXPECT_EQ(ExchangeRatePath(rates), "CURSVAL.DAT");
+  SetExchangeRateDirectory(rates, std::string_view("\0D:\\x", 5));
+  EXPECT_EQ(ExchangeRatePath(rates), "CURSVAL.DAT");
   // Only the first 40 characters of the directory are kept.
-  SetExchangeRateDirectory(std::string(45, 'a'));
-  EXPECT_EQ(ExchangeRatePath(), std::string(40, 'a') + "\\CURSVAL.DAT");
+  SetExchangeRateDirectory(rates, std::string(45, 'a'));
+  EXPECT_EQ(ExchangeRatePath(rates), std::string(40, 'a') + "\\CURSVAL.DAT");
 }
 
 TEST_F(ExchangeRateTest, MissingFileLeavesNoRates) {
-  EXPECT_EQ(LoadExchangeRates(), 1);
-  EXPECT_EQ(ExchangeRateTable()[1].date, kNoRateDate);
-  EXPECT_EQ(ExchangeRateTable()[1].code, 2);
-  EXPECT_EQ(ExchangeRateOn(2, 20240101), 0);
+  EXPECT_EQ(LoadExchangeRates(rates), 1);
+  EXPECT_EQ(ExchangeRateTable(rates)[1].date, kNoRateDate);
+  EXPECT_EQ(ExchangeRateTable(rates)[1].code, 2);
+  EXPECT_EQ(ExchangeRateOn(rates, 2, 20240101), 0);
   EXPECT_FALSE(io::UnitInUse(1));
 }
 
@@ -81,45 +82,45 @@ TEST_F(ExchangeRateTest, HistoryScanTakesTheLastRateNotLaterThanTheDate) {
                          {2, 20190601, 47000},
                          {1, 20190701, 39500},
                          {2, 20191231, 47500}}));
-  ASSERT_EQ(LoadExchangeRates(), 0);
-  EXPECT_EQ(ExchangeRateHistoryCount(), 5);
+  ASSERT_EQ(LoadExchangeRates(rates), 0);
+  EXPECT_EQ(ExchangeRateHistoryCount(rates), 5);
   EXPECT_FALSE(io::UnitInUse(1));
-  EXPECT_EQ(ExchangeRateOn(2, 20200301), 48000);  // the latest date itself: from memory
-  EXPECT_EQ(ExchangeRateOn(2, 20210101), 48000);
-  EXPECT_EQ(ExchangeRateOn(2, 20190601), 47000);
-  EXPECT_EQ(ExchangeRateOn(2, 20190901), 47000);
-  EXPECT_EQ(ExchangeRateOn(2, 20200201), 47500);
-  EXPECT_EQ(ExchangeRateOn(2, 20181231), 0);  // before every rate
-  EXPECT_EQ(ExchangeRateOn(1, 20190630), 39000);
-  EXPECT_EQ(ExchangeRateOn(1, 20191001), 39500);
-  EXPECT_EQ(ExchangeRateOn(3, 20191001), 0);  // no rate for this currency
+  EXPECT_EQ(ExchangeRateOn(rates, 2, 20200301), 48000);  // the latest date itself: from memory
+  EXPECT_EQ(ExchangeRateOn(rates, 2, 20210101), 48000);
+  EXPECT_EQ(ExchangeRateOn(rates, 2, 20190601), 47000);
+  EXPECT_EQ(ExchangeRateOn(rates, 2, 20190901), 47000);
+  EXPECT_EQ(ExchangeRateOn(rates, 2, 20200201), 47500);
+  EXPECT_EQ(ExchangeRateOn(rates, 2, 20181231), 0);  // before every rate
+  EXPECT_EQ(ExchangeRateOn(rates, 1, 20190630), 39000);
+  EXPECT_EQ(ExchangeRateOn(rates, 1, 20191001), 39500);
+  EXPECT_EQ(ExchangeRateOn(rates, 3, 20191001), 0);  // no rate for this currency
   EXPECT_FALSE(io::UnitInUse(1));
 }
 
 TEST_F(ExchangeRateTest, CodesOutOfRangeAnswerZeroWithoutOpeningTheFile) {
   fake.AddFile("D:\\kedro\\Varmex\\CURSVAL.DAT",
                RateFile(1, {{1, 20200101, 40000}}, {{1, 20100101, 1}}));
-  ASSERT_EQ(LoadExchangeRates(), 0);
+  ASSERT_EQ(LoadExchangeRates(rates), 0);
   const uint64_t reads = io::Counters().reads;
-  EXPECT_EQ(ExchangeRateOn(0, 20000101), 0);
-  EXPECT_EQ(ExchangeRateOn(20, 20000101), 0);
-  EXPECT_EQ(ExchangeRateOn(-1, 20000101), 0);
+  EXPECT_EQ(ExchangeRateOn(rates, 0, 20000101), 0);
+  EXPECT_EQ(ExchangeRateOn(rates, 20, 20000101), 0);
+  EXPECT_EQ(ExchangeRateOn(rates, -1, 20000101), 0);
   EXPECT_EQ(io::Counters().reads, reads);
 }
 
 TEST_F(ExchangeRateTest, NoHistoryGivesZeroEvenForTheLatestRates) {
   fake.AddFile("D:\\kedro\\Varmex\\CURSVAL.DAT", RateFile(0, {{1, 20200101, 40000}}, {}));
-  ASSERT_EQ(LoadExchangeRates(), 0);
-  EXPECT_EQ(ExchangeRateTable()[0].rate, 40000);
-  EXPECT_EQ(ExchangeRateOn(1, 20250101), 0);
+  ASSERT_EQ(LoadExchangeRates(rates), 0);
+  EXPECT_EQ(ExchangeRateTable(rates)[0].rate, 40000);
+  EXPECT_EQ(ExchangeRateOn(rates, 1, 20250101), 0);
 }
 
 TEST_F(ExchangeRateTest, UnreadableHistoryRecordGivesMinusOne) {
   // The count claims more history than the file holds.
   fake.AddFile("D:\\kedro\\Varmex\\CURSVAL.DAT",
                RateFile(4, {{1, 20200101, 40000}}, {{1, 20100101, 5}}));
-  ASSERT_EQ(LoadExchangeRates(), 0);
-  EXPECT_EQ(ExchangeRateOn(1, 20150101), -1);
+  ASSERT_EQ(LoadExchangeRates(rates), 0);
+  EXPECT_EQ(ExchangeRateOn(rates, 1, 20150101), -1);
   EXPECT_FALSE(io::UnitInUse(1));
 }
 
@@ -128,9 +129,9 @@ TEST_F(ExchangeRateTest, UnreadableCountStillLoadsTheLatestRates) {
   io::SetIoFaultHook([](io::IoOp, int16_t, int64_t record) {
     return record == 1 ? io::IoFault{30, -1} : io::IoFault{};
   });
-  EXPECT_EQ(LoadExchangeRates(), 1);
-  EXPECT_EQ(ExchangeRateHistoryCount(), 0);
-  EXPECT_EQ(ExchangeRateTable()[0].rate, 40000);
+  EXPECT_EQ(LoadExchangeRates(rates), 1);
+  EXPECT_EQ(ExchangeRateHistoryCount(rates), 0);
+  EXPECT_EQ(ExchangeRateTable(rates)[0].rate, 40000);
 }
 
 }  // namespace

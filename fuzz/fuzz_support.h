@@ -12,7 +12,6 @@
 #include <string_view>
 #include <vector>
 
-#include "grupdev/estimate_reader.h"
 #include "io/coding.h"
 #include "io/unit_file.h"
 #include "platform/fake_platform.h"
@@ -43,14 +42,10 @@ class Scene {
     io::CloseAllUnits();
     io::SetIoFaultHook(nullptr);
     store::ResetLegacyBlockLimit();
-    grupdev::ResetFileKindCache();
     os.AddDirectory("D:\\kedro");
     os.AddDirectory(kDataDir);
   }
-  ~Scene() {
-    io::CloseAllUnits();
-    grupdev::ResetFileKindCache();
-  }
+  ~Scene() { io::CloseAllUnits(); }
   Scene(const Scene&) = delete;
   Scene& operator=(const Scene&) = delete;
 

@@ -54,9 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   grupdev::GrupdevFiles g;
   g.dataDirectory = fuzz::kDataDir;
   g.obi = open("obi.dat");
-  fuzz::Check(g.obi.unit != io::kNoUnit && database::ReadObiHeader(g.obi.unit) == 0,
+  database::ObiHeader obi;
+  fuzz::Check(g.obi.unit != io::kNoUnit && database::ReadObiHeader(g.obi.unit, obi) == 0,
               "obi.dat unusable");
-  const database::ObiHeader& obi = database::CurrentObiHeader();
   g.obi.blockCount = obi.ObiBlocks();
   g.dev = open("dev.dat");
   if (g.dev.unit == io::kNoUnit) return 0;  // shorter than a block: refused with its message

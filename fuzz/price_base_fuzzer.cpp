@@ -3,11 +3,13 @@
 // change nothing in the file but the price and supplier fields of entries it
 // converts, each with its supplier price stored in furnmat.dat, must leave furnmat.dat
 // sound, and a second conversion must change nothing more.
+#include <array>
 #include <cstring>
 
 #include "fuzz/fuzz_support.h"
 #include "grupdev/price_table.h"
 #include "pricebase/conversion.h"
+#include "pricebase/supplier_price.h"
 #include "store/block_file_builder.h"
 #include "store/keyed_store.h"
 #include "store/verify.h"
@@ -21,10 +23,10 @@ namespace {
 constexpr int32_t kFurnmatBlocks = 256;
 
 bool SupplierPriceStored(int16_t unit, int32_t material) {
-  std::vector<uint8_t> record(136, 0);
-  io::StoreI32(record.data(), pricebase::kDefaultSupplier);
-  io::StoreI32(record.data() + 4, material);
-  return store::KeyedRead(record, 8, kFurnmatBlocks, unit, store::HashSelector::kVariableLength)
+  std::array<uint8_t, pricebase::kSupplierPriceRecordSize> record{};
+  pricebase::SetSupplierPriceKey(record, pricebase::kDefaultSupplier, material);
+  return store::KeyedRead(record, pricebase::kSupplierPriceKeyLength, kFurnmatBlocks, unit,
+                          store::HashSelector::kVariableLength)
              .status == 0;
 }
 
@@ -37,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   scene.AddFile("furnmat.dat", store::EmptyBlockFileImage(kFurnmatBlocks));
 
   grupdev::PriceTable table;
-  const int16_t loaded = grupdev::LoadPriceBase(table, fuzz::kDataDir, 1);
+  const int16_t loaded = grupdev::LoadPriceBase(table, fuzz::kDataDir, 1, nullptr);
   fuzz::Check(loaded == 0 || loaded == 1, "unknown load status");
   if (loaded == 1)
     fuzz::Check(table.entries.empty() && table.base == 0, "a failed load left a table");
@@ -46,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const int16_t furnmat = scene.Open("furnmat.dat");
   const std::vector<uint8_t> before = scene.Bytes("baz001.dat");
-  const int16_t converted = pricebase::ConvertPriceBase(fuzz::kDataDir, 1, furnmat, kFurnmatBlocks);
+  const int16_t converted =
+      pricebase::ConvertPriceBase(fuzz::kDataDir, 1, furnmat, kFurnmatBlocks, nullptr);
   fuzz::Check(converted == 0 || converted == 1, "unknown conversion status");
   fuzz::Check(!io::UnitInUse(2), "the conversion left the price base open");
   const std::vector<uint8_t> after = scene.Bytes("baz001.dat");
@@ -78,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Fail("the conversion left furnmat.dat unsound");
   }
 
-  pricebase::ConvertPriceBase(fuzz::kDataDir, 1, furnmat, kFurnmatBlocks);
+  pricebase::ConvertPriceBase(fuzz::kDataDir, 1, furnmat, kFurnmatBlocks, nullptr);
   fuzz::Check(scene.Bytes("baz001.dat") == after,
               "a second conversion changed the price base again");
   return 0;

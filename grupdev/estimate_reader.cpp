@@ -1,4 +1,5 @@
-// Article lines of an estimate and the file-kind cache (the record drawn in estimate_reader.h).
+// Article lines of an estimate, and the record reader with its file-kind cache (the
+// record drawn in estimate_reader.h).
 #include "grupdev/estimate_reader.h"
 
 #include <algorithm>
@@ -14,8 +15,6 @@
 namespace varmex::grupdev {
 namespace {
 
-constexpr size_t kLongestRecord = 32767;
-
 constexpr size_t kFirstLine = 104;
 constexpr size_t kLineSize = 36;
 constexpr size_t kLineNumber = 0;
@@ -29,15 +28,6 @@ constexpr size_t kFirstContinuedValue = 3;
 constexpr int32_t kFirstFormulaCode = 2000000001;
 constexpr int32_t kLastFormulaCode = 2000009999;
 constexpr int32_t kLeftOutValue = -1100000000;
-
-struct KindSlot {
-  int16_t unit = 0;  // 0: free
-  int16_t kind = 0;
-};
-std::array<KindSlot, 5>& KindCache() {
-  static std::array<KindSlot, 5> cache{};
-  return cache;
-}
 
 ItemEntry EntryOfLine(const uint8_t* line) {
   ItemEntry e;
@@ -53,14 +43,16 @@ bool IsFormulaCode(int32_t code) { return code >= kFirstFormulaCode && code <= k
 
 }  // namespace
 
-int16_t FileKindOf(int16_t unit) {
-  for (const KindSlot& slot : KindCache()) {
+RecordReader::RecordReader() : estimate_(kLongestRecord) {}
+
+int16_t RecordReader::FileKindOf(int16_t unit) {
+  for (const KindSlot& slot : kinds_) {
     if (slot.unit != 0 && slot.unit == unit) return slot.kind;
   }
   store::BlockBytes block{};
   if (io::ReadRecord(unit, 1, block) != io::kIoOk) return kFileKindUnreadable;
   const int16_t kind = store::IsBlockFileHeader(block) ? kFileKindBlockFile : kFileKindLegacy;
-  for (KindSlot& slot : KindCache()) {
+  for (KindSlot& slot : kinds_) {
     if (slot.unit == 0) {
       slot = {unit, kind};
       break;
@@ -69,10 +61,8 @@ int16_t FileKindOf(int16_t unit) {
   return kind;
 }
 
-void ResetFileKindCache() { KindCache().fill(KindSlot{}); }
-
-ByKeyResult ReadByKey(std::span<uint8_t> record, int16_t keyLength, int32_t blockCount,
-                      int16_t unit) {
+ByKeyResult RecordReader::ReadByKey(std::span<uint8_t> record, int16_t keyLength,
+                                    int32_t blockCount, int16_t unit) {
   switch (FileKindOf(unit)) {
     case kFileKindBlockFile: {
       const store::ReadResult r = store::KeyedRead(record, keyLength, blockCount, unit,
@@ -116,9 +106,10 @@ std::vector<ItemEntry> ParseArticleLines(std::span<const uint8_t> record, bool l
   return items;
 }
 
-EstimateItems ReadEstimateItems(int16_t devUnit, int32_t devBlocks, std::string_view key,
-                                bool leaveOutFormulas, int16_t reportMode) {
-  static std::vector<uint8_t> record(kLongestRecord);
+EstimateItems RecordReader::ReadEstimateItems(int16_t devUnit, int32_t devBlocks,
+                                              std::string_view key, bool leaveOutFormulas,
+                                              int16_t reportMode) {
+  std::vector<uint8_t>& record = estimate_;
   std::array<char, 6> key6;
   key6.fill(' ');
   std::memcpy(key6.data(), key.data(), std::min(key.size(), key6.size()));

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -30,23 +31,13 @@ enum FileKind : int16_t {
   kFileKindBlockFile = 2,
 };
 
-// The layout of the file open on `unit`. Up to five units are remembered; a sixth is
-// asked again from its block 1 at every call.
-int16_t FileKindOf(int16_t unit);
-
-// Forgets every remembered unit (units are reused once files are closed).
-void ResetFileKindCache();
+// The longest record a keyed look-up of the data files delivers.
+inline constexpr size_t kLongestRecord = 32767;
 
 struct ByKeyResult {
   int16_t status = 0;  // keyed store statuses; 5 when the file kind is unreadable
   int32_t length = 0;  // bytes delivered, key included
 };
-
-// Reads the record whose key stands in front of `record` from the file on `unit`,
-// through the word-layout look-up or the block-file look-up as the file's kind says.
-// Never delivers more than record.size() bytes.
-ByKeyResult ReadByKey(std::span<uint8_t> record, int16_t keyLength, int32_t blockCount,
-                      int16_t unit);
 
 struct ItemEntry {
   int32_t code = 0;
@@ -69,11 +60,37 @@ struct EstimateItems {
   std::vector<ItemEntry> items;  // empty after a failed read
 };
 
-// Reads the estimate `key` (6 characters) and gives its article entries in line order.
-// Failures are shown with ShowError ("Deviz negasit KEY!", "Eroare citire DEV.DAT!")
-// when `reportMode` is kReportByMessageBox.
-EstimateItems ReadEstimateItems(int16_t devUnit, int32_t devBlocks, std::string_view key,
-                                bool leaveOutFormulas, int16_t reportMode = kReportByMessageBox);
+// Reads records of the data files open for one GRUPDEV generation run, which holds
+// one reader from its start to its end: units are handed out again once files close,
+// so what a unit held in an earlier run says nothing about this one.
+class RecordReader {
+ public:
+  RecordReader();
+
+  // The layout of the file open on `unit`. Up to five units are remembered; a sixth is
+  // asked again from its block 1 at every call.
+  int16_t FileKindOf(int16_t unit);
+
+  // Reads the record whose key stands in front of `record` from the file on `unit`,
+  // through the word-layout look-up or the block-file look-up as the file's kind says.
+  // Never delivers more than record.size() bytes.
+  ByKeyResult ReadByKey(std::span<uint8_t> record, int16_t keyLength, int32_t blockCount,
+                        int16_t unit);
+
+  // Reads the estimate `key` (6 characters) and gives its article entries in line
+  // order. Failures are shown with ShowError ("Deviz negasit KEY!", "Eroare citire
+  // DEV.DAT!") when `reportMode` is kReportByMessageBox.
+  EstimateItems ReadEstimateItems(int16_t devUnit, int32_t devBlocks, std::string_view key,
+                                  bool leaveOutFormulas, int16_t reportMode = kReportByMessageBox);
+
+ private:
+  struct KindSlot {
+    int16_t unit = 0;  // 0: free
+    int16_t kind = 0;
+  };
+  std::array<KindSlot, 5> kinds_{};
+  std::vector<uint8_t> estimate_;  // the longest record an estimate may have
+};
 
 // The article entries of an estimate record already in memory (`record` is exactly the
 // delivered bytes, key included).

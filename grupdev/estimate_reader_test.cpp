@@ -55,20 +55,15 @@ TEST(ParseArticleLines, ContinuationsFormulasLeftOutAndEmptyLines) {
 
 class EstimateReaderTest : public ::testing::Test {
  protected:
-  EstimateReaderTest() {
-    ResetFileKindCache();
-    store::ResetLegacyBlockLimit();
-  }
-  ~EstimateReaderTest() override {
-    io::CloseAllUnits();
-    ResetFileKindCache();
-  }
+  EstimateReaderTest() { store::ResetLegacyBlockLimit(); }
+  ~EstimateReaderTest() override { io::CloseAllUnits(); }
   int16_t Open(const std::string& path) {
     const int16_t unit = io::FindFreeUnit();
     EXPECT_EQ(io::OpenUnit(unit, path, 512), 0);
     return unit;
   }
   platform::FakePlatform fake;
+  RecordReader reader;
 };
 
 TEST_F(EstimateReaderTest, ReadsFromEitherLayout) {
@@ -81,11 +76,11 @@ TEST_F(EstimateReaderTest, ReadsFromEitherLayout) {
   const int16_t blockUnit = Open("devblock.dat");
   ASSERT_EQ(store::KeyedWrite(record, 6, 8, blockUnit, store::HashSelector::kVariableLength).status,
             0);
-  EXPECT_EQ(FileKindOf(wordUnit), kFileKindLegacy);
-  EXPECT_EQ(FileKindOf(blockUnit), kFileKindBlockFile);
+  EXPECT_EQ(reader.FileKindOf(wordUnit), kFileKindLegacy);
+  EXPECT_EQ(reader.FileKindOf(blockUnit), kFileKindBlockFile);
 
   for (int16_t unit : {wordUnit, blockUnit}) {
-    const EstimateItems e = ReadEstimateItems(unit, 8, "EST001", true);
+    const EstimateItems e = reader.ReadEstimateItems(unit, 8, "EST001", true);
     EXPECT_EQ(e.status, kEstimateRead);
     ASSERT_EQ(e.items.size(), 2u);
     EXPECT_EQ(e.items[1].code, 1000003);
@@ -98,14 +93,14 @@ TEST_F(EstimateReaderTest, FailuresAreShownAndGiveNoItems) {
   words.Place(EstimateRecord("EST001", {{1, 2000005, 3, 10}}));
   fake.AddFile("dev.dat", words.bytes());
   const int16_t unit = Open("dev.dat");
-  const EstimateItems missing = ReadEstimateItems(unit, 4, "NOPE01", true);
+  const EstimateItems missing = reader.ReadEstimateItems(unit, 4, "NOPE01", true);
   EXPECT_EQ(missing.status, kEstimateNotFound);
   EXPECT_TRUE(missing.items.empty());
   ASSERT_EQ(fake.messages.size(), 1u);
   EXPECT_EQ(fake.messages[0].text, "Deviz negasit NOPE01!");
 
   // A unit that cannot be read has no kind: a read error.
-  const EstimateItems broken = ReadEstimateItems(77, 4, "EST001", true);
+  const EstimateItems broken = reader.ReadEstimateItems(77, 4, "EST001", true);
   EXPECT_EQ(broken.status, kEstimateReadError);
   ASSERT_EQ(fake.messages.size(), 2u);
   EXPECT_EQ(fake.messages[1].text, "Eroare citire DEV.DAT!");
@@ -118,12 +113,12 @@ TEST_F(EstimateReaderTest, FiveUnitsAreRememberedTheSixthIsAskedEachTime) {
     fake.AddFile(name, store::EmptyBlockFileImage(2));
     units.push_back(Open(name));
   }
-  for (int16_t u : units) EXPECT_EQ(FileKindOf(u), kFileKindBlockFile);
+  for (int16_t u : units) EXPECT_EQ(reader.FileKindOf(u), kFileKindBlockFile);
   const uint64_t reads = io::Counters().reads;
-  for (int i = 0; i < 5; ++i) FileKindOf(units[static_cast<size_t>(i)]);
+  for (int i = 0; i < 5; ++i) reader.FileKindOf(units[static_cast<size_t>(i)]);
   EXPECT_EQ(io::Counters().reads, reads);
-  FileKindOf(units[5]);
-  FileKindOf(units[5]);
+  reader.FileKindOf(units[5]);
+  reader.FileKindOf(units[5]);
   EXPECT_EQ(io::Counters().reads, reads + 2);
 }
 

@@ -36,7 +36,6 @@ namespace varmex::grupdev {
 namespace {
 
 constexpr size_t kBlockSize = io::kBlockBytes;
-constexpr size_t kLongestRecord = 32767;
 constexpr int16_t kAllObjectsInvestment = 9999;
 constexpr int16_t kWholeInvestmentObject = 1;
 
@@ -62,14 +61,27 @@ constexpr size_t kLinkRecordLength = 10;
 
 std::string BlankName() { return std::string(kNameLength, ' '); }
 
+// What one generation run keeps from its start to its end: the reader of the data
+// files' records, the buffer an investment record of obi.dat is read into, and the
+// exchange rates of the data directory, loaded at the start (no price the run stores
+// is worked out with them).
+struct GenerationRun {
+  explicit GenerationRun(const GrupdevFiles& f) : files(f) {}
+  const GrupdevFiles& files;
+  RecordReader reader;
+  std::vector<uint8_t> investment = std::vector<uint8_t>(kLongestRecord);
+  database::ExchangeRates rates;
+};
+
 // The investment record (investment number, 0); nullopt-like `found` false when absent.
 struct InvestmentRead {
   bool found = false;
   InvestmentInfo info;
 };
 
-InvestmentRead ReadInvestment(const DataFile& obi, int16_t investment) {
-  static std::vector<uint8_t> record(kLongestRecord);
+InvestmentRead ReadInvestment(GenerationRun& run, int16_t investment) {
+  const DataFile& obi = run.files.obi;
+  std::vector<uint8_t>& record = run.investment;
   std::fill(record.begin(), record.end(), uint8_t{0});
   io::StoreI16(record.data(), investment);
   io::StoreI16(record.data() + 2, 0);
@@ -130,7 +142,7 @@ EstimateTable CollectEstimates(const DataFile& dev) {
 }
 
 // Pass 2: one GRUPDEV per object or per investment, for each run of one investment.
-void DecideInvestments(EstimateTable& table, const DataFile& obi, const GrupdevLimits& limits) {
+void DecideInvestments(EstimateTable& table, GenerationRun& run, const GrupdevLimits& limits) {
   ChoiceState choice;
   choice.grupdevSameAnswer = kNoRememberedAnswer;
   size_t first = 0;
@@ -149,7 +161,7 @@ void DecideInvestments(EstimateTable& table, const DataFile& obi, const GrupdevL
       if (choice.grupdevSameAnswer != kNoRememberedAnswer) {
         answer = choice.grupdevSameAnswer;
       } else {
-        const InvestmentRead read = ReadInvestment(obi, investment);
+        const InvestmentRead read = ReadInvestment(run, investment);
         const intptr_t result = GrupdevChoiceDialog(read.info, choice);
         answer = result == 1 ? choice.grupdevAnswer : static_cast<int16_t>(kAnswerWholeInvestment);
       }
@@ -286,7 +298,8 @@ int64_t LeftOutRecords(int64_t estimates) {
 }
 
 // Pass 3: the GRUPDEVs of every run of equal investment, object and price base.
-void BuildGrupdevs(const GrupdevFiles& files, const EstimateTable& table) {
+void BuildGrupdevs(GenerationRun& run, const EstimateTable& table) {
+  const GrupdevFiles& files = run.files;
   PriceTable prices;
   MissingArticles missing;
   ResetPriceBaseCache(prices);
@@ -295,6 +308,7 @@ void BuildGrupdevs(const GrupdevFiles& files, const EstimateTable& table) {
   pricing.files = &files;
   pricing.prices = &prices;
   pricing.missing = &missing;
+  pricing.reader = &run.reader;
 
   GrupdevWriter writer(*files.lcalcdev);
   PricedMaterials priced;
@@ -309,8 +323,9 @@ void BuildGrupdevs(const GrupdevFiles& files, const EstimateTable& table) {
       ++last;
     }
     const EstimateRow& head = table[first];
-    if (LoadPriceBase(prices, files.dataDirectory, head.priceBase) == kPriceBaseLoaded) {
-      const InvestmentRead investment = ReadInvestment(files.obi, head.investment);
+    if (LoadPriceBase(prices, files.dataDirectory, head.priceBase, files.priceBaseMessages) ==
+        kPriceBaseLoaded) {
+      const InvestmentRead investment = ReadInvestment(run, head.investment);
       const std::string name = investment.found ? investment.info.name : BlankName();
       size_t i = first;
       int32_t candidate = 0;
@@ -354,18 +369,17 @@ void BuildGrupdevs(const GrupdevFiles& files, const EstimateTable& table) {
 }  // namespace
 
 void GenerateGrupdevs(const GrupdevFiles& files, const GrupdevLimits& limits) {
-  // Units are handed out again once files close: what a unit held in an earlier run
-  // says nothing about this one.
-  ResetFileKindCache();
-  database::SetExchangeRateDirectory(io::Padded(files.dataDirectory, 40));
-  database::LoadExchangeRates();
+  GenerationRun run(files);
+  database::SetExchangeRateDirectory(
+      run.rates, io::Padded(files.dataDirectory, database::kRateDirectoryChars));
+  database::LoadExchangeRates(run.rates);
 
   EstimateTable table = CollectEstimates(files.dev);
   if (table.empty()) return;
   SortEstimates(table);
-  DecideInvestments(table, files.obi, limits);
+  DecideInvestments(table, run, limits);
   SortEstimates(table);
-  BuildGrupdevs(files, table);
+  BuildGrupdevs(run, table);
 }
 
 }  // namespace varmex::grupdev

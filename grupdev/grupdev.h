@@ -7,6 +7,7 @@
 #include <span>
 #include <string_view>
 
+#include "pricebase/conversion.h"
 #include "store/keyed_file.h"
 
 namespace varmex::grupdev {
@@ -29,6 +30,9 @@ struct GrupdevFiles {
   // Asked before each estimate: true ends the step at once, without its warnings (the
   // caller undoes what it wrote: the disk has filled, say).
   std::function<bool()> stop;
+  // The migration's record of the price bases whose failure was shown; nullptr shows
+  // each failure met.
+  pricebase::OneMessagePerPriceBase* priceBaseMessages = nullptr;
 };
 
 // Investments with fewer than askFrom estimates get one GRUPDEV for the whole

@@ -14,8 +14,6 @@
 namespace varmex::grupdev {
 namespace {
 
-constexpr size_t kLongestRecord = 32767;
-
 // Norm records: the 4-byte code, then recipe lines of 8 bytes from offset 106.
 constexpr size_t kFirstRecipeLine = 106;
 constexpr size_t kRecipeLineSize = 8;
@@ -40,16 +38,12 @@ void StoreLocalPrice(PricingContext& ctx, int32_t material, double price, int32_
   ctx.files->prefman->Write(record, kPrefmanKeyLength);
 }
 
-std::vector<uint8_t>& NormBuffer() {
-  static std::vector<uint8_t> buffer(kLongestRecord);
-  return buffer;
-}
-
-// Reads norm `code` from `file`; the delivered bytes, or an empty span when not found.
-std::span<uint8_t> ReadNorm(const DataFile& file, int32_t code, bool& found) {
-  std::vector<uint8_t>& buffer = NormBuffer();
+// Reads norm `code` from `file` into the context's norm buffer; the delivered bytes, or
+// an empty span when not found.
+std::span<uint8_t> ReadNorm(PricingContext& ctx, const DataFile& file, int32_t code, bool& found) {
+  std::vector<uint8_t>& buffer = ctx.norm;
   io::StoreI32(buffer.data(), code);
-  const ByKeyResult r = ReadByKey(buffer, 4, file.blockCount, file.unit);
+  const ByKeyResult r = ctx.reader->ReadByKey(buffer, 4, file.blockCount, file.unit);
   found = r.status == store::kKeyedDone;
   if (!found) return {};
   const size_t length = static_cast<size_t>(std::max<int32_t>(r.length, 0));
@@ -124,7 +118,8 @@ void InvertNorincWords(std::span<uint8_t> record) {
 void PriceEstimateMaterials(PricingContext& ctx, std::string_view key, int32_t grupdevNumber,
                             PricedMaterials& priced) {
   const GrupdevFiles& files = *ctx.files;
-  const EstimateItems estimate = ReadEstimateItems(files.dev.unit, files.dev.blockCount, key, true);
+  const EstimateItems estimate =
+      ctx.reader->ReadEstimateItems(files.dev.unit, files.dev.blockCount, key, true);
   for (const ItemEntry& item : estimate.items) {
     const int32_t c = item.code;
     const ArticleClass kind = ClassifyArticle(c);
@@ -143,20 +138,20 @@ void PriceEstimateMaterials(PricingContext& ctx, std::string_view key, int32_t g
     bool found = false;
     std::span<uint8_t> norm;
     if (c > 1000000000) {
-      norm = ReadNorm(files.norinc, c, found);
+      norm = ReadNorm(ctx, files.norinc, c, found);
       if (!found) {
         RecordMissingArticle(*ctx.missing, kMissingInNorinc, c);
         continue;
       }
       InvertNorincWords(norm);
     } else if (c / 10000000 != 0) {
-      norm = ReadNorm(files.tehno, c, found);
+      norm = ReadNorm(ctx, files.tehno, c, found);
       if (!found) {
         RecordMissingArticle(*ctx.missing, kMissingInTehno, c);
         continue;
       }
     } else {
-      norm = ReadNorm(files.nor, c, found);
+      norm = ReadNorm(ctx, files.nor, c, found);
       if (!found) {
         RecordMissingArticle(*ctx.missing, kMissingInNor, c);
         continue;

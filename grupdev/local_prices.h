@@ -16,7 +16,9 @@
 #include <span>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
+#include "grupdev/estimate_reader.h"
 #include "grupdev/grupdev.h"
 #include "grupdev/price_table.h"
 
@@ -41,12 +43,15 @@ void RecordMissingArticle(MissingArticles& missing, int16_t kind, int32_t code);
 using PricedMaterials = std::unordered_set<int32_t>;
 
 // What a run of the pricing needs besides the estimate: the files (Prefman.dat's handle
-// counts the local prices it could not write), the price table of the group and the
-// missing-article bookkeeping.
+// counts the local prices it could not write), the price table of the group, the
+// missing-article bookkeeping, the run's reader of estimates and norms, and the buffer
+// a norm record is read into.
 struct PricingContext {
   const GrupdevFiles* files = nullptr;
   const PriceTable* prices = nullptr;
   MissingArticles* missing = nullptr;
+  RecordReader* reader = nullptr;
+  std::vector<uint8_t> norm = std::vector<uint8_t>(kLongestRecord);
 };
 
 // What an article code stands for.

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "pricebase/conversion.h"
 #include "pricebase/price_base_file.h"
 
 namespace varmex::grupdev {
@@ -26,9 +27,10 @@ enum PriceBaseStatus : int16_t {
 
 // Loads base n from `directory` into `table`, unless it is the base held. Base 0 is
 // never read: it leaves an empty table holding no base. Failures leave the table
-// empty; they are shown to the user, once a base within pricebase's
-// OneMessagePerPriceBase.
-int16_t LoadPriceBase(PriceTable& table, std::string_view directory, int16_t n);
+// empty; they are shown to the user, once a base when `messages` (the run's
+// pricebase::OneMessagePerPriceBase) is given, each time when it is nullptr.
+int16_t LoadPriceBase(PriceTable& table, std::string_view directory, int16_t n,
+                      pricebase::OneMessagePerPriceBase* messages);
 
 // The table becomes empty and holds no base.
 void ResetPriceBaseCache(PriceTable& table);

@@ -95,8 +95,8 @@ bool MigrationDialog::OnCommand(platform::DialogHost& host, int id, int notifica
       return false;
     case kOkButton: {
       if (!OldFolderFits(host, sourceVersion_)) return true;
-      const pricebase::OneMessagePerPriceBase oneMessageEach;
-      RunMigration(host, installDrive_, sourceVersion_, limits_);
+      pricebase::OneMessagePerPriceBase oneMessageEach;
+      RunMigration(host, installDrive_, sourceVersion_, limits_, &oneMessageEach);
       return true;
     }
     case kCancelButton:

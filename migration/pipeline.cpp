@@ -298,11 +298,12 @@ void ShowDiskFull(const std::string& path, bool restored) {
 class OpenFilesRun {
  public:
   OpenFilesRun(platform::DialogHost& dialog, const std::string& dataDir, const std::string& erpDir,
-               UndoJournal& journal)
+               UndoJournal& journal, pricebase::OneMessagePerPriceBase* priceBaseMessages)
       : dialog_(dialog),
         dataDir_(dataDir),
         erpDir_(erpDir),
         journal_(journal),
+        priceBaseMessages_(priceBaseMessages),
         disk_(files_, dataDir_, erpDir_),
         enlarger_(files_, dataDir_, disk_) {}
 
@@ -311,7 +312,7 @@ class OpenFilesRun {
     EnsureDefaultSupplier(files_[kTerti].unit, files_[kTerti].blockCount);
     io::FlushAllUnits();
     if (Stopped()) return;
-    if (database::ReadObiHeader(files_[kObi].unit) != 0) return;
+    if (database::ReadObiHeader(files_[kObi].unit, obi_) != 0) return;
     CheckWrittenFiles(files_, disk_, enlarger_);
     for (OpenedFile f : {kFurnmat, kLcalcdev, kPrefman}) TakeInHand(f);
 
@@ -351,7 +352,7 @@ class OpenFilesRun {
   }
 
   void Generate(const grupdev::GrupdevLimits& limits) {
-    const database::ObiHeader& obi = database::CurrentObiHeader();
+    const database::ObiHeader& obi = obi_;
     std::string damaged;
     auto count = [&](size_t f, int32_t n) { return CheckedCount(disk_.PathOf(f), n, damaged); };
     grupdev::GrupdevFiles g;
@@ -371,6 +372,7 @@ class OpenFilesRun {
     g.prefman = &written_[kPrefman];
     g.progress = [this](double share) { enlarger_.SetShareDone(share); };
     g.stop = [this] { return disk_.Full(); };
+    g.priceBaseMessages = priceBaseMessages_;
     grupdev::GenerateGrupdevs(g, limits);
   }
 
@@ -378,7 +380,8 @@ class OpenFilesRun {
   bool ConvertPriceBases() {
     for (int k = pricebase::kFirstPriceBase; k <= pricebase::kLastPriceBase; ++k) {
       enlarger_.SetShareDone(static_cast<double>(k - 1) / pricebase::kLastPriceBase);
-      pricebase::ConvertPriceBase(dataDir_, static_cast<int16_t>(k), written_[kFurnmat]);
+      pricebase::ConvertPriceBase(dataDir_, static_cast<int16_t>(k), written_[kFurnmat],
+                                  priceBaseMessages_);
       if (Stopped()) return false;
     }
     io::FlushAllUnits();
@@ -434,7 +437,9 @@ class OpenFilesRun {
   const std::string& dataDir_;
   const std::string& erpDir_;
   UndoJournal& journal_;
+  pricebase::OneMessagePerPriceBase* priceBaseMessages_;
   OpenFiles files_{};
+  database::ObiHeader obi_;  // obi.dat's block 1, read once the files are open
   std::array<store::KeyedFile, kOpenedFileCount> written_;  // furnmat, lcalcdev, Prefman
   DiskWatch disk_;
   FileEnlarger enlarger_;
@@ -473,7 +478,8 @@ OldCollection LocateOldCollection(std::string_view entered, int16_t sourceVersio
 }
 
 void RunMigration(platform::DialogHost& dialog, char installDrive, int16_t sourceVersion,
-                  const grupdev::GrupdevLimits& limits) {
+                  const grupdev::GrupdevLimits& limits,
+                  pricebase::OneMessagePerPriceBase* priceBaseMessages) {
   const OldCollection old = LocateOldCollection(
       dialog.GetItemText(kOldDirectoryEdit, kDirectoryFieldChars), sourceVersion);
   if (old.dataDir.empty()) return;
@@ -506,7 +512,7 @@ void RunMigration(platform::DialogHost& dialog, char installDrive, int16_t sourc
                !begun.ok()) {
       ShowBeginProblem(begun);
     } else {
-      OpenFilesRun(dialog, dataDir, erpDir, journal).Run(limits);
+      OpenFilesRun(dialog, dataDir, erpDir, journal, priceBaseMessages).Run(limits);
     }
   }
 

@@ -15,11 +15,6 @@
 namespace varmex::pricebase {
 namespace {
 
-OneMessagePerPriceBase*& CurrentScope() {
-  static OneMessagePerPriceBase* scope = nullptr;
-  return scope;
-}
-
 // The default supplier's price record of a material (drawn in supplier_price.h).
 void BuildSupplierPrice(SupplierPriceRecord record, int32_t material, int32_t price) {
   SetSupplierPriceKey(record, kDefaultSupplier, material);
@@ -70,28 +65,22 @@ bool ConvertBlock(PriceBaseBlock block, store::KeyedFile& furnmat) {
 
 std::string ReadErrorText() { return "Eroare citere baza pret!"; }
 
-OneMessagePerPriceBase::OneMessagePerPriceBase() : outer_(CurrentScope()) { CurrentScope() = this; }
-
-OneMessagePerPriceBase::~OneMessagePerPriceBase() { CurrentScope() = outer_; }
-
-bool PriceBaseFaultShown(int number) {
-  const OneMessagePerPriceBase* scope = CurrentScope();
-  return scope != nullptr && scope->shown_.count(number) != 0;
+bool PriceBaseFaultShown(const OneMessagePerPriceBase* messages, int number) {
+  return messages != nullptr && messages->shown_.count(number) != 0;
 }
 
-bool ShowPriceBaseFault(int number) {
-  OneMessagePerPriceBase* scope = CurrentScope();
-  return scope == nullptr || scope->shown_.insert(number).second;
+bool ShowPriceBaseFault(OneMessagePerPriceBase* messages, int number) {
+  return messages == nullptr || messages->shown_.insert(number).second;
 }
 
 int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, int16_t furnmatUnit,
-                         int32_t furnmatBlocks) {
+                         int32_t furnmatBlocks, OneMessagePerPriceBase* messages) {
   store::KeyedFile furnmat(furnmatUnit, furnmatBlocks);
-  return ConvertPriceBase(dataDirectory, number, furnmat);
+  return ConvertPriceBase(dataDirectory, number, furnmat, messages);
 }
 
-int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number,
-                         store::KeyedFile& furnmat) {
+int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, store::KeyedFile& furnmat,
+                         OneMessagePerPriceBase* messages) {
   const database::OpenResult file = OpenPriceBase(dataDirectory, number, database::kNoMessages);
   if (file.unit == io::kNoUnit) return kPriceBaseFailed;
 
@@ -103,7 +92,7 @@ int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number,
   std::array<uint8_t, kPriceBaseBlockSize> block{};
   for (int32_t b = range.first; b <= range.last; ++b) {
     if (io::ReadRecord(file.unit, b, block) != io::kIoOk) {
-      if (ShowPriceBaseFault(number)) installer::ShowError(ReadErrorText());
+      if (ShowPriceBaseFault(messages, number)) installer::ShowError(ReadErrorText());
       io::CloseUnit(file.unit);
       return kPriceBaseFailed;
     }

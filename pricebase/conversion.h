@@ -33,37 +33,38 @@ inline constexpr int32_t kHighestMaterial = 8000000;
 // keeps it to one box per base.
 std::string ReadErrorText();
 
-// A base that cannot be read is named once in a migration. While an object of this
-// class lives (the migration dialog holds one while its pipeline runs), the first
-// failure met on a base is shown and the later ones stay silent: each GRUPDEV group
-// priced from the base tries it again, and its conversion reads it once more. Without
-// one, each reader shows each failure it meets.
+// A base that cannot be read is named once in a migration. The run holds one object of
+// this class (the migration dialog's OK handler makes it and hands it down through the
+// pipeline to both readers): the first failure met on a base is shown and the later
+// ones stay silent, although each GRUPDEV group priced from the base tries it again and
+// its conversion reads it once more. A reader handed none (nullptr) shows each failure
+// it meets.
 class OneMessagePerPriceBase {
  public:
-  OneMessagePerPriceBase();
-  ~OneMessagePerPriceBase();
+  OneMessagePerPriceBase() = default;
   OneMessagePerPriceBase(const OneMessagePerPriceBase&) = delete;
   OneMessagePerPriceBase& operator=(const OneMessagePerPriceBase&) = delete;
 
  private:
-  friend bool PriceBaseFaultShown(int number);
-  friend bool ShowPriceBaseFault(int number);
-  OneMessagePerPriceBase* outer_;
+  friend bool PriceBaseFaultShown(const OneMessagePerPriceBase* messages, int number);
+  friend bool ShowPriceBaseFault(OneMessagePerPriceBase* messages, int number);
   std::set<int> shown_;
 };
 
 // Whether a failure of base `number` was already shown (a reader then opens it
 // without messages).
-bool PriceBaseFaultShown(int number);
+bool PriceBaseFaultShown(const OneMessagePerPriceBase* messages, int number);
 // A failure of base `number` was met: true when its message is to be shown now (and
 // it then counts as shown), false when it was shown before.
-bool ShowPriceBaseFault(int number);
+bool ShowPriceBaseFault(OneMessagePerPriceBase* messages, int number);
 
 // Converts price base `number` in `dataDirectory`, storing supplier prices in the open
-// furnmat.dat (unit and block count as opened).
+// furnmat.dat (unit and block count as opened). A block that cannot be read is shown
+// as `messages` says.
 int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, int16_t furnmatUnit,
-                         int32_t furnmatBlocks);
+                         int32_t furnmatBlocks, OneMessagePerPriceBase* messages);
 // The same, enlarging furnmat.dat when it is full; `furnmat` follows the file.
-int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, store::KeyedFile& furnmat);
+int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, store::KeyedFile& furnmat,
+                         OneMessagePerPriceBase* messages);
 
 }  // namespace varmex::pricebase

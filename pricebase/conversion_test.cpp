@@ -39,7 +39,8 @@ class Conversion : public ::testing::Test {
   void TearDown() override { io::CloseAllUnits(); }
 
   int16_t Convert(int number) {
-    return ConvertPriceBase(kDir, static_cast<int16_t>(number), furnmat_.unit, furnmat_.blockCount);
+    return ConvertPriceBase(kDir, static_cast<int16_t>(number), furnmat_.unit, furnmat_.blockCount,
+                            nullptr);
   }
   // The default supplier's price record of a material, or status != 0.
   store::ReadResult SupplierPrice(int32_t material, std::array<uint8_t, 136>& record) {

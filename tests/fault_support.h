@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "grupdev/choice_dialog.h"
-#include "grupdev/estimate_reader.h"
 #include "io/unit_file.h"
 #include "migration/pipeline.h"
 #include "platform/fake_platform.h"
@@ -109,7 +108,6 @@ class World {
     io::CloseAllUnits();
     io::SetIoFaultHook(nullptr);
     store::ResetLegacyBlockLimit();
-    grupdev::ResetFileKindCache();
     root_ = version == 36 ? "C:\\Palunor\\" : "C:\\Varmex35\\";
     old_ = CachedOldFiles(version, root_, sizes.furnmatSpread);
     platform::Install(&os);  // the scratch platform of the first collection has gone

@@ -18,6 +18,7 @@
 
 #include "io/coding.h"
 #include "io/unit_file.h"
+#include "pricebase/supplier_price.h"
 #include "store/block_file_builder.h"
 #include "store/block_header.h"
 #include "store/keyed_store.h"
@@ -84,11 +85,11 @@ class OpenBlockFile {
   int32_t blocks_ = 0;
 };
 
+// The key of a supplier price record of furnmat.dat.
 Bytes Key8(int32_t supplier, int32_t material) {
-  Bytes key(8);
-  io::StoreI32(key.data(), supplier);
-  io::StoreI32(key.data() + 4, material);
-  return key;
+  std::array<uint8_t, pricebase::kSupplierPriceRecordSize> record{};
+  pricebase::SetSupplierPriceKey(record, supplier, material);
+  return Bytes(record.begin(), record.begin() + pricebase::kSupplierPriceKeyLength);
 }
 
 Bytes Key4(int32_t code) {
@@ -239,7 +240,7 @@ TEST_F(MigrationE2eTest, Version36CollectionIsMigratedWhole) {
   ASSERT_FALSE(converted.empty());
   for (const auto& e : converted) {
     const Bytes r = furnmat.Read(Key8(2499, e.code), 8);
-    ASSERT_EQ(r.size(), 136u) << e.code;
+    ASSERT_EQ(r.size(), pricebase::kSupplierPriceRecordSize) << e.code;
   }
   // Converted entries of base 1 point at the default supplier.
   const Bytes base1 = ReadBytes(varmex_ + "/baz001.dat");
@@ -370,10 +371,11 @@ TEST_F(MigrationE2eTest, LargeFurnmatIsRedistributedOnlyWhenTooDense) {
   const int16_t unit = io::FindFreeUnit();
   ASSERT_EQ(io::OpenUnit(unit, furnmat, 512), 0);
   for (int32_t i = 0; i < 3 * 7800; ++i) {
-    Bytes record(136, 0);
-    io::StoreI32(record.data(), 1000 + i % 7);
-    io::StoreI32(record.data() + 4, 2000001 + i);
-    ASSERT_EQ(store::KeyedWrite(record, 8, 8000, unit, store::HashSelector::kVariableLength).status,
+    std::array<uint8_t, pricebase::kSupplierPriceRecordSize> record{};
+    pricebase::SetSupplierPriceKey(record, 1000 + i % 7, 2000001 + i);
+    ASSERT_EQ(store::KeyedWrite(record, pricebase::kSupplierPriceKeyLength, 8000, unit,
+                                store::HashSelector::kVariableLength)
+                  .status,
               store::kKeyedDone)
         << i;
   }
@@ -389,7 +391,9 @@ TEST_F(MigrationE2eTest, LargeFurnmatIsRedistributedOnlyWhenTooDense) {
   ASSERT_TRUE(result.ok());
   EXPECT_EQ(result.blocks(), 16000);
   for (int32_t i = 0; i < 3 * 7800; i += 97) {
-    EXPECT_EQ(result.Read(Key8(1000 + i % 7, 2000001 + i), 8).size(), 136u) << i;
+    EXPECT_EQ(result.Read(Key8(1000 + i % 7, 2000001 + i), 8).size(),
+              pricebase::kSupplierPriceRecordSize)
+        << i;
   }
 }
 

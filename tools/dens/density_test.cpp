@@ -9,6 +9,7 @@
 #include "io/coding.h"
 #include "io/unit_file.h"
 #include "platform/fake_platform.h"
+#include "pricebase/supplier_price.h"
 #include "store/block_file_builder.h"
 #include "store/keyed_store.h"
 
@@ -19,17 +20,24 @@ using platform::FakePlatform;
 
 constexpr const char* kFile = "D:\\kedro\\Varmex\\furnmat.dat";
 
-// Writes `count` supplier price records (136 bytes, 8-byte key) into the file.
+// A supplier price record of the default supplier (2499) for `material`.
+using SupplierRecord = std::array<uint8_t, pricebase::kSupplierPriceRecordSize>;
+SupplierRecord SupplierPrice(int32_t material) {
+  SupplierRecord record{};
+  pricebase::SetSupplierPriceKey(record, 2499, material);
+  return record;
+}
+
+// Writes `count` supplier price records into the file.
 void FillWithRecords(int32_t blocks, int count) {
   const int16_t unit = io::FindFreeUnit();
   ASSERT_EQ(io::OpenUnit(unit, kFile, 512), 0);
   for (int i = 0; i < count; ++i) {
-    std::array<uint8_t, 136> record{};
-    io::StoreI32(record.data(), 2499);
-    io::StoreI32(record.data() + 4, 2000001 + i);
-    ASSERT_EQ(
-        store::KeyedWrite(record, 8, blocks, unit, store::HashSelector::kVariableLength).status,
-        store::kKeyedDone)
+    SupplierRecord record = SupplierPrice(2000001 + i);
+    ASSERT_EQ(store::KeyedWrite(record, pricebase::kSupplierPriceKeyLength, blocks, unit,
+                                store::HashSelector::kVariableLength)
+                  .status,
+              store::kKeyedDone)
         << i;
   }
   io::CloseUnit(unit);
@@ -73,16 +81,18 @@ TEST(MeasureDensity, ProbePathCountsFromTheHomeBlock) {
   // Two blocks: block 1 is full with the header, so a key whose home is block 1 lies
   // in block 2, two blocks along its probe path.
   os.AddFile(kFile, store::EmptyBlockFileImage(2));
-  std::array<uint8_t, 136> record{};
-  io::StoreI32(record.data(), 2499);
-  int32_t material = 2000001;
-  for (;; ++material) {
-    io::StoreI32(record.data() + 4, material);
-    if (store::HomeBlock(record, 8, 2, store::HashSelector::kVariableLength) == 1) break;
+  SupplierRecord record = SupplierPrice(2000001);
+  for (int32_t material = 2000002;; ++material) {
+    if (store::HomeBlock(record, pricebase::kSupplierPriceKeyLength, 2,
+                         store::HashSelector::kVariableLength) == 1)
+      break;
+    record = SupplierPrice(material);
   }
   const int16_t unit = io::FindFreeUnit();
   ASSERT_EQ(io::OpenUnit(unit, kFile, 512), 0);
-  ASSERT_EQ(store::KeyedWrite(record, 8, 2, unit, store::HashSelector::kVariableLength).status,
+  ASSERT_EQ(store::KeyedWrite(record, pricebase::kSupplierPriceKeyLength, 2, unit,
+                              store::HashSelector::kVariableLength)
+                .status,
             store::kKeyedDone);
   io::CloseUnit(unit);
   EXPECT_EQ(MeasureDensity(kFile).longestProbe, 2);
