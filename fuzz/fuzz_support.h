@@ -41,7 +41,6 @@ class Scene {
   Scene() {
     io::CloseAllUnits();
     io::SetIoFaultHook(nullptr);
-    store::ResetLegacyBlockLimit();
     os.AddDirectory("D:\\kedro");
     os.AddDirectory(kDataDir);
   }

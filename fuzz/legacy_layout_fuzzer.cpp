@@ -20,18 +20,21 @@ namespace {
 
 constexpr std::string_view kFile = "dev.dat";
 
+// One reader's look-ups: its walk budget widens at the first 6-byte key, for the rest.
 void LookUpAll(int16_t unit, int32_t n, const std::vector<std::vector<uint8_t>>& keys) {
   std::vector<uint8_t> record(32767);
+  store::LegacyBudget budget;
   for (const auto& key : keys) {
     std::memcpy(record.data(), key.data(), key.size());
     const auto kl = static_cast<int16_t>(key.size());
-    const store::LegacyReadResult whole = store::LegacyKeyedRead(record, kl, n, unit);
+    const store::LegacyReadResult whole = store::LegacyKeyedRead(record, kl, n, unit, budget);
     fuzz::Check(whole.status == 0 || whole.status == 1 || whole.status == 4,
                 "unknown look-up status");
     fuzz::Check(whole.length >= 0 && whole.length <= 32767, "impossible length");
     fuzz::Check(std::memcmp(record.data(), key.data(), key.size()) == 0,
                 "the look-up overwrote the key");
-    const store::LegacyReadResult small = store::LegacyKeyedRead(record, kl, n, unit, kl + 6);
+    const store::LegacyReadResult small =
+        store::LegacyKeyedRead(record, kl, n, unit, budget, kl + 6);
     fuzz::Check(small.length <= kl + 6, "the look-up went past its capacity");
   }
 }
@@ -99,7 +102,6 @@ void RunOnImage(const uint8_t* data, size_t size) {
   const int32_t fileBlocks = fuzz::WholeBlocks(size);
   const int32_t farBlocks = 0x7FFFFFFF - (size > 0 ? data[0] : 0);
   for (int32_t n : {fileBlocks, farBlocks}) {
-    store::ResetLegacyBlockLimit();
     LookUpAll(unit, n, keys);
     RemoveAndCheck(scene, unit, n, marker);
     if (!keys.empty()) RemoveAndCheck(scene, unit, n, keys[keys.size() / 2]);

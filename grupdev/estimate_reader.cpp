@@ -71,7 +71,7 @@ ByKeyResult RecordReader::ReadByKey(std::span<uint8_t> record, int16_t keyLength
     }
     case kFileKindLegacy: {
       const store::LegacyReadResult r =
-          store::LegacyKeyedRead(record, keyLength, blockCount, unit, 0);
+          store::LegacyKeyedRead(record, keyLength, blockCount, unit, legacy_);
       return {r.status, r.length};
     }
     default:

@@ -22,6 +22,8 @@
 #include <string_view>
 #include <vector>
 
+#include "store/keyed_store.h"
+
 namespace varmex::grupdev {
 
 // Layout of a data file as told by its block 1.
@@ -83,6 +85,10 @@ class RecordReader {
   EstimateItems ReadEstimateItems(int16_t devUnit, int32_t devBlocks, std::string_view key,
                                   bool leaveOutFormulas, int16_t reportMode = kReportByMessageBox);
 
+  // The walk budget of this reader's word-layout look-ups, shared by every look-up of
+  // the run made through it or with it.
+  store::LegacyBudget& legacyBudget() { return legacy_; }
+
  private:
   struct KindSlot {
     int16_t unit = 0;  // 0: free
@@ -90,6 +96,7 @@ class RecordReader {
   };
   std::array<KindSlot, 5> kinds_{};
   std::vector<uint8_t> estimate_;  // the longest record an estimate may have
+  store::LegacyBudget legacy_;
 };
 
 // The article entries of an estimate record already in memory (`record` is exactly the

@@ -55,7 +55,7 @@ TEST(ParseArticleLines, ContinuationsFormulasLeftOutAndEmptyLines) {
 
 class EstimateReaderTest : public ::testing::Test {
  protected:
-  EstimateReaderTest() { store::ResetLegacyBlockLimit(); }
+  EstimateReaderTest() = default;
   ~EstimateReaderTest() override { io::CloseAllUnits(); }
   int16_t Open(const std::string& path) {
     const int16_t unit = io::FindFreeUnit();

@@ -87,7 +87,8 @@ InvestmentRead ReadInvestment(GenerationRun& run, int16_t investment) {
   io::StoreI16(record.data() + 2, 0);
   InvestmentRead result;
   result.info.number = investment;
-  const store::LegacyReadResult r = store::LegacyKeyedRead(record, 4, obi.blockCount, obi.unit, 0);
+  const store::LegacyReadResult r =
+      store::LegacyKeyedRead(record, 4, obi.blockCount, obi.unit, run.reader.legacyBudget());
   if (r.status != store::kLegacyDone) return result;
   result.found = true;
   // Fields past the delivered length read as zero (code) and blanks (name).
@@ -104,7 +105,7 @@ InvestmentRead ReadInvestment(GenerationRun& run, int16_t investment) {
 }
 
 // Pass 1: every estimate of dev.dat, in block order.
-EstimateTable CollectEstimates(const DataFile& dev) {
+EstimateTable CollectEstimates(const DataFile& dev, store::LegacyBudget& budget) {
   EstimateTable table;
   store::BlockBytes block{};
   std::vector<uint8_t> record(kLongestRecord);
@@ -118,7 +119,7 @@ EstimateTable CollectEstimates(const DataFile& dev) {
         if (IsEstimateKey(key)) {
           std::memcpy(record.data(), key.data(), key.size());
           const store::LegacyReadResult r =
-              store::LegacyKeyedRead(record, kEstimateKeyLength, dev.blockCount, dev.unit, 0);
+              store::LegacyKeyedRead(record, kEstimateKeyLength, dev.blockCount, dev.unit, budget);
           if (r.status == store::kLegacyDone) {
             const size_t length = static_cast<size_t>(
                 std::clamp<int32_t>(r.length, 0, static_cast<int32_t>(record.size())));
@@ -374,7 +375,7 @@ void GenerateGrupdevs(const GrupdevFiles& files, const GrupdevLimits& limits) {
       run.rates, io::Padded(files.dataDirectory, database::kRateDirectoryChars));
   database::LoadExchangeRates(run.rates);
 
-  EstimateTable table = CollectEstimates(files.dev);
+  EstimateTable table = CollectEstimates(files.dev, run.reader.legacyBudget());
   if (table.empty()) return;
   SortEstimates(table);
   DecideInvestments(table, run, limits);

@@ -68,7 +68,6 @@ class Migration {
       }
       return host.result.value_or(-1);
     };
-    store::ResetLegacyBlockLimit();
   }
   ~Migration() { io::CloseAllUnits(); }
 

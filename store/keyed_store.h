@@ -138,8 +138,19 @@ struct LegacyReadResult {
   int16_t status = 0;
   int32_t length = 0;  // bytes delivered, key included
 };
+// How many blocks a reader's word-layout look-ups may walk. The suite's reader starts
+// at 200 and widens to 5987 for good at its first look-up of a 6-byte key: every later
+// look-up of the same reader walks the wider budget, whatever its key. Whoever reads a
+// collection keeps one budget for the run and hands it to each look-up.
+struct LegacyBudget {
+  int32_t blocks = 200;
+};
+
 // Word-layout look-up. `capacity` 0 means the whole buffer; gathering stops there
 // with status 4.
+LegacyReadResult LegacyKeyedRead(std::span<uint8_t> record, int16_t keyLength, int32_t n,
+                                 int16_t file, LegacyBudget& budget, int32_t capacity = 0);
+// A look-up on its own, with a budget of its own.
 LegacyReadResult LegacyKeyedRead(std::span<uint8_t> record, int16_t keyLength, int32_t n,
                                  int16_t file, int32_t capacity = 0);
 

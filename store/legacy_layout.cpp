@@ -16,11 +16,6 @@
 namespace varmex::store {
 namespace {
 
-int32_t& BlockLimit() {
-  static int32_t limit = kLegacyFirstBlockLimit;
-  return limit;
-}
-
 bool ValidLegacyKey(std::span<const uint8_t> key, int keyLength) {
   return keyLength >= 4 && keyLength % 2 == 0 && keyLength <= kBlockBytes - 4 &&
          static_cast<size_t>(keyLength) <= key.size();
@@ -105,16 +100,19 @@ int32_t LegacyHomeBlock(std::span<const uint8_t> key, int keyLength, int32_t n) 
   return static_cast<int32_t>(magnitude % n) + 1;
 }
 
-int32_t LegacyBlockLimit() { return BlockLimit(); }
-void ResetLegacyBlockLimit() { BlockLimit() = kLegacyFirstBlockLimit; }
-
 LegacyReadResult LegacyKeyedRead(std::span<uint8_t> record, int16_t keyLength, int32_t n,
                                  int16_t file, int32_t capacity) {
+  LegacyBudget budget;
+  return LegacyKeyedRead(record, keyLength, n, file, budget, capacity);
+}
+
+LegacyReadResult LegacyKeyedRead(std::span<uint8_t> record, int16_t keyLength, int32_t n,
+                                 int16_t file, LegacyBudget& budget, int32_t capacity) {
   LegacyReadResult r;
   r.status = kLegacyNotFound;
   if (n <= 0 || !ValidLegacyKey(record, keyLength)) return r;
   const int kl = keyLength;
-  if (kl == 6) BlockLimit() = kLegacyLongKeyBlockLimit;
+  if (kl == 6) budget.blocks = kLegacyLongKeyBlockLimit;
   const int64_t cap = capacity <= 0
                           ? static_cast<int64_t>(record.size())
                           : std::min<int64_t>(capacity, static_cast<int64_t>(record.size()));
@@ -122,10 +120,10 @@ LegacyReadResult LegacyKeyedRead(std::span<uint8_t> record, int16_t keyLength, i
   std::memcpy(key.data(), record.data(), static_cast<size_t>(kl));
   const std::span<const uint8_t> keyView(key.data(), static_cast<size_t>(kl));
 
-  static BlockBytes buffer;
+  BlockBytes buffer;
   int64_t gathered = 0;  // data bytes delivered after the key
   bool settled = false;
-  WalkProbePath(keyView, kl, n, file, BlockLimit(), buffer, [&](int32_t, const LegacyEntry& e) {
+  WalkProbePath(keyView, kl, n, file, budget.blocks, buffer, [&](int32_t, const LegacyEntry& e) {
     if (!e.IsUsable()) return Visit::kGoOn;  // the block's walk ends with it
     const int64_t data = e.Magnitude() - kl - 2;
     const int64_t room = cap - kl - gathered;
@@ -152,6 +150,8 @@ LegacyReadResult LegacyKeyedRead(std::span<uint8_t> record, int16_t keyLength, i
   }
   return r;
 }
+
+static_assert(LegacyBudget{}.blocks == kLegacyFirstBlockLimit);
 
 int16_t RemoveLegacyRecord(std::span<const uint8_t> key, int16_t keyLength, int32_t n,
                            int16_t file) {

@@ -97,9 +97,4 @@ inline constexpr int32_t kLegacyLongKeyBlockLimit = 5987;
 // The first block examined for a key (the home block), 1..N; 0 when N <= 0.
 int32_t LegacyHomeBlock(std::span<const uint8_t> key, int keyLength, int32_t n);
 
-// The look-up's block limit: 200 at the start of a run, 5987 from the first look-up
-// of a 6-byte key on. Tests reset it.
-int32_t LegacyBlockLimit();
-void ResetLegacyBlockLimit();
-
 }  // namespace varmex::store

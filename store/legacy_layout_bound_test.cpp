@@ -20,7 +20,6 @@ constexpr int32_t kFarBlocks = 5000000;
 class FarBlockCount : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetLegacyBlockLimit();
     // Three blocks; the marker record in one piece at the start of block 1, where the
     // probe path comes back to after N.
     std::vector<uint8_t> bytes(3 * 512, 0);

@@ -28,7 +28,6 @@ std::vector<uint8_t> Data(size_t n, unsigned seed) {
 
 class LegacyLayoutTest : public ::testing::Test {
  protected:
-  void SetUp() override { ResetLegacyBlockLimit(); }
   void TearDown() override {
     io::CloseAllUnits();
     io::SetIoFaultHook(nullptr);
@@ -41,9 +40,10 @@ class LegacyLayoutTest : public ::testing::Test {
   LegacyReadResult Read(std::vector<uint8_t>& buffer, std::string_view key, int32_t n,
                         int32_t capacity = 0) {
     std::memcpy(buffer.data(), key.data(), key.size());
-    return LegacyKeyedRead(buffer, static_cast<int16_t>(key.size()), n, 1, capacity);
+    return LegacyKeyedRead(buffer, static_cast<int16_t>(key.size()), n, 1, budget, capacity);
   }
   platform::FakePlatform fake;
+  LegacyBudget budget;  // one reader's, for the whole test
 };
 
 TEST_F(LegacyLayoutTest, OnePieceInItsHomeBlock) {
@@ -129,7 +129,7 @@ TEST_F(LegacyLayoutTest, BlockLimitAndUnreadableFiles) {
   EXPECT_EQ(Read(buffer, "ABCD", 1).status, kLegacyNotFound);
   EXPECT_EQ(io::Counters().reads - before, 200u);
   EXPECT_EQ(Read(buffer, "ABCDEF", 1).status, kLegacyNotFound);
-  EXPECT_EQ(LegacyBlockLimit(), 5987);
+  EXPECT_EQ(budget.blocks, 5987);
   const uint64_t mid = io::Counters().reads;
   EXPECT_EQ(Read(buffer, "ABCD", 1).status, kLegacyNotFound);
   EXPECT_EQ(io::Counters().reads - mid, 5987u);

@@ -107,7 +107,6 @@ class World {
   explicit World(int version, const WorldSizes& sizes = {}) : version_(version) {
     io::CloseAllUnits();
     io::SetIoFaultHook(nullptr);
-    store::ResetLegacyBlockLimit();
     root_ = version == 36 ? "C:\\Palunor\\" : "C:\\Varmex35\\";
     old_ = CachedOldFiles(version, root_, sizes.furnmatSpread);
     platform::Install(&os);  // the scratch platform of the first collection has gone

@@ -19,7 +19,6 @@ class Files {
  public:
   explicit Files(const Collection& c) {
     for (const auto& [path, bytes] : c.files) fake.AddFile(path, bytes);
-    store::ResetLegacyBlockLimit();
   }
   ~Files() { io::CloseAllUnits(); }
   int16_t Open(const std::string& path) {
