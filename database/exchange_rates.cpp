@@ -34,10 +34,10 @@ ExchangeRate DecodeRate(const uint8_t* record) {
 }
 
 // Opens the file on the lowest free unit; kNoUnit when it cannot be opened.
-int16_t OpenRateFile() {
+int16_t OpenRateFile(platform::Platform& os) {
   const int16_t unit = io::FindFreeUnit();
   if (unit == io::kNoUnit) return io::kNoUnit;
-  if (io::OpenUnit(unit, State().path, kRateRecordBytes) != io::kIoOk) return io::kNoUnit;
+  if (io::OpenUnit(os, unit, State().path, kRateRecordBytes) != io::kIoOk) return io::kNoUnit;
   return unit;
 }
 
@@ -63,12 +63,12 @@ int16_t ReadRateCount(int16_t unit) {
   return static_cast<int16_t>(status);
 }
 
-int16_t LoadExchangeRates() {
+int16_t LoadExchangeRates(platform::Platform& os) {
   RateState& s = State();
   s.historyCount = 0;
   for (int i = 0; i < kCurrencyCount; ++i)
     s.table[static_cast<size_t>(i)] = {static_cast<int16_t>(i + 1), kNoRateDate, 0};
-  const int16_t unit = OpenRateFile();
+  const int16_t unit = OpenRateFile(os);
   if (unit == io::kNoUnit) return 1;
   int16_t status = 0;
   if (ReadRateCount(unit) != 0) {
@@ -84,13 +84,13 @@ int16_t LoadExchangeRates() {
   return status;
 }
 
-int32_t ExchangeRateOn(int16_t code, int32_t date) {
+int32_t ExchangeRateOn(platform::Platform& os, int16_t code, int32_t date) {
   RateState& s = State();
   if (code <= 0 || code > kCurrencyCount || s.historyCount <= 0) return 0;
   const ExchangeRate& latest = s.table[static_cast<size_t>(code - 1)];
   if (date >= latest.date) return latest.rate;
   if (latest.date >= kNoRateDate) return 0;
-  const int16_t unit = OpenRateFile();
+  const int16_t unit = OpenRateFile(os);
   if (unit == io::kNoUnit) return 0;
   int32_t result = 0;
   const int64_t lastRecord = int64_t{kFirstHistoryRecord} - 1 + s.historyCount;

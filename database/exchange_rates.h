@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/platform.h"
+
 namespace varmex::database {
 
 inline constexpr int kCurrencyCount = 19;
@@ -37,12 +39,13 @@ void SetExchangeRateDirectory(std::string_view directory);
 // the directory is blank or empty.
 std::string_view ExchangeRatePath();
 
-// 0 when loaded, 1 when the file could not be opened or its record 1 not read.
-int16_t LoadExchangeRates();
+// Reads the file through `os`: 0 when loaded, 1 when the file could not be opened or
+// its record 1 not read.
+int16_t LoadExchangeRates(platform::Platform& os);
 
 // The rate of currency `code` valid on `date`: 0 when none is known, -1 when a
 // history record could not be read.
-int32_t ExchangeRateOn(int16_t code, int32_t date);
+int32_t ExchangeRateOn(platform::Platform& os, int16_t code, int32_t date);
 
 // Reads record 1 of the file on `unit` into the history count; the read's status.
 int16_t ReadRateCount(int16_t unit);

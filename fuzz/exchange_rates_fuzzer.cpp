@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Scene scene;
   scene.AddFile("CURSVAL.DAT", file);
   database::SetExchangeRateDirectory(fuzz::kDataDir);
-  const int16_t status = database::LoadExchangeRates();
+  const int16_t status = database::LoadExchangeRates(scene.os);
   fuzz::Check(status == (size >= 10 ? 0 : 1), "the load status is wrong");
   fuzz::Check(!io::UnitInUse(1), "the load left the file open");
 
@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   for (int16_t code = -1; code <= 20; ++code) {
     for (int32_t date : dates) {
-      if (database::ExchangeRateOn(code, date) != ExpectedRate(file, code, date)) {
+      if (database::ExchangeRateOn(scene.os, code, date) != ExpectedRate(file, code, date)) {
         std::fprintf(stderr, "code %d date %d\n", code, date);
         fuzz::Fail("a rate differs from the file's");
       }

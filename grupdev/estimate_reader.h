@@ -21,6 +21,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace varmex::grupdev {
 
 // Layout of a data file as told by its block 1.
@@ -70,10 +72,11 @@ struct EstimateItems {
 };
 
 // Reads the estimate `key` (6 characters) and gives its article entries in line order.
-// Failures are shown with ShowError ("Deviz negasit KEY!", "Eroare citire DEV.DAT!")
+// Failures are shown with ShowError on `os` ("Deviz negasit KEY!", "Eroare citire DEV.DAT!")
 // when `reportMode` is kReportByMessageBox.
-EstimateItems ReadEstimateItems(int16_t devUnit, int32_t devBlocks, std::string_view key,
-                                bool leaveOutFormulas, int16_t reportMode = kReportByMessageBox);
+EstimateItems ReadEstimateItems(platform::Platform& os, int16_t devUnit, int32_t devBlocks,
+                                std::string_view key, bool leaveOutFormulas,
+                                int16_t reportMode = kReportByMessageBox);
 
 // The article entries of an estimate record already in memory (`record` is exactly the
 // delivered bytes, key included).

@@ -130,7 +130,8 @@ EstimateTable CollectEstimates(const DataFile& dev) {
 }
 
 // Pass 2: one GRUPDEV per object or per investment, for each run of one investment.
-void DecideInvestments(EstimateTable& table, const DataFile& obi, const GrupdevLimits& limits) {
+void DecideInvestments(platform::Platform& os, EstimateTable& table, const DataFile& obi,
+                       const GrupdevLimits& limits) {
   ChoiceState choice;
   choice.grupdevSameAnswer = kNoRememberedAnswer;
   size_t first = 0;
@@ -150,7 +151,7 @@ void DecideInvestments(EstimateTable& table, const DataFile& obi, const GrupdevL
         answer = choice.grupdevSameAnswer;
       } else {
         const InvestmentRead read = ReadInvestment(obi, investment);
-        const intptr_t result = GrupdevChoiceDialog(read.info, choice);
+        const intptr_t result = GrupdevChoiceDialog(os, read.info, choice);
         answer = result == 1 ? choice.grupdevAnswer : static_cast<int16_t>(kAnswerWholeInvestment);
       }
       wholeInvestment = answer == kAnswerWholeInvestment;
@@ -286,7 +287,7 @@ int64_t LeftOutRecords(int64_t estimates) {
 }
 
 // Pass 3: the GRUPDEVs of every run of equal investment, object and price base.
-void BuildGrupdevs(const GrupdevFiles& files, const EstimateTable& table) {
+void BuildGrupdevs(platform::Platform& os, const GrupdevFiles& files, const EstimateTable& table) {
   PriceTable prices;
   MissingArticles missing;
   ResetPriceBaseCache(prices);
@@ -309,7 +310,7 @@ void BuildGrupdevs(const GrupdevFiles& files, const EstimateTable& table) {
       ++last;
     }
     const EstimateRow& head = table[first];
-    if (LoadPriceBase(prices, files.dataDirectory, head.priceBase) == kPriceBaseLoaded) {
+    if (LoadPriceBase(os, prices, files.dataDirectory, head.priceBase) == kPriceBaseLoaded) {
       const InvestmentRead investment = ReadInvestment(files.obi, head.investment);
       const std::string name = investment.found ? investment.info.name : BlankName();
       size_t i = first;
@@ -328,7 +329,7 @@ void BuildGrupdevs(const GrupdevFiles& files, const EstimateTable& table) {
           writer.Add(table[i].Key());
           if (files.progress)
             files.progress(static_cast<double>(i) / static_cast<double>(table.size()));
-          PriceEstimateMaterials(pricing, table[i].Key(), writer.Number(), priced);
+          PriceEstimateMaterials(os, pricing, table[i].Key(), writer.Number(), priced);
         }
         if (i > last) writer.Complete();
       }
@@ -345,27 +346,28 @@ void BuildGrupdevs(const GrupdevFiles& files, const EstimateTable& table) {
   const int64_t prefmanFailed = files.prefman->Flush();
   files.furnmat->Flush();
   if (files.stop && files.stop()) return;
-  if (missing.Any()) installer::ShowWarning(MissingArticlesText(missing));
+  if (missing.Any()) installer::ShowWarning(os, MissingArticlesText(missing));
   if (lcalcdevFailed != 0 || prefmanFailed != 0) {
-    installer::ShowWarning(UnwrittenRecordsText(lcalcdevFailed, prefmanFailed, leftOut));
+    installer::ShowWarning(os, UnwrittenRecordsText(lcalcdevFailed, prefmanFailed, leftOut));
   }
 }
 
 }  // namespace
 
-void GenerateGrupdevs(const GrupdevFiles& files, const GrupdevLimits& limits) {
+void GenerateGrupdevs(platform::Platform& os, const GrupdevFiles& files,
+                      const GrupdevLimits& limits) {
   // Units are handed out again once files close: what a unit held in an earlier run
   // says nothing about this one.
   ResetFileKindCache();
   database::SetExchangeRateDirectory(io::Padded(files.dataDirectory, 40));
-  database::LoadExchangeRates();
+  database::LoadExchangeRates(os);
 
   EstimateTable table = CollectEstimates(files.dev);
   if (table.empty()) return;
   SortEstimates(table);
-  DecideInvestments(table, files.obi, limits);
+  DecideInvestments(os, table, files.obi, limits);
   SortEstimates(table);
-  BuildGrupdevs(files, table);
+  BuildGrupdevs(os, files, table);
 }
 
 }  // namespace varmex::grupdev

@@ -7,6 +7,7 @@
 #include <span>
 #include <string_view>
 
+#include "platform/platform.h"
 #include "store/keyed_file.h"
 
 namespace varmex::grupdev {
@@ -40,6 +41,7 @@ struct GrupdevLimits {
   int32_t askBelow = 1000;
 };
 
-void GenerateGrupdevs(const GrupdevFiles& files, const GrupdevLimits& limits);
+void GenerateGrupdevs(platform::Platform& os, const GrupdevFiles& files,
+                      const GrupdevLimits& limits);
 
 }  // namespace varmex::grupdev

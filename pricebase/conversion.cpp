@@ -84,15 +84,16 @@ bool ShowPriceBaseFault(int number) {
   return scope == nullptr || scope->shown_.insert(number).second;
 }
 
-int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, int16_t furnmatUnit,
-                         int32_t furnmatBlocks) {
+int16_t ConvertPriceBase(platform::Platform& os, std::string_view dataDirectory, int16_t number,
+                         int16_t furnmatUnit, int32_t furnmatBlocks) {
   store::KeyedFile furnmat(furnmatUnit, furnmatBlocks);
-  return ConvertPriceBase(dataDirectory, number, furnmat);
+  return ConvertPriceBase(os, dataDirectory, number, furnmat);
 }
 
-int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number,
+int16_t ConvertPriceBase(platform::Platform& os, std::string_view dataDirectory, int16_t number,
                          store::KeyedFile& furnmat) {
-  const database::OpenResult file = OpenPriceBase(dataDirectory, number, database::kNoMessages);
+  const database::OpenResult file =
+      OpenPriceBase(os, dataDirectory, number, database::kNoMessages);
   if (file.unit == io::kNoUnit) return kPriceBaseFailed;
 
   DataBlockRange range;
@@ -103,7 +104,7 @@ int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number,
   std::array<uint8_t, kPriceBaseBlockSize> block{};
   for (int32_t b = range.first; b <= range.last; ++b) {
     if (io::ReadRecord(file.unit, b, block) != io::kIoOk) {
-      if (ShowPriceBaseFault(number)) installer::ShowError(ReadErrorText());
+      if (ShowPriceBaseFault(number)) installer::ShowError(os, ReadErrorText());
       io::CloseUnit(file.unit);
       return kPriceBaseFailed;
     }

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
 #include "store/keyed_file.h"
 
 namespace varmex::pricebase {
@@ -60,10 +61,11 @@ bool PriceBaseFaultShown(int number);
 bool ShowPriceBaseFault(int number);
 
 // Converts price base `number` in `dataDirectory`, storing supplier prices in the open
-// furnmat.dat (unit and block count as opened).
-int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, int16_t furnmatUnit,
-                         int32_t furnmatBlocks);
+// furnmat.dat (unit and block count as opened); the base is opened through `os`.
+int16_t ConvertPriceBase(platform::Platform& os, std::string_view dataDirectory, int16_t number,
+                         int16_t furnmatUnit, int32_t furnmatBlocks);
 // The same, enlarging furnmat.dat when it is full; `furnmat` follows the file.
-int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, store::KeyedFile& furnmat);
+int16_t ConvertPriceBase(platform::Platform& os, std::string_view dataDirectory, int16_t number,
+                         store::KeyedFile& furnmat);
 
 }  // namespace varmex::pricebase

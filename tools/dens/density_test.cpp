@@ -20,9 +20,9 @@ using platform::FakePlatform;
 constexpr const char* kFile = "D:\\kedro\\Varmex\\furnmat.dat";
 
 // Writes `count` supplier price records (136 bytes, 8-byte key) into the file.
-void FillWithRecords(int32_t blocks, int count) {
+void FillWithRecords(platform::Platform& os, int32_t blocks, int count) {
   const int16_t unit = io::FindFreeUnit();
-  ASSERT_EQ(io::OpenUnit(unit, kFile, 512), 0);
+  ASSERT_EQ(io::OpenUnit(os, unit, kFile, 512), 0);
   for (int i = 0; i < count; ++i) {
     std::array<uint8_t, 136> record{};
     io::StoreI32(record.data(), 2499);
@@ -47,7 +47,7 @@ TEST(Judge, ThresholdsOfShareAndProbePath) {
 TEST(MeasureDensity, EmptyFileIsRoomy) {
   FakePlatform os;
   os.AddFile(kFile, store::EmptyBlockFileImage(100));
-  const Density d = MeasureDensity(kFile);
+  const Density d = MeasureDensity(os, kFile);
   EXPECT_EQ(d.verdict, kRoomy) << d.problem;
   EXPECT_EQ(d.blocks, 100);
   EXPECT_EQ(d.records, 0);
@@ -58,8 +58,8 @@ TEST(MeasureDensity, EmptyFileIsRoomy) {
 TEST(MeasureDensity, FullFileIsTooDenseAndCountsItsRecords) {
   FakePlatform os;
   os.AddFile(kFile, store::EmptyBlockFileImage(40));
-  FillWithRecords(40, 39 * 3 - 10);  // three records of 69 units fit a block
-  const Density d = MeasureDensity(kFile);
+  FillWithRecords(os, 40, 39 * 3 - 10);  // three records of 69 units fit a block
+  const Density d = MeasureDensity(os, kFile);
   EXPECT_EQ(d.verdict, kTooDense);
   EXPECT_EQ(d.records, 39 * 3 - 10);
   // Records cut into pieces repeat their key, so they may cover a little more.
@@ -81,11 +81,11 @@ TEST(MeasureDensity, ProbePathCountsFromTheHomeBlock) {
     if (store::HomeBlock(record, 8, 2, store::HashSelector::kVariableLength) == 1) break;
   }
   const int16_t unit = io::FindFreeUnit();
-  ASSERT_EQ(io::OpenUnit(unit, kFile, 512), 0);
+  ASSERT_EQ(io::OpenUnit(os, unit, kFile, 512), 0);
   ASSERT_EQ(store::KeyedWrite(record, 8, 2, unit, store::HashSelector::kVariableLength).status,
             store::kKeyedDone);
   io::CloseUnit(unit);
-  EXPECT_EQ(MeasureDensity(kFile).longestProbe, 2);
+  EXPECT_EQ(MeasureDensity(os, kFile).longestProbe, 2);
 }
 
 // What dens answers to each command line and each file it cannot measure; the file
@@ -154,7 +154,7 @@ TEST(Dens, CommandLinesAndUnmeasurableFiles) {
     os.AddFile(kFile, bytes);
     os.SetFileAttributes(kFile, platform::kAttributeReadOnly);
     std::ostringstream out, err;
-    EXPECT_EQ(RunDens(c.args, out, err), c.status);
+    EXPECT_EQ(RunDens(os, c.args, out, err), c.status);
     EXPECT_EQ(out.str().substr(0, c.out.size()), c.out);
     if (c.err.empty()) {
       EXPECT_EQ(err.str(), "");
