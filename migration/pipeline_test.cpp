@@ -290,7 +290,7 @@ TEST(EnlargedBlockCount, AFullFileReSpreadIsAtMostHalfUsed) {
       FakePlatform fake;
       fake.AddFile("D:\\f.dat", store::EmptyBlockFileImage(n));
       const int16_t unit = io::FindFreeUnit();
-      ASSERT_EQ(io::OpenUnit(fake, unit, "D:\f.dat", 512), 0);
+      ASSERT_EQ(io::OpenUnit(fake, unit, "D:\\f.dat", 512), 0);
       std::vector<uint8_t> record(shape.recordLength, 0x5A);
       for (uint32_t k = 0;; ++k) {
         io::StoreI32(record.data(), static_cast<int32_t>(k * 2654435761u));
@@ -305,7 +305,7 @@ TEST(EnlargedBlockCount, AFullFileReSpreadIsAtMostHalfUsed) {
       io::CloseUnit(unit);
       const int64_t enlarged = EnlargedBlockCount(n);
       const store::RedistributeResult r =
-          store::Redistribute(fake, "D:\f.dat", static_cast<int32_t>(enlarged));
+          store::Redistribute(fake, "D:\\f.dat", static_cast<int32_t>(enlarged));
       ASSERT_EQ(r.status, store::RedistributeStatus::kDone) << r.problem;
       const store::VerifyReport v = store::VerifyBlockImage(*fake.Bytes("D:\\f.dat"), 0);
       EXPECT_EQ(store::FormatProblems(v), "");

@@ -139,10 +139,12 @@ class World {
     io::CloseAllUnits();
   }
 
-  // Runs the OK handler of dialog 107; false when the program tried to stop.
-  bool Migrate() {
+  // Runs the OK handler of dialog 107 over the world's platform, or over `over` (a
+  // decorator of it); false when the program tried to stop.
+  bool Migrate() { return Migrate(os); }
+  bool Migrate(platform::Platform& over) {
     try {
-      migration::RunMigration(os, dialog, 'D', static_cast<int16_t>(version_),
+      migration::RunMigration(over, dialog, 'D', static_cast<int16_t>(version_),
                               grupdev::GrupdevLimits{5, 10});  // the debug limits
     } catch (const platform::FakePlatform::ExitCalled& e) {
       ADD_FAILURE() << "the migration ended the program with status " << e.status;
