@@ -213,7 +213,8 @@ std::unique_ptr<Workload> BuildWorkload(const Shape& shape, int fill) {
   w->measuredFill = MeasuredFill(w->image);
   w->unit = io::FindFreeUnit();
   w->fd = ::open(w->path.c_str(), O_RDWR | O_CLOEXEC);
-  if (w->fd < 0 || io::OpenUnit(platform::NativePlatform(), w->unit, w->path, store::kBlockBytes) != 0) {
+  if (w->fd < 0 ||
+      io::OpenUnit(platform::NativePlatform(), w->unit, w->path, store::kBlockBytes) != 0) {
     w->error = "cannot open " + w->path;
     return w;
   }
@@ -430,7 +431,8 @@ LegacyWorkload* GetLegacy() {
   }
   w.unit = io::FindFreeUnit();
   w.fd = ::open(w.path.c_str(), O_RDWR | O_CLOEXEC);
-  if (w.fd < 0 || io::OpenUnit(platform::NativePlatform(), w.unit, w.path, store::kBlockBytes) != 0) {
+  if (w.fd < 0 ||
+      io::OpenUnit(platform::NativePlatform(), w.unit, w.path, store::kBlockBytes) != 0) {
     w.error = "cannot open " + w.path;
     return cached.get();
   }

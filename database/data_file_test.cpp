@@ -64,7 +64,8 @@ TEST_F(DataFileTest, InvalidHeaderGivesBlockCountZeroAndStaysOpen) {
 }
 
 TEST_F(DataFileTest, MissingFileShowsTheOpenError) {
-  const OpenResult r = OpenDataFile(fake, "furnmat.dat", "D:\\kedro\\Varmex", kShowMessages, kNotFatal);
+  const OpenResult r =
+      OpenDataFile(fake, "furnmat.dat", "D:\\kedro\\Varmex", kShowMessages, kNotFatal);
   EXPECT_EQ(r.unit, -1);
   ASSERT_EQ(fake.messages.size(), 1u);
   EXPECT_EQ(fake.messages[0].text, "Eroare (   2) la deschidere D:\\kedro\\Varmex\\furnmat.dat!");

@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Check(
         store::IsBlockFileHeader(std::span<const uint8_t, 512>(data, 512)) == (expected > 0),
         "IsBlockFileHeader disagrees");
-    fuzz::Check(database::ReadObiHeader(scene.os, r.unit) == 0, "a readable OBI header was refused");
+    fuzz::Check(database::ReadObiHeader(scene.os, r.unit) == 0,
+                "a readable OBI header was refused");
     const database::ObiHeader& obi = database::CurrentObiHeader();
     fuzz::Check(
         obi.DevBlocks() == io::LoadI32(data + 10) && obi.NorincBlocks() == io::LoadI32(data + 36),

@@ -46,9 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto& [name, bytes] : Files()) scene.AddFile(name, bytes);
   scene.AddFile("DEV.DAT", std::span<const uint8_t>(data, size));
 
-  auto open = [](std::string_view name) {
-    const database::OpenResult r =
-        database::OpenDataFile(scene.os, name, fuzz::kDataDir, database::kShowMessages, database::kNotFatal);
+  auto open = [&scene](std::string_view name) {
+    const database::OpenResult r = database::OpenDataFile(
+        scene.os, name, fuzz::kDataDir, database::kShowMessages, database::kNotFatal);
     return grupdev::DataFile{r.unit, r.blockCount};
   };
   grupdev::GrupdevFiles g;

@@ -46,7 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const int16_t furnmat = scene.Open("furnmat.dat");
   const std::vector<uint8_t> before = scene.Bytes("baz001.dat");
-  const int16_t converted = pricebase::ConvertPriceBase(scene.os, fuzz::kDataDir, 1, furnmat, kFurnmatBlocks);
+  const int16_t converted =
+      pricebase::ConvertPriceBase(scene.os, fuzz::kDataDir, 1, furnmat, kFurnmatBlocks);
   fuzz::Check(converted == 0 || converted == 1, "unknown conversion status");
   fuzz::Check(!io::UnitInUse(2), "the conversion left the price base open");
   const std::vector<uint8_t> after = scene.Bytes("baz001.dat");

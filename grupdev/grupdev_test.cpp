@@ -306,8 +306,8 @@ void LayOutHandCollection(Migration& m) {
 
   m.AddFile("furndev.dat", store::EmptyBlockFileImage(4));
   m.AddFile("furnmat.dat", store::EmptyBlockFileImage(20));
-  const database::OpenResult furnmat =
-      database::OpenDataFile(m.fake, "furnmat.dat", kDir, database::kShowMessages, database::kNotFatal);
+  const database::OpenResult furnmat = database::OpenDataFile(
+      m.fake, "furnmat.dat", kDir, database::kShowMessages, database::kNotFatal);
   std::array<uint8_t, 16> old{};
   io::StoreI32(old.data(), 1003);
   io::StoreI32(old.data() + 4, 2000020);
@@ -452,8 +452,8 @@ TEST(GenerateGrupdevs, TakenNumbersAreSkippedAndBlockOneKeepsItsOtherBytes) {
   lcalcdev[100] = 0xAB;
   lcalcdev[511] = 0xCD;
   {
-    const database::OpenResult r =
-        database::OpenDataFile(m.fake, "lcalcdev.dat", kDir, database::kShowMessages, database::kNotFatal);
+    const database::OpenResult r = database::OpenDataFile(
+        m.fake, "lcalcdev.dat", kDir, database::kShowMessages, database::kNotFatal);
     for (int32_t n : {1, 3}) {
       std::vector<uint8_t> rec(122, ' ');
       io::StoreI32(rec.data(), n);

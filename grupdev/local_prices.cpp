@@ -124,7 +124,8 @@ void InvertNorincWords(std::span<uint8_t> record) {
 void PriceEstimateMaterials(platform::Platform& os, PricingContext& ctx, std::string_view key,
                             int32_t grupdevNumber, PricedMaterials& priced) {
   const GrupdevFiles& files = *ctx.files;
-  const EstimateItems estimate = ReadEstimateItems(os, files.dev.unit, files.dev.blockCount, key, true);
+  const EstimateItems estimate =
+      ReadEstimateItems(os, files.dev.unit, files.dev.blockCount, key, true);
   for (const ItemEntry& item : estimate.items) {
     const int32_t c = item.code;
     const ArticleClass kind = ClassifyArticle(c);

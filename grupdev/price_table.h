@@ -24,10 +24,9 @@ enum PriceBaseStatus : int16_t {
   kPriceBaseFailed = 1,
 };
 
-// Loads base n from `directory` (opened through `os`) into `table`, unless it is the base held. Base 0 is
-// never read: it leaves an empty table holding no base. Failures leave the table
-// empty; they are shown to the user, once a base within pricebase's
-// OneMessagePerPriceBase.
+// Loads base n from `directory` (opened through `os`) into `table`, unless it is the base held.
+// Base 0 is never read: it leaves an empty table holding no base. Failures leave the table empty;
+// they are shown to the user, once a base within pricebase's OneMessagePerPriceBase.
 int16_t LoadPriceBase(platform::Platform& os, PriceTable& table, std::string_view directory,
                       int16_t n);
 

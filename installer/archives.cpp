@@ -47,8 +47,8 @@ void CheckArchive(platform::Platform& os, char mode, std::string_view archive,
   const std::string code = io::FormatRight(exitCode, 2);
   if (IsTestMode(mode)) {
     ShowError(os, "Arhiva " + a + " este alterata ('unrar t' retcode=" + code + ")!\n" +
-              "Pentru a continua instalarea e necesara inlocuirea acestei arhive.\n" +
-              "Puteti descarca aceasta arhiva de pe site-ul " + std::string(kSiteAddress));
+                      "Pentru a continua instalarea e necesara inlocuirea acestei arhive.\n" +
+                      "Puteti descarca aceasta arhiva de pe site-ul " + std::string(kSiteAddress));
   } else {
     ShowError(os, "Eroare la dezarhivarea " + a + " (unrar retcode=" + code + ")!");
   }

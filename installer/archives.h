@@ -16,7 +16,8 @@ inline constexpr std::string_view kSiteAddress = "www.varmex.ro";
 // `destination` are blank-padded fields; `destination` has no closing backslash and is
 // ignored when testing. Returns only on success: any failure shows its message and
 // ends the program with status 1.
-void CheckArchive(platform::Platform& os, char mode, std::string_view archive, std::string_view destination);
+void CheckArchive(platform::Platform& os, char mode, std::string_view archive,
+                  std::string_view destination);
 
 // The command line CheckArchive runs, NUL included.
 std::string BuildArchiveCommand(char mode, std::string_view archive, std::string_view destination);

@@ -16,7 +16,8 @@ void EnsureDirectory(platform::Platform& os, std::string_view path) {
     if (error == 0) {
       return;
     }
-    ShowError(os, "Nu poate fi creat directorul " + p + " (eroare " + io::FormatRight(error, 5) + ")!");
+    ShowError(os,
+              "Nu poate fi creat directorul " + p + " (eroare " + io::FormatRight(error, 5) + ")!");
     EndProgram(os, 1);
   }
   if (attributes & platform::kAttributeDirectory) {

@@ -198,12 +198,12 @@ int RunInstaller(platform::Platform& os, RunState& state, std::span<const std::s
   if (state.varmexPresent == 1 || state.filegenPresent == 1 || state.erpDataPresent == 1) {
     EndWithSuccess(os);
   }
-  const int answer =
-      os.MessageBox(kMigrationQuestion, kInstallCaption, kQuestionStyle);
+  const int answer = os.MessageBox(kMigrationQuestion, kInstallCaption, kQuestionStyle);
   if (answer != platform::kIdYes) {
     EndWithSuccess(os);
   }
-  StartMigrationDialog(os, state, state.installDrive, {state.grupdevAskFrom, state.grupdevAskBelow});
+  StartMigrationDialog(os, state, state.installDrive,
+                       {state.grupdevAskFrom, state.grupdevAskBelow});
   return FinishProgram(os, 0);
 }
 

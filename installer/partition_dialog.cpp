@@ -18,7 +18,7 @@ bool QualifiesForInstall(uint32_t driveType) {
 void ShowDialogError(platform::Platform& os, int which) {
   const uint32_t error = os.LastError();
   ShowError(os, "Eroare (" + io::FormatRight(error, 5) + ") in DialogBox (instalare " +
-            std::to_string(which) + ")!");
+                    std::to_string(which) + ")!");
 }
 
 }  // namespace

@@ -57,9 +57,9 @@ bool OldFolderFits(platform::Platform& os, platform::DialogHost& host, int16_t s
   const size_t most = LongestOldFolder(sourceVersion);
   if (folder.size() <= most) return true;
   installer::ShowError(os, "Calea directorului este prea lunga (" + std::to_string(folder.size()) +
-                       " de caractere)!\nPentru preluarea din Varmex " +
-                       std::to_string(sourceVersion) + " calea poate avea cel mult " +
-                       std::to_string(most) + " de caractere.");
+                               " de caractere)!\nPentru preluarea din Varmex " +
+                               std::to_string(sourceVersion) + " calea poate avea cel mult " +
+                               std::to_string(most) + " de caractere.");
   return false;
 }
 

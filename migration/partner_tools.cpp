@@ -67,7 +67,7 @@ bool CheckFurnmatFile(platform::Platform& os, char installDrive) {
   if (installer::RunProgramForExitCode(os, dens, density) == installer::kRunEnded &&
       density >= kDensUnmeasurable) {
     installer::ShowWarning(os, "Eroare la masurarea fisierului " + furnmat +
-                           " (dens retcode=" + std::to_string(density) + ")!");
+                                   " (dens retcode=" + std::to_string(density) + ")!");
   }
   if (density < kDensTooDense && blocks >= kFurnmatLargeEnough) return true;
 

@@ -99,9 +99,9 @@ CopyOutcome CopyOldCollection(platform::Platform& os, platform::DialogHost& dial
 }
 
 // False when a copy found the disk full.
-bool CarryPartnerFile(platform::Platform& os, platform::DialogHost& dialog, const OldCollection& old,
-                      int16_t sourceVersion, char installDrive, const std::string& newErpDir,
-                      CopyOutcome& copies) {
+bool CarryPartnerFile(platform::Platform& os, platform::DialogHost& dialog,
+                      const OldCollection& old, int16_t sourceVersion, char installDrive,
+                      const std::string& newErpDir, CopyOutcome& copies) {
   if (sourceVersion == 36) {
     Status(dialog, "Preluare terti.dat");
     if (!Copy(os, "terti.dat", old.erpDir, newErpDir, true, copies)) return false;
@@ -147,9 +147,9 @@ std::vector<std::string> FilesToJournal(platform::Platform& os, const std::strin
 
 void ShowJournalProblem(platform::Platform& os, const JournalProblem& p) {
   installer::ShowError(os, "Eroare [" + io::FormatRightWhole(p.error, 5) +
-                       "] la refacerea fisierului " + p.path +
-                       " dupa o preluare neterminata!\nPreluarea datelor nu poate "
-                       "continua pana cand fisierul nu este refacut.");
+                               "] la refacerea fisierului " + p.path +
+                               " dupa o preluare neterminata!\nPreluarea datelor nu poate "
+                               "continua pana cand fisierul nu este refacut.");
 }
 
 void ShowBeginProblem(platform::Platform& os, const JournalProblem& p) {
@@ -200,7 +200,8 @@ class DiskWatch {
 // (re-spreading it would drop the records it cannot read).
 class FileEnlarger {
  public:
-  FileEnlarger(platform::Platform& os, OpenFiles& files, const std::string& dataDir, DiskWatch& disk)
+  FileEnlarger(platform::Platform& os, OpenFiles& files, const std::string& dataDir,
+               DiskWatch& disk)
       : os_(os), files_(files), dataDir_(dataDir), disk_(disk) {}
 
   // The share of the current step's work done, for the size of the next enlargement.
@@ -217,8 +218,8 @@ class FileEnlarger {
     const int closed = io::CloseUnit(file.unit);
     const std::string path = dataDir_ + "\\" + std::string(kOpenedFileNames[f]);
     if (io::IsDiskFull(closed)) disk_.Note(path);
-    const store::RedistributeResult r = store::Redistribute(os_, path, static_cast<int32_t>(blocks), {},
-                                                            store::RedistributeCaching::kCached);
+    const store::RedistributeResult r = store::Redistribute(
+        os_, path, static_cast<int32_t>(blocks), {}, store::RedistributeCaching::kCached);
     if (io::IsDiskFull(static_cast<int>(r.systemError))) disk_.Note(path);
     file = database::OpenDataFile(os_, kOpenedFileNames[f], dataDir_, database::kShowMessages,
                                   database::kNotFatal);
@@ -266,11 +267,10 @@ void CheckWrittenFiles(platform::Platform& os, const OpenFiles& files, const Dis
     damaged += problem;
   }
   if (!damaged.empty()) {
-    installer::ShowWarning(
-        os,
-        "Fisiere deteriorate (nu vor fi extinse; inregistrarile care nu "
-        "incap raman nescrise):" +
-        damaged);
+    installer::ShowWarning(os,
+                           "Fisiere deteriorate (nu vor fi extinse; inregistrarile care nu "
+                           "incap raman nescrise):" +
+                               damaged);
   }
 }
 
@@ -359,7 +359,9 @@ class OpenFilesRun {
   void Generate(const grupdev::GrupdevLimits& limits) {
     const database::ObiHeader& obi = database::CurrentObiHeader();
     std::string damaged;
-    auto count = [&](size_t f, int32_t n) { return CheckedCount(os_, disk_.PathOf(f), n, damaged); };
+    auto count = [&](size_t f, int32_t n) {
+      return CheckedCount(os_, disk_.PathOf(f), n, damaged);
+    };
     grupdev::GrupdevFiles g;
     g.dataDirectory = dataDir_;
     g.obi = {files_[kObi].unit, count(kObi, obi.ObiBlocks())};
@@ -406,8 +408,8 @@ class OpenFilesRun {
       if (flushed == io::kIoOk) return;
     }
     installer::ShowWarning(os_, "Inregistrarea " + std::string(kLegacyMarkerKey) +
-                           " nu a putut fi stearsa din " + disk_.PathOf(kDev) + " (cod " +
-                           std::to_string(flushed != io::kIoOk ? flushed : status) + ")!");
+                                    " nu a putut fi stearsa din " + disk_.PathOf(kDev) + " (cod " +
+                                    std::to_string(flushed != io::kIoOk ? flushed : status) + ")!");
   }
 
   // The handle of a file the steps write into: it grows (lcalcdev.dat, Prefman.dat and
@@ -485,8 +487,7 @@ void RunMigration(platform::Platform& os, platform::DialogHost& dialog, char ins
       dialog.GetItemText(kOldDirectoryEdit, kDirectoryFieldChars), sourceVersion);
   if (old.dataDir.empty()) return;
 
-  if (os.GetFileAttributes(JoinPath(old.dataDir, "dev.dat")) ==
-      platform::kInvalidFileAttributes) {
+  if (os.GetFileAttributes(JoinPath(old.dataDir, "dev.dat")) == platform::kInvalidFileAttributes) {
     installer::ShowError(os, "Directorul " + old.dataDir + " nu contine date!");
     return;
   }
@@ -509,7 +510,8 @@ void RunMigration(platform::Platform& os, platform::DialogHost& dialog, char ins
              CarryPartnerFile(os, dialog, old, sourceVersion, installDrive, newErpDir, copies)) {
     if (!CheckFurnmatFile(os, installDrive)) {
       // nredisp found the disk full; its message has been shown.
-    } else if (const JournalProblem begun = journal.Begin(FilesToJournal(os, dataDir, erpDir, copies));
+    } else if (const JournalProblem begun =
+                   journal.Begin(FilesToJournal(os, dataDir, erpDir, copies));
                !begun.ok()) {
       ShowBeginProblem(os, begun);
     } else {

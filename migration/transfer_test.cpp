@@ -43,7 +43,8 @@ TEST(TransferDataFile, CopiesUnderTheCallersSpellingAndReplacesAReadOnlyDestinat
 TEST(TransferDataFile, MissingRequiredFileWarnsAndLeavesTheDestination) {
   FakePlatform os;
   os.AddFile("D:\\kedro\\Varmex\\OBI.DAT", Bytes("installed"));
-  TransferDataFile(os, "OBI.DAT             ", "C:\\Palunor\\Varmex\\", "D:\\kedro\\Varmex\\", true);
+  TransferDataFile(os, "OBI.DAT             ", "C:\\Palunor\\Varmex\\", "D:\\kedro\\Varmex\\",
+                   true);
   ASSERT_EQ(os.messages.size(), 1u);
   EXPECT_EQ(os.messages[0].text, "Nu exista fisierul C:\\Palunor\\Varmex\\OBI.DAT");
   EXPECT_EQ(os.messages[0].caption, "Atentie");

@@ -175,7 +175,8 @@ JournalProblem UndoJournal::Begin(const std::vector<std::string>& paths) {
 
   std::string temporary;
   uint32_t error = 0;
-  std::unique_ptr<platform::File> file = os_.CreateUniqueFile(JournalPath() + "-", temporary, error);
+  std::unique_ptr<platform::File> file =
+      os_.CreateUniqueFile(JournalPath() + "-", temporary, error);
   if (!file) return undo({JournalPath(), error});
   size_t put = 0;
   error =

@@ -368,8 +368,8 @@ TEST_F(PosixTest, ProgramsAreFoundAndRun) {
       D() / "Kedro" / "ERP" / "mklnk.exe",
       "printf '%s|' \"$@\" > '" + out.string() + "'\npwd >> '" + out.string() + "'\nexit 3\n");
   int32_t exitCode = 0;
-  EXPECT_EQ(installer::RunProgramForExitCode(*os_, 
-                "d:\\kedro\\erp\\MKLNK.EXE -fD:\\KEDRO\\erp\\menuerp.exe x", exitCode),
+  EXPECT_EQ(installer::RunProgramForExitCode(
+                *os_, "d:\\kedro\\erp\\MKLNK.EXE -fD:\\KEDRO\\erp\\menuerp.exe x", exitCode),
             0);
   EXPECT_EQ(exitCode, 3);
   EXPECT_EQ(ReadFile(out), "-f" + (D() / "Kedro" / "ERP").string() + "/menuerp.exe|x|" +

@@ -92,8 +92,7 @@ int16_t ConvertPriceBase(platform::Platform& os, std::string_view dataDirectory,
 
 int16_t ConvertPriceBase(platform::Platform& os, std::string_view dataDirectory, int16_t number,
                          store::KeyedFile& furnmat) {
-  const database::OpenResult file =
-      OpenPriceBase(os, dataDirectory, number, database::kNoMessages);
+  const database::OpenResult file = OpenPriceBase(os, dataDirectory, number, database::kNoMessages);
   if (file.unit == io::kNoUnit) return kPriceBaseFailed;
 
   DataBlockRange range;

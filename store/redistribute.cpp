@@ -360,7 +360,7 @@ class Respreading {
     from_ = io::FindFreeUnit();
     const int opened = from_ == io::kNoUnit ? io::kIoNoFreeUnit
                        : replace            ? io::OpenUnit(os_, from_, final, kBlockBytes)
-                                            : io::OpenUnitForReading(os_, from_, final, kBlockBytes);
+                                 : io::OpenUnitForReading(os_, from_, final, kBlockBytes);
     if (opened != io::kIoOk) return CannotOpen(shown, final, opened);
     if (cached_) io::SetUnitCached(from_, true);
     if (io::ReadRecord(from_, 1, header) != io::kIoOk || !IsBlockFileHeader(header)) {
@@ -429,7 +429,8 @@ class Respreading {
     if (status == 0) {
       // Ask the open itself for the reason.
       const int16_t unit = io::FindFreeUnit();
-      status = unit == io::kNoUnit ? io::kIoNoFreeUnit : io::OpenUnitForReading(os_, unit, path, 512);
+      status =
+          unit == io::kNoUnit ? io::kIoNoFreeUnit : io::OpenUnitForReading(os_, unit, path, 512);
       if (status == io::kIoOk) {
         io::CloseUnit(unit);
         status = platform::kErrorFileNotFound;

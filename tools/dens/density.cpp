@@ -61,7 +61,8 @@ Density MeasureDensity(platform::Platform& os, const std::string& path,
     return d;
   }
   // Only read: a file the user may not write is measured too.
-  if (int status = io::OpenUnitForReading(os, unit, path, store::kBlockBytes); status != io::kIoOk) {
+  if (int status = io::OpenUnitForReading(os, unit, path, store::kBlockBytes);
+      status != io::kIoOk) {
     d.problem = "cannot open the file (error " + std::to_string(status) + ")";
     return d;
   }
@@ -70,8 +71,8 @@ Density MeasureDensity(platform::Platform& os, const std::string& path,
     d.problem = "cannot read block 1 (error " + std::to_string(status) + ")";
   } else if (!store::IsBlockFileHeader(block)) {
     d.problem = "block 1 is not a block-file header";
-  } else if (std::string size = store::FileSizeProblem(
-                 store::HeaderBlockCount(block), os.FileSize(path).value_or(0));
+  } else if (std::string size = store::FileSizeProblem(store::HeaderBlockCount(block),
+                                                       os.FileSize(path).value_or(0));
              !size.empty()) {
     d.problem = size;  // a damaged file: every block walked is one the file holds
   } else {

@@ -237,7 +237,9 @@ TEST(KedroDbTest, SparseFileIsReadOnlyWhereItHoldsSomething) {
     GTEST_SKIP() << "this file system does not tell where the holes are";
   }
   for (const char* key : {"K001", "K002", "K003"}) {
-    ASSERT_EQ(Kdb(native, {"--text", "put", path.string(), key, std::string("data of ") + key}).status, 0);
+    ASSERT_EQ(
+        Kdb(native, {"--text", "put", path.string(), key, std::string("data of ") + key}).status,
+        0);
   }
   const uint64_t before = io::Counters().reads;
   Result r = Kdb(native, {"info", path.string()});
