@@ -37,6 +37,24 @@ TEST_F(UnitFileTest, OpenMissingFileFails) {
   EXPECT_NE(OpenUnit(fake, 1000, "D:\\none.dat", 512), 0);
 }
 
+// A unit reads and writes the file of the platform it was opened through, never the one
+// installed as the process's platform.
+TEST_F(UnitFileTest, AUnitKeepsToThePlatformItWasOpenedThrough) {
+  fake.AddFile("D:\\a.dat", std::vector<uint8_t>(512, 1));
+  platform::FakePlatform installed;  // in force from here on, and without the file
+  ASSERT_EQ(OpenUnit(installed, 1, "D:\\a.dat", 512), platform::kErrorFileNotFound);
+  ASSERT_EQ(OpenUnitForReading(fake, 1, "D:\\a.dat", 512), 0);
+  std::vector<uint8_t> got(512);
+  ASSERT_EQ(ReadRecord(1, 1, got), 0);
+  EXPECT_EQ(got, std::vector<uint8_t>(512, 1));
+  CloseUnit(1);
+  ASSERT_EQ(OpenUnit(fake, 1, "D:\\a.dat", 512), 0);
+  ASSERT_EQ(WriteRecord(1, 1, std::vector<uint8_t>(512, 7)), 0);
+  CloseUnit(1);
+  EXPECT_EQ(*fake.Bytes("D:\\a.dat"), std::vector<uint8_t>(512, 7));
+  EXPECT_EQ(installed.Bytes("D:\\a.dat"), nullptr);
+}
+
 TEST_F(UnitFileTest, ReadWriteRecordsAndEnd) {
   std::vector<uint8_t> bytes(30);
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i);
