@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
   }
   varmex::platform::FakePlatform memory;
   memory.AddFile("f.dat", varmex::store::EmptyBlockFileImage(static_cast<int32_t>(blocks)));
-  varmex::io::OpenUnit(1, "f.dat", 512);
+  varmex::io::OpenUnit(memory, 1, "f.dat", 512);
   for (long long i = 0; i < records; ++i) {
     uint8_t record[24];
     varmex::io::StoreI32(record, static_cast<int32_t>(Mix(seed * 0x100000000ull + i)));

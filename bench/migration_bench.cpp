@@ -30,6 +30,7 @@
 #include "bench/migration_run.h"
 #include "io/coding.h"
 #include "io/unit_file.h"
+#include "platform/native.h"
 #include "store/verify.h"
 #include "tools/gencollection/collection.h"
 
@@ -185,7 +186,7 @@ struct FileCheck {
 FileCheck CheckBlockFile(const std::string& path) {
   FileCheck c;
   const int16_t unit = io::FindFreeUnit();
-  if (io::OpenUnit(unit, path, 512) != io::kIoOk) {
+  if (io::OpenUnit(platform::NativePlatform(), unit, path, 512) != io::kIoOk) {
     c.problems = 1;
     c.firstProblem = "cannot open";
     return c;

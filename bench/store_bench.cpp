@@ -26,6 +26,7 @@
 #include "bench/workload.h"
 #include "io/block_cache.h"
 #include "io/unit_file.h"
+#include "platform/native.h"
 #include "store/block_file.h"
 #include "store/keyed_store.h"
 #include "tools/gencollection/collection.h"
@@ -212,12 +213,13 @@ std::unique_ptr<Workload> BuildWorkload(const Shape& shape, int fill) {
   w->measuredFill = MeasuredFill(w->image);
   w->unit = io::FindFreeUnit();
   w->fd = ::open(w->path.c_str(), O_RDWR | O_CLOEXEC);
-  if (w->fd < 0 || io::OpenUnit(w->unit, w->path, store::kBlockBytes) != 0) {
+  if (w->fd < 0 ||
+      io::OpenUnit(platform::NativePlatform(), w->unit, w->path, store::kBlockBytes) != 0) {
     w->error = "cannot open " + w->path;
     return w;
   }
   w->cachedUnit = io::FindFreeUnit();
-  if (io::OpenUnit(w->cachedUnit, w->path, store::kBlockBytes) != 0 ||
+  if (io::OpenUnit(platform::NativePlatform(), w->cachedUnit, w->path, store::kBlockBytes) != 0 ||
       io::SetUnitCached(w->cachedUnit, true) != 0) {
     w->error = "cannot open " + w->path + " through the block cache";
     return w;
@@ -429,12 +431,13 @@ LegacyWorkload* GetLegacy() {
   }
   w.unit = io::FindFreeUnit();
   w.fd = ::open(w.path.c_str(), O_RDWR | O_CLOEXEC);
-  if (w.fd < 0 || io::OpenUnit(w.unit, w.path, store::kBlockBytes) != 0) {
+  if (w.fd < 0 ||
+      io::OpenUnit(platform::NativePlatform(), w.unit, w.path, store::kBlockBytes) != 0) {
     w.error = "cannot open " + w.path;
     return cached.get();
   }
   w.cachedUnit = io::FindFreeUnit();
-  if (io::OpenUnit(w.cachedUnit, w.path, store::kBlockBytes) != 0 ||
+  if (io::OpenUnit(platform::NativePlatform(), w.cachedUnit, w.path, store::kBlockBytes) != 0 ||
       io::SetUnitCached(w.cachedUnit, true) != 0) {
     w.error = "cannot open " + w.path + " through the block cache";
     return cached.get();

@@ -14,6 +14,7 @@
 #include "bench/workload.h"
 #include "io/block_cache.h"
 #include "io/unit_file.h"
+#include "platform/native.h"
 #include "store/keyed_store.h"
 
 namespace varmex::bench {
@@ -55,7 +56,7 @@ uint64_t RunScript(const Script& s, const std::string& path, size_t cacheBudget)
   EXPECT_GT(stored, 0);
   records.resident.resize(static_cast<size_t>(std::max<int64_t>(stored, 0)));
   const int16_t unit = io::FindFreeUnit();
-  EXPECT_EQ(io::OpenUnit(unit, path, 512), 0);
+  EXPECT_EQ(io::OpenUnit(platform::NativePlatform(), unit, path, 512), 0);
   if (cacheBudget != 0) {
     io::SetCacheBudget(cacheBudget);
     EXPECT_EQ(io::SetUnitCached(unit, true), 0);
@@ -124,7 +125,7 @@ TEST(StoreWalk, InsertIntoRoomyFileReadsItsBlockOnce) {
   const RecordSet records = MakeRecords(kPrefmanShape, 0, 300, 8);
   ASSERT_EQ(BuildBlockFile(path, 61, 10, {}), 0);
   const int16_t unit = io::FindFreeUnit();
-  ASSERT_EQ(io::OpenUnit(unit, path, 512), 0);
+  ASSERT_EQ(io::OpenUnit(platform::NativePlatform(), unit, path, 512), 0);
   {
     WalkAuditor audit(path, unit);
     for (const Bytes& r : records.fresh) {
@@ -156,7 +157,7 @@ TEST(StoreWalk, InsertIntoCrowdedFileReadsEachBlockOnce) {
       kPrefmanShape, static_cast<size_t>(RecordsForFill(kPrefmanShape, 41, 90)), 40, 12);
   ASSERT_GT(BuildBlockFile(path, 41, 10, records.resident), 0);
   const int16_t unit = io::FindFreeUnit();
-  ASSERT_EQ(io::OpenUnit(unit, path, 512), 0);
+  ASSERT_EQ(io::OpenUnit(platform::NativePlatform(), unit, path, 512), 0);
   std::vector<Bytes> placed;
   {
     WalkAuditor audit(path, unit);

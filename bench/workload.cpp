@@ -6,6 +6,7 @@
 #include <set>
 
 #include "io/unit_file.h"
+#include "platform/native.h"
 #include "store/block_file.h"
 #include "store/block_file_builder.h"
 #include "store/keyed_store.h"
@@ -54,7 +55,7 @@ int64_t BuildBlockFile(const std::string& path, int32_t blocks, int16_t keyLengt
                        const std::vector<Bytes>& records) {
   if (!WriteWholeFile(path, store::EmptyBlockFileImage(blocks))) return -1;
   const int16_t unit = io::FindFreeUnit();
-  if (io::OpenUnit(unit, path, store::kBlockBytes) != 0) return -1;
+  if (io::OpenUnit(platform::NativePlatform(), unit, path, store::kBlockBytes) != 0) return -1;
   int64_t stored = 0;
   for (const Bytes& r : records) {
     if (store::KeyedWrite(r, keyLength, blocks, unit, store::HashSelector::kVariableLength)

@@ -9,6 +9,7 @@
 #include "bench/peer_stores.h"
 #include "bench/walk_audit.h"
 #include "io/unit_file.h"
+#include "platform/native.h"
 #include "store/block_file.h"
 #include "store/keyed_store.h"
 
@@ -72,7 +73,7 @@ TEST_F(BenchFiles, BuiltFileHoldsEveryRecordAtTheRequestedFill) {
   EXPECT_DOUBLE_EQ(MeasuredFill(image), static_cast<double>(wanted * 13) / (10 * 256));
 
   const int16_t unit = io::FindFreeUnit();
-  ASSERT_EQ(io::OpenUnit(unit, path, 512), 0);
+  ASSERT_EQ(io::OpenUnit(platform::NativePlatform(), unit, path, 512), 0);
   for (const Bytes& r : records.resident) {
     Bytes got(r.begin(), r.begin() + 10);
     got.resize(24);
@@ -95,7 +96,7 @@ TEST_F(BenchFiles, AuditTellsRereadsAndUnchangedWritesApart) {
   const std::string path = Path("a.dat");
   ASSERT_GE(BuildBlockFile(path, 8, 10, {}), 0);
   const int16_t unit = io::FindFreeUnit();
-  ASSERT_EQ(io::OpenUnit(unit, path, 512), 0);
+  ASSERT_EQ(io::OpenUnit(platform::NativePlatform(), unit, path, 512), 0);
   WalkAuditor audit(path, unit);
   uint8_t block[512] = {};
 

@@ -26,22 +26,22 @@ std::string BuildPath(std::string_view name, std::string_view directory) {
 }
 
 // A failed open or read: the message when asked for, the stop when the caller wants it.
-void Fail(const std::string& text, bool showMessages, int fatalCode) {
-  if (showMessages) installer::ShowError(text);
-  if (fatalCode != 0) installer::EndProgram(fatalCode);
+void Fail(platform::Platform& os, const std::string& text, bool showMessages, int fatalCode) {
+  if (showMessages) installer::ShowError(os, text);
+  if (fatalCode != 0) installer::EndProgram(os, fatalCode);
 }
 
 }  // namespace
 
-OpenResult OpenDataFile(std::string_view name, std::string_view directory, bool showMessages,
-                        int fatalCode) {
+OpenResult OpenDataFile(platform::Platform& os, std::string_view name, std::string_view directory,
+                        bool showMessages, int fatalCode) {
   OpenResult result;
   const std::string path = BuildPath(name, directory);
   const int16_t unit = io::FindFreeUnit();
   const int openStatus =
-      unit == io::kNoUnit ? io::kIoNoFreeUnit : io::OpenUnit(unit, path, store::kBlockBytes);
+      unit == io::kNoUnit ? io::kIoNoFreeUnit : io::OpenUnit(os, unit, path, store::kBlockBytes);
   if (openStatus != io::kIoOk) {
-    Fail("Eroare (" + io::FormatRight(openStatus, 4) + ") la deschidere " + path + "!",
+    Fail(os, "Eroare (" + io::FormatRight(openStatus, 4) + ") la deschidere " + path + "!",
          showMessages, fatalCode);
     return result;
   }
@@ -49,7 +49,7 @@ OpenResult OpenDataFile(std::string_view name, std::string_view directory, bool 
   const int readStatus = io::ReadRecord(unit, 1, header);
   if (readStatus != io::kIoOk) {
     io::CloseUnit(unit);
-    Fail("Eroare (" + io::FormatRight(readStatus, 4) + ") la citire bloc 1 din " + path + "!",
+    Fail(os, "Eroare (" + io::FormatRight(readStatus, 4) + ") la citire bloc 1 din " + path + "!",
          showMessages, fatalCode);
     return result;
   }
@@ -64,9 +64,9 @@ int32_t ObiHeader::NorBlocks() const { return io::LoadI32(bytes.data() + kNorBlo
 int32_t ObiHeader::TehnoBlocks() const { return io::LoadI32(bytes.data() + kTehnoBlocksOffset); }
 int32_t ObiHeader::NorincBlocks() const { return io::LoadI32(bytes.data() + kNorincBlocksOffset); }
 
-int16_t ReadObiHeader(int16_t unit, ObiHeader& header) {
+int16_t ReadObiHeader(platform::Platform& os, int16_t unit, ObiHeader& header) {
   if (io::ReadRecord(unit, 1, header.bytes) != io::kIoOk) {
-    installer::ShowError("** Eroare citire Header fisier OBI.DAT **");
+    installer::ShowError(os, "** Eroare citire Header fisier OBI.DAT **");
     return 1;
   }
   return 0;

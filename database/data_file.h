@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "io/record_file.h"
+#include "platform/platform.h"
 
 namespace varmex::database {
 
@@ -16,17 +17,18 @@ struct OpenResult {
   int32_t blockCount = 0;  // from a valid block-file header, else 0
 };
 
-// The third and fourth arguments of OpenDataFile, named at the call:
-//   OpenDataFile("obi.dat", dir, kShowMessages, kNotFatal)
+// The fourth and fifth arguments of OpenDataFile, named at the call:
+//   OpenDataFile(os, "obi.dat", dir, kShowMessages, kNotFatal)
 inline constexpr bool kShowMessages = true;  // failures are shown with ShowError
 inline constexpr bool kNoMessages = false;   // failures are only reported by unit -1
 inline constexpr int kNotFatal = 0;          // a failure does not end the program
 
-// `directory` may end with or without a backslash and may be cut short by a NUL.
+// Opens through `os`, which also shows the messages. `directory` may end with or
+// without a backslash and may be cut short by a NUL.
 // With showMessages the failures are shown with ShowError; a nonzero fatalCode ends
 // the program with that status after a failure.
-OpenResult OpenDataFile(std::string_view name, std::string_view directory, bool showMessages,
-                        int fatalCode);
+OpenResult OpenDataFile(platform::Platform& os, std::string_view name, std::string_view directory,
+                        bool showMessages, int fatalCode);
 
 // The OBI header: block 1 of obi.dat, read whole. It holds the block counts of the
 // five estimate files, which have no header of their own (the word layout has none):
@@ -57,6 +59,6 @@ struct ObiHeader {
 // open data files keeps for as long as it needs the counts. 0 when read, 1 (after
 // "** Eroare citire Header fisier OBI.DAT **") when not; `header` may then hold part of
 // the block.
-int16_t ReadObiHeader(int16_t unit, ObiHeader& header);
+int16_t ReadObiHeader(platform::Platform& os, int16_t unit, ObiHeader& header);
 
 }  // namespace varmex::database

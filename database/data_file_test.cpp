@@ -30,10 +30,10 @@ class DataFileTest : public ::testing::Test {
 TEST_F(DataFileTest, DirectoryWithOrWithoutBackslashGivesOnePath) {
   fake.AddFile("D:\\kedro\\Varmex\\obi.dat", HeaderFile(7));
   // A NUL cuts the directory short; blanks after the name are not part of the path.
-  const OpenResult a = OpenDataFile("obi.dat   ", std::string("D:\\kedro\\Varmex\0junk", 20),
+  const OpenResult a = OpenDataFile(fake, "obi.dat   ", std::string("D:\\kedro\\Varmex\0junk", 20),
                                     kShowMessages, kNotFatal);
   const OpenResult b =
-      OpenDataFile("obi.dat", "D:\\kedro\\Varmex\\      ", kShowMessages, kNotFatal);
+      OpenDataFile(fake, "obi.dat", "D:\\kedro\\Varmex\\      ", kShowMessages, kNotFatal);
   EXPECT_EQ(a.unit, 1);
   EXPECT_EQ(b.unit, 2);  // consecutive free units
   EXPECT_EQ(a.blockCount, 7);
@@ -43,7 +43,7 @@ TEST_F(DataFileTest, DirectoryWithOrWithoutBackslashGivesOnePath) {
 
 TEST_F(DataFileTest, EmptyDirectoryOpensTheBareName) {
   fake.AddFile("terti.dat", HeaderFile(3));
-  const OpenResult r = OpenDataFile("terti.dat", "    ", kShowMessages, kNotFatal);
+  const OpenResult r = OpenDataFile(fake, "terti.dat", "    ", kShowMessages, kNotFatal);
   EXPECT_EQ(r.unit, 1);
   EXPECT_EQ(r.blockCount, 3);
 }
@@ -55,7 +55,7 @@ TEST_F(DataFileTest, InvalidHeaderGivesBlockCountZeroAndStaysOpen) {
   words[5] = '-';  // one asterisk wrong: a word-layout file
   fake.AddFile("D:\\d\\dev.dat", words);
   for (const char* name : {"zero.dat", "neg.dat", "dev.dat"}) {
-    const OpenResult r = OpenDataFile(name, "D:\\d", kShowMessages, kNotFatal);
+    const OpenResult r = OpenDataFile(fake, name, "D:\\d", kShowMessages, kNotFatal);
     EXPECT_NE(r.unit, -1) << name;
     EXPECT_EQ(r.blockCount, 0) << name;
     EXPECT_TRUE(io::UnitInUse(r.unit));
@@ -64,7 +64,8 @@ TEST_F(DataFileTest, InvalidHeaderGivesBlockCountZeroAndStaysOpen) {
 }
 
 TEST_F(DataFileTest, MissingFileShowsTheOpenError) {
-  const OpenResult r = OpenDataFile("furnmat.dat", "D:\\kedro\\Varmex", kShowMessages, kNotFatal);
+  const OpenResult r =
+      OpenDataFile(fake, "furnmat.dat", "D:\\kedro\\Varmex", kShowMessages, kNotFatal);
   EXPECT_EQ(r.unit, -1);
   ASSERT_EQ(fake.messages.size(), 1u);
   EXPECT_EQ(fake.messages[0].text, "Eroare (   2) la deschidere D:\\kedro\\Varmex\\furnmat.dat!");
@@ -74,7 +75,7 @@ TEST_F(DataFileTest, MissingFileShowsTheOpenError) {
 
 TEST_F(DataFileTest, ShortFileFailsOnBlockOneAndIsClosed) {
   fake.AddFile("D:\\x\\short.dat", std::vector<uint8_t>(100, 0));
-  const OpenResult r = OpenDataFile("short.dat", "D:\\x\\", kShowMessages, kNotFatal);
+  const OpenResult r = OpenDataFile(fake, "short.dat", "D:\\x\\", kShowMessages, kNotFatal);
   EXPECT_EQ(r.unit, -1);
   EXPECT_FALSE(io::UnitInUse(1));
   ASSERT_EQ(fake.messages.size(), 1u);
@@ -82,11 +83,11 @@ TEST_F(DataFileTest, ShortFileFailsOnBlockOneAndIsClosed) {
 }
 
 TEST_F(DataFileTest, QuietAndFatalFailures) {
-  EXPECT_EQ(OpenDataFile("none.dat", "D:\\x", kNoMessages, kNotFatal).unit, -1);
+  EXPECT_EQ(OpenDataFile(fake, "none.dat", "D:\\x", kNoMessages, kNotFatal).unit, -1);
   EXPECT_TRUE(fake.messages.empty());
   fake.AddFile("D:\\x\\short.dat", std::vector<uint8_t>(10, 0));
   try {
-    OpenDataFile("short.dat", "D:\\x", kShowMessages, 3);
+    OpenDataFile(fake, "short.dat", "D:\\x", kShowMessages, 3);
     FAIL() << "a fatal code must end the program";
   } catch (const platform::FakePlatform::ExitCalled& e) {
     EXPECT_EQ(e.status, 3);
@@ -103,16 +104,16 @@ TEST_F(DataFileTest, ObiHeaderFields) {
   io::StoreI32(obi.data() + 32, 44);
   io::StoreI32(obi.data() + 36, 55);
   fake.AddFile("obi.dat", obi);
-  const OpenResult r = OpenDataFile("obi.dat", "", kShowMessages, kNotFatal);
+  const OpenResult r = OpenDataFile(fake, "obi.dat", "", kShowMessages, kNotFatal);
   ObiHeader h;
-  ASSERT_EQ(ReadObiHeader(r.unit, h), 0);
+  ASSERT_EQ(ReadObiHeader(fake, r.unit, h), 0);
   EXPECT_EQ(h.ObiBlocks(), 11);
   EXPECT_EQ(h.DevBlocks(), 1000);
   EXPECT_EQ(h.NorBlocks(), 33);
   EXPECT_EQ(h.TehnoBlocks(), 44);
   EXPECT_EQ(h.NorincBlocks(), 55);
   io::CloseUnit(r.unit);
-  EXPECT_EQ(ReadObiHeader(r.unit, h), 1);
+  EXPECT_EQ(ReadObiHeader(fake, r.unit, h), 1);
   ASSERT_EQ(fake.messages.size(), 1u);
   EXPECT_EQ(fake.messages[0].text, "** Eroare citire Header fisier OBI.DAT **");
 }

@@ -21,10 +21,10 @@ ExchangeRate DecodeRate(const uint8_t* record) {
 }
 
 // Opens the file on the lowest free unit; kNoUnit when it cannot be opened.
-int16_t OpenRateFile(const ExchangeRates& rates) {
+int16_t OpenRateFile(platform::Platform& os, const ExchangeRates& rates) {
   const int16_t unit = io::FindFreeUnit();
   if (unit == io::kNoUnit) return io::kNoUnit;
-  if (io::OpenUnit(unit, rates.path, kRateRecordBytes) != io::kIoOk) return io::kNoUnit;
+  if (io::OpenUnit(os, unit, rates.path, kRateRecordBytes) != io::kIoOk) return io::kNoUnit;
   return unit;
 }
 
@@ -49,11 +49,11 @@ int16_t ReadRateCount(ExchangeRates& rates, int16_t unit) {
   return static_cast<int16_t>(status);
 }
 
-int16_t LoadExchangeRates(ExchangeRates& s) {
+int16_t LoadExchangeRates(platform::Platform& os, ExchangeRates& s) {
   s.historyCount = 0;
   for (int i = 0; i < kCurrencyCount; ++i)
     s.table[static_cast<size_t>(i)] = {static_cast<int16_t>(i + 1), kNoRateDate, 0};
-  const int16_t unit = OpenRateFile(s);
+  const int16_t unit = OpenRateFile(os, s);
   if (unit == io::kNoUnit) return 1;
   int16_t status = 0;
   if (ReadRateCount(s, unit) != 0) {
@@ -69,12 +69,12 @@ int16_t LoadExchangeRates(ExchangeRates& s) {
   return status;
 }
 
-int32_t ExchangeRateOn(const ExchangeRates& s, int16_t code, int32_t date) {
+int32_t ExchangeRateOn(platform::Platform& os, const ExchangeRates& s, int16_t code, int32_t date) {
   if (code <= 0 || code > kCurrencyCount || s.historyCount <= 0) return 0;
   const ExchangeRate& latest = s.table[static_cast<size_t>(code - 1)];
   if (date >= latest.date) return latest.rate;
   if (latest.date >= kNoRateDate) return 0;
-  const int16_t unit = OpenRateFile(s);
+  const int16_t unit = OpenRateFile(os, s);
   if (unit == io::kNoUnit) return 0;
   int32_t result = 0;
   const int64_t lastRecord = int64_t{kFirstHistoryRecord} - 1 + s.historyCount;

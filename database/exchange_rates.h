@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "io/fixed_text.h"
+#include "platform/platform.h"
 
 namespace varmex::database {
 
@@ -53,12 +54,14 @@ void SetExchangeRateDirectory(ExchangeRates& rates, std::string_view directory);
 // the directory is blank or empty.
 std::string_view ExchangeRatePath(const ExchangeRates& rates);
 
-// 0 when loaded, 1 when the file could not be opened or its record 1 not read.
-int16_t LoadExchangeRates(ExchangeRates& rates);
+// Reads the file through `os`: 0 when loaded, 1 when the file could not be opened or
+// its record 1 not read.
+int16_t LoadExchangeRates(platform::Platform& os, ExchangeRates& rates);
 
 // The rate of currency `code` valid on `date`: 0 when none is known, -1 when a
 // history record could not be read.
-int32_t ExchangeRateOn(const ExchangeRates& rates, int16_t code, int32_t date);
+int32_t ExchangeRateOn(platform::Platform& os, const ExchangeRates& rates, int16_t code,
+                       int32_t date);
 
 // Reads record 1 of the file on `unit` into the history count; the read's status.
 int16_t ReadRateCount(ExchangeRates& rates, int16_t unit);

@@ -66,10 +66,10 @@ TEST_F(ExchangeRateTest, PathFromTheDataDirectory) {
 }
 
 TEST_F(ExchangeRateTest, MissingFileLeavesNoRates) {
-  EXPECT_EQ(LoadExchangeRates(rates), 1);
+  EXPECT_EQ(LoadExchangeRates(fake, rates), 1);
   EXPECT_EQ(ExchangeRateTable(rates)[1].date, kNoRateDate);
   EXPECT_EQ(ExchangeRateTable(rates)[1].code, 2);
-  EXPECT_EQ(ExchangeRateOn(rates, 2, 20240101), 0);
+  EXPECT_EQ(ExchangeRateOn(fake, rates, 2, 20240101), 0);
   EXPECT_FALSE(io::UnitInUse(1));
 }
 
@@ -82,45 +82,45 @@ TEST_F(ExchangeRateTest, HistoryScanTakesTheLastRateNotLaterThanTheDate) {
                          {2, 20190601, 47000},
                          {1, 20190701, 39500},
                          {2, 20191231, 47500}}));
-  ASSERT_EQ(LoadExchangeRates(rates), 0);
+  ASSERT_EQ(LoadExchangeRates(fake, rates), 0);
   EXPECT_EQ(ExchangeRateHistoryCount(rates), 5);
   EXPECT_FALSE(io::UnitInUse(1));
-  EXPECT_EQ(ExchangeRateOn(rates, 2, 20200301), 48000);  // the latest date itself: from memory
-  EXPECT_EQ(ExchangeRateOn(rates, 2, 20210101), 48000);
-  EXPECT_EQ(ExchangeRateOn(rates, 2, 20190601), 47000);
-  EXPECT_EQ(ExchangeRateOn(rates, 2, 20190901), 47000);
-  EXPECT_EQ(ExchangeRateOn(rates, 2, 20200201), 47500);
-  EXPECT_EQ(ExchangeRateOn(rates, 2, 20181231), 0);  // before every rate
-  EXPECT_EQ(ExchangeRateOn(rates, 1, 20190630), 39000);
-  EXPECT_EQ(ExchangeRateOn(rates, 1, 20191001), 39500);
-  EXPECT_EQ(ExchangeRateOn(rates, 3, 20191001), 0);  // no rate for this currency
+  EXPECT_EQ(ExchangeRateOn(fake, rates, 2, 20200301), 48000);  // the latest date itself: from memory
+  EXPECT_EQ(ExchangeRateOn(fake, rates, 2, 20210101), 48000);
+  EXPECT_EQ(ExchangeRateOn(fake, rates, 2, 20190601), 47000);
+  EXPECT_EQ(ExchangeRateOn(fake, rates, 2, 20190901), 47000);
+  EXPECT_EQ(ExchangeRateOn(fake, rates, 2, 20200201), 47500);
+  EXPECT_EQ(ExchangeRateOn(fake, rates, 2, 20181231), 0);  // before every rate
+  EXPECT_EQ(ExchangeRateOn(fake, rates, 1, 20190630), 39000);
+  EXPECT_EQ(ExchangeRateOn(fake, rates, 1, 20191001), 39500);
+  EXPECT_EQ(ExchangeRateOn(fake, rates, 3, 20191001), 0);  // no rate for this currency
   EXPECT_FALSE(io::UnitInUse(1));
 }
 
 TEST_F(ExchangeRateTest, CodesOutOfRangeAnswerZeroWithoutOpeningTheFile) {
   fake.AddFile("D:\\kedro\\Varmex\\CURSVAL.DAT",
                RateFile(1, {{1, 20200101, 40000}}, {{1, 20100101, 1}}));
-  ASSERT_EQ(LoadExchangeRates(rates), 0);
+  ASSERT_EQ(LoadExchangeRates(fake, rates), 0);
   const uint64_t reads = io::Counters().reads;
-  EXPECT_EQ(ExchangeRateOn(rates, 0, 20000101), 0);
-  EXPECT_EQ(ExchangeRateOn(rates, 20, 20000101), 0);
-  EXPECT_EQ(ExchangeRateOn(rates, -1, 20000101), 0);
+  EXPECT_EQ(ExchangeRateOn(fake, rates, 0, 20000101), 0);
+  EXPECT_EQ(ExchangeRateOn(fake, rates, 20, 20000101), 0);
+  EXPECT_EQ(ExchangeRateOn(fake, rates, -1, 20000101), 0);
   EXPECT_EQ(io::Counters().reads, reads);
 }
 
 TEST_F(ExchangeRateTest, NoHistoryGivesZeroEvenForTheLatestRates) {
   fake.AddFile("D:\\kedro\\Varmex\\CURSVAL.DAT", RateFile(0, {{1, 20200101, 40000}}, {}));
-  ASSERT_EQ(LoadExchangeRates(rates), 0);
+  ASSERT_EQ(LoadExchangeRates(fake, rates), 0);
   EXPECT_EQ(ExchangeRateTable(rates)[0].rate, 40000);
-  EXPECT_EQ(ExchangeRateOn(rates, 1, 20250101), 0);
+  EXPECT_EQ(ExchangeRateOn(fake, rates, 1, 20250101), 0);
 }
 
 TEST_F(ExchangeRateTest, UnreadableHistoryRecordGivesMinusOne) {
   // The count claims more history than the file holds.
   fake.AddFile("D:\\kedro\\Varmex\\CURSVAL.DAT",
                RateFile(4, {{1, 20200101, 40000}}, {{1, 20100101, 5}}));
-  ASSERT_EQ(LoadExchangeRates(rates), 0);
-  EXPECT_EQ(ExchangeRateOn(rates, 1, 20150101), -1);
+  ASSERT_EQ(LoadExchangeRates(fake, rates), 0);
+  EXPECT_EQ(ExchangeRateOn(fake, rates, 1, 20150101), -1);
   EXPECT_FALSE(io::UnitInUse(1));
 }
 
@@ -129,7 +129,7 @@ TEST_F(ExchangeRateTest, UnreadableCountStillLoadsTheLatestRates) {
   io::SetIoFaultHook([](io::IoOp, int16_t, int64_t record) {
     return record == 1 ? io::IoFault{30, -1} : io::IoFault{};
   });
-  EXPECT_EQ(LoadExchangeRates(rates), 1);
+  EXPECT_EQ(LoadExchangeRates(fake, rates), 1);
   EXPECT_EQ(ExchangeRateHistoryCount(rates), 0);
   EXPECT_EQ(ExchangeRateTable(rates)[0].rate, 40000);
 }

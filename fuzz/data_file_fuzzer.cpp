@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Both spellings of the directory must reach the same file.
   const database::OpenResult r = database::OpenDataFile(
-      "obi.dat", "D:\\kedro\\Varmex\\", database::kShowMessages, database::kNotFatal);
+      scene.os, "obi.dat", "D:\\kedro\\Varmex\\", database::kShowMessages, database::kNotFatal);
   if (size < 512) {
     fuzz::Check(r.unit == io::kNoUnit, "a file shorter than a block was accepted");
     fuzz::Check(!io::UnitInUse(1), "a refused file was left open");
@@ -36,12 +36,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         store::IsBlockFileHeader(std::span<const uint8_t, 512>(data, 512)) == (expected > 0),
         "IsBlockFileHeader disagrees");
     database::ObiHeader obi;
-    fuzz::Check(database::ReadObiHeader(r.unit, obi) == 0, "a readable OBI header was refused");
+    fuzz::Check(database::ReadObiHeader(scene.os, r.unit, obi) == 0,
+                "a readable OBI header was refused");
     fuzz::Check(
         obi.DevBlocks() == io::LoadI32(data + 10) && obi.NorincBlocks() == io::LoadI32(data + 36),
         "the OBI header fields are misread");
     const database::OpenResult again = database::OpenDataFile(
-        "obi.dat", "D:\\kedro\\Varmex", database::kNoMessages, database::kNotFatal);
+        scene.os, "obi.dat", "D:\\kedro\\Varmex", database::kNoMessages, database::kNotFatal);
     fuzz::Check(again.unit == 2 && again.blockCount == r.blockCount, "a second open differs");
   }
   fuzz::Check(scene.Bytes("obi.dat").size() == size &&

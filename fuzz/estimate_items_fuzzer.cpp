@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view k(reinterpret_cast<const char*>(key.data()), key.size());
     for (bool leaveOut : {true, false}) {
       const size_t messagesBefore = scene.os.messages.size();
-      const grupdev::EstimateItems r = reader.ReadEstimateItems(unit, n, k, leaveOut);
+      const grupdev::EstimateItems r = reader.ReadEstimateItems(scene.os, unit, n, k, leaveOut);
       fuzz::Check(r.status >= 0 && r.status <= 2, "unknown read status");
       fuzz::Check(r.items.size() <= MostLines(32767), "more entries than a record can hold");
       const size_t shown = scene.os.messages.size() - messagesBefore;

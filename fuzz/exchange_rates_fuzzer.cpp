@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   scene.AddFile("CURSVAL.DAT", file);
   database::ExchangeRates rates;
   database::SetExchangeRateDirectory(rates, fuzz::kDataDir);
-  const int16_t status = database::LoadExchangeRates(rates);
+  const int16_t status = database::LoadExchangeRates(scene.os, rates);
   fuzz::Check(status == (size >= 10 ? 0 : 1), "the load status is wrong");
   fuzz::Check(!io::UnitInUse(1), "the load left the file open");
 
@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   for (int16_t code = -1; code <= 20; ++code) {
     for (int32_t date : dates) {
-      if (database::ExchangeRateOn(rates, code, date) != ExpectedRate(file, code, date)) {
+      if (database::ExchangeRateOn(scene.os, rates, code, date) != ExpectedRate(file, code, date)) {
         std::fprintf(stderr, "code %d date %d\n", code, date);
         fuzz::Fail("a rate differs from the file's");
       }

@@ -56,7 +56,7 @@ class Scene {
   // Opens a file of the data directory on the lowest free unit, as the program does.
   int16_t Open(std::string_view name, int recordLength = 512) {
     const int16_t unit = io::FindFreeUnit();
-    Check(io::OpenUnit(unit, InDataDir(name), recordLength) == io::kIoOk,
+    Check(io::OpenUnit(os, unit, InDataDir(name), recordLength) == io::kIoOk,
           "a file laid out could not be opened");
     return unit;
   }

@@ -46,16 +46,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto& [name, bytes] : Files()) scene.AddFile(name, bytes);
   scene.AddFile("DEV.DAT", std::span<const uint8_t>(data, size));
 
-  auto open = [](std::string_view name) {
-    const database::OpenResult r =
-        database::OpenDataFile(name, fuzz::kDataDir, database::kShowMessages, database::kNotFatal);
+  auto open = [&scene](std::string_view name) {
+    const database::OpenResult r = database::OpenDataFile(
+        scene.os, name, fuzz::kDataDir, database::kShowMessages, database::kNotFatal);
     return grupdev::DataFile{r.unit, r.blockCount};
   };
   grupdev::GrupdevFiles g;
   g.dataDirectory = fuzz::kDataDir;
   g.obi = open("obi.dat");
   database::ObiHeader obi;
-  fuzz::Check(g.obi.unit != io::kNoUnit && database::ReadObiHeader(g.obi.unit, obi) == 0,
+  fuzz::Check(g.obi.unit != io::kNoUnit && database::ReadObiHeader(scene.os, g.obi.unit, obi) == 0,
               "obi.dat unusable");
   g.obi.blockCount = obi.ObiBlocks();
   g.dev = open("dev.dat");
@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto& [name, bytes] : Files()) sizes[name] = scene.Bytes(name).size();
   const bool furnmatSound = SoundBlockFile(scene.Bytes("furnmat.dat"));
 
-  grupdev::GenerateGrupdevs(g, grupdev::GrupdevLimits{5, 10});
+  grupdev::GenerateGrupdevs(scene.os, g, grupdev::GrupdevLimits{5, 10});
 
   for (const auto& [name, bytes] : Files()) {
     if (name != "DEV.DAT")

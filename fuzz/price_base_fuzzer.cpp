@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   scene.AddFile("furnmat.dat", store::EmptyBlockFileImage(kFurnmatBlocks));
 
   grupdev::PriceTable table;
-  const int16_t loaded = grupdev::LoadPriceBase(table, fuzz::kDataDir, 1, nullptr);
+  const int16_t loaded = grupdev::LoadPriceBase(scene.os, table, fuzz::kDataDir, 1, nullptr);
   fuzz::Check(loaded == 0 || loaded == 1, "unknown load status");
   if (loaded == 1)
     fuzz::Check(table.entries.empty() && table.base == 0, "a failed load left a table");
@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int16_t furnmat = scene.Open("furnmat.dat");
   const std::vector<uint8_t> before = scene.Bytes("baz001.dat");
   const int16_t converted =
-      pricebase::ConvertPriceBase(fuzz::kDataDir, 1, furnmat, kFurnmatBlocks, nullptr);
+      pricebase::ConvertPriceBase(scene.os, fuzz::kDataDir, 1, furnmat, kFurnmatBlocks, nullptr);
   fuzz::Check(converted == 0 || converted == 1, "unknown conversion status");
   fuzz::Check(!io::UnitInUse(2), "the conversion left the price base open");
   const std::vector<uint8_t> after = scene.Bytes("baz001.dat");
@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Fail("the conversion left furnmat.dat unsound");
   }
 
-  pricebase::ConvertPriceBase(fuzz::kDataDir, 1, furnmat, kFurnmatBlocks, nullptr);
+  pricebase::ConvertPriceBase(scene.os, fuzz::kDataDir, 1, furnmat, kFurnmatBlocks, nullptr);
   fuzz::Check(scene.Bytes("baz001.dat") == after,
               "a second conversion changed the price base again");
   return 0;

@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   for (int round = 0; round < 2; ++round) {
     uint32_t lastError = 0;
-    installer::PartitionDialog partition;
+    installer::PartitionDialog partition(scene.os);
     const intptr_t chosen = session.DialogBox(installer::kPartitionDialogId, partition, lastError);
     fuzz::Check(chosen >= 0 && chosen <= 2, "dialog 101 ended with an unknown result");
 
@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Check(answer == platform::kIdYes || answer == platform::kIdNo,
                 "a question got no answer");
 
-    migration::MigrationDialog migration('D', grupdev::GrupdevLimits{});
+    migration::MigrationDialog migration(scene.os, 'D', grupdev::GrupdevLimits{});
     const intptr_t migrated =
         session.DialogBox(migration::kMigrationDialogId, migration, lastError);
     fuzz::Check(migrated >= 0 && migrated <= 2, "dialog 107 ended with an unknown result");

@@ -61,9 +61,10 @@ bool GrupdevChoiceProcedure::OnCommand(platform::DialogHost& host, int id, int /
   }
 }
 
-intptr_t GrupdevChoiceDialog(const InvestmentInfo& investment, ChoiceState& state) {
+intptr_t GrupdevChoiceDialog(platform::Platform& os, const InvestmentInfo& investment,
+                             ChoiceState& state) {
   GrupdevChoiceProcedure procedure(investment, state);
-  return platform::Current().DialogBox(kChoiceDialogId, procedure);
+  return os.DialogBox(kChoiceDialogId, procedure);
 }
 
 }  // namespace varmex::grupdev

@@ -55,6 +55,7 @@ class GrupdevChoiceProcedure : public platform::DialogProcedure {
 
 // Runs dialog 102 modally for the investment; gives the dialog's result (1 when it was
 // closed by one of its two buttons).
-intptr_t GrupdevChoiceDialog(const InvestmentInfo& investment, ChoiceState& state);
+intptr_t GrupdevChoiceDialog(platform::Platform& os, const InvestmentInfo& investment,
+                             ChoiceState& state);
 
 }  // namespace varmex::grupdev

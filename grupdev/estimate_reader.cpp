@@ -106,9 +106,9 @@ std::vector<ItemEntry> ParseArticleLines(std::span<const uint8_t> record, bool l
   return items;
 }
 
-EstimateItems RecordReader::ReadEstimateItems(int16_t devUnit, int32_t devBlocks,
-                                              std::string_view key, bool leaveOutFormulas,
-                                              int16_t reportMode) {
+EstimateItems RecordReader::ReadEstimateItems(platform::Platform& os, int16_t devUnit,
+                                              int32_t devBlocks, std::string_view key,
+                                              bool leaveOutFormulas, int16_t reportMode) {
   std::vector<uint8_t>& record = estimate_;
   std::array<char, 6> key6;
   key6.fill(' ');
@@ -120,13 +120,13 @@ EstimateItems RecordReader::ReadEstimateItems(int16_t devUnit, int32_t devBlocks
   if (read.status == store::kKeyedNotFound) {
     result.status = kEstimateNotFound;
     if (reportMode == kReportByMessageBox) {
-      installer::ShowError("Deviz negasit " + std::string(key6.data(), key6.size()) + "!");
+      installer::ShowError(os, "Deviz negasit " + std::string(key6.data(), key6.size()) + "!");
     }
     return result;
   }
   if (read.status != store::kKeyedDone) {
     result.status = kEstimateReadError;
-    if (reportMode == kReportByMessageBox) installer::ShowError("Eroare citire DEV.DAT!");
+    if (reportMode == kReportByMessageBox) installer::ShowError(os, "Eroare citire DEV.DAT!");
     return result;
   }
   const size_t length =

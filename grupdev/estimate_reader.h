@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/platform.h"
 #include "store/keyed_store.h"
 
 namespace varmex::grupdev {
@@ -80,10 +81,11 @@ class RecordReader {
                         int16_t unit);
 
   // Reads the estimate `key` (6 characters) and gives its article entries in line
-  // order. Failures are shown with ShowError ("Deviz negasit KEY!", "Eroare citire
+  // order. Failures are shown with ShowError on `os` ("Deviz negasit KEY!", "Eroare citire
   // DEV.DAT!") when `reportMode` is kReportByMessageBox.
-  EstimateItems ReadEstimateItems(int16_t devUnit, int32_t devBlocks, std::string_view key,
-                                  bool leaveOutFormulas, int16_t reportMode = kReportByMessageBox);
+  EstimateItems ReadEstimateItems(platform::Platform& os, int16_t devUnit, int32_t devBlocks,
+                                  std::string_view key, bool leaveOutFormulas,
+                                  int16_t reportMode = kReportByMessageBox);
 
   // The walk budget of this reader's word-layout look-ups, shared by every look-up of
   // the run made through it or with it.

@@ -59,7 +59,7 @@ class EstimateReaderTest : public ::testing::Test {
   ~EstimateReaderTest() override { io::CloseAllUnits(); }
   int16_t Open(const std::string& path) {
     const int16_t unit = io::FindFreeUnit();
-    EXPECT_EQ(io::OpenUnit(unit, path, 512), 0);
+    EXPECT_EQ(io::OpenUnit(fake, unit, path, 512), 0);
     return unit;
   }
   platform::FakePlatform fake;
@@ -80,7 +80,7 @@ TEST_F(EstimateReaderTest, ReadsFromEitherLayout) {
   EXPECT_EQ(reader.FileKindOf(blockUnit), kFileKindBlockFile);
 
   for (int16_t unit : {wordUnit, blockUnit}) {
-    const EstimateItems e = reader.ReadEstimateItems(unit, 8, "EST001", true);
+    const EstimateItems e = reader.ReadEstimateItems(fake, unit, 8, "EST001", true);
     EXPECT_EQ(e.status, kEstimateRead);
     ASSERT_EQ(e.items.size(), 2u);
     EXPECT_EQ(e.items[1].code, 1000003);
@@ -93,14 +93,14 @@ TEST_F(EstimateReaderTest, FailuresAreShownAndGiveNoItems) {
   words.Place(EstimateRecord("EST001", {{1, 2000005, 3, 10}}));
   fake.AddFile("dev.dat", words.bytes());
   const int16_t unit = Open("dev.dat");
-  const EstimateItems missing = reader.ReadEstimateItems(unit, 4, "NOPE01", true);
+  const EstimateItems missing = reader.ReadEstimateItems(fake, unit, 4, "NOPE01", true);
   EXPECT_EQ(missing.status, kEstimateNotFound);
   EXPECT_TRUE(missing.items.empty());
   ASSERT_EQ(fake.messages.size(), 1u);
   EXPECT_EQ(fake.messages[0].text, "Deviz negasit NOPE01!");
 
   // A unit that cannot be read has no kind: a read error.
-  const EstimateItems broken = reader.ReadEstimateItems(77, 4, "EST001", true);
+  const EstimateItems broken = reader.ReadEstimateItems(fake, 77, 4, "EST001", true);
   EXPECT_EQ(broken.status, kEstimateReadError);
   ASSERT_EQ(fake.messages.size(), 2u);
   EXPECT_EQ(fake.messages[1].text, "Eroare citire DEV.DAT!");

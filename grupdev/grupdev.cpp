@@ -61,12 +61,13 @@ constexpr size_t kLinkRecordLength = 10;
 
 std::string BlankName() { return std::string(kNameLength, ' '); }
 
-// What one generation run keeps from its start to its end: the reader of the data
-// files' records, the buffer an investment record of obi.dat is read into, and the
-// exchange rates of the data directory, loaded at the start (no price the run stores
-// is worked out with them).
+// What one generation run keeps from its start to its end: the platform it shows its
+// dialogs and messages on, the reader of the data files' records, the buffer an
+// investment record of obi.dat is read into, and the exchange rates of the data
+// directory, loaded at the start (no price the run stores is worked out with them).
 struct GenerationRun {
-  explicit GenerationRun(const GrupdevFiles& f) : files(f) {}
+  GenerationRun(platform::Platform& p, const GrupdevFiles& f) : os(p), files(f) {}
+  platform::Platform& os;
   const GrupdevFiles& files;
   RecordReader reader;
   std::vector<uint8_t> investment = std::vector<uint8_t>(kLongestRecord);
@@ -163,7 +164,7 @@ void DecideInvestments(EstimateTable& table, GenerationRun& run, const GrupdevLi
         answer = choice.grupdevSameAnswer;
       } else {
         const InvestmentRead read = ReadInvestment(run, investment);
-        const intptr_t result = GrupdevChoiceDialog(read.info, choice);
+        const intptr_t result = GrupdevChoiceDialog(run.os, read.info, choice);
         answer = result == 1 ? choice.grupdevAnswer : static_cast<int16_t>(kAnswerWholeInvestment);
       }
       wholeInvestment = answer == kAnswerWholeInvestment;
@@ -301,6 +302,7 @@ int64_t LeftOutRecords(int64_t estimates) {
 // Pass 3: the GRUPDEVs of every run of equal investment, object and price base.
 void BuildGrupdevs(GenerationRun& run, const EstimateTable& table) {
   const GrupdevFiles& files = run.files;
+  platform::Platform& os = run.os;
   PriceTable prices;
   MissingArticles missing;
   ResetPriceBaseCache(prices);
@@ -324,8 +326,8 @@ void BuildGrupdevs(GenerationRun& run, const EstimateTable& table) {
       ++last;
     }
     const EstimateRow& head = table[first];
-    if (LoadPriceBase(prices, files.dataDirectory, head.priceBase, files.priceBaseMessages) ==
-        kPriceBaseLoaded) {
+    if (LoadPriceBase(os, prices, files.dataDirectory, head.priceBase,
+                      files.priceBaseMessages) == kPriceBaseLoaded) {
       const InvestmentRead investment = ReadInvestment(run, head.investment);
       const std::string name = investment.found ? investment.info.name : BlankName();
       size_t i = first;
@@ -344,7 +346,7 @@ void BuildGrupdevs(GenerationRun& run, const EstimateTable& table) {
           writer.Add(table[i].Key());
           if (files.progress)
             files.progress(static_cast<double>(i) / static_cast<double>(table.size()));
-          PriceEstimateMaterials(pricing, table[i].Key(), writer.Number(), priced);
+          PriceEstimateMaterials(os, pricing, table[i].Key(), writer.Number(), priced);
         }
         if (i > last) writer.Complete();
       }
@@ -361,19 +363,20 @@ void BuildGrupdevs(GenerationRun& run, const EstimateTable& table) {
   const int64_t prefmanFailed = files.prefman->Flush();
   files.furnmat->Flush();
   if (files.stop && files.stop()) return;
-  if (missing.Any()) installer::ShowWarning(MissingArticlesText(missing));
+  if (missing.Any()) installer::ShowWarning(os, MissingArticlesText(missing));
   if (lcalcdevFailed != 0 || prefmanFailed != 0) {
-    installer::ShowWarning(UnwrittenRecordsText(lcalcdevFailed, prefmanFailed, leftOut));
+    installer::ShowWarning(os, UnwrittenRecordsText(lcalcdevFailed, prefmanFailed, leftOut));
   }
 }
 
 }  // namespace
 
-void GenerateGrupdevs(const GrupdevFiles& files, const GrupdevLimits& limits) {
-  GenerationRun run(files);
+void GenerateGrupdevs(platform::Platform& os, const GrupdevFiles& files,
+                      const GrupdevLimits& limits) {
+  GenerationRun run(os, files);
   database::SetExchangeRateDirectory(
       run.rates, io::Padded(files.dataDirectory, database::kRateDirectoryChars));
-  database::LoadExchangeRates(run.rates);
+  database::LoadExchangeRates(os, run.rates);
 
   EstimateTable table = CollectEstimates(files.dev, run.reader.legacyBudget());
   if (table.empty()) return;

@@ -7,6 +7,7 @@
 #include <span>
 #include <string_view>
 
+#include "platform/platform.h"
 #include "pricebase/conversion.h"
 #include "store/keyed_file.h"
 
@@ -44,6 +45,7 @@ struct GrupdevLimits {
   int32_t askBelow = 1000;
 };
 
-void GenerateGrupdevs(const GrupdevFiles& files, const GrupdevLimits& limits);
+void GenerateGrupdevs(platform::Platform& os, const GrupdevFiles& files,
+                      const GrupdevLimits& limits);
 
 }  // namespace varmex::grupdev

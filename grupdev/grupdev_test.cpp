@@ -77,7 +77,7 @@ class Migration {
 
   DataFile Open(const char* name, int32_t headerCount = -1) {
     const database::OpenResult r =
-        database::OpenDataFile(name, kDir, database::kShowMessages, database::kNotFatal);
+        database::OpenDataFile(fake, name, kDir, database::kShowMessages, database::kNotFatal);
     EXPECT_NE(r.unit, -1) << name;
     return {r.unit, headerCount >= 0 ? headerCount : r.blockCount};
   }
@@ -100,7 +100,7 @@ class Migration {
     files.furnmat = &furnmat;
     files.lcalcdev = &lcalcdev;
     files.prefman = &prefman;
-    GenerateGrupdevs(files, limits);
+    GenerateGrupdevs(fake, files, limits);
     ReadBack();
   }
 
@@ -305,8 +305,8 @@ void LayOutHandCollection(Migration& m) {
 
   m.AddFile("furndev.dat", store::EmptyBlockFileImage(4));
   m.AddFile("furnmat.dat", store::EmptyBlockFileImage(20));
-  const database::OpenResult furnmat =
-      database::OpenDataFile("furnmat.dat", kDir, database::kShowMessages, database::kNotFatal);
+  const database::OpenResult furnmat = database::OpenDataFile(
+      m.fake, "furnmat.dat", kDir, database::kShowMessages, database::kNotFatal);
   std::array<uint8_t, 16> old{};
   io::StoreI32(old.data(), 1003);
   io::StoreI32(old.data() + 4, 2000020);
@@ -451,8 +451,8 @@ TEST(GenerateGrupdevs, TakenNumbersAreSkippedAndBlockOneKeepsItsOtherBytes) {
   lcalcdev[100] = 0xAB;
   lcalcdev[511] = 0xCD;
   {
-    const database::OpenResult r =
-        database::OpenDataFile("lcalcdev.dat", kDir, database::kShowMessages, database::kNotFatal);
+    const database::OpenResult r = database::OpenDataFile(
+        m.fake, "lcalcdev.dat", kDir, database::kShowMessages, database::kNotFatal);
     for (int32_t n : {1, 3}) {
       std::vector<uint8_t> rec(122, ' ');
       io::StoreI32(rec.data(), n);

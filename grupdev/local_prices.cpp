@@ -115,11 +115,11 @@ void InvertNorincWords(std::span<uint8_t> record) {
   }
 }
 
-void PriceEstimateMaterials(PricingContext& ctx, std::string_view key, int32_t grupdevNumber,
-                            PricedMaterials& priced) {
+void PriceEstimateMaterials(platform::Platform& os, PricingContext& ctx, std::string_view key,
+                            int32_t grupdevNumber, PricedMaterials& priced) {
   const GrupdevFiles& files = *ctx.files;
   const EstimateItems estimate =
-      ctx.reader->ReadEstimateItems(files.dev.unit, files.dev.blockCount, key, true);
+      ctx.reader->ReadEstimateItems(os, files.dev.unit, files.dev.blockCount, key, true);
   for (const ItemEntry& item : estimate.items) {
     const int32_t c = item.code;
     const ArticleClass kind = ClassifyArticle(c);

@@ -74,8 +74,9 @@ bool UpgradeSupplierRecord(store::KeyedFile& furnmat, int32_t supplier, int32_t 
 // negated in each 16-bit half. Applying it twice gives the record back.
 void InvertNorincWords(std::span<uint8_t> record);
 
-// Prices every material of the estimate `key` for GRUPDEV `grupdevNumber`.
-void PriceEstimateMaterials(PricingContext& ctx, std::string_view key, int32_t grupdevNumber,
-                            PricedMaterials& priced);
+// Prices every material of the estimate `key` for GRUPDEV `grupdevNumber`; a failed
+// read of the estimate is shown through `os`.
+void PriceEstimateMaterials(platform::Platform& os, PricingContext& ctx, std::string_view key,
+                            int32_t grupdevNumber, PricedMaterials& priced);
 
 }  // namespace varmex::grupdev

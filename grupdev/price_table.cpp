@@ -22,8 +22,8 @@ void Empty(PriceTable& table) {
 
 void ResetPriceBaseCache(PriceTable& table) { Empty(table); }
 
-int16_t LoadPriceBase(PriceTable& table, std::string_view directory, int16_t n,
-                      pricebase::OneMessagePerPriceBase* messages) {
+int16_t LoadPriceBase(platform::Platform& os, PriceTable& table, std::string_view directory,
+                      int16_t n, pricebase::OneMessagePerPriceBase* messages) {
   if (n == table.base) return kPriceBaseLoaded;
   Empty(table);
   if (n == 0) return kPriceBaseLoaded;
@@ -31,7 +31,7 @@ int16_t LoadPriceBase(PriceTable& table, std::string_view directory, int16_t n,
   // A base whose failure was shown before in this migration is tried again silently.
   const bool quiet = pricebase::PriceBaseFaultShown(messages, n);
   const database::OpenResult file = pricebase::OpenPriceBase(
-      directory, n, quiet ? database::kNoMessages : database::kShowMessages);
+      os, directory, n, quiet ? database::kNoMessages : database::kShowMessages);
   if (file.unit == io::kNoUnit) {
     pricebase::ShowPriceBaseFault(messages, n);  // shown by the opening, unless quiet
     return kPriceBaseFailed;
@@ -40,7 +40,7 @@ int16_t LoadPriceBase(PriceTable& table, std::string_view directory, int16_t n,
   pricebase::DataBlockRange range;
   if (pricebase::ReadDataBlockRange(file.unit, range) != io::kIoOk) {
     if (pricebase::ShowPriceBaseFault(messages, n))
-      installer::ShowError(pricebase::ReadErrorText());
+      installer::ShowError(os, pricebase::ReadErrorText());
     io::CloseUnit(file.unit);
     return kPriceBaseFailed;
   }
@@ -49,7 +49,7 @@ int16_t LoadPriceBase(PriceTable& table, std::string_view directory, int16_t n,
     if (io::ReadRecord(file.unit, b, block) != io::kIoOk) {
       io::CloseUnit(file.unit);
       if (pricebase::ShowPriceBaseFault(messages, n))
-        installer::ShowError(pricebase::ReadErrorText());
+        installer::ShowError(os, pricebase::ReadErrorText());
       Empty(table);
       return kPriceBaseFailed;
     }

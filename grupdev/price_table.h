@@ -25,12 +25,12 @@ enum PriceBaseStatus : int16_t {
   kPriceBaseFailed = 1,
 };
 
-// Loads base n from `directory` into `table`, unless it is the base held. Base 0 is
-// never read: it leaves an empty table holding no base. Failures leave the table
-// empty; they are shown to the user, once a base when `messages` (the run's
-// pricebase::OneMessagePerPriceBase) is given, each time when it is nullptr.
-int16_t LoadPriceBase(PriceTable& table, std::string_view directory, int16_t n,
-                      pricebase::OneMessagePerPriceBase* messages);
+// Loads base n from `directory` (opened through `os`) into `table`, unless it is the
+// base held. Base 0 is never read: it leaves an empty table holding no base. Failures
+// leave the table empty; they are shown to the user, once a base when `messages` (the
+// run's pricebase::OneMessagePerPriceBase) is given, each time when it is nullptr.
+int16_t LoadPriceBase(platform::Platform& os, PriceTable& table, std::string_view directory,
+                      int16_t n, pricebase::OneMessagePerPriceBase* messages);
 
 // The table becomes empty and holds no base.
 void ResetPriceBaseCache(PriceTable& table);

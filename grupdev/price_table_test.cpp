@@ -55,7 +55,7 @@ TEST_F(PriceBaseTest, HeaderRecordNamesTheDataBlocks) {
               full,
               {{3200000, 5, 5}}},
              3));
-  EXPECT_EQ(LoadPriceBase(table, kDir, 1, nullptr), kPriceBaseLoaded);
+  EXPECT_EQ(LoadPriceBase(fake, table, kDir, 1, nullptr), kPriceBaseLoaded);
   EXPECT_EQ(table.base, 1);
   ASSERT_EQ(table.entries.size(), 2u + 42u + 1u);  // block 4 lies past the last block
   EXPECT_EQ(table.entries[0].code, 2000001);
@@ -77,7 +77,7 @@ TEST_F(PriceBaseTest, HeaderRecordNamesTheDataBlocks) {
 
 TEST_F(PriceBaseTest, LargestNegativePriceAndSupplierDoNotOverflow) {
   Add(2, WithHeader({{{2000001, INT32_MIN, INT32_MIN}}}, 2));
-  ASSERT_EQ(LoadPriceBase(table, kDir, 2, nullptr), kPriceBaseLoaded);
+  ASSERT_EQ(LoadPriceBase(fake, table, kDir, 2, nullptr), kPriceBaseLoaded);
   const LookupResult r = PriceBaseLookup(table, 2000001);
   EXPECT_EQ(r.price, 21474836480.0);
   EXPECT_EQ(r.reference, 2147 + 1000);
@@ -88,12 +88,12 @@ TEST_F(PriceBaseTest, HeaderlessBaseIsExactly127Blocks) {
   for (int b = 1; b <= 127; ++b) headerless.Put(b, 0, {2000000 + b, b, 0});
   std::vector<uint8_t> f = headerless.bytes();
   Add(4, f);
-  ASSERT_EQ(LoadPriceBase(table, kDir, 4, nullptr), kPriceBaseLoaded);
+  ASSERT_EQ(LoadPriceBase(fake, table, kDir, 4, nullptr), kPriceBaseLoaded);
   EXPECT_EQ(table.entries.size(), 127u);
 
   f.resize(126 * 512);
   Add(6, f);
-  EXPECT_EQ(LoadPriceBase(table, kDir, 6, nullptr), kPriceBaseFailed);
+  EXPECT_EQ(LoadPriceBase(fake, table, kDir, 6, nullptr), kPriceBaseFailed);
   EXPECT_TRUE(table.entries.empty());
   EXPECT_EQ(table.base, 0);
   ASSERT_EQ(fake.messages.size(), 1u);
@@ -104,17 +104,17 @@ TEST_F(PriceBaseTest, HeaderlessBaseIsExactly127Blocks) {
 
 TEST_F(PriceBaseTest, CacheReadsABaseOnceAndBaseZeroNever) {
   Add(1, WithHeader({{{2000001, 10, 0}}}, 2));
-  ASSERT_EQ(LoadPriceBase(table, kDir, 1, nullptr), kPriceBaseLoaded);
+  ASSERT_EQ(LoadPriceBase(fake, table, kDir, 1, nullptr), kPriceBaseLoaded);
   const uint64_t reads = io::Counters().reads;
-  ASSERT_EQ(LoadPriceBase(table, kDir, 1, nullptr), kPriceBaseLoaded);
+  ASSERT_EQ(LoadPriceBase(fake, table, kDir, 1, nullptr), kPriceBaseLoaded);
   EXPECT_EQ(io::Counters().reads, reads);
 
   // Base 0 after another base: no file, an empty table, and base 1 read again later.
-  EXPECT_EQ(LoadPriceBase(table, kDir, 0, nullptr), kPriceBaseLoaded);
+  EXPECT_EQ(LoadPriceBase(fake, table, kDir, 0, nullptr), kPriceBaseLoaded);
   EXPECT_TRUE(table.entries.empty());
   EXPECT_EQ(io::Counters().reads, reads);
   EXPECT_TRUE(fake.messages.empty());
-  ASSERT_EQ(LoadPriceBase(table, kDir, 1, nullptr), kPriceBaseLoaded);
+  ASSERT_EQ(LoadPriceBase(fake, table, kDir, 1, nullptr), kPriceBaseLoaded);
   EXPECT_EQ(table.entries.size(), 1u);
   EXPECT_GT(io::Counters().reads, reads);
 
@@ -124,11 +124,11 @@ TEST_F(PriceBaseTest, CacheReadsABaseOnceAndBaseZeroNever) {
 }
 
 TEST_F(PriceBaseTest, MissingFileFailsAndIsTriedAgain) {
-  EXPECT_EQ(LoadPriceBase(table, kDir, 5, nullptr), kPriceBaseFailed);
+  EXPECT_EQ(LoadPriceBase(fake, table, kDir, 5, nullptr), kPriceBaseFailed);
   ASSERT_EQ(fake.messages.size(), 1u);
   EXPECT_NE(fake.messages[0].text.find("baz005.dat"), std::string::npos);
   Add(5, WithHeader({}, 1));  // header only: no data blocks
-  EXPECT_EQ(LoadPriceBase(table, kDir, 5, nullptr), kPriceBaseLoaded);
+  EXPECT_EQ(LoadPriceBase(fake, table, kDir, 5, nullptr), kPriceBaseLoaded);
   EXPECT_TRUE(table.entries.empty());
   EXPECT_EQ(table.base, 5);
 }
@@ -141,14 +141,14 @@ TEST_F(PriceBaseTest, TheRecordHandedDownShowsEachBaseOnce) {
   Add(1, cut);
   Add(2, cut);
   pricebase::OneMessagePerPriceBase shown;
-  EXPECT_EQ(LoadPriceBase(table, kDir, 1, &shown), kPriceBaseFailed);
-  EXPECT_EQ(LoadPriceBase(table, kDir, 1, &shown), kPriceBaseFailed);
-  EXPECT_EQ(pricebase::ConvertPriceBase(kDir, 1, io::kNoUnit, 0, &shown),
+  EXPECT_EQ(LoadPriceBase(fake, table, kDir, 1, &shown), kPriceBaseFailed);
+  EXPECT_EQ(LoadPriceBase(fake, table, kDir, 1, &shown), kPriceBaseFailed);
+  EXPECT_EQ(pricebase::ConvertPriceBase(fake, kDir, 1, io::kNoUnit, 0, &shown),
             pricebase::kPriceBaseFailed);
-  EXPECT_EQ(LoadPriceBase(table, kDir, 3, &shown), kPriceBaseFailed);  // no such file
-  EXPECT_EQ(LoadPriceBase(table, kDir, 3, &shown), kPriceBaseFailed);
-  EXPECT_EQ(LoadPriceBase(table, kDir, 2, &shown), kPriceBaseFailed);
-  EXPECT_EQ(LoadPriceBase(table, kDir, 2, nullptr), kPriceBaseFailed);
+  EXPECT_EQ(LoadPriceBase(fake, table, kDir, 3, &shown), kPriceBaseFailed);  // no such file
+  EXPECT_EQ(LoadPriceBase(fake, table, kDir, 3, &shown), kPriceBaseFailed);
+  EXPECT_EQ(LoadPriceBase(fake, table, kDir, 2, &shown), kPriceBaseFailed);
+  EXPECT_EQ(LoadPriceBase(fake, table, kDir, 2, nullptr), kPriceBaseFailed);
   std::vector<std::string> texts;
   for (const auto& m : fake.messages) texts.push_back(m.text);
   ASSERT_EQ(texts.size(), 4u);

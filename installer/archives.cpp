@@ -32,26 +32,27 @@ std::string BuildArchiveCommand(char mode, std::string_view archive, std::string
   return command;
 }
 
-void CheckArchive(char mode, std::string_view archive, std::string_view destination) {
+void CheckArchive(platform::Platform& os, char mode, std::string_view archive,
+                  std::string_view destination) {
   const std::string a(io::PlatformText(archive));
   int32_t exitCode = 0;
-  if (RunProgramForExitCode(BuildArchiveCommand(mode, archive, destination), exitCode) !=
+  if (RunProgramForExitCode(os, BuildArchiveCommand(mode, archive, destination), exitCode) !=
       kRunEnded) {
-    ShowError("Nu se poate executa unrar.exe!");
-    EndProgram(1);
+    ShowError(os, "Nu se poate executa unrar.exe!");
+    EndProgram(os, 1);
   }
   if (exitCode == 0) {
     return;
   }
   const std::string code = io::FormatRight(exitCode, 2);
   if (IsTestMode(mode)) {
-    ShowError("Arhiva " + a + " este alterata ('unrar t' retcode=" + code + ")!\n" +
-              "Pentru a continua instalarea e necesara inlocuirea acestei arhive.\n" +
-              "Puteti descarca aceasta arhiva de pe site-ul " + std::string(kSiteAddress));
+    ShowError(os, "Arhiva " + a + " este alterata ('unrar t' retcode=" + code + ")!\n" +
+                      "Pentru a continua instalarea e necesara inlocuirea acestei arhive.\n" +
+                      "Puteti descarca aceasta arhiva de pe site-ul " + std::string(kSiteAddress));
   } else {
-    ShowError("Eroare la dezarhivarea " + a + " (unrar retcode=" + code + ")!");
+    ShowError(os, "Eroare la dezarhivarea " + a + " (unrar retcode=" + code + ")!");
   }
-  EndProgram(1);
+  EndProgram(os, 1);
 }
 
 }  // namespace varmex::installer

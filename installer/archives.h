@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
+
 namespace varmex::installer {
 
 // The maker's web site, named in the message about a damaged archive.
@@ -14,7 +16,8 @@ inline constexpr std::string_view kSiteAddress = "www.varmex.ro";
 // `destination` are blank-padded fields; `destination` has no closing backslash and is
 // ignored when testing. Returns only on success: any failure shows its message and
 // ends the program with status 1.
-void CheckArchive(char mode, std::string_view archive, std::string_view destination);
+void CheckArchive(platform::Platform& os, char mode, std::string_view archive,
+                  std::string_view destination);
 
 // The command line CheckArchive runs, NUL included.
 std::string BuildArchiveCommand(char mode, std::string_view archive, std::string_view destination);

@@ -15,7 +15,7 @@ int Check(FakePlatform& fake, char mode, std::string_view archive, std::string_v
           uint32_t exitCode) {
   fake.runProcess = [exitCode](const FakePlatform::Run&) { return ProcessResult{0, exitCode}; };
   try {
-    CheckArchive(mode, archive, dest);
+    CheckArchive(fake, mode, archive, dest);
   } catch (const FakePlatform::ExitCalled& e) {
     return e.status;
   }
@@ -41,7 +41,7 @@ TEST(CheckArchiveTest, AToolThatCannotStartStopsTheProgram) {
   FakePlatform fake;  // the default process answer: not found
   int status = -1;
   try {
-    CheckArchive('t', "erp.rar", "");
+    CheckArchive(fake, 't', "erp.rar", "");
   } catch (const FakePlatform::ExitCalled& e) {
     status = e.status;
   }

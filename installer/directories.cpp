@@ -8,8 +8,7 @@
 
 namespace varmex::installer {
 
-void EnsureDirectory(std::string_view path) {
-  platform::Platform& os = platform::Current();
+void EnsureDirectory(platform::Platform& os, std::string_view path) {
   const std::string p(io::PlatformText(path));
   const uint32_t attributes = os.GetFileAttributes(p);
   if (attributes == platform::kInvalidFileAttributes) {
@@ -17,14 +16,15 @@ void EnsureDirectory(std::string_view path) {
     if (error == 0) {
       return;
     }
-    ShowError("Nu poate fi creat directorul " + p + " (eroare " + io::FormatRight(error, 5) + ")!");
-    EndProgram(1);
+    ShowError(os,
+              "Nu poate fi creat directorul " + p + " (eroare " + io::FormatRight(error, 5) + ")!");
+    EndProgram(os, 1);
   }
   if (attributes & platform::kAttributeDirectory) {
     return;
   }
-  ShowError("Nu poate fi creat directorul " + p + " (exista un fisier cu acest nume)!");
-  EndProgram(1);
+  ShowError(os, "Nu poate fi creat directorul " + p + " (exista un fisier cu acest nume)!");
+  EndProgram(os, 1);
 }
 
 }  // namespace varmex::installer

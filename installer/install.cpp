@@ -54,104 +54,104 @@ class PathField {
   io::FixedText<256> field_;
 };
 
-bool FileExists(std::string_view name) {
-  return platform::Current().GetFileAttributes(std::string(io::PlatformText(name))) !=
+bool FileExists(platform::Platform& os, std::string_view name) {
+  return os.GetFileAttributes(std::string(io::PlatformText(name))) !=
          platform::kInvalidFileAttributes;
 }
 
 // Tests a required archive, stopping the program when it is missing.
-void CheckRequiredArchive(std::string_view name) {
-  if (!FileExists(name)) {
-    ShowError("Nu exista fisierul " + std::string(name) + "!");
-    EndProgram(1);
+void CheckRequiredArchive(platform::Platform& os, std::string_view name) {
+  if (!FileExists(os, name)) {
+    ShowError(os, "Nu exista fisierul " + std::string(name) + "!");
+    EndProgram(os, 1);
   }
-  CheckArchive('t', name, {});
+  CheckArchive(os, 't', name, {});
 }
 
 // Tests an archive only when it is there.
-void CheckOptionalArchive(std::string_view name) {
-  if (FileExists(name)) {
-    CheckArchive('t', name, {});
+void CheckOptionalArchive(platform::Platform& os, std::string_view name) {
+  if (FileExists(os, name)) {
+    CheckArchive(os, 't', name, {});
   }
 }
 
-void ProbePresence(PathField& path, RunState& state) {
+void ProbePresence(platform::Platform& os, PathField& path, RunState& state) {
   state.varmexPresent = 0;
   for (std::string_view probe : {"dev.dat", "obi.dat", "devprog.exe"}) {
-    if (FileExists(path.Set(kVarmexProbeTail, probe))) {
+    if (FileExists(os, path.Set(kVarmexProbeTail, probe))) {
       state.varmexPresent = 1;
       break;
     }
   }
-  state.filegenPresent = FileExists(path.Set(kFilegenProbeTail)) ? 1 : 0;
-  state.erpDataPresent = FileExists(path.Set(kErpProbeTail)) ? 1 : 0;
+  state.filegenPresent = FileExists(os, path.Set(kFilegenProbeTail)) ? 1 : 0;
+  state.erpDataPresent = FileExists(os, path.Set(kErpProbeTail)) ? 1 : 0;
 }
 
 // Every archive the installation will unpack is tested before anything is written.
-void CheckAllArchives(const RunState& state) {
+void CheckAllArchives(platform::Platform& os, const RunState& state) {
   for (std::string_view name :
        {"varmex38.rar", "quovar.rar", "rasvent.rar", "erp.rar", "bentak.rar"}) {
-    CheckRequiredArchive(name);
+    CheckRequiredArchive(os, name);
   }
   if (state.varmexPresent == 0) {
-    CheckRequiredArchive("varmdat.rar");
-    CheckRequiredArchive("bfur.rar");
+    CheckRequiredArchive(os, "varmdat.rar");
+    CheckRequiredArchive(os, "bfur.rar");
   } else {
-    CheckOptionalArchive("bfur.rar");
+    CheckOptionalArchive(os, "bfur.rar");
   }
-  CheckOptionalArchive("tutorial.rar");
+  CheckOptionalArchive(os, "tutorial.rar");
   if (state.filegenPresent == 0) {
-    CheckRequiredArchive("filegen.rar");
+    CheckRequiredArchive(os, "filegen.rar");
   }
   if (state.erpDataPresent == 0) {
-    CheckRequiredArchive("erpdat.rar");
+    CheckRequiredArchive(os, "erpdat.rar");
   }
 }
 
-void MakeDirectoryTree(PathField& path) {
+void MakeDirectoryTree(platform::Platform& os, PathField& path) {
   for (std::string_view tail :
        {kRootTail, kVarmexTail, kRasventTail, kFilegenTail, kErpTail, kQuovarTail, kBentakTail}) {
-    EnsureDirectory(path.Set(tail));
+    EnsureDirectory(os, path.Set(tail));
   }
 }
 
-void UnpackArchives(PathField& path, const RunState& state) {
-  CheckArchive('e', "varmex38.rar", path.Set(kVarmexTail));
+void UnpackArchives(platform::Platform& os, PathField& path, const RunState& state) {
+  CheckArchive(os, 'e', "varmex38.rar", path.Set(kVarmexTail));
   if (state.varmexPresent == 0) {
-    CheckArchive('e', "varmdat.rar", path.Set(kVarmexTail));
+    CheckArchive(os, 'e', "varmdat.rar", path.Set(kVarmexTail));
   }
-  if (FileExists("bfur.rar")) {
-    CheckArchive('e', "bfur.rar", path.Set(kVarmexTail));
+  if (FileExists(os, "bfur.rar")) {
+    CheckArchive(os, 'e', "bfur.rar", path.Set(kVarmexTail));
   } else {
-    ShowWarning("Lipsa bfur.rar! Nu se va actualiza banca de furnizori!");
+    ShowWarning(os, "Lipsa bfur.rar! Nu se va actualiza banca de furnizori!");
   }
-  if (FileExists("tutorial.rar")) {
-    CheckArchive('x', "tutorial.rar", path.Set(kVarmexTail));
+  if (FileExists(os, "tutorial.rar")) {
+    CheckArchive(os, 'x', "tutorial.rar", path.Set(kVarmexTail));
   }
-  CheckArchive('e', "erp.rar", path.Set(kErpTail));
+  CheckArchive(os, 'e', "erp.rar", path.Set(kErpTail));
   if (state.erpDataPresent == 0) {
-    CheckArchive('e', "erpdat.rar", path.Set(kErpTail));
+    CheckArchive(os, 'e', "erpdat.rar", path.Set(kErpTail));
   }
-  CheckArchive('e', "rasvent.rar", path.Set(kRasventTail));
+  CheckArchive(os, 'e', "rasvent.rar", path.Set(kRasventTail));
   if (state.filegenPresent == 0) {
-    CheckArchive('e', "filegen.rar", path.Set(kFilegenTail));
+    CheckArchive(os, 'e', "filegen.rar", path.Set(kFilegenTail));
   }
-  CheckArchive('e', "quovar.rar", path.Set(kQuovarTail));
-  CheckArchive('e', "bentak.rar", path.Set(kBentakTail));
+  CheckArchive(os, 'e', "quovar.rar", path.Set(kQuovarTail));
+  CheckArchive(os, 'e', "bentak.rar", path.Set(kBentakTail));
 }
 
 // The shortcut maker from the ERP directory; its result does not matter.
-void MakeShortcut(PathField& path) {
+void MakeShortcut(platform::Platform& os, PathField& path) {
   const std::string e(io::TrimRight(path.Set(kShortcutTail)));
   std::string command =
       e + "mklnk.exe -lVarmex38.lnk -f" + e + "menuerp.exe -w" + e + " -i" + e + "Palunor.ico";
   command.push_back('\0');
-  RunProgram(command);
+  RunProgram(os, command);
 }
 
-[[noreturn]] void EndWithSuccess() {
-  platform::Current().MessageBox(kSuccessText, kInstallCaption, kClosingStyle);
-  EndProgram(0);
+[[noreturn]] void EndWithSuccess(platform::Platform& os) {
+  os.MessageBox(kSuccessText, kInstallCaption, kClosingStyle);
+  EndProgram(os, 0);
 }
 
 }  // namespace
@@ -175,43 +175,36 @@ void ScanSwitches(std::span<const std::string> args, RunState& state) {
   }
 }
 
-int RunInstaller(std::span<const std::string> args) {
-  RunState& state = CurrentRunState();
-  state.migrateOnly = 0;
-  state.grupdevAskFrom = 100;
-  state.grupdevAskBelow = 1000;
-  state.varmexPresent = 0;
-  state.filegenPresent = 0;
-  state.erpDataPresent = 0;
+int RunInstaller(platform::Platform& os, RunState& state, std::span<const std::string> args) {
   ScanSwitches(args, state);
 
   // A dialog that could not be shown has had its error message and counts as cancelled:
   // nothing was changed, and the suite's callers take status 0 as "nothing to undo".
-  const DriveChoice choice = ChooseInstallDrive();
+  const DriveChoice choice = ChooseInstallDrive(os);
   if (choice.failed || choice.cancelled != 0) {
-    return FinishProgram(0);
+    return FinishProgram(os, 0);
   }
   state.installDrive = choice.letter;
 
   if (state.migrateOnly == 0) {
     PathField path(state.installDrive);
-    ProbePresence(path, state);
-    CheckAllArchives(state);
-    MakeDirectoryTree(path);
-    UnpackArchives(path, state);
-    MakeShortcut(path);
+    ProbePresence(os, path, state);
+    CheckAllArchives(os, state);
+    MakeDirectoryTree(os, path);
+    UnpackArchives(os, path, state);
+    MakeShortcut(os, path);
   }
 
   if (state.varmexPresent == 1 || state.filegenPresent == 1 || state.erpDataPresent == 1) {
-    EndWithSuccess();
+    EndWithSuccess(os);
   }
-  const int answer =
-      platform::Current().MessageBox(kMigrationQuestion, kInstallCaption, kQuestionStyle);
+  const int answer = os.MessageBox(kMigrationQuestion, kInstallCaption, kQuestionStyle);
   if (answer != platform::kIdYes) {
-    EndWithSuccess();
+    EndWithSuccess(os);
   }
-  StartMigrationDialog(state.installDrive, {state.grupdevAskFrom, state.grupdevAskBelow});
-  return FinishProgram(0);
+  StartMigrationDialog(os, state, state.installDrive,
+                       {state.grupdevAskFrom, state.grupdevAskBelow});
+  return FinishProgram(os, 0);
 }
 
 }  // namespace varmex::installer

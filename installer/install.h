@@ -7,6 +7,7 @@
 #include <string>
 
 #include "installer/run_state.h"
+#include "platform/platform.h"
 
 namespace varmex::installer {
 
@@ -20,8 +21,9 @@ inline constexpr int kMaxScannedArguments = 10;
 // most ten arguments are looked at.
 void ScanSwitches(std::span<const std::string> args, RunState& state);
 
-// The installation, run once. Returns the exit status for a normal end (0); fatal
+// The installation, run once over `os` with `state`, the run's own state, fresh from
+// its defaults. Returns the exit status for a normal end (0); fatal
 // errors and the final success message end the program inside.
-int RunInstaller(std::span<const std::string> args);
+int RunInstaller(platform::Platform& os, RunState& state, std::span<const std::string> args);
 
 }  // namespace varmex::installer

@@ -79,7 +79,8 @@ class InstallTest : public ::testing::Test {
   int Run(std::vector<std::string> args = {}) {
     args.insert(args.begin(), "varmex-setup");
     try {
-      return RunInstaller(args);
+      state_ = RunState{};  // each run starts from its own state
+      return RunInstaller(fake_, state_, args);
     } catch (const FakePlatform::ExitCalled& e) {
       return e.status;
     }
@@ -94,6 +95,7 @@ class InstallTest : public ::testing::Test {
   using Host = doubles::RecordingDialogHost;
 
   FakePlatform fake_;
+  RunState state_;  // the state of the last run
   std::vector<int> dialogs_;
 };
 
@@ -116,7 +118,7 @@ TEST_F(InstallTest, AFirstInstallationTestsEverythingThenBuildsAndUnpacksInOrder
   EXPECT_EQ(fake_.messages[1].text, "Instalare cu succes!");
   EXPECT_EQ(fake_.messages[1].style, 0x30u);
   EXPECT_EQ(dialogs_, std::vector<int>{kPartitionDialogId});
-  EXPECT_EQ(CurrentRunState().installDrive, 'D');
+  EXPECT_EQ(state_.installDrive, 'D');
 }
 
 TEST_F(InstallTest, AnUpdateSkipsTheVarmexDataAndOnlyWarnsAboutTheSupplierBank) {
@@ -135,8 +137,8 @@ TEST_F(InstallTest, AnUpdateSkipsTheVarmexDataAndOnlyWarnsAboutTheSupplierBank) 
   EXPECT_EQ(fake_.messages[0].text, "Lipsa bfur.rar! Nu se va actualiza banca de furnizori!");
   EXPECT_EQ(fake_.messages[0].caption, "Atentie");
   EXPECT_EQ(fake_.messages[1].text, "Instalare cu succes!");  // no migration question
-  EXPECT_EQ(CurrentRunState().varmexPresent, 1);
-  EXPECT_EQ(CurrentRunState().grupdevAskFrom, 5);
+  EXPECT_EQ(state_.varmexPresent, 1);
+  EXPECT_EQ(state_.grupdevAskFrom, 5);
 }
 
 TEST_F(InstallTest, AMissingOrDamagedArchiveStopsBeforeAnyDirectory) {
@@ -178,8 +180,8 @@ TEST_F(InstallTest, MigrateOnlyAsksAtOnceAndYesOpensTheMigrationDialog) {
   ASSERT_EQ(fake_.messages.size(), 1u);  // the question only
   EXPECT_EQ(fake_.messages[0].style, 0x24u);
   EXPECT_EQ(dialogs_, (std::vector<int>{kPartitionDialogId, 107}));
-  EXPECT_EQ(CurrentRunState().installDrive, 'D');
-  EXPECT_EQ(CurrentRunState().migrateOnly, 1);
+  EXPECT_EQ(state_.installDrive, 'D');
+  EXPECT_EQ(state_.migrateOnly, 1);
 
   // The GRUPDEV ask limits reach the migration: 100 and 1000, 5 and 10 with "/debug".
   EXPECT_EQ(Run({"/prel", "/debug"}), 0);

@@ -1,6 +1,7 @@
 // The entry point of varmex-setup: a graphical entry without a console on Windows,
 // plain main on POSIX. Both set the platform up from the environment (answer script,
-// transcript, drives) and hand the arguments to the installation sequence.
+// transcript, drives) and hand it, a fresh run state and the arguments to the
+// installation sequence.
 #include <string>
 #include <vector>
 
@@ -17,10 +18,15 @@
 namespace {
 
 int Start(std::vector<std::string> args) {
-  if (!varmex::platform::SetUpFromEnvironment()) {
-    varmex::installer::EndProgram(1);
+  const bool ready = varmex::platform::SetUpFromEnvironment();
+  // The one place the platform is fetched: the native one, or the transcript and
+  // answer script the environment asked for; the run is handed it from here on.
+  varmex::platform::Platform& os = varmex::platform::Current();
+  if (!ready) {
+    varmex::installer::EndProgram(os, 1);
   }
-  return varmex::installer::RunInstaller(args);
+  varmex::installer::RunState state;  // the run's own, for as long as it lasts
+  return varmex::installer::RunInstaller(os, state, args);
 }
 
 }  // namespace

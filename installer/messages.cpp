@@ -8,23 +8,23 @@
 
 namespace varmex::installer {
 
-void ShowError(std::string_view text) {
-  platform::Current().MessageBox(io::UpToNul(text), kErrorCaption, kMessageStyle);
+void ShowError(platform::Platform& os, std::string_view text) {
+  os.MessageBox(io::UpToNul(text), kErrorCaption, kMessageStyle);
 }
 
-void ShowWarning(std::string_view text) {
-  platform::Current().MessageBox(io::UpToNul(text), kWarningCaption, kMessageStyle);
+void ShowWarning(platform::Platform& os, std::string_view text) {
+  os.MessageBox(io::UpToNul(text), kWarningCaption, kMessageStyle);
 }
 
-void EndProgram(int32_t status) {
+void EndProgram(platform::Platform& os, int32_t status) {
   io::CloseAllUnits();
-  platform::Current().ExitProcess(status);
+  os.ExitProcess(status);
   std::abort();  // not reached: ExitProcess does not return
 }
 
-int FinishProgram(int32_t status) {
+int FinishProgram(platform::Platform& os, int32_t status) {
   io::CloseAllUnits();
-  return platform::Current().NoteProgramEnd(status);
+  return os.NoteProgramEnd(status);
 }
 
 }  // namespace varmex::installer

@@ -17,8 +17,8 @@ TEST(MessagesTest, ErrorAndWarningShowTheTextAsBuiltUpToItsNul) {
   std::string field = "Linia 1\nLinia 2 ";
   field.push_back('\0');
   field += "ignorat      ";
-  ShowError(field);
-  ShowWarning("Atentie la date:    1\n ");
+  ShowError(fake, field);
+  ShowWarning(fake, "Atentie la date:    1\n ");
   ASSERT_EQ(fake.messages.size(), 2u);
   EXPECT_EQ(fake.messages[0].text, "Linia 1\nLinia 2 ");
   EXPECT_EQ(fake.messages[0].caption, "Eroare");
@@ -31,10 +31,10 @@ TEST(MessagesTest, ErrorAndWarningShowTheTextAsBuiltUpToItsNul) {
 TEST(MessagesTest, EndProgramClosesTheOpenUnitsAndStopsWithTheStatus) {
   FakePlatform fake;
   fake.AddFile("C:\\kedro\\a.dat", std::vector<uint8_t>(512, 0));
-  ASSERT_EQ(io::OpenUnit(3, "C:\\kedro\\a.dat", 512), 0);
+  ASSERT_EQ(io::OpenUnit(fake, 3, "C:\\kedro\\a.dat", 512), 0);
   ASSERT_TRUE(io::UnitInUse(3));
   try {
-    EndProgram(1);
+    EndProgram(fake, 1);
     FAIL() << "EndProgram returned";
   } catch (const FakePlatform::ExitCalled& e) {
     EXPECT_EQ(e.status, 1);
@@ -44,8 +44,8 @@ TEST(MessagesTest, EndProgramClosesTheOpenUnitsAndStopsWithTheStatus) {
 
 TEST(MessagesTest, FinishProgramGivesBackTheStatus) {
   FakePlatform fake;
-  EXPECT_EQ(FinishProgram(0), 0);
-  EXPECT_EQ(FinishProgram(1), 1);
+  EXPECT_EQ(FinishProgram(fake, 0), 0);
+  EXPECT_EQ(FinishProgram(fake, 1), 1);
 }
 
 }  // namespace

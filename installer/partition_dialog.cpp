@@ -3,7 +3,6 @@
 #include <string>
 
 #include "installer/messages.h"
-#include "installer/run_state.h"
 #include "io/fixed_text.h"
 #include "migration/migration_dialog.h"
 
@@ -16,10 +15,10 @@ bool QualifiesForInstall(uint32_t driveType) {
 }
 
 // "Eroare (_____) in DialogBox (instalare N)!" with the platform's error code.
-void ShowDialogError(int which) {
-  const uint32_t error = platform::Current().LastError();
-  ShowError("Eroare (" + io::FormatRight(error, 5) + ") in DialogBox (instalare " +
-            std::to_string(which) + ")!");
+void ShowDialogError(platform::Platform& os, int which) {
+  const uint32_t error = os.LastError();
+  ShowError(os, "Eroare (" + io::FormatRight(error, 5) + ") in DialogBox (instalare " +
+                    std::to_string(which) + ")!");
 }
 
 }  // namespace
@@ -35,7 +34,7 @@ bool PartitionDialog::OnInit(platform::DialogHost& host) {
   letterCount_ = 0;
   for (char letter = 'C'; letter <= 'Z'; ++letter) {
     const std::string root = std::string(1, letter) + ":\\";
-    if (QualifiesForInstall(platform::Current().GetDriveType(root))) {
+    if (QualifiesForInstall(os_.GetDriveType(root))) {
       AddLetter(host, letter);
     }
   }
@@ -65,11 +64,11 @@ bool PartitionDialog::OnCommand(platform::DialogHost& host, int id, int /*notifi
   }
 }
 
-DriveChoice ChooseInstallDrive() {
-  PartitionDialog dialog;
-  const intptr_t result = platform::Current().DialogBox(kPartitionDialogId, dialog);
+DriveChoice ChooseInstallDrive(platform::Platform& os) {
+  PartitionDialog dialog(os);
+  const intptr_t result = os.DialogBox(kPartitionDialogId, dialog);
   if (result == -1) {
-    ShowDialogError(1);
+    ShowDialogError(os, 1);
     DriveChoice failed;
     failed.failed = true;
     return failed;
@@ -83,13 +82,14 @@ DriveChoice ChooseInstallDrive() {
   return DriveChoice{dialog.chosenLetter(), 0};
 }
 
-bool StartMigrationDialog(char installDrive, const grupdev::GrupdevLimits& limits) {
-  CurrentRunState().installDrive = installDrive;
-  migration::MigrationDialog dialog(installDrive, limits);
-  if (platform::Current().DialogBox(migration::kMigrationDialogId, dialog) != -1) {
+bool StartMigrationDialog(platform::Platform& os, RunState& state, char installDrive,
+                          const grupdev::GrupdevLimits& limits) {
+  state.installDrive = installDrive;
+  migration::MigrationDialog dialog(os, installDrive, limits);
+  if (os.DialogBox(migration::kMigrationDialogId, dialog) != -1) {
     return true;
   }
-  ShowDialogError(2);
+  ShowDialogError(os, 2);
   return false;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "grupdev/grupdev.h"
+#include "installer/run_state.h"
 #include "platform/platform.h"
 
 namespace varmex::installer {
@@ -26,6 +27,8 @@ enum PartitionDialogResult : intptr_t {
 // OK only when a list item is selected.
 class PartitionDialog : public platform::DialogProcedure {
  public:
+  // `os` tells the drive types.
+  explicit PartitionDialog(platform::Platform& os) : os_(os) {}
   bool OnInit(platform::DialogHost& host) override;
   bool OnCommand(platform::DialogHost& host, int id, int notification) override;
 
@@ -35,6 +38,7 @@ class PartitionDialog : public platform::DialogProcedure {
  private:
   void AddLetter(platform::DialogHost& host, char letter);
 
+  platform::Platform& os_;
   std::array<char, 24> letters_{};
   int16_t letterCount_ = 0;
   char chosenLetter_ = ' ';
@@ -48,11 +52,12 @@ struct DriveChoice {
 
 // Runs dialog 101. A dialog that cannot be created shows its error and counts as
 // cancelled, marked as failed.
-DriveChoice ChooseInstallDrive();
+DriveChoice ChooseInstallDrive(platform::Platform& os);
 
-// Stores `installDrive` in the run state and runs dialog 107 until it closes, handing
+// Stores `installDrive` in the run's `state` and runs dialog 107 until it closes, handing
 // it the drive and the GRUPDEV ask limits. Returns false when the dialog could not be
 // created (its error was shown).
-bool StartMigrationDialog(char installDrive, const grupdev::GrupdevLimits& limits);
+bool StartMigrationDialog(platform::Platform& os, RunState& state, char installDrive,
+                          const grupdev::GrupdevLimits& limits);
 
 }  // namespace varmex::installer

@@ -27,7 +27,7 @@ TEST(PartitionDialogTest, OffersUsableDrivesOnlyAndSelectsTheFirst) {
                      {'D', platform::kDriveCdrom},     {'E', platform::kDriveRemote},
                      {'F', platform::kDriveUnknown},   {'G', platform::kDriveRamdisk},
                      {'Z', platform::kDriveRemovable}};
-  PartitionDialog dialog;
+  PartitionDialog dialog(fake);
   Host host;
   dialog.OnInit(host);
   EXPECT_EQ(Offered(host), (std::vector<std::string>{"C", "E", "G", "Z"}));
@@ -44,7 +44,7 @@ TEST(PartitionDialogTest, OffersUsableDrivesOnlyAndSelectsTheFirst) {
 TEST(PartitionDialogTest, NoQualifyingDriveStillOffersC) {
   FakePlatform fake;
   fake.driveTypes = {{'D', platform::kDriveCdrom}};
-  PartitionDialog dialog;
+  PartitionDialog dialog(fake);
   Host host;
   dialog.OnInit(host);
   EXPECT_EQ(Offered(host), (std::vector<std::string>{"C"}));
@@ -54,7 +54,7 @@ TEST(PartitionDialogTest, NoQualifyingDriveStillOffersC) {
 TEST(PartitionDialogTest, OkWithoutASelectedItemKeepsTheDialogOpen) {
   FakePlatform fake;
   fake.driveTypes = {{'C', platform::kDriveFixed}};
-  PartitionDialog dialog;
+  PartitionDialog dialog(fake);
   Host host;
   dialog.OnInit(host);
   // As after typing into the edit field: no list item selected.
@@ -81,12 +81,12 @@ TEST(ChooseInstallDriveTest, ReportsTheChoiceOrACancel) {
     proc.OnCommand(host, pressed, platform::kBnClicked);
     return host.result.value_or(0);
   };
-  DriveChoice choice = ChooseInstallDrive();
+  DriveChoice choice = ChooseInstallDrive(fake);
   EXPECT_EQ(choice.cancelled, 0);
   EXPECT_EQ(choice.letter, 'D');
 
   pressed = kCancelButtonId;
-  choice = ChooseInstallDrive();
+  choice = ChooseInstallDrive(fake);
   EXPECT_EQ(choice.cancelled, 1);
   EXPECT_FALSE(choice.failed);
   EXPECT_TRUE(fake.messages.empty());
@@ -99,19 +99,21 @@ TEST(ChooseInstallDriveTest, ADialogEndedWithoutOkChoosesNothing) {
     proc.OnInit(host);
     return 0;  // closed by the host without the user's OK
   };
-  EXPECT_EQ(ChooseInstallDrive().cancelled, 1);
+  EXPECT_EQ(ChooseInstallDrive(fake).cancelled, 1);
 }
 
 TEST(ChooseInstallDriveTest, ADialogThatCannotBeCreatedIsReportedAndCancels) {
   FakePlatform fake;  // DialogBox fails with 1813
-  const DriveChoice choice = ChooseInstallDrive();
+  const DriveChoice choice = ChooseInstallDrive(fake);
   EXPECT_EQ(choice.cancelled, 1);
   EXPECT_TRUE(choice.failed);
   ASSERT_EQ(fake.messages.size(), 1u);
   EXPECT_EQ(fake.messages[0].text, "Eroare ( 1813) in DialogBox (instalare 1)!");
   EXPECT_EQ(fake.messages[0].caption, "Eroare");
 
-  EXPECT_FALSE(StartMigrationDialog('E', {}));
+  RunState state;
+  EXPECT_FALSE(StartMigrationDialog(fake, state, 'E', {}));
+  EXPECT_EQ(state.installDrive, 'E');
   ASSERT_EQ(fake.messages.size(), 2u);
   EXPECT_EQ(fake.messages[1].text, "Eroare ( 1813) in DialogBox (instalare 2)!");
 }

@@ -1,6 +1,7 @@
-// Process-wide run state of the installation sequence: the install drive, the switch
-// flags, the GRUPDEV ask limits and the presence probes. The sequence hands the
-// migration what it needs from here; no other subsystem reads it.
+// The run state of the installation sequence: the install drive, the switch flags, the
+// GRUPDEV ask limits and the presence probes. One run creates it at its start and
+// hands it to the steps that use it; the sequence hands the migration what it needs
+// from here; no other subsystem reads it.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +17,5 @@ struct RunState {
   int32_t filegenPresent = 0;
   int32_t erpDataPresent = 0;
 };
-
-RunState& CurrentRunState();
 
 }  // namespace varmex::installer

@@ -16,8 +16,7 @@ struct Outcome {
   int32_t exitCode;
 };
 
-Outcome Run(std::string_view commandLine, bool wantExitCode) {
-  platform::Platform& os = platform::Current();
+Outcome Run(platform::Platform& os, std::string_view commandLine, bool wantExitCode) {
   const size_t n = io::TrimmedLength(commandLine);
   if (n > kMaxCommandLength) {
     os.NoteRefusedRun(io::UpToNul(commandLine.substr(0, n)), wantExitCode, kRunCommandTooLong);
@@ -39,10 +38,13 @@ Outcome Run(std::string_view commandLine, bool wantExitCode) {
 
 }  // namespace
 
-int32_t RunProgram(std::string_view commandLine) { return Run(commandLine, false).result; }
+int32_t RunProgram(platform::Platform& os, std::string_view commandLine) {
+  return Run(os, commandLine, false).result;
+}
 
-int32_t RunProgramForExitCode(std::string_view commandLine, int32_t& exitCode) {
-  const Outcome o = Run(commandLine, true);
+int32_t RunProgramForExitCode(platform::Platform& os, std::string_view commandLine,
+                              int32_t& exitCode) {
+  const Outcome o = Run(os, commandLine, true);
   if (o.result == kRunEnded) exitCode = o.exitCode;
   return o.result;
 }

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/platform.h"
+
 namespace varmex::installer {
 
 // Results of RunProgram and RunProgramForExitCode.
@@ -21,11 +23,12 @@ enum RunResult : int32_t {
 inline constexpr size_t kCommandBufferSize = 512;
 inline constexpr size_t kMaxCommandLength = kCommandBufferSize - 1;
 
-// Starts the command line and waits without a time limit.
-int32_t RunProgram(std::string_view commandLine);
+// Starts the command line through `os` and waits without a time limit.
+int32_t RunProgram(platform::Platform& os, std::string_view commandLine);
 
 // As RunProgram; when the result is 0, `exitCode` receives the child's exit status
 // (or -1 when it could not be read). Otherwise `exitCode` is left as it was.
-int32_t RunProgramForExitCode(std::string_view commandLine, int32_t& exitCode);
+int32_t RunProgramForExitCode(platform::Platform& os, std::string_view commandLine,
+                              int32_t& exitCode);
 
 }  // namespace varmex::installer

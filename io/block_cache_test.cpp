@@ -31,7 +31,7 @@ class BlockCacheTest : public ::testing::Test {
     std::vector<uint8_t> bytes;
     for (int b = 1; b <= blocks; ++b) bytes.insert(bytes.end(), kBlockBytes, uint8_t(b));
     fake.AddFile(path, bytes);
-    ASSERT_EQ(OpenUnit(unit, path, kBlockBytes), kIoOk);
+    ASSERT_EQ(OpenUnit(fake, unit, path, kBlockBytes), kIoOk);
     ASSERT_EQ(SetUnitCached(unit, true), kIoOk);
   }
   uint8_t OnDisk(const char* path, int block) {
@@ -48,7 +48,7 @@ TEST_F(BlockCacheTest, CachedFileEndsByteForByteAsTheUncachedOne) {
   SetCacheBudget(20 * 1024);
   OpenCached(1, "D:\\c.dat", 200);
   fake.AddFile("D:\\u.dat", *fake.Bytes("D:\\c.dat"));
-  ASSERT_EQ(OpenUnit(2, "D:\\u.dat", kBlockBytes), kIoOk);
+  ASSERT_EQ(OpenUnit(fake, 2, "D:\\u.dat", kBlockBytes), kIoOk);
   std::mt19937 rng(7);
   Block a(kBlockBytes), b(kBlockBytes);
   for (int op = 0; op < 20000; ++op) {
@@ -93,7 +93,7 @@ TEST_F(BlockCacheTest, OnlyMissesAndWriteBacksReachTheFileInBlockOrder) {
 
 TEST_F(BlockCacheTest, OnlyOpenUnitsOfWholeBlocksCanBeCached) {
   fake.AddFile("D:\\r.dat", Block(100, 1));
-  ASSERT_EQ(OpenUnit(4, "D:\\r.dat", 10), kIoOk);
+  ASSERT_EQ(OpenUnit(fake, 4, "D:\\r.dat", 10), kIoOk);
   EXPECT_EQ(SetUnitCached(4, true), kIoBadArgument);
   EXPECT_EQ(SetUnitCached(5, true), kIoBadArgument);
   EXPECT_FALSE(UnitCached(4));

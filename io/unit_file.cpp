@@ -40,13 +40,13 @@ int16_t FindFreeUnit() {
 
 namespace {
 
-int Open(int16_t unit, std::string_view path, int recordLength, bool writable) {
+int Open(platform::Platform& os, int16_t unit, std::string_view path, int recordLength,
+         bool writable) {
   if (!ValidUnit(unit) || recordLength <= 0) return kIoBadArgument;
   CloseUnit(unit);
   Unit& slot = Units()[unit];
   uint32_t error = 0;
-  slot.file = writable ? platform::Current().OpenExistingFile(path, error)
-                       : platform::Current().OpenFileForReading(path, error);
+  slot.file = writable ? os.OpenExistingFile(path, error) : os.OpenFileForReading(path, error);
   if (!slot.file)
     return error != 0 ? static_cast<int>(error) : static_cast<int>(platform::kErrorFileNotFound);
   slot.recordLength = recordLength;
@@ -55,12 +55,13 @@ int Open(int16_t unit, std::string_view path, int recordLength, bool writable) {
 
 }  // namespace
 
-int OpenUnit(int16_t unit, std::string_view path, int recordLength) {
-  return Open(unit, path, recordLength, true);
+int OpenUnit(platform::Platform& os, int16_t unit, std::string_view path, int recordLength) {
+  return Open(os, unit, path, recordLength, true);
 }
 
-int OpenUnitForReading(int16_t unit, std::string_view path, int recordLength) {
-  return Open(unit, path, recordLength, false);
+int OpenUnitForReading(platform::Platform& os, int16_t unit, std::string_view path,
+                       int recordLength) {
+  return Open(os, unit, path, recordLength, false);
 }
 
 int ReadRecord(int16_t unit, int64_t n, std::span<uint8_t> out, WriteTicket serving) {

@@ -1,7 +1,8 @@
 // Unit-numbered direct-access files. Every data file of the suite is opened on a unit
 // number 1..999 with a fixed record length (512 for block files, 10 for CURSVAL.DAT);
 // record n lies at byte offset recordLength * (n - 1). Files are opened as existing
-// files, for reading and writing, shared with the suite's other programs.
+// files, for reading and writing, shared with the suite's other programs, through the
+// platform the opener hands to the open call.
 //
 // Every operation returns an input/output status: 0 on success, otherwise a Windows
 // error code (the platform's for open, read and write failures; 38 for a record that
@@ -19,6 +20,7 @@
 #include <string_view>
 
 #include "io/record_file.h"
+#include "platform/platform.h"
 
 namespace varmex::io {
 
@@ -37,12 +39,14 @@ enum IoStatus : int {
 // The lowest unit not connected to a file, or kNoUnit when all 999 are in use.
 int16_t FindFreeUnit();
 
-// Opens an existing file on `unit` with the given record length.
-int OpenUnit(int16_t unit, std::string_view path, int recordLength);
+// Opens an existing file on `unit` with the given record length, through `os`: the
+// unit keeps the file that platform opened until it is closed.
+int OpenUnit(platform::Platform& os, int16_t unit, std::string_view path, int recordLength);
 
 // The same for reading only (a read-only file opens too); every write on the unit
 // fails with 5.
-int OpenUnitForReading(int16_t unit, std::string_view path, int recordLength);
+int OpenUnitForReading(platform::Platform& os, int16_t unit, std::string_view path,
+                       int recordLength);
 
 // The record write of a keyed file that a block read or write serves (io/block_cache.h,
 // CountedWrite). A cached unit notes it on the dirty block it reads or writes, so that

@@ -21,8 +21,8 @@ class UnitFileTest : public ::testing::Test {
 TEST_F(UnitFileTest, LowestFreeUnitAndInUse) {
   fake.AddFile("D:\\a.dat", std::vector<uint8_t>(1024, 1));
   EXPECT_EQ(FindFreeUnit(), 1);
-  ASSERT_EQ(OpenUnit(1, "D:\\a.dat", 512), 0);
-  ASSERT_EQ(OpenUnit(2, "d:\\A.DAT", 512), 0);
+  ASSERT_EQ(OpenUnit(fake, 1, "D:\\a.dat", 512), 0);
+  ASSERT_EQ(OpenUnit(fake, 2, "d:\\A.DAT", 512), 0);
   EXPECT_TRUE(UnitInUse(1));
   EXPECT_EQ(FindFreeUnit(), 3);
   CloseUnit(1);
@@ -31,17 +31,35 @@ TEST_F(UnitFileTest, LowestFreeUnitAndInUse) {
 }
 
 TEST_F(UnitFileTest, OpenMissingFileFails) {
-  EXPECT_EQ(OpenUnit(1, "D:\\none.dat", 512), platform::kErrorFileNotFound);
+  EXPECT_EQ(OpenUnit(fake, 1, "D:\\none.dat", 512), platform::kErrorFileNotFound);
   EXPECT_FALSE(UnitInUse(1));
-  EXPECT_NE(OpenUnit(0, "D:\\none.dat", 512), 0);
-  EXPECT_NE(OpenUnit(1000, "D:\\none.dat", 512), 0);
+  EXPECT_NE(OpenUnit(fake, 0, "D:\\none.dat", 512), 0);
+  EXPECT_NE(OpenUnit(fake, 1000, "D:\\none.dat", 512), 0);
+}
+
+// A unit reads and writes the file of the platform it was opened through, never the one
+// installed as the process's platform.
+TEST_F(UnitFileTest, AUnitKeepsToThePlatformItWasOpenedThrough) {
+  fake.AddFile("D:\\a.dat", std::vector<uint8_t>(512, 1));
+  platform::FakePlatform installed;  // in force from here on, and without the file
+  ASSERT_EQ(OpenUnit(installed, 1, "D:\\a.dat", 512), platform::kErrorFileNotFound);
+  ASSERT_EQ(OpenUnitForReading(fake, 1, "D:\\a.dat", 512), 0);
+  std::vector<uint8_t> got(512);
+  ASSERT_EQ(ReadRecord(1, 1, got), 0);
+  EXPECT_EQ(got, std::vector<uint8_t>(512, 1));
+  CloseUnit(1);
+  ASSERT_EQ(OpenUnit(fake, 1, "D:\\a.dat", 512), 0);
+  ASSERT_EQ(WriteRecord(1, 1, std::vector<uint8_t>(512, 7)), 0);
+  CloseUnit(1);
+  EXPECT_EQ(*fake.Bytes("D:\\a.dat"), std::vector<uint8_t>(512, 7));
+  EXPECT_EQ(installed.Bytes("D:\\a.dat"), nullptr);
 }
 
 TEST_F(UnitFileTest, ReadWriteRecordsAndEnd) {
   std::vector<uint8_t> bytes(30);
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i);
   fake.AddFile("D:\\c.dat", bytes);
-  ASSERT_EQ(OpenUnit(5, "D:\\c.dat", 10), 0);
+  ASSERT_EQ(OpenUnit(fake, 5, "D:\\c.dat", 10), 0);
   uint8_t rec[10];
   ASSERT_EQ(ReadRecord(5, 2, rec), 0);
   EXPECT_EQ(rec[0], 10);
@@ -59,7 +77,7 @@ TEST_F(UnitFileTest, ReadWriteRecordsAndEnd) {
 
 TEST_F(UnitFileTest, ShortFileFailsWholeRecordRead) {
   fake.AddFile("D:\\s.dat", std::vector<uint8_t>(100, 0));
-  ASSERT_EQ(OpenUnit(1, "D:\\s.dat", 512), 0);
+  ASSERT_EQ(OpenUnit(fake, 1, "D:\\s.dat", 512), 0);
   std::vector<uint8_t> block(512);
   EXPECT_EQ(ReadRecord(1, 1, block), kIoPastEnd);
   EXPECT_EQ(ReadRecord(1, 1, std::span(block).first(12)), 0);  // first 12 bytes are there
@@ -67,7 +85,7 @@ TEST_F(UnitFileTest, ShortFileFailsWholeRecordRead) {
 
 TEST_F(UnitFileTest, FaultHookFailsAndShortensAndCounts) {
   fake.AddFile("D:\\f.dat", std::vector<uint8_t>(1024, 0));
-  ASSERT_EQ(OpenUnit(1, "D:\\f.dat", 512), 0);
+  ASSERT_EQ(OpenUnit(fake, 1, "D:\\f.dat", 512), 0);
   const IoCounters before = Counters();
   int calls = 0;
   SetIoFaultHook([&](IoOp op, int16_t, int64_t) {

@@ -50,16 +50,16 @@ constexpr size_t kWholeField = 65536;
 
 // True when the folder typed fits; otherwise the user is told the limit, and the
 // dialog stays open for a shorter path.
-bool OldFolderFits(platform::DialogHost& host, int16_t sourceVersion) {
+bool OldFolderFits(platform::Platform& os, platform::DialogHost& host, int16_t sourceVersion) {
   const std::string text = host.GetItemText(kOldDirectoryEdit, kWholeField);
   std::string_view folder = io::TrimRight(text);
   if (!folder.empty() && folder.back() == '\\') folder.remove_suffix(1);
   const size_t most = LongestOldFolder(sourceVersion);
   if (folder.size() <= most) return true;
-  installer::ShowError("Calea directorului este prea lunga (" + std::to_string(folder.size()) +
-                       " de caractere)!\nPentru preluarea din Varmex " +
-                       std::to_string(sourceVersion) + " calea poate avea cel mult " +
-                       std::to_string(most) + " de caractere.");
+  installer::ShowError(os, "Calea directorului este prea lunga (" + std::to_string(folder.size()) +
+                               " de caractere)!\nPentru preluarea din Varmex " +
+                               std::to_string(sourceVersion) + " calea poate avea cel mult " +
+                               std::to_string(most) + " de caractere.");
   return false;
 }
 
@@ -94,9 +94,9 @@ bool MigrationDialog::OnCommand(platform::DialogHost& host, int id, int notifica
       sourceVersion_ = 36;
       return false;
     case kOkButton: {
-      if (!OldFolderFits(host, sourceVersion_)) return true;
+      if (!OldFolderFits(os_, host, sourceVersion_)) return true;
       pricebase::OneMessagePerPriceBase oneMessageEach;
-      RunMigration(host, installDrive_, sourceVersion_, limits_, &oneMessageEach);
+      RunMigration(os_, host, installDrive_, sourceVersion_, limits_, &oneMessageEach);
       return true;
     }
     case kCancelButton:

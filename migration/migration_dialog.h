@@ -19,13 +19,15 @@ inline constexpr int kMigrationDialogId = 107;
 // named once (pricebase::OneMessagePerPriceBase).
 class MigrationDialog : public platform::DialogProcedure {
  public:
-  MigrationDialog(char installDrive, const grupdev::GrupdevLimits& limits)
-      : installDrive_(installDrive), limits_(limits) {}
+  // `os` is the platform of the run, handed on to the migration it starts.
+  MigrationDialog(platform::Platform& os, char installDrive, const grupdev::GrupdevLimits& limits)
+      : os_(os), installDrive_(installDrive), limits_(limits) {}
   bool OnInit(platform::DialogHost& host) override;
   bool OnCommand(platform::DialogHost& host, int id, int notification) override;
   const grupdev::GrupdevLimits& limits() const { return limits_; }
 
  private:
+  platform::Platform& os_;
   char installDrive_;
   grupdev::GrupdevLimits limits_;
   int16_t sourceVersion_ = 36;

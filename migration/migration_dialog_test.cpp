@@ -56,7 +56,7 @@ TEST(MigrationDialogOk, AFolderTooLongForTheProgramsPathsIsRefusedWhereItIsTyped
     World w(c.version);
     const std::string folder = "C:\\" + std::string(c.length - 3, 'v');
     MoveCollection(w, c.version, folder);
-    MigrationDialog dialog('D', grupdev::GrupdevLimits{5, 10});
+    MigrationDialog dialog(w.os, 'D', grupdev::GrupdevLimits{5, 10});
     if (c.version == 35) dialog.OnCommand(w.dialog, kVersion35Radio, platform::kBnClicked);
     w.dialog.texts[kOldDirectoryEdit] = folder + (c.finalBackslash ? "\\" : "");
     EXPECT_TRUE(dialog.OnCommand(w.dialog, kOkButton, platform::kBnClicked));
@@ -108,7 +108,7 @@ TEST(MigrationDialogOk, APriceBaseThatCannotBeReadIsNamedOnce) {
 
   World once(36);
   cutBase(once);
-  MigrationDialog dialog('D', grupdev::GrupdevLimits{5, 10});
+  MigrationDialog dialog(once.os, 'D', grupdev::GrupdevLimits{5, 10});
   EXPECT_TRUE(dialog.OnCommand(once.dialog, kOkButton, platform::kBnClicked));
   EXPECT_EQ(faults(once), 1);
   fault::ExpectOrderlyEnd(once, "named once");

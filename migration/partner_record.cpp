@@ -58,7 +58,7 @@ void BuildDefaultSupplier(PartnerRecord record) {
   io::StoreI16(r, kFlagOffset, 1);
 }
 
-bool EnsureDefaultSupplier(int16_t unit, int32_t blockCount) {
+bool EnsureDefaultSupplier(platform::Platform& os, int16_t unit, int32_t blockCount) {
   std::array<uint8_t, kPartnerRecordSize> record{};
   DiagnosticField message;
   io::StoreI32(record.data(), kDefaultSupplierCode);
@@ -67,7 +67,7 @@ bool EnsureDefaultSupplier(int16_t unit, int32_t blockCount) {
   // store holds under the code.
   BuildDefaultSupplier(record);
   if (WritePartnerRecord(unit, blockCount, record, message) != kPartnerWritten) {
-    installer::ShowError("Eroare generare [Furnizor provizoriu]!");
+    installer::ShowError(os, "Eroare generare [Furnizor provizoriu]!");
     return false;
   }
   return true;

@@ -21,6 +21,7 @@
 #include <span>
 
 #include "io/fixed_text.h"
+#include "platform/platform.h"
 
 namespace varmex::migration {
 
@@ -58,6 +59,6 @@ void BuildDefaultSupplier(PartnerRecord record);
 // Writes the default supplier unless a partner with its code can be read; a failed
 // write is shown as "Eroare generare [Furnizor provizoriu]!". Returns true when the
 // supplier exists afterwards.
-bool EnsureDefaultSupplier(int16_t unit, int32_t blockCount);
+bool EnsureDefaultSupplier(platform::Platform& os, int16_t unit, int32_t blockCount);
 
 }  // namespace varmex::migration

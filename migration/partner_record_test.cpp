@@ -23,7 +23,7 @@ class PartnerFile : public testing::Test {
  protected:
   void SetUp() override {
     os_.AddFile(kTerti, store::EmptyBlockFileImage(20));
-    file_ = database::OpenDataFile("terti.dat", "D:\\kedro\\ERP\\", database::kNoMessages,
+    file_ = database::OpenDataFile(os_, "terti.dat", "D:\\kedro\\ERP\\", database::kNoMessages,
                                    database::kNotFatal);
     ASSERT_NE(file_.unit, io::kNoUnit);
     ASSERT_EQ(file_.blockCount, 20);
@@ -44,7 +44,7 @@ class PartnerFile : public testing::Test {
 };
 
 TEST_F(PartnerFile, EmptyFileReceivesTheDefaultSupplier) {
-  EXPECT_TRUE(EnsureDefaultSupplier(file_.unit, file_.blockCount));
+  EXPECT_TRUE(EnsureDefaultSupplier(os_, file_.unit, file_.blockCount));
   std::array<uint8_t, 600> got{};
   const store::ReadResult r = Read(2499, got);
   ASSERT_EQ(r.status, store::kKeyedDone);
@@ -71,7 +71,7 @@ TEST_F(PartnerFile, ExistingDefaultSupplierIsLeftAlone) {
                 .status,
             store::kKeyedDone);
   const uint64_t writes = io::Counters().writes;
-  EXPECT_TRUE(EnsureDefaultSupplier(file_.unit, file_.blockCount));
+  EXPECT_TRUE(EnsureDefaultSupplier(os_, file_.unit, file_.blockCount));
   EXPECT_EQ(io::Counters().writes, writes);
   std::array<uint8_t, kPartnerRecordSize> got{};
   ASSERT_EQ(Read(2499, got).status, store::kKeyedDone);
@@ -112,7 +112,7 @@ TEST_F(PartnerFile, FailedWriteShowsOneMessage) {
   io::SetIoFaultHook([](io::IoOp op, int16_t, int64_t) {
     return op == io::IoOp::kWrite ? io::IoFault{29, -1} : io::IoFault{};
   });
-  EXPECT_FALSE(EnsureDefaultSupplier(file_.unit, file_.blockCount));
+  EXPECT_FALSE(EnsureDefaultSupplier(os_, file_.unit, file_.blockCount));
   ASSERT_EQ(os_.messages.size(), 1u);
   EXPECT_EQ(os_.messages[0].text, "Eroare generare [Furnizor provizoriu]!");
   EXPECT_EQ(os_.messages[0].caption, "Eroare");

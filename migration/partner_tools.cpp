@@ -14,9 +14,9 @@ constexpr int kStatusLine = 1003;
 
 // Every command line ends with a NUL right after its last piece, so that a piece's
 // own trailing blank stays part of the command.
-int32_t Run(std::string command) {
+int32_t Run(platform::Platform& os, std::string command) {
   command.push_back('\0');
-  return installer::RunProgram(command);
+  return installer::RunProgram(os, command);
 }
 
 }  // namespace
@@ -29,22 +29,22 @@ std::string ErpDirectory(char installDrive) {
   return std::string(1, installDrive) + ":\\kedro\\ERP";
 }
 
-void ConvertPartnerFile(platform::DialogHost& dialog, char installDrive) {
+void ConvertPartnerFile(platform::Platform& os, platform::DialogHost& dialog, char installDrive) {
   const std::string varmex = VarmexDirectory(installDrive);
   const std::string erp = ErpDirectory(installDrive);
-  Run(erp + "\\convfurn " + erp + " " + varmex);
+  Run(os, erp + "\\convfurn " + erp + " " + varmex);
   dialog.SetItemText(kStatusLine, "Refacere TERTI.VOC");
-  RebuildPartnerVocabulary(installDrive);
+  RebuildPartnerVocabulary(os, installDrive);
 }
 
-void RebuildPartnerVocabulary(char installDrive) {
+void RebuildPartnerVocabulary(platform::Platform& os, char installDrive) {
   const std::string erp = ErpDirectory(installDrive);
-  Run(erp + "\\cuvterti " + erp);
+  Run(os, erp + "\\cuvterti " + erp);
   // The sort tool's command line ends with a blank: the tools read their arguments
   // exactly as the suite has always written them.
-  Run(erp + "\\lsort " + erp + "\\cuvterti.tmp " + erp + "\\cuvterti.srt ");
-  Run(erp + "\\fo2 -o -s 4000 -n terti.voc -d " + erp);
-  Run(erp + "\\mkhvoc -s -d -h " + erp + " 1 " + erp + "\\cuvterti.srt terti.voc");
+  Run(os, erp + "\\lsort " + erp + "\\cuvterti.tmp " + erp + "\\cuvterti.srt ");
+  Run(os, erp + "\\fo2 -o -s 4000 -n terti.voc -d " + erp);
+  Run(os, erp + "\\mkhvoc -s -d -h " + erp + " 1 " + erp + "\\cuvterti.srt terti.voc");
 }
 
 int64_t RedistributedBlockCount(int64_t blocks) {
@@ -52,10 +52,10 @@ int64_t RedistributedBlockCount(int64_t blocks) {
   return doubled < kFurnmatMinimumBlocks ? kFurnmatMinimumBlocks : doubled;
 }
 
-bool CheckFurnmatFile(char installDrive) {
+bool CheckFurnmatFile(platform::Platform& os, char installDrive) {
   const std::string varmex = VarmexDirectory(installDrive);
   const std::string furnmat = varmex + "\\furnmat.dat";
-  const std::optional<uint64_t> size = platform::Current().FileSize(furnmat);
+  const std::optional<uint64_t> size = os.FileSize(furnmat);
   if (!size) return true;
   const int64_t blocks = static_cast<int64_t>(*size / 512);
 
@@ -64,10 +64,10 @@ bool CheckFurnmatFile(char installDrive) {
   // dens's answer; it stays 0 (roomy) when dens cannot be started, so the decision then
   // rests on the block count alone.
   int32_t density = 0;
-  if (installer::RunProgramForExitCode(dens, density) == installer::kRunEnded &&
+  if (installer::RunProgramForExitCode(os, dens, density) == installer::kRunEnded &&
       density >= kDensUnmeasurable) {
-    installer::ShowWarning("Eroare la masurarea fisierului " + furnmat +
-                           " (dens retcode=" + std::to_string(density) + ")!");
+    installer::ShowWarning(os, "Eroare la masurarea fisierului " + furnmat +
+                                   " (dens retcode=" + std::to_string(density) + ")!");
   }
   if (density < kDensTooDense && blocks >= kFurnmatLargeEnough) return true;
 
@@ -77,12 +77,12 @@ bool CheckFurnmatFile(char installDrive) {
                         io::FormatRightWhole(RedistributedBlockCount(blocks), 5) + " " + furnmat;
   nredisp.push_back('\0');
   int32_t code = 0;
-  if (installer::RunProgramForExitCode(nredisp, code) != installer::kRunEnded || code == 0)
+  if (installer::RunProgramForExitCode(os, nredisp, code) != installer::kRunEnded || code == 0)
     return true;
   std::string text = "Eroare la redistribuirea fisierului " + furnmat +
                      " (nredisp retcode=" + std::to_string(code) + ")!";
   if (code == kNredispDiskFull) text += "\n" + std::string(kDiskFullAdvice);
-  installer::ShowError(text);
+  installer::ShowError(os, text);
   return code != kNredispDiskFull;
 }
 

@@ -16,10 +16,10 @@ std::string ErpDirectory(char installDrive);
 
 // Runs convfurn over the new ERP and Varmex directories, writes "Refacere TERTI.VOC"
 // to the status line (control 1003) and rebuilds the vocabulary.
-void ConvertPartnerFile(platform::DialogHost& dialog, char installDrive);
+void ConvertPartnerFile(platform::Platform& os, platform::DialogHost& dialog, char installDrive);
 
 // cuvterti, lsort, fo2 and mkhvoc, in this order, each waited for.
-void RebuildPartnerVocabulary(char installDrive);
+void RebuildPartnerVocabulary(platform::Platform& os, char installDrive);
 
 // The smallest block count furnmat.dat is spread over, and the size below which it is
 // always redistributed.
@@ -36,7 +36,7 @@ inline constexpr int32_t kNredispDiskFull = 5;
 // smaller than 8000 blocks or too dense. A missing furnmat.dat skips the check. A tool
 // that fails is named with its exit code; false when nredisp found the disk full (the
 // message says so, and the migration writes nothing more).
-bool CheckFurnmatFile(char installDrive);
+bool CheckFurnmatFile(platform::Platform& os, char installDrive);
 
 // Block count for the redistribution of a file of `blocks` blocks: twice as many, at
 // least 12000.

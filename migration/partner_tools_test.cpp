@@ -28,7 +28,7 @@ TEST(ConvertPartnerFile, RunsTheConverterThenTheFourVocabularyTools) {
   FakePlatform os;
   AnswerRuns(os, 0);
   doubles::RecordingDialogHost dialog;
-  ConvertPartnerFile(dialog, 'D');
+  ConvertPartnerFile(os, dialog, 'D');
   const std::vector<std::string> expected = {
       "D:\\kedro\\ERP\\convfurn D:\\kedro\\ERP D:\\kedro\\Varmex",
       "D:\\kedro\\ERP\\cuvterti D:\\kedro\\ERP",
@@ -44,7 +44,7 @@ TEST(ConvertPartnerFile, RunsTheConverterThenTheFourVocabularyTools) {
 TEST(ConvertPartnerFile, GoesOnWhenToolsAreMissing) {
   FakePlatform os;  // every start fails with "not found"
   doubles::RecordingDialogHost dialog;
-  ConvertPartnerFile(dialog, 'E');
+  ConvertPartnerFile(os, dialog, 'E');
   EXPECT_EQ(os.runs.size(), 5u);
   EXPECT_TRUE(os.messages.empty());
 }
@@ -62,7 +62,7 @@ TEST_P(CheckFurnmat, RedistributesWhenSmallOrDense) {
   FakePlatform os;
   os.AddFile("D:\\kedro\\Varmex\\FURNMAT.DAT", std::vector<uint8_t>(c.bytes, 0));
   AnswerRuns(os, c.densExit);
-  CheckFurnmatFile('D');
+  CheckFurnmatFile(os, 'D');
   ASSERT_GE(os.runs.size(), 1u);
   EXPECT_EQ(os.runs[0].commandLine, "D:\\kedro\\Varmex\\dens D:\\kedro\\Varmex\\furnmat.dat");
   EXPECT_TRUE(os.runs[0].wantExitCode);
@@ -96,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(CheckFurnmatFile, MissingFileRunsNothing) {
   FakePlatform os;
   AnswerRuns(os, 2);
-  CheckFurnmatFile('D');
+  CheckFurnmatFile(os, 'D');
   EXPECT_TRUE(os.runs.empty());
   EXPECT_TRUE(os.messages.empty());
 }
@@ -105,14 +105,14 @@ TEST(CheckFurnmatFile, DensThatCannotStartLeavesTheDecisionToTheSize) {
   FakePlatform os;
   os.AddFile("D:\\kedro\\Varmex\\furnmat.dat", std::vector<uint8_t>(9000 * 512, 0));
   AnswerRuns(os, 0);
-  CheckFurnmatFile('D');  // dens answers 0: nothing to do
+  CheckFurnmatFile(os, 'D');  // dens answers 0: nothing to do
   os.runs.clear();
   os.runProcess = nullptr;  // nothing starts any more
-  CheckFurnmatFile('D');
+  CheckFurnmatFile(os, 'D');
   ASSERT_EQ(os.runs.size(), 1u);  // the last exit code (0) still holds
   os.AddFile("D:\\kedro\\Varmex\\furnmat.dat", std::vector<uint8_t>(10 * 512, 0));
   os.runs.clear();
-  CheckFurnmatFile('D');
+  CheckFurnmatFile(os, 'D');
   ASSERT_EQ(os.runs.size(), 2u);
   EXPECT_EQ(os.runs[1].commandLine,
             "D:\\kedro\\Varmex\\nredisp -o -d 12000 D:\\kedro\\Varmex\\furnmat.dat");

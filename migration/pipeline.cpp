@@ -67,48 +67,49 @@ struct CopyOutcome {
 };
 
 // Copies one file of the collection, noting the outcome; false when the disk is full.
-bool Copy(std::string_view name, const std::string& from, const std::string& to, bool required,
-          CopyOutcome& out) {
-  const TransferResult r = TransferDataFile(name, from, to, required);
+bool Copy(platform::Platform& os, std::string_view name, const std::string& from,
+          const std::string& to, bool required, CopyOutcome& out) {
+  const TransferResult r = TransferDataFile(os, name, from, to, required);
   if (r.copied) out.copied.insert(io::Lowercase(JoinPath(to, name)));
   out.diskFull = io::IsDiskFull(static_cast<int>(r.error));
   return !out.diskFull;
 }
 
-CopyOutcome CopyOldCollection(platform::DialogHost& dialog, const OldCollection& old,
-                              const std::string& newDataDir) {
+CopyOutcome CopyOldCollection(platform::Platform& os, platform::DialogHost& dialog,
+                              const OldCollection& old, const std::string& newDataDir) {
   CopyOutcome out;
   for (int k = pricebase::kFirstPriceBase; k <= pricebase::kLastPriceBase; ++k) {
     const std::string name = pricebase::PriceBaseFileName(k);
     Status(dialog, "Preluare " + name);
-    if (!Copy(name, old.dataDir, newDataDir, false, out)) return out;
+    if (!Copy(os, name, old.dataDir, newDataDir, false, out)) return out;
   }
   // A required file's status carries the name as stored, all 20 characters; an
   // optional file's carries the name up to its last non-blank character.
   for (size_t i = kFirstRequiredEntry; i < kDataFileTable.size(); ++i) {
     const std::string name = io::Padded(kDataFileTable[i], kTableNameLength);
     Status(dialog, "Preluare " + name);
-    if (!Copy(name, old.dataDir, newDataDir, true, out)) return out;
+    if (!Copy(os, name, old.dataDir, newDataDir, true, out)) return out;
   }
   for (size_t i = 0; i < kFirstRequiredEntry; ++i) {
     const std::string name = io::Padded(kDataFileTable[i], kTableNameLength);
     Status(dialog, "Preluare " + std::string(io::TrimRight(name)));
-    if (!Copy(name, old.dataDir, newDataDir, false, out)) return out;
+    if (!Copy(os, name, old.dataDir, newDataDir, false, out)) return out;
   }
   return out;
 }
 
 // False when a copy found the disk full.
-bool CarryPartnerFile(platform::DialogHost& dialog, const OldCollection& old, int16_t sourceVersion,
-                      char installDrive, const std::string& newErpDir, CopyOutcome& copies) {
+bool CarryPartnerFile(platform::Platform& os, platform::DialogHost& dialog,
+                      const OldCollection& old, int16_t sourceVersion, char installDrive,
+                      const std::string& newErpDir, CopyOutcome& copies) {
   if (sourceVersion == 36) {
     Status(dialog, "Preluare terti.dat");
-    if (!Copy("terti.dat", old.erpDir, newErpDir, true, copies)) return false;
+    if (!Copy(os, "terti.dat", old.erpDir, newErpDir, true, copies)) return false;
     Status(dialog, "Preluare terti.voc");
-    return Copy("terti.voc", old.erpDir, newErpDir, false, copies);
+    return Copy(os, "terti.voc", old.erpDir, newErpDir, false, copies);
   }
   Status(dialog, "Conversie ....\\Varmex\\FURN.DAT -> ....\\ERP\\TERTI.DAT");
-  ConvertPartnerFile(dialog, installDrive);
+  ConvertPartnerFile(os, dialog, installDrive);
   return true;
 }
 
@@ -124,15 +125,15 @@ void KeepInCache(const database::OpenResult& file, size_t which) {
 // The files the steps on the open files may change in place, as their folders spell
 // them, leaving out those this run copied from the old collection: a run that starts
 // again copies those afresh, so only the others need a copy kept for undoing.
-std::vector<std::string> FilesToJournal(const std::string& dataDir, const std::string& erpDir,
-                                        const CopyOutcome& copies) {
+std::vector<std::string> FilesToJournal(platform::Platform& os, const std::string& dataDir,
+                                        const std::string& erpDir, const CopyOutcome& copies) {
   std::set<std::string> written = {"lcalcdev.dat", "prefman.dat", "furnmat.dat", "dev.dat"};
   for (int k = pricebase::kFirstPriceBase; k <= pricebase::kLastPriceBase; ++k)
     written.insert(pricebase::PriceBaseFileName(k));
   std::vector<std::string> in;
   auto take = [&](const std::string& folder, const std::set<std::string>& names) {
     std::vector<std::string> listing;
-    platform::Current().ListDirectory(folder, listing);
+    os.ListDirectory(folder, listing);
     for (const std::string& entry : listing) {
       const std::string path = InFolder(folder, entry);
       if (names.count(io::Lowercase(entry)) != 0 && copies.copied.count(io::Lowercase(path)) == 0)
@@ -144,18 +145,18 @@ std::vector<std::string> FilesToJournal(const std::string& dataDir, const std::s
   return in;
 }
 
-void ShowJournalProblem(const JournalProblem& p) {
-  installer::ShowError("Eroare [" + io::FormatRightWhole(p.error, 5) +
-                       "] la refacerea fisierului " + p.path +
-                       " dupa o preluare neterminata!\nPreluarea datelor nu poate "
-                       "continua pana cand fisierul nu este refacut.");
+void ShowJournalProblem(platform::Platform& os, const JournalProblem& p) {
+  installer::ShowError(os, "Eroare [" + io::FormatRightWhole(p.error, 5) +
+                               "] la refacerea fisierului " + p.path +
+                               " dupa o preluare neterminata!\nPreluarea datelor nu poate "
+                               "continua pana cand fisierul nu este refacut.");
 }
 
-void ShowBeginProblem(const JournalProblem& p) {
+void ShowBeginProblem(platform::Platform& os, const JournalProblem& p) {
   std::string text = "Eroare [" + io::FormatRightWhole(p.error, 5) + "] la salvarea fisierului " +
                      p.path + " inainte de preluare!";
   if (io::IsDiskFull(static_cast<int>(p.error))) text += "\n" + std::string(kDiskFullAdvice);
-  installer::ShowError(text);
+  installer::ShowError(os, text);
 }
 
 using OpenFiles = std::array<database::OpenResult, kOpenedFileCount>;
@@ -199,8 +200,9 @@ class DiskWatch {
 // (re-spreading it would drop the records it cannot read).
 class FileEnlarger {
  public:
-  FileEnlarger(OpenFiles& files, const std::string& dataDir, DiskWatch& disk)
-      : files_(files), dataDir_(dataDir), disk_(disk) {}
+  FileEnlarger(platform::Platform& os, OpenFiles& files, const std::string& dataDir,
+               DiskWatch& disk)
+      : os_(os), files_(files), dataDir_(dataDir), disk_(disk) {}
 
   // The share of the current step's work done, for the size of the next enlargement.
   void SetShareDone(double share) { shareDone_ = share; }
@@ -216,10 +218,10 @@ class FileEnlarger {
     const int closed = io::CloseUnit(file.unit);
     const std::string path = dataDir_ + "\\" + std::string(kOpenedFileNames[f]);
     if (io::IsDiskFull(closed)) disk_.Note(path);
-    const store::RedistributeResult r = store::Redistribute(path, static_cast<int32_t>(blocks), {},
-                                                            store::RedistributeCaching::kCached);
+    const store::RedistributeResult r = store::Redistribute(
+        os_, path, static_cast<int32_t>(blocks), {}, store::RedistributeCaching::kCached);
     if (io::IsDiskFull(static_cast<int>(r.systemError))) disk_.Note(path);
-    file = database::OpenDataFile(kOpenedFileNames[f], dataDir_, database::kShowMessages,
+    file = database::OpenDataFile(os_, kOpenedFileNames[f], dataDir_, database::kShowMessages,
                                   database::kNotFatal);
     if (file.unit != io::kNoUnit) io::SetUnitCached(file.unit, true);
     if (r.status != store::RedistributeStatus::kDone || file.blockCount != blocks) {
@@ -230,6 +232,7 @@ class FileEnlarger {
   }
 
  private:
+  platform::Platform& os_;
   OpenFiles& files_;
   const std::string& dataDir_;
   DiskWatch& disk_;
@@ -240,11 +243,12 @@ class FileEnlarger {
 // Checks the block files the steps write into before they do: one warning names those
 // that are damaged or whose size disagrees with their header, and none of them is
 // re-spread (what cannot be placed in them is counted as not written).
-void CheckWrittenFiles(const OpenFiles& files, const DiskWatch& names, FileEnlarger& enlarger) {
+void CheckWrittenFiles(platform::Platform& os, const OpenFiles& files, const DiskWatch& names,
+                       FileEnlarger& enlarger) {
   std::string damaged;
   for (OpenedFile f : {kFurnmat, kLcalcdev, kPrefman}) {
     const std::string path = names.PathOf(f);
-    const std::optional<uint64_t> size = platform::Current().FileSize(path);
+    const std::optional<uint64_t> size = os.FileSize(path);
     std::string problem = size ? store::FileSizeProblem(files[f].blockCount, *size) : std::string();
     if (problem.empty()) {
       const store::VerifyReport report =
@@ -263,18 +267,19 @@ void CheckWrittenFiles(const OpenFiles& files, const DiskWatch& names, FileEnlar
     damaged += problem;
   }
   if (!damaged.empty()) {
-    installer::ShowWarning(
-        "Fisiere deteriorate (nu vor fi extinse; inregistrarile care nu "
-        "incap raman nescrise):" +
-        damaged);
+    installer::ShowWarning(os,
+                           "Fisiere deteriorate (nu vor fi extinse; inregistrarile care nu "
+                           "incap raman nescrise):" +
+                               damaged);
   }
 }
 
 // The word-layout files take their block counts from the OBI header: one warning names
 // those whose count is not that of the file's blocks. A count of no blocks or fewer is
 // replaced by the file's own; a larger one stays (the blocks past the end are missing).
-int32_t CheckedCount(const std::string& path, int32_t count, std::string& warnings) {
-  const std::optional<uint64_t> size = platform::Current().FileSize(path);
+int32_t CheckedCount(platform::Platform& os, const std::string& path, int32_t count,
+                     std::string& warnings) {
+  const std::optional<uint64_t> size = os.FileSize(path);
   if (!size) return count;
   const int64_t blocks = static_cast<int64_t>(*size / 512);
   if (count == blocks && *size % 512 == 0) return count;
@@ -285,35 +290,37 @@ int32_t CheckedCount(const std::string& path, int32_t count, std::string& warnin
 }
 
 // Shown when the disk filled during the steps on the open files, once they are undone.
-void ShowDiskFull(const std::string& path, bool restored) {
+void ShowDiskFull(platform::Platform& os, const std::string& path, bool restored) {
   std::string text = "Spatiu insuficient pe disc la scrierea fisierului " + path + "!\n";
   text += std::string(kDiskFullAdvice);
   if (restored) {
     text += "\nFisierele pe care preluarea le modificase au fost readuse la starea dinainte.";
   }
-  installer::ShowError(text);
+  installer::ShowError(os, text);
 }
 
 // The steps on the open files, each undone when the disk fills.
 class OpenFilesRun {
  public:
-  OpenFilesRun(platform::DialogHost& dialog, const std::string& dataDir, const std::string& erpDir,
-               UndoJournal& journal, pricebase::OneMessagePerPriceBase* priceBaseMessages)
-      : dialog_(dialog),
+  OpenFilesRun(platform::Platform& os, platform::DialogHost& dialog, const std::string& dataDir,
+               const std::string& erpDir, UndoJournal& journal,
+               pricebase::OneMessagePerPriceBase* priceBaseMessages)
+      : os_(os),
+        dialog_(dialog),
         dataDir_(dataDir),
         erpDir_(erpDir),
         journal_(journal),
         priceBaseMessages_(priceBaseMessages),
         disk_(files_, dataDir_, erpDir_),
-        enlarger_(files_, dataDir_, disk_) {}
+        enlarger_(os_, files_, dataDir_, disk_) {}
 
   void Run(const grupdev::GrupdevLimits& limits) {
     if (!Open()) return;
-    EnsureDefaultSupplier(files_[kTerti].unit, files_[kTerti].blockCount);
+    EnsureDefaultSupplier(os_, files_[kTerti].unit, files_[kTerti].blockCount);
     io::FlushAllUnits();
     if (Stopped()) return;
-    if (database::ReadObiHeader(files_[kObi].unit, obi_) != 0) return;
-    CheckWrittenFiles(files_, disk_, enlarger_);
+    if (database::ReadObiHeader(os_, files_[kObi].unit, obi_) != 0) return;
+    CheckWrittenFiles(os_, files_, disk_, enlarger_);
     for (OpenedFile f : {kFurnmat, kLcalcdev, kPrefman}) TakeInHand(f);
 
     Status(dialog_, "Generare preturi locale pe lucrari (GRUPDEV)...");
@@ -343,7 +350,7 @@ class OpenFilesRun {
   bool Open() {
     for (size_t f = 0; f < kOpenedFileCount; ++f) {
       const std::string& dir = f == kTerti ? erpDir_ : dataDir_;
-      files_[f] = database::OpenDataFile(kOpenedFileNames[f], dir, database::kShowMessages,
+      files_[f] = database::OpenDataFile(os_, kOpenedFileNames[f], dir, database::kShowMessages,
                                          database::kNotFatal);
       if (files_[f].unit == io::kNoUnit) return false;
       KeepInCache(files_[f], f);
@@ -354,7 +361,9 @@ class OpenFilesRun {
   void Generate(const grupdev::GrupdevLimits& limits) {
     const database::ObiHeader& obi = obi_;
     std::string damaged;
-    auto count = [&](size_t f, int32_t n) { return CheckedCount(disk_.PathOf(f), n, damaged); };
+    auto count = [&](size_t f, int32_t n) {
+      return CheckedCount(os_, disk_.PathOf(f), n, damaged);
+    };
     grupdev::GrupdevFiles g;
     g.dataDirectory = dataDir_;
     g.obi = {files_[kObi].unit, count(kObi, obi.ObiBlocks())};
@@ -364,7 +373,7 @@ class OpenFilesRun {
     g.norinc = {files_[kNorinc].unit, count(kNorinc, obi.NorincBlocks())};
     devBlocks_ = g.dev.blockCount;
     if (!damaged.empty()) {
-      installer::ShowWarning("Fisiere deteriorate (se citeste doar ce contin):" + damaged);
+      installer::ShowWarning(os_, "Fisiere deteriorate (se citeste doar ce contin):" + damaged);
     }
     g.furndev = {files_[kFurndev].unit, files_[kFurndev].blockCount};
     g.furnmat = &written_[kFurnmat];
@@ -373,14 +382,14 @@ class OpenFilesRun {
     g.progress = [this](double share) { enlarger_.SetShareDone(share); };
     g.stop = [this] { return disk_.Full(); };
     g.priceBaseMessages = priceBaseMessages_;
-    grupdev::GenerateGrupdevs(g, limits);
+    grupdev::GenerateGrupdevs(os_, g, limits);
   }
 
   // False when the disk filled (the steps are undone).
   bool ConvertPriceBases() {
     for (int k = pricebase::kFirstPriceBase; k <= pricebase::kLastPriceBase; ++k) {
       enlarger_.SetShareDone(static_cast<double>(k - 1) / pricebase::kLastPriceBase);
-      pricebase::ConvertPriceBase(dataDir_, static_cast<int16_t>(k), written_[kFurnmat],
+      pricebase::ConvertPriceBase(os_, dataDir_, static_cast<int16_t>(k), written_[kFurnmat],
                                   priceBaseMessages_);
       if (Stopped()) return false;
     }
@@ -402,9 +411,9 @@ class OpenFilesRun {
     if (status == store::kLegacyDone || status == store::kLegacyNotFound) {
       if (flushed == io::kIoOk) return;
     }
-    installer::ShowWarning("Inregistrarea " + std::string(kLegacyMarkerKey) +
-                           " nu a putut fi stearsa din " + disk_.PathOf(kDev) + " (cod " +
-                           std::to_string(flushed != io::kIoOk ? flushed : status) + ")!");
+    installer::ShowWarning(os_, "Inregistrarea " + std::string(kLegacyMarkerKey) +
+                                    " nu a putut fi stearsa din " + disk_.PathOf(kDev) + " (cod " +
+                                    std::to_string(flushed != io::kIoOk ? flushed : status) + ")!");
   }
 
   // The handle of a file the steps write into: it grows (lcalcdev.dat, Prefman.dat and
@@ -429,10 +438,11 @@ class OpenFilesRun {
   void Undo() {
     for (const database::OpenResult& f : files_) io::AbandonUnit(f.unit);
     const JournalProblem p = journal_.RollBack();
-    ShowDiskFull(disk_.path(), p.ok());
-    if (!p.ok()) ShowJournalProblem(p);
+    ShowDiskFull(os_, disk_.path(), p.ok());
+    if (!p.ok()) ShowJournalProblem(os_, p);
   }
 
+  platform::Platform& os_;
   platform::DialogHost& dialog_;
   const std::string& dataDir_;
   const std::string& erpDir_;
@@ -477,16 +487,15 @@ OldCollection LocateOldCollection(std::string_view entered, int16_t sourceVersio
   return {JoinPath(dir, ""), ""};
 }
 
-void RunMigration(platform::DialogHost& dialog, char installDrive, int16_t sourceVersion,
-                  const grupdev::GrupdevLimits& limits,
+void RunMigration(platform::Platform& os, platform::DialogHost& dialog, char installDrive,
+                  int16_t sourceVersion, const grupdev::GrupdevLimits& limits,
                   pricebase::OneMessagePerPriceBase* priceBaseMessages) {
   const OldCollection old = LocateOldCollection(
       dialog.GetItemText(kOldDirectoryEdit, kDirectoryFieldChars), sourceVersion);
   if (old.dataDir.empty()) return;
 
-  if (platform::Current().GetFileAttributes(JoinPath(old.dataDir, "dev.dat")) ==
-      platform::kInvalidFileAttributes) {
-    installer::ShowError("Directorul " + old.dataDir + " nu contine date!");
+  if (os.GetFileAttributes(JoinPath(old.dataDir, "dev.dat")) == platform::kInvalidFileAttributes) {
+    installer::ShowError(os, "Directorul " + old.dataDir + " nu contine date!");
     return;
   }
 
@@ -500,24 +509,25 @@ void RunMigration(platform::DialogHost& dialog, char installDrive, int16_t sourc
   // closing backslash.
   const std::string dataDir = VarmexDirectory(installDrive);
   const std::string erpDir = ErpDirectory(installDrive);
-  UndoJournal journal(dataDir, {dataDir, erpDir});
+  UndoJournal journal(os, dataDir, {dataDir, erpDir});
   if (const JournalProblem p = journal.Recover(); !p.ok()) {
-    ShowJournalProblem(p);
-  } else if (CopyOutcome copies = CopyOldCollection(dialog, old, drive + ":\\kedro\\Varmex\\");
+    ShowJournalProblem(os, p);
+  } else if (CopyOutcome copies = CopyOldCollection(os, dialog, old, drive + ":\\kedro\\Varmex\\");
              !copies.diskFull &&
-             CarryPartnerFile(dialog, old, sourceVersion, installDrive, newErpDir, copies)) {
-    if (!CheckFurnmatFile(installDrive)) {
+             CarryPartnerFile(os, dialog, old, sourceVersion, installDrive, newErpDir, copies)) {
+    if (!CheckFurnmatFile(os, installDrive)) {
       // nredisp found the disk full; its message has been shown.
-    } else if (const JournalProblem begun = journal.Begin(FilesToJournal(dataDir, erpDir, copies));
+    } else if (const JournalProblem begun =
+                   journal.Begin(FilesToJournal(os, dataDir, erpDir, copies));
                !begun.ok()) {
-      ShowBeginProblem(begun);
+      ShowBeginProblem(os, begun);
     } else {
-      OpenFilesRun(dialog, dataDir, erpDir, journal, priceBaseMessages).Run(limits);
+      OpenFilesRun(os, dialog, dataDir, erpDir, journal, priceBaseMessages).Run(limits);
     }
   }
 
-  platform::Current().MessageBox("Instalare cu succes!", "Instalare Varmex 38 ERP",
-                                 platform::kMbOk | platform::kMbIconExclamation);
+  os.MessageBox("Instalare cu succes!", "Instalare Varmex 38 ERP",
+                platform::kMbOk | platform::kMbIconExclamation);
   // The migration's changes stand only once the user has been told it ended: a run
   // stopped before (killed, the machine turned off) is undone by the next one, which
   // then does the whole of it again.

@@ -46,9 +46,9 @@ int64_t EnlargedBlockCount(int32_t blocks, double shareDone);
 // The OK handler. Returns with the dialog still open when the field is empty or the
 // directory holds no dev.dat; otherwise runs every step and ends the dialog with 1.
 // `limits` go to the GRUPDEV generation; `priceBaseMessages` to both readers of the
-// price bases (nullptr: each failure met is shown).
-void RunMigration(platform::DialogHost& dialog, char installDrive, int16_t sourceVersion,
-                  const grupdev::GrupdevLimits& limits,
+// price bases (nullptr: each failure met is shown); every step works through `os`.
+void RunMigration(platform::Platform& os, platform::DialogHost& dialog, char installDrive,
+                  int16_t sourceVersion, const grupdev::GrupdevLimits& limits,
                   pricebase::OneMessagePerPriceBase* priceBaseMessages = nullptr);
 
 }  // namespace varmex::migration

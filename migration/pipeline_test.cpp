@@ -108,7 +108,7 @@ class Pipeline : public testing::Test {
 TEST(MigrationDialog, RadioButtonsSwapOnlyTheDefaultDirectories) {
   FakePlatform os;
   doubles::RecordingDialogHost host;
-  MigrationDialog dialog('D', {});
+  MigrationDialog dialog(os, 'D', {});
   EXPECT_TRUE(dialog.OnInit(host));
   EXPECT_TRUE(host.checked[kVersion36Radio]);
   EXPECT_EQ(host.texts[kOldDirectoryEdit], "C:\\Palunor");
@@ -143,7 +143,7 @@ TEST(LocateOldCollection, AddsTheBackslashAndTheVersionsSubdirectories) {
 TEST_F(Pipeline, EmptyOrBlankFieldLeavesTheDialogAsItIs) {
   for (const char* text : {"", "   "}) {
     dialog_.texts[kOldDirectoryEdit] = text;
-    RunMigration(dialog_, 'D', 36, {});
+    RunMigration(os_, dialog_, 'D', 36, {});
   }
   EXPECT_TRUE(os_.messages.empty());
   EXPECT_TRUE(dialog_.disabled.empty());
@@ -153,7 +153,7 @@ TEST_F(Pipeline, EmptyOrBlankFieldLeavesTheDialogAsItIs) {
 TEST_F(Pipeline, DirectoryWithoutDataNamesTheVersionsSubdirectory) {
   os_.AddFile("C:\\Palunor\\dev.dat", Filled(512, 0));
   dialog_.texts[kOldDirectoryEdit] = "C:\\Palunor";
-  RunMigration(dialog_, 'D', 36, {});
+  RunMigration(os_, dialog_, 'D', 36, {});
   ASSERT_EQ(os_.messages.size(), 1u);
   EXPECT_EQ(os_.messages[0].text, "Directorul C:\\Palunor\\Varmex\\ nu contine date!");
   EXPECT_EQ(os_.messages[0].caption, "Eroare");
@@ -166,7 +166,7 @@ TEST_F(Pipeline, Version36CollectionIsCarriedOverWhole) {
   AddCollection36();
   const auto before = OldCollectionBytes();
   dialog_.texts[kOldDirectoryEdit] = "C:\\Palunor\\";
-  RunMigration(dialog_, 'D', 36, {});
+  RunMigration(os_, dialog_, 'D', 36, {});
 
   for (int id : {kVersion35Radio, kVersion36Radio, kOldDirectoryEdit, kOkButton, kCancelButton}) {
     EXPECT_TRUE(dialog_.disabled[id]) << id;
@@ -201,7 +201,7 @@ TEST_F(Pipeline, Version36CollectionIsCarriedOverWhole) {
   for (int16_t u = 1; u <= 20; ++u) EXPECT_FALSE(io::UnitInUse(u)) << u;
   EXPECT_EQ(*os_.Bytes("D:\\kedro\\ERP\\terti.voc"), Filled(10, 'v'));
   const int16_t terti = io::FindFreeUnit();
-  ASSERT_EQ(io::OpenUnit(terti, "D:\\kedro\\ERP\\terti.dat", 512), 0);
+  ASSERT_EQ(io::OpenUnit(os_, terti, "D:\\kedro\\ERP\\terti.dat", 512), 0);
   std::array<uint8_t, 480> partner{};
   io::StoreI32(partner.data(), 2499);
   EXPECT_EQ(store::KeyedRead(partner, 4, 7, terti, store::HashSelector::kVariableLength, 0).status,
@@ -222,7 +222,7 @@ TEST_F(Pipeline, MissingRequiredFilesAreWarnedAboutOneByOne) {
   os_.DeleteFile("C:\\Palunor\\ERP\\terti.voc");  // optional: no word
   os_.AddFile("D:\\kedro\\ERP\\terti.dat", store::EmptyBlockFileImage(3));
   dialog_.texts[kOldDirectoryEdit] = "C:\\Palunor";
-  RunMigration(dialog_, 'D', 36, {});
+  RunMigration(os_, dialog_, 'D', 36, {});
   std::vector<std::string> texts;
   for (const auto& m : os_.messages) texts.push_back(m.text);
   const std::vector<std::string> expected = {
@@ -238,7 +238,7 @@ TEST_F(Pipeline, FailedOpenSkipsToTheCompletionMessage) {
   AddCollection36();
   os_.DeleteFile("D:\\kedro\\Varmex\\lcalcdev.dat");
   dialog_.texts[kOldDirectoryEdit] = "C:\\Palunor";
-  RunMigration(dialog_, 'D', 36, {});
+  RunMigration(os_, dialog_, 'D', 36, {});
   ASSERT_EQ(os_.messages.size(), 2u);
   EXPECT_EQ(os_.messages[0].text, "Eroare (   2) la deschidere D:\\kedro\\Varmex\\lcalcdev.dat!");
   EXPECT_EQ(os_.messages[1].text, "Instalare cu succes!");
@@ -290,7 +290,7 @@ TEST(EnlargedBlockCount, AFullFileReSpreadIsAtMostHalfUsed) {
       FakePlatform fake;
       fake.AddFile("D:\\f.dat", store::EmptyBlockFileImage(n));
       const int16_t unit = io::FindFreeUnit();
-      ASSERT_EQ(io::OpenUnit(unit, "D:\\f.dat", 512), 0);
+      ASSERT_EQ(io::OpenUnit(fake, unit, "D:\\f.dat", 512), 0);
       std::vector<uint8_t> record(shape.recordLength, 0x5A);
       for (uint32_t k = 0;; ++k) {
         io::StoreI32(record.data(), static_cast<int32_t>(k * 2654435761u));
@@ -305,7 +305,7 @@ TEST(EnlargedBlockCount, AFullFileReSpreadIsAtMostHalfUsed) {
       io::CloseUnit(unit);
       const int64_t enlarged = EnlargedBlockCount(n);
       const store::RedistributeResult r =
-          store::Redistribute("D:\\f.dat", static_cast<int32_t>(enlarged));
+          store::Redistribute(fake, "D:\\f.dat", static_cast<int32_t>(enlarged));
       ASSERT_EQ(r.status, store::RedistributeStatus::kDone) << r.problem;
       const store::VerifyReport v = store::VerifyBlockImage(*fake.Bytes("D:\\f.dat"), 0);
       EXPECT_EQ(store::FormatProblems(v), "");

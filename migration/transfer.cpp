@@ -43,8 +43,7 @@ std::string InFolder(std::string_view folder, std::string_view name) {
   return path;
 }
 
-bool LiesInside(std::string_view path, std::string_view folder) {
-  platform::Platform& os = platform::Current();
+bool LiesInside(platform::Platform& os, std::string_view path, std::string_view folder) {
   const std::optional<std::string> file = os.FinalPath(path);
   if (!file) return false;
   const std::string where = os.FinalPath(folder).value_or(std::string(folder));
@@ -52,19 +51,18 @@ bool LiesInside(std::string_view path, std::string_view folder) {
   return slash != std::string::npos && SamePath(file->substr(0, slash), where);
 }
 
-void ClearReadOnlyInside(std::string_view path, std::string_view folder) {
-  if (LiesInside(path, folder))
-    platform::Current().SetFileAttributes(path, platform::kAttributeNormal);
+void ClearReadOnlyInside(platform::Platform& os, std::string_view path, std::string_view folder) {
+  if (LiesInside(os, path, folder)) os.SetFileAttributes(path, platform::kAttributeNormal);
 }
 
-TransferResult TransferDataFile(std::string_view name, std::string_view sourceDir,
-                                std::string_view destinationDir, bool required) {
-  platform::Platform& os = platform::Current();
+TransferResult TransferDataFile(platform::Platform& os, std::string_view name,
+                                std::string_view sourceDir, std::string_view destinationDir,
+                                bool required) {
   const std::string source = JoinPath(sourceDir, name);
   const std::string destination = JoinPath(destinationDir, name);
 
   if (os.GetFileAttributes(source) == platform::kInvalidFileAttributes) {
-    if (required) installer::ShowWarning("Nu exista fisierul " + source);
+    if (required) installer::ShowWarning(os, "Nu exista fisierul " + source);
     return {};
   }
   // An old collection named inside the new tree: the file is already where it belongs,
@@ -73,7 +71,7 @@ TransferResult TransferDataFile(std::string_view name, std::string_view sourceDi
 
   std::string folder(io::TrimRight(io::PlatformText(destinationDir)));
   if (folder.ends_with('\\')) folder.pop_back();
-  ClearReadOnlyInside(destination, folder);
+  ClearReadOnlyInside(os, destination, folder);
   os.DeleteFile(destination);
   uint32_t error = 0;
   // A destination still there after the delete is not replaced: were it a link, the
@@ -87,7 +85,7 @@ TransferResult TransferDataFile(std::string_view name, std::string_view sourceDi
     std::string text = "Eroare [" + io::FormatRightWhole(error, 5) + "] la copierea fisierului " +
                        std::string(io::TrimRight(name)) + "!";
     if (io::IsDiskFull(static_cast<int>(error))) text += "\n" + std::string(kDiskFullAdvice);
-    installer::ShowError(text);
+    installer::ShowError(os, text);
     return {false, error};
   }
   // A file restored from a CD or a backup is often read-only, and the copy keeps the

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
+
 namespace varmex::migration {
 
 // Length of a name in the data file table (blank-padded).
@@ -46,11 +48,11 @@ std::string InFolder(std::string_view folder, std::string_view name);
 // True when the file `path` names, once links are followed, lies in `folder` itself
 // (no final backslash): false for a link that leads elsewhere (into the old
 // collection, say) and for a file that is not there.
-bool LiesInside(std::string_view path, std::string_view folder);
+bool LiesInside(platform::Platform& os, std::string_view path, std::string_view folder);
 
 // Clears the read-only mark of `path` only when LiesInside: a link that leads
 // elsewhere keeps the mark of what it points at.
-void ClearReadOnlyInside(std::string_view path, std::string_view folder);
+void ClearReadOnlyInside(platform::Platform& os, std::string_view path, std::string_view folder);
 
 // The second line of a message about a full disk: what happened to the migration.
 inline constexpr std::string_view kDiskFullAdvice =
@@ -67,7 +69,8 @@ struct TransferResult {
 // a missing optional one is skipped; a failed copy is reported with the system's
 // error code (and, for a full disk, kDiskFullAdvice). The migration decides from the
 // result whether it goes on.
-TransferResult TransferDataFile(std::string_view name, std::string_view sourceDir,
-                                std::string_view destinationDir, bool required);
+TransferResult TransferDataFile(platform::Platform& os, std::string_view name,
+                                std::string_view sourceDir, std::string_view destinationDir,
+                                bool required);
 
 }  // namespace varmex::migration

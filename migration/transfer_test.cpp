@@ -29,7 +29,7 @@ TEST(TransferDataFile, CopiesUnderTheCallersSpellingAndReplacesAReadOnlyDestinat
   os.AddFile("D:\\kedro\\Varmex\\DEV.DAT", Bytes("installed"));
   os.SetFileAttributes("D:\\kedro\\Varmex\\DEV.DAT", platform::kAttributeReadOnly);
 
-  TransferDataFile("DEV.DAT             ", "C:\\Old\\", "D:\\kedro\\Varmex\\", true);
+  TransferDataFile(os, "DEV.DAT             ", "C:\\Old\\", "D:\\kedro\\Varmex\\", true);
 
   ASSERT_NE(os.Bytes("D:\\kedro\\Varmex\\DEV.DAT"), nullptr);
   EXPECT_EQ(*os.Bytes("D:\\kedro\\Varmex\\DEV.DAT"), Bytes("old data"));
@@ -43,7 +43,8 @@ TEST(TransferDataFile, CopiesUnderTheCallersSpellingAndReplacesAReadOnlyDestinat
 TEST(TransferDataFile, MissingRequiredFileWarnsAndLeavesTheDestination) {
   FakePlatform os;
   os.AddFile("D:\\kedro\\Varmex\\OBI.DAT", Bytes("installed"));
-  TransferDataFile("OBI.DAT             ", "C:\\Palunor\\Varmex\\", "D:\\kedro\\Varmex\\", true);
+  TransferDataFile(os, "OBI.DAT             ", "C:\\Palunor\\Varmex\\", "D:\\kedro\\Varmex\\",
+                   true);
   ASSERT_EQ(os.messages.size(), 1u);
   EXPECT_EQ(os.messages[0].text, "Nu exista fisierul C:\\Palunor\\Varmex\\OBI.DAT");
   EXPECT_EQ(os.messages[0].caption, "Atentie");
@@ -54,7 +55,7 @@ TEST(TransferDataFile, MissingRequiredFileWarnsAndLeavesTheDestination) {
 TEST(TransferDataFile, MissingOptionalFileIsSkippedSilently) {
   FakePlatform os;
   os.AddFile("D:\\kedro\\Varmex\\ANGA.DAT", Bytes("installed"));
-  TransferDataFile("ANGA.DAT", "C:\\Old\\", "D:\\kedro\\Varmex\\", false);
+  TransferDataFile(os, "ANGA.DAT", "C:\\Old\\", "D:\\kedro\\Varmex\\", false);
   EXPECT_TRUE(os.messages.empty());
   EXPECT_EQ(*os.Bytes("D:\\kedro\\Varmex\\ANGA.DAT"), Bytes("installed"));
 }
@@ -63,9 +64,9 @@ TEST(TransferDataFile, CopyFailureShowsTheCodeInFiveCharactersOrInFull) {
   FailingCopyPlatform os;
   os.AddFile("C:\\Old\\ANGA.DAT", Bytes("x"));
   os.copyError = 5;
-  TransferDataFile("ANGA.DAT            ", "C:\\Old\\", "D:\\kedro\\Varmex\\", false);
+  TransferDataFile(os, "ANGA.DAT            ", "C:\\Old\\", "D:\\kedro\\Varmex\\", false);
   os.copyError = 1234567;
-  TransferDataFile("ANGA.DAT            ", "C:\\Old\\", "D:\\kedro\\Varmex\\", false);
+  TransferDataFile(os, "ANGA.DAT            ", "C:\\Old\\", "D:\\kedro\\Varmex\\", false);
   ASSERT_EQ(os.messages.size(), 2u);
   EXPECT_EQ(os.messages[0].text, "Eroare [    5] la copierea fisierului ANGA.DAT!");
   EXPECT_EQ(os.messages[0].caption, "Eroare");
@@ -75,7 +76,7 @@ TEST(TransferDataFile, CopyFailureShowsTheCodeInFiveCharactersOrInFull) {
 TEST(TransferDataFile, OldCollectionInsideTheNewTreeIsNotDeleted) {
   FakePlatform os;
   os.AddFile("D:\\kedro\\Varmex\\dev.dat", Bytes("only copy"));
-  TransferDataFile("DEV.DAT", "d:\\KEDRO\\varmex\\", "D:\\kedro\\Varmex\\", true);
+  TransferDataFile(os, "DEV.DAT", "d:\\KEDRO\\varmex\\", "D:\\kedro\\Varmex\\", true);
   ASSERT_NE(os.Bytes("D:\\kedro\\Varmex\\dev.dat"), nullptr);
   EXPECT_EQ(*os.Bytes("D:\\kedro\\Varmex\\dev.dat"), Bytes("only copy"));
   EXPECT_TRUE(os.messages.empty());

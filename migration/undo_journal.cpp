@@ -32,7 +32,9 @@ std::string FolderOf(const std::string& path) { return path.substr(0, path.find_
 
 // Clears the read-only mark of a file of the new tree, never that of what a link in it
 // points at.
-void ClearMark(const std::string& path) { ClearReadOnlyInside(path, FolderOf(path)); }
+void ClearMark(platform::Platform& os, const std::string& path) {
+  ClearReadOnlyInside(os, path, FolderOf(path));
+}
 
 // The journal's lines, when it is whole (its last line is kEndLine); nullopt-like
 // `whole` false otherwise.
@@ -67,8 +69,9 @@ JournalText ReadJournal(platform::Platform& os, const std::string& path, uint32_
 
 }  // namespace
 
-UndoJournal::UndoJournal(std::string dataDir, std::vector<std::string> folders)
-    : dataDir_(std::move(dataDir)), folders_(std::move(folders)) {}
+UndoJournal::UndoJournal(platform::Platform& os, std::string dataDir,
+                         std::vector<std::string> folders)
+    : os_(os), dataDir_(std::move(dataDir)), folders_(std::move(folders)) {}
 
 std::string UndoJournal::JournalPath() const { return dataDir_ + "\\" + std::string(kJournalName); }
 
@@ -83,37 +86,34 @@ bool UndoJournal::Inside(const std::string& path) const {
 }
 
 JournalProblem UndoJournal::Restore(const std::vector<std::string>& paths) {
-  platform::Platform& os = platform::Current();
   for (const std::string& path : paths) {
     const std::string copy = path + std::string(kUndoSuffix);
-    if (!Exists(os, copy)) continue;  // restored by an earlier try
+    if (!Exists(os_, copy)) continue;  // restored by an earlier try
     // The file may have been made read-only meanwhile.
-    if (Exists(os, path)) ClearMark(path);
-    if (const uint32_t error = os.RenameFile(copy, path); error != 0) return {path, error};
+    if (Exists(os_, path)) ClearMark(os_, path);
+    if (const uint32_t error = os_.RenameFile(copy, path); error != 0) return {path, error};
   }
   return {};
 }
 
 void UndoJournal::RemoveStaleFiles() {
-  platform::Platform& os = platform::Current();
   for (const std::string& folder : folders_) {
     std::vector<std::string> names;
-    if (os.ListDirectory(folder, names) != 0) continue;
+    if (os_.ListDirectory(folder, names) != 0) continue;
     for (const std::string& name : names) {
       if (!IsLeftover(name)) continue;
       const std::string path = InFolder(folder, name);
-      ClearMark(path);
-      os.DeleteFile(path);
+      ClearMark(os_, path);
+      os_.DeleteFile(path);
     }
   }
 }
 
 JournalProblem UndoJournal::Recover() {
-  platform::Platform& os = platform::Current();
   const std::string journal = JournalPath();
-  if (Exists(os, journal)) {
+  if (Exists(os_, journal)) {
     uint32_t error = 0;
-    const JournalText text = ReadJournal(os, journal, error);
+    const JournalText text = ReadJournal(os_, journal, error);
     if (error != 0) return {journal, error};
     // A journal that is not whole was not written by this program (it renames a
     // journal into place only once complete): it is left for a person to look at.
@@ -122,8 +122,8 @@ JournalProblem UndoJournal::Recover() {
       return {journal, platform::kErrorInvalidParameter};
     }
     if (JournalProblem p = Restore(text.paths); !p.ok()) return p;
-    ClearMark(journal);
-    if (const uint32_t e = os.DeleteFile(journal); e != 0) return {journal, e};
+    ClearMark(os_, journal);
+    if (const uint32_t e = os_.DeleteFile(journal); e != 0) return {journal, e};
   }
   RemoveStaleFiles();
   return {};
@@ -133,42 +133,40 @@ JournalProblem UndoJournal::Recover() {
 // becomes a file of its own with the same bytes, so that the steps never write through
 // the link.
 uint32_t UndoJournal::Detach(const std::string& path) const {
-  platform::Platform& os = platform::Current();
-  const std::optional<std::string> target = os.FinalPath(path);
-  if (!target || LiesInside(path, FolderOf(path))) return 0;
+  const std::optional<std::string> target = os_.FinalPath(path);
+  if (!target || LiesInside(os_, path, FolderOf(path))) return 0;
   std::string temporary;
   uint32_t error = 0;
-  if (!os.CreateUniqueFile(path + std::string(kUndoSuffix) + "-", temporary, error)) return error;
-  error = os.CopyFile(*target, temporary, false);
-  if (error == 0) os.SetFileAttributes(temporary, platform::kAttributeNormal);
-  if (error == 0) error = os.RenameFile(temporary, path);
-  if (error != 0) os.DeleteFile(temporary);
+  if (!os_.CreateUniqueFile(path + std::string(kUndoSuffix) + "-", temporary, error)) return error;
+  error = os_.CopyFile(*target, temporary, false);
+  if (error == 0) os_.SetFileAttributes(temporary, platform::kAttributeNormal);
+  if (error == 0) error = os_.RenameFile(temporary, path);
+  if (error != 0) os_.DeleteFile(temporary);
   return error;
 }
 
 JournalProblem UndoJournal::Begin(const std::vector<std::string>& paths) {
-  platform::Platform& os = platform::Current();
   files_.clear();
   auto undo = [&](JournalProblem p) {
-    for (const std::string& f : files_) os.DeleteFile(f + std::string(kUndoSuffix));
+    for (const std::string& f : files_) os_.DeleteFile(f + std::string(kUndoSuffix));
     files_.clear();
     return p;
   };
   std::string text;
   for (const std::string& path : paths) {
-    if (!Exists(os, path)) continue;
+    if (!Exists(os_, path)) continue;
     const std::string copy = path + std::string(kUndoSuffix);
-    ClearMark(copy);
+    ClearMark(os_, copy);
     if (const uint32_t error = Detach(path); error != 0) return undo({path, error});
     files_.push_back(path);
-    if (const uint32_t error = os.CopyFile(path, copy, false); error != 0) {
+    if (const uint32_t error = os_.CopyFile(path, copy, false); error != 0) {
       // No room for the copy stops the migration; a file that cannot be copied for
       // another reason (not a plain file, say) cannot be opened for the steps either,
       // and its opening names the problem.
       if (error == platform::kErrorDiskFull || error == platform::kErrorHandleDiskFull)
         return undo({path, error});
       files_.pop_back();
-      os.DeleteFile(copy);
+      os_.DeleteFile(copy);
       continue;
     }
     text += path + "\n";
@@ -177,7 +175,8 @@ JournalProblem UndoJournal::Begin(const std::vector<std::string>& paths) {
 
   std::string temporary;
   uint32_t error = 0;
-  std::unique_ptr<platform::File> file = os.CreateUniqueFile(JournalPath() + "-", temporary, error);
+  std::unique_ptr<platform::File> file =
+      os_.CreateUniqueFile(JournalPath() + "-", temporary, error);
   if (!file) return undo({JournalPath(), error});
   size_t put = 0;
   error =
@@ -185,9 +184,9 @@ JournalProblem UndoJournal::Begin(const std::vector<std::string>& paths) {
   if (error == 0 && put < text.size()) error = platform::kErrorDiskFull;
   if (error == 0) error = file->Flush();
   file.reset();
-  if (error == 0) error = os.RenameFile(temporary, JournalPath());
+  if (error == 0) error = os_.RenameFile(temporary, JournalPath());
   if (error != 0) {
-    os.DeleteFile(temporary);
+    os_.DeleteFile(temporary);
     return undo({JournalPath(), error});
   }
   active_ = true;
@@ -196,14 +195,13 @@ JournalProblem UndoJournal::Begin(const std::vector<std::string>& paths) {
 
 void UndoJournal::Commit() {
   if (!active_) return;
-  platform::Platform& os = platform::Current();
   // Should the journal stay (a file made read-only, say), the next run would undo a
   // finished migration; its read-only mark is ours to clear.
-  ClearMark(JournalPath());
-  os.DeleteFile(JournalPath());
+  ClearMark(os_, JournalPath());
+  os_.DeleteFile(JournalPath());
   for (const std::string& f : files_) {
-    ClearMark(f + std::string(kUndoSuffix));
-    os.DeleteFile(f + std::string(kUndoSuffix));
+    ClearMark(os_, f + std::string(kUndoSuffix));
+    os_.DeleteFile(f + std::string(kUndoSuffix));
   }
   active_ = false;
 }
@@ -211,8 +209,7 @@ void UndoJournal::Commit() {
 JournalProblem UndoJournal::RollBack() {
   if (!active_) return {};
   if (JournalProblem p = Restore(files_); !p.ok()) return p;
-  platform::Platform& os = platform::Current();
-  os.DeleteFile(JournalPath());
+  os_.DeleteFile(JournalPath());
   active_ = false;
   RemoveStaleFiles();
   return {};

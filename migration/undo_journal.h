@@ -20,6 +20,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace varmex::migration {
 
 inline constexpr std::string_view kJournalName = "preluare.jurnal";
@@ -37,7 +39,8 @@ class UndoJournal {
   // `dataDir` (without its final backslash) holds the journal; `folders` are every
   // folder whose files the journal may list (the data folder among them): stale
   // temporaries are looked for there, and a listed file outside them is never touched.
-  UndoJournal(std::string dataDir, std::vector<std::string> folders);
+  // `os` is the platform of the run, through which every file is copied and put back.
+  UndoJournal(platform::Platform& os, std::string dataDir, std::vector<std::string> folders);
 
   // Restores the files of an unfinished earlier run and removes stale temporaries.
   JournalProblem Recover();
@@ -63,6 +66,7 @@ class UndoJournal {
   uint32_t Detach(const std::string& path) const;
   void RemoveStaleFiles();
 
+  platform::Platform& os_;
   std::string dataDir_;
   std::vector<std::string> folders_;
   std::vector<std::string> files_;

@@ -1,8 +1,8 @@
 // The one door from the core to the operating system: message boxes, modal dialogs,
 // processes, the file system and drive types. The core (installer/, migration/,
-// database/, store/, grupdev/, pricebase/) never includes a system header; it calls
-// Current(), which is the Win32 implementation in the Windows build, the POSIX one
-// on Linux, or a test double that a test installs.
+// database/, store/, grupdev/, pricebase/) never includes a system header; it is handed
+// a Platform by its caller, from the program's or tool's entry point down: the Win32
+// implementation in the Windows build, the POSIX one on Linux, or a test double.
 //
 // Paths are Windows paths as the core builds them ("D:\kedro\Varmex\dev.dat"); each
 // implementation resolves them its own way. Failures are Windows error codes
@@ -231,6 +231,8 @@ class Platform {
 };
 
 // The platform in force. Until Install is called it is the build's native platform.
+// Only the entry points read it, once, to hand it down (the program's entry after the
+// environment has installed its decorators; the tools' main, over the native one).
 Platform& Current();
 
 // Installs `p` (not owned) as the platform in force; null restores the native one.

@@ -367,11 +367,9 @@ TEST_F(PosixTest, ProgramsAreFoundAndRun) {
   WriteScript(
       D() / "Kedro" / "ERP" / "mklnk.exe",
       "printf '%s|' \"$@\" > '" + out.string() + "'\npwd >> '" + out.string() + "'\nexit 3\n");
-  Install(os_.get());
-
   int32_t exitCode = 0;
   EXPECT_EQ(installer::RunProgramForExitCode(
-                "d:\\kedro\\erp\\MKLNK.EXE -fD:\\KEDRO\\erp\\menuerp.exe x", exitCode),
+                *os_, "d:\\kedro\\erp\\MKLNK.EXE -fD:\\KEDRO\\erp\\menuerp.exe x", exitCode),
             0);
   EXPECT_EQ(exitCode, 3);
   EXPECT_EQ(ReadFile(out), "-f" + (D() / "Kedro" / "ERP").string() + "/menuerp.exe|x|" +
@@ -379,7 +377,7 @@ TEST_F(PosixTest, ProgramsAreFoundAndRun) {
 
   // Written without ".exe": found with it.
   exitCode = 0;
-  EXPECT_EQ(installer::RunProgramForExitCode("D:\\kedro\\ERP\\mklnk", exitCode), 0);
+  EXPECT_EQ(installer::RunProgramForExitCode(*os_, "D:\\kedro\\ERP\\mklnk", exitCode), 0);
   EXPECT_EQ(exitCode, 3);
 
   // A bare name is found in the current directory and runs there; written with
@@ -391,15 +389,14 @@ TEST_F(PosixTest, ProgramsAreFoundAndRun) {
   WriteScript(work / "vxprobe", "pwd > '" + out.string() + "'\nexit 0\n");
   fs::current_path(work);
   exitCode = 9;
-  EXPECT_EQ(installer::RunProgramForExitCode("VXPROBE.EXE t erp.rar", exitCode), 0);
+  EXPECT_EQ(installer::RunProgramForExitCode(*os_, "VXPROBE.EXE t erp.rar", exitCode), 0);
   EXPECT_EQ(exitCode, 0);
   EXPECT_EQ(ReadFile(out), fs::current_path().string() + "\n");
 
   exitCode = 9;
-  EXPECT_EQ(installer::RunProgramForExitCode("no-such-program-here", exitCode), 2);
+  EXPECT_EQ(installer::RunProgramForExitCode(*os_, "no-such-program-here", exitCode), 2);
   EXPECT_EQ(exitCode, 9);
-  EXPECT_EQ(installer::RunProgram("D:\\nothing\\tool.exe"), 2);
-  Install(nullptr);
+  EXPECT_EQ(installer::RunProgram(*os_, "D:\\nothing\\tool.exe"), 2);
 }
 
 TEST_F(PosixTest, SearchOrderPrefersTheProgramsOwnDirectory) {

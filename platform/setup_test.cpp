@@ -48,12 +48,13 @@ TEST(SetUpTest, ScriptAndTranscriptFromTheEnvironment) {
   ::unsetenv("VARMEX_DRIVES");
 
   ASSERT_TRUE(SetUpFromEnvironment());
+  Platform& os = Current();  // what the program's entry hands down
   ClosesOnCancel proc;
-  EXPECT_EQ(Current().DialogBox(107, proc), 2);
-  EXPECT_EQ(Current().MessageBox("Preluati?", "Instalare Varmex 38 ERP", kMbYesNo), kIdYes);
-  installer::ShowError("Eroare (    3) la x!\n ");  // a built text keeps its final blank
-  EXPECT_EQ(installer::RunProgram(std::string(520, 'x')), installer::kRunCommandTooLong);
-  EXPECT_EQ(installer::FinishProgram(0), 0);
+  EXPECT_EQ(os.DialogBox(107, proc), 2);
+  EXPECT_EQ(os.MessageBox("Preluati?", "Instalare Varmex 38 ERP", kMbYesNo), kIdYes);
+  installer::ShowError(os, "Eroare (    3) la x!\n ");  // a built text keeps its final blank
+  EXPECT_EQ(installer::RunProgram(os, std::string(520, 'x')), installer::kRunCommandTooLong);
+  EXPECT_EQ(installer::FinishProgram(os, 0), 0);
   TearDownEnvironment();
   ::unsetenv("VARMEX_UI_SCRIPT");
   ::unsetenv("VARMEX_UI_TRANSCRIPT");
@@ -159,14 +160,15 @@ TEST(SetUpTest, ATranscriptThatCannotBeWrittenWholeEndsTheRunWithOne) {
   ::setenv("VARMEX_UI_TRANSCRIPT", "/dev/full", 1);
   ::setenv("VARMEX_UI_SCRIPT", script.c_str(), 1);
   ASSERT_TRUE(SetUpFromEnvironment());
+  Platform& os = Current();
   ::testing::internal::CaptureStderr();
-  installer::ShowWarning("Atentie");
-  installer::ShowWarning("Atentie");
+  installer::ShowWarning(os, "Atentie");
+  installer::ShowWarning(os, "Atentie");
   const std::string said = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(said, "varmex: cannot write the transcript /dev/full completely\n");  // once
-  EXPECT_EQ(installer::FinishProgram(0), 1);
-  EXPECT_EQ(installer::FinishProgram(3), 3);
-  EXPECT_EXIT(installer::EndProgram(0), ::testing::ExitedWithCode(1), "");
+  EXPECT_EQ(installer::FinishProgram(os, 0), 1);
+  EXPECT_EQ(installer::FinishProgram(os, 3), 3);
+  EXPECT_EXIT(installer::EndProgram(os, 0), ::testing::ExitedWithCode(1), "");
   TearDownEnvironment();
   ::unsetenv("VARMEX_UI_SCRIPT");
   ::unsetenv("VARMEX_UI_TRANSCRIPT");

@@ -73,15 +73,16 @@ bool ShowPriceBaseFault(OneMessagePerPriceBase* messages, int number) {
   return messages == nullptr || messages->shown_.insert(number).second;
 }
 
-int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, int16_t furnmatUnit,
-                         int32_t furnmatBlocks, OneMessagePerPriceBase* messages) {
+int16_t ConvertPriceBase(platform::Platform& os, std::string_view dataDirectory, int16_t number,
+                         int16_t furnmatUnit, int32_t furnmatBlocks,
+                         OneMessagePerPriceBase* messages) {
   store::KeyedFile furnmat(furnmatUnit, furnmatBlocks);
-  return ConvertPriceBase(dataDirectory, number, furnmat, messages);
+  return ConvertPriceBase(os, dataDirectory, number, furnmat, messages);
 }
 
-int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, store::KeyedFile& furnmat,
-                         OneMessagePerPriceBase* messages) {
-  const database::OpenResult file = OpenPriceBase(dataDirectory, number, database::kNoMessages);
+int16_t ConvertPriceBase(platform::Platform& os, std::string_view dataDirectory, int16_t number,
+                         store::KeyedFile& furnmat, OneMessagePerPriceBase* messages) {
+  const database::OpenResult file = OpenPriceBase(os, dataDirectory, number, database::kNoMessages);
   if (file.unit == io::kNoUnit) return kPriceBaseFailed;
 
   DataBlockRange range;
@@ -92,7 +93,7 @@ int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, store::
   std::array<uint8_t, kPriceBaseBlockSize> block{};
   for (int32_t b = range.first; b <= range.last; ++b) {
     if (io::ReadRecord(file.unit, b, block) != io::kIoOk) {
-      if (ShowPriceBaseFault(messages, number)) installer::ShowError(ReadErrorText());
+      if (ShowPriceBaseFault(messages, number)) installer::ShowError(os, ReadErrorText());
       io::CloseUnit(file.unit);
       return kPriceBaseFailed;
     }

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
 #include "store/keyed_file.h"
 
 namespace varmex::pricebase {
@@ -59,12 +60,13 @@ bool PriceBaseFaultShown(const OneMessagePerPriceBase* messages, int number);
 bool ShowPriceBaseFault(OneMessagePerPriceBase* messages, int number);
 
 // Converts price base `number` in `dataDirectory`, storing supplier prices in the open
-// furnmat.dat (unit and block count as opened). A block that cannot be read is shown
-// as `messages` says.
-int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, int16_t furnmatUnit,
-                         int32_t furnmatBlocks, OneMessagePerPriceBase* messages);
-// The same, enlarging furnmat.dat when it is full; `furnmat` follows the file.
-int16_t ConvertPriceBase(std::string_view dataDirectory, int16_t number, store::KeyedFile& furnmat,
+// furnmat.dat (unit and block count as opened); the base is opened through `os`. A
+// block that cannot be read is shown as `messages` says.
+int16_t ConvertPriceBase(platform::Platform& os, std::string_view dataDirectory, int16_t number,
+                         int16_t furnmatUnit, int32_t furnmatBlocks,
                          OneMessagePerPriceBase* messages);
+// The same, enlarging furnmat.dat when it is full; `furnmat` follows the file.
+int16_t ConvertPriceBase(platform::Platform& os, std::string_view dataDirectory, int16_t number,
+                         store::KeyedFile& furnmat, OneMessagePerPriceBase* messages);
 
 }  // namespace varmex::pricebase

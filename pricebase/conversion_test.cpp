@@ -32,15 +32,15 @@ class Conversion : public ::testing::Test {
  protected:
   void SetUp() override {
     os_.AddFile("D:\\kedro\\Varmex\\furnmat.dat", store::EmptyBlockFileImage(50));
-    furnmat_ =
-        database::OpenDataFile("furnmat.dat", kDir, database::kNoMessages, database::kNotFatal);
+    furnmat_ = database::OpenDataFile(os_, "furnmat.dat", kDir, database::kNoMessages,
+                                      database::kNotFatal);
     ASSERT_EQ(furnmat_.blockCount, 50);
   }
   void TearDown() override { io::CloseAllUnits(); }
 
   int16_t Convert(int number) {
-    return ConvertPriceBase(kDir, static_cast<int16_t>(number), furnmat_.unit, furnmat_.blockCount,
-                            nullptr);
+    return ConvertPriceBase(os_, kDir, static_cast<int16_t>(number), furnmat_.unit,
+                            furnmat_.blockCount, nullptr);
   }
   // The default supplier's price record of a material, or status != 0.
   store::ReadResult SupplierPrice(int32_t material, std::array<uint8_t, 136>& record) {
@@ -175,7 +175,7 @@ TEST_F(Conversion, EntryKeepsItsPriceWhenTheSupplierPriceCannotBeStored) {
   os_.AddFile("D:\\kedro\\Varmex\\furnmat.dat",
               store::EmptyBlockFileImage(1));  // only the full header block
   furnmat_ =
-      database::OpenDataFile("furnmat.dat", kDir, database::kNoMessages, database::kNotFatal);
+      database::OpenDataFile(os_, "furnmat.dat", kDir, database::kNoMessages, database::kNotFatal);
   PriceBaseImage base(2, true);
   base.Put(2, 0, {2100000, 77, 0});
   os_.AddFile("D:\\kedro\\Varmex\\baz009.dat", base.bytes());

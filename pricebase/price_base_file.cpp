@@ -17,8 +17,9 @@ std::string PriceBaseFileName(int number) {
   return "baz" + digits + ".dat";
 }
 
-database::OpenResult OpenPriceBase(std::string_view directory, int number, bool showMessages) {
-  return database::OpenDataFile(PriceBaseFileName(number), directory, showMessages,
+database::OpenResult OpenPriceBase(platform::Platform& os, std::string_view directory, int number,
+                                   bool showMessages) {
+  return database::OpenDataFile(os, PriceBaseFileName(number), directory, showMessages,
                                 database::kNotFatal);
 }
 

@@ -29,6 +29,7 @@
 
 #include "database/data_file.h"
 #include "io/record_file.h"
+#include "platform/platform.h"
 
 namespace varmex::pricebase {
 
@@ -67,9 +68,10 @@ struct PriceBaseEntry {
 // asterisks ("baz***.dat"), as every number field of the suite is.
 std::string PriceBaseFileName(int number);
 
-// Opens base `number` of `directory` through the data-file opening, never ending the
+// Opens base `number` of `directory` through the data-file opening on `os`, never ending the
 // program; with showMessages a failure is shown. The unit is kNoUnit when not opened.
-database::OpenResult OpenPriceBase(std::string_view directory, int number, bool showMessages);
+database::OpenResult OpenPriceBase(platform::Platform& os, std::string_view directory, int number,
+                                   bool showMessages);
 
 // The data blocks of an open base, from the head of its block 1.
 struct DataBlockRange {

@@ -192,7 +192,7 @@ TEST(BuilderTest, HeaderBlockPassesTheOpenCheck) {
   EXPECT_EQ(image.size(), 3u * 512);
   platform::FakePlatform fake;
   fake.AddFile("f.dat", {});
-  ASSERT_EQ(io::OpenUnit(1, "f.dat", 512), 0);
+  ASSERT_EQ(io::OpenUnit(fake, 1, "f.dat", 512), 0);
   EXPECT_EQ(FormatBlockFile(1, 3), 0);
   EXPECT_EQ(*fake.Bytes("f.dat"), image);
   io::CloseAllUnits();

@@ -48,7 +48,7 @@ TEST(KeyedFile, ACrowdedOrFullFileIsEnlargedAndTheRecordLands) {
         // Room at last: a fresh file of more blocks on the same unit.
         io::CloseUnit(h.unit());
         f.image() = EmptyBlockFileImage(8);
-        io::OpenUnit(h.unit(), testing::kTestFile, kBlockBytes);
+        io::OpenUnit(f.fake(), h.unit(), testing::kTestFile, kBlockBytes);
         h.Reopened(h.unit(), 8);
         return true;
       });

@@ -27,7 +27,7 @@ class FarBlockCount : public ::testing::Test {
     io::StoreI16(bytes.data() + 6, -12);
     io::StoreI32(bytes.data() + 8, 4321);
     fake_.AddFile(kFile, bytes);
-    ASSERT_EQ(io::OpenUnit(1, kFile, 512), 0);
+    ASSERT_EQ(io::OpenUnit(fake_, 1, kFile, 512), 0);
     // The key's home block lies far past the end of the file.
     ASSERT_GT(LegacyHomeBlock(Key(), 6, kFarBlocks), 3);
   }

@@ -34,7 +34,7 @@ class LegacyLayoutTest : public ::testing::Test {
   }
   void Open(std::vector<uint8_t> image) {
     fake.AddFile("D:\\dev.dat", std::move(image));
-    ASSERT_EQ(io::OpenUnit(1, "D:\\dev.dat", 512), 0);
+    ASSERT_EQ(io::OpenUnit(fake, 1, "D:\\dev.dat", 512), 0);
   }
   std::vector<uint8_t>& image() { return *fake.Bytes("D:\\dev.dat"); }
   LegacyReadResult Read(std::vector<uint8_t>& buffer, std::string_view key, int32_t n,

@@ -359,8 +359,8 @@ class Respreading {
     RemoveStaleTemporaries(os_, final);
     from_ = io::FindFreeUnit();
     const int opened = from_ == io::kNoUnit ? io::kIoNoFreeUnit
-                       : replace            ? io::OpenUnit(from_, final, kBlockBytes)
-                                            : io::OpenUnitForReading(from_, final, kBlockBytes);
+                       : replace            ? io::OpenUnit(os_, from_, final, kBlockBytes)
+                                 : io::OpenUnitForReading(os_, from_, final, kBlockBytes);
     if (opened != io::kIoOk) return CannotOpen(shown, final, opened);
     if (cached_) io::SetUnitCached(from_, true);
     if (io::ReadRecord(from_, 1, header) != io::kIoOk || !IsBlockFileHeader(header)) {
@@ -429,7 +429,8 @@ class Respreading {
     if (status == 0) {
       // Ask the open itself for the reason.
       const int16_t unit = io::FindFreeUnit();
-      status = unit == io::kNoUnit ? io::kIoNoFreeUnit : io::OpenUnitForReading(unit, path, 512);
+      status =
+          unit == io::kNoUnit ? io::kIoNoFreeUnit : io::OpenUnitForReading(os_, unit, path, 512);
       if (status == io::kIoOk) {
         io::CloseUnit(unit);
         status = platform::kErrorFileNotFound;
@@ -451,7 +452,7 @@ class Respreading {
     }
     to_ = io::FindFreeUnit();
     int status =
-        to_ == io::kNoUnit ? io::kIoNoFreeUnit : io::OpenUnit(to_, temporary_, kBlockBytes);
+        to_ == io::kNoUnit ? io::kIoNoFreeUnit : io::OpenUnit(os_, to_, temporary_, kBlockBytes);
     if (status == io::kIoOk && cached_) status = io::SetUnitCached(to_, true);
     if (status == io::kIoOk) status = FormatBlockFile(to_, newBlocks);
     SetHeaderBlockCount(header, newBlocks);
@@ -501,13 +502,13 @@ bool IsRespreadingTemporary(std::string_view name) {
   return at != std::string_view::npos && at > 0 && UniqueSuffix(name.substr(at + marker.size()));
 }
 
-RedistributeResult Redistribute(std::string_view path, int32_t newBlocks,
+RedistributeResult Redistribute(platform::Platform& os, std::string_view path, int32_t newBlocks,
                                 std::string_view resultPath, RedistributeCaching caching,
                                 const std::function<void(int32_t block, int32_t last)>& progress) {
   if (newBlocks < 2) {
     return Failure(RedistributeStatus::kBadRequest, "the new block count must be at least 2");
   }
-  Respreading respreading(platform::Current(), caching == RedistributeCaching::kCached, progress);
+  Respreading respreading(os, caching == RedistributeCaching::kCached, progress);
   return respreading.Respread(path, newBlocks, resultPath);
 }
 

@@ -36,6 +36,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
 #include "store/keyed_store.h"
 #include "store/verify.h"
 
@@ -104,8 +105,9 @@ struct RedistributeResult {
 };
 
 // Re-spreads the block file at `path` over `newBlocks` blocks (see the top of this
-// file). With an empty `resultPath` the result replaces the file; otherwise it is left
-// under `resultPath` (in the same folder, replacing what was there) and the file stays.
+// file), every file reached through `os`. With an empty `resultPath` the result replaces the file;
+// otherwise it is left under `resultPath` (in the same folder, replacing what was there) and the
+// file stays.
 //
 // `caching` kCached keeps both files' blocks in the io layer's block cache for the run
 // (for an owner whose files no other program sees meanwhile); the new file is written
@@ -115,8 +117,8 @@ struct RedistributeResult {
 // come (BlockSource::progress).
 enum class RedistributeCaching : uint8_t { kStraight, kCached };
 RedistributeResult Redistribute(
-    std::string_view path, int32_t newBlocks, std::string_view resultPath = {},
-    RedistributeCaching caching = RedistributeCaching::kStraight,
+    platform::Platform& os, std::string_view path, int32_t newBlocks,
+    std::string_view resultPath = {}, RedistributeCaching caching = RedistributeCaching::kStraight,
     const std::function<void(int32_t block, int32_t last)>& progress = {});
 
 // The name prefix of the temporary files a run on `path` makes: "<path>.nredisp-",

@@ -13,6 +13,7 @@
 #include "io/coding.h"
 #include "io/unit_file.h"
 #include "platform/fake_platform.h"
+#include "platform/native.h"
 #include "store/block_file_builder.h"
 #include "store/store_test_support.h"
 
@@ -34,9 +35,10 @@ Bytes Record(int i) {
 }
 
 // Writes (or deletes, with `erase`) records into the file at `path` of N blocks.
-void Apply(std::string_view path, int32_t n, const std::vector<int>& which, bool erase = false) {
+void Apply(platform::Platform& os, std::string_view path, int32_t n, const std::vector<int>& which,
+           bool erase = false) {
   const int16_t unit = io::FindFreeUnit();
-  ASSERT_EQ(io::OpenUnit(unit, path, kBlockBytes), 0);
+  ASSERT_EQ(io::OpenUnit(os, unit, path, kBlockBytes), 0);
   for (int i : which) {
     const Bytes r = Record(i);
     if (erase) {
@@ -100,11 +102,11 @@ class RedistributeTest : public ::testing::Test {
 };
 
 TEST_F(RedistributeTest, EveryLiveRecordMovesWholeInBlockOrderAndBlockOneIsCarried) {
-  Apply(kFile, kOldBlocks, Range(0, 40));
-  Apply(kFile, kOldBlocks, {3, 17}, true);
+  Apply(os_, kFile, kOldBlocks, Range(0, 40));
+  Apply(os_, kFile, kOldBlocks, {3, 17}, true);
   const Bytes before = File();
 
-  const RedistributeResult r = Redistribute(kFile, 300);
+  const RedistributeResult r = Redistribute(os_, kFile, 300);
   ASSERT_EQ(r.status, RedistributeStatus::kDone) << r.problem;
   EXPECT_EQ(r.records, 38);
   EXPECT_EQ(r.oldBlocks, kOldBlocks);
@@ -121,7 +123,7 @@ TEST_F(RedistributeTest, EveryLiveRecordMovesWholeInBlockOrderAndBlockOneIsCarri
   std::vector<std::pair<int32_t, int>> order;  // (block * 1000 + unit, record)
   os_.AddFile("D:\\old.dat", before);
   const int16_t unit = io::FindFreeUnit();
-  io::OpenUnit(unit, "D:\\old.dat", kBlockBytes);
+  io::OpenUnit(os_, unit, "D:\\old.dat", kBlockBytes);
   for (int i = 0; i < 40; ++i) {
     Bytes key = Record(i);
     const ReadResult found = KeyedRead(key, 4, kOldBlocks, unit, kSel);
@@ -131,16 +133,16 @@ TEST_F(RedistributeTest, EveryLiveRecordMovesWholeInBlockOrderAndBlockOneIsCarri
   std::sort(order.begin(), order.end());
   std::vector<int> inOrder;
   for (const auto& [place, i] : order) inOrder.push_back(i);
-  Apply("D:\\expected.dat", 300, inOrder);
+  Apply(os_, "D:\\expected.dat", 300, inOrder);
   EXPECT_TRUE(File() == *os_.Bytes("D:\\expected.dat"));
   EXPECT_EQ(io::LoadI32(File().data() + kHeaderOwnerOffset), 4711);
   EXPECT_EQ(File()[300], 'h');
 }
 
 TEST_F(RedistributeTest, ResultBesideTheFileLeavesTheFileAlone) {
-  Apply(kFile, kOldBlocks, Range(0, 5));
+  Apply(os_, kFile, kOldBlocks, Range(0, 5));
   const Bytes before = File();
-  const RedistributeResult r = Redistribute(kFile, 100, "D:\\Varmex\\furnmat.dat.nredisp");
+  const RedistributeResult r = Redistribute(os_, kFile, 100, "D:\\Varmex\\furnmat.dat.nredisp");
   ASSERT_EQ(r.status, RedistributeStatus::kDone) << r.problem;
   EXPECT_EQ(r.writtenTo, "D:\\Varmex\\furnmat.dat.nredisp");
   EXPECT_TRUE(File() == before);
@@ -153,7 +155,7 @@ TEST_F(RedistributeTest, StaleTemporaryFilesOfARunAreRemovedOthersKept) {
                            "other.dat.nredisp-0123456789ab"}) {
     os_.AddFile(std::string("D:\\Varmex\\") + name, Bytes(512 * 1000, 1));
   }
-  ASSERT_EQ(Redistribute(kFile, 100).status, RedistributeStatus::kDone);
+  ASSERT_EQ(Redistribute(os_, kFile, 100).status, RedistributeStatus::kDone);
   std::vector<std::string> names = Listing();
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"furnmat.dat", "furnmat.dat.nredisp-0123456789abc",
@@ -165,13 +167,13 @@ TEST_F(RedistributeTest, StaleTemporaryFilesOfARunAreRemovedOthersKept) {
 // Through the block cache the new file is the same, byte for byte; a write-back that
 // fails when the new file is flushed fails the run and leaves the file as it was.
 TEST_F(RedistributeTest, CachedRunWritesTheSameFileAndFailsOnAWriteBackThatFails) {
-  Apply(kFile, kOldBlocks, Range(0, 40));
+  Apply(os_, kFile, kOldBlocks, Range(0, 40));
   const Bytes before = File();
-  ASSERT_EQ(Redistribute(kFile, 300).status, RedistributeStatus::kDone);
+  ASSERT_EQ(Redistribute(os_, kFile, 300).status, RedistributeStatus::kDone);
   const Bytes straight = File();
 
   os_.AddFile(kFile, before);
-  const RedistributeResult r = Redistribute(kFile, 300, {}, RedistributeCaching::kCached);
+  const RedistributeResult r = Redistribute(os_, kFile, 300, {}, RedistributeCaching::kCached);
   ASSERT_EQ(r.status, RedistributeStatus::kDone) << r.problem;
   EXPECT_TRUE(File() == straight);
   for (int16_t u = io::kFirstUnit; u <= 3; ++u) EXPECT_FALSE(io::UnitInUse(u));
@@ -183,7 +185,7 @@ TEST_F(RedistributeTest, CachedRunWritesTheSameFileAndFailsOnAWriteBackThatFails
                ? io::IoFault{platform::kErrorDiskFull, 0}
                : io::IoFault{};
   });
-  const RedistributeResult full = Redistribute(kFile, 300, {}, RedistributeCaching::kCached);
+  const RedistributeResult full = Redistribute(os_, kFile, 300, {}, RedistributeCaching::kCached);
   io::SetIoFaultHook(nullptr);
   EXPECT_EQ(full.status, RedistributeStatus::kNewFileFailed) << full.problem;
   EXPECT_EQ(full.systemError, platform::kErrorDiskFull);
@@ -243,14 +245,14 @@ TEST_F(RedistributeTest, RefusalsLeaveTheFileAsItWas) {
        "cannot be placed in 3 blocks (store status 3)"},
       {"a block count below 2", [](Bytes&) {}, 1, RedistributeStatus::kBadRequest, "at least 2"},
   };
-  Apply(kFile, kOldBlocks, Range(0, 40));
+  Apply(os_, kFile, kOldBlocks, Range(0, 40));
   const Bytes good = File();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Bytes bytes = good;
     c.damage(bytes);
     os_.AddFile(kFile, bytes);
-    const RedistributeResult r = Redistribute(kFile, c.newBlocks);
+    const RedistributeResult r = Redistribute(os_, kFile, c.newBlocks);
     EXPECT_EQ(r.status, c.status);
     EXPECT_NE(r.problem.find(c.problem), std::string::npos) << r.problem;
     EXPECT_TRUE(File() == bytes);
@@ -260,14 +262,14 @@ TEST_F(RedistributeTest, RefusalsLeaveTheFileAsItWas) {
   // The system refuses.
   os_.AddFile(kFile, good);
   os_.SetFileAttributes(kFile, platform::kAttributeReadOnly);
-  RedistributeResult r = Redistribute(kFile, 100);
+  RedistributeResult r = Redistribute(os_, kFile, 100);
   EXPECT_EQ(r.problem, std::string("cannot open ") + kFile + " (error 5)");
   os_.SetFileAttributes(kFile, platform::kAttributeNormal);
 
   uint32_t error = 0;
   {
     const std::unique_ptr<platform::FileLock> other = os_.LockFile(kFile, error);
-    r = Redistribute(kFile, 100);
+    r = Redistribute(os_, kFile, 100);
     EXPECT_EQ(r.status, RedistributeStatus::kBusy);
     EXPECT_EQ(r.problem, std::string(kFile) + " is busy: another run holds it");
   }
@@ -278,19 +280,19 @@ TEST_F(RedistributeTest, RefusalsLeaveTheFileAsItWas) {
                ? io::IoFault{platform::kErrorDiskFull, 100}
                : io::IoFault{};
   });
-  r = Redistribute(kFile, 100);
+  r = Redistribute(os_, kFile, 100);
   EXPECT_EQ(r.status, RedistributeStatus::kNewFileFailed);
   EXPECT_EQ(r.systemError, platform::kErrorDiskFull);
   // ... or while the records are placed.
   writes = -75;  // the 105th: 101 make the empty file
-  r = Redistribute(kFile, 100);
+  r = Redistribute(os_, kFile, 100);
   EXPECT_EQ(r.status, RedistributeStatus::kNewFileFailed);
   EXPECT_NE(r.problem.find("cannot be placed in 100 blocks (store status 2)"), std::string::npos)
       << r.problem;
   io::SetIoFaultHook(nullptr);
   EXPECT_TRUE(File() == good);
   EXPECT_EQ(Listing(), std::vector<std::string>{"furnmat.dat"});
-  EXPECT_EQ(Redistribute("D:\\Varmex\\none.dat", 100).problem,
+  EXPECT_EQ(Redistribute(os_, "D:\\Varmex\\none.dat", 100).problem,
             "cannot open D:\\Varmex\\none.dat (error 2)");
 }
 
@@ -306,7 +308,7 @@ TEST_F(RedistributeTest, WalkAgreesWithTheLookUpOnDamagedFiles) {
     std::vector<int> which;
     for (int i = 0; i < n * 2; ++i) which.push_back(static_cast<int>(rng() % 500));
     const int16_t unit = io::FindFreeUnit();
-    io::OpenUnit(unit, kFile, kBlockBytes);
+    io::OpenUnit(os_, unit, kFile, kBlockBytes);
     for (int i : which) KeyedWrite(Record(i), 4, n, unit, kSel);  // some answer 3: full
     io::CloseUnit(unit);
     Bytes& bytes = File();
@@ -333,7 +335,7 @@ TEST_F(RedistributeTest, WalkAgreesWithTheLookUpOnDamagedFiles) {
     const int32_t held = n - static_cast<int32_t>(rng() % 2);
     bytes.resize(static_cast<size_t>(held) * kBlockBytes);
 
-    io::OpenUnit(1, kFile, kBlockBytes);
+    io::OpenUnit(os_, 1, kFile, kBlockBytes);
     Recorder walk;
     ASSERT_TRUE(WalkRecords(1, n, held, walk));
     for (size_t i = 0; i < walk.sightings.size(); ++i) {
@@ -374,7 +376,7 @@ class RedistributeOnDiskTest : public ::testing::Test {
     std::filesystem::create_directories(dir_);
     file_ = (dir_ / "furnmat.dat").string();
     Write(file_, EmptyBlockFileImage(20));
-    Apply(file_, 20, Range(0, 10));
+    Apply(os_, file_, 20, Range(0, 10));
   }
   void TearDown() override {
     io::CloseAllUnits();
@@ -389,6 +391,7 @@ class RedistributeOnDiskTest : public ::testing::Test {
     std::ifstream in(p, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
   }
+  platform::Platform& os_ = platform::NativePlatform();
   std::filesystem::path dir_;
   std::string file_;
 };
@@ -398,7 +401,7 @@ TEST_F(RedistributeOnDiskTest, ALinkKeepsItsPlaceAndItsTargetGetsTheNewContents)
   std::error_code ec;
   std::filesystem::create_symlink(file_, link, ec);
   if (ec) GTEST_SKIP() << "no symbolic links here: " << ec.message();
-  const RedistributeResult r = Redistribute(link.string(), 50);
+  const RedistributeResult r = Redistribute(os_, link.string(), 50);
   ASSERT_EQ(r.status, RedistributeStatus::kDone) << r.problem;
   EXPECT_EQ(r.records, 10);
   EXPECT_TRUE(std::filesystem::is_symlink(link));
@@ -409,15 +412,15 @@ TEST_F(RedistributeOnDiskTest, ALinkKeepsItsPlaceAndItsTargetGetsTheNewContents)
 TEST_F(RedistributeOnDiskTest, ASecondRunFindsTheFileBusyAndTouchesNothing) {
   const Bytes before = Read(file_);
   uint32_t error = 0;
-  std::unique_ptr<platform::FileLock> first = platform::Current().LockFile(file_, error);
+  std::unique_ptr<platform::FileLock> first = os_.LockFile(file_, error);
   ASSERT_NE(first, nullptr) << error;
-  RedistributeResult r = Redistribute(file_, 50);
+  RedistributeResult r = Redistribute(os_, file_, 50);
   EXPECT_EQ(r.status, RedistributeStatus::kBusy);
   EXPECT_TRUE(Read(file_) == before);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 1);
 
   first.reset();  // the first run ends
-  r = Redistribute(file_, 50);
+  r = Redistribute(os_, file_, 50);
   ASSERT_EQ(r.status, RedistributeStatus::kDone) << r.problem;
   EXPECT_EQ(r.records, 10);
   EXPECT_EQ(Read(file_).size(), 50u * kBlockBytes);
@@ -430,7 +433,7 @@ TEST_F(RedistributeOnDiskTest, ALinkPlantedUnderAnOldTemporaryNameIsNeverWritten
   std::error_code ec;
   std::filesystem::create_symlink(victim, file_ + ".nredisp-tmp", ec);
   if (ec) GTEST_SKIP() << "no symbolic links here: " << ec.message();
-  ASSERT_EQ(Redistribute(file_, 50).status, RedistributeStatus::kDone);
+  ASSERT_EQ(Redistribute(os_, file_, 50).status, RedistributeStatus::kDone);
   EXPECT_EQ(Read(victim), (Bytes{'k', 'e', 'e', 'p'}));
   EXPECT_EQ(Read(file_).size(), 50u * kBlockBytes);
 }
@@ -442,11 +445,11 @@ TEST_F(RedistributeOnDiskTest, AResultBesideTheFileHasTheRightsOfWhatItReplaces)
   using std::filesystem::perms;
   const std::string beside = file_ + ".nredisp";
   const mode_t mask = ::umask(022);
-  ASSERT_EQ(Redistribute(file_, 30, beside).status, RedistributeStatus::kDone);
+  ASSERT_EQ(Redistribute(os_, file_, 30, beside).status, RedistributeStatus::kDone);
   EXPECT_EQ(std::filesystem::status(beside).permissions(),
             perms::owner_read | perms::owner_write | perms::group_read | perms::others_read);
   std::filesystem::permissions(beside, perms::owner_read | perms::owner_write | perms::group_read);
-  ASSERT_EQ(Redistribute(file_, 40, beside).status, RedistributeStatus::kDone);
+  ASSERT_EQ(Redistribute(os_, file_, 40, beside).status, RedistributeStatus::kDone);
   EXPECT_EQ(Read(beside).size(), 40u * kBlockBytes);
   EXPECT_EQ(std::filesystem::status(beside).permissions(),
             perms::owner_read | perms::owner_write | perms::group_read);

@@ -19,7 +19,7 @@ class MemoryBlockFile {
  public:
   explicit MemoryBlockFile(int32_t n, int16_t unit = 1) : n_(n), unit_(unit) {
     fake_.AddFile(kTestFile, EmptyBlockFileImage(n));
-    io::OpenUnit(unit_, kTestFile, kBlockBytes);
+    io::OpenUnit(fake_, unit_, kTestFile, kBlockBytes);
   }
   ~MemoryBlockFile() {
     io::CloseAllUnits();

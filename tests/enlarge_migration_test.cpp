@@ -116,9 +116,7 @@ TEST(EnlargeMigration, ADiskThatFillsWhileAFileGrowsStopsAndUndoesTheMigration) 
   const Bytes lcalcdev = *w.os.Bytes(std::string(kNewData) + "lcalcdev.dat");
   const Bytes prefman = *w.os.Bytes(std::string(kNewData) + "Prefman.dat");
   FillingDisk disk(w.os, 3 * 512 + 100);
-  platform::Platform* previous = platform::Install(&disk);
-  EXPECT_TRUE(w.Migrate());
-  platform::Install(previous);
+  EXPECT_TRUE(w.Migrate(disk));
   ExpectOrderlyEnd(w, "disk full");
   const Result full = Outcome(w);
   EXPECT_TRUE(full.leftOver.empty());

@@ -34,10 +34,7 @@ class FailingDestination : public platform::ForwardingPlatform {
  public:
   enum class Mode { kNone, kFull, kReadOnly };
   FailingDestination(FakePlatform& inner, Mode mode, size_t goodCopies)
-      : ForwardingPlatform(inner), inner_(inner), mode_(mode), goodCopies_(goodCopies) {
-    platform::Install(this);
-  }
-  ~FailingDestination() override { platform::Install(&inner_); }
+      : ForwardingPlatform(inner), inner_(inner), mode_(mode), goodCopies_(goodCopies) {}
 
   std::vector<std::string> copies;  // destinations of every copy asked for, in order
 
@@ -96,7 +93,7 @@ struct CleanCopies {
 CleanCopies RecordCleanRun(int version) {
   World w(version);
   FailingDestination d(w.os, FailingDestination::Mode::kNone, 0);
-  EXPECT_TRUE(w.Migrate());
+  EXPECT_TRUE(w.Migrate(d));
   ExpectOrderlyEnd(w, "clean run");
   for (const auto& m : w.os.messages)
     EXPECT_EQ(m.text.rfind("Eroare", 0), std::string::npos) << m.text;
@@ -111,7 +108,7 @@ void Sweep(int version, FailingDestination::Mode mode, uint32_t code) {
     FailingDestination d(w.os, mode, k);
     const std::string context =
         "version " + std::to_string(version) + ", copies failing after " + std::to_string(k);
-    ASSERT_TRUE(w.Migrate()) << context;
+    ASSERT_TRUE(w.Migrate(d)) << context;
 
     const bool full = mode == FailingDestination::Mode::kFull;
     const std::vector<std::string> tried =

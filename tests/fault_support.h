@@ -61,7 +61,7 @@ inline Bytes Respread(const Bytes& old, int32_t factor) {
   const int32_t n = store::HeaderBlockCount(std::span<const uint8_t, 512>(old.data(), 512));
   platform::FakePlatform scratch;
   scratch.AddFile("S:\\furnmat.dat", old);
-  const store::RedistributeResult r = store::Redistribute("S:\\furnmat.dat", n * factor);
+  const store::RedistributeResult r = store::Redistribute(scratch, "S:\\furnmat.dat", n * factor);
   EXPECT_EQ(r.status, store::RedistributeStatus::kDone) << r.problem;
   return *scratch.Bytes("S:\\furnmat.dat");
 }
@@ -109,7 +109,6 @@ class World {
     io::SetIoFaultHook(nullptr);
     root_ = version == 36 ? "C:\\Palunor\\" : "C:\\Varmex35\\";
     old_ = CachedOldFiles(version, root_, sizes.furnmatSpread);
-    platform::Install(&os);  // the scratch platform of the first collection has gone
     for (const char* dir : {"C:\\Palunor", "C:\\Palunor\\Varmex", "C:\\Palunor\\ERP",
                             "C:\\Varmex35", "D:\\kedro", "D:\\kedro\\Varmex", "D:\\kedro\\ERP"}) {
       os.AddDirectory(dir);
@@ -137,10 +136,12 @@ class World {
     io::CloseAllUnits();
   }
 
-  // Runs the OK handler of dialog 107; false when the program tried to stop.
-  bool Migrate() {
+  // Runs the OK handler of dialog 107 over the world's platform, or over `over` (a
+  // decorator of it); false when the program tried to stop.
+  bool Migrate() { return Migrate(os); }
+  bool Migrate(platform::Platform& over) {
     try {
-      migration::RunMigration(dialog, 'D', static_cast<int16_t>(version_),
+      migration::RunMigration(over, dialog, 'D', static_cast<int16_t>(version_),
                               grupdev::GrupdevLimits{5, 10});  // the debug limits
     } catch (const platform::FakePlatform::ExitCalled& e) {
       ADD_FAILURE() << "the migration ended the program with status " << e.status;
@@ -242,7 +243,7 @@ inline std::map<std::string, Bytes> WholeRecords(World& w, const std::string& pa
   if (image == nullptr || image->size() < 512) return out;
   const int32_t n = store::HeaderBlockCount(std::span<const uint8_t, 512>(image->data(), 512));
   const int16_t unit = io::FindFreeUnit();
-  if (n <= 0 || io::OpenUnit(unit, path, 512) != io::kIoOk) return out;
+  if (n <= 0 || io::OpenUnit(w.os, unit, path, 512) != io::kIoOk) return out;
   Bytes record(store::kMaxRecordLength);
   for (int32_t b = 2; b <= n && static_cast<size_t>(b) * 512 <= image->size(); ++b) {
     const auto block = std::span<const uint8_t, 512>(image->data() + 512 * (b - 1), 512);

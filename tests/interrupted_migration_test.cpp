@@ -114,11 +114,9 @@ const Reference& Clean() {
     Reference r;
     World w(36);
     KillingPlatform counting(w.os, 0);
-    platform::Install(&counting);
     const io::IoCounters before = io::Counters();
-    EXPECT_TRUE(w.Migrate());
+    EXPECT_TRUE(w.Migrate(counting));
     r.blockOps = io::Counters().reads + io::Counters().writes - before.reads - before.writes;
-    platform::Install(&w.os);
     r.calls = counting.finished;
     ExpectOrderlyEnd(w, "clean run");
     r.tree = Snapshot(w);
@@ -158,16 +156,14 @@ bool KilledRun(bool byCall, uint64_t k) {
     });
   }
   KillingPlatform killer(w.os, byCall ? k : 0);
-  platform::Install(&killer);
   bool killed = false;
   try {
-    w.Migrate();
+    w.Migrate(killer);
   } catch (const Killed&) {
     killed = true;
   }
   io::SetIoFaultHook(nullptr);
   io::AbandonAllUnits();
-  platform::Install(&w.os);
   EXPECT_TRUE(killed) << context;
 
   w.dialog = doubles::RecordingDialogHost();

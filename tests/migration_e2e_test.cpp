@@ -18,6 +18,7 @@
 
 #include "io/coding.h"
 #include "io/unit_file.h"
+#include "platform/native.h"
 #include "pricebase/supplier_price.h"
 #include "store/block_file_builder.h"
 #include "store/block_header.h"
@@ -60,7 +61,7 @@ std::map<std::string, std::pair<Bytes, fs::perms>> Snapshot(const std::string& d
 class OpenBlockFile {
  public:
   explicit OpenBlockFile(const std::string& path) : unit_(io::FindFreeUnit()) {
-    status_ = io::OpenUnit(unit_, path, 512);
+    status_ = io::OpenUnit(platform::NativePlatform(), unit_, path, 512);
     store::BlockBytes header{};
     if (status_ == 0 && io::ReadRecord(unit_, 1, header) == 0)
       blocks_ = store::HeaderBlockCount(header);
@@ -369,7 +370,7 @@ TEST_F(MigrationE2eTest, LargeFurnmatIsRedistributedOnlyWhenTooDense) {
     ASSERT_TRUE(f.ok());
   }
   const int16_t unit = io::FindFreeUnit();
-  ASSERT_EQ(io::OpenUnit(unit, furnmat, 512), 0);
+  ASSERT_EQ(io::OpenUnit(platform::NativePlatform(), unit, furnmat, 512), 0);
   for (int32_t i = 0; i < 3 * 7800; ++i) {
     std::array<uint8_t, pricebase::kSupplierPriceRecordSize> record{};
     pricebase::SetSupplierPriceKey(record, 1000 + i % 7, 2000001 + i);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "grupdev/choice_dialog.h"
+#include "platform/platform.h"
 
 int main() {
   varmex::grupdev::InvestmentInfo investment;
@@ -12,7 +13,9 @@ int main() {
   investment.name = "SCOALA";
   investment.name.resize(30, ' ');
   varmex::grupdev::ChoiceState state;
-  const intptr_t result = varmex::grupdev::GrupdevChoiceDialog(investment, state);
+  // The program's one fetch of the platform: the native one, handed to the dialog.
+  const intptr_t result =
+      varmex::grupdev::GrupdevChoiceDialog(varmex::platform::Current(), investment, state);
   const int remembered = state.grupdevSameAnswer != varmex::grupdev::kNoRememberedAnswer ? 100 : 0;
   return static_cast<int>(result) * 10 + state.grupdevAnswer + remembered;
 }

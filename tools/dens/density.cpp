@@ -52,7 +52,7 @@ DensityVerdict Judge(double usedShare, int32_t longestProbe) {
   return kTooDense;
 }
 
-Density MeasureDensity(const std::string& path,
+Density MeasureDensity(platform::Platform& os, const std::string& path,
                        const std::function<void(int32_t block, int32_t last)>& progress) {
   Density d;
   const int16_t unit = io::FindFreeUnit();
@@ -61,7 +61,8 @@ Density MeasureDensity(const std::string& path,
     return d;
   }
   // Only read: a file the user may not write is measured too.
-  if (int status = io::OpenUnitForReading(unit, path, store::kBlockBytes); status != io::kIoOk) {
+  if (int status = io::OpenUnitForReading(os, unit, path, store::kBlockBytes);
+      status != io::kIoOk) {
     d.problem = "cannot open the file (error " + std::to_string(status) + ")";
     return d;
   }
@@ -70,8 +71,8 @@ Density MeasureDensity(const std::string& path,
     d.problem = "cannot read block 1 (error " + std::to_string(status) + ")";
   } else if (!store::IsBlockFileHeader(block)) {
     d.problem = "block 1 is not a block-file header";
-  } else if (std::string size = store::FileSizeProblem(
-                 store::HeaderBlockCount(block), platform::Current().FileSize(path).value_or(0));
+  } else if (std::string size = store::FileSizeProblem(store::HeaderBlockCount(block),
+                                                       os.FileSize(path).value_or(0));
              !size.empty()) {
     d.problem = size;  // a damaged file: every block walked is one the file holds
   } else {
@@ -113,8 +114,8 @@ std::string Percent(double share) {
 
 }  // namespace
 
-int RunDens(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-            bool showProgress) {
+int RunDens(platform::Platform& os, const std::vector<std::string>& args, std::ostream& out,
+            std::ostream& err, bool showProgress) {
   std::vector<std::string> files;
   bool options = true;
   for (const std::string& a : args) {
@@ -141,7 +142,7 @@ int RunDens(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     return kDensUsage;
   }
   ProgressMeter meter(err, "dens", showProgress);
-  const Density d = MeasureDensity(file, meter.Callback());
+  const Density d = MeasureDensity(os, file, meter.Callback());
   meter.Wipe();
   if (d.verdict == kUnmeasured) {
     err << "dens: " << file << ": " << d.problem << "\n";

@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace varmex::tools {
 
 enum DensityVerdict : int {
@@ -52,7 +54,7 @@ struct Density {
 
 // Measures the block file at `path` (opened through the platform for reading only).
 // `progress` is told now and then how far the pass has come.
-Density MeasureDensity(const std::string& path,
+Density MeasureDensity(platform::Platform& os, const std::string& path,
                        const std::function<void(int32_t block, int32_t last)>& progress = {});
 
 // The verdict for a measured share and probe length.
@@ -61,8 +63,9 @@ DensityVerdict Judge(double usedShare, int32_t longestProbe);
 // The command line: dens [--] FILE, or --help / -h for the usage on standard output.
 // Returns the exit status: the verdict, or kDensUsage for an unknown option, a missing,
 // extra or empty file name (with the usage or the reason on standard error).
-// `showProgress`: a progress line on `err` while a large file is read.
-int RunDens(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-            bool showProgress = false);
+// `showProgress`: a progress line on `err` while a large file is read. The file is read
+// through `os`.
+int RunDens(platform::Platform& os, const std::vector<std::string>& args, std::ostream& out,
+            std::ostream& err, bool showProgress = false);
 
 }  // namespace varmex::tools

@@ -29,9 +29,9 @@ SupplierRecord SupplierPrice(int32_t material) {
 }
 
 // Writes `count` supplier price records into the file.
-void FillWithRecords(int32_t blocks, int count) {
+void FillWithRecords(platform::Platform& os, int32_t blocks, int count) {
   const int16_t unit = io::FindFreeUnit();
-  ASSERT_EQ(io::OpenUnit(unit, kFile, 512), 0);
+  ASSERT_EQ(io::OpenUnit(os, unit, kFile, 512), 0);
   for (int i = 0; i < count; ++i) {
     SupplierRecord record = SupplierPrice(2000001 + i);
     ASSERT_EQ(store::KeyedWrite(record, pricebase::kSupplierPriceKeyLength, blocks, unit,
@@ -55,7 +55,7 @@ TEST(Judge, ThresholdsOfShareAndProbePath) {
 TEST(MeasureDensity, EmptyFileIsRoomy) {
   FakePlatform os;
   os.AddFile(kFile, store::EmptyBlockFileImage(100));
-  const Density d = MeasureDensity(kFile);
+  const Density d = MeasureDensity(os, kFile);
   EXPECT_EQ(d.verdict, kRoomy) << d.problem;
   EXPECT_EQ(d.blocks, 100);
   EXPECT_EQ(d.records, 0);
@@ -66,8 +66,8 @@ TEST(MeasureDensity, EmptyFileIsRoomy) {
 TEST(MeasureDensity, FullFileIsTooDenseAndCountsItsRecords) {
   FakePlatform os;
   os.AddFile(kFile, store::EmptyBlockFileImage(40));
-  FillWithRecords(40, 39 * 3 - 10);  // three records of 69 units fit a block
-  const Density d = MeasureDensity(kFile);
+  FillWithRecords(os, 40, 39 * 3 - 10);  // three records of 69 units fit a block
+  const Density d = MeasureDensity(os, kFile);
   EXPECT_EQ(d.verdict, kTooDense);
   EXPECT_EQ(d.records, 39 * 3 - 10);
   // Records cut into pieces repeat their key, so they may cover a little more.
@@ -89,13 +89,13 @@ TEST(MeasureDensity, ProbePathCountsFromTheHomeBlock) {
     record = SupplierPrice(material);
   }
   const int16_t unit = io::FindFreeUnit();
-  ASSERT_EQ(io::OpenUnit(unit, kFile, 512), 0);
+  ASSERT_EQ(io::OpenUnit(os, unit, kFile, 512), 0);
   ASSERT_EQ(store::KeyedWrite(record, pricebase::kSupplierPriceKeyLength, 2, unit,
                               store::HashSelector::kVariableLength)
                 .status,
             store::kKeyedDone);
   io::CloseUnit(unit);
-  EXPECT_EQ(MeasureDensity(kFile).longestProbe, 2);
+  EXPECT_EQ(MeasureDensity(os, kFile).longestProbe, 2);
 }
 
 // What dens answers to each command line and each file it cannot measure; the file
@@ -164,7 +164,7 @@ TEST(Dens, CommandLinesAndUnmeasurableFiles) {
     os.AddFile(kFile, bytes);
     os.SetFileAttributes(kFile, platform::kAttributeReadOnly);
     std::ostringstream out, err;
-    EXPECT_EQ(RunDens(c.args, out, err), c.status);
+    EXPECT_EQ(RunDens(os, c.args, out, err), c.status);
     EXPECT_EQ(out.str().substr(0, c.out.size()), c.out);
     if (c.err.empty()) {
       EXPECT_EQ(err.str(), "");

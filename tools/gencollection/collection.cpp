@@ -68,30 +68,22 @@ struct KeyedRecord {
 // A block file of n blocks holding `records`, written by the store itself on an
 // in-memory file, so that every byte is where the suite's programs put it.
 std::vector<uint8_t> BuildBlockFile(int32_t n, const std::vector<KeyedRecord>& records) {
-  platform::Platform* previous = &platform::Current();
-  std::vector<uint8_t> out;
-  {
-    platform::FakePlatform scratch;
-    scratch.AddFile("gencollection.tmp", store::EmptyBlockFileImage(n));
-    const int16_t unit = io::FindFreeUnit();
-    if (io::OpenUnit(unit, "gencollection.tmp", static_cast<int>(kBlock)) != io::kIoOk) {
-      platform::Install(previous);
-      throw std::runtime_error("cannot open the scratch block file");
-    }
-    for (const KeyedRecord& r : records) {
-      const store::WriteResult w =
-          store::KeyedWrite(r.bytes, r.keyLength, n, unit, store::HashSelector::kVariableLength);
-      if (w.status != store::kKeyedDone) {
-        io::CloseUnit(unit);
-        platform::Install(previous);
-        throw std::runtime_error("block file too small for its records");
-      }
-    }
-    io::CloseUnit(unit);
-    out = *scratch.Bytes("gencollection.tmp");
+  platform::FakePlatform scratch;
+  scratch.AddFile("gencollection.tmp", store::EmptyBlockFileImage(n));
+  const int16_t unit = io::FindFreeUnit();
+  if (io::OpenUnit(scratch, unit, "gencollection.tmp", static_cast<int>(kBlock)) != io::kIoOk) {
+    throw std::runtime_error("cannot open the scratch block file");
   }
-  platform::Install(previous);
-  return out;
+  for (const KeyedRecord& r : records) {
+    const store::WriteResult w =
+        store::KeyedWrite(r.bytes, r.keyLength, n, unit, store::HashSelector::kVariableLength);
+    if (w.status != store::kKeyedDone) {
+      io::CloseUnit(unit);
+      throw std::runtime_error("block file too small for its records");
+    }
+  }
+  io::CloseUnit(unit);
+  return *scratch.Bytes("gencollection.tmp");
 }
 
 // Deterministic filler bytes for fields nobody reads.

@@ -23,7 +23,7 @@ class Files {
   ~Files() { io::CloseAllUnits(); }
   int16_t Open(const std::string& path) {
     const int16_t unit = io::FindFreeUnit();
-    EXPECT_EQ(io::OpenUnit(unit, path, 512), 0) << path;
+    EXPECT_EQ(io::OpenUnit(fake, unit, path, 512), 0) << path;
     return unit;
   }
   platform::FakePlatform fake;

@@ -133,23 +133,23 @@ bool HasHeaderMark(const BlockBytes& block) {
   return store::IsBlockFileHeader(counted);
 }
 
-std::optional<OpenFile> Open(const std::string& path, const Options& opt, bool writing,
-                             std::ostream& err) {
-  const uint32_t attributes = platform::Current().GetFileAttributes(path);
+std::optional<OpenFile> Open(platform::Platform& os, const std::string& path, const Options& opt,
+                             bool writing, std::ostream& err) {
+  const uint32_t attributes = os.GetFileAttributes(path);
   if (attributes != platform::kInvalidFileAttributes &&
       (attributes & platform::kAttributeDirectory) != 0) {
     err << "kedro-db: " << path << " is a folder, not a data file\n";
     return std::nullopt;
   }
   // Nothing is written by the commands that only look: a read-only file is read too.
-  const int status = writing ? io::OpenUnit(kUnit, path, store::kBlockBytes)
-                             : io::OpenUnitForReading(kUnit, path, store::kBlockBytes);
+  const int status = writing ? io::OpenUnit(os, kUnit, path, store::kBlockBytes)
+                             : io::OpenUnitForReading(os, kUnit, path, store::kBlockBytes);
   if (status != 0) {
     err << "kedro-db: cannot open " << path << " (error " << status << ")\n";
     return std::nullopt;
   }
   OpenFile f;
-  f.bytes = platform::Current().FileSize(path).value_or(0);
+  f.bytes = os.FileSize(path).value_or(0);
   f.held = static_cast<int32_t>(std::min<uint64_t>(f.bytes / store::kBlockBytes, INT32_MAX));
   BlockBytes first{};
   if (io::ReadRecord(kUnit, 1, first) == 0) {
@@ -343,7 +343,7 @@ constexpr const char* kUsage =
     "exit status: 0 done; 1 not found, no room, or (verify) a problem found; 2 the file\n"
     "  cannot be opened or worked on; 7 a bad command line\n";
 
-int Run(Options opt, std::ostream& out, std::ostream& err) {
+int Run(platform::Platform& os, Options opt, std::ostream& out, std::ostream& err) {
   const std::vector<std::string>& w = opt.words;
   if (w.size() < 2) {
     err << kUsage;
@@ -381,7 +381,7 @@ int Run(Options opt, std::ostream& out, std::ostream& err) {
     key = *k;
   }
   const bool writing = command == "put" || command == "del";
-  const std::optional<OpenFile> f = Open(w[1], opt, writing, err);
+  const std::optional<OpenFile> f = Open(os, w[1], opt, writing, err);
   if (!f) return kExitFileUnusable;
   if (f->invalidCount && opt.blocks == 0) {
     const std::string problem = "the header is invalid: its block count is " +
@@ -439,8 +439,8 @@ int Run(Options opt, std::ostream& out, std::ostream& err) {
 
 }  // namespace
 
-int RunKedroDb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-               bool showProgress) {
+int RunKedroDb(platform::Platform& os, const std::vector<std::string>& args, std::ostream& out,
+               std::ostream& err, bool showProgress) {
   Options opt;
   ProgressMeter meter(err, "kedro-db", showProgress);
   opt.progress = &meter;
@@ -479,7 +479,7 @@ int RunKedroDb(const std::vector<std::string>& args, std::ostream& out, std::ost
       opt.words.push_back(a);
     }
   }
-  const int status = Run(opt, out, err);
+  const int status = Run(os, opt, out, err);
   io::CloseAllUnits();
   return status;
 }

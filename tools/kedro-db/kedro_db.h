@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace varmex::tools {
 
 // Runs one command; returns the exit status: 0 done; 1 not found, no room (put), or a
@@ -32,8 +34,9 @@ namespace varmex::tools {
 // folder, an invalid header, a word-layout file to write, a size its header disagrees
 // with for put and del); 7 a bad command line (an unknown option, a bad value or
 // operand, an empty file name), as for dens and nredisp. `showProgress`: a progress
-// line on `err` during long passes (when it is a terminal).
-int RunKedroDb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-               bool showProgress = false);
+// line on `err` during long passes (when it is a terminal). Files are reached through
+// `os`.
+int RunKedroDb(platform::Platform& os, const std::vector<std::string>& args, std::ostream& out,
+               std::ostream& err, bool showProgress = false);
 
 }  // namespace varmex::tools

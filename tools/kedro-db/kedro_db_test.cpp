@@ -9,6 +9,7 @@
 #include "io/coding.h"
 #include "io/unit_file.h"
 #include "platform/fake_platform.h"
+#include "platform/native.h"
 #include "store/block_file_builder.h"
 #include "testing/legacy_writer.h"
 #include "tools/common/progress.h"
@@ -22,31 +23,31 @@ struct Result {
   std::string err;
 };
 
-Result Kdb(std::vector<std::string> args) {
+Result Kdb(platform::Platform& os, std::vector<std::string> args) {
   std::ostringstream out, err;
-  const int status = RunKedroDb(args, out, err);
+  const int status = RunKedroDb(os, args, out, err);
   return {status, out.str(), err.str()};
 }
 
 TEST(KedroDbTest, PutGetDelOnABlockFile) {
   platform::FakePlatform fake;
   fake.AddFile("f.dat", store::EmptyBlockFileImage(5));
-  EXPECT_EQ(Kdb({"--text", "put", "f.dat", "K001", "hello world!"}).status, 0);
-  EXPECT_EQ(Kdb({"put", "f.dat", "4b303032", "00 01 02 ff"}).status, 0);
-  Result r = Kdb({"--text", "get", "f.dat", "K001"});
+  EXPECT_EQ(Kdb(fake, {"--text", "put", "f.dat", "K001", "hello world!"}).status, 0);
+  EXPECT_EQ(Kdb(fake, {"put", "f.dat", "4b303032", "00 01 02 ff"}).status, 0);
+  Result r = Kdb(fake, {"--text", "get", "f.dat", "K001"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "hello world!\n");
-  r = Kdb({"get", "f.dat", "4b303032"});
+  r = Kdb(fake, {"get", "f.dat", "4b303032"});
   EXPECT_EQ(r.out, "000102ff\n");
-  r = Kdb({"info", "f.dat"});
+  r = Kdb(fake, {"info", "f.dat"});
   EXPECT_NE(r.out.find("layout: block file"), std::string::npos);
   EXPECT_NE(r.out.find("records: 2"), std::string::npos);
-  r = Kdb({"--text", "dump", "f.dat"});
+  r = Kdb(fake, {"--text", "dump", "f.dat"});
   EXPECT_NE(r.out.find("key K001 data hello world!"), std::string::npos) << r.out;
-  EXPECT_EQ(Kdb({"verify", "f.dat"}).status, 0);
-  EXPECT_EQ(Kdb({"--text", "del", "f.dat", "K001"}).status, 0);
-  EXPECT_EQ(Kdb({"--text", "get", "f.dat", "K001"}).status, 1);
-  EXPECT_EQ(Kdb({"--text", "del", "f.dat", "K001"}).status, 1);
+  EXPECT_EQ(Kdb(fake, {"verify", "f.dat"}).status, 0);
+  EXPECT_EQ(Kdb(fake, {"--text", "del", "f.dat", "K001"}).status, 0);
+  EXPECT_EQ(Kdb(fake, {"--text", "get", "f.dat", "K001"}).status, 1);
+  EXPECT_EQ(Kdb(fake, {"--text", "del", "f.dat", "K001"}).status, 1);
 }
 
 TEST(KedroDbTest, VerifyFailsOnDamage) {
@@ -59,7 +60,7 @@ TEST(KedroDbTest, VerifyFailsOnDamage) {
   image[516] = 'C';
   image[517] = 'D';
   fake.AddFile("bad.dat", image);
-  const Result r = Kdb({"verify", "bad.dat"});
+  const Result r = Kdb(fake, {"verify", "bad.dat"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("first piece without a last piece"), std::string::npos) << r.out;
 }
@@ -73,15 +74,15 @@ TEST(KedroDbTest, LegacyFilesAreReadOnly) {
                                                 std::vector<uint8_t>(key.begin(), key.end()), data)
                   .placed);
   fake.AddFile("dev.dat", image);
-  Result r = Kdb({"--text", "get", "dev.dat", "#-[*]2"});
+  Result r = Kdb(fake, {"--text", "get", "dev.dat", "#-[*]2"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "abcd\n");
-  EXPECT_EQ(Kdb({"--text", "put", "dev.dat", "#-[*]2", "x"}).status, 2);
-  r = Kdb({"info", "dev.dat"});
+  EXPECT_EQ(Kdb(fake, {"--text", "put", "dev.dat", "#-[*]2", "x"}).status, 2);
+  r = Kdb(fake, {"info", "dev.dat"});
   EXPECT_NE(r.out.find("word layout"), std::string::npos);
   EXPECT_NE(r.out.find("records: 1"), std::string::npos);
-  EXPECT_EQ(Kdb({"verify", "dev.dat"}).status, 0);
-  r = Kdb({"--text", "dump", "dev.dat"});
+  EXPECT_EQ(Kdb(fake, {"verify", "dev.dat"}).status, 0);
+  r = Kdb(fake, {"--text", "dump", "dev.dat"});
   EXPECT_NE(r.out.find("key #-[*]2 length -12 data abcd"), std::string::npos) << r.out;
 }
 
@@ -154,14 +155,14 @@ TEST(KedroDbTest, RefusalsAndDamagedFiles) {
   fake.AddFile("long.dat", counted(2, 6));
   fake.AddFile("huge.dat", counted(2147483647, 6));
   fake.AddFile("ro.dat", store::EmptyBlockFileImage(3));
-  ASSERT_EQ(Kdb({"--text", "put", "ro.dat", "K001", "readonly"}).status, 0);
+  ASSERT_EQ(Kdb(fake, {"--text", "put", "ro.dat", "K001", "readonly"}).status, 0);
   fake.SetFileAttributes("ro.dat", platform::kAttributeReadOnly);
   const std::vector<uint8_t> longBefore = *fake.Bytes("long.dat");
   for (const Case& c : cases) {
     std::string line;
     for (const std::string& a : c.args) line += a.substr(0, 20) + " ";
     SCOPED_TRACE(line);
-    const Result r = Kdb(c.args);
+    const Result r = Kdb(fake, c.args);
     EXPECT_EQ(r.status, c.status);
     if (c.out.empty()) {
       EXPECT_EQ(r.out, "");
@@ -186,7 +187,7 @@ TEST(KedroDbTest, DumpGrowsWithTheFile) {
   for (size_t at = 512; at < image.size(); at += 2) image[at + 1] = 0x41;
   fake.AddFile("zero.dat", image);
   const uint64_t before = io::Counters().reads;
-  const Result r = Kdb({"dump", "zero.dat"});
+  const Result r = Kdb(fake, {"dump", "zero.dat"});
   EXPECT_EQ(r.status, 0);
   EXPECT_LE(io::Counters().reads - before, 4u * 137);
   EXPECT_NE(r.out.find("block 137 unit 255 key 00 status 0 (the look-up finds another copy"),
@@ -220,6 +221,7 @@ TEST(ProgressMeterTest, QuietAtFirstThenRedrawnInPlaceAndWiped) {
 TEST(KedroDbTest, SparseFileIsReadOnlyWhereItHoldsSomething) {
   const std::filesystem::path path =
       std::filesystem::temp_directory_path() / "kedro_db_test_sparse.dat";
+  platform::Platform& native = platform::NativePlatform();
   std::vector<uint8_t> header = store::EmptyBlockFileImage(1);
   io::StoreI32(header.data() + 18, 2147483647);
   {
@@ -227,7 +229,7 @@ TEST(KedroDbTest, SparseFileIsReadOnlyWhereItHoldsSomething) {
     f.write(reinterpret_cast<const char*>(header.data()), 512);
   }
   std::filesystem::resize_file(path, uint64_t{2147483647} * 512);
-  ASSERT_EQ(io::OpenUnitForReading(9, path.string(), 512), 0);
+  ASSERT_EQ(io::OpenUnitForReading(native, 9, path.string(), 512), 0);
   const bool holes = io::DataRecords(9, 100).first > 100;  // past the header's page
   io::CloseUnit(9);
   if (!holes) {
@@ -235,14 +237,16 @@ TEST(KedroDbTest, SparseFileIsReadOnlyWhereItHoldsSomething) {
     GTEST_SKIP() << "this file system does not tell where the holes are";
   }
   for (const char* key : {"K001", "K002", "K003"}) {
-    ASSERT_EQ(Kdb({"--text", "put", path.string(), key, std::string("data of ") + key}).status, 0);
+    ASSERT_EQ(
+        Kdb(native, {"--text", "put", path.string(), key, std::string("data of ") + key}).status,
+        0);
   }
   const uint64_t before = io::Counters().reads;
-  Result r = Kdb({"info", path.string()});
+  Result r = Kdb(native, {"info", path.string()});
   EXPECT_NE(r.out.find("records: 3\npieces: 3, deleted entries: 0\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("problems: 0\n"), std::string::npos) << r.out;
-  EXPECT_EQ(Kdb({"verify", path.string()}).out, "ok\n");
-  r = Kdb({"--text", "dump", path.string()});
+  EXPECT_EQ(Kdb(native, {"verify", path.string()}).out, "ok\n");
+  r = Kdb(native, {"--text", "dump", path.string()});
   EXPECT_NE(r.out.find("key K002 data data of K002\n"), std::string::npos) << r.out;
   EXPECT_LT(io::Counters().reads - before, 1000u);
   std::filesystem::remove(path);

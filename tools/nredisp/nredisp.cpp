@@ -50,8 +50,8 @@ std::optional<int32_t> ParseBlocks(const std::string& text) {
 
 }  // namespace
 
-int RunNredisp(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-               bool showProgress) {
+int RunNredisp(platform::Platform& os, const std::vector<std::string>& args, std::ostream& out,
+               std::ostream& err, bool showProgress) {
   bool replace = false;
   bool options = true;
   std::optional<int32_t> blocks;
@@ -87,7 +87,7 @@ int RunNredisp(const std::vector<std::string>& args, std::ostream& out, std::ost
   const std::string result = replace ? std::string() : file + ".nredisp";
   ProgressMeter meter(err, "nredisp", showProgress);
   const store::RedistributeResult r = store::Redistribute(
-      file, *blocks, result, store::RedistributeCaching::kStraight, meter.Callback());
+      os, file, *blocks, result, store::RedistributeCaching::kStraight, meter.Callback());
   meter.Wipe();
   if (r.status != store::RedistributeStatus::kDone) {
     err << "nredisp: " << Named(file, r.problem) << "; the file is left as it was\n";

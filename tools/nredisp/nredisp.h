@@ -20,9 +20,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace varmex::tools {
 
-int RunNredisp(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-               bool showProgress = false);
+int RunNredisp(platform::Platform& os, const std::vector<std::string>& args, std::ostream& out,
+               std::ostream& err, bool showProgress = false);
 
 }  // namespace varmex::tools

@@ -8,6 +8,7 @@
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
-  return varmex::tools::RunNredisp(args, std::cout, std::cerr,
+  // The tool's one fetch of the platform: the native one, as nothing is installed over it.
+  return varmex::tools::RunNredisp(varmex::platform::Current(), args, std::cout, std::cerr,
                                    varmex::tools::StandardErrorIsTerminal());
 }

@@ -19,9 +19,9 @@ struct Outcome {
   std::string err;
 };
 
-Outcome Nredisp(const std::vector<std::string>& args) {
+Outcome Nredisp(platform::Platform& os, const std::vector<std::string>& args) {
   std::ostringstream out, err;
-  const int status = RunNredisp(args, out, err);
+  const int status = RunNredisp(os, args, out, err);
   return {status, out.str(), err.str()};
 }
 
@@ -29,7 +29,7 @@ Outcome Nredisp(const std::vector<std::string>& args) {
 std::vector<uint8_t> GoodFile() {
   platform::FakePlatform scratch;
   scratch.AddFile("s.dat", store::EmptyBlockFileImage(20));
-  io::OpenUnit(1, "s.dat", 512);
+  io::OpenUnit(scratch, 1, "s.dat", 512);
   for (int i = 0; i < 5; ++i) {
     std::vector<uint8_t> record(300, static_cast<uint8_t>(i));
     io::StoreI32(record.data(), 7000 + i);
@@ -42,11 +42,11 @@ std::vector<uint8_t> GoodFile() {
 TEST(NredispTest, SpreadsTheRecordsInPlaceOrBeside) {
   platform::FakePlatform os;
   os.AddFile("f.dat", GoodFile());
-  Outcome o = Nredisp({"-o", "-d", "100", "f.dat"});
+  Outcome o = Nredisp(os, {"-o", "-d", "100", "f.dat"});
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_EQ(o.out, "f.dat: 5 records spread from 20 to 100 blocks into f.dat\n");
   EXPECT_EQ(os.Bytes("f.dat")->size(), 100u * 512);
-  o = Nredisp({"-d300", "--", "f.dat"});
+  o = Nredisp(os, {"-d300", "--", "f.dat"});
   EXPECT_EQ(o.out, "f.dat: 5 records spread from 100 to 300 blocks into f.dat.nredisp\n");
   EXPECT_EQ(os.Bytes("f.dat")->size(), 100u * 512);
   EXPECT_EQ(os.Bytes("f.dat.nredisp")->size(), 300u * 512);
@@ -99,7 +99,7 @@ TEST(NredispTest, Refusals) {
     for (const std::string& a : c.args) line += a + " ";
     SCOPED_TRACE(line);
     os.AddFile("f.dat", GoodFile());
-    const Outcome o = Nredisp(c.args);
+    const Outcome o = Nredisp(os, c.args);
     EXPECT_EQ(o.status, c.status);
     EXPECT_EQ(o.out.substr(0, c.out.size()), c.out);
     EXPECT_EQ(o.err.substr(0, c.err.size()), c.err) << o.err;
