@@ -85,7 +85,8 @@ TEST_F(ExchangeRateTest, HistoryScanTakesTheLastRateNotLaterThanTheDate) {
   ASSERT_EQ(LoadExchangeRates(fake, rates), 0);
   EXPECT_EQ(ExchangeRateHistoryCount(rates), 5);
   EXPECT_FALSE(io::UnitInUse(1));
-  EXPECT_EQ(ExchangeRateOn(fake, rates, 2, 20200301), 48000);  // the latest date itself: from memory
+  EXPECT_EQ(ExchangeRateOn(fake, rates, 2, 20200301),
+            48000);  // the latest date itself: from memory
   EXPECT_EQ(ExchangeRateOn(fake, rates, 2, 20210101), 48000);
   EXPECT_EQ(ExchangeRateOn(fake, rates, 2, 20190601), 47000);
   EXPECT_EQ(ExchangeRateOn(fake, rates, 2, 20190901), 47000);

@@ -326,8 +326,8 @@ void BuildGrupdevs(GenerationRun& run, const EstimateTable& table) {
       ++last;
     }
     const EstimateRow& head = table[first];
-    if (LoadPriceBase(os, prices, files.dataDirectory, head.priceBase,
-                      files.priceBaseMessages) == kPriceBaseLoaded) {
+    if (LoadPriceBase(os, prices, files.dataDirectory, head.priceBase, files.priceBaseMessages) ==
+        kPriceBaseLoaded) {
       const InvestmentRead investment = ReadInvestment(run, head.investment);
       const std::string name = investment.found ? investment.info.name : BlankName();
       size_t i = first;
