@@ -44,7 +44,7 @@ struct Options {
   std::string bin;
   std::string setup;
   std::string work;
-  std::vector<int32_t> sizes = {25000, 100000, 250000};
+  std::vector<int32_t> sizes = {25000, 100000, 250000, 500000};
   int runs = 1;
   std::string report;
   bool keep = false;
