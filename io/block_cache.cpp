@@ -27,6 +27,11 @@ constexpr uint32_t kNone = UINT32_MAX;
 constexpr int kTouchesPerBlock = 8;
 constexpr uint32_t kChunkShift = 10;
 constexpr uint32_t kChunkSlots = 1u << kChunkShift;
+// The staging area of the calls that move several blocks: a read-ahead extent of up to
+// kReadAheadBlocks, a run of written-back blocks of up to kStageBlocks (64 KiB).
+constexpr size_t kStageBlocks = 128;
+constexpr size_t kReadAheadBlocks = 64;
+constexpr int64_t kNoBlock = -1;
 
 // A record write that changed or read the block while it was dirty.
 struct Touch {
@@ -97,6 +102,7 @@ class Cache {
  public:
   Cache() {
     dirtyHead_.fill(kNone);
+    lastMiss_.fill(kNoBlock);
     Size(kDefaultCacheBudget);
   }
 
@@ -117,6 +123,7 @@ class Cache {
     mru_ = lru_ = kNone;
     dirtyHead_.fill(kNone);
     unitError_.fill(0);
+    lastMiss_.fill(kNoBlock);
     stats_.blocks = 0;
     stats_.peakBytes = 0;
     Size(bytes);
@@ -132,18 +139,36 @@ class Cache {
       std::memcpy(out.data(), Bytes(i).data(), out.size());
       return kIoOk;
     }
-    std::array<uint8_t, kBlockBytes> bytes{};
+    platform::File* file = files_[static_cast<size_t>(unit)];
+    if (file == nullptr) return kIoUnitNotOpen;
+    // A miss right after a miss on the block before it is a pass in block order: the
+    // blocks that follow are read with it, in one call.
+    int64_t& last = lastMiss_[static_cast<size_t>(unit)];
+    const size_t count =
+        last == block - 1 && stageBlocks_ > 1 ? std::min(kReadAheadBlocks, stageBlocks_) : 1;
+    std::array<uint8_t, kBlockBytes> one;
+    const std::span<uint8_t> bytes =
+        count > 1 ? std::span<uint8_t>(stage_).first(count * kBlockBytes) : std::span<uint8_t>(one);
     size_t got = 0;
-    if (const int status = FromFile(unit, block, bytes, got); status != kIoOk) {
-      return status;
-    }
+    const int status = count > 1
+                           ? ReadFileRecords(*file, unit, block, kBlockBytes, count, bytes, got)
+                           : ReadFileRecord(*file, unit, block, kBlockBytes, bytes, got);
+    if (status != kIoOk) return status;
     if (got < out.size()) return kIoPastEnd;
     std::memcpy(out.data(), bytes.data(), out.size());
     // Only whole blocks are kept: a block the file holds only part of is read afresh.
-    if (got == kBlockBytes) {
-      ++stats_.misses;
-      Bytes(Insert(unit, block)) = bytes;
+    // A block read ahead that is held already keeps the bytes it has.
+    const size_t whole = std::min(count, got / kBlockBytes);
+    if (whole == 0) return kIoOk;
+    for (size_t k = 1; k < whole; ++k) {
+      const int64_t next = block + static_cast<int64_t>(k);
+      if (Find(unit, next) != kNone) continue;
+      ++stats_.readAhead;
+      std::memcpy(Bytes(Insert(unit, next)).data(), bytes.data() + k * kBlockBytes, kBlockBytes);
     }
+    ++stats_.misses;
+    std::memcpy(Bytes(Insert(unit, block)).data(), bytes.data(), kBlockBytes);
+    last = block + static_cast<int64_t>(whole) - 1;
     return kIoOk;
   }
 
@@ -175,7 +200,15 @@ class Cache {
     }
     std::sort(dirty.begin(), dirty.end(),
               [this](uint32_t a, uint32_t b) { return At(a).block < At(b).block; });
-    for (uint32_t i : dirty) WriteBack(i);
+    // Each run of neighbouring blocks goes out in one call, as far as the staging holds.
+    for (size_t first = 0; first < dirty.size();) {
+      size_t end = first + 1;
+      while (end < dirty.size() && end - first < stageBlocks_ &&
+             At(dirty[end]).block == At(dirty[end - 1]).block + 1)
+        ++end;
+      WriteBackRun(std::span<const uint32_t>(dirty).subspan(first, end - first));
+      first = end;
+    }
     const int status = unitError_[static_cast<size_t>(unit)];
     unitError_[static_cast<size_t>(unit)] = 0;
     return status;
@@ -185,11 +218,13 @@ class Cache {
   void Attach(int16_t unit, platform::File* file) {
     files_[static_cast<size_t>(unit)] = file;
     firstError_[static_cast<size_t>(unit)] = kIoOk;
+    lastMiss_[static_cast<size_t>(unit)] = kNoBlock;
   }
   int FirstWriteFailure(int16_t unit) const { return firstError_[static_cast<size_t>(unit)]; }
 
   void Forget(int16_t unit) {
     files_[static_cast<size_t>(unit)] = nullptr;
+    lastMiss_[static_cast<size_t>(unit)] = kNoBlock;
     for (uint32_t i = 0; i < allocated_; ++i) {
       if (At(i).unit == unit) Remove(i);
     }
@@ -208,19 +243,17 @@ class Cache {
   }
 
  private:
-  int FromFile(int16_t unit, int64_t block, std::span<uint8_t> out, size_t& got) {
-    platform::File* file = files_[static_cast<size_t>(unit)];
-    if (file == nullptr) return kIoUnitNotOpen;
-    return ReadFileRecord(*file, unit, block, static_cast<int>(kBlockBytes), out, got);
-  }
   int ToFile(int16_t unit, int64_t block, std::span<const uint8_t> in) {
     platform::File* file = files_[static_cast<size_t>(unit)];
     const int status = file == nullptr
                            ? static_cast<int>(kIoUnitNotOpen)
                            : WriteFileRecord(*file, unit, block, static_cast<int>(kBlockBytes), in);
+    NoteWriteFailure(unit, status);
+    return status;
+  }
+  void NoteWriteFailure(int16_t unit, int status) {
     int& first = firstError_[static_cast<size_t>(unit)];
     if (status != kIoOk && first == kIoOk) first = status;
-    return status;
   }
 
   Slot& At(uint32_t i) { return slotChunks_[i >> kChunkShift][i & (kChunkSlots - 1)]; }
@@ -236,12 +269,18 @@ class Cache {
     index_.assign(tableSize, kNone);
     mask_ = tableSize - 1;
     const size_t tableBytes = tableSize * sizeof(uint32_t);
-    entries = bytes > tableBytes ? (bytes - tableBytes) / kBytesPerSlot : 1;
+    // Calls of several blocks only when the budget holds many more blocks than they move.
+    stageBlocks_ = std::min(kStageBlocks, entries / 8);
+    if (stageBlocks_ < 2) stageBlocks_ = 0;
+    stage_.assign(stageBlocks_ * kBlockBytes, 0);
+    stage_.shrink_to_fit();
+    const size_t fixedBytes = tableBytes + stage_.size();
+    entries = bytes > fixedBytes ? (bytes - fixedBytes) / kBytesPerSlot : 1;
     capacity_ = static_cast<uint32_t>(std::clamp<size_t>(entries, 1, kNone - 1));
     // Whole chunks only, so that the last one allocated stays within the budget.
     if (capacity_ >= kChunkSlots) capacity_ -= capacity_ % kChunkSlots;
     chunkSlots_ = std::min<uint32_t>(kChunkSlots, capacity_);
-    indexBytes_ = tableBytes;
+    indexBytes_ = fixedBytes;
     NotePeak();
   }
 
@@ -318,11 +357,49 @@ class Cache {
       GiveUp(i, status);
       return status;
     }
+    Written(i);
+    return kIoOk;
+  }
+
+  // Writes a run of dirty blocks of one unit, neighbours in block order, in one call. A
+  // block whose write fails in it is then written once more alone and given up when
+  // that fails too, as WriteBack does; the blocks after it go on as a run of their own.
+  void WriteBackRun(std::span<const uint32_t> run) {
+    const int16_t unit = At(run.front()).unit;
+    platform::File* file = files_[static_cast<size_t>(unit)];
+    while (!run.empty()) {
+      if (run.size() == 1 || file == nullptr) {
+        WriteBack(run.front());
+        run = run.subspan(1);
+        continue;
+      }
+      for (size_t k = 0; k < run.size(); ++k)
+        std::memcpy(stage_.data() + k * kBlockBytes, Bytes(run[k]).data(), kBlockBytes);
+      size_t whole = 0;
+      const int status =
+          WriteFileRecords(*file, unit, At(run.front()).block, kBlockBytes, run.size(),
+                           std::span<const uint8_t>(stage_).first(run.size() * kBlockBytes), whole);
+      for (size_t k = 0; k < whole; ++k) Written(run[k]);
+      run = run.subspan(whole);
+      if (status == kIoOk) break;
+      NoteWriteFailure(unit, status);
+      const uint32_t i = run.front();
+      if (const int again = ToFile(unit, At(i).block, Bytes(i)); again != kIoOk) {
+        GiveUp(i, again);
+      } else {
+        Written(i);
+      }
+      run = run.subspan(1);
+    }
+  }
+
+  // A dirty block is on its file: clean, its notes done with.
+  void Written(uint32_t i) {
+    Slot& s = At(i);
     ++stats_.writeBacks;
     s.dirty = false;
     s.touches = 0;
     UnlinkDirty(i);
-    return kIoOk;
   }
 
   void GiveUp(uint32_t i, int status) {
@@ -438,13 +515,16 @@ class Cache {
   std::vector<uint32_t> freeSlots_;
   std::vector<uint32_t> index_;
   size_t mask_ = 0;
-  size_t indexBytes_ = 0;
+  size_t indexBytes_ = 0;  // the index and the staging area
+  size_t stageBlocks_ = 0;
+  std::vector<uint8_t> stage_;
   uint32_t mru_ = kNone;
   uint32_t lru_ = kNone;
   std::array<uint32_t, kLastUnit + 1> dirtyHead_{};
   std::array<int, kLastUnit + 1> unitError_{};
   std::array<platform::File*, kLastUnit + 1> files_{};  // the file beneath each cached unit
   std::array<int, kLastUnit + 1> firstError_{};         // first failed write since attached
+  std::array<int64_t, kLastUnit + 1> lastMiss_{};       // the last block read from the file
   CacheStats stats_;
 };
 

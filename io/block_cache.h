@@ -70,7 +70,8 @@ size_t CacheBudget();
 
 struct CacheStats {
   uint64_t hits = 0;        // reads and writes served without the file
-  uint64_t misses = 0;      // blocks read from the file into the cache
+  uint64_t misses = 0;      // blocks read from the file into the cache when asked for
+  uint64_t readAhead = 0;   // blocks read from the file into the cache with a miss before them
   uint64_t writeBacks = 0;  // dirty blocks written to the file
   uint64_t givenUp = 0;     // dirty blocks whose write-back failed twice
   size_t blocks = 0;        // blocks held now
