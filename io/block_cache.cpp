@@ -50,6 +50,12 @@ struct Slot {
   uint32_t nextDirty = kNone;
 };
 using BlockBytes = std::array<uint8_t, kBlockBytes>;
+
+// The last read of a unit's file that a miss made: its last block and how many it read.
+struct Stream {
+  int64_t last = kNoBlock;
+  size_t extent = 0;
+};
 using Touches = std::array<Touch, kTouchesPerBlock>;
 constexpr size_t kBytesPerSlot = sizeof(Slot) + sizeof(BlockBytes) + sizeof(Touches);
 
@@ -102,7 +108,7 @@ class Cache {
  public:
   Cache() {
     dirtyHead_.fill(kNone);
-    lastMiss_.fill(kNoBlock);
+    streams_.fill({});
     Size(kDefaultCacheBudget);
   }
 
@@ -123,7 +129,7 @@ class Cache {
     mru_ = lru_ = kNone;
     dirtyHead_.fill(kNone);
     unitError_.fill(0);
-    lastMiss_.fill(kNoBlock);
+    streams_.fill({});
     stats_.blocks = 0;
     stats_.peakBytes = 0;
     Size(bytes);
@@ -142,10 +148,12 @@ class Cache {
     platform::File* file = files_[static_cast<size_t>(unit)];
     if (file == nullptr) return kIoUnitNotOpen;
     // A miss right after a miss on the block before it is a pass in block order: the
-    // blocks that follow are read with it, in one call.
-    int64_t& last = lastMiss_[static_cast<size_t>(unit)];
-    const size_t count =
-        last == block - 1 && stageBlocks_ > 1 ? std::min(kReadAheadBlocks, stageBlocks_) : 1;
+    // blocks that follow are read with it, in one call, twice as many each time the pass
+    // goes on (so that a short run of neighbours reads little it does not use).
+    Stream& stream = streams_[static_cast<size_t>(unit)];
+    const size_t count = stream.last == block - 1 && stageBlocks_ > 1
+                             ? std::min({kReadAheadBlocks, stageBlocks_, 2 * stream.extent})
+                             : 1;
     std::array<uint8_t, kBlockBytes> one;
     const std::span<uint8_t> bytes =
         count > 1 ? std::span<uint8_t>(stage_).first(count * kBlockBytes) : std::span<uint8_t>(one);
@@ -157,18 +165,22 @@ class Cache {
     if (got < out.size()) return kIoPastEnd;
     std::memcpy(out.data(), bytes.data(), out.size());
     // Only whole blocks are kept: a block the file holds only part of is read afresh.
-    // A block read ahead that is held already keeps the bytes it has.
     const size_t whole = std::min(count, got / kBlockBytes);
     if (whole == 0) return kIoOk;
+    // A block read ahead that is held already keeps the bytes it has. Which ones are is
+    // settled before any is kept: keeping one may push a dirty one out to the file, and
+    // the bytes read before that are not its bytes.
+    std::array<bool, kReadAheadBlocks> held{};
+    for (size_t k = 1; k < whole; ++k) held[k] = Find(unit, block + static_cast<int64_t>(k)) != kNone;
     for (size_t k = 1; k < whole; ++k) {
-      const int64_t next = block + static_cast<int64_t>(k);
-      if (Find(unit, next) != kNone) continue;
+      if (held[k]) continue;
       ++stats_.readAhead;
-      std::memcpy(Bytes(Insert(unit, next)).data(), bytes.data() + k * kBlockBytes, kBlockBytes);
+      std::memcpy(Bytes(Insert(unit, block + static_cast<int64_t>(k))).data(),
+                  bytes.data() + k * kBlockBytes, kBlockBytes);
     }
     ++stats_.misses;
     std::memcpy(Bytes(Insert(unit, block)).data(), bytes.data(), kBlockBytes);
-    last = block + static_cast<int64_t>(whole) - 1;
+    stream = {block + static_cast<int64_t>(whole) - 1, whole};
     return kIoOk;
   }
 
@@ -218,13 +230,13 @@ class Cache {
   void Attach(int16_t unit, platform::File* file) {
     files_[static_cast<size_t>(unit)] = file;
     firstError_[static_cast<size_t>(unit)] = kIoOk;
-    lastMiss_[static_cast<size_t>(unit)] = kNoBlock;
+    streams_[static_cast<size_t>(unit)] = {};
   }
   int FirstWriteFailure(int16_t unit) const { return firstError_[static_cast<size_t>(unit)]; }
 
   void Forget(int16_t unit) {
     files_[static_cast<size_t>(unit)] = nullptr;
-    lastMiss_[static_cast<size_t>(unit)] = kNoBlock;
+    streams_[static_cast<size_t>(unit)] = {};
     for (uint32_t i = 0; i < allocated_; ++i) {
       if (At(i).unit == unit) Remove(i);
     }
@@ -524,7 +536,7 @@ class Cache {
   std::array<int, kLastUnit + 1> unitError_{};
   std::array<platform::File*, kLastUnit + 1> files_{};  // the file beneath each cached unit
   std::array<int, kLastUnit + 1> firstError_{};         // first failed write since attached
-  std::array<int64_t, kLastUnit + 1> lastMiss_{};       // the last block read from the file
+  std::array<Stream, kLastUnit + 1> streams_{};
   CacheStats stats_;
 };
 
