@@ -152,7 +152,8 @@ class Cache {
     // goes on (so that a short run of neighbours reads little it does not use).
     Stream& stream = streams_[static_cast<size_t>(unit)];
     const size_t count = stream.last == block - 1 && stageBlocks_ > 1
-                             ? std::min({kReadAheadBlocks, stageBlocks_, 2 * stream.extent})
+                             ? std::min({kReadAheadBlocks, stageBlocks_, 2 * stream.extent,
+                                         BlocksBefore(unit, block)})
                              : 1;
     std::array<uint8_t, kBlockBytes> one;
     const std::span<uint8_t> bytes =
@@ -227,10 +228,11 @@ class Cache {
   }
 
   // The file beneath a unit from now on (null: none).
-  void Attach(int16_t unit, platform::File* file) {
+  void Attach(int16_t unit, platform::File* file, uint64_t size) {
     files_[static_cast<size_t>(unit)] = file;
     firstError_[static_cast<size_t>(unit)] = kIoOk;
     streams_[static_cast<size_t>(unit)] = {};
+    fileEnd_[static_cast<size_t>(unit)] = size;
   }
   int FirstWriteFailure(int16_t unit) const { return firstError_[static_cast<size_t>(unit)]; }
 
@@ -255,7 +257,22 @@ class Cache {
   }
 
  private:
+  // How many blocks from `block` on lie within the file's end as the cache knows it (at
+  // least 1: a read of the block itself learns where the end is).
+  size_t BlocksBefore(int16_t unit, int64_t block) const {
+    const uint64_t end = fileEnd_[static_cast<size_t>(unit)];
+    const uint64_t from = static_cast<uint64_t>(block - 1) * kBlockBytes;
+    if (end <= from + kBlockBytes) return 1;
+    return static_cast<size_t>(std::min<uint64_t>((end - from) / kBlockBytes, kReadAheadBlocks));
+  }
+  // A write to the file may have made it longer.
+  void NoteWriteEnd(int16_t unit, int64_t block, size_t bytes) {
+    uint64_t& end = fileEnd_[static_cast<size_t>(unit)];
+    end = std::max(end, static_cast<uint64_t>(block - 1) * kBlockBytes + bytes);
+  }
+
   int ToFile(int16_t unit, int64_t block, std::span<const uint8_t> in) {
+    NoteWriteEnd(unit, block, in.size());
     platform::File* file = files_[static_cast<size_t>(unit)];
     const int status = file == nullptr
                            ? static_cast<int>(kIoUnitNotOpen)
@@ -388,6 +405,7 @@ class Cache {
       for (size_t k = 0; k < run.size(); ++k)
         std::memcpy(stage_.data() + k * kBlockBytes, Bytes(run[k]).data(), kBlockBytes);
       size_t whole = 0;
+      NoteWriteEnd(unit, At(run.front()).block, run.size() * kBlockBytes);
       const int status =
           WriteFileRecords(*file, unit, At(run.front()).block, kBlockBytes, run.size(),
                            std::span<const uint8_t>(stage_).first(run.size() * kBlockBytes), whole);
@@ -537,6 +555,7 @@ class Cache {
   std::array<platform::File*, kLastUnit + 1> files_{};  // the file beneath each cached unit
   std::array<int, kLastUnit + 1> firstError_{};         // first failed write since attached
   std::array<Stream, kLastUnit + 1> streams_{};
+  std::array<uint64_t, kLastUnit + 1> fileEnd_{};  // the end of each unit's file, as known
   CacheStats stats_;
 };
 
@@ -576,7 +595,9 @@ int Write(int16_t unit, int64_t block, std::span<const uint8_t> in, WriteTicket 
 }
 int Flush(int16_t unit) { return TheCache().Flush(unit); }
 void Forget(int16_t unit) { TheCache().Forget(unit); }
-void Attach(int16_t unit, platform::File* file) { TheCache().Attach(unit, file); }
+void Attach(int16_t unit, platform::File* file, uint64_t size) {
+  TheCache().Attach(unit, file, size);
+}
 int FirstWriteFailure(int16_t unit) { return TheCache().FirstWriteFailure(unit); }
 
 }  // namespace cache

@@ -120,8 +120,9 @@ class CountedWrite {
 // a unit itself, through io/record_file.h.
 namespace cache {
 
-// The file beneath `unit`, from the moment the unit is cached (not owned).
-void Attach(int16_t unit, platform::File* file);
+// The file beneath `unit`, from the moment the unit is cached (not owned), and its size
+// then (UINT64_MAX: not known), beyond which the cache does not read ahead.
+void Attach(int16_t unit, platform::File* file, uint64_t size);
 // The status of the first write to the unit's file that failed since it was attached.
 int FirstWriteFailure(int16_t unit);
 

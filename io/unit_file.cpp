@@ -15,6 +15,7 @@ namespace {
 
 struct Unit {
   std::unique_ptr<platform::File> file;
+  std::string path;
   int recordLength = 0;
   bool cached = false;
   // The status of the first write straight to the file that failed since the unit was
@@ -50,6 +51,7 @@ int Open(int16_t unit, std::string_view path, int recordLength, bool writable) {
   if (!slot.file)
     return error != 0 ? static_cast<int>(error) : static_cast<int>(platform::kErrorFileNotFound);
   slot.recordLength = recordLength;
+  slot.path = path;
   return kIoOk;
 }
 
@@ -144,7 +146,8 @@ int SetUnitCached(int16_t unit, bool on) {
   if (on || !slot.cached) {
     const bool wasCached = slot.cached;
     slot.cached = on && CacheBudget() != 0;
-    if (slot.cached && !wasCached) cache::Attach(unit, slot.file.get());
+    if (slot.cached && !wasCached)
+      cache::Attach(unit, slot.file.get(), platform::Current().FileSize(slot.path).value_or(UINT64_MAX));
     return kIoOk;
   }
   const int status = cache::Flush(unit);
