@@ -6,7 +6,10 @@
 // the lists touch only the small bookkeeping. Each slot is on the recency list (most
 // recent first) and, while dirty, on its unit's dirty list. The index is an
 // open-addressed table of slot numbers with linear probing, sized with the budget and
-// never resized.
+// never resized. Out of the budget come too, before the slots: the staging area of the
+// calls that move several blocks (read-ahead extents, runs written back) and the pool
+// of further notes for blocks that many record writes depend on; neither exists when
+// the budget holds only a few dozen blocks.
 #include "io/block_cache.h"
 
 #include <algorithm>
@@ -25,6 +28,11 @@ namespace {
 
 constexpr uint32_t kNone = UINT32_MAX;
 constexpr int kTouchesPerBlock = 8;
+// A dirty block noted by more record writes than its own notes hold borrows chunks of
+// further notes from a pool, up to kMoreTouchChunks of them, before it is written back
+// early (which empties its notes).
+constexpr int kMoreTouchChunks = 3;
+constexpr int kMostTouches = kTouchesPerBlock * (1 + kMoreTouchChunks);
 constexpr uint32_t kChunkShift = 10;
 constexpr uint32_t kChunkSlots = 1u << kChunkShift;
 // The staging area of the calls that move several blocks: a read-ahead extent of up to
@@ -48,15 +56,20 @@ struct Slot {
   uint32_t newer = kNone;
   uint32_t prevDirty = kNone;
   uint32_t nextDirty = kNone;
+  uint32_t more = kNone;  // the first chunk of its further notes
 };
 using BlockBytes = std::array<uint8_t, kBlockBytes>;
+using Touches = std::array<Touch, kTouchesPerBlock>;
+struct MoreTouches {
+  Touches notes;
+  uint32_t next = kNone;
+};
 
 // The last read of a unit's file that a miss made: its last block and how many it read.
 struct Stream {
   int64_t last = kNoBlock;
   size_t extent = 0;
 };
-using Touches = std::array<Touch, kTouchesPerBlock>;
 constexpr size_t kBytesPerSlot = sizeof(Slot) + sizeof(BlockBytes) + sizeof(Touches);
 
 uint64_t KeyOf(int16_t unit, int64_t block) {
@@ -124,6 +137,9 @@ class Cache {
     byteChunks_.clear();
     touchChunks_.clear();
     freeSlots_.clear();
+    more_.clear();
+    more_.shrink_to_fit();
+    freeMore_ = kNone;
     allocated_ = 0;
     live_ = 0;
     mru_ = lru_ = kNone;
@@ -249,10 +265,12 @@ class Cache {
   void ForgetLedger(uint32_t ledger) {
     for (uint32_t i = 0; i < allocated_; ++i) {
       Slot& s = At(i);
-      Touches& touch = NotesOf(i);
-      const auto end = std::remove_if(touch.begin(), touch.begin() + s.touches,
-                                      [ledger](const Touch& t) { return t.ledger == ledger; });
-      s.touches = static_cast<uint8_t>(end - touch.begin());
+      int kept = 0;
+      for (int k = 0; k < s.touches; ++k) {
+        const Touch t = NoteAt(i, k);
+        if (t.ledger != ledger) NoteAt(i, kept++) = t;
+      }
+      s.touches = static_cast<uint8_t>(kept);
     }
   }
 
@@ -303,18 +321,20 @@ class Cache {
     if (stageBlocks_ < 2) stageBlocks_ = 0;
     stage_.assign(stageBlocks_ * kBlockBytes, 0);
     stage_.shrink_to_fit();
-    const size_t fixedBytes = tableBytes + stage_.size();
+    moreCapacity_ = stageBlocks_ > 0 ? entries / 8 : 0;
+    const size_t fixedBytes = tableBytes + stage_.size() + moreCapacity_ * sizeof(MoreTouches);
     entries = bytes > fixedBytes ? (bytes - fixedBytes) / kBytesPerSlot : 1;
     capacity_ = static_cast<uint32_t>(std::clamp<size_t>(entries, 1, kNone - 1));
     // Whole chunks only, so that the last one allocated stays within the budget.
     if (capacity_ >= kChunkSlots) capacity_ -= capacity_ % kChunkSlots;
     chunkSlots_ = std::min<uint32_t>(kChunkSlots, capacity_);
-    indexBytes_ = fixedBytes;
+    indexBytes_ = tableBytes + stage_.size();
     NotePeak();
   }
 
   void NotePeak() {
-    const size_t held = indexBytes_ + slotChunks_.size() * chunkSlots_ * kBytesPerSlot;
+    const size_t held = indexBytes_ + more_.capacity() * sizeof(MoreTouches) +
+                        slotChunks_.size() * chunkSlots_ * kBytesPerSlot;
     stats_.peakBytes = std::max(stats_.peakBytes, held);
   }
 
@@ -428,26 +448,78 @@ class Cache {
     Slot& s = At(i);
     ++stats_.writeBacks;
     s.dirty = false;
-    s.touches = 0;
+    ClearTouches(i);
     UnlinkDirty(i);
   }
 
   void GiveUp(uint32_t i, int status) {
     Slot& s = At(i);
     LedgerRegistry& registry = LedgerRegistry::Get();
-    const Touches& touch = NotesOf(i);
-    for (int k = 0; k < s.touches; ++k) registry.Count(touch[k].ticket, touch[k].ledger);
+    for (int k = 0; k < s.touches; ++k) {
+      const Touch& t = NoteAt(i, k);
+      registry.Count(t.ticket, t.ledger);
+    }
     int& error = unitError_[static_cast<size_t>(s.unit)];
     if (error == kIoOk) error = status;
     ++stats_.givenUp;
     Remove(i);
   }
 
-  // Makes room for one more note on a dirty block, writing it back when its notes are
-  // full. False when the block was given up.
+  // Makes room for the note of a record write on a dirty block (none is needed when it
+  // is the last one noted), borrowing notes from the pool or, when it can borrow no
+  // more, writing the block back. False when the block was given up.
   bool MakeRoomForTouch(uint32_t i, WriteTicket serving) {
-    if (serving.ticket == 0 || At(i).touches < kTouchesPerBlock) return true;
+    if (serving.ticket == 0) return true;
+    const int n = At(i).touches;
+    if (n > 0 && NoteAt(i, n - 1).ticket == serving.ticket) return true;
+    if (n < RoomFor(i)) return true;
+    if (n < kMostTouches && TakeMoreTouches(i)) return true;
     return WriteBack(i) == kIoOk;
+  }
+
+  // The k-th note of a slot (k below its room).
+  Touch& NoteAt(uint32_t i, int k) {
+    if (k < kTouchesPerBlock) return NotesOf(i)[static_cast<size_t>(k)];
+    uint32_t c = At(i).more;
+    for (k -= kTouchesPerBlock; k >= kTouchesPerBlock; k -= kTouchesPerBlock) c = more_[c].next;
+    return more_[c].notes[static_cast<size_t>(k)];
+  }
+  int RoomFor(uint32_t i) {
+    int room = kTouchesPerBlock;
+    for (uint32_t c = At(i).more; c != kNone; c = more_[c].next) room += kTouchesPerBlock;
+    return room;
+  }
+  // Chains one more chunk of notes to a slot; false when the pool has none left.
+  bool TakeMoreTouches(uint32_t i) {
+    uint32_t c = freeMore_;
+    if (c != kNone) {
+      freeMore_ = more_[c].next;
+    } else if (more_.size() < moreCapacity_) {
+      if (more_.capacity() == 0) {
+        more_.reserve(moreCapacity_);
+        NotePeak();
+      }
+      c = static_cast<uint32_t>(more_.size());
+      more_.emplace_back();
+    } else {
+      return false;
+    }
+    more_[c].next = kNone;
+    uint32_t* link = &At(i).more;
+    while (*link != kNone) link = &more_[*link].next;
+    *link = c;
+    return true;
+  }
+  // Empties a slot's notes and gives its chunks back to the pool.
+  void ClearTouches(uint32_t i) {
+    Slot& s = At(i);
+    s.touches = 0;
+    while (s.more != kNone) {
+      const uint32_t c = s.more;
+      s.more = more_[c].next;
+      more_[c].next = freeMore_;
+      freeMore_ = c;
+    }
   }
 
   // Notes the record write being served on a dirty block. False when the block was given
@@ -457,9 +529,9 @@ class Cache {
     if (!MakeRoomForTouch(i, serving)) return false;
     Slot& s = At(i);
     if (!s.dirty) return true;
-    Touches& touch = NotesOf(i);
-    if (s.touches > 0 && touch[s.touches - 1].ticket == serving.ticket) return true;
-    touch[s.touches++] = Touch{serving.ticket, serving.ledger};
+    if (s.touches > 0 && NoteAt(i, s.touches - 1).ticket == serving.ticket) return true;
+    NoteAt(i, s.touches) = Touch{serving.ticket, serving.ledger};
+    ++s.touches;
     return true;
   }
 
@@ -484,7 +556,7 @@ class Cache {
     if (s.dirty) UnlinkDirty(i);
     s.unit = 0;
     s.dirty = false;
-    s.touches = 0;
+    ClearTouches(i);
     freeSlots_.push_back(i);
     --live_;
     stats_.blocks = live_;
@@ -548,6 +620,9 @@ class Cache {
   size_t indexBytes_ = 0;  // the index and the staging area
   size_t stageBlocks_ = 0;
   std::vector<uint8_t> stage_;
+  std::vector<MoreTouches> more_;  // the pool of further notes
+  size_t moreCapacity_ = 0;
+  uint32_t freeMore_ = kNone;
   uint32_t mru_ = kNone;
   uint32_t lru_ = kNone;
   std::array<uint32_t, kLastUnit + 1> dirtyHead_{};

@@ -253,6 +253,32 @@ TEST_F(BlockCacheTest, EvictionAndFullNotesWriteBackEarly) {
   EXPECT_LE(CurrentCacheStats().blocks * kBlockBytes, 4u * 1024);
 }
 
+// With a budget of room, a block noted by more record writes than it keeps notes of
+// borrows further ones rather than going out early, up to 32 notes; past those it goes
+// out early. Giving it up counts exactly the writes noted since it was last written.
+TEST_F(BlockCacheTest, ABlockOfManyNotesBorrowsBeforeItGoesOutEarly) {
+  struct Case {
+    int writes;
+    uint8_t onDisk;  // block 1 before the flush
+    int failed;
+  };
+  for (const Case& c : {Case{12, 1, 12}, Case{32, 1, 32}, Case{40, 31, 8}}) {
+    SCOPED_TRACE(c.writes);
+    OpenCached(1, "D:\\n.dat", 4);
+    WriteLedger ledger;
+    for (int k = 0; k < c.writes; ++k) {
+      CountedWrite w(ledger);
+      ASSERT_EQ(WriteRecord(1, 1, Filled(static_cast<uint8_t>(k)), w.ticket()), kIoOk);
+    }
+    EXPECT_EQ(OnDisk("D:\\n.dat", 1), c.onDisk);
+    SetIoFaultHook([](IoOp, int16_t, int64_t) { return IoFault{platform::kErrorWriteFault, -1}; });
+    EXPECT_EQ(FlushUnit(1), platform::kErrorWriteFault);
+    EXPECT_EQ(ledger.failed(), c.failed);
+    SetIoFaultHook(nullptr);
+    CloseUnit(1);
+  }
+}
+
 // Blocks from..to, in block order.
 std::vector<int64_t> Pass(int64_t from, int64_t to) {
   std::vector<int64_t> blocks;
