@@ -6,7 +6,9 @@
 // the lists touch only the small bookkeeping. Each slot is on the recency list (most
 // recent first) and, while dirty, on its unit's dirty list. The index is an
 // open-addressed table of slot numbers with linear probing, sized with the budget and
-// never resized. Out of the budget come too, before the slots: the staging area of the
+// never resized; beside each slot number it keeps the tag of the slot's key (its hash),
+// so that a probe looks at a slot only when the tags match and a removal re-places
+// entries without looking at theirs. Out of the budget come too, before the slots: the staging area of the
 // calls that move several blocks (read-ahead extents, runs written back) and the pool
 // of further notes for blocks that many record writes depend on; neither exists when
 // the budget holds only a few dozen blocks.
@@ -63,6 +65,12 @@ using Touches = std::array<Touch, kTouchesPerBlock>;
 struct MoreTouches {
   Touches notes;
   uint32_t next = kNone;
+};
+
+// A slot number of the index and the tag of its key (io/block_cache.cpp, TagOf).
+struct IndexEntry {
+  uint32_t slot = kNone;
+  uint32_t tag = 0;
 };
 
 // The last read of a unit's file that a miss made: its last block and how many it read.
@@ -145,6 +153,7 @@ class Cache {
     mru_ = lru_ = kNone;
     dirtyHead_.fill(kNone);
     unitError_.fill(0);
+    unitBlocks_.fill(0);
     streams_.fill({});
     stats_.blocks = 0;
     stats_.peakBytes = 0;
@@ -255,7 +264,9 @@ class Cache {
   void Forget(int16_t unit) {
     files_[static_cast<size_t>(unit)] = nullptr;
     streams_[static_cast<size_t>(unit)] = {};
-    for (uint32_t i = 0; i < allocated_; ++i) {
+    // The walk ends with the unit's last block (at once for a unit without any).
+    const uint32_t& held = unitBlocks_[static_cast<size_t>(unit)];
+    for (uint32_t i = 0; i < allocated_ && held > 0; ++i) {
       if (At(i).unit == unit) Remove(i);
     }
     unitError_[static_cast<size_t>(unit)] = 0;
@@ -309,13 +320,13 @@ class Cache {
 
   void Size(size_t bytes) {
     budget_ = bytes;
-    const size_t perSlot = kBytesPerSlot + 2 * sizeof(uint32_t);
+    const size_t perSlot = kBytesPerSlot + 2 * sizeof(IndexEntry);
     size_t entries = std::max<size_t>(1, bytes / perSlot);
     size_t tableSize = 16;
-    while (tableSize < 2 * entries) tableSize *= 2;
-    index_.assign(tableSize, kNone);
+    while (tableSize < 2 * entries && tableSize <= UINT32_MAX / 2) tableSize *= 2;
+    index_.assign(tableSize, IndexEntry{});
     mask_ = tableSize - 1;
-    const size_t tableBytes = tableSize * sizeof(uint32_t);
+    const size_t tableBytes = tableSize * sizeof(IndexEntry);
     // Calls of several blocks only when the budget holds many more blocks than they move.
     stageBlocks_ = std::min(kStageBlocks, entries / 8);
     if (stageBlocks_ < 2) stageBlocks_ = 0;
@@ -338,23 +349,27 @@ class Cache {
     stats_.peakBytes = std::max(stats_.peakBytes, held);
   }
 
-  // A full 64-bit mix, so that the same block number of different units and runs of
-  // neighbouring blocks spread over the whole table.
-  size_t Home(uint64_t key) const {
+  // The tag of a key: the high half of a full 64-bit mix, so that the same block number
+  // of different units and runs of neighbouring blocks spread over the whole table. Its
+  // low bits are the key's home in the table; the index keeps it beside the slot number.
+  static uint32_t TagOf(int16_t unit, int64_t block) {
+    uint64_t key = KeyOf(unit, block);
     key ^= key >> 33;
     key *= 0xFF51AFD7ED558CCDULL;
     key ^= key >> 33;
     key *= 0xC4CEB9FE1A85EC53ULL;
     key ^= key >> 33;
-    return static_cast<size_t>(key) & mask_;
+    return static_cast<uint32_t>(key >> 32);
   }
+  size_t HomeOf(uint32_t tag) const { return tag & mask_; }
 
+  // A slot is looked at only when its tag matches.
   uint32_t Find(int16_t unit, int64_t block) {
-    const uint64_t key = KeyOf(unit, block);
-    for (size_t h = Home(key);; h = (h + 1) & mask_) {
-      const uint32_t i = index_[h];
-      if (i == kNone) return kNone;
-      if (At(i).unit == unit && At(i).block == block) return i;
+    const uint32_t tag = TagOf(unit, block);
+    for (size_t h = HomeOf(tag);; h = (h + 1) & mask_) {
+      const IndexEntry e = index_[h];
+      if (e.slot == kNone) return kNone;
+      if (e.tag == tag && At(e.slot).unit == unit && At(e.slot).block == block) return e.slot;
     }
   }
 
@@ -380,9 +395,11 @@ class Cache {
     s.block = block;
     s.dirty = false;
     s.touches = 0;
-    size_t h = Home(KeyOf(unit, block));
-    while (index_[h] != kNone) h = (h + 1) & mask_;
-    index_[h] = i;
+    const uint32_t tag = TagOf(unit, block);
+    size_t h = HomeOf(tag);
+    while (index_[h].slot != kNone) h = (h + 1) & mask_;
+    index_[h] = {i, tag};
+    ++unitBlocks_[static_cast<size_t>(unit)];
     s.older = kNone;
     s.newer = kNone;
     PushMostRecent(i);
@@ -539,19 +556,19 @@ class Cache {
     Slot& s = At(i);
     if (s.unit == 0) return;
     // Backward-shift deletion keeps every probe run of the table unbroken.
-    size_t hole = Home(KeyOf(s.unit, s.block));
-    while (index_[hole] != i) hole = (hole + 1) & mask_;
-    index_[hole] = kNone;
-    for (size_t j = (hole + 1) & mask_; index_[j] != kNone; j = (j + 1) & mask_) {
-      const Slot& o = At(index_[j]);
-      const size_t home = Home(KeyOf(o.unit, o.block));
+    size_t hole = HomeOf(TagOf(s.unit, s.block));
+    while (index_[hole].slot != i) hole = (hole + 1) & mask_;
+    index_[hole].slot = kNone;
+    for (size_t j = (hole + 1) & mask_; index_[j].slot != kNone; j = (j + 1) & mask_) {
+      const size_t home = HomeOf(index_[j].tag);
       const bool movable = hole <= j ? (home <= hole || home > j) : (home <= hole && home > j);
       if (movable) {
         index_[hole] = index_[j];
-        index_[j] = kNone;
+        index_[j].slot = kNone;
         hole = j;
       }
     }
+    --unitBlocks_[static_cast<size_t>(s.unit)];
     UnlinkRecency(i);
     if (s.dirty) UnlinkDirty(i);
     s.unit = 0;
@@ -615,7 +632,8 @@ class Cache {
   uint32_t allocated_ = 0;  // slots taken from the chunks so far
   uint32_t live_ = 0;       // slots holding a block
   std::vector<uint32_t> freeSlots_;
-  std::vector<uint32_t> index_;
+  std::vector<IndexEntry> index_;
+  std::array<uint32_t, kLastUnit + 1> unitBlocks_{};  // blocks held of each unit
   size_t mask_ = 0;
   size_t indexBytes_ = 0;  // the index and the staging area
   size_t stageBlocks_ = 0;
