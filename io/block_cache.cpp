@@ -8,10 +8,10 @@
 // open-addressed table of slot numbers with linear probing, sized with the budget and
 // never resized; beside each slot number it keeps the tag of the slot's key (its hash),
 // so that a probe looks at a slot only when the tags match and a removal re-places
-// entries without looking at theirs. Out of the budget come too, before the slots: the staging area of the
-// calls that move several blocks (read-ahead extents, runs written back) and the pool
-// of further notes for blocks that many record writes depend on; neither exists when
-// the budget holds only a few dozen blocks.
+// entries without looking at theirs. Out of the budget come too, before the slots: the staging area
+// of the calls that move several blocks (read-ahead extents, runs written back) and the pool of
+// further notes for blocks that many record writes depend on; neither exists when the budget holds
+// only a few dozen blocks.
 #include "io/block_cache.h"
 
 #include <algorithm>
@@ -197,7 +197,8 @@ class Cache {
     // settled before any is kept: keeping one may push a dirty one out to the file, and
     // the bytes read before that are not its bytes.
     std::array<bool, kReadAheadBlocks> held{};
-    for (size_t k = 1; k < whole; ++k) held[k] = Find(unit, block + static_cast<int64_t>(k)) != kNone;
+    for (size_t k = 1; k < whole; ++k)
+      held[k] = Find(unit, block + static_cast<int64_t>(k)) != kNone;
     for (size_t k = 1; k < whole; ++k) {
       if (held[k]) continue;
       ++stats_.readAhead;

@@ -55,7 +55,8 @@ class FlakyDisk : public platform::ForwardingPlatform {
     uint32_t WriteAt(uint64_t offset, std::span<const uint8_t> in, size_t& put) override {
       ++disk_.writeCalls;
       const uint64_t full = static_cast<uint64_t>(disk_.fullBlock - 1) * kBlockBytes;
-      if (disk_.fullBlock <= 0 || full >= offset + in.size()) return inner_->WriteAt(offset, in, put);
+      if (disk_.fullBlock <= 0 || full >= offset + in.size())
+        return inner_->WriteAt(offset, in, put);
       const size_t before = full > offset ? static_cast<size_t>(full - offset) : 0;
       if (disk_.fullOnce) disk_.fullBlock = 0;
       inner_->WriteAt(offset, in.first(before), put);

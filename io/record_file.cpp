@@ -78,8 +78,8 @@ int ReadFileRecords(platform::File& file, int16_t unit, int64_t n, int recordLen
   return static_cast<int>(file.ReadAt(offset, out.first(length), got));
 }
 
-int WriteFileRecords(platform::File& file, int16_t unit, int64_t n, int recordLength,
-                     size_t count, std::span<const uint8_t> in, size_t& whole) {
+int WriteFileRecords(platform::File& file, int16_t unit, int64_t n, int recordLength, size_t count,
+                     std::span<const uint8_t> in, size_t& whole) {
   whole = 0;
   const auto length = static_cast<size_t>(recordLength);
   IoFault fault;
@@ -97,7 +97,8 @@ int WriteFileRecords(platform::File& file, int16_t unit, int64_t n, int recordLe
   if (asked < count && fault.shortBytes >= 0)
     bytes += std::min(length, static_cast<size_t>(fault.shortBytes));
   size_t put = 0;
-  const uint32_t error = bytes == 0 ? 0 : file.WriteAt(OffsetOf(n, recordLength), in.first(bytes), put);
+  const uint32_t error =
+      bytes == 0 ? 0 : file.WriteAt(OffsetOf(n, recordLength), in.first(bytes), put);
   whole = std::min(asked, put / length);
   if (whole == count) return 0;
   if (whole < asked)

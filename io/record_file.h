@@ -43,8 +43,8 @@ int ReadFileRecords(platform::File& file, int16_t unit, int64_t n, int recordLen
 // of it put) and nothing after it is written. `whole` says how many records from n on
 // are wholly on the file: all of them when the answer is 0, otherwise record n + whole
 // is the one whose write failed.
-int WriteFileRecords(platform::File& file, int16_t unit, int64_t n, int recordLength,
-                     size_t count, std::span<const uint8_t> in, size_t& whole);
+int WriteFileRecords(platform::File& file, int16_t unit, int64_t n, int recordLength, size_t count,
+                     std::span<const uint8_t> in, size_t& whole);
 
 // Counts of record reads and writes that reached a file (successful or not); a call
 // that moves several records counts each of them.

@@ -147,7 +147,8 @@ int SetUnitCached(int16_t unit, bool on) {
     const bool wasCached = slot.cached;
     slot.cached = on && CacheBudget() != 0;
     if (slot.cached && !wasCached)
-      cache::Attach(unit, slot.file.get(), platform::Current().FileSize(slot.path).value_or(UINT64_MAX));
+      cache::Attach(unit, slot.file.get(),
+                    platform::Current().FileSize(slot.path).value_or(UINT64_MAX));
     return kIoOk;
   }
   const int status = cache::Flush(unit);
