@@ -333,7 +333,9 @@ class Cache {
     if (stageBlocks_ < 2) stageBlocks_ = 0;
     stage_.assign(stageBlocks_ * kBlockBytes, 0);
     stage_.shrink_to_fit();
-    moreCapacity_ = stageBlocks_ > 0 ? entries / 8 : 0;
+    // Further notes for up to one block in two (a migration keeps tens of thousands of
+    // dirty blocks with more than 8 notes; too small a pool sends them out early).
+    moreCapacity_ = stageBlocks_ > 0 ? entries / 2 : 0;
     const size_t fixedBytes = tableBytes + stage_.size() + moreCapacity_ * sizeof(MoreTouches);
     entries = bytes > fixedBytes ? (bytes - fixedBytes) / kBytesPerSlot : 1;
     capacity_ = static_cast<uint32_t>(std::clamp<size_t>(entries, 1, kNone - 1));
