@@ -6,7 +6,12 @@
 // the lists touch only the small bookkeeping. Each slot is on the recency list (most
 // recent first) and, while dirty, on its unit's dirty list. The index is an
 // open-addressed table of slot numbers with linear probing, sized with the budget and
-// never resized.
+// never resized; beside each slot number it keeps the tag of the slot's key (its hash),
+// so that a probe looks at a slot only when the tags match and a removal re-places
+// entries without looking at theirs. Out of the budget come too, before the slots: the staging area
+// of the calls that move several blocks (read-ahead extents, runs written back) and the pool of
+// further notes for blocks that many record writes depend on; neither exists when the budget holds
+// only a few dozen blocks.
 #include "io/block_cache.h"
 
 #include <algorithm>
@@ -25,8 +30,18 @@ namespace {
 
 constexpr uint32_t kNone = UINT32_MAX;
 constexpr int kTouchesPerBlock = 8;
+// A dirty block noted by more record writes than its own notes hold borrows chunks of
+// further notes from a pool, up to kMoreTouchChunks of them, before it is written back
+// early (which empties its notes).
+constexpr int kMoreTouchChunks = 3;
+constexpr int kMostTouches = kTouchesPerBlock * (1 + kMoreTouchChunks);
 constexpr uint32_t kChunkShift = 10;
 constexpr uint32_t kChunkSlots = 1u << kChunkShift;
+// The staging area of the calls that move several blocks: a read-ahead extent of up to
+// kReadAheadBlocks, a run of written-back blocks of up to kStageBlocks (64 KiB).
+constexpr size_t kStageBlocks = 128;
+constexpr size_t kReadAheadBlocks = 64;
+constexpr int64_t kNoBlock = -1;
 
 // A record write that changed or read the block while it was dirty.
 struct Touch {
@@ -43,9 +58,26 @@ struct Slot {
   uint32_t newer = kNone;
   uint32_t prevDirty = kNone;
   uint32_t nextDirty = kNone;
+  uint32_t more = kNone;  // the first chunk of its further notes
 };
 using BlockBytes = std::array<uint8_t, kBlockBytes>;
 using Touches = std::array<Touch, kTouchesPerBlock>;
+struct MoreTouches {
+  Touches notes;
+  uint32_t next = kNone;
+};
+
+// A slot number of the index and the tag of its key (io/block_cache.cpp, TagOf).
+struct IndexEntry {
+  uint32_t slot = kNone;
+  uint32_t tag = 0;
+};
+
+// The last read of a unit's file that a miss made: its last block and how many it read.
+struct Stream {
+  int64_t last = kNoBlock;
+  size_t extent = 0;
+};
 constexpr size_t kBytesPerSlot = sizeof(Slot) + sizeof(BlockBytes) + sizeof(Touches);
 
 uint64_t KeyOf(int16_t unit, int64_t block) {
@@ -97,6 +129,7 @@ class Cache {
  public:
   Cache() {
     dirtyHead_.fill(kNone);
+    streams_.fill({});
     Size(kDefaultCacheBudget);
   }
 
@@ -112,11 +145,16 @@ class Cache {
     byteChunks_.clear();
     touchChunks_.clear();
     freeSlots_.clear();
+    more_.clear();
+    more_.shrink_to_fit();
+    freeMore_ = kNone;
     allocated_ = 0;
     live_ = 0;
     mru_ = lru_ = kNone;
     dirtyHead_.fill(kNone);
     unitError_.fill(0);
+    unitBlocks_.fill(0);
+    streams_.fill({});
     stats_.blocks = 0;
     stats_.peakBytes = 0;
     Size(bytes);
@@ -132,18 +170,44 @@ class Cache {
       std::memcpy(out.data(), Bytes(i).data(), out.size());
       return kIoOk;
     }
-    std::array<uint8_t, kBlockBytes> bytes{};
+    platform::File* file = files_[static_cast<size_t>(unit)];
+    if (file == nullptr) return kIoUnitNotOpen;
+    // A miss right after a miss on the block before it is a pass in block order: the
+    // blocks that follow are read with it, in one call, twice as many each time the pass
+    // goes on (so that a short run of neighbours reads little it does not use).
+    Stream& stream = streams_[static_cast<size_t>(unit)];
+    const size_t count = stream.last == block - 1 && stageBlocks_ > 1
+                             ? std::min({kReadAheadBlocks, stageBlocks_, 2 * stream.extent,
+                                         BlocksBefore(unit, block)})
+                             : 1;
+    std::array<uint8_t, kBlockBytes> one;
+    const std::span<uint8_t> bytes =
+        count > 1 ? std::span<uint8_t>(stage_).first(count * kBlockBytes) : std::span<uint8_t>(one);
     size_t got = 0;
-    if (const int status = FromFile(unit, block, bytes, got); status != kIoOk) {
-      return status;
-    }
+    const int status = count > 1
+                           ? ReadFileRecords(*file, unit, block, kBlockBytes, count, bytes, got)
+                           : ReadFileRecord(*file, unit, block, kBlockBytes, bytes, got);
+    if (status != kIoOk) return status;
     if (got < out.size()) return kIoPastEnd;
     std::memcpy(out.data(), bytes.data(), out.size());
     // Only whole blocks are kept: a block the file holds only part of is read afresh.
-    if (got == kBlockBytes) {
-      ++stats_.misses;
-      Bytes(Insert(unit, block)) = bytes;
+    const size_t whole = std::min(count, got / kBlockBytes);
+    if (whole == 0) return kIoOk;
+    // A block read ahead that is held already keeps the bytes it has. Which ones are is
+    // settled before any is kept: keeping one may push a dirty one out to the file, and
+    // the bytes read before that are not its bytes.
+    std::array<bool, kReadAheadBlocks> held{};
+    for (size_t k = 1; k < whole; ++k)
+      held[k] = Find(unit, block + static_cast<int64_t>(k)) != kNone;
+    for (size_t k = 1; k < whole; ++k) {
+      if (held[k]) continue;
+      ++stats_.readAhead;
+      std::memcpy(Bytes(Insert(unit, block + static_cast<int64_t>(k))).data(),
+                  bytes.data() + k * kBlockBytes, kBlockBytes);
     }
+    ++stats_.misses;
+    std::memcpy(Bytes(Insert(unit, block)).data(), bytes.data(), kBlockBytes);
+    stream = {block + static_cast<int64_t>(whole) - 1, whole};
     return kIoOk;
   }
 
@@ -175,22 +239,35 @@ class Cache {
     }
     std::sort(dirty.begin(), dirty.end(),
               [this](uint32_t a, uint32_t b) { return At(a).block < At(b).block; });
-    for (uint32_t i : dirty) WriteBack(i);
+    // Each run of neighbouring blocks goes out in one call, as far as the staging holds.
+    for (size_t first = 0; first < dirty.size();) {
+      size_t end = first + 1;
+      while (end < dirty.size() && end - first < stageBlocks_ &&
+             At(dirty[end]).block == At(dirty[end - 1]).block + 1)
+        ++end;
+      WriteBackRun(std::span<const uint32_t>(dirty).subspan(first, end - first));
+      first = end;
+    }
     const int status = unitError_[static_cast<size_t>(unit)];
     unitError_[static_cast<size_t>(unit)] = 0;
     return status;
   }
 
   // The file beneath a unit from now on (null: none).
-  void Attach(int16_t unit, platform::File* file) {
+  void Attach(int16_t unit, platform::File* file, uint64_t size) {
     files_[static_cast<size_t>(unit)] = file;
     firstError_[static_cast<size_t>(unit)] = kIoOk;
+    streams_[static_cast<size_t>(unit)] = {};
+    fileEnd_[static_cast<size_t>(unit)] = size;
   }
   int FirstWriteFailure(int16_t unit) const { return firstError_[static_cast<size_t>(unit)]; }
 
   void Forget(int16_t unit) {
     files_[static_cast<size_t>(unit)] = nullptr;
-    for (uint32_t i = 0; i < allocated_; ++i) {
+    streams_[static_cast<size_t>(unit)] = {};
+    // The walk ends with the unit's last block (at once for a unit without any).
+    const uint32_t& held = unitBlocks_[static_cast<size_t>(unit)];
+    for (uint32_t i = 0; i < allocated_ && held > 0; ++i) {
       if (At(i).unit == unit) Remove(i);
     }
     unitError_[static_cast<size_t>(unit)] = 0;
@@ -200,27 +277,42 @@ class Cache {
   void ForgetLedger(uint32_t ledger) {
     for (uint32_t i = 0; i < allocated_; ++i) {
       Slot& s = At(i);
-      Touches& touch = NotesOf(i);
-      const auto end = std::remove_if(touch.begin(), touch.begin() + s.touches,
-                                      [ledger](const Touch& t) { return t.ledger == ledger; });
-      s.touches = static_cast<uint8_t>(end - touch.begin());
+      int kept = 0;
+      for (int k = 0; k < s.touches; ++k) {
+        const Touch t = NoteAt(i, k);
+        if (t.ledger != ledger) NoteAt(i, kept++) = t;
+      }
+      s.touches = static_cast<uint8_t>(kept);
     }
   }
 
  private:
-  int FromFile(int16_t unit, int64_t block, std::span<uint8_t> out, size_t& got) {
-    platform::File* file = files_[static_cast<size_t>(unit)];
-    if (file == nullptr) return kIoUnitNotOpen;
-    return ReadFileRecord(*file, unit, block, static_cast<int>(kBlockBytes), out, got);
+  // How many blocks from `block` on lie within the file's end as the cache knows it (at
+  // least 1: a read of the block itself learns where the end is).
+  size_t BlocksBefore(int16_t unit, int64_t block) const {
+    const uint64_t end = fileEnd_[static_cast<size_t>(unit)];
+    const uint64_t from = static_cast<uint64_t>(block - 1) * kBlockBytes;
+    if (end <= from + kBlockBytes) return 1;
+    return static_cast<size_t>(std::min<uint64_t>((end - from) / kBlockBytes, kReadAheadBlocks));
   }
+  // A write to the file may have made it longer.
+  void NoteWriteEnd(int16_t unit, int64_t block, size_t bytes) {
+    uint64_t& end = fileEnd_[static_cast<size_t>(unit)];
+    end = std::max(end, static_cast<uint64_t>(block - 1) * kBlockBytes + bytes);
+  }
+
   int ToFile(int16_t unit, int64_t block, std::span<const uint8_t> in) {
+    NoteWriteEnd(unit, block, in.size());
     platform::File* file = files_[static_cast<size_t>(unit)];
     const int status = file == nullptr
                            ? static_cast<int>(kIoUnitNotOpen)
                            : WriteFileRecord(*file, unit, block, static_cast<int>(kBlockBytes), in);
+    NoteWriteFailure(unit, status);
+    return status;
+  }
+  void NoteWriteFailure(int16_t unit, int status) {
     int& first = firstError_[static_cast<size_t>(unit)];
     if (status != kIoOk && first == kIoOk) first = status;
-    return status;
   }
 
   Slot& At(uint32_t i) { return slotChunks_[i >> kChunkShift][i & (kChunkSlots - 1)]; }
@@ -229,44 +321,58 @@ class Cache {
 
   void Size(size_t bytes) {
     budget_ = bytes;
-    const size_t perSlot = kBytesPerSlot + 2 * sizeof(uint32_t);
+    const size_t perSlot = kBytesPerSlot + 2 * sizeof(IndexEntry);
     size_t entries = std::max<size_t>(1, bytes / perSlot);
     size_t tableSize = 16;
-    while (tableSize < 2 * entries) tableSize *= 2;
-    index_.assign(tableSize, kNone);
+    while (tableSize < 2 * entries && tableSize <= UINT32_MAX / 2) tableSize *= 2;
+    index_.assign(tableSize, IndexEntry{});
     mask_ = tableSize - 1;
-    const size_t tableBytes = tableSize * sizeof(uint32_t);
-    entries = bytes > tableBytes ? (bytes - tableBytes) / kBytesPerSlot : 1;
+    const size_t tableBytes = tableSize * sizeof(IndexEntry);
+    // Calls of several blocks only when the budget holds many more blocks than they move.
+    stageBlocks_ = std::min(kStageBlocks, entries / 8);
+    if (stageBlocks_ < 2) stageBlocks_ = 0;
+    stage_.assign(stageBlocks_ * kBlockBytes, 0);
+    stage_.shrink_to_fit();
+    // Further notes for up to one block in two (a migration keeps tens of thousands of
+    // dirty blocks with more than 8 notes; too small a pool sends them out early).
+    moreCapacity_ = stageBlocks_ > 0 ? entries / 2 : 0;
+    const size_t fixedBytes = tableBytes + stage_.size() + moreCapacity_ * sizeof(MoreTouches);
+    entries = bytes > fixedBytes ? (bytes - fixedBytes) / kBytesPerSlot : 1;
     capacity_ = static_cast<uint32_t>(std::clamp<size_t>(entries, 1, kNone - 1));
     // Whole chunks only, so that the last one allocated stays within the budget.
     if (capacity_ >= kChunkSlots) capacity_ -= capacity_ % kChunkSlots;
     chunkSlots_ = std::min<uint32_t>(kChunkSlots, capacity_);
-    indexBytes_ = tableBytes;
+    indexBytes_ = tableBytes + stage_.size();
     NotePeak();
   }
 
   void NotePeak() {
-    const size_t held = indexBytes_ + slotChunks_.size() * chunkSlots_ * kBytesPerSlot;
+    const size_t held = indexBytes_ + more_.capacity() * sizeof(MoreTouches) +
+                        slotChunks_.size() * chunkSlots_ * kBytesPerSlot;
     stats_.peakBytes = std::max(stats_.peakBytes, held);
   }
 
-  // A full 64-bit mix, so that the same block number of different units and runs of
-  // neighbouring blocks spread over the whole table.
-  size_t Home(uint64_t key) const {
+  // The tag of a key: the high half of a full 64-bit mix, so that the same block number
+  // of different units and runs of neighbouring blocks spread over the whole table. Its
+  // low bits are the key's home in the table; the index keeps it beside the slot number.
+  static uint32_t TagOf(int16_t unit, int64_t block) {
+    uint64_t key = KeyOf(unit, block);
     key ^= key >> 33;
     key *= 0xFF51AFD7ED558CCDULL;
     key ^= key >> 33;
     key *= 0xC4CEB9FE1A85EC53ULL;
     key ^= key >> 33;
-    return static_cast<size_t>(key) & mask_;
+    return static_cast<uint32_t>(key >> 32);
   }
+  size_t HomeOf(uint32_t tag) const { return tag & mask_; }
 
+  // A slot is looked at only when its tag matches.
   uint32_t Find(int16_t unit, int64_t block) {
-    const uint64_t key = KeyOf(unit, block);
-    for (size_t h = Home(key);; h = (h + 1) & mask_) {
-      const uint32_t i = index_[h];
-      if (i == kNone) return kNone;
-      if (At(i).unit == unit && At(i).block == block) return i;
+    const uint32_t tag = TagOf(unit, block);
+    for (size_t h = HomeOf(tag);; h = (h + 1) & mask_) {
+      const IndexEntry e = index_[h];
+      if (e.slot == kNone) return kNone;
+      if (e.tag == tag && At(e.slot).unit == unit && At(e.slot).block == block) return e.slot;
     }
   }
 
@@ -292,9 +398,11 @@ class Cache {
     s.block = block;
     s.dirty = false;
     s.touches = 0;
-    size_t h = Home(KeyOf(unit, block));
-    while (index_[h] != kNone) h = (h + 1) & mask_;
-    index_[h] = i;
+    const uint32_t tag = TagOf(unit, block);
+    size_t h = HomeOf(tag);
+    while (index_[h].slot != kNone) h = (h + 1) & mask_;
+    index_[h] = {i, tag};
+    ++unitBlocks_[static_cast<size_t>(unit)];
     s.older = kNone;
     s.newer = kNone;
     PushMostRecent(i);
@@ -318,29 +426,120 @@ class Cache {
       GiveUp(i, status);
       return status;
     }
+    Written(i);
+    return kIoOk;
+  }
+
+  // Writes a run of dirty blocks of one unit, neighbours in block order, in one call. A
+  // block whose write fails in it is then written once more alone and given up when
+  // that fails too, as WriteBack does; the blocks after it go on as a run of their own.
+  void WriteBackRun(std::span<const uint32_t> run) {
+    const int16_t unit = At(run.front()).unit;
+    platform::File* file = files_[static_cast<size_t>(unit)];
+    while (!run.empty()) {
+      if (run.size() == 1 || file == nullptr) {
+        WriteBack(run.front());
+        run = run.subspan(1);
+        continue;
+      }
+      for (size_t k = 0; k < run.size(); ++k)
+        std::memcpy(stage_.data() + k * kBlockBytes, Bytes(run[k]).data(), kBlockBytes);
+      size_t whole = 0;
+      NoteWriteEnd(unit, At(run.front()).block, run.size() * kBlockBytes);
+      const int status =
+          WriteFileRecords(*file, unit, At(run.front()).block, kBlockBytes, run.size(),
+                           std::span<const uint8_t>(stage_).first(run.size() * kBlockBytes), whole);
+      for (size_t k = 0; k < whole; ++k) Written(run[k]);
+      run = run.subspan(whole);
+      if (status == kIoOk) break;
+      NoteWriteFailure(unit, status);
+      const uint32_t i = run.front();
+      if (const int again = ToFile(unit, At(i).block, Bytes(i)); again != kIoOk) {
+        GiveUp(i, again);
+      } else {
+        Written(i);
+      }
+      run = run.subspan(1);
+    }
+  }
+
+  // A dirty block is on its file: clean, its notes done with.
+  void Written(uint32_t i) {
+    Slot& s = At(i);
     ++stats_.writeBacks;
     s.dirty = false;
-    s.touches = 0;
+    ClearTouches(i);
     UnlinkDirty(i);
-    return kIoOk;
   }
 
   void GiveUp(uint32_t i, int status) {
     Slot& s = At(i);
     LedgerRegistry& registry = LedgerRegistry::Get();
-    const Touches& touch = NotesOf(i);
-    for (int k = 0; k < s.touches; ++k) registry.Count(touch[k].ticket, touch[k].ledger);
+    for (int k = 0; k < s.touches; ++k) {
+      const Touch& t = NoteAt(i, k);
+      registry.Count(t.ticket, t.ledger);
+    }
     int& error = unitError_[static_cast<size_t>(s.unit)];
     if (error == kIoOk) error = status;
     ++stats_.givenUp;
     Remove(i);
   }
 
-  // Makes room for one more note on a dirty block, writing it back when its notes are
-  // full. False when the block was given up.
+  // Makes room for the note of a record write on a dirty block (none is needed when it
+  // is the last one noted), borrowing notes from the pool or, when it can borrow no
+  // more, writing the block back. False when the block was given up.
   bool MakeRoomForTouch(uint32_t i, WriteTicket serving) {
-    if (serving.ticket == 0 || At(i).touches < kTouchesPerBlock) return true;
+    if (serving.ticket == 0) return true;
+    const int n = At(i).touches;
+    if (n > 0 && NoteAt(i, n - 1).ticket == serving.ticket) return true;
+    if (n < RoomFor(i)) return true;
+    if (n < kMostTouches && TakeMoreTouches(i)) return true;
     return WriteBack(i) == kIoOk;
+  }
+
+  // The k-th note of a slot (k below its room).
+  Touch& NoteAt(uint32_t i, int k) {
+    if (k < kTouchesPerBlock) return NotesOf(i)[static_cast<size_t>(k)];
+    uint32_t c = At(i).more;
+    for (k -= kTouchesPerBlock; k >= kTouchesPerBlock; k -= kTouchesPerBlock) c = more_[c].next;
+    return more_[c].notes[static_cast<size_t>(k)];
+  }
+  int RoomFor(uint32_t i) {
+    int room = kTouchesPerBlock;
+    for (uint32_t c = At(i).more; c != kNone; c = more_[c].next) room += kTouchesPerBlock;
+    return room;
+  }
+  // Chains one more chunk of notes to a slot; false when the pool has none left.
+  bool TakeMoreTouches(uint32_t i) {
+    uint32_t c = freeMore_;
+    if (c != kNone) {
+      freeMore_ = more_[c].next;
+    } else if (more_.size() < moreCapacity_) {
+      if (more_.capacity() == 0) {
+        more_.reserve(moreCapacity_);
+        NotePeak();
+      }
+      c = static_cast<uint32_t>(more_.size());
+      more_.emplace_back();
+    } else {
+      return false;
+    }
+    more_[c].next = kNone;
+    uint32_t* link = &At(i).more;
+    while (*link != kNone) link = &more_[*link].next;
+    *link = c;
+    return true;
+  }
+  // Empties a slot's notes and gives its chunks back to the pool.
+  void ClearTouches(uint32_t i) {
+    Slot& s = At(i);
+    s.touches = 0;
+    while (s.more != kNone) {
+      const uint32_t c = s.more;
+      s.more = more_[c].next;
+      more_[c].next = freeMore_;
+      freeMore_ = c;
+    }
   }
 
   // Notes the record write being served on a dirty block. False when the block was given
@@ -350,9 +549,9 @@ class Cache {
     if (!MakeRoomForTouch(i, serving)) return false;
     Slot& s = At(i);
     if (!s.dirty) return true;
-    Touches& touch = NotesOf(i);
-    if (s.touches > 0 && touch[s.touches - 1].ticket == serving.ticket) return true;
-    touch[s.touches++] = Touch{serving.ticket, serving.ledger};
+    if (s.touches > 0 && NoteAt(i, s.touches - 1).ticket == serving.ticket) return true;
+    NoteAt(i, s.touches) = Touch{serving.ticket, serving.ledger};
+    ++s.touches;
     return true;
   }
 
@@ -360,24 +559,24 @@ class Cache {
     Slot& s = At(i);
     if (s.unit == 0) return;
     // Backward-shift deletion keeps every probe run of the table unbroken.
-    size_t hole = Home(KeyOf(s.unit, s.block));
-    while (index_[hole] != i) hole = (hole + 1) & mask_;
-    index_[hole] = kNone;
-    for (size_t j = (hole + 1) & mask_; index_[j] != kNone; j = (j + 1) & mask_) {
-      const Slot& o = At(index_[j]);
-      const size_t home = Home(KeyOf(o.unit, o.block));
+    size_t hole = HomeOf(TagOf(s.unit, s.block));
+    while (index_[hole].slot != i) hole = (hole + 1) & mask_;
+    index_[hole].slot = kNone;
+    for (size_t j = (hole + 1) & mask_; index_[j].slot != kNone; j = (j + 1) & mask_) {
+      const size_t home = HomeOf(index_[j].tag);
       const bool movable = hole <= j ? (home <= hole || home > j) : (home <= hole && home > j);
       if (movable) {
         index_[hole] = index_[j];
-        index_[j] = kNone;
+        index_[j].slot = kNone;
         hole = j;
       }
     }
+    --unitBlocks_[static_cast<size_t>(s.unit)];
     UnlinkRecency(i);
     if (s.dirty) UnlinkDirty(i);
     s.unit = 0;
     s.dirty = false;
-    s.touches = 0;
+    ClearTouches(i);
     freeSlots_.push_back(i);
     --live_;
     stats_.blocks = live_;
@@ -436,15 +635,23 @@ class Cache {
   uint32_t allocated_ = 0;  // slots taken from the chunks so far
   uint32_t live_ = 0;       // slots holding a block
   std::vector<uint32_t> freeSlots_;
-  std::vector<uint32_t> index_;
+  std::vector<IndexEntry> index_;
+  std::array<uint32_t, kLastUnit + 1> unitBlocks_{};  // blocks held of each unit
   size_t mask_ = 0;
-  size_t indexBytes_ = 0;
+  size_t indexBytes_ = 0;  // the index and the staging area
+  size_t stageBlocks_ = 0;
+  std::vector<uint8_t> stage_;
+  std::vector<MoreTouches> more_;  // the pool of further notes
+  size_t moreCapacity_ = 0;
+  uint32_t freeMore_ = kNone;
   uint32_t mru_ = kNone;
   uint32_t lru_ = kNone;
   std::array<uint32_t, kLastUnit + 1> dirtyHead_{};
   std::array<int, kLastUnit + 1> unitError_{};
   std::array<platform::File*, kLastUnit + 1> files_{};  // the file beneath each cached unit
   std::array<int, kLastUnit + 1> firstError_{};         // first failed write since attached
+  std::array<Stream, kLastUnit + 1> streams_{};
+  std::array<uint64_t, kLastUnit + 1> fileEnd_{};  // the end of each unit's file, as known
   CacheStats stats_;
 };
 
@@ -484,7 +691,9 @@ int Write(int16_t unit, int64_t block, std::span<const uint8_t> in, WriteTicket 
 }
 int Flush(int16_t unit) { return TheCache().Flush(unit); }
 void Forget(int16_t unit) { TheCache().Forget(unit); }
-void Attach(int16_t unit, platform::File* file) { TheCache().Attach(unit, file); }
+void Attach(int16_t unit, platform::File* file, uint64_t size) {
+  TheCache().Attach(unit, file, size);
+}
 int FirstWriteFailure(int16_t unit) { return TheCache().FirstWriteFailure(unit); }
 
 }  // namespace cache

@@ -12,23 +12,35 @@
 // least recently used one leaving first, within a budget of 64 MB whatever the size of
 // the files (blocks, their bookkeeping and the index counted together; a test may set a
 // smaller budget). A read of a block that is not there reads the whole block from the
-// file and keeps it; a read of one that is, touches no file. A write changes the kept
-// block and marks it dirty; the file gets it when the block leaves the cache or its
-// unit is flushed. A flush writes the unit's dirty blocks in block order. The owner
+// file and keeps it; a read of one that is, touches no file. A miss right after a miss
+// on the block before it (a pass in block order) reads the blocks that follow with it,
+// in one call of 2, then 4, ... up to 64 blocks as the pass goes on, never past the end
+// of the file as the cache knows it, and keeps those it does not hold already (a held
+// block keeps its bytes). The block asked for gets the answer a read of it alone gives:
+// when the call fails, that block is read alone. A write changes the kept block and
+// marks it dirty; the file gets it when the block leaves the cache or its unit is
+// flushed. A flush writes the unit's dirty blocks in block order, each run of
+// neighbouring blocks in one call (up to 64 KiB). The owner
 // flushes whenever anything else could look at the files: before an external program
 // starts, when a unit is closed, at the end of each pipeline step and when the program
 // ends. Written back, every block holds exactly the bytes that the same writes would
 // have left without the cache, so the files come out the same byte for byte.
 //
 // Where faults are injected. The fault hook of io/unit_file.h is asked where a block
-// really goes to or comes from the file: on a read that misses the cache and on each
-// write-back, never on a write that only changes the kept copy. A test that fails the
-// k-th write therefore fails a write-back, as a failing disk would.
+// really goes to or comes from the file: on a read that misses the cache, for each
+// block it reads ahead, and on each write-back, never on a write that only changes the
+// kept copy. A call of several blocks asks about each of them in block order before it
+// is made. A read-ahead whose first block the hook fails answers with that status; one
+// whose later block it fails stops before that block. A run whose block the hook fails
+// is written up to that block, and that block takes the fault as a write-back of it
+// alone would, then is retried alone; the blocks after it go on as a run of their own,
+// so that the hook is asked in the same order as when each block is written alone. A
+// test that fails the k-th write therefore fails a write-back, as a failing disk would.
 //
 // A write-back that fails. The caller whose write put a record into that block was told
 // "done" long before. What the failure means for it:
-//   - The block is written once more at once; a failure that passes (a retried write
-//     succeeds) loses nothing.
+//   - The block is written once more at once, alone (also when it failed in a run); a
+//     failure that passes (a retried write succeeds) loses nothing.
 //   - When the second write fails too, the block is given up: the cache forgets it, so
 //     that from then on every operation sees the file's own bytes, as it would without
 //     the cache after a failed write, and the unit's next flush answers with the
@@ -38,7 +50,9 @@
 //     the store hands its ticket to every block read and write of the placement, and
 //     the cache notes it on each dirty block it writes or reads that way (a record
 //     placed further along its probe path depends on the blocks before it being as
-//     the cache saw them). Giving a block up counts, once
+//     the cache saw them). A block keeps 8 notes, and borrows up to 24 more from a
+//     pool (a share of the budget); when it can note no more, it is written back
+//     early, which empties its notes. Giving a block up counts, once
 //     each, every ticket noted on it since it was last written. The owner reads the
 //     ledger after its flush, so the counts it reports include these failures: a
 //     record whose block never reached the disk is never reported as written.
@@ -70,7 +84,8 @@ size_t CacheBudget();
 
 struct CacheStats {
   uint64_t hits = 0;        // reads and writes served without the file
-  uint64_t misses = 0;      // blocks read from the file into the cache
+  uint64_t misses = 0;      // blocks read from the file into the cache when asked for
+  uint64_t readAhead = 0;   // blocks read from the file into the cache with a miss before them
   uint64_t writeBacks = 0;  // dirty blocks written to the file
   uint64_t givenUp = 0;     // dirty blocks whose write-back failed twice
   size_t blocks = 0;        // blocks held now
@@ -119,8 +134,9 @@ class CountedWrite {
 // a unit itself, through io/record_file.h.
 namespace cache {
 
-// The file beneath `unit`, from the moment the unit is cached (not owned).
-void Attach(int16_t unit, platform::File* file);
+// The file beneath `unit`, from the moment the unit is cached (not owned), and its size
+// then (UINT64_MAX: not known), beyond which the cache does not read ahead.
+void Attach(int16_t unit, platform::File* file, uint64_t size);
 // The status of the first write to the unit's file that failed since it was attached.
 int FirstWriteFailure(int16_t unit);
 

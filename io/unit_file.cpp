@@ -15,6 +15,8 @@ namespace {
 
 struct Unit {
   std::unique_ptr<platform::File> file;
+  platform::Platform* os = nullptr;  // the platform that opened it
+  std::string path;
   int recordLength = 0;
   bool cached = false;
   // The status of the first write straight to the file that failed since the unit was
@@ -49,7 +51,9 @@ int Open(platform::Platform& os, int16_t unit, std::string_view path, int record
   slot.file = writable ? os.OpenExistingFile(path, error) : os.OpenFileForReading(path, error);
   if (!slot.file)
     return error != 0 ? static_cast<int>(error) : static_cast<int>(platform::kErrorFileNotFound);
+  slot.os = &os;
   slot.recordLength = recordLength;
+  slot.path = path;
   return kIoOk;
 }
 
@@ -145,7 +149,9 @@ int SetUnitCached(int16_t unit, bool on) {
   if (on || !slot.cached) {
     const bool wasCached = slot.cached;
     slot.cached = on && CacheBudget() != 0;
-    if (slot.cached && !wasCached) cache::Attach(unit, slot.file.get());
+    if (slot.cached && !wasCached)
+      cache::Attach(unit, slot.file.get(),
+                    slot.os->FileSize(slot.path).value_or(UINT64_MAX));
     return kIoOk;
   }
   const int status = cache::Flush(unit);
