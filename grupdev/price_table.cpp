@@ -45,8 +45,9 @@ int16_t LoadPriceBase(platform::Platform& os, PriceTable& table, std::string_vie
     return kPriceBaseFailed;
   }
   std::array<uint8_t, pricebase::kPriceBaseBlockSize> block{};
+  io::RecordPass pass(file.unit, range.last);
   for (int32_t b = range.first; b <= range.last; ++b) {
-    if (io::ReadRecord(file.unit, b, block) != io::kIoOk) {
+    if (pass.Read(b, block) != io::kIoOk) {
       io::CloseUnit(file.unit);
       if (pricebase::ShowPriceBaseFault(messages, n))
         installer::ShowError(os, pricebase::ReadErrorText());

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -81,6 +82,52 @@ int ReadRecord(int16_t unit, int64_t n, std::span<uint8_t> out, WriteTicket serv
   return got < out.size() ? static_cast<int>(kIoPastEnd) : static_cast<int>(kIoOk);
 }
 
+RecordPass::RecordPass(int16_t unit, int64_t last) : unit_(unit), last_(last) {}
+
+int RecordPass::Read(int64_t n, std::span<uint8_t> out) {
+  constexpr size_t kWindowBytes = size_t{32} << 10;
+  if (n >= first_ && n < first_ + held_) {
+    const size_t length = static_cast<size_t>(RecordLengthOf(unit_));
+    if (out.size() > length) return kIoBadArgument;
+    std::memcpy(out.data(), window_.data() + static_cast<size_t>(n - first_) * length, out.size());
+    return kIoOk;
+  }
+  held_ = 0;
+  if (!ValidUnit(unit_) || n < 1 || n >= last_) return ReadRecord(unit_, n, out);
+  Unit& slot = Units()[unit_];
+  if (!slot.file || slot.cached || out.size() > static_cast<size_t>(slot.recordLength)) {
+    return ReadRecord(unit_, n, out);
+  }
+  const auto length = static_cast<size_t>(slot.recordLength);
+  const size_t count = std::min<size_t>(std::max<size_t>(kWindowBytes / length, 1),
+                                        static_cast<size_t>(last_ - n + 1));
+  window_.resize(count * length);
+  size_t got = 0;
+  if (const int status =
+          ReadFileRecords(*slot.file, unit_, n, slot.recordLength, count, window_, got);
+      status != kIoOk) {
+    return status;
+  }
+  if (got < out.size()) return kIoPastEnd;
+  first_ = n;
+  held_ = static_cast<int64_t>(got / length);
+  std::memcpy(out.data(), window_.data(), out.size());
+  return kIoOk;
+}
+
+int RecordPass::Write(int64_t n, std::span<const uint8_t> in) {
+  const int status = WriteRecord(unit_, n, in);
+  if (n >= first_ && n < first_ + held_) {
+    if (status == kIoOk) {
+      const size_t length = static_cast<size_t>(RecordLengthOf(unit_));
+      std::memcpy(window_.data() + static_cast<size_t>(n - first_) * length, in.data(), in.size());
+    } else {
+      held_ = 0;  // what the file holds now is not known: read it again
+    }
+  }
+  return status;
+}
+
 RecordStretch DataRecords(int16_t unit, int64_t n) {
   const RecordStretch all{n, INT64_MAX};
   if (!ValidUnit(unit) || n < 1) return all;
@@ -150,8 +197,7 @@ int SetUnitCached(int16_t unit, bool on) {
     const bool wasCached = slot.cached;
     slot.cached = on && CacheBudget() != 0;
     if (slot.cached && !wasCached)
-      cache::Attach(unit, slot.file.get(),
-                    slot.os->FileSize(slot.path).value_or(UINT64_MAX));
+      cache::Attach(unit, slot.file.get(), slot.os->FileSize(slot.path).value_or(UINT64_MAX));
     return kIoOk;
   }
   const int status = cache::Flush(unit);

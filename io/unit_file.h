@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "io/record_file.h"
 #include "platform/platform.h"
@@ -63,6 +64,26 @@ int ReadRecord(int16_t unit, int64_t n, std::span<uint8_t> out, WriteTicket serv
 // Writes `in` as record n. `in` may be shorter than the record length (only those
 // bytes are written) but not longer.
 int WriteRecord(int16_t unit, int64_t n, std::span<const uint8_t> in, WriteTicket serving = {});
+
+// Reads the records of a unit in order, up to record `last`, fetching the records
+// ahead of the one asked for in calls of up to 32 KiB: one system call for many records
+// of a file read from start to end (a cached unit goes through the cache, which reads
+// ahead on its own). Read answers exactly as ReadRecord would, bytes and status: a
+// record the extent did not bring whole is read alone. Write writes through ReadRecord's
+// twin and keeps the records fetched ahead in step with the file.
+class RecordPass {
+ public:
+  RecordPass(int16_t unit, int64_t last);
+  int Read(int64_t n, std::span<uint8_t> out);
+  int Write(int64_t n, std::span<const uint8_t> in);
+
+ private:
+  int16_t unit_;
+  int64_t last_;
+  int64_t first_ = 0;  // the first record held; records first_ .. first_ + held_ - 1
+  int64_t held_ = 0;
+  std::vector<uint8_t> window_;
+};
 
 // For skipping the holes of sparse files: from record n on, the first record that may
 // hold a byte other than zero or that is not wholly inside the file (`first`; every

@@ -105,5 +105,54 @@ TEST_F(UnitFileTest, FaultHookFailsAndShortensAndCounts) {
   EXPECT_EQ(bytes[515], 0);  // the rest of the write never reached the file
 }
 
+// A pass in record order answers every read as ReadRecord does (bytes and status), on a
+// sound file, one that ends inside a record, one with a record the hook fails, and one
+// whose records are rewritten during the pass.
+TEST_F(UnitFileTest, ARecordPassAnswersAsReadRecordDoes) {
+  struct Case {
+    const char* name;
+    size_t bytes;       // of a file of records k filled with k
+    int64_t hookFails;  // a record the fault hook fails (0: none)
+    bool rewrite;       // each record read is written back changed before the next read
+  };
+  const Case cases[] = {
+      {"sound", 200 * 512, 0, false},
+      {"ends inside record 150", 149 * 512 + 100, 0, false},
+      {"record 90 fails", 200 * 512, 90, false},
+      {"rewritten as it goes", 200 * 512, 0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> bytes(c.bytes);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i / 512 + 1);
+    fake.AddFile("D:\\p.dat", bytes);
+    fake.AddFile("D:\\r.dat", bytes);
+    ASSERT_EQ(OpenUnit(fake, 1, "D:\\p.dat", 512), kIoOk);
+    ASSERT_EQ(OpenUnit(fake, 2, "D:\\r.dat", 512), kIoOk);
+    SetIoFaultHook([&c](IoOp op, int16_t, int64_t record) {
+      return op == IoOp::kRead && record == c.hookFails ? IoFault{platform::kErrorReadFault, -1}
+                                                        : IoFault{};
+    });
+    RecordPass pass(1, 210);
+    std::vector<uint8_t> a(512), b(512);
+    for (int64_t n = 1; n <= 210; ++n) {
+      const int status = pass.Read(n, a);
+      ASSERT_EQ(status, ReadRecord(2, n, b)) << n;
+      if (status == kIoOk) {
+        ASSERT_EQ(a, b) << n;
+      }
+      if (c.rewrite && status == kIoOk) {
+        a[0] = static_cast<uint8_t>(a[0] ^ 0xFF);
+        ASSERT_EQ(pass.Write(n, a), WriteRecord(2, n, a));
+        ASSERT_EQ(pass.Read(n, a), kIoOk);  // the pass holds what it wrote
+        ASSERT_EQ(a[0], static_cast<uint8_t>(b[0] ^ 0xFF));
+      }
+    }
+    EXPECT_EQ(*fake.Bytes("D:\\p.dat"), *fake.Bytes("D:\\r.dat"));
+    SetIoFaultHook(nullptr);
+    CloseAllUnits();
+  }
+}
+
 }  // namespace
 }  // namespace varmex::io

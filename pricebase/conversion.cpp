@@ -91,13 +91,14 @@ int16_t ConvertPriceBase(platform::Platform& os, std::string_view dataDirectory,
     return kPriceBaseFailed;
   }
   std::array<uint8_t, kPriceBaseBlockSize> block{};
+  io::RecordPass pass(file.unit, range.last);
   for (int32_t b = range.first; b <= range.last; ++b) {
-    if (io::ReadRecord(file.unit, b, block) != io::kIoOk) {
+    if (pass.Read(b, block) != io::kIoOk) {
       if (ShowPriceBaseFault(messages, number)) installer::ShowError(os, ReadErrorText());
       io::CloseUnit(file.unit);
       return kPriceBaseFailed;
     }
-    if (ConvertBlock(block, furnmat)) io::WriteRecord(file.unit, b, block);
+    if (ConvertBlock(block, furnmat)) pass.Write(b, block);
   }
   io::CloseUnit(file.unit);
   return kPriceBaseDone;
