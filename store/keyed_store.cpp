@@ -411,7 +411,7 @@ class PlacementCursor {
   const std::vector<BlockBytes>& copies_;
   WriteResult& result_;
   int32_t b_ = 0;
-  int u_ = 0;
+  int u_ = 0;  // the cell of block b_ it stands at
   int32_t blocksRead_ = 0;
   bool replace_ = false;
   size_t copyIndex_ = 0;  // the look-up's copy of block b when inserting
