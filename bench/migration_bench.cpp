@@ -195,7 +195,7 @@ FileCheck CheckBlockFile(const std::string& path) {
   io::CloseUnit(unit);
   c.blocks = r.blocks;
   c.records = r.records;
-  c.usedShare = r.blocks > 0 ? static_cast<double>(r.usedUnits) / (256.0 * r.blocks) : 0;
+  c.usedShare = r.blocks > 0 ? static_cast<double>(r.usedCells) / (256.0 * r.blocks) : 0;
   c.problems = r.problems.size();
   if (!r.problems.empty()) {
     c.firstProblem = store::FormatProblems(r).substr(0, 120);

@@ -191,13 +191,13 @@ std::unique_ptr<Workload> BuildWorkload(const Shape& shape, int fill) {
   // Batches of changes small beside the file (the fill stays near its mark) and
   // taking at most half its free room (inserts never find it full). Records too short
   // to be cut fit only whole in a block; longer ones may be cut, each cut costing
-  // another size and flags unit and another copy of the key.
-  const int units = EntryUnits(shape);
+  // another size and flags cell and another copy of the key.
+  const int cells = EntryCells(shape);
   const int64_t room =
-      units < shape.keyLength + 4
-          ? static_cast<int64_t>(w->blocks - 1) * (store::kBlockUnits / units) - resident
-          : (static_cast<int64_t>(w->blocks - 1) * store::kBlockUnits - resident * units) /
-                (units + 1 + shape.keyLength / 2);
+      cells < shape.keyLength + 4
+          ? static_cast<int64_t>(w->blocks - 1) * (store::kBlockCells / cells) - resident
+          : (static_cast<int64_t>(w->blocks - 1) * store::kBlockCells - resident * cells) /
+                (cells + 1 + shape.keyLength / 2);
   w->batch = static_cast<size_t>(
       std::max<int64_t>(1, std::min<int64_t>(std::max<int64_t>(8, resident / 400), room / 2)));
   w->records = MakeRecords(shape, static_cast<size_t>(resident), 4 * w->batch,

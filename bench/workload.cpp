@@ -13,12 +13,12 @@
 
 namespace varmex::bench {
 
-int EntryUnits(const Shape& shape) { return 1 + (shape.recordLength + 1) / 2; }
+int EntryCells(const Shape& shape) { return 1 + (shape.recordLength + 1) / 2; }
 
 int64_t RecordsForFill(const Shape& shape, int32_t blocks, int fillPercent) {
   if (blocks < 2 || fillPercent <= 0) return 0;
-  const int64_t units = static_cast<int64_t>(blocks - 1) * store::kBlockUnits;
-  return units * fillPercent / 100 / EntryUnits(shape);
+  const int64_t cells = static_cast<int64_t>(blocks - 1) * store::kBlockCells;
+  return cells * fillPercent / 100 / EntryCells(shape);
 }
 
 uint64_t Rng::Next() {
@@ -76,10 +76,10 @@ double MeasuredFill(std::span<const uint8_t> image) {
                                                        store::kBlockBytes);
     for (const store::BlockEntry& e : store::BlockEntries(block)) {
       if (e.IsEnd()) break;
-      if (e.IsLive()) live += static_cast<uint64_t>(e.units);
+      if (e.IsLive()) live += static_cast<uint64_t>(e.cells);
     }
   }
-  return static_cast<double>(live) / static_cast<double>((blocks - 1) * store::kBlockUnits);
+  return static_cast<double>(live) / static_cast<double>((blocks - 1) * store::kBlockCells);
 }
 
 Bytes ReadWholeFile(const std::string& path) {

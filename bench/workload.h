@@ -22,11 +22,11 @@ struct Shape {
 inline constexpr Shape kPrefmanShape{"prefman", 10, 24};
 inline constexpr Shape kFurnmatShape{"furnmat", 8, 136};
 
-// Units (two bytes each) that one record stored whole covers in a block: its size
-// and flags bytes, then the key and data rounded up to whole units.
-int EntryUnits(const Shape& shape);
+// Cells (two bytes each) that one record stored whole covers in a block: its size
+// and flags bytes, then the key and data rounded up to whole cells.
+int EntryCells(const Shape& shape);
 
-// Records of the shape that cover `fillPercent` percent of the units of the data
+// Records of the shape that cover `fillPercent` percent of the cells of the data
 // blocks 2..blocks of a file (block 1 holds the header).
 int64_t RecordsForFill(const Shape& shape, int32_t blocks, int fillPercent);
 
@@ -56,7 +56,7 @@ RecordSet MakeRecords(const Shape& shape, size_t resident, size_t fresh, uint64_
 int64_t BuildBlockFile(const std::string& path, int32_t blocks, int16_t keyLength,
                        const std::vector<Bytes>& records);
 
-// Share of the units of blocks 2..N covered by live pieces (fillers and deleted
+// Share of the cells of blocks 2..N covered by live pieces (fillers and deleted
 // entries not counted), from a file image.
 double MeasuredFill(std::span<const uint8_t> image);
 

@@ -38,9 +38,9 @@ class BenchFiles : public ::testing::Test {
   fs::path dir_;
 };
 
-TEST(WorkloadShape, EntryUnitsAndRecordCountsFollowTheBlockLayout) {
-  EXPECT_EQ(EntryUnits(kPrefmanShape), 13);  // size and flags, then 24 bytes
-  EXPECT_EQ(EntryUnits(kFurnmatShape), 69);  // size and flags, then 136 bytes
+TEST(WorkloadShape, EntryCellsAndRecordCountsFollowTheBlockLayout) {
+  EXPECT_EQ(EntryCells(kPrefmanShape), 13);  // size and flags, then 24 bytes
+  EXPECT_EQ(EntryCells(kFurnmatShape), 69);  // size and flags, then 136 bytes
   EXPECT_EQ(RecordsForFill(kPrefmanShape, 101, 50), 100 * 256 / 2 / 13);
   EXPECT_EQ(RecordsForFill(kFurnmatShape, 1, 50), 0);  // the header block alone holds no records
 }
@@ -88,7 +88,7 @@ TEST_F(BenchFiles, BuildingStopsAtTheFirstRecordThatDoesNotFit) {
   const RecordSet records = MakeRecords(kFurnmatShape, 40, 0, 4);
   const int64_t stored = BuildBlockFile(Path("full.dat"), 5, 8, records.resident);
   EXPECT_GT(stored, 8);
-  EXPECT_LT(stored, 16);  // four data blocks of 256 units hold under 15 records of 69
+  EXPECT_LT(stored, 16);  // four data blocks of 256 cells hold under 15 records of 69
   EXPECT_GT(MeasuredFill(ReadWholeFile(Path("full.dat"))), 0.75);
 }
 

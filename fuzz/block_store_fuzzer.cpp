@@ -73,13 +73,13 @@ class WalkChecker : public store::RecordVisitor {
     const store::ReadResult r = store::KeyedRead(buffer, static_cast<int16_t>(s.key.size()), n_,
                                                  unit_, store::HashSelector::kVariableLength);
     if (s.otherBlock != 0) {
-      fuzz::Check(r.block == s.otherBlock && r.unit == s.otherUnit,
+      fuzz::Check(r.block == s.otherBlock && r.cell == s.otherCell,
                   "the walk and the look-up disagree on where a key lies");
       return true;
     }
     fuzz::Check(r.status == s.status, "the walk and KeyedRead disagree on a record's status");
     if (r.status == store::kKeyedDone) {
-      fuzz::Check(r.block == s.block && r.unit == s.unit &&
+      fuzz::Check(r.block == s.block && r.cell == s.cell &&
                       static_cast<size_t>(r.length) == record.size() &&
                       std::equal(record.begin(), record.end(), buffer.begin()),
                   "the walk and KeyedRead deliver different records");
@@ -183,7 +183,7 @@ void RunOperations(const uint8_t* data, size_t size) {
         std::memcpy(back.data(), record.data(), static_cast<size_t>(keyLength));
         const store::ReadResult r =
             store::KeyedRead(back, keyLength, n, unit, store::HashSelector::kVariableLength, 0);
-        fuzz::Check(r.status != store::kKeyedDone || r.block != w.block || r.unit != w.unit ||
+        fuzz::Check(r.status != store::kKeyedDone || r.block != w.block || r.cell != w.cell ||
                         static_cast<size_t>(r.length) < record.size() ||
                         std::memcmp(back.data(), record.data(), record.size()) == 0,
                     "a record just written reads back different");

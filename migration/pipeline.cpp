@@ -458,10 +458,10 @@ class OpenFilesRun {
 
 }  // namespace
 
-// The full file held at most 256 units in each of its N blocks (its header included);
-// re-placed, every record keeps its units, and only a record cut at the end of a block
-// of the new file costs more: one size-and-flags unit and its key again, at most 6
-// units for the keys of lcalcdev.dat, Prefman.dat and furnmat.dat (10 bytes at most),
+// The full file held at most 256 cells in each of its N blocks (its header included);
+// re-placed, every record keeps its cells, and only a record cut at the end of a block
+// of the new file costs more: one size-and-flags cell and its key again, at most 6
+// cells for the keys of lcalcdev.dat, Prefman.dat and furnmat.dat (10 bytes at most),
 // and at most once per block. So at most N / 2.125N + 6 / 256 < 50% of the new file
 // is used.
 int64_t EnlargedBlockCount(int32_t blocks) {

@@ -310,7 +310,7 @@ TEST(EnlargedBlockCount, AFullFileReSpreadIsAtMostHalfUsed) {
       const store::VerifyReport v = store::VerifyBlockImage(*fake.Bytes("D:\\f.dat"), 0);
       EXPECT_EQ(store::FormatProblems(v), "");
       EXPECT_EQ(v.blocks, enlarged);
-      EXPECT_LE(static_cast<double>(v.usedUnits), 0.5 * 256 * static_cast<double>(enlarged))
+      EXPECT_LE(static_cast<double>(v.usedCells), 0.5 * 256 * static_cast<double>(enlarged))
           << shape.keyLength << "/" << shape.recordLength << " in " << n << " blocks";
     }
   }

@@ -118,28 +118,28 @@ int32_t HomeBlock(std::span<const uint8_t> key, int16_t keyLength, int32_t n,
   return static_cast<int32_t>(magnitude % n) + 1;
 }
 
-bool PieceMatches(std::span<const uint8_t, kBlockBytes> block, int unit,
+bool PieceMatches(std::span<const uint8_t, kBlockBytes> block, int cell,
                   std::span<const uint8_t> key, int keyLength) {
-  const uint8_t flags = FlagsByte(block, unit);
+  const uint8_t flags = FlagsByte(block, cell);
   if (!IsLivePiece(flags) || (flags & kFlagKeyLength) != keyLength) return false;
   if (keyLength <= 0 || static_cast<size_t>(keyLength) > key.size()) return false;
-  const size_t at = static_cast<size_t>(2 * unit);
+  const size_t at = static_cast<size_t>(2 * cell);
   if (at + static_cast<size_t>(keyLength) > kBlockBytes) return false;
   return std::memcmp(block.data() + at, key.data(), static_cast<size_t>(keyLength)) == 0;
 }
 
 bool DeletePiecesInBlock(std::span<uint8_t, kBlockBytes> block, std::span<const uint8_t> key,
-                         int keyLength, bool& ended, int fromUnit) {
+                         int keyLength, bool& ended, int fromCell) {
   bool changed = false;
-  for (const BlockEntry& e : BlockEntries(block, fromUnit)) {
+  for (const BlockEntry& e : BlockEntries(block, fromCell)) {
     if (e.IsEnd()) {
       ended = true;
       break;
     }
-    if (PieceMatches(block, e.unit, key, keyLength)) {
+    if (PieceMatches(block, e.cell, key, keyLength)) {
       // The flags byte lies inside the block even when the body does not, so a damaged
       // piece is still marked; the walk then ends with it.
-      block[static_cast<size_t>(2 * e.unit - 1)] = static_cast<uint8_t>(e.flags | kFlagDeleted);
+      block[static_cast<size_t>(2 * e.cell - 1)] = static_cast<uint8_t>(e.flags | kFlagDeleted);
       changed = true;
       ended = (e.flags & kFlagLast) != 0;
       if (ended) break;
@@ -148,13 +148,13 @@ bool DeletePiecesInBlock(std::span<uint8_t, kBlockBytes> block, std::span<const 
   return changed;
 }
 
-bool MergeFreeEntries(std::span<uint8_t, kBlockBytes> block, int startUnit) {
-  auto setSize = [&block](int unit, int units) {
-    block[static_cast<size_t>(2 * unit - 2)] = static_cast<uint8_t>(units - 1);
+bool MergeFreeEntries(std::span<uint8_t, kBlockBytes> block, int startCell) {
+  auto setSize = [&block](int cell, int cells) {
+    block[static_cast<size_t>(2 * cell - 2)] = static_cast<uint8_t>(cells - 1);
   };
   bool merged = false;
-  int a = startUnit < 1 ? 1 : startUnit;
-  while (a <= kBlockUnits) {
+  int a = startCell < 1 ? 1 : startCell;
+  while (a <= kBlockCells) {
     const BlockEntry e = EntryAt(block, a);
     if (e.IsEnd() || e.runsPast) break;  // a damaged entry is never joined with anything
     if (!e.IsDeleted()) {
@@ -162,13 +162,13 @@ bool MergeFreeEntries(std::span<uint8_t, kBlockBytes> block, int startUnit) {
       continue;
     }
     // Join the deleted entries that follow, and the free end when they reach it.
-    int s = e.units;
+    int s = e.cells;
     for (;;) {
       const int b = a + s;
-      if (b > kBlockUnits) return merged;
+      if (b > kBlockCells) return merged;
       const BlockEntry next = EntryAt(block, b);
       if (next.IsEnd()) {
-        setSize(a, s + next.units);
+        setSize(a, s + next.cells);
         block[static_cast<size_t>(2 * a - 1)] = kFlagEnd;
         return true;
       }
@@ -177,7 +177,7 @@ bool MergeFreeEntries(std::span<uint8_t, kBlockBytes> block, int startUnit) {
         break;
       }
       if (next.runsPast) return merged;
-      s += next.units;
+      s += next.cells;
       setSize(a, s);
       merged = true;
     }

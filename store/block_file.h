@@ -1,17 +1,17 @@
 // The hashed block file: keyed records in 512-byte blocks.
 //
-// A block is 256 two-byte units, numbered 1..256; unit u is bytes 2u-2 and 2u-1.
-// The block is a chain of entries starting at unit 1. An entry at unit d:
+// A block is 256 two-byte cells, numbered 1..256; cell u is bytes 2u-2 and 2u-1.
+// The block is a chain of entries starting at cell 1. An entry at cell d:
 //
 //   byte 2d-2   2d-1    2d ..................................... 2d+2n-1
 //      +------+-------+-----------------+---------------------------+
 //      |  n   | flags | key (keylen B)  | a stretch of record data  |
 //      +------+-------+-----------------+---------------------------+
-//      <- unit d ----> <------------- body: n units ---------------->
+//      <- cell d ----> <------------- body: n cells ---------------->
 //
-//   The entry covers n+1 units; the next one starts at unit d+n+1.
+//   The entry covers n+1 cells; the next one starts at cell d+n+1.
 //
-//   flags 0x00       end of the used area: units d..256 are free (257-d units);
+//   flags 0x00       end of the used area: cells d..256 are free (257-d cells);
 //                    the size byte means nothing
 //   flags bit 0x80   deleted: free and reusable, the size byte stays valid
 //                    (0xFF is a filler: a too-small tail of a block given up)
@@ -22,14 +22,14 @@
 // A record (key + data, at most 32767 bytes) lives in one piece (flags 0x60 + keylen)
 // or in several, each repeating the key, that follow one another along the key's
 // probe path: its home block, then the next blocks (N wraps to 1), entries in chain
-// order. A zero-filled block is one free area of 256 units.
+// order. A zero-filled block is one free area of 256 cells.
 //
 // Block 1 of a file holds the header record: one piece filling the block, size byte
 // 0xFF, flags 0x70 (first and last, key length 16), key "****************", then the
 // block count N at byte 18 (signed 32-bit, > 0). To the keyed operations it is an
 // ordinary full block whose only record never matches another key length.
 //
-// No entry may run past unit 256. Files written by other programs can be damaged, so
+// No entry may run past cell 256. Files written by other programs can be damaged, so
 // every walk here checks it: an entry that would cross the end of the block is never
 // merged, reused or overwritten, and key bytes past the block never match.
 #pragma once
@@ -43,7 +43,7 @@
 namespace varmex::store {
 
 inline constexpr int kBlockBytes = static_cast<int>(io::kBlockBytes);
-inline constexpr int kBlockUnits = 256;
+inline constexpr int kBlockCells = 256;
 inline constexpr int kMaxKeyLength = 31;
 inline constexpr int32_t kMaxRecordLength = 32767;
 
@@ -60,30 +60,30 @@ inline constexpr int32_t kHashIncrement = 12345;
 
 using BlockBytes = std::array<uint8_t, kBlockBytes>;
 
-// Entry fields of a block, by unit number 1..256.
-inline uint8_t SizeByte(std::span<const uint8_t, kBlockBytes> block, int unit) {
-  return block[static_cast<size_t>(2 * unit - 2)];
+// Entry fields of a block, by cell number 1..256.
+inline uint8_t SizeByte(std::span<const uint8_t, kBlockBytes> block, int cell) {
+  return block[static_cast<size_t>(2 * cell - 2)];
 }
-inline uint8_t FlagsByte(std::span<const uint8_t, kBlockBytes> block, int unit) {
-  return block[static_cast<size_t>(2 * unit - 1)];
+inline uint8_t FlagsByte(std::span<const uint8_t, kBlockBytes> block, int cell) {
+  return block[static_cast<size_t>(2 * cell - 1)];
 }
 inline bool IsEndOfUsedArea(uint8_t flags) { return flags == kFlagEnd; }
 inline bool IsDeletedEntry(uint8_t flags) { return (flags & kFlagDeleted) != 0; }
 inline bool IsLivePiece(uint8_t flags) { return flags != kFlagEnd && (flags & kFlagDeleted) == 0; }
-// Units covered by the entry at `unit` (its size byte + 1; 257 - unit at the end).
-inline int EntryUnits(std::span<const uint8_t, kBlockBytes> block, int unit) {
-  const uint8_t flags = FlagsByte(block, unit);
-  return IsEndOfUsedArea(flags) ? kBlockUnits + 1 - unit : SizeByte(block, unit) + 1;
+// Cells covered by the entry at `cell` (its size byte + 1; 257 - cell at the end).
+inline int EntryCells(std::span<const uint8_t, kBlockBytes> block, int cell) {
+  const uint8_t flags = FlagsByte(block, cell);
+  return IsEndOfUsedArea(flags) ? kBlockCells + 1 - cell : SizeByte(block, cell) + 1;
 }
-// True when the entry at `unit` would cross the end of the block.
-inline bool EntryRunsPast(std::span<const uint8_t, kBlockBytes> block, int unit) {
-  return unit + EntryUnits(block, unit) - 1 > kBlockUnits;
+// True when the entry at `cell` would cross the end of the block.
+inline bool EntryRunsPast(std::span<const uint8_t, kBlockBytes> block, int cell) {
+  return cell + EntryCells(block, cell) - 1 > kBlockCells;
 }
 
 // One entry of a block as a walk meets it.
 struct BlockEntry {
-  int unit = 0;   // where it starts, 1..256
-  int units = 0;  // units it covers: size byte + 1, or 257 - unit for the free end
+  int cell = 0;   // where it starts, 1..256
+  int cells = 0;  // cells it covers: size byte + 1, or 257 - cell for the free end
   uint8_t flags = 0;
   bool runsPast = false;  // it would cross the end of the block: damaged
 
@@ -98,10 +98,10 @@ struct BlockEntry {
   bool IsLastPiece() const { return IsLive() && (flags & kFlagLast) != 0; }
   int KeyLength() const { return flags & kFlagKeyLength; }
   // Where the next entry starts (past 256 after the free end or a damaged entry).
-  int Next() const { return unit + units; }
+  int Next() const { return cell + cells; }
   // Where the entry's key lies: the byte after its size and flags bytes; its data
   // follows the key.
-  size_t KeyAt() const { return static_cast<size_t>(2 * unit); }
+  size_t KeyAt() const { return static_cast<size_t>(2 * cell); }
   // The key of a piece (its first KeyLength() bytes), or an empty span when it would run
   // past the block.
   std::span<const uint8_t> KeyIn(std::span<const uint8_t, kBlockBytes> block) const {
@@ -120,18 +120,18 @@ inline int32_t ProbeDistance(int32_t from, int32_t to, int32_t n) {
   return static_cast<int32_t>((int64_t{to} - from + n) % n);
 }
 
-// The entry that starts at `unit` (1..256). Inline: every walk of a block steps
+// The entry that starts at `cell` (1..256). Inline: every walk of a block steps
 // through its entries with it.
-inline BlockEntry EntryAt(std::span<const uint8_t, kBlockBytes> block, int unit) {
+inline BlockEntry EntryAt(std::span<const uint8_t, kBlockBytes> block, int cell) {
   BlockEntry e;
-  e.unit = unit;
-  e.flags = FlagsByte(block, unit);
-  e.units = EntryUnits(block, unit);
-  e.runsPast = unit + e.units - 1 > kBlockUnits;
+  e.cell = cell;
+  e.flags = FlagsByte(block, cell);
+  e.cells = EntryCells(block, cell);
+  e.runsPast = cell + e.cells - 1 > kBlockCells;
   return e;
 }
 
-// The entries of a block in chain order, from `fromUnit` on:
+// The entries of a block in chain order, from `fromCell` on:
 //
 //   for (const BlockEntry& e : BlockEntries(block)) { if (e.IsEnd()) break; ... }
 //
@@ -142,48 +142,48 @@ class BlockEntries {
  public:
   class Iterator {
    public:
-    Iterator(std::span<const uint8_t, kBlockBytes> block, int unit) : block_(block), unit_(unit) {}
-    BlockEntry operator*() const { return EntryAt(block_, unit_); }
+    Iterator(std::span<const uint8_t, kBlockBytes> block, int cell) : block_(block), cell_(cell) {}
+    BlockEntry operator*() const { return EntryAt(block_, cell_); }
     Iterator& operator++() {
-      unit_ = EntryAt(block_, unit_).Next();
+      cell_ = EntryAt(block_, cell_).Next();
       return *this;
     }
     bool operator!=(const Iterator& other) const {
-      return Live() != other.Live() || (Live() && unit_ != other.unit_);
+      return Live() != other.Live() || (Live() && cell_ != other.cell_);
     }
 
    private:
-    bool Live() const { return unit_ >= 1 && unit_ <= kBlockUnits; }
+    bool Live() const { return cell_ >= 1 && cell_ <= kBlockCells; }
     std::span<const uint8_t, kBlockBytes> block_;
-    int unit_;
+    int cell_;
   };
 
-  explicit BlockEntries(std::span<const uint8_t, kBlockBytes> block, int fromUnit = 1)
-      : block_(block), from_(fromUnit) {}
+  explicit BlockEntries(std::span<const uint8_t, kBlockBytes> block, int fromCell = 1)
+      : block_(block), from_(fromCell) {}
   Iterator begin() const { return {block_, from_}; }
-  Iterator end() const { return {block_, kBlockUnits + 1}; }
+  Iterator end() const { return {block_, kBlockCells + 1}; }
 
  private:
   std::span<const uint8_t, kBlockBytes> block_;
   int from_;
 };
 
-// True when the entry at `unit` is a live piece of the key (first, middle or last).
-bool PieceMatches(std::span<const uint8_t, kBlockBytes> block, int unit,
+// True when the entry at `cell` is a live piece of the key (first, middle or last).
+bool PieceMatches(std::span<const uint8_t, kBlockBytes> block, int cell,
                   std::span<const uint8_t> key, int keyLength);
 
 // The next block of a probe path: b+1, or 1 after N.
 inline int32_t NextBlock(int32_t b, int32_t n) { return b >= n ? 1 : b + 1; }
 
-// Marks deleted every live piece of the key in the block, from `fromUnit` on, up to
+// Marks deleted every live piece of the key in the block, from `fromCell` on, up to
 // and including a last piece. `ended` becomes true at the end of the used area or
 // after a last piece, false after any other piece, and is left as it was otherwise.
 // Returns whether the block changed.
 bool DeletePiecesInBlock(std::span<uint8_t, kBlockBytes> block, std::span<const uint8_t> key,
-                         int keyLength, bool& ended, int fromUnit = 1);
+                         int keyLength, bool& ended, int fromCell = 1);
 
-// Joins every deleted entry met from `startUnit` with the deleted entries and the
+// Joins every deleted entry met from `startCell` with the deleted entries and the
 // free end that follow it. Returns whether anything was joined.
-bool MergeFreeEntries(std::span<uint8_t, kBlockBytes> block, int startUnit);
+bool MergeFreeEntries(std::span<uint8_t, kBlockBytes> block, int startCell);
 
 }  // namespace varmex::store

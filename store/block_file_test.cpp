@@ -84,12 +84,12 @@ TEST(LegacyHashTest, MarkerRecordHomeBlock) {
 struct BlockBuilder {
   BlockBytes block{};
   int next = 1;
-  BlockBuilder& Entry(int units, uint8_t flags, std::string_view key = "") {
-    block[static_cast<size_t>(2 * next - 2)] = static_cast<uint8_t>(units - 1);
+  BlockBuilder& Entry(int cells, uint8_t flags, std::string_view key = "") {
+    block[static_cast<size_t>(2 * next - 2)] = static_cast<uint8_t>(cells - 1);
     block[static_cast<size_t>(2 * next - 1)] = flags;
     for (size_t i = 0; i < key.size(); ++i)
       block[static_cast<size_t>(2 * next) + i] = static_cast<uint8_t>(key[i]);
-    next += units;
+    next += cells;
     return *this;
   }
 };
@@ -132,7 +132,7 @@ TEST(DeletePiecesTest, EndedFollowsTheLastPieceMet) {
 TEST(DeletePiecesTest, PieceRunningPastTheBlockIsMarkedAndEndsTheWalk) {
   BlockBuilder b;
   b.Entry(250, 0x84).Entry(4, 0x04, "KEYA");
-  b.block[2 * 251 - 2] = 20;  // the piece at unit 251 claims 21 units
+  b.block[2 * 251 - 2] = 20;  // the piece at cell 251 claims 21 cells
   const std::vector<uint8_t> key = Bytes("KEYA");
   bool ended = false;
   EXPECT_TRUE(DeletePiecesInBlock(b.block, key, 4, ended));
@@ -148,11 +148,11 @@ TEST(DeletePiecesTest, PieceRunningPastTheBlockIsMarkedAndEndsTheWalk) {
 TEST(MergeTest, DeletedEntriesJoinAndTheFreeEndMovesBack) {
   BlockBuilder b;
   b.Entry(10, 0x44, "KEYA").Entry(5, 0x84).Entry(7, 0xFF).Entry(3, 0x84);
-  // unit 26 onwards: end of used area
+  // cell 26 onwards: end of used area
   EXPECT_TRUE(MergeFreeEntries(b.block, 1));
   EXPECT_EQ(FlagsByte(b.block, 11), 0x00);
   EXPECT_EQ(SizeByte(b.block, 11), 256 - 11);
-  EXPECT_EQ(EntryUnits(b.block, 11), 246);
+  EXPECT_EQ(EntryCells(b.block, 11), 246);
   EXPECT_EQ(FlagsByte(b.block, 1), 0x44);
 }
 
@@ -160,7 +160,7 @@ TEST(MergeTest, LiveEntriesSeparateRuns) {
   BlockBuilder b;
   b.Entry(5, 0x84).Entry(3, 0x84).Entry(4, 0x44, "KEYA").Entry(6, 0x84).Entry(238, 0x44, "KEYB");
   EXPECT_TRUE(MergeFreeEntries(b.block, 1));
-  EXPECT_EQ(SizeByte(b.block, 1), 7);  // 5 + 3 units
+  EXPECT_EQ(SizeByte(b.block, 1), 7);  // 5 + 3 cells
   EXPECT_EQ(FlagsByte(b.block, 1), 0x84);
   EXPECT_EQ(SizeByte(b.block, 13), 5);  // alone between live entries
   EXPECT_FALSE(MergeFreeEntries(b.block, 1));
@@ -170,7 +170,7 @@ TEST(MergeTest, LiveEntriesSeparateRuns) {
 TEST(MergeTest, EntryRunningPastTheBlockIsNeverJoined) {
   BlockBuilder b;
   b.Entry(250, 0x84).Entry(4, 0x84);
-  b.block[2 * 251 - 2] = 30;  // claims 31 units from unit 251
+  b.block[2 * 251 - 2] = 30;  // claims 31 cells from cell 251
   EXPECT_FALSE(MergeFreeEntries(b.block, 1));
   EXPECT_EQ(SizeByte(b.block, 1), 249);
   EXPECT_EQ(SizeByte(b.block, 251), 30);
@@ -178,7 +178,7 @@ TEST(MergeTest, EntryRunningPastTheBlockIsNeverJoined) {
 
 TEST(MergeTest, ZeroBlockIsOneFreeArea) {
   BlockBytes zero{};
-  EXPECT_EQ(EntryUnits(zero, 1), 256);
+  EXPECT_EQ(EntryCells(zero, 1), 256);
   EXPECT_FALSE(MergeFreeEntries(zero, 1));
 }
 

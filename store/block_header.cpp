@@ -43,8 +43,8 @@ void SetHeaderBlockCount(std::span<uint8_t, kBlockBytes> block, int32_t n) {
   io::StoreI32(block.data() + kHeaderCountOffset, n);
 }
 
-bool IsHeaderPiece(std::span<const uint8_t, kBlockBytes> block, int32_t b, int unit) {
-  return b == 1 && unit == 1 && (FlagsByte(block, unit) & kFlagKeyLength) == kHeaderKeyLength &&
+bool IsHeaderPiece(std::span<const uint8_t, kBlockBytes> block, int32_t b, int cell) {
+  return b == 1 && cell == 1 && (FlagsByte(block, cell) & kFlagKeyLength) == kHeaderKeyLength &&
          HasHeaderKey(block);
 }
 

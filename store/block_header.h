@@ -40,8 +40,8 @@ BlockBytes HeaderBlock(int32_t n);
 // Writes N into a header block, leaving every other byte as it was.
 void SetHeaderBlockCount(std::span<uint8_t, kBlockBytes> block, int32_t n);
 
-// True when the entry at `unit` of block b is the header piece itself (block 1,
-// unit 1, key length 16, sixteen asterisks): walks over records pass it by.
-bool IsHeaderPiece(std::span<const uint8_t, kBlockBytes> block, int32_t b, int unit);
+// True when the entry at `cell` of block b is the header piece itself (block 1,
+// cell 1, key length 16, sixteen asterisks): walks over records pass it by.
+bool IsHeaderPiece(std::span<const uint8_t, kBlockBytes> block, int32_t b, int cell);
 
 }  // namespace varmex::store

@@ -50,10 +50,10 @@ class Walk {
     number_ = b;
   }
 
-  void SetSize(int unit, int units) {
-    bytes_[static_cast<size_t>(2 * unit - 2)] = static_cast<uint8_t>(units);
+  void SetSize(int cell, int cells) {
+    bytes_[static_cast<size_t>(2 * cell - 2)] = static_cast<uint8_t>(cells);
   }
-  void SetFlags(int unit, uint8_t flags) { bytes_[static_cast<size_t>(2 * unit - 1)] = flags; }
+  void SetFlags(int cell, uint8_t flags) { bytes_[static_cast<size_t>(2 * cell - 1)] = flags; }
 
  private:
   BlockBytes bytes_{};
@@ -62,9 +62,9 @@ class Walk {
   io::WriteTicket serving_;
 };
 
-// Units a piece holding `take` data bytes needs besides its size and flags bytes,
+// Cells a piece holding `take` data bytes needs besides its size and flags bytes,
 // rounded up so that an odd last byte is kept.
-int PieceBodyUnits(int take, int keyLength) { return (take + keyLength + 1) / 2; }
+int PieceBodyCells(int take, int keyLength) { return (take + keyLength + 1) / 2; }
 
 // Walks blocks from b (already in the buffer), deleting the key's pieces until a
 // last piece or the end of a used area is met or N blocks have been read. The walk
@@ -131,7 +131,7 @@ FindResult FindKey(Walk& walk, std::span<const uint8_t> key, int16_t keyLength, 
       if (e.IsEnd()) {
         if (r.freeBlock == 0) {
           r.freeBlock = b;
-          r.freeUnit = static_cast<int16_t>(e.unit);
+          r.freeCell = static_cast<int16_t>(e.cell);
         }
         KeepCopy(copies, walk);
         r.status = kKeyedNotFound;
@@ -141,16 +141,16 @@ FindResult FindKey(Walk& walk, std::span<const uint8_t> key, int16_t keyLength, 
         // A deleted entry that crosses the end of the block is never offered for reuse.
         if (r.freeBlock == 0 && !e.runsPast) {
           r.freeBlock = b;
-          r.freeUnit = static_cast<int16_t>(e.unit);
+          r.freeCell = static_cast<int16_t>(e.cell);
         }
-      } else if (e.IsFirstPiece() && PieceMatches(block, e.unit, key, keyLength)) {
+      } else if (e.IsFirstPiece() && PieceMatches(block, e.cell, key, keyLength)) {
         if (r.freeBlock == 0) {
           r.freeBlock = b;
-          r.freeUnit = static_cast<int16_t>(e.unit);
+          r.freeCell = static_cast<int16_t>(e.cell);
         }
         r.status = kKeyedDone;
         r.block = b;
-        r.unit = static_cast<int16_t>(e.unit);
+        r.cell = static_cast<int16_t>(e.cell);
         return r;
       }
     }
@@ -175,17 +175,17 @@ ReadResult KeyedRead(std::span<uint8_t> record, int16_t keyLength, int32_t n, in
   Walk walk(file, {});
   const FindResult f = FindKey(walk, record, keyLength, n, selector, nullptr);
   r.freeBlock = f.freeBlock;
-  r.freeUnit = f.freeUnit;
+  r.freeCell = f.freeCell;
   if (f.status != kKeyedDone) {
     r.status = f.status;
     return r;
   }
   r.block = f.block;
-  r.unit = f.unit;
+  r.cell = f.cell;
   const Key key = CopyKey(record, keyLength);
   const std::span<const uint8_t> keyView(key.data(), static_cast<size_t>(keyLength));
   const Gathered g =
-      GatherPieces(keyView, walk.Buffer(), f.block, EntryAt(walk.Buffer(), f.unit), f.blocksRead, n,
+      GatherPieces(keyView, walk.Buffer(), f.block, EntryAt(walk.Buffer(), f.cell), f.blocksRead, n,
                    record.first(static_cast<size_t>(cap)),
                    [&walk](int32_t b, std::span<uint8_t, kBlockBytes>) { return walk.Read(b); });
   r.status = g.status;
@@ -200,7 +200,7 @@ Gathered GatherPieces(std::span<const uint8_t> key, std::span<uint8_t, kBlockByt
   const auto cap = static_cast<int64_t>(out.size());
   const auto keyLength = static_cast<int>(key.size());
   // The first piece: the key and the first stretch of data.
-  const int64_t stretch = 2 * SizeByte(walk, first.unit);
+  const int64_t stretch = 2 * SizeByte(walk, first.cell);
   int64_t take = std::min(cap, stretch);
   if (static_cast<int64_t>(first.KeyAt()) + take > kBlockBytes) {
     g.status = kKeyedPiecePastBlock;
@@ -221,8 +221,8 @@ Gathered GatherPieces(std::span<const uint8_t> key, std::span<uint8_t, kBlockByt
         g.status = kKeyedIncomplete;
         return g;
       }
-      if (!PieceMatches(walk, e.unit, key, keyLength)) continue;
-      const int64_t data = std::max<int64_t>(0, 2 * SizeByte(walk, e.unit) - keyLength);
+      if (!PieceMatches(walk, e.cell, key, keyLength)) continue;
+      const int64_t data = std::max<int64_t>(0, 2 * SizeByte(walk, e.cell) - keyLength);
       take = std::min(data, cap - g.length);
       if (static_cast<int64_t>(e.KeyAt()) + keyLength + take > kBlockBytes) {
         g.status = kKeyedPiecePastBlock;
@@ -252,7 +252,7 @@ Gathered GatherPieces(std::span<const uint8_t> key, std::span<uint8_t, kBlockByt
 
 namespace {
 
-// A keyed write in progress. It stands at unit u of block b (in its walk's buffer) on
+// A keyed write in progress. It stands at cell u of block b (in its walk's buffer) on
 // the key's probe path and places the record piece by piece from there:
 // each free or deleted entry big enough takes the next piece, the last piece splits
 // its entry when it leaves room. When the key had a record, its pieces are deleted
@@ -300,29 +300,29 @@ class PlacementCursor {
     }
     changed_ = MergeFreeEntries(block, u_) || changed_;
     const BlockEntry e = EntryAt(block, u_);
-    if (!e.IsLive() && !e.runsPast && 2 * e.units - kl_ - 2 >= 0) Place(e);
-    u_ += e.units;
+    if (!e.IsLive() && !e.runsPast && 2 * e.cells - kl_ - 2 >= 0) Place(e);
+    u_ += e.cells;
   }
 
-  // Places pieces from unit u of the current block until the record is whole or the
+  // Places pieces from cell u of the current block until the record is whole or the
   // block has no more room.
   void PlaceInBlock() {
     auto block = walk_.Buffer();
-    while (!last_ && u_ <= kBlockUnits) {
+    while (!last_ && u_ <= kBlockCells) {
       const BlockEntry e = EntryAt(block, u_);
       if (e.IsLive()) {
         u_ = e.Next();
         continue;
       }
       if (e.runsPast) break;  // damaged: leave it and the rest of the block
-      if (e.units < kl_ + 4) {
+      if (e.cells < kl_ + 4) {
         if (e.IsDeleted()) {
           u_ = e.Next();
           continue;
         }
         // The free end is too small for a piece: it becomes a filler.
-        walk_.SetSize(e.unit, e.units - 1);
-        walk_.SetFlags(e.unit, kFlagFiller);
+        walk_.SetSize(e.cell, e.cells - 1);
+        walk_.SetFlags(e.cell, kFlagFiller);
         changed_ = true;
         break;
       }
@@ -378,27 +378,27 @@ class PlacementCursor {
   // Places the next piece in entry e; a last piece that leaves room splits the entry.
   void Place(const BlockEntry& e) {
     auto block = walk_.Buffer();
-    const int room = 2 * e.units - kl_ - 2;
+    const int room = 2 * e.cells - kl_ - 2;
     const int still = static_cast<int>(record_.size()) - placed_;
     const int take = room >= still ? still : room;
     last_ = room >= still;
-    std::memcpy(block.data() + 2 * e.unit, key_.data(), static_cast<size_t>(kl_));
-    std::memcpy(block.data() + 2 * e.unit + kl_, record_.data() + placed_,
+    std::memcpy(block.data() + 2 * e.cell, key_.data(), static_cast<size_t>(kl_));
+    std::memcpy(block.data() + 2 * e.cell + kl_, record_.data() + placed_,
                 static_cast<size_t>(take));
     placed_ += take;
     if ((pieceFlags_ & kFlagFirst) != 0) {
       result_.block = b_;
-      result_.unit = static_cast<int16_t>(e.unit);
+      result_.cell = static_cast<int16_t>(e.cell);
     }
-    const int p = PieceBodyUnits(take, kl_);
-    if (last_ && e.units - (p + 1) >= 1) {
-      walk_.SetSize(e.unit, p);
-      walk_.SetSize(e.unit + p + 1, e.units - (p + 1) - 1);
-      walk_.SetFlags(e.unit + p + 1, e.flags);
+    const int p = PieceBodyCells(take, kl_);
+    if (last_ && e.cells - (p + 1) >= 1) {
+      walk_.SetSize(e.cell, p);
+      walk_.SetSize(e.cell + p + 1, e.cells - (p + 1) - 1);
+      walk_.SetFlags(e.cell + p + 1, e.flags);
     } else {
-      walk_.SetSize(e.unit, e.units - 1);
+      walk_.SetSize(e.cell, e.cells - 1);
     }
-    walk_.SetFlags(e.unit, static_cast<uint8_t>(pieceFlags_ + (last_ ? kFlagLast : 0)));
+    walk_.SetFlags(e.cell, static_cast<uint8_t>(pieceFlags_ + (last_ ? kFlagLast : 0)));
     changed_ = true;
     pieceFlags_ = static_cast<uint8_t>(kl_);
   }
@@ -411,7 +411,7 @@ class PlacementCursor {
   const std::vector<BlockBytes>& copies_;
   WriteResult& result_;
   int32_t b_ = 0;
-  int u_ = 0;
+  int u_ = 0;  // the cell of block b_ it stands at
   int32_t blocksRead_ = 0;
   bool replace_ = false;
   size_t copyIndex_ = 0;  // the look-up's copy of block b when inserting
@@ -444,7 +444,7 @@ WriteResult KeyedWrite(std::span<const uint8_t> record, int16_t keyLength, int32
   r.lookupBlocks = f.blocksRead;
   PlacementCursor cursor(walk, record, keyLength, n, copies, r);
   if (f.status == kKeyedDone) {
-    cursor.StartAt(f.block, f.unit, f.blocksRead, true);
+    cursor.StartAt(f.block, f.cell, f.blocksRead, true);
     cursor.ReplaceInFirstBlock();
   } else if (f.status == kKeyedNotFound) {
     // The look-up read the reusable place's block and kept it (or it is still in the
@@ -455,7 +455,7 @@ WriteResult KeyedWrite(std::span<const uint8_t> record, int16_t keyLength, int32
       r.status = kKeyedReadError;
       return r;
     }
-    cursor.StartAt(f.freeBlock, f.freeUnit, f.blocksRead, false);
+    cursor.StartAt(f.freeBlock, f.freeCell, f.blocksRead, false);
   } else {
     r.status = f.status;
     return r;

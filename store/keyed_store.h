@@ -49,9 +49,9 @@ int32_t HomeBlock(std::span<const uint8_t> key, int16_t keyLength, int32_t n,
 struct FindResult {
   int16_t status = 0;
   int32_t block = 0;
-  int16_t unit = 0;
+  int16_t cell = 0;
   int32_t freeBlock = 0;
-  int16_t freeUnit = 0;
+  int16_t freeCell = 0;
   int32_t blocksRead = 0;
 };
 FindResult KeyedFind(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t file,
@@ -61,9 +61,9 @@ struct ReadResult {
   int16_t status = 0;
   int32_t length = 0;  // bytes delivered, key included
   int32_t block = 0;
-  int16_t unit = 0;
+  int16_t cell = 0;
   int32_t freeBlock = 0;
-  int16_t freeUnit = 0;
+  int16_t freeCell = 0;
 };
 // `record` holds the key on entry and receives the record. `capacity` 0 means the
 // whole buffer (record.size()); a read never delivers more than the buffer holds.
@@ -92,7 +92,7 @@ Gathered GatherPieces(std::span<const uint8_t> key, std::span<uint8_t, kBlockByt
 struct WriteResult {
   int16_t status = 0;
   int32_t block = 0;
-  int16_t unit = 0;
+  int16_t cell = 0;
   int32_t lookupBlocks = 0;  // blocks the look-up of the key read
 };
 // A write whose look-up read more blocks than this found the file crowded to within a

@@ -36,7 +36,7 @@ TEST(KeyedStoreTest, RecordOfOnePieceInAZeroBlock) {
   const WriteResult w = Write(f, record, 8);
   ASSERT_EQ(w.status, kKeyedDone);
   EXPECT_EQ(w.block, 4);
-  EXPECT_EQ(w.unit, 1);
+  EXPECT_EQ(w.cell, 1);
   auto block = f.Block(4);
   EXPECT_EQ(SizeByte(block, 1), 68);
   EXPECT_EQ(FlagsByte(block, 1), 0x68);
@@ -54,7 +54,7 @@ TEST(KeyedStoreTest, RecordOfOnePieceInAZeroBlock) {
   EXPECT_EQ(r.length, 136);
   EXPECT_EQ(buffer, record);
   EXPECT_EQ(r.block, 4);
-  EXPECT_EQ(r.unit, 1);
+  EXPECT_EQ(r.cell, 1);
 }
 
 TEST(KeyedStoreTest, ReadCapacities) {
@@ -92,14 +92,14 @@ TEST(KeyedStoreTest, ReadCapacities) {
 TEST(KeyedStoreTest, TooSmallTailBecomesAFillerAndTheReadSkipsIt) {
   MemoryBlockFile f(4);
   const std::string key = KeyWithHome(4, 2, 8);
-  f.PutEntry(2, 1, 250, 0x64, "ZZZZ");  // leaves a free end of 6 units at unit 251
+  f.PutEntry(2, 1, 250, 0x64, "ZZZZ");  // leaves a free end of 6 cells at cell 251
   const std::vector<uint8_t> record = MakeRecord(key, 40, 3);
   const WriteResult w = Write(f, record, 8);
   ASSERT_EQ(w.status, kKeyedDone);
   EXPECT_EQ(FlagsByte(f.Block(2), 251), 0xFF);
   EXPECT_EQ(SizeByte(f.Block(2), 251), 5);
   EXPECT_EQ(w.block, 3);
-  EXPECT_EQ(w.unit, 1);
+  EXPECT_EQ(w.cell, 1);
   EXPECT_EQ(FlagsByte(f.Block(3), 1), 0x68);
   std::vector<uint8_t> buffer(48, 0);
   EXPECT_EQ(Read(f, buffer, key).status, kKeyedDone);
@@ -109,12 +109,12 @@ TEST(KeyedStoreTest, TooSmallTailBecomesAFillerAndTheReadSkipsIt) {
 TEST(KeyedStoreTest, RecordInTwoPiecesAcrossBlocks) {
   MemoryBlockFile f(4);
   const std::string key = KeyWithHome(4, 3, 8);
-  f.PutEntry(3, 1, 216, 0x64, "ZZZZ");  // a free end of 40 units at unit 217
+  f.PutEntry(3, 1, 216, 0x64, "ZZZZ");  // a free end of 40 cells at cell 217
   const std::vector<uint8_t> record = MakeRecord(key, 128, 4);
   const WriteResult w = Write(f, record, 8);
   ASSERT_EQ(w.status, kKeyedDone);
   EXPECT_EQ(w.block, 3);
-  EXPECT_EQ(w.unit, 217);
+  EXPECT_EQ(w.cell, 217);
   EXPECT_EQ(FlagsByte(f.Block(3), 217), 0x48);
   EXPECT_EQ(SizeByte(f.Block(3), 217), 39);  // fills the block: 70 data bytes
   EXPECT_EQ(FlagsByte(f.Block(4), 1), 0x28);
@@ -129,9 +129,9 @@ TEST(KeyedStoreTest, RecordInTwoPiecesAcrossBlocks) {
 
 TEST(KeyedStoreTest, ReplacingByALongerRecordKeepsTheFirstPiece) {
   MemoryBlockFile f(2);  // every key ends up in block 2
-  ASSERT_EQ(Write(f, MakeRecord("AAAA", 20, 1), 4).unit, 1);
-  ASSERT_EQ(Write(f, MakeRecord("CCCC", 20, 2), 4).unit, 14);
-  ASSERT_EQ(Write(f, MakeRecord("DDDD", 20, 3), 4).unit, 27);
+  ASSERT_EQ(Write(f, MakeRecord("AAAA", 20, 1), 4).cell, 1);
+  ASSERT_EQ(Write(f, MakeRecord("CCCC", 20, 2), 4).cell, 14);
+  ASSERT_EQ(Write(f, MakeRecord("DDDD", 20, 3), 4).cell, 27);
   ASSERT_EQ(KeyedDelete(Key("CCCC"), 4, 2, 1, HashSelector::kVariableLength), kKeyedDone);
   EXPECT_EQ(FlagsByte(f.Block(2), 14), 0xE4);
 
@@ -139,9 +139,9 @@ TEST(KeyedStoreTest, ReplacingByALongerRecordKeepsTheFirstPiece) {
   const WriteResult w = Write(f, longer, 4);
   ASSERT_EQ(w.status, kKeyedDone);
   EXPECT_EQ(w.block, 2);
-  EXPECT_EQ(w.unit, 1);
+  EXPECT_EQ(w.cell, 1);
   auto block = f.Block(2);
-  EXPECT_EQ(FlagsByte(block, 1), 0x44);  // the old entry merged with the deleted one: 26 units
+  EXPECT_EQ(FlagsByte(block, 1), 0x44);  // the old entry merged with the deleted one: 26 cells
   EXPECT_EQ(SizeByte(block, 1), 25);
   EXPECT_EQ(FlagsByte(block, 27), 0x64);  // DDDD untouched
   EXPECT_EQ(FlagsByte(block, 40), 0x24);  // the rest: 10 bytes in the free end
@@ -157,7 +157,7 @@ TEST(KeyedStoreTest, ReplacingByALongerRecordKeepsTheFirstPiece) {
 TEST(KeyedStoreTest, ReplacingDeletesOldPiecesInTheNextBlock) {
   MemoryBlockFile f(4);
   const std::string key = KeyWithHome(4, 2, 4);
-  f.PutEntry(2, 1, 200, 0x64, "ZZZZ");  // a free end of 56 units at unit 201
+  f.PutEntry(2, 1, 200, 0x64, "ZZZZ");  // a free end of 56 cells at cell 201
   ASSERT_EQ(Write(f, MakeRecord(key, 196, 5), 4).status, kKeyedDone);
   EXPECT_EQ(FlagsByte(f.Block(2), 201), 0x44);
   EXPECT_EQ(FlagsByte(f.Block(3), 1), 0x24);
@@ -248,7 +248,7 @@ TEST(KeyedStoreTest, PieceRunningPastItsBlockIsStatusTen) {
   MemoryBlockFile f(3);
   const std::string key = KeyWithHome(3, 2, 4);
   f.PutEntry(2, 1, 249, 0x84);
-  f.PutEntry(2, 250, 21, 0x64, key);  // claims units 250..270
+  f.PutEntry(2, 250, 21, 0x64, key);  // claims cells 250..270
   std::vector<uint8_t> buffer(64, 0);
   ReadResult r = Read(f, buffer, key);
   EXPECT_EQ(r.status, kKeyedPiecePastBlock);
@@ -264,7 +264,7 @@ TEST(KeyedStoreTest, PieceRunningPastItsBlockIsStatusTen) {
   EXPECT_EQ(0, std::memcmp(buffer.data(), record.data(), record.size()));
   const VerifyReport report = VerifyBlockImage(f.image(), 3);
   ASSERT_EQ(report.problems.size(), 1u);
-  EXPECT_EQ(report.problems[0].unit, 250);
+  EXPECT_EQ(report.problems[0].cell, 250);
 }
 
 TEST(KeyedStoreTest, ReadAndWriteFailuresAreReported) {

@@ -70,13 +70,13 @@ class LegacyEntries {
     LegacyEntry operator*() const { return LegacyEntryAt(block_, word_, keyLength_); }
     Iterator& operator++() {
       const LegacyEntry e = **this;
-      word_ = e.IsUsable() ? e.Next() : kBlockUnits + 1;
+      word_ = e.IsUsable() ? e.Next() : kBlockCells + 1;
       return *this;
     }
     bool operator!=(const Iterator& other) const { return Word() != other.Word(); }
 
    private:
-    int Word() const { return word_ <= LastLegacyEntryWord(keyLength_) ? word_ : kBlockUnits + 1; }
+    int Word() const { return word_ <= LastLegacyEntryWord(keyLength_) ? word_ : kBlockCells + 1; }
     std::span<const uint8_t, kBlockBytes> block_;
     int keyLength_;
     int word_;
@@ -85,7 +85,7 @@ class LegacyEntries {
   LegacyEntries(std::span<const uint8_t, kBlockBytes> block, int keyLength)
       : block_(block), keyLength_(keyLength) {}
   Iterator begin() const { return {block_, keyLength_, 1}; }
-  Iterator end() const { return {block_, keyLength_, kBlockUnits + 1}; }
+  Iterator end() const { return {block_, keyLength_, kBlockCells + 1}; }
 
  private:
   std::span<const uint8_t, kBlockBytes> block_;

@@ -30,12 +30,12 @@ std::string KeyText(std::span<const uint8_t> key) { return std::string(key.begin
 // A first piece: where it lies and how far along its key's probe path.
 struct Place {
   int32_t block = 0;
-  int unit = 0;
+  int cell = 0;
   int32_t distance = 0;
-  bool operator==(const Place& o) const { return block == o.block && unit == o.unit; }
-  // The look-up meets the nearer piece first, and within one block the earlier unit.
+  bool operator==(const Place& o) const { return block == o.block && cell == o.cell; }
+  // The look-up meets the nearer piece first, and within one block the earlier cell.
   bool Before(const Place& o) const {
-    return distance != o.distance ? distance < o.distance : unit < o.unit;
+    return distance != o.distance ? distance < o.distance : cell < o.cell;
   }
 };
 
@@ -68,7 +68,7 @@ class Walk {
   void ForEachFirstPiece(int32_t b, const BlockBytes& block, F f) const {
     for (const BlockEntry& e : BlockEntries(block)) {
       if (e.IsEnd()) break;
-      if (e.IsFirstPiece() && !IsHeaderPiece(block, b, e.unit)) f(e, e.KeyIn(block));
+      if (e.IsFirstPiece() && !IsHeaderPiece(block, b, e.cell)) f(e, e.KeyIn(block));
       if (e.runsPast) break;
     }
   }
@@ -107,7 +107,7 @@ class Walk {
       const int32_t b = s.from;
       ForEachFirstPiece(b, *s.bytes, [&](const BlockEntry& e, std::span<const uint8_t> key) {
         if (key.empty() || suspects_.count(KeyHash(key)) == 0) return;
-        const Place here{b, e.unit, ProbeDistance(HomeOf(key), b, n_)};
+        const Place here{b, e.cell, ProbeDistance(HomeOf(key), b, n_)};
         auto [it, added] = chosen_.try_emplace(KeyText(key), here);
         if (!added && here.Before(it->second)) it->second = here;
       });
@@ -132,11 +132,11 @@ class Walk {
       const BlockBytes& block = *s.bytes;
       for (const BlockEntry& e : BlockEntries(block)) {
         if (e.IsEnd()) break;
-        if (e.IsFirstPiece() && !IsHeaderPiece(block, s.from, e.unit)) {
+        if (e.IsFirstPiece() && !IsHeaderPiece(block, s.from, e.cell)) {
           if (!VisitRecord(s.from, block, e)) return false;
         }
         if (e.runsPast) {
-          if (!visitor_.OnDamagedEntry(s.from, e.unit)) return false;
+          if (!visitor_.OnDamagedEntry(s.from, e.cell)) return false;
           break;
         }
       }
@@ -147,7 +147,7 @@ class Walk {
   bool VisitRecord(int32_t b, const BlockBytes& block, const BlockEntry& e) {
     RecordSighting s;
     s.block = b;
-    s.unit = e.unit;
+    s.cell = e.cell;
     s.key = e.KeyIn(block);
     if (e.KeyLength() == 0) {
       s.status = kKeyedFull;  // no key to look up: the look-up answers 3
@@ -158,14 +158,14 @@ class Walk {
       return visitor_.OnRecord(s);
     }
     const int32_t home = HomeOf(s.key);
-    Place found{b, e.unit, ProbeDistance(home, b, n_)};
+    Place found{b, e.cell, ProbeDistance(home, b, n_)};
     if (suspects_.count(KeyHash(s.key)) != 0) found = chosen_.at(KeyText(s.key));
     const std::optional<int32_t> stop = stops_.FirstStop(home);
     if (stop && ProbeDistance(home, *stop, n_) < found.distance) {
       s.status = StopStatus(*stop);
-    } else if (!(found == Place{b, e.unit, 0})) {
+    } else if (!(found == Place{b, e.cell, 0})) {
       s.otherBlock = found.block;
-      s.otherUnit = found.unit;
+      s.otherCell = found.cell;
     } else {
       Gather(block, e, found.distance, s);
     }
@@ -270,7 +270,7 @@ class Placer : public RecordVisitor {
                       static_cast<uint32_t>(status));
     return false;
   }
-  bool OnDamagedEntry(int32_t block, int /*unit*/) override {
+  bool OnDamagedEntry(int32_t block, int /*cell*/) override {
     result_ = Failure(RedistributeStatus::kFileUnusable,
                       "the entries of block " + Number(block) + " are damaged");
     return false;

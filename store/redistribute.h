@@ -14,7 +14,7 @@
 //
 // Re-spreading. Redistribute builds a new file of the requested block count beside
 // the old one and re-places into it, with KeyedWrite (hash selector 5), every record
-// the store finds in the old file, in the walk's order: by the block, then the unit,
+// the store finds in the old file, in the walk's order: by the block, then the cell,
 // of each record's first piece. Block 1 is carried over whole with only the block
 // count changed, so whatever the file's owner keeps there (lcalcdev.dat's last GRUPDEV
 // number at byte 22) stays. The new file gets a name no one can foresee, made
@@ -47,12 +47,12 @@ namespace varmex::store {
 // A first piece the walk meets, and what the look-up of its key makes of it.
 struct RecordSighting {
   int32_t block = 0;
-  int unit = 0;
+  int cell = 0;
   std::span<const uint8_t> key;  // empty when the key would run past the block
   // Where the look-up of the key finds another first piece of it, 0 when it finds
   // this one or none.
   int32_t otherBlock = 0;
-  int otherUnit = 0;
+  int otherCell = 0;
   // The status KeyedRead of the key answers, when the look-up does not find another
   // piece: kKeyedDone with `record`, or why not (1 and 5 from the look-up; 3, 4, 5 and
   // 10 from the gathering of the pieces).
@@ -70,7 +70,7 @@ class RecordVisitor {
   // A block that cannot be read (`status`: the input/output status).
   virtual bool OnUnreadableBlock(int32_t block, int status) = 0;
   // An entry that would cross the end of its block: the walk of the block ends there.
-  virtual bool OnDamagedEntry(int32_t block, int unit) = 0;
+  virtual bool OnDamagedEntry(int32_t block, int cell) = 0;
   virtual bool OnRecord(const RecordSighting& sighting) = 0;
 };
 

@@ -65,8 +65,8 @@ struct Recorder : RecordVisitor {
     problems.push_back("unreadable " + std::to_string(b) + " " + std::to_string(status));
     return true;
   }
-  bool OnDamagedEntry(int32_t b, int unit) override {
-    problems.push_back("damaged " + std::to_string(b) + " " + std::to_string(unit));
+  bool OnDamagedEntry(int32_t b, int cell) override {
+    problems.push_back("damaged " + std::to_string(b) + " " + std::to_string(cell));
     return true;
   }
   bool OnRecord(const RecordSighting& s) override {
@@ -120,14 +120,14 @@ TEST_F(RedistributeTest, EveryLiveRecordMovesWholeInBlockOrderAndBlockOneIsCarri
   std::copy(before.begin(), before.begin() + kBlockBytes, expected.begin());
   SetHeaderBlockCount(std::span<uint8_t, kBlockBytes>(expected.data(), kBlockBytes), 300);
   os_.AddFile("D:\\expected.dat", expected);
-  std::vector<std::pair<int32_t, int>> order;  // (block * 1000 + unit, record)
+  std::vector<std::pair<int32_t, int>> order;  // (block * 1000 + cell, record)
   os_.AddFile("D:\\old.dat", before);
   const int16_t unit = io::FindFreeUnit();
   io::OpenUnit(os_, unit, "D:\\old.dat", kBlockBytes);
   for (int i = 0; i < 40; ++i) {
     Bytes key = Record(i);
     const ReadResult found = KeyedRead(key, 4, kOldBlocks, unit, kSel);
-    if (found.status == kKeyedDone) order.push_back({found.block * 1000 + found.unit, i});
+    if (found.status == kKeyedDone) order.push_back({found.block * 1000 + found.cell, i});
   }
   io::CloseUnit(unit);
   std::sort(order.begin(), order.end());
@@ -209,13 +209,13 @@ TEST_F(RedistributeTest, RefusalsLeaveTheFileAsItWas) {
     for (size_t b = 2; b <= kOldBlocks; ++b) {
       for (const BlockEntry& e : BlockEntries(block(bytes, b))) {
         if (e.IsClosingPiece()) {
-          block(bytes, b)[static_cast<size_t>(2 * e.unit - 1)] |= kFlagDeleted;
+          block(bytes, b)[static_cast<size_t>(2 * e.cell - 1)] |= kFlagDeleted;
           return;
         }
       }
     }
   };
-  // In an empty block: a deleted entry of one unit, then one of 256 units.
+  // In an empty block: a deleted entry of one cell, then one of 256 cells.
   const auto entryPastBlock = [&](Bytes& bytes) {
     for (size_t b = 2; b <= kOldBlocks; ++b) {
       if (FlagsByte(block(bytes, b), 1) == kFlagEnd) {
@@ -319,7 +319,7 @@ TEST_F(RedistributeTest, WalkAgreesWithTheLookUpOnDamagedFiles) {
         case 0:  // a piece marked deleted
           bytes[at + 1] |= 0x80;
           break;
-        case 1:  // a free end at unit 1
+        case 1:  // a free end at cell 1
           bytes[at + 1] = 0;
           break;
         case 2:  // a copy of another block's first entry
@@ -340,8 +340,8 @@ TEST_F(RedistributeTest, WalkAgreesWithTheLookUpOnDamagedFiles) {
     ASSERT_TRUE(WalkRecords(1, n, held, walk));
     for (size_t i = 0; i < walk.sightings.size(); ++i) {
       const RecordSighting& s = walk.sightings[i];
-      SCOPED_TRACE("block " + std::to_string(s.block) + " unit " + std::to_string(s.unit));
-      const size_t keyAt = static_cast<size_t>(s.block - 1) * kBlockBytes + 2 * s.unit;
+      SCOPED_TRACE("block " + std::to_string(s.block) + " cell " + std::to_string(s.cell));
+      const size_t keyAt = static_cast<size_t>(s.block - 1) * kBlockBytes + 2 * s.cell;
       const int kl = bytes[keyAt - 1] & kFlagKeyLength;
       if (kl == 0 || keyAt % kBlockBytes + kl > kBlockBytes) continue;
       Bytes record(bytes.begin() + static_cast<ptrdiff_t>(keyAt),
@@ -349,14 +349,14 @@ TEST_F(RedistributeTest, WalkAgreesWithTheLookUpOnDamagedFiles) {
       record.resize(kMaxRecordLength);
       const ReadResult r = KeyedRead(record, static_cast<int16_t>(kl), n, 1, kSel);
       if (s.otherBlock != 0) {  // the look-up stops there, whatever the read makes of it
-        EXPECT_EQ(std::make_pair(r.block, static_cast<int>(r.unit)),
-                  std::make_pair(s.otherBlock, s.otherUnit));
+        EXPECT_EQ(std::make_pair(r.block, static_cast<int>(r.cell)),
+                  std::make_pair(s.otherBlock, s.otherCell));
         continue;
       }
       EXPECT_EQ(r.status, s.status);
       if (r.status == kKeyedDone) {
-        EXPECT_EQ(std::make_pair(r.block, static_cast<int>(r.unit)),
-                  std::make_pair(s.block, s.unit));
+        EXPECT_EQ(std::make_pair(r.block, static_cast<int>(r.cell)),
+                  std::make_pair(s.block, s.cell));
         record.resize(static_cast<size_t>(r.length));
         EXPECT_EQ(record, walk.records[i]);
       }

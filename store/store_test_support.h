@@ -30,13 +30,13 @@ class MemoryBlockFile {
     return std::span<uint8_t, kBlockBytes>(
         image().data() + static_cast<size_t>(b - 1) * kBlockBytes, kBlockBytes);
   }
-  // Puts an entry of `units` units with the given flags and key at `unit` of block b.
-  void PutEntry(int32_t b, int unit, int units, uint8_t flags, std::string_view key = "") {
+  // Puts an entry of `cells` cells with the given flags and key at `cell` of block b.
+  void PutEntry(int32_t b, int cell, int cells, uint8_t flags, std::string_view key = "") {
     auto block = Block(b);
-    block[static_cast<size_t>(2 * unit - 2)] = static_cast<uint8_t>(units - 1);
-    block[static_cast<size_t>(2 * unit - 1)] = flags;
+    block[static_cast<size_t>(2 * cell - 2)] = static_cast<uint8_t>(cells - 1);
+    block[static_cast<size_t>(2 * cell - 1)] = flags;
     for (size_t i = 0; i < key.size(); ++i)
-      block[static_cast<size_t>(2 * unit) + i] = static_cast<uint8_t>(key[i]);
+      block[static_cast<size_t>(2 * cell) + i] = static_cast<uint8_t>(key[i]);
   }
   int32_t n() const { return n_; }
   int16_t unit() const { return unit_; }

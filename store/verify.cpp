@@ -66,8 +66,8 @@ class LoadedFile {
   std::vector<std::optional<BlockBytes>> blocks_;
 };
 
-void Add(VerifyReport& report, int32_t block, int unit, std::string text) {
-  report.problems.push_back({block, unit, std::move(text)});
+void Add(VerifyReport& report, int32_t block, int cell, std::string text) {
+  report.problems.push_back({block, cell, std::move(text)});
 }
 
 // Blocks the file holds whole, by its size (INT32_MAX when the size is not known).
@@ -85,10 +85,10 @@ void CheckSize(int32_t endedAt, int32_t n, std::optional<uint64_t> fileBytes, bo
                AddFn add) {
   if (endedAt != 0) {
     const int32_t at = endedAt;
-    const int unit = fileBytes && *fileBytes / kBlockBytes == static_cast<uint64_t>(at - 1)
+    const int cell = fileBytes && *fileBytes / kBlockBytes == static_cast<uint64_t>(at - 1)
                          ? static_cast<int>(*fileBytes % kBlockBytes) / 2 + 1
                          : 1;
-    add(at, unit,
+    add(at, cell,
         "the file ends here, short of its " + std::to_string(n) + " blocks (blocks " +
             std::to_string(at) + " to " + std::to_string(n) + " are missing)");
   } else if (exact && fileBytes && *fileBytes > static_cast<uint64_t>(n) * kBlockBytes) {
@@ -103,16 +103,16 @@ void CheckSize(int32_t endedAt, int32_t n, std::optional<uint64_t> fileBytes, bo
 void CheckSize(const LoadedFile& file, std::optional<uint64_t> fileBytes, bool exact,
                VerifyReport& report) {
   CheckSize(file.endedAt(), file.n(), fileBytes, exact,
-            [&](int32_t b, int unit, std::string text) { Add(report, b, unit, std::move(text)); });
+            [&](int32_t b, int cell, std::string text) { Add(report, b, cell, std::move(text)); });
 }
 
-std::span<const uint8_t> KeyAt(const BlockBytes& block, int unit, int keyLength) {
-  return std::span<const uint8_t>(block.data() + 2 * unit, static_cast<size_t>(keyLength));
+std::span<const uint8_t> KeyAt(const BlockBytes& block, int cell, int keyLength) {
+  return std::span<const uint8_t>(block.data() + 2 * cell, static_cast<size_t>(keyLength));
 }
 
-bool SoundPiece(const BlockBytes& block, int unit) {
-  const int kl = FlagsByte(block, unit) & kFlagKeyLength;
-  return kl >= 1 && !EntryRunsPast(block, unit) && 2 * SizeByte(block, unit) >= kl;
+bool SoundPiece(const BlockBytes& block, int cell) {
+  const int kl = FlagsByte(block, cell) & kFlagKeyLength;
+  return kl >= 1 && !EntryRunsPast(block, cell) && 2 * SizeByte(block, cell) >= kl;
 }
 
 // The place the look-up of the key would find, if any.
@@ -124,8 +124,8 @@ std::optional<Place> Lookup(const LoadedFile& file, std::span<const uint8_t> key
     if (block == nullptr) return std::nullopt;
     for (const BlockEntry& e : BlockEntries(*block)) {
       if (e.IsEnd()) return std::nullopt;
-      if (e.IsFirstPiece() && PieceMatches(*block, e.unit, key, keyLength)) {
-        return Place{b, e.unit};
+      if (e.IsFirstPiece() && PieceMatches(*block, e.cell, key, keyLength)) {
+        return Place{b, e.cell};
       }
     }
   }
@@ -156,9 +156,9 @@ Segment FollowPieces(const LoadedFile& file, Place first, std::set<Place>& claim
     if (block == nullptr) return {};
     for (const BlockEntry& e : BlockEntries(*block, from)) {
       if (e.IsEnd()) return {};
-      if (!PieceMatches(*block, e.unit, key, kl)) continue;
-      if ((e.flags & kFlagFirst) != 0) return {Segment::kNextFirstPiece, {b, e.unit}};
-      claimed.insert({b, e.unit});
+      if (!PieceMatches(*block, e.cell, key, kl)) continue;
+      if ((e.flags & kFlagFirst) != 0) return {Segment::kNextFirstPiece, {b, e.cell}};
+      claimed.insert({b, e.cell});
       if (e.IsClosingPiece()) return {Segment::kLastPiece, {}};
     }
     if (walked >= file.n()) return {};
@@ -206,33 +206,33 @@ struct PieceTally {
 };
 
 // The entries of one readable block, counted into the report: damaged entries and
-// pieces that cannot be sound are told to add(unit, text), sound pieces to
-// sound(unit, first).
+// pieces that cannot be sound are told to add(cell, text), sound pieces to
+// sound(cell, first).
 template <typename AddFn, typename SoundFn>
 void CountBlock(const BlockBytes& block, int32_t b, bool headerValid, VerifyReport& report,
                 AddFn add, SoundFn sound) {
   for (const BlockEntry& e : BlockEntries(block)) {
     if (e.IsEnd()) {
-      report.freeUnits += e.units;
+      report.freeCells += e.cells;
       break;
     }
     // What lies inside the block of an entry that runs past it.
-    const int inside = std::min(e.units, kBlockUnits + 1 - e.unit);
-    if (e.runsPast) add(e.unit, "entry runs past the end of the block");
+    const int inside = std::min(e.cells, kBlockCells + 1 - e.cell);
+    if (e.runsPast) add(e.cell, "entry runs past the end of the block");
     if (e.IsDeleted()) {
       ++report.deletedEntries;
-      report.freeUnits += inside;
-    } else if (b == 1 && e.unit == 1 && headerValid) {
-      report.usedUnits += inside;
+      report.freeCells += inside;
+    } else if (b == 1 && e.cell == 1 && headerValid) {
+      report.usedCells += inside;
     } else {
       ++report.pieces;
-      report.usedUnits += inside;
+      report.usedCells += inside;
       if (e.KeyLength() == 0) {
-        add(e.unit, "live piece with key length 0");
-      } else if (2 * SizeByte(block, e.unit) < e.KeyLength() && !e.runsPast) {
-        add(e.unit, "piece shorter than its key");
-      } else if (SoundPiece(block, e.unit)) {
-        sound(e.unit, (e.flags & kFlagFirst) != 0);
+        add(e.cell, "live piece with key length 0");
+      } else if (2 * SizeByte(block, e.cell) < e.KeyLength() && !e.runsPast) {
+        add(e.cell, "piece shorter than its key");
+      } else if (SoundPiece(block, e.cell)) {
+        sound(e.cell, (e.flags & kFlagFirst) != 0);
       }
     }
   }
@@ -250,9 +250,9 @@ PieceTally CountEntries(const LoadedFile& file, bool headerValid, VerifyReport& 
     }
     CountBlock(
         *block, b, headerValid, report,
-        [&](int unit, const char* text) { Add(report, b, unit, text); },
-        [&](int unit, bool first) {
-          (first ? tally.firsts : tally.others).push_back({b, unit});
+        [&](int cell, const char* text) { Add(report, b, cell, text); },
+        [&](int cell, bool first) {
+          (first ? tally.firsts : tally.others).push_back({b, cell});
         });
   }
   return tally;
@@ -305,10 +305,10 @@ void LegacyBlock(const BlockBytes& block, int keyLength, VerifyReport& report, A
       ++report.pieces;
       if (e.IsLastPiece()) ++report.records;
     }
-    report.usedUnits += e.Magnitude() / 2;
+    report.usedCells += e.Magnitude() / 2;
     end = e.Next();
   }
-  report.freeUnits += kBlockUnits + 1 - end;
+  report.freeCells += kBlockCells + 1 - end;
 }
 
 }  // namespace
@@ -404,7 +404,7 @@ std::string FileSizeProblem(int32_t n, uint64_t fileBytes) {
 std::string FormatProblems(const VerifyReport& report) {
   std::string out;
   for (const VerifyProblem& p : report.problems) {
-    out += "block " + std::to_string(p.block) + " unit " + std::to_string(p.unit) + ": " + p.text +
+    out += "block " + std::to_string(p.block) + " unit " + std::to_string(p.cell) + ": " + p.text +
            "\n";
   }
   return out;
@@ -433,9 +433,9 @@ std::string KeyText(std::span<const uint8_t> key) { return std::string(key.begin
 class ProblemOut {
  public:
   ProblemOut(VerifyReport& report, const ProblemSink* sink) : report_(report), sink_(sink) {}
-  void Add(int32_t block, int unit, std::string text) {
+  void Add(int32_t block, int cell, std::string text) {
     ++report_.problemsFound;
-    if (sink_ != nullptr) (*sink_)(VerifyProblem{block, unit, std::move(text)});
+    if (sink_ != nullptr) (*sink_)(VerifyProblem{block, cell, std::move(text)});
   }
   bool telling() const { return sink_ != nullptr; }
 
@@ -458,7 +458,7 @@ struct FirstPiece {
   int32_t block = 0;
   int32_t home = 0;
   uint32_t next = 0;  // for kNextFirstPiece: the first piece of the same key met
-  int16_t unit = 0;
+  int16_t cell = 0;
   uint8_t marks = 0;
   uint8_t end = kWalking;
   uint8_t known = kUnknown;
@@ -565,7 +565,7 @@ class BlockFileStream {
   void Run() {
     Survey();
     CheckSize(endedAt_, n_, fileBytes_, true,
-              [&](int32_t b, int unit, std::string text) { out_.Add(b, unit, std::move(text)); });
+              [&](int32_t b, int cell, std::string text) { out_.Add(b, cell, std::move(text)); });
     FindSuspects();
     const bool tell = blockProblems_ > 0 && out_.telling();
     if (!tell) report_.problemsFound += blockProblems_;
@@ -593,7 +593,7 @@ class BlockFileStream {
         ++blockProblems_;  // "block cannot be read"
         walks.EndAll();
       } else if (s.hole) {
-        report_.freeUnits += (int64_t{s.to} - s.from + 1) * kBlockUnits;
+        report_.freeCells += (int64_t{s.to} - s.from + 1) * kBlockCells;
         walks.EndAll();
       } else {
         SurveyBlock(s.from, *s.bytes, walks, firsts);
@@ -619,10 +619,10 @@ class BlockFileStream {
         [&](const BlockEntry& e, std::span<const uint8_t> key, uint32_t) {
           FirstPiece p;
           p.block = b;
-          p.unit = static_cast<int16_t>(e.unit);
+          p.cell = static_cast<int16_t>(e.cell);
           p.home = HomeBlock(key, static_cast<int16_t>(key.size()), n_, selector_);
           if ((e.flags & kFlagLast) != 0) p.marks |= FirstPiece::kOnePiece;
-          if (SoundPiece(block, e.unit) && !(b == 1 && e.unit == 1 && headerValid_))
+          if (SoundPiece(block, e.cell) && !(b == 1 && e.cell == 1 && headerValid_))
             p.marks |= FirstPiece::kListed;
           table_.push_back(p);
           hashes_.push_back(KeyHash(key));
@@ -698,7 +698,7 @@ class BlockFileStream {
       if (tell) {
         CountBlock(
             block, s.from, headerValid_, scratch,
-            [&](int unit, const char* text) { out_.Add(s.from, unit, text); }, [](int, bool) {});
+            [&](int cell, const char* text) { out_.Add(s.from, cell, text); }, [](int, bool) {});
       }
       if (suspects_.empty()) return true;
       for (const BlockEntry& e : BlockEntries(block)) {
@@ -715,7 +715,7 @@ class BlockFileStream {
         const FirstPiece& here = table_[at];
         const int32_t d = ProbeDistance(here.home, here.block, n_);
         const int32_t bestD = ProbeDistance(best.home, best.block, n_);
-        if (d < bestD || (d == bestD && here.unit < best.unit)) chosen_[it->second] = at;
+        if (d < bestD || (d == bestD && here.cell < best.cell)) chosen_[it->second] = at;
       }
       return true;
     });
@@ -757,7 +757,7 @@ class BlockFileStream {
         break;
       }
       const FirstPiece& next = table_[p.next];
-      out_.Add(next.block, next.unit, "second first piece inside a record");
+      out_.Add(next.block, next.cell, "second first piece inside a record");
       at = p.next;
     }
     for (uint32_t c : chain)
@@ -770,9 +770,9 @@ class BlockFileStream {
     for (uint32_t i = 0; i < table_.size(); ++i) {
       if (!table_[i].Has(FirstPiece::kListed)) continue;
       ++report_.records;
-      if (!Leads(i)) out_.Add(table_[i].block, table_[i].unit, "first piece without a last piece");
+      if (!Leads(i)) out_.Add(table_[i].block, table_[i].cell, "first piece without a last piece");
       if (!LookupFinds(i, groupCursor)) {
-        out_.Add(table_[i].block, table_[i].unit, "record not found by the look-up of its key");
+        out_.Add(table_[i].block, table_[i].cell, "record not found by the look-up of its key");
       }
     }
   }
@@ -805,8 +805,8 @@ class BlockFileStream {
             return !table_[at].Has(FirstPiece::kOnePiece) && table_[at].Has(FirstPiece::kFollowed);
           },
           [&](const BlockEntry& e, std::optional<uint32_t> walk) {
-            if (!walk && SoundPiece(block, e.unit))
-              out_.Add(s.from, e.unit, "piece without a first piece");
+            if (!walk && SoundPiece(block, e.cell))
+              out_.Add(s.from, e.cell, "piece without a first piece");
           });
       return true;
     });
@@ -977,8 +977,8 @@ VerifyReport StreamVerifyLegacyFile(const BlockSource& source, int32_t n, int ke
     report.records += r.records * times;
     report.pieces += r.pieces * times;
     report.deletedEntries += r.deletedEntries * times;
-    report.usedUnits += r.usedUnits * times;
-    report.freeUnits += r.freeUnits * times;
+    report.usedCells += r.usedCells * times;
+    report.freeCells += r.freeCells * times;
   };
   ScanBlocks(source, 1, last, [&](const ScannedBlocks& s) {
     if (s.status == io::kIoPastEnd) {
@@ -1001,7 +1001,7 @@ VerifyReport StreamVerifyLegacyFile(const BlockSource& source, int32_t n, int ke
   if (endedAt == 0 && walked < n) endedAt = walked + 1;
   report.blocksPresent = walked - unreadable;
   CheckSize(endedAt, n, fileBytes, false,
-            [&](int32_t b, int unit, std::string text) { out.Add(b, unit, std::move(text)); });
+            [&](int32_t b, int cell, std::string text) { out.Add(b, cell, std::move(text)); });
   if (blockProblems == 0 || !out.telling()) {
     report.problemsFound += blockProblems;
     return report;

@@ -29,7 +29,7 @@ namespace varmex::store {
 
 struct VerifyProblem {
   int32_t block = 0;  // 0: the file as a whole
-  int unit = 0;       // unit (block files) or word (word layout); 0: the block as a whole
+  int cell = 0;       // cell (block files) or word (word layout); 0: the block as a whole
   std::string text;
 };
 
@@ -39,8 +39,8 @@ struct VerifyReport {
   int64_t records = 0;         // first pieces (block files) or last pieces (word layout)
   int64_t pieces = 0;          // live pieces / entries
   int64_t deletedEntries = 0;  // deleted entries, fillers included / removed entries
-  int64_t usedUnits = 0;       // units of live pieces (block files) / words of entries
-  int64_t freeUnits = 0;       // deleted entries and free ends / words after the data
+  int64_t usedCells = 0;       // cells of live pieces (block files) / words of entries
+  int64_t freeCells = 0;       // deleted entries and free ends / words after the data
   std::vector<VerifyProblem> problems;
   int64_t problemsFound = 0;  // problems found (the streaming checks keep only the count)
   bool ok() const { return problems.empty() && problemsFound == 0; }
@@ -145,7 +145,7 @@ VerifyReport StreamVerifyLegacyFile(const BlockSource& source, int32_t n, int ke
 // the tools that measure or rewrite a file refuse it.
 std::string FileSizeProblem(int32_t n, uint64_t fileBytes);
 
-// One line per problem: "block B unit U: text".
+// One line per problem: "block B unit U: text", U being its cell (or word).
 std::string FormatProblems(const VerifyReport& report);
 
 }  // namespace varmex::store

@@ -97,7 +97,7 @@ TEST(VerifyTest, SizeDisagreeingWithTheHeader) {
 TEST(VerifyTest, ManyFirstPiecesOfOneKeyAreReportedOnceEach) {
   MemoryBlockFile f(20);
   for (int32_t b = 2; b <= 20; ++b) {
-    for (int unit = 1; unit <= 255; unit += 2) f.PutEntry(b, unit, 2, 0x42, "AB");
+    for (int cell = 1; cell <= 255; cell += 2) f.PutEntry(b, cell, 2, 0x42, "AB");
   }
   const int64_t pieces = 19 * 128;
   const VerifyReport report = VerifyBlockImage(f.image(), 0);
@@ -106,7 +106,7 @@ TEST(VerifyTest, ManyFirstPiecesOfOneKeyAreReportedOnceEach) {
   std::set<std::tuple<int32_t, int, std::string>> seen;
   for (const auto& p : report.problems) {
     ++kinds[p.text];
-    EXPECT_TRUE(seen.insert({p.block, p.unit, p.text}).second) << p.block << " " << p.unit;
+    EXPECT_TRUE(seen.insert({p.block, p.cell, p.text}).second) << p.block << " " << p.cell;
   }
   EXPECT_EQ(kinds["second first piece inside a record"], pieces);
   EXPECT_EQ(kinds["first piece without a last piece"], pieces);
@@ -143,9 +143,9 @@ TEST(VerifyTest, StreamingAnswersAsTheLoadedCheck) {
       for (const VerifyReport* r : {&got, &counted}) {
         EXPECT_EQ(r->problemsFound, static_cast<int64_t>(want.problems.size()));
         EXPECT_EQ(std::tie(r->blocks, r->blocksPresent, r->records, r->pieces, r->deletedEntries,
-                           r->usedUnits, r->freeUnits),
+                           r->usedCells, r->freeCells),
                   std::tie(want.blocks, want.blocksPresent, want.records, want.pieces,
-                           want.deletedEntries, want.usedUnits, want.freeUnits));
+                           want.deletedEntries, want.usedCells, want.freeCells));
       }
     }
   };

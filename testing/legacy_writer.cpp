@@ -17,7 +17,7 @@ int EndOfEntries(std::span<const uint8_t, kBlockBytes> block, int keyLength) {
   int end = 1;
   for (const LegacyEntry& e : LegacyEntries(block, keyLength)) {
     if (e.kind == LegacyEntryKind::kEndOfData) return e.word;
-    if (!e.IsUsable()) return kBlockUnits + 1;
+    if (!e.IsUsable()) return kBlockCells + 1;
     end = e.Next();
   }
   return end;
@@ -37,7 +37,7 @@ LegacyWriter::LegacyWriter(std::vector<uint8_t> image, int32_t n, int keyLength)
 }
 
 void LegacyWriter::Reserve(int32_t b) {
-  if (b >= 1 && b <= n_) FirstFreeWord(b) = kBlockUnits + 1;
+  if (b >= 1 && b <= n_) FirstFreeWord(b) = kBlockCells + 1;
 }
 
 int& LegacyWriter::FirstFreeWord(int32_t b) {
@@ -82,7 +82,7 @@ LegacyPlacement LegacyWriter::Place(std::span<const uint8_t> record, const Legac
                   kBlockBytes);
     }
     while (d <= lastStart) {
-      size_t take = std::min(static_cast<size_t>(kBlockUnits - d - h), wordsLeft);
+      size_t take = std::min(static_cast<size_t>(kBlockCells - d - h), wordsLeft);
       if (rule.maxPieceData > 0) {
         take = std::min(take, static_cast<size_t>(std::max(rule.maxPieceData, 2) / 2));
       }
@@ -103,7 +103,7 @@ LegacyPlacement LegacyWriter::Place(std::span<const uint8_t> record, const Legac
         result.placed = true;
         return result;
       }
-      if (rule.maxPieceData > 0 && d <= kBlockUnits) {
+      if (rule.maxPieceData > 0 && d <= kBlockCells) {
         // The look-up leaves a block only at its end or at an entry it cannot trust:
         // the rest of the block becomes a removed entry, and the next piece goes on in
         // the next block.
@@ -111,9 +111,9 @@ LegacyPlacement LegacyWriter::Place(std::span<const uint8_t> record, const Legac
           uint8_t* filler = bytes_.data() + static_cast<size_t>(b - 1) * kBlockBytes +
                             static_cast<size_t>(d - 1) * 2;
           io::StoreI16(filler, kRemovedKeyWord);
-          io::StoreI16(filler + kl, static_cast<int16_t>(2 * (kBlockUnits + 1 - d)));
+          io::StoreI16(filler + kl, static_cast<int16_t>(2 * (kBlockCells + 1 - d)));
         }
-        d = kBlockUnits + 1;
+        d = kBlockCells + 1;
       }
     }
   }

@@ -228,7 +228,7 @@ inline std::string BlockFileProblems(World& w, const std::string& path,
   std::string out;
   for (const auto& p : report.problems) {
     if (allowed.count(p.text) == 0) {
-      out += path + ": block " + std::to_string(p.block) + " unit " + std::to_string(p.unit) +
+      out += path + ": block " + std::to_string(p.block) + " unit " + std::to_string(p.cell) +
              ": " + p.text + "\n";
     }
   }
@@ -249,8 +249,8 @@ inline std::map<std::string, Bytes> WholeRecords(World& w, const std::string& pa
     const auto block = std::span<const uint8_t, 512>(image->data() + 512 * (b - 1), 512);
     for (const store::BlockEntry& e : store::BlockEntries(block)) {
       if (e.IsEnd()) break;
-      if (!e.IsFirstPiece() || e.runsPast || 2 * e.unit + e.KeyLength() > 512) continue;
-      const std::string key(block.begin() + 2 * e.unit, block.begin() + 2 * e.unit + e.KeyLength());
+      if (!e.IsFirstPiece() || e.runsPast || 2 * e.cell + e.KeyLength() > 512) continue;
+      const std::string key(block.begin() + 2 * e.cell, block.begin() + 2 * e.cell + e.KeyLength());
       std::copy(key.begin(), key.end(), record.begin());
       const store::ReadResult r = store::KeyedRead(record, static_cast<int16_t>(key.size()), n,
                                                    unit, store::HashSelector::kVariableLength);

@@ -21,11 +21,11 @@ bool MeasureBlock(const store::BlockBytes& block, int32_t b, Density& d) {
     if (e.IsEnd()) return true;
     if (e.runsPast) return false;
     if (e.IsDeleted()) {
-      d.deletedUnits += e.units;
+      d.deletedCells += e.cells;
     } else {
-      d.usedUnits += e.units;
+      d.usedCells += e.cells;
       const int keyLength = e.KeyLength();
-      if (e.IsFirstPiece() && !store::IsHeaderPiece(block, b, e.unit)) {
+      if (e.IsFirstPiece() && !store::IsHeaderPiece(block, b, e.cell)) {
         const std::span<const uint8_t> key = e.KeyIn(block);
         if (key.size() != static_cast<size_t>(keyLength)) return false;
         const int32_t home = store::HomeBlock(key, static_cast<int16_t>(keyLength), d.blocks,
@@ -43,7 +43,7 @@ bool MeasureBlock(const store::BlockBytes& block, int32_t b, Density& d) {
 
 double Density::UsedShare() const {
   if (blocks <= 0) return 0.0;
-  return static_cast<double>(usedUnits) / (static_cast<double>(blocks) * store::kBlockUnits);
+  return static_cast<double>(usedCells) / (static_cast<double>(blocks) * store::kBlockCells);
 }
 
 DensityVerdict Judge(double usedShare, int32_t longestProbe) {
@@ -151,7 +151,7 @@ int RunDens(platform::Platform& os, const std::vector<std::string>& args, std::o
   static const char* const kWords[] = {"roomy", "filling", "too dense"};
   out << file << ": " << d.blocks << " blocks, " << d.records << " records, "
       << Percent(d.UsedShare()) << " used, "
-      << Percent(static_cast<double>(d.deletedUnits) / (static_cast<double>(d.blocks) * 256.0))
+      << Percent(static_cast<double>(d.deletedCells) / (static_cast<double>(d.blocks) * 256.0))
       << " deleted, longest probe path " << d.longestProbe << " blocks: " << kWords[d.verdict]
       << "\n";
   return d.verdict;

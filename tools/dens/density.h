@@ -2,8 +2,8 @@
 //
 // dens walks every block of the file along the store's own layout and measures two
 // things:
-//   - the used share: units covered by live pieces (the header record included)
-//     out of the 256 units of each of the N blocks;
+//   - the used share: cells covered by live pieces (the header record included)
+//     out of the 256 cells of each of the N blocks;
 //   - the longest probe path: for every record, the number of blocks from its home
 //     block (hash selector 5) to the block that holds its first piece, counting both.
 //
@@ -46,8 +46,8 @@ struct Density {
   std::string problem;  // why the file could not be measured
   int32_t blocks = 0;
   int64_t records = 0;
-  int64_t usedUnits = 0;
-  int64_t deletedUnits = 0;
+  int64_t usedCells = 0;
+  int64_t deletedCells = 0;
   int32_t longestProbe = 0;
   double UsedShare() const;
 };

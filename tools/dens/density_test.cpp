@@ -59,19 +59,19 @@ TEST(MeasureDensity, EmptyFileIsRoomy) {
   EXPECT_EQ(d.verdict, kRoomy) << d.problem;
   EXPECT_EQ(d.blocks, 100);
   EXPECT_EQ(d.records, 0);
-  EXPECT_EQ(d.usedUnits, 256);  // the header record
+  EXPECT_EQ(d.usedCells, 256);  // the header record
   EXPECT_FALSE(io::UnitInUse(1));
 }
 
 TEST(MeasureDensity, FullFileIsTooDenseAndCountsItsRecords) {
   FakePlatform os;
   os.AddFile(kFile, store::EmptyBlockFileImage(40));
-  FillWithRecords(os, 40, 39 * 3 - 10);  // three records of 69 units fit a block
+  FillWithRecords(os, 40, 39 * 3 - 10);  // three records of 69 cells fit a block
   const Density d = MeasureDensity(os, kFile);
   EXPECT_EQ(d.verdict, kTooDense);
   EXPECT_EQ(d.records, 39 * 3 - 10);
   // Records cut into pieces repeat their key, so they may cover a little more.
-  EXPECT_GE(d.usedUnits, 256 + (39 * 3 - 10) * 69);
+  EXPECT_GE(d.usedCells, 256 + (39 * 3 - 10) * 69);
   EXPECT_GT(d.UsedShare(), kFillingShare);
   EXPECT_GT(d.longestProbe, 1);
 }
@@ -147,7 +147,7 @@ TEST(Dens, CommandLinesAndUnmeasurableFiles) {
        "its header gives 2147483647 blocks but the file holds 10 blocks"},
       {count(0), {kFile}, 3, "", ": block 1 is not a block-file header\n"},
       {[](std::vector<uint8_t>& b) {
-         // Block 4: a deleted entry of 125 units twice, then one at unit 251 claiming 21.
+         // Block 4: a deleted entry of 125 cells twice, then one at cell 251 claiming 21.
          const uint8_t entries[][2] = {{124, 0x80}, {124, 0x80}, {20, 0x68}};
          for (size_t i = 0; i < 3; ++i) std::copy_n(entries[i], 2, b.begin() + 3 * 512 + 250 * i);
        },

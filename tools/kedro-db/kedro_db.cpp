@@ -199,15 +199,15 @@ int Info(const std::string& path, const OpenFile& f, const Options& opt, std::os
   out << "blocks: " << f.n << " used, " << f.held << " in the file\n";
   const store::VerifyReport r = Check(f, opt, f.n);
   Quiet(opt);
-  const int64_t total = int64_t{r.blocksPresent} * store::kBlockUnits;
+  const int64_t total = int64_t{r.blocksPresent} * store::kBlockCells;
   out << "records: " << r.records << "\n";
   out << "pieces: " << r.pieces << ", deleted entries: " << r.deletedEntries << "\n";
   char pct[32];
   std::snprintf(
       pct, sizeof pct, "%.1f",
-      total > 0 ? 100.0 * static_cast<double>(r.usedUnits) / static_cast<double>(total) : 0.0);
-  out << "used: " << r.usedUnits << " of " << total << " " << (f.blockFile ? "units" : "words")
-      << " (" << pct << "%), free: " << r.freeUnits << "\n";
+      total > 0 ? 100.0 * static_cast<double>(r.usedCells) / static_cast<double>(total) : 0.0);
+  out << "used: " << r.usedCells << " of " << total << " " << (f.blockFile ? "units" : "words")
+      << " (" << pct << "%), free: " << r.freeCells << "\n";
   out << "problems: " << r.problemsFound << "\n";
   return kExitDone;
 }
@@ -258,18 +258,18 @@ class DumpPrinter : public store::RecordVisitor {
     out_ << "block " << block << ": unreadable (error " << status << ")\n";
     return true;
   }
-  bool OnDamagedEntry(int32_t block, int unit) override {
+  bool OnDamagedEntry(int32_t block, int cell) override {
     Quiet(opt_);
-    out_ << "block " << block << " unit " << unit << ": entry runs past the end of the block\n";
+    out_ << "block " << block << " unit " << cell << ": entry runs past the end of the block\n";
     return true;
   }
   bool OnRecord(const store::RecordSighting& s) override {
     if (s.key.empty()) return true;  // no key to show or look up (verify names it)
     Quiet(opt_);
-    out_ << "block " << s.block << " unit " << s.unit << " key " << Show(s.key, opt_.text);
+    out_ << "block " << s.block << " unit " << s.cell << " key " << Show(s.key, opt_.text);
     if (s.otherBlock != 0) {
       out_ << " status 0 (the look-up finds another copy, at block " << s.otherBlock << " unit "
-           << s.otherUnit << ")\n";
+           << s.otherCell << ")\n";
     } else if (s.status != store::kKeyedDone) {
       out_ << " " << Status(s.status, false) << "\n";
     } else {
@@ -328,7 +328,7 @@ int Dump(const OpenFile& f, const Options& opt, std::ostream& out) {
 int Verify(const OpenFile& f, const Options& opt, std::ostream& out) {
   const store::ProblemSink print = [&](const store::VerifyProblem& p) {
     Quiet(opt);
-    out << "block " << p.block << " unit " << p.unit << ": " << p.text << "\n";
+    out << "block " << p.block << " unit " << p.cell << ": " << p.text << "\n";
   };
   const store::VerifyReport r = Check(f, opt, f.blockFile ? opt.blocks : f.n, &print);
   Quiet(opt);
@@ -433,7 +433,7 @@ int Run(platform::Platform& os, Options opt, std::ostream& out, std::ostream& er
     err << "kedro-db: " << Status(r.status, true) << "\n";
     return kExitNotFoundOrProblem;
   }
-  out << "block " << r.block << " unit " << r.unit << "\n";
+  out << "block " << r.block << " unit " << r.cell << "\n";
   return kExitDone;
 }
 

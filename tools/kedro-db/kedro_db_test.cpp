@@ -179,7 +179,7 @@ TEST(KedroDbTest, RefusalsAndDamagedFiles) {
   EXPECT_FALSE(fake.Exists("-x.dat"));
 }
 
-// Blocks full of one-unit first pieces of one key: the dump reads each block a few
+// Blocks full of one-cell first pieces of one key: the dump reads each block a few
 // times, not once per piece.
 TEST(KedroDbTest, DumpGrowsWithTheFile) {
   platform::FakePlatform fake;
