@@ -93,6 +93,7 @@ struct LedgerRegistry {
   std::unordered_set<uint32_t> counted;
   uint32_t nextTicket = 1;
 
+  // The process's one: the cache that counts into the ledgers is the process's too.
   static LedgerRegistry& Get() {
     static LedgerRegistry registry;
     return registry;
@@ -655,6 +656,7 @@ class Cache {
   CacheStats stats_;
 };
 
+// One cache for the process, beneath the process's one table of units it serves.
 Cache& TheCache() {
   static Cache cache;
   return cache;

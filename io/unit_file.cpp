@@ -25,6 +25,8 @@ struct Unit {
   int firstWriteFailure = 0;
 };
 
+// The process's table of units, as a process has one table of file descriptors: a unit
+// number names an open file to every caller, whoever opened it.
 std::array<Unit, kLastUnit + 1>& Units() {
   static std::array<Unit, kLastUnit + 1> units;
   return units;

@@ -12,14 +12,8 @@
 # of 2147483647 blocks that holds only its header. Prints a Markdown table.
 set -eu
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root"
-if [ -n "${VARMEX_BENCH_BUILD:-}" ]; then
-  build=$VARMEX_BENCH_BUILD
-else
-  build=build/release
-  [ -f "$build/build.ninja" ] || cmake --preset release >/dev/null
-fi
+# shellcheck source=scripts/bench-build.sh
+. "$(dirname "$0")/bench-build.sh"
 cmake --build "$build" --target make_block_file kedro-db dens >/dev/null
 command -v /usr/bin/time >/dev/null || { echo "bench-tools: needs GNU time (/usr/bin/time)" >&2; exit 1; }
 

@@ -11,14 +11,8 @@
 # 25000,100000,250000,500000) trade time for steadier figures.
 set -eu
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root"
-if [ -n "${VARMEX_BENCH_BUILD:-}" ]; then
-  build=$VARMEX_BENCH_BUILD
-else
-  build=build/release
-  [ -f "$build/build.ninja" ] || cmake --preset release >/dev/null
-fi
+# shellcheck source=scripts/bench-build.sh
+. "$(dirname "$0")/bench-build.sh"
 out=${1:-$build/bench}
 mkdir -p "$out"
 

@@ -13,19 +13,10 @@ const char* const kMediumArchives[10] = {
 namespace {
 
 RarEntry Text(const std::string& name, const std::string& text) {
-  RarEntry e;
-  e.name = name;
-  e.data.assign(text.begin(), text.end());
-  e.data.push_back('\n');
-  return e;
+  return FileEntry(name, text + "\n");
 }
 
-RarEntry Folder(const std::string& name) {
-  RarEntry e;
-  e.name = name;
-  e.directory = true;
-  return e;
-}
+RarEntry Folder(const std::string& name) { return FolderEntry(name); }
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

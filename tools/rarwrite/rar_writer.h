@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tools/rarformat/rar_layout.h"
@@ -45,6 +46,20 @@ struct RarEntry {
   std::string target;
   bool withoutCrc = false;
 };
+
+// A file entry holding `text`'s bytes, and a folder entry.
+inline RarEntry FileEntry(const std::string& name, std::string_view text) {
+  RarEntry e;
+  e.name = name;
+  e.data.assign(text.begin(), text.end());
+  return e;
+}
+inline RarEntry FolderEntry(const std::string& name) {
+  RarEntry e;
+  e.name = name;
+  e.directory = true;
+  return e;
+}
 
 // 2026-01-01 00:00:00 as a DOS date and time: archives come out byte-identical.
 inline constexpr uint32_t kDefaultDosTime = ((2026u - 1980u) << 25) | (1u << 21) | (1u << 16);

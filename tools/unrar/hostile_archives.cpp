@@ -16,19 +16,9 @@ namespace {
 // Classic: the first file header, after the marker and the archive block.
 constexpr size_t kFirstHeader = sizeof rar::kMarker + rar::kArchiveHeaderSize;
 
-RarEntry File(const std::string& name, const std::string& text) {
-  RarEntry e;
-  e.name = name;
-  e.data.assign(text.begin(), text.end());
-  return e;
-}
+RarEntry File(const std::string& name, const std::string& text) { return FileEntry(name, text); }
 
-RarEntry Folder(const std::string& name) {
-  RarEntry e;
-  e.name = name;
-  e.directory = true;
-  return e;
-}
+RarEntry Folder(const std::string& name) { return FolderEntry(name); }
 
 std::vector<uint8_t> Classic(const std::vector<RarEntry>& entries) {
   return BuildRarArchive(entries);
