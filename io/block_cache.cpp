@@ -73,10 +73,12 @@ struct IndexEntry {
   uint32_t tag = 0;
 };
 
-// The last read of a unit's file that a miss made: its last block and how many it read.
+// The last read of a unit's file that a miss made: its last block, how many it read,
+// and whether it was itself the next block after the read before it.
 struct Stream {
   int64_t last = kNoBlock;
   size_t extent = 0;
+  bool inOrder = false;
 };
 constexpr size_t kBytesPerSlot = sizeof(Slot) + sizeof(BlockBytes) + sizeof(Touches);
 
@@ -173,11 +175,13 @@ class Cache {
     }
     platform::File* file = files_[static_cast<size_t>(unit)];
     if (file == nullptr) return kIoUnitNotOpen;
-    // A miss right after a miss on the block before it is a pass in block order: the
-    // blocks that follow are read with it, in one call, twice as many each time the pass
-    // goes on (so that a short run of neighbours reads little it does not use).
+    // A third miss in a row, each on the block after the one before, is a pass in block
+    // order: the blocks that follow are read with it, in one call, twice as many each
+    // time the pass goes on. Two in a row are read alone: a record in two pieces met by
+    // a look-up is not a pass, and reading ahead for it would read a block it never uses.
     Stream& stream = streams_[static_cast<size_t>(unit)];
-    const size_t count = stream.last == block - 1 && stageBlocks_ > 1
+    const bool inOrder = stream.last == block - 1;
+    const size_t count = inOrder && stream.inOrder && stageBlocks_ > 1
                              ? std::min({kReadAheadBlocks, stageBlocks_, 2 * stream.extent,
                                          BlocksBefore(unit, block)})
                              : 1;
@@ -208,7 +212,7 @@ class Cache {
     }
     ++stats_.misses;
     std::memcpy(Bytes(Insert(unit, block)).data(), bytes.data(), kBlockBytes);
-    stream = {block + static_cast<int64_t>(whole) - 1, whole};
+    stream = {block + static_cast<int64_t>(whole) - 1, whole, inOrder};
     return kIoOk;
   }
 

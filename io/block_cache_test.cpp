@@ -305,9 +305,18 @@ TEST_F(BlockCacheTest, ReadingAheadAnswersAsTheFileDoes) {
     bool readsAhead;
   };
   const std::vector<Case> cases = {
-      {"a pass in block order", 200, 0, 0, 0, Pass(1, 200), kBlockBytes, 9, true},
-      {"past the end of a short file", 60, 100, 0, 0, Pass(1, 70), kBlockBytes, 16, true},
-      {"past the end, a part of each block", 60, 100, 0, 0, Pass(1, 70), 100, 16, true},
+      {"a pass in block order", 200, 0, 0, 0, Pass(1, 200), kBlockBytes, 10, true},
+      {"past the end of a short file", 60, 100, 0, 0, Pass(1, 70), kBlockBytes, 17, true},
+      {"past the end, a part of each block", 60, 100, 0, 0, Pass(1, 70), 100, 17, true},
+      {"records of two blocks, looked up",
+       60,
+       0,
+       0,
+       0,
+       {5, 6, 40, 41, 12, 13, 30, 31},
+       kBlockBytes,
+       8,
+       false},
       {"a bad block in an extent", 60, 0, 20, 0, Pass(1, 60), kBlockBytes, 24, true},
       {"a block the hook fails in an extent", 60, 0, 0, 20, Pass(1, 60), kBlockBytes, 16, true},
       {"out of order", 60, 0, 0, 0, {9, 3, 17, 5, 12, 1, 30, 22, 9, 3, 18}, kBlockBytes, 9, false},
