@@ -216,6 +216,14 @@ class Cache {
     return kIoOk;
   }
 
+  std::span<const uint8_t> View(int16_t unit, int64_t block, WriteTicket serving) {
+    const uint32_t i = Find(unit, block);
+    if (i == kNone || (At(i).dirty && !NoteWrite(i, serving))) return {};
+    ++stats_.hits;
+    MakeMostRecent(i);
+    return Bytes(i);
+  }
+
   int Write(int16_t unit, int64_t block, std::span<const uint8_t> in, WriteTicket serving) {
     uint32_t i = Find(unit, block);
     if (i != kNone && At(i).dirty && !MakeRoomForTouch(i, serving)) i = kNone;
@@ -694,6 +702,9 @@ int Read(int16_t unit, int64_t block, std::span<uint8_t> out, WriteTicket servin
 }
 int Write(int16_t unit, int64_t block, std::span<const uint8_t> in, WriteTicket serving) {
   return TheCache().Write(unit, block, in, serving);
+}
+std::span<const uint8_t> View(int16_t unit, int64_t block, WriteTicket serving) {
+  return TheCache().View(unit, block, serving);
 }
 int Flush(int16_t unit) { return TheCache().Flush(unit); }
 void Forget(int16_t unit) { TheCache().Forget(unit); }

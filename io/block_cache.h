@@ -142,6 +142,8 @@ int FirstWriteFailure(int16_t unit);
 
 int Read(int16_t unit, int64_t block, std::span<uint8_t> out, WriteTicket serving);
 int Write(int16_t unit, int64_t block, std::span<const uint8_t> in, WriteTicket serving);
+// The held block's bytes where they lie (io/unit_file.h, ViewRecord); empty when not held.
+std::span<const uint8_t> View(int16_t unit, int64_t block, WriteTicket serving);
 // Writes the unit's dirty blocks in block order. 0, or the status of the first write
 // given up since the unit's last flush (at eviction or now).
 int Flush(int16_t unit);

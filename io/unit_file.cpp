@@ -84,6 +84,13 @@ int ReadRecord(int16_t unit, int64_t n, std::span<uint8_t> out, WriteTicket serv
   return got < out.size() ? static_cast<int>(kIoPastEnd) : static_cast<int>(kIoOk);
 }
 
+std::span<const uint8_t> ViewRecord(int16_t unit, int64_t n, WriteTicket serving) {
+  if (!ValidUnit(unit) || n < 1) return {};
+  const Unit& slot = Units()[unit];
+  if (!slot.file || !slot.cached) return {};
+  return cache::View(unit, n, serving);
+}
+
 RecordPass::RecordPass(int16_t unit, int64_t last) : unit_(unit), last_(last) {}
 
 int RecordPass::Read(int64_t n, std::span<uint8_t> out) {

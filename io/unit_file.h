@@ -61,6 +61,12 @@ struct WriteTicket {
 // (the first out.size() bytes of the record are read) but not longer.
 int ReadRecord(int16_t unit, int64_t n, std::span<uint8_t> out, WriteTicket serving = {});
 
+// The bytes of record n of a cached unit while the block cache holds them, seen where
+// they lie: good until the next call of this layer on any unit, and counted as a read
+// the cache served (the ticket noted as ReadRecord notes it). Empty when the unit is not
+// cached or the block not held (or given up while its note was made): ReadRecord then.
+std::span<const uint8_t> ViewRecord(int16_t unit, int64_t n, WriteTicket serving = {});
+
 // Writes `in` as record n. `in` may be shorter than the record length (only those
 // bytes are written) but not longer.
 int WriteRecord(int16_t unit, int64_t n, std::span<const uint8_t> in, WriteTicket serving = {});

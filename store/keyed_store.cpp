@@ -30,33 +30,59 @@ Key CopyKey(std::span<const uint8_t> key, int16_t keyLength) {
 
 // The block one operation stands on, the file it walks and the record write it serves
 // (whose ticket goes with each block read and write, for the block cache's ledgers).
+// A block the cache holds is looked at where it lies (a view, good until the next call
+// of the io layer); it is copied into the walk's own buffer only when the walk is about
+// to change it.
 class Walk {
  public:
   Walk(int16_t file, io::WriteTicket serving) : file_(file), serving_(serving) {}
+  Walk(const Walk&) = delete;
+  Walk& operator=(const Walk&) = delete;
 
-  std::span<uint8_t, kBlockBytes> Buffer() { return bytes_; }
+  // The block as it stands, to read.
+  std::span<const uint8_t, kBlockBytes> View() const {
+    return std::span<const uint8_t, kBlockBytes>(view_, kBlockBytes);
+  }
+  // The block in the walk's own buffer, to change.
+  std::span<uint8_t, kBlockBytes> Buffer() {
+    if (view_ != bytes_.data()) {
+      std::memcpy(bytes_.data(), view_, kBlockBytes);
+      view_ = bytes_.data();
+    }
+    return bytes_;
+  }
   int32_t number() const { return number_; }
-  int16_t file() const { return file_; }
 
   int Read(int32_t b) {
     number_ = b;
+    if (const std::span<const uint8_t> held = io::ViewRecord(file_, b, serving_); !held.empty()) {
+      view_ = held.data();
+      return 0;
+    }
+    view_ = bytes_.data();
     return io::ReadRecord(file_, b, bytes_, serving_);
   }
-  int Write(int32_t b) { return io::WriteRecord(file_, b, bytes_, serving_); }
-  // Stands on block b as kept earlier by the same operation.
-  const BlockBytes& Kept() const { return bytes_; }
+  int Write(int32_t b) { return io::WriteRecord(file_, b, Buffer(), serving_); }
+  // A copy of the block, and standing on block b as copied earlier by the same operation.
+  BlockBytes Kept() const {
+    BlockBytes copy;
+    std::memcpy(copy.data(), view_, kBlockBytes);
+    return copy;
+  }
   void Take(const BlockBytes& copy, int32_t b) {
     bytes_ = copy;
+    view_ = bytes_.data();
     number_ = b;
   }
 
   void SetSize(int cell, int cells) {
-    bytes_[static_cast<size_t>(2 * cell - 2)] = static_cast<uint8_t>(cells);
+    Buffer()[static_cast<size_t>(2 * cell - 2)] = static_cast<uint8_t>(cells);
   }
-  void SetFlags(int cell, uint8_t flags) { bytes_[static_cast<size_t>(2 * cell - 1)] = flags; }
+  void SetFlags(int cell, uint8_t flags) { Buffer()[static_cast<size_t>(2 * cell - 1)] = flags; }
 
  private:
   BlockBytes bytes_{};
+  const uint8_t* view_ = bytes_.data();  // the bytes it stands on: bytes_ or a cached block
   int32_t number_ = 0;
   int16_t file_;
   io::WriteTicket serving_;
@@ -116,7 +142,6 @@ FindResult FindKey(Walk& walk, std::span<const uint8_t> key, int16_t keyLength, 
     return r;
   }
   int32_t b = HomeBlock(key, keyLength, n, selector);
-  auto block = walk.Buffer();
   for (;;) {
     if (r.blocksRead >= n) {
       r.status = r.freeBlock == 0 ? kKeyedFull : kKeyedNotFound;
@@ -127,6 +152,7 @@ FindResult FindKey(Walk& walk, std::span<const uint8_t> key, int16_t keyLength, 
       r.status = kKeyedReadError;
       return r;
     }
+    const std::span<const uint8_t, kBlockBytes> block = walk.View();
     for (const BlockEntry& e : BlockEntries(block)) {
       if (e.IsEnd()) {
         if (r.freeBlock == 0) {
@@ -184,18 +210,21 @@ ReadResult KeyedRead(std::span<uint8_t> record, int16_t keyLength, int32_t n, in
   r.cell = f.cell;
   const Key key = CopyKey(record, keyLength);
   const std::span<const uint8_t> keyView(key.data(), static_cast<size_t>(keyLength));
-  const Gathered g =
-      GatherPieces(keyView, walk.Buffer(), f.block, EntryAt(walk.Buffer(), f.cell), f.blocksRead, n,
-                   record.first(static_cast<size_t>(cap)),
-                   [&walk](int32_t b, std::span<uint8_t, kBlockBytes>) { return walk.Read(b); });
+  const Gathered g = GatherPieces(keyView, walk.View(), f.block, EntryAt(walk.View(), f.cell),
+                                  f.blocksRead, n, record.first(static_cast<size_t>(cap)),
+                                  [&walk](int32_t b, std::span<const uint8_t, kBlockBytes>& view) {
+                                    const int status = walk.Read(b);
+                                    view = walk.View();
+                                    return status;
+                                  });
   r.status = g.status;
   r.length = static_cast<int32_t>(g.length);
   return r;
 }
 
-Gathered GatherPieces(std::span<const uint8_t> key, std::span<uint8_t, kBlockBytes> walk, int32_t b,
-                      const BlockEntry& first, int32_t blocksRead, int32_t n,
-                      std::span<uint8_t> out, const BlockReader& read) {
+Gathered GatherPieces(std::span<const uint8_t> key, std::span<const uint8_t, kBlockBytes> walk,
+                      int32_t b, const BlockEntry& first, int32_t blocksRead, int32_t n,
+                      std::span<uint8_t> out, const BlockViewer& read) {
   Gathered g;
   const auto cap = static_cast<int64_t>(out.size());
   const auto keyLength = static_cast<int>(key.size());

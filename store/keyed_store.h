@@ -72,6 +72,9 @@ ReadResult KeyedRead(std::span<uint8_t> record, int16_t keyLength, int32_t n, in
 
 // Reads block b (1..N) of the file into `out`: 0, or an input/output status.
 using BlockReader = std::function<int(int32_t block, std::span<uint8_t, kBlockBytes> out)>;
+// Reads block b (1..N) of the file and points `view` at its bytes: 0, or an
+// input/output status.
+using BlockViewer = std::function<int(int32_t block, std::span<const uint8_t, kBlockBytes>& view)>;
 
 // A record's pieces gathered from its first piece on.
 struct Gathered {
@@ -82,12 +85,12 @@ struct Gathered {
 // Gathers into `out` (at most out.size() bytes) the record of `key` whose first piece is
 // `first` in `walk`, which holds block b, the blocksRead-th block of the key's probe
 // path: the first piece whole (key and data), then the data of each piece of the key, in this
-// block after the first and in the blocks that follow (read into `walk` by `read`), up
+// block after the first and in the blocks that follow (whose bytes `read` gives), up
 // to the last piece, the end of a used area, N blocks read, or a full `out`. The one
 // gathering of KeyedRead and of re-spreading.
-Gathered GatherPieces(std::span<const uint8_t> key, std::span<uint8_t, kBlockBytes> walk, int32_t b,
-                      const BlockEntry& first, int32_t blocksRead, int32_t n,
-                      std::span<uint8_t> out, const BlockReader& read);
+Gathered GatherPieces(std::span<const uint8_t> key, std::span<const uint8_t, kBlockBytes> walk,
+                      int32_t b, const BlockEntry& first, int32_t blocksRead, int32_t n,
+                      std::span<uint8_t> out, const BlockViewer& read);
 
 struct WriteResult {
   int16_t status = 0;

@@ -179,9 +179,13 @@ class Walk {
     record_.resize(static_cast<size_t>(kMaxRecordLength));
     const std::vector<uint8_t> key(s.key.begin(), s.key.end());
     BlockBytes ahead = block;
-    const Gathered g = GatherPieces(
-        key, ahead, s.block, first, distance + 1, n_, record_,
-        [this](int32_t b, std::span<uint8_t, kBlockBytes> out) { return Read(b, out); });
+    const Gathered g =
+        GatherPieces(key, ahead, s.block, first, distance + 1, n_, record_,
+                     [this, &ahead](int32_t b, std::span<const uint8_t, kBlockBytes>& view) {
+                       const int status = Read(b, ahead);
+                       view = ahead;
+                       return status;
+                     });
     s.status = g.status;
     s.whole = g.status == kKeyedDone && g.whole;
     if (g.status == kKeyedDone) {
