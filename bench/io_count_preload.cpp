@@ -2,7 +2,8 @@
 // regular files move (positioned or not), in 512-byte blocks: a call that moves n bytes
 // counts n / 512 blocks, rounded up, whatever its size, so a larger read is no way round
 // the count. At exit it appends one line to the file named by VARMEX_IO_COUNT_OUT:
-//   <program> <block reads> <block writes> <read calls> <write calls>
+//   <program> <block reads> <block writes> <read calls> <write calls> <peak KB>
+// (the peak: the program's own largest resident set, VmHWM, 0 when not known)
 // then, per file name (lower case, without its folder), one line each:
 //   <program> file <name> <block reads> <block writes> <read calls> <write calls>
 #include <dlfcn.h>
@@ -131,10 +132,21 @@ __attribute__((destructor)) void Report() {
     if (char* nl = std::strchr(program, '\n')) *nl = '\0';
     ::close(comm);
   }
+  // The resident peak of this program alone: a parent's wait4 would also count the
+  // pages the child shared with it between fork and exec.
+  unsigned long long peakKb = 0;
+  const int status = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+  if (status >= 0) {
+    char text[4096];
+    const ssize_t n = ::read(status, text, sizeof text - 1);
+    text[n > 0 ? n : 0] = '\0';
+    if (const char* hwm = std::strstr(text, "VmHWM:")) peakKb = std::strtoull(hwm + 6, nullptr, 10);
+    ::close(status);
+  }
   char line[256];
   const int n =
-      std::snprintf(line, sizeof line, "%s %llu %llu %llu %llu\n", program, blockReads.load(),
-                    blockWrites.load(), allReads.load(), allWrites.load());
+      std::snprintf(line, sizeof line, "%s %llu %llu %llu %llu %llu\n", program, blockReads.load(),
+                    blockWrites.load(), allReads.load(), allWrites.load(), peakKb);
   std::string text(line, n > 0 ? static_cast<size_t>(n) : 0);
   for (int fd = 0; fd < kMaxFd; ++fd) Fold(fd);
   for (int i = 0; i < names; ++i) {

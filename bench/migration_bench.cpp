@@ -331,7 +331,12 @@ SizeResult RunSize(const Options& o, int32_t estimates) {
     result.users.push_back(r.userSeconds);
     result.systems.push_back(r.systemSeconds);
     result.floorWalls.push_back(result.floor.Seconds());
-    result.peakKb = std::max(result.peakKb, r.maxRssKb);
+    // The programs' own peaks when the counter told them: wait4's figure also holds what
+    // the child shared with this process between fork and exec.
+    long peakKb = 0;
+    for (const auto& [key, n] : ReadBlockCounts(counts)) peakKb = std::max(peakKb, n.peakKb);
+    if (peakKb == 0) peakKb = r.maxRssKb;
+    result.peakKb = std::max(result.peakKb, peakKb);
     result.setup = BlockCounts{};
     result.tools = BlockCounts{};
     result.perFile.clear();
@@ -362,7 +367,7 @@ SizeResult RunSize(const Options& o, int32_t estimates) {
     std::printf(
         "%d estimates, run %d: %.2f s wall (%.2f s user, %.2f s system), peak %ld KB; I/O floor "
         "%.2f s; x%.2f\n",
-        result.estimates, run + 1, r.wallSeconds, r.userSeconds, r.systemSeconds, r.maxRssKb,
+        result.estimates, run + 1, r.wallSeconds, r.userSeconds, r.systemSeconds, peakKb,
         result.floor.Seconds(), r.wallSeconds / result.floor.Seconds());
     std::fflush(stdout);
   }

@@ -149,7 +149,9 @@ std::map<std::string, BlockCounts> ReadBlockCounts(const std::string& path) {
     }
     std::istringstream number(second);
     if (!(number >> c.reads) || !(fields >> c.writes >> c.allReads >> c.allWrites)) continue;
+    if (!(fields >> c.peakKb)) c.peakKb = 0;
     BlockCounts& sum = out[program];
+    sum.peakKb = std::max(sum.peakKb, c.peakKb);
     sum.reads += c.reads;
     sum.writes += c.writes;
     sum.allReads += c.allReads;

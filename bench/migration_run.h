@@ -37,6 +37,7 @@ ChildRun RunChild(const std::vector<std::string>& argv,
 struct BlockCounts {
   uint64_t reads = 0, writes = 0;        // 512-byte positioned reads and writes
   uint64_t allReads = 0, allWrites = 0;  // positioned reads and writes of any size
+  long peakKb = 0;  // the largest resident set of one run of the program (0: not told)
 };
 std::map<std::string, BlockCounts> ReadBlockCounts(const std::string& path);
 

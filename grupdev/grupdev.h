@@ -7,16 +7,15 @@
 #include <span>
 #include <string_view>
 
+#include "database/data_file.h"
 #include "platform/platform.h"
 #include "pricebase/conversion.h"
 #include "store/keyed_file.h"
 
 namespace varmex::grupdev {
 
-struct DataFile {
-  int16_t unit = -1;
-  int32_t blockCount = 0;
-};
+// An open data file: its unit and its block count, as the opening gave them.
+using DataFile = database::OpenResult;
 
 struct GrupdevFiles {
   std::string_view dataDirectory;  // the new Varmex data directory
