@@ -6,15 +6,13 @@
 
 namespace varmex::store {
 
-KeyedFile::KeyedFile()
-    : unwritten_(std::make_unique<io::WriteLedger>()), context_(std::make_unique<WriteContext>()) {}
+KeyedFile::KeyedFile() : unwritten_(std::make_unique<io::WriteLedger>()) {}
 
 KeyedFile::KeyedFile(int16_t unit, int32_t blocks, HashSelector selector)
     : unit_(unit),
       blocks_(blocks),
       selector_(selector),
-      unwritten_(std::make_unique<io::WriteLedger>()),
-      context_(std::make_unique<WriteContext>()) {}
+      unwritten_(std::make_unique<io::WriteLedger>()) {}
 
 KeyedFile::~KeyedFile() = default;
 KeyedFile::KeyedFile(KeyedFile&&) noexcept = default;
@@ -26,9 +24,9 @@ ReadResult KeyedFile::Read(std::span<uint8_t> record, int16_t keyLength, int32_t
 
 WriteResult KeyedFile::Write(std::span<const uint8_t> record, int16_t keyLength) {
   io::CountedWrite counted(*unwritten_);
-  context_->serving = counted.ticket();
+  context_.serving = counted.ticket();
   for (;;) {
-    const WriteResult w = KeyedWrite(record, keyLength, blocks_, unit_, selector_, *context_);
+    const WriteResult w = KeyedWrite(record, keyLength, blocks_, unit_, selector_, context_);
     if (w.status == kKeyedFull && grow_) {
       // A walk that ran out of blocks may have left the record's first pieces: they
       // would keep the file from being re-spread (a record that cannot be read whole).

@@ -61,7 +61,7 @@ class KeyedFile {
   HashSelector selector_ = HashSelector::kVariableLength;
   Grow grow_;
   std::unique_ptr<io::WriteLedger> unwritten_;
-  std::unique_ptr<WriteContext> context_;  // kept from write to write for its room
+  WriteContext context_;  // kept from write to write for its room
 };
 
 }  // namespace varmex::store

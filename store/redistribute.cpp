@@ -293,8 +293,8 @@ class Placer : public RecordVisitor {
                                                                Number(kMaxRecordLength) + " bytes");
       return false;
     }
-    const WriteResult put =
-        KeyedWrite(s.record, static_cast<int16_t>(s.key.size()), newBlocks_, to_, kSelector);
+    const WriteResult put = KeyedWrite(s.record, static_cast<int16_t>(s.key.size()), newBlocks_,
+                                       to_, kSelector, writes_);
     if (put.status != kKeyedDone) {
       result_ =
           Failure(RedistributeStatus::kNewFileFailed,
@@ -311,6 +311,7 @@ class Placer : public RecordVisitor {
   int16_t to_;
   int32_t newBlocks_;
   RedistributeResult result_;
+  WriteContext writes_;  // kept from record to record for its room
 };
 
 // One re-spreading: the units and files it holds, given back on every way out.

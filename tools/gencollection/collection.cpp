@@ -74,9 +74,10 @@ std::vector<uint8_t> BuildBlockFile(int32_t n, const std::vector<KeyedRecord>& r
   if (io::OpenUnit(scratch, unit, "gencollection.tmp", static_cast<int>(kBlock)) != io::kIoOk) {
     throw std::runtime_error("cannot open the scratch block file");
   }
+  store::WriteContext writes;  // kept from record to record for its room
   for (const KeyedRecord& r : records) {
-    const store::WriteResult w =
-        store::KeyedWrite(r.bytes, r.keyLength, n, unit, store::HashSelector::kVariableLength);
+    const store::WriteResult w = store::KeyedWrite(r.bytes, r.keyLength, n, unit,
+                                                   store::HashSelector::kVariableLength, writes);
     if (w.status != store::kKeyedDone) {
       io::CloseUnit(unit);
       throw std::runtime_error("block file too small for its records");
