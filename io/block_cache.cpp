@@ -53,7 +53,8 @@ struct Slot {
   int64_t block = 0;
   int16_t unit = 0;  // 0: the slot is free
   bool dirty = false;
-  uint8_t touches = 0;
+  uint8_t touches : 7 = 0;
+  uint8_t passing : 1 = 0;  // on the passing list (its unit read in passes)
   uint32_t older = kNone;
   uint32_t newer = kNone;
   uint32_t prevDirty = kNone;
@@ -65,6 +66,13 @@ using Touches = std::array<Touch, kTouchesPerBlock>;
 struct MoreTouches {
   Touches notes;
   uint32_t next = kNone;
+};
+
+// A recency list of slots.
+struct Recency {
+  uint32_t mru = kNone;
+  uint32_t lru = kNone;
+  uint32_t count = 0;
 };
 
 // A slot number of the index and the tag of its key (io/block_cache.cpp, TagOf).
@@ -153,7 +161,7 @@ class Cache {
     freeMore_ = kNone;
     allocated_ = 0;
     live_ = 0;
-    mru_ = lru_ = kNone;
+    lists_.fill({});
     dirtyHead_.fill(kNone);
     unitError_.fill(0);
     unitBlocks_.fill(0);
@@ -271,13 +279,16 @@ class Cache {
     files_[static_cast<size_t>(unit)] = file;
     firstError_[static_cast<size_t>(unit)] = kIoOk;
     streams_[static_cast<size_t>(unit)] = {};
+    passing_[static_cast<size_t>(unit)] = false;
     fileEnd_[static_cast<size_t>(unit)] = size;
   }
   int FirstWriteFailure(int16_t unit) const { return firstError_[static_cast<size_t>(unit)]; }
+  void SetPassing(int16_t unit, bool on) { passing_[static_cast<size_t>(unit)] = on; }
 
   void Forget(int16_t unit) {
     files_[static_cast<size_t>(unit)] = nullptr;
     streams_[static_cast<size_t>(unit)] = {};
+    passing_[static_cast<size_t>(unit)] = false;
     // The walk ends with the unit's last block (at once for a unit without any).
     const uint32_t& held = unitBlocks_[static_cast<size_t>(unit)];
     for (uint32_t i = 0; i < allocated_ && held > 0; ++i) {
@@ -355,6 +366,7 @@ class Cache {
     // Whole chunks only, so that the last one allocated stays within the budget.
     if (capacity_ >= kChunkSlots) capacity_ -= capacity_ % kChunkSlots;
     chunkSlots_ = std::min<uint32_t>(kChunkSlots, capacity_);
+    passShare_ = capacity_ / 16;
     indexBytes_ = tableBytes + stage_.size();
     NotePeak();
   }
@@ -391,7 +403,12 @@ class Cache {
 
   // A slot for the block, most recent, not dirty, its bytes to be filled by the caller.
   uint32_t Insert(int16_t unit, int64_t block) {
-    while (live_ >= capacity_ && lru_ != kNone) Evict(lru_);
+    const bool passing = passing_[static_cast<size_t>(unit)];
+    while (live_ >= capacity_) {
+      const uint32_t victim = Victim();
+      if (victim == kNone) break;
+      Evict(victim);
+    }
     uint32_t i;
     if (!freeSlots_.empty()) {
       i = freeSlots_.back();
@@ -418,6 +435,7 @@ class Cache {
     ++unitBlocks_[static_cast<size_t>(unit)];
     s.older = kNone;
     s.newer = kNone;
+    s.passing = passing;
     PushMostRecent(i);
     ++live_;
     stats_.blocks = live_;
@@ -595,26 +613,41 @@ class Cache {
     stats_.blocks = live_;
   }
 
+  // The block that leaves when room is needed: the least recent passing block while the
+  // passing list holds more than its share, else the least recent kept block.
+  uint32_t Victim() const {
+    const Recency& kept = lists_[0];
+    const Recency& pass = lists_[1];
+    if (pass.lru != kNone && (pass.count > passShare_ || kept.lru == kNone)) return pass.lru;
+    return kept.lru;
+  }
+
+  Recency& ListOf(const Slot& s) { return lists_[s.passing ? 1 : 0]; }
+
   void PushMostRecent(uint32_t i) {
     Slot& s = At(i);
-    s.older = mru_;
+    Recency& list = ListOf(s);
+    s.older = list.mru;
     s.newer = kNone;
-    if (mru_ != kNone) At(mru_).newer = i;
-    mru_ = i;
-    if (lru_ == kNone) lru_ = i;
+    if (list.mru != kNone) At(list.mru).newer = i;
+    list.mru = i;
+    if (list.lru == kNone) list.lru = i;
+    ++list.count;
   }
 
   void UnlinkRecency(uint32_t i) {
     Slot& s = At(i);
+    Recency& list = ListOf(s);
     if (s.newer != kNone) At(s.newer).older = s.older;
     if (s.older != kNone) At(s.older).newer = s.newer;
-    if (mru_ == i) mru_ = s.older;
-    if (lru_ == i) lru_ = s.newer;
+    if (list.mru == i) list.mru = s.older;
+    if (list.lru == i) list.lru = s.newer;
     s.older = s.newer = kNone;
+    --list.count;
   }
 
   void MakeMostRecent(uint32_t i) {
-    if (mru_ == i) return;
+    if (ListOf(At(i)).mru == i) return;
     UnlinkRecency(i);
     PushMostRecent(i);
   }
@@ -657,8 +690,10 @@ class Cache {
   std::vector<MoreTouches> more_;  // the pool of further notes
   size_t moreCapacity_ = 0;
   uint32_t freeMore_ = kNone;
-  uint32_t mru_ = kNone;
-  uint32_t lru_ = kNone;
+  // The recency lists, most recent first: [0] the kept blocks, [1] the passing ones.
+  std::array<Recency, 2> lists_{};
+  uint32_t passShare_ = 0;  // the passing blocks that stay however full the cache is
+  std::array<bool, kLastUnit + 1> passing_{};  // units read in passes
   std::array<uint32_t, kLastUnit + 1> dirtyHead_{};
   std::array<int, kLastUnit + 1> unitError_{};
   std::array<platform::File*, kLastUnit + 1> files_{};  // the file beneath each cached unit
@@ -712,6 +747,7 @@ void Attach(int16_t unit, platform::File* file, uint64_t size) {
   TheCache().Attach(unit, file, size);
 }
 int FirstWriteFailure(int16_t unit) { return TheCache().FirstWriteFailure(unit); }
+void SetPassing(int16_t unit, bool on) { TheCache().SetPassing(unit, on); }
 
 }  // namespace cache
 

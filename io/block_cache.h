@@ -62,6 +62,13 @@
 //     is lost after later writes were placed on the strength of it.
 // A read that misses and fails answers with its status at once, as without the cache.
 //
+// Passing blocks. A file that its owner reads in passes (each block once a pass, the
+// whole file more than the cache holds) would push out the blocks that are used again
+// and again. Its blocks go on a recency list of their own: they fill whatever room is
+// free, but when room is needed the least recent passing block leaves first, as long as
+// more than a sixteenth of the cache is passing blocks; then the least recent kept one.
+// Which list a block is on changes only which block leaves when, never a byte.
+//
 // The cache is process-wide and single-threaded, like the units it serves.
 #pragma once
 
@@ -139,6 +146,8 @@ namespace cache {
 void Attach(int16_t unit, platform::File* file, uint64_t size);
 // The status of the first write to the unit's file that failed since it was attached.
 int FirstWriteFailure(int16_t unit);
+// Marks the unit's blocks as passing (on) from now on, or kept (off, as at Attach).
+void SetPassing(int16_t unit, bool on);
 
 int Read(int16_t unit, int64_t block, std::span<uint8_t> out, WriteTicket serving);
 int Write(int16_t unit, int64_t block, std::span<const uint8_t> in, WriteTicket serving);

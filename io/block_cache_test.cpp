@@ -107,11 +107,14 @@ class BlockCacheTest : public ::testing::Test {
 // copy, the cache far smaller than the file: every read answers alike, and after the
 // close the two files are the same bytes. The blocks are taken at random, then in passes
 // in block order that start anywhere (which read ahead among dirty blocks).
+// The cached file's blocks are kept, or passing in a third round.
 TEST_F(BlockCacheTest, CachedFileEndsByteForByteAsTheUncachedOne) {
-  for (const bool passes : {false, true}) {
-    SCOPED_TRACE(passes ? "passes" : "random");
+  for (const int round : {0, 1, 2}) {
+    const bool passes = round > 0;
+    SCOPED_TRACE(round);
     SetCacheBudget(20 * 1024);
     OpenCached(1, "D:\\c.dat", 200);
+    if (round == 2) SetUnitReadInPasses(1);
     fake.AddFile("D:\\u.dat", *fake.Bytes("D:\\c.dat"));
     ASSERT_EQ(OpenUnit(fake, 2, "D:\\u.dat", kBlockBytes), kIoOk);
     std::mt19937 rng(7);
@@ -158,6 +161,46 @@ TEST_F(BlockCacheTest, OnlyMissesAndWriteBacksReachTheFileInBlockOrder) {
   EXPECT_EQ(seen, expected);
   EXPECT_EQ(OnDisk("D:\\f.dat", 9), 0xEE);
   EXPECT_EQ(OnDisk("D:\\f.dat", 5), 5);
+}
+
+// A pass over a file far larger than the cache leaves the blocks of a file used again
+// and again where they are, once the large one is read in passes; the passing blocks
+// still fill the room that is free.
+TEST_F(BlockCacheTest, APassingFileMakesWayForTheKeptOnes) {
+  for (const bool passing : {false, true}) {
+    SCOPED_TRACE(passing);
+    SetCacheBudget(100 * 1024);
+    OpenCached(1, "D:\\kept.dat", 20);
+    OpenCached(2, "D:\\pass.dat", 400);
+    if (passing) SetUnitReadInPasses(2);
+    int keptReads = 0;
+    SetIoFaultHook([&](IoOp op, int16_t unit, int64_t) {
+      if (op == IoOp::kRead && unit == 1) ++keptReads;
+      return IoFault{};
+    });
+    Block out(kBlockBytes);
+    auto pass = [&](int16_t unit, int64_t blocks) {
+      for (int64_t b = 1; b <= blocks; ++b) ASSERT_EQ(ReadRecord(unit, b, out), kIoOk);
+    };
+    pass(1, 20);
+    pass(2, 400);
+    keptReads = 0;
+    pass(1, 20);
+    if (passing) {
+      EXPECT_EQ(keptReads, 0);
+    } else {
+      EXPECT_EQ(keptReads, 20);
+    }
+    CloseAllUnits();
+  }
+  // Alone, a passing file is held as a kept one is.
+  OpenCached(2, "D:\\small.dat", 30);
+  SetUnitReadInPasses(2);
+  Block out(kBlockBytes);
+  for (int64_t b = 1; b <= 30; ++b) ASSERT_EQ(ReadRecord(2, b, out), kIoOk);
+  const uint64_t misses = CurrentCacheStats().misses + CurrentCacheStats().readAhead;
+  for (int64_t b = 1; b <= 30; ++b) ASSERT_EQ(ReadRecord(2, b, out), kIoOk);
+  EXPECT_EQ(CurrentCacheStats().misses + CurrentCacheStats().readAhead, misses);
 }
 
 TEST_F(BlockCacheTest, OnlyOpenUnitsOfWholeBlocksCanBeCached) {

@@ -217,6 +217,10 @@ int SetUnitCached(int16_t unit, bool on) {
 
 bool UnitCached(int16_t unit) { return ValidUnit(unit) && Units()[unit].cached; }
 
+void SetUnitReadInPasses(int16_t unit) {
+  if (UnitCached(unit)) cache::SetPassing(unit, true);
+}
+
 int FlushUnit(int16_t unit) { return UnitCached(unit) ? cache::Flush(unit) : kIoOk; }
 
 int FlushAllUnits() {

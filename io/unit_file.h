@@ -129,6 +129,10 @@ void CloseAllUnits();
 // unit that is not open with 512-byte records.
 int SetUnitCached(int16_t unit, bool on);
 bool UnitCached(int16_t unit);
+// Tells the cache that the cached unit's file is read in passes, so that its blocks
+// make way first for those of the other files (io/block_cache.h, passing blocks).
+// Nothing for a unit that is not cached.
+void SetUnitReadInPasses(int16_t unit);
 
 // Writes the unit's dirty cached blocks to its file (nothing to do for a unit that is
 // not cached). 0, or the status of the first block that could not be written since

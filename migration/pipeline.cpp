@@ -117,9 +117,12 @@ bool CarryPartnerFile(platform::Platform& os, platform::DialogHost& dialog,
 // the files of the data directory are kept in the block cache; whatever could look at
 // them (a program started, the end of a step, a close, the program's end) finds them
 // flushed. terti.dat, the partner file the rest of the suite shares, goes straight to
-// its file, and so do the price bases, each read and written once.
+// its file, and so do the price bases, each read and written once. dev.dat is read in
+// passes (all of it, then estimate by estimate): its blocks make way first for those of
+// the files written record by record.
 void KeepInCache(const database::OpenResult& file, size_t which) {
   if (which != kTerti) io::SetUnitCached(file.unit, true);
+  if (which == kDev) io::SetUnitReadInPasses(file.unit);
 }
 
 // The files the steps on the open files may change in place, as their folders spell

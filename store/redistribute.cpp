@@ -367,7 +367,11 @@ class Respreading {
                        : replace            ? io::OpenUnit(os_, from_, final, kBlockBytes)
                                  : io::OpenUnitForReading(os_, from_, final, kBlockBytes);
     if (opened != io::kIoOk) return CannotOpen(shown, final, opened);
-    if (cached_) io::SetUnitCached(from_, true);
+    if (cached_) {
+      // The old file is read once, in block order: the new one's blocks come first.
+      io::SetUnitCached(from_, true);
+      io::SetUnitReadInPasses(from_);
+    }
     if (io::ReadRecord(from_, 1, header) != io::kIoOk || !IsBlockFileHeader(header)) {
       return Failure(RedistributeStatus::kFileUnusable, shown + " has no valid block-file header");
     }
