@@ -195,7 +195,9 @@ class Cache {
                              : 1;
     std::array<uint8_t, kBlockBytes> one;
     const std::span<uint8_t> bytes =
-        count > 1 ? std::span<uint8_t>(stage_).first(count * kBlockBytes) : std::span<uint8_t>(one);
+        count > 1
+            ? std::span<uint8_t>(stage_).subspan(stageBlocks_ * kBlockBytes, count * kBlockBytes)
+            : std::span<uint8_t>(one);
     size_t got = 0;
     const int status = count > 1
                            ? ReadFileRecords(*file, unit, block, kBlockBytes, count, bytes, got)
@@ -355,7 +357,9 @@ class Cache {
     // Calls of several blocks only when the budget holds many more blocks than they move.
     stageBlocks_ = std::min(kStageBlocks, entries / 8);
     if (stageBlocks_ < 2) stageBlocks_ = 0;
-    stage_.assign(stageBlocks_ * kBlockBytes, 0);
+    // Runs written back take its first stageBlocks_ blocks, a read-ahead extent the rest:
+    // keeping the blocks an extent brought may write a run back.
+    stage_.assign((stageBlocks_ + std::min(kReadAheadBlocks, stageBlocks_)) * kBlockBytes, 0);
     stage_.shrink_to_fit();
     // Further notes for up to one block in two (a migration keeps tens of thousands of
     // dirty blocks with more than 8 notes; too small a pool sends them out early).
@@ -442,9 +446,41 @@ class Cache {
     return i;
   }
 
+  // A dirty block leaves with the dirty blocks of its unit held on either side of it,
+  // written in one call and kept, clean, so that the blocks of a file written at random
+  // do not each go out with a call of their own.
   void Evict(uint32_t i) {
-    if (At(i).dirty && WriteBack(i) != kIoOk) return;  // given up: already gone
-    Remove(i);
+    if (At(i).dirty) {
+      if (stageBlocks_ > 1) {
+        WriteBackAround(i);
+      } else if (WriteBack(i) != kIoOk) {
+        return;  // given up: already gone
+      }
+    }
+    Remove(i);  // nothing to do when it was given up
+  }
+
+  void WriteBackAround(uint32_t i) {
+    const int16_t unit = At(i).unit;
+    const int64_t block = At(i).block;
+    auto dirtyAt = [&](int64_t b) {
+      const uint32_t j = b >= 1 ? Find(unit, b) : kNone;
+      return j != kNone && At(j).dirty ? j : kNone;
+    };
+    std::array<uint32_t, kStageBlocks> run;
+    size_t before = 0;
+    const size_t most = stageBlocks_;
+    while (before + 1 < most / 2 && dirtyAt(block - 1 - static_cast<int64_t>(before)) != kNone)
+      ++before;
+    size_t count = 0;
+    for (size_t k = before; k > 0; --k) run[count++] = dirtyAt(block - static_cast<int64_t>(k));
+    run[count++] = i;
+    for (int64_t b = block + 1; count < most; ++b) {
+      const uint32_t j = dirtyAt(b);
+      if (j == kNone) break;
+      run[count++] = j;
+    }
+    WriteBackRun(std::span<const uint32_t>(run.data(), count));
   }
 
   // Writes a dirty block to its file, once more when that fails; gives it up when the

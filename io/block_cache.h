@@ -20,7 +20,9 @@
 // when the call fails, that block is read alone. A write changes the kept block and
 // marks it dirty; the file gets it when the block leaves the cache or its unit is
 // flushed. A flush writes the unit's dirty blocks in block order, each run of
-// neighbouring blocks in one call (up to 64 KiB). The owner
+// neighbouring blocks in one call (up to 64 KiB). A dirty block that leaves takes along,
+// in the same call, the run of dirty blocks of its unit held on either side of it,
+// which stay, clean. The owner
 // flushes whenever anything else could look at the files: before an external program
 // starts, when a unit is closed, at the end of each pipeline step and when the program
 // ends. Written back, every block holds exactly the bytes that the same writes would
