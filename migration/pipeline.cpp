@@ -221,8 +221,9 @@ class FileEnlarger {
     const int closed = io::CloseUnit(file.unit);
     const std::string path = dataDir_ + "\\" + std::string(kOpenedFileNames[f]);
     if (io::IsDiskFull(closed)) disk_.Note(path);
-    const store::RedistributeResult r = store::Redistribute(
-        os_, path, static_cast<int32_t>(blocks), {}, store::RedistributeCaching::kCached);
+    const store::RedistributeResult r =
+        store::Redistribute(os_, path, static_cast<int32_t>(blocks), {},
+                            store::RedistributeCaching::kCachedInHomeOrder);
     if (io::IsDiskFull(static_cast<int>(r.systemError))) disk_.Note(path);
     file = database::OpenDataFile(os_, kOpenedFileNames[f], dataDir_, database::kShowMessages,
                                   database::kNotFatal);

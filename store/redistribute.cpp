@@ -51,10 +51,15 @@ class Walk {
         visitor_(visitor),
         stops_(n, held_) {}
 
-  bool Run() {
+  // Reads the file `passes` times after the first reading, calling `afterPass` after
+  // each (false from it stops the walk).
+  bool Run(int passes = 1, const std::function<bool()>& afterPass = {}) {
     Survey();
     if (!suspects_.empty()) ChooseAmongCopies();
-    return Visit();
+    for (int p = 0; p < passes; ++p) {
+      if (!Visit() || (afterPass && !afterPass())) return false;
+    }
+    return true;
   }
 
  private:
@@ -262,11 +267,19 @@ void RemoveStaleTemporaries(platform::Platform& os, std::string_view path) {
   }
 }
 
+// The record bytes one slice of a re-spreading in home order holds at most, about.
+constexpr int64_t kSliceBytes = int64_t{4} << 20;
+
 // Places the records of the walk into the new file, stopping at the first one that
-// cannot be read whole or placed.
+// cannot be read whole or placed. In the walk's order (one slice), or in the order of
+// the records' home blocks in the new file: the new file's blocks are then split into
+// `slices` stretches, each pass of the walk keeps the records whose home lies in the
+// next one and places them at the pass's end, home by home (in the walk's order within
+// a home), so that the new file is written from its first block to its last.
 class Placer : public RecordVisitor {
  public:
-  Placer(int16_t to, int32_t newBlocks) : to_(to), newBlocks_(newBlocks) {}
+  Placer(int16_t to, int32_t newBlocks, int32_t slices = 0)
+      : to_(to), newBlocks_(newBlocks), slices_(slices) {}
 
   bool OnUnreadableBlock(int32_t block, int status) override {
     result_ = Failure(RedistributeStatus::kFileUnusable,
@@ -293,8 +306,53 @@ class Placer : public RecordVisitor {
                                                                Number(kMaxRecordLength) + " bytes");
       return false;
     }
-    const WriteResult put = KeyedWrite(s.record, static_cast<int16_t>(s.key.size()), newBlocks_,
-                                       to_, kSelector, writes_);
+    const auto keyLength = static_cast<int16_t>(s.key.size());
+    if (slices_ == 0) return Place(s.record, keyLength);
+    const int32_t home = HomeBlock(s.key, keyLength, newBlocks_, kSelector);
+    if (SliceOf(home) != slice_) return true;
+    if (bytes_.capacity() == 0) {
+      // Room for a slice at once: grown step by step it would hold the old room and
+      // the new one together.
+      bytes_.reserve(static_cast<size_t>(kSliceBytes) * 5 / 4);
+      held_.reserve(static_cast<size_t>(kSliceBytes) / 16);
+    }
+    held_.push_back({home, static_cast<uint32_t>(bytes_.size()),
+                     static_cast<uint16_t>(s.record.size()), keyLength});
+    bytes_.insert(bytes_.end(), s.record.begin(), s.record.end());
+    return true;
+  }
+
+  // The end of a pass: the records kept for this slice go in, home by home.
+  bool PlaceSlice() {
+    std::stable_sort(held_.begin(), held_.end(),
+                     [](const Held& a, const Held& b) { return a.home < b.home; });
+    for (const Held& h : held_) {
+      if (!Place(std::span<const uint8_t>(bytes_).subspan(h.at, h.length), h.keyLength))
+        return false;
+    }
+    held_.clear();
+    bytes_.clear();
+    ++slice_;
+    return true;
+  }
+
+  RedistributeResult& result() { return result_; }
+
+ private:
+  // A record kept for its slice: its home, where its bytes lie in bytes_.
+  struct Held {
+    int32_t home;
+    uint32_t at;
+    uint16_t length;  // a whole record is at most 32767 bytes
+    int16_t keyLength;
+  };
+
+  int32_t SliceOf(int32_t home) const {
+    return static_cast<int32_t>(static_cast<int64_t>(home) * slices_ / (int64_t{newBlocks_} + 1));
+  }
+
+  bool Place(std::span<const uint8_t> record, int16_t keyLength) {
+    const WriteResult put = KeyedWrite(record, keyLength, newBlocks_, to_, kSelector, writes_);
     if (put.status != kKeyedDone) {
       result_ =
           Failure(RedistributeStatus::kNewFileFailed,
@@ -305,11 +363,13 @@ class Placer : public RecordVisitor {
     ++result_.records;
     return true;
   }
-  RedistributeResult& result() { return result_; }
 
- private:
   int16_t to_;
   int32_t newBlocks_;
+  int32_t slices_;  // 0: placed in the walk's order
+  int32_t slice_ = 0;
+  std::vector<Held> held_;
+  std::vector<uint8_t> bytes_;
   RedistributeResult result_;
   WriteContext writes_;  // kept from record to record for its room
 };
@@ -317,9 +377,12 @@ class Placer : public RecordVisitor {
 // One re-spreading: the units and files it holds, given back on every way out.
 class Respreading {
  public:
-  Respreading(platform::Platform& os, bool cached,
+  Respreading(platform::Platform& os, RedistributeCaching caching,
               const std::function<void(int32_t block, int32_t last)>& progress)
-      : os_(os), cached_(cached), progress_(progress) {}
+      : os_(os),
+        cached_(caching != RedistributeCaching::kStraight),
+        homeOrder_(caching == RedistributeCaching::kCachedInHomeOrder),
+        progress_(progress) {}
   ~Respreading() {
     CloseUnits();
     created_.reset();
@@ -386,10 +449,20 @@ class Respreading {
   // Places every record of the old file into the new one and gets the new one onto the
   // disk whole.
   RedistributeResult PlaceRecords(int32_t oldBlocks, int32_t newBlocks) {
-    Placer placer(to_, newBlocks);
+    // Enough slices that the records of one, at most the old file's bytes over all of
+    // them, stay within kSliceBytes.
+    const auto slices = static_cast<int32_t>(
+        homeOrder_
+            ? std::min<int64_t>(newBlocks, 1 + int64_t{oldBlocks} * kBlockBytes / kSliceBytes)
+            : 0);
+    Placer placer(to_, newBlocks, slices);
     BlockSource source = UnitSource(from_);
     source.progress = progress_;
-    WalkRecords(source, oldBlocks, oldBlocks, placer);
+    if (oldBlocks > 0) {
+      Walk(source, oldBlocks, oldBlocks, kSelector, placer).Run(std::max(slices, 1), [&] {
+        return slices == 0 || placer.PlaceSlice();
+      });
+    }
     RedistributeResult r = std::move(placer.result());
     r.oldBlocks = oldBlocks;
     if (r.status != RedistributeStatus::kDone) return r;
@@ -463,6 +536,8 @@ class Respreading {
     int status =
         to_ == io::kNoUnit ? io::kIoNoFreeUnit : io::OpenUnit(os_, to_, temporary_, kBlockBytes);
     if (status == io::kIoOk && cached_) status = io::SetUnitCached(to_, true);
+    // Written from its first block to its last, twice: it makes way as the old one does.
+    if (homeOrder_) io::SetUnitReadInPasses(to_);
     if (status == io::kIoOk) status = FormatBlockFile(to_, newBlocks);
     SetHeaderBlockCount(header, newBlocks);
     if (status == io::kIoOk) status = io::WriteRecord(to_, 1, header);
@@ -487,6 +562,7 @@ class Respreading {
   int16_t from_ = io::kNoUnit;
   int16_t to_ = io::kNoUnit;
   bool cached_ = false;
+  bool homeOrder_ = false;
   std::function<void(int32_t block, int32_t last)> progress_;
 };
 
@@ -517,7 +593,7 @@ RedistributeResult Redistribute(platform::Platform& os, std::string_view path, i
   if (newBlocks < 2) {
     return Failure(RedistributeStatus::kBadRequest, "the new block count must be at least 2");
   }
-  Respreading respreading(os, caching == RedistributeCaching::kCached, progress);
+  Respreading respreading(os, caching, progress);
   return respreading.Respread(path, newBlocks, resultPath);
 }
 

@@ -111,11 +111,16 @@ struct RedistributeResult {
 //
 // `caching` kCached keeps both files' blocks in the io layer's block cache for the run
 // (for an owner whose files no other program sees meanwhile); the new file is written
-// back whole and checked before it takes the old one's place.
+// back whole and checked before it takes the old one's place. kCachedInHomeOrder does
+// the same and places the records in the order of their home blocks in the new file
+// instead of the walk's (in slices of the new file, each holding about 4 MB of records
+// and taking one more reading of the old file), so that the new file is written from
+// its first block to its last rather than at random: the same records, at places that
+// may differ.
 //
 // `progress`, when given, is told now and then how far each pass over the old file has
 // come (BlockSource::progress).
-enum class RedistributeCaching : uint8_t { kStraight, kCached };
+enum class RedistributeCaching : uint8_t { kStraight, kCached, kCachedInHomeOrder };
 RedistributeResult Redistribute(
     platform::Platform& os, std::string_view path, int32_t newBlocks,
     std::string_view resultPath = {}, RedistributeCaching caching = RedistributeCaching::kStraight,
