@@ -42,6 +42,7 @@ constexpr uint32_t kChunkSlots = 1u << kChunkShift;
 constexpr size_t kStageBlocks = 128;
 constexpr size_t kReadAheadBlocks = 64;
 constexpr int64_t kNoBlock = -1;
+constexpr size_t kFirstTable = 4096;  // entries of the index before it grows
 
 // A record write that changed or read the block while it was dirty.
 struct Touch {
@@ -50,8 +51,9 @@ struct Touch {
 };
 
 struct Slot {
-  int64_t block = 0;
-  int16_t unit = 0;  // 0: the slot is free
+  uint32_t block = 0;       // at most kMostCachedBlock
+  uint32_t lastTicket = 0;  // the ticket of its last note (when it has one)
+  int16_t unit = 0;         // 0: the slot is free
   bool dirty = false;
   uint8_t touches : 7 = 0;
   uint8_t passing : 1 = 0;  // on the passing list (its unit read in passes)
@@ -308,7 +310,8 @@ class Cache {
         const Touch t = NoteAt(i, k);
         if (t.ledger != ledger) NoteAt(i, kept++) = t;
       }
-      s.touches = static_cast<uint8_t>(kept);
+      s.touches = static_cast<uint8_t>(kept) & 0x7F;
+      if (kept > 0) s.lastTicket = NoteAt(i, kept - 1).ticket;
     }
   }
 
@@ -351,8 +354,12 @@ class Cache {
     size_t entries = std::max<size_t>(1, bytes / perSlot);
     size_t tableSize = 16;
     while (tableSize < 2 * entries && tableSize <= UINT32_MAX / 2) tableSize *= 2;
-    index_.assign(tableSize, IndexEntry{});
-    mask_ = tableSize - 1;
+    // The index starts small and doubles as blocks come, so that a few thousand blocks
+    // are looked up in a table that stays in the processor's caches; the budget counts
+    // it at its full size.
+    fullTable_ = tableSize;
+    index_.assign(std::min<size_t>(tableSize, kFirstTable), IndexEntry{});
+    mask_ = index_.size() - 1;
     const size_t tableBytes = tableSize * sizeof(IndexEntry);
     // Calls of several blocks only when the budget holds many more blocks than they move.
     stageBlocks_ = std::min(kStageBlocks, entries / 8);
@@ -429,13 +436,11 @@ class Cache {
     }
     Slot& s = At(i);
     s.unit = unit;
-    s.block = block;
+    s.block = static_cast<uint32_t>(block);
     s.dirty = false;
     s.touches = 0;
-    const uint32_t tag = TagOf(unit, block);
-    size_t h = HomeOf(tag);
-    while (index_[h].slot != kNone) h = (h + 1) & mask_;
-    index_[h] = {i, tag};
+    if (2 * (size_t{live_} + 1) > index_.size() && index_.size() < fullTable_) GrowIndex();
+    Place(i, TagOf(unit, block));
     ++unitBlocks_[static_cast<size_t>(unit)];
     s.older = kNone;
     s.newer = kNone;
@@ -449,6 +454,21 @@ class Cache {
   // A dirty block leaves with the dirty blocks of its unit held on either side of it,
   // written in one call and kept, clean, so that the blocks of a file written at random
   // do not each go out with a call of their own.
+  void Place(uint32_t i, uint32_t tag) {
+    size_t h = HomeOf(tag);
+    while (index_[h].slot != kNone) h = (h + 1) & mask_;
+    index_[h] = {i, tag};
+  }
+
+  void GrowIndex() {
+    std::vector<IndexEntry> old(index_.size() * 2, IndexEntry{});
+    old.swap(index_);
+    mask_ = index_.size() - 1;
+    for (const IndexEntry& e : old) {
+      if (e.slot != kNone) Place(e.slot, e.tag);
+    }
+  }
+
   void Evict(uint32_t i) {
     if (At(i).dirty) {
       if (stageBlocks_ > 1) {
@@ -558,7 +578,7 @@ class Cache {
   bool MakeRoomForTouch(uint32_t i, WriteTicket serving) {
     if (serving.ticket == 0) return true;
     const int n = At(i).touches;
-    if (n > 0 && NoteAt(i, n - 1).ticket == serving.ticket) return true;
+    if (n > 0 && At(i).lastTicket == serving.ticket) return true;
     if (n < RoomFor(i)) return true;
     if (n < kMostTouches && TakeMoreTouches(i)) return true;
     return WriteBack(i) == kIoOk;
@@ -616,9 +636,10 @@ class Cache {
     if (!MakeRoomForTouch(i, serving)) return false;
     Slot& s = At(i);
     if (!s.dirty) return true;
-    if (s.touches > 0 && NoteAt(i, s.touches - 1).ticket == serving.ticket) return true;
+    if (s.touches > 0 && s.lastTicket == serving.ticket) return true;
     NoteAt(i, s.touches) = Touch{serving.ticket, serving.ledger};
     ++s.touches;
+    s.lastTicket = serving.ticket;
     return true;
   }
 
@@ -718,6 +739,7 @@ class Cache {
   uint32_t live_ = 0;       // slots holding a block
   std::vector<uint32_t> freeSlots_;
   std::vector<IndexEntry> index_;
+  size_t fullTable_ = 0;                              // the index's size once the cache is full
   std::array<uint32_t, kLastUnit + 1> unitBlocks_{};  // blocks held of each unit
   size_t mask_ = 0;
   size_t indexBytes_ = 0;  // the index and the staging area

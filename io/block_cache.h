@@ -84,6 +84,8 @@
 namespace varmex::io {
 
 inline constexpr size_t kDefaultCacheBudget = size_t{64} << 20;
+// The last block of a file the cache keeps; blocks past it go straight to the file.
+inline constexpr int64_t kMostCachedBlock = INT32_MAX;
 
 // The budget of the cache in bytes (blocks, bookkeeping and index together). Setting it
 // writes back and forgets every cached block first. A budget of 0 turns the cache off:

@@ -76,7 +76,7 @@ int ReadRecord(int16_t unit, int64_t n, std::span<uint8_t> out, WriteTicket serv
   Unit& slot = Units()[unit];
   if (!slot.file) return kIoUnitNotOpen;
   if (n < 1 || out.size() > static_cast<size_t>(slot.recordLength)) return kIoBadArgument;
-  if (slot.cached) return cache::Read(unit, n, out, serving);
+  if (slot.cached && n <= kMostCachedBlock) return cache::Read(unit, n, out, serving);
   size_t got = 0;
   if (const int status = ReadFileRecord(*slot.file, unit, n, slot.recordLength, out, got);
       status != kIoOk)
@@ -87,7 +87,7 @@ int ReadRecord(int16_t unit, int64_t n, std::span<uint8_t> out, WriteTicket serv
 std::span<const uint8_t> ViewRecord(int16_t unit, int64_t n, WriteTicket serving) {
   if (!ValidUnit(unit) || n < 1) return {};
   const Unit& slot = Units()[unit];
-  if (!slot.file || !slot.cached) return {};
+  if (!slot.file || !slot.cached || n > kMostCachedBlock) return {};
   return cache::View(unit, n, serving);
 }
 
@@ -155,7 +155,7 @@ int WriteRecord(int16_t unit, int64_t n, std::span<const uint8_t> in, WriteTicke
   Unit& slot = Units()[unit];
   if (!slot.file) return kIoUnitNotOpen;
   if (n < 1 || in.size() > static_cast<size_t>(slot.recordLength)) return kIoBadArgument;
-  if (slot.cached) return cache::Write(unit, n, in, serving);
+  if (slot.cached && n <= kMostCachedBlock) return cache::Write(unit, n, in, serving);
   const int status = WriteFileRecord(*slot.file, unit, n, slot.recordLength, in);
   if (status != kIoOk && slot.firstWriteFailure == kIoOk) slot.firstWriteFailure = status;
   return status;
