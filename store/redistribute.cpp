@@ -52,11 +52,14 @@ class Walk {
         stops_(n, held_) {}
 
   // Reads the file `passes` times after the first reading, calling `afterPass` after
-  // each (false from it stops the walk).
-  bool Run(int passes = 1, const std::function<bool()>& afterPass = {}) {
+  // each (false from it stops the walk). From the second pass on, the records whose key
+  // `leaveOut` is true for are passed by unseen: the first has shown them all.
+  bool Run(int passes = 1, const std::function<bool()>& afterPass = {},
+           const std::function<bool(std::span<const uint8_t> key)>& leaveOut = {}) {
     Survey();
     if (!suspects_.empty()) ChooseAmongCopies();
     for (int p = 0; p < passes; ++p) {
+      if (p == 1) leaveOut_ = leaveOut;
       if (!Visit() || (afterPass && !afterPass())) return false;
     }
     return true;
@@ -162,6 +165,7 @@ class Walk {
       s.status = kKeyedPiecePastBlock;
       return visitor_.OnRecord(s);
     }
+    if (leaveOut_ && leaveOut_(s.key)) return true;
     const int32_t home = HomeOf(s.key);
     Place found{b, e.cell, ProbeDistance(home, b, n_)};
     if (suspects_.count(KeyHash(s.key)) != 0) found = chosen_.at(KeyText(s.key));
@@ -207,6 +211,7 @@ class Walk {
   std::unordered_set<uint64_t> suspects_;
   std::unordered_map<std::string, Place> chosen_;
   std::vector<uint8_t> record_;
+  std::function<bool(std::span<const uint8_t> key)> leaveOut_;
 };
 
 // ---- Re-spreading -------------------------------------------------------------------
@@ -338,6 +343,12 @@ class Placer : public RecordVisitor {
 
   RedistributeResult& result() { return result_; }
 
+  // True when the record of this key has its home in the slice the pass gathers.
+  bool InSlice(std::span<const uint8_t> key) const {
+    const auto home = HomeBlock(key, static_cast<int16_t>(key.size()), newBlocks_, kSelector);
+    return SliceOf(home) == slice_;
+  }
+
  private:
   // A record kept for its slice: its home, where its bytes lie in bytes_.
   struct Held {
@@ -459,9 +470,10 @@ class Respreading {
     BlockSource source = UnitSource(from_);
     source.progress = progress_;
     if (oldBlocks > 0) {
-      Walk(source, oldBlocks, oldBlocks, kSelector, placer).Run(std::max(slices, 1), [&] {
-        return slices == 0 || placer.PlaceSlice();
-      });
+      Walk(source, oldBlocks, oldBlocks, kSelector, placer)
+          .Run(
+              std::max(slices, 1), [&] { return slices == 0 || placer.PlaceSlice(); },
+              [&](std::span<const uint8_t> key) { return slices > 0 && !placer.InSlice(key); });
     }
     RedistributeResult r = std::move(placer.result());
     r.oldBlocks = oldBlocks;
