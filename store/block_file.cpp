@@ -118,18 +118,6 @@ int32_t HomeBlock(std::span<const uint8_t> key, int16_t keyLength, int32_t n,
   return static_cast<int32_t>(magnitude % n) + 1;
 }
 
-bool PieceMatches(std::span<const uint8_t, kBlockBytes> block, int cell,
-                  std::span<const uint8_t> key, int keyLength) {
-  const uint8_t flags = FlagsByte(block, cell);
-  if (!IsLivePiece(flags) || (flags & kFlagKeyLength) != keyLength) return false;
-  if (keyLength <= 0 || static_cast<size_t>(keyLength) > key.size()) return false;
-  const size_t at = static_cast<size_t>(2 * cell);
-  if (at + static_cast<size_t>(keyLength) > kBlockBytes) return false;
-  // Most keys that differ differ in their first byte: no call for those.
-  return block[at] == key[0] &&
-         std::memcmp(block.data() + at, key.data(), static_cast<size_t>(keyLength)) == 0;
-}
-
 bool DeletePiecesInBlock(std::span<uint8_t, kBlockBytes> block, std::span<const uint8_t> key,
                          int keyLength, bool& ended, int fromCell) {
   bool changed = false;

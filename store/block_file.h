@@ -36,6 +36,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 #include "io/record_file.h"
@@ -169,8 +170,18 @@ class BlockEntries {
 };
 
 // True when the entry at `cell` is a live piece of the key (first, middle or last).
-bool PieceMatches(std::span<const uint8_t, kBlockBytes> block, int cell,
-                  std::span<const uint8_t> key, int keyLength);
+// Inline: a look-up asks it of every piece of every block it walks.
+inline bool PieceMatches(std::span<const uint8_t, kBlockBytes> block, int cell,
+                         std::span<const uint8_t> key, int keyLength) {
+  const uint8_t flags = FlagsByte(block, cell);
+  if (!IsLivePiece(flags) || (flags & kFlagKeyLength) != keyLength) return false;
+  if (keyLength <= 0 || static_cast<size_t>(keyLength) > key.size()) return false;
+  const size_t at = static_cast<size_t>(2 * cell);
+  if (at + static_cast<size_t>(keyLength) > kBlockBytes) return false;
+  // Most keys that differ differ in their first byte: no call for those.
+  return block[at] == key[0] &&
+         std::memcmp(block.data() + at, key.data(), static_cast<size_t>(keyLength)) == 0;
+}
 
 // The next block of a probe path: b+1, or 1 after N.
 inline int32_t NextBlock(int32_t b, int32_t n) { return b >= n ? 1 : b + 1; }
