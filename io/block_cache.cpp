@@ -54,9 +54,10 @@ struct Slot {
   uint32_t block = 0;       // at most kMostCachedBlock
   uint32_t lastTicket = 0;  // the ticket of its last note (when it has one)
   int16_t unit = 0;         // 0: the slot is free
-  bool dirty = false;
-  uint8_t touches : 7 = 0;
-  uint8_t passing : 1 = 0;  // on the passing list (its unit read in passes)
+  bool dirty : 1 = false;
+  bool used : 1 = false;     // used since it last came to the front of its recency list
+  bool passing : 1 = false;  // on the passing list (its unit read in passes)
+  uint8_t touches = 0;
   uint32_t older = kNone;
   uint32_t newer = kNone;
   uint32_t prevDirty = kNone;
@@ -179,7 +180,7 @@ class Cache {
       i = kNone;  // given up: the file decides
     if (i != kNone) {
       ++stats_.hits;
-      MakeMostRecent(i);
+      MarkUsed(i);
       std::memcpy(out.data(), Bytes(i).data(), out.size());
       return kIoOk;
     }
@@ -232,7 +233,7 @@ class Cache {
     const uint32_t i = Find(unit, block);
     if (i == kNone || (At(i).dirty && !NoteWrite(i, serving))) return {};
     ++stats_.hits;
-    MakeMostRecent(i);
+    MarkUsed(i);
     return Bytes(i);
   }
 
@@ -245,7 +246,7 @@ class Cache {
       i = Insert(unit, block);
     } else {
       ++stats_.hits;
-      MakeMostRecent(i);
+      MarkUsed(i);
     }
     Slot& s = At(i);
     std::memcpy(Bytes(i).data(), in.data(), in.size());
@@ -310,7 +311,7 @@ class Cache {
         const Touch t = NoteAt(i, k);
         if (t.ledger != ledger) NoteAt(i, kept++) = t;
       }
-      s.touches = static_cast<uint8_t>(kept) & 0x7F;
+      s.touches = static_cast<uint8_t>(kept);
       if (kept > 0) s.lastTicket = NoteAt(i, kept - 1).ticket;
     }
   }
@@ -438,6 +439,7 @@ class Cache {
     s.unit = unit;
     s.block = static_cast<uint32_t>(block);
     s.dirty = false;
+    s.used = false;
     s.touches = 0;
     if (2 * (size_t{live_} + 1) > index_.size() && index_.size() < fullTable_) GrowIndex();
     Place(i, TagOf(unit, block));
@@ -671,12 +673,20 @@ class Cache {
   }
 
   // The block that leaves when room is needed: the least recent passing block while the
-  // passing list holds more than its share, else the least recent kept block.
-  uint32_t Victim() const {
-    const Recency& kept = lists_[0];
-    const Recency& pass = lists_[1];
-    if (pass.lru != kNone && (pass.count > passShare_ || kept.lru == kNone)) return pass.lru;
-    return kept.lru;
+  // passing list holds more than its share, else the least recent kept block. A block
+  // used since it last came to the front of its list goes to the front again instead
+  // (a second chance), so that a use only marks the block, and moves nothing.
+  uint32_t Victim() {
+    for (;;) {
+      const Recency& kept = lists_[0];
+      const Recency& pass = lists_[1];
+      const uint32_t i =
+          pass.lru != kNone && (pass.count > passShare_ || kept.lru == kNone) ? pass.lru : kept.lru;
+      if (i == kNone || !At(i).used) return i;
+      At(i).used = false;
+      UnlinkRecency(i);
+      PushMostRecent(i);
+    }
   }
 
   Recency& ListOf(const Slot& s) { return lists_[s.passing ? 1 : 0]; }
@@ -703,11 +713,7 @@ class Cache {
     --list.count;
   }
 
-  void MakeMostRecent(uint32_t i) {
-    if (ListOf(At(i)).mru == i) return;
-    UnlinkRecency(i);
-    PushMostRecent(i);
-  }
+  void MarkUsed(uint32_t i) { At(i).used = true; }
 
   void LinkDirty(uint32_t i) {
     Slot& s = At(i);

@@ -9,7 +9,9 @@
 // straight to the file as before.
 //
 // How. One cache serves every cached unit: blocks keyed by (unit, block number), the
-// least recently used one leaving first, within a budget of 64 MB whatever the size of
+// least recently used one leaving first (with a second chance: a use marks a block, and
+// a marked block at the back of the list goes to the front again, unmarked, instead of
+// leaving), within a budget of 64 MB whatever the size of
 // the files (blocks, their bookkeeping and the index counted together; a test may set a
 // smaller budget). A read of a block that is not there reads the whole block from the
 // file and keeps it; a read of one that is, touches no file. A miss right after a miss
