@@ -3,10 +3,11 @@
 // Slots are handed out from chunks allocated as the cache grows, so a small run holds
 // little and no slot ever moves. A slot's bookkeeping, its block's bytes and its notes
 // of record writes lie in three separate arrays, so that a look-up and the upkeep of
-// the lists touch only the small bookkeeping. Each slot is on the recency list (most
-// recent first) and, while dirty, on its unit's dirty list. The index is an
-// open-addressed table of slot numbers with linear probing, sized with the budget and
-// never resized; beside each slot number it keeps the tag of the slot's key (its hash),
+// the lists touch only the small bookkeeping. Each slot is on one of two recency lists
+// (kept or passing, most recent first) and, while dirty, on its unit's dirty list. The
+// index is an open-addressed table of slot numbers with linear probing; it doubles as
+// blocks come, up to the size the budget counts it at, and never shrinks until the
+// budget is set again. Beside each slot number it keeps the tag of the slot's key (its hash),
 // so that a probe looks at a slot only when the tags match and a removal re-places
 // entries without looking at theirs. Out of the budget come too, before the slots: the staging area
 // of the calls that move several blocks (read-ahead extents, runs written back) and the pool of
@@ -453,9 +454,7 @@ class Cache {
     return i;
   }
 
-  // A dirty block leaves with the dirty blocks of its unit held on either side of it,
-  // written in one call and kept, clean, so that the blocks of a file written at random
-  // do not each go out with a call of their own.
+  // Enters slot i under its key's tag in the index.
   void Place(uint32_t i, uint32_t tag) {
     size_t h = HomeOf(tag);
     while (index_[h].slot != kNone) h = (h + 1) & mask_;
@@ -482,6 +481,9 @@ class Cache {
     Remove(i);  // nothing to do when it was given up
   }
 
+  // A dirty block leaves with the dirty blocks of its unit held on either side of it,
+  // written in one call and kept, clean, so that the blocks of a file written at random
+  // do not each go out with a call of their own.
   void WriteBackAround(uint32_t i) {
     const int16_t unit = At(i).unit;
     const int64_t block = At(i).block;
