@@ -321,8 +321,7 @@ class Placer : public RecordVisitor {
       bytes_.reserve(static_cast<size_t>(kSliceBytes) * 5 / 4);
       held_.reserve(static_cast<size_t>(kSliceBytes) / 16);
     }
-    held_.push_back({home, static_cast<uint32_t>(bytes_.size()),
-                     static_cast<uint16_t>(s.record.size()), keyLength});
+    held_.push_back({home, static_cast<uint16_t>(s.record.size()), keyLength, bytes_.size()});
     bytes_.insert(bytes_.end(), s.record.begin(), s.record.end());
     return true;
   }
@@ -353,9 +352,9 @@ class Placer : public RecordVisitor {
   // A record kept for its slice: its home, where its bytes lie in bytes_.
   struct Held {
     int32_t home;
-    uint32_t at;
     uint16_t length;  // a whole record is at most 32767 bytes
     int16_t keyLength;
+    size_t at;  // a slice holds what hashing puts in it, however much that is
   };
 
   int32_t SliceOf(int32_t home) const {
