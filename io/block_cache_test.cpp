@@ -314,6 +314,32 @@ TEST_F(BlockCacheTest, AnEvictedBlockGoesOutWithItsDirtyNeighbours) {
   for (int64_t b = 1; b <= 200; ++b) ASSERT_EQ(OnDisk("D:\\f.dat", static_cast<int>(b)), 0xA0);
 }
 
+// A block that cannot be written, taken along by its neighbour's eviction: it alone is
+// lost and counted, and its neighbours reach the disk.
+TEST_F(BlockCacheTest, AnEvictedRunAroundABadBlockLosesOnlyThatBlock) {
+  SetCacheBudget(100 * 1024);
+  OpenCached(1, "D:\\f.dat", 200);
+  SetIoFaultHook([](IoOp op, int16_t, int64_t record) {
+    return op == IoOp::kWrite && record == 100 ? IoFault{platform::kErrorWriteFault, -1}
+                                               : IoFault{};
+  });
+  std::vector<int64_t> order;
+  for (int64_t b = 1; b <= 200; ++b) order.push_back(b);
+  std::shuffle(order.begin() + 1, order.end(), std::mt19937(5));
+  std::swap(*order.begin(), *std::find(order.begin(), order.end(), 100));  // out first
+  WriteLedger ledger;
+  for (const int64_t b : order) {
+    CountedWrite w(ledger);
+    ASSERT_EQ(WriteRecord(1, b, Filled(0xC0), w.ticket()), kIoOk);
+  }
+  EXPECT_GT(CurrentCacheStats().givenUp, 0u);  // at an eviction, before the flush
+  EXPECT_EQ(FlushUnit(1), platform::kErrorWriteFault);
+  EXPECT_EQ(ledger.failed(), 1);
+  for (int64_t b = 1; b <= 200; ++b) {
+    ASSERT_EQ(OnDisk("D:\\f.dat", static_cast<int>(b)), b == 100 ? 100 : 0xC0) << b;
+  }
+}
+
 TEST_F(BlockCacheTest, ABlockOfManyNotesBorrowsBeforeItGoesOutEarly) {
   struct Case {
     int writes;
