@@ -39,8 +39,22 @@ struct MissingArticles {
 
 void RecordMissingArticle(MissingArticles& missing, int16_t kind, int32_t code);
 
-// Materials already handled in the current GRUPDEV.
-using PricedMaterials = std::unordered_set<int32_t>;
+// Materials already handled in the current GRUPDEV: a set of codes, looked up for every
+// material line of every estimate, open-addressed in one array that keeps its room when
+// the next GRUPDEV clears it.
+class PricedMaterials {
+ public:
+  size_t count(int32_t code) const;
+  void insert(int32_t code);
+  void clear();
+  size_t size() const { return held_.size(); }
+
+ private:
+  static constexpr int64_t kFree = INT64_MIN;  // no code is
+  size_t Home(int32_t code) const;
+  std::vector<int64_t> slots_;  // a power of two long, at most half used
+  std::vector<size_t> held_;    // the slots in use, for clearing
+};
 
 // What a run of the pricing needs besides the estimate: the files (Prefman.dat's handle
 // counts the local prices it could not write), the price table of the group, the

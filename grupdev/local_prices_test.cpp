@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <set>
+
 #include "io/coding.h"
 
 namespace varmex::grupdev {
@@ -16,6 +19,28 @@ TEST(StoredLocalPrice, RoundingAndTheTenthsAboveTheLimit) {
   EXPECT_EQ(StoredLocalPrice(2147000070.0), -214700007);
   EXPECT_EQ(StoredLocalPrice(2500000000.0), -250000000);
   EXPECT_EQ(StoredLocalPrice(21474836480.0), INT32_MIN);
+}
+
+// The set of materials priced in a GRUPDEV against a std::set, across growing and clearing,
+// with codes at both ends of the range.
+TEST(PricedMaterials, AgreesWithASetThroughGrowthAndClearing) {
+  PricedMaterials priced;
+  std::set<int32_t> model;
+  std::mt19937 rng(11);
+  for (int round = 0; round < 4; ++round) {
+    for (int k = 0; k < 3000; ++k) {
+      const int32_t code = k % 7 == 0   ? (k % 2 == 0 ? INT32_MIN : INT32_MAX)
+                           : k % 3 == 0 ? static_cast<int32_t>(rng() % 50)
+                                        : static_cast<int32_t>(rng());
+      ASSERT_EQ(priced.count(code), model.count(code)) << code;
+      priced.insert(code);
+      model.insert(code);
+    }
+    EXPECT_EQ(priced.size(), model.size());
+    priced.clear();
+    model.clear();
+    EXPECT_EQ(priced.count(INT32_MAX), 0u);
+  }
 }
 
 TEST(ClassifyArticle, RangesInTheirOrder) {
