@@ -157,11 +157,14 @@ FindResult FindKey(Walk& walk, std::span<const uint8_t> key, int16_t keyLength, 
     const std::span<const uint8_t, kBlockBytes> block = walk.View();
     for (const BlockEntry& e : BlockEntries(block)) {
       if (e.IsEnd()) {
+        // A reusable place in this very block needs no copy: the walk still stands on
+        // it, and the write places the record there (KeyedWrite).
         if (r.freeBlock == 0) {
           r.freeBlock = b;
           r.freeCell = static_cast<int16_t>(e.cell);
+        } else {
+          KeepCopy(copies, walk);
         }
-        KeepCopy(copies, walk);
         r.status = kKeyedNotFound;
         return r;
       }
