@@ -52,12 +52,12 @@ std::span<uint8_t> ReadNorm(PricingContext& ctx, const DataFile& file, int32_t c
 
 }  // namespace
 
-size_t PricedMaterials::Home(int32_t code) const {
+size_t CodeSet::Home(int32_t code) const {
   const uint64_t mixed = static_cast<uint32_t>(code) * 0x9E3779B97F4A7C15ULL;
   return static_cast<size_t>(mixed >> 32) & (slots_.size() - 1);
 }
 
-size_t PricedMaterials::count(int32_t code) const {
+size_t CodeSet::count(int32_t code) const {
   if (slots_.empty()) return 0;
   for (size_t h = Home(code);; h = (h + 1) & (slots_.size() - 1)) {
     if (slots_[h] == kFree) return 0;
@@ -65,7 +65,7 @@ size_t PricedMaterials::count(int32_t code) const {
   }
 }
 
-void PricedMaterials::insert(int32_t code) {
+bool CodeSet::insert(int32_t code) {
   if (2 * (held_.size() + 1) > slots_.size()) {
     // Twice the room, every code placed again.
     std::vector<int64_t> codes;
@@ -77,20 +77,21 @@ void PricedMaterials::insert(int32_t code) {
   }
   size_t h = Home(code);
   for (; slots_[h] != kFree; h = (h + 1) & (slots_.size() - 1)) {
-    if (slots_[h] == code) return;
+    if (slots_[h] == code) return false;
   }
   slots_[h] = code;
   held_.push_back(h);
+  return true;
 }
 
-void PricedMaterials::clear() {
+void CodeSet::clear() {
   for (const size_t h : held_) slots_[h] = kFree;
   held_.clear();
 }
 
 void RecordMissingArticle(MissingArticles& missing, int16_t kind, int32_t code) {
   if (kind < kMissingInNor || kind > kMissingInNorinc) return;
-  if (!missing.codes.insert(code).second) return;
+  if (!missing.codes.insert(code)) return;
   ++missing.counts[static_cast<size_t>(kind - 1)];
 }
 

@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "grupdev/estimate_reader.h"
@@ -30,22 +29,13 @@ enum ArticleKind : int16_t {
   kMissingInNorinc = 3,
 };
 
-// Norm codes not found, each counted once for the kind it was first missed in.
-struct MissingArticles {
-  std::array<int32_t, 3> counts{};  // nor.dat, tehno.dat, norinc.dat
-  std::unordered_set<int32_t> codes;
-  bool Any() const { return counts[0] != 0 || counts[1] != 0 || counts[2] != 0; }
-};
-
-void RecordMissingArticle(MissingArticles& missing, int16_t kind, int32_t code);
-
-// Materials already handled in the current GRUPDEV: a set of codes, looked up for every
-// material line of every estimate, open-addressed in one array that keeps its room when
-// the next GRUPDEV clears it.
-class PricedMaterials {
+// A set of article codes, looked up for every line of every estimate: open-addressed in
+// one array, which keeps its room when the set is cleared.
+class CodeSet {
  public:
   size_t count(int32_t code) const;
-  void insert(int32_t code);
+  // True when the code was not in the set yet.
+  bool insert(int32_t code);
   void clear();
   size_t size() const { return held_.size(); }
 
@@ -55,6 +45,18 @@ class PricedMaterials {
   std::vector<int64_t> slots_;  // a power of two long, at most half used
   std::vector<size_t> held_;    // the slots in use, for clearing
 };
+
+// Materials already handled in the current GRUPDEV.
+using PricedMaterials = CodeSet;
+
+// Norm codes not found, each counted once for the kind it was first missed in.
+struct MissingArticles {
+  std::array<int32_t, 3> counts{};  // nor.dat, tehno.dat, norinc.dat
+  CodeSet codes;
+  bool Any() const { return counts[0] != 0 || counts[1] != 0 || counts[2] != 0; }
+};
+
+void RecordMissingArticle(MissingArticles& missing, int16_t kind, int32_t code);
 
 // What a run of the pricing needs besides the estimate: the files (Prefman.dat's handle
 // counts the local prices it could not write), the price table of the group, the

@@ -21,10 +21,10 @@ TEST(StoredLocalPrice, RoundingAndTheTenthsAboveTheLimit) {
   EXPECT_EQ(StoredLocalPrice(21474836480.0), INT32_MIN);
 }
 
-// The set of materials priced in a GRUPDEV against a std::set, across growing and clearing,
+// The set of codes against a std::set, across growing and clearing,
 // with codes at both ends of the range.
-TEST(PricedMaterials, AgreesWithASetThroughGrowthAndClearing) {
-  PricedMaterials priced;
+TEST(CodeSet, AgreesWithASetThroughGrowthAndClearing) {
+  CodeSet priced;
   std::set<int32_t> model;
   std::mt19937 rng(11);
   for (int round = 0; round < 4; ++round) {
@@ -33,8 +33,7 @@ TEST(PricedMaterials, AgreesWithASetThroughGrowthAndClearing) {
                            : k % 3 == 0 ? static_cast<int32_t>(rng() % 50)
                                         : static_cast<int32_t>(rng());
       ASSERT_EQ(priced.count(code), model.count(code)) << code;
-      priced.insert(code);
-      model.insert(code);
+      ASSERT_EQ(priced.insert(code), model.insert(code).second) << code;
     }
     EXPECT_EQ(priced.size(), model.size());
     priced.clear();
