@@ -318,10 +318,12 @@ class Cache {
   }
 
  private:
-  // How many blocks from `block` on lie within the file's end as the cache knows it (at
-  // least 1: a read of the block itself learns where the end is).
+  // How many blocks from `block` on lie within the file's end as the cache knows it, and
+  // within the blocks it keeps (at least 1: a read of the block itself learns where the
+  // end is).
   size_t BlocksBefore(int16_t unit, int64_t block) const {
-    const uint64_t end = fileEnd_[static_cast<size_t>(unit)];
+    const uint64_t end = std::min(fileEnd_[static_cast<size_t>(unit)],
+                                  static_cast<uint64_t>(kMostCachedBlock) * kBlockBytes);
     const uint64_t from = static_cast<uint64_t>(block - 1) * kBlockBytes;
     if (end <= from + kBlockBytes) return 1;
     return static_cast<size_t>(std::min<uint64_t>((end - from) / kBlockBytes, kReadAheadBlocks));

@@ -25,6 +25,10 @@ struct Unit {
   int firstWriteFailure = 0;
 };
 
+// Record n of the unit goes through the block cache (past the last block the cache
+// keeps, straight to the file).
+bool ThroughCache(const Unit& slot, int64_t n) { return slot.cached && n <= kMostCachedBlock; }
+
 // The process's table of units, as a process has one table of file descriptors: a unit
 // number names an open file to every caller, whoever opened it.
 std::array<Unit, kLastUnit + 1>& Units() {
@@ -76,7 +80,7 @@ int ReadRecord(int16_t unit, int64_t n, std::span<uint8_t> out, WriteTicket serv
   Unit& slot = Units()[unit];
   if (!slot.file) return kIoUnitNotOpen;
   if (n < 1 || out.size() > static_cast<size_t>(slot.recordLength)) return kIoBadArgument;
-  if (slot.cached && n <= kMostCachedBlock) return cache::Read(unit, n, out, serving);
+  if (ThroughCache(slot, n)) return cache::Read(unit, n, out, serving);
   size_t got = 0;
   if (const int status = ReadFileRecord(*slot.file, unit, n, slot.recordLength, out, got);
       status != kIoOk)
@@ -87,7 +91,7 @@ int ReadRecord(int16_t unit, int64_t n, std::span<uint8_t> out, WriteTicket serv
 std::span<const uint8_t> ViewRecord(int16_t unit, int64_t n, WriteTicket serving) {
   if (!ValidUnit(unit) || n < 1) return {};
   const Unit& slot = Units()[unit];
-  if (!slot.file || !slot.cached || n > kMostCachedBlock) return {};
+  if (!slot.file || !ThroughCache(slot, n)) return {};
   return cache::View(unit, n, serving);
 }
 
@@ -155,7 +159,7 @@ int WriteRecord(int16_t unit, int64_t n, std::span<const uint8_t> in, WriteTicke
   Unit& slot = Units()[unit];
   if (!slot.file) return kIoUnitNotOpen;
   if (n < 1 || in.size() > static_cast<size_t>(slot.recordLength)) return kIoBadArgument;
-  if (slot.cached && n <= kMostCachedBlock) return cache::Write(unit, n, in, serving);
+  if (ThroughCache(slot, n)) return cache::Write(unit, n, in, serving);
   const int status = WriteFileRecord(*slot.file, unit, n, slot.recordLength, in);
   if (status != kIoOk && slot.firstWriteFailure == kIoOk) slot.firstWriteFailure = status;
   return status;
