@@ -207,7 +207,16 @@ class Cache {
                            ? ReadFileRecords(*file, unit, block, kBlockBytes, count, bytes, got)
                            : ReadFileRecord(*file, unit, block, kBlockBytes, bytes, got);
     if (status != kIoOk) return status;
-    if (got < out.size()) return kIoPastEnd;
+    if (got < out.size()) {
+      if (!DirtyBeyond(unit, block)) return kIoPastEnd;
+      // The file does not reach the block yet, but a dirty block held beyond it will
+      // take it further when written back. Without the cache that write went to the file
+      // at once, and a read of this block finds what the file holds of it, then zeros.
+      // Nothing is kept: the file's end moves only with the write-back.
+      std::memcpy(out.data(), bytes.data(), got);
+      std::memset(out.data() + got, 0, out.size() - got);
+      return kIoOk;
+    }
     std::memcpy(out.data(), bytes.data(), out.size());
     // Only whole blocks are kept: a block the file holds only part of is read afresh.
     const size_t whole = std::min(count, got / kBlockBytes);
@@ -327,6 +336,14 @@ class Cache {
     const uint64_t from = static_cast<uint64_t>(block - 1) * kBlockBytes;
     if (end <= from + kBlockBytes) return 1;
     return static_cast<size_t>(std::min<uint64_t>((end - from) / kBlockBytes, kReadAheadBlocks));
+  }
+  // Whether a dirty block of the unit lies beyond `block` (a walk of the unit's dirty
+  // list, made only when a read finds the file too short: never for a file only read).
+  bool DirtyBeyond(int16_t unit, int64_t block) {
+    for (uint32_t i = dirtyHead_[static_cast<size_t>(unit)]; i != kNone; i = At(i).nextDirty) {
+      if (At(i).block > block) return true;
+    }
+    return false;
   }
   // A write to the file may have made it longer.
   void NoteWriteEnd(int16_t unit, int64_t block, size_t bytes) {

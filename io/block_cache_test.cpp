@@ -520,5 +520,29 @@ TEST_F(BlockCacheTest, AMissThatFailsAnswersAtOnceAndKeepsNothing) {
   EXPECT_EQ(ReadRecord(1, 3, out), kIoPastEnd);
 }
 
+// Blocks written past the end of a file: one held dirty, one in part straight to the file.
+// The blocks between answer as without the cache (the file's bytes, then zeros); those
+// beyond the last one written are still past the end.
+TEST_F(BlockCacheTest, ABlockBeforeADirtyOneBeyondTheEndReadsAsWithoutTheCache) {
+  OpenCached(1, "D:\\c.dat", 4);
+  fake.AddFile("D:\\u.dat", *fake.Bytes("D:\\c.dat"));
+  ASSERT_EQ(OpenUnit(fake, 2, "D:\\u.dat", kBlockBytes), kIoOk);
+  for (int16_t unit : {1, 2}) {
+    ASSERT_EQ(WriteRecord(unit, 9, Filled(0xAB)), kIoOk);
+    ASSERT_EQ(WriteRecord(unit, 6, Filled(0xCD, 77)), kIoOk);
+  }
+  Block a(kBlockBytes), b(kBlockBytes);
+  for (int64_t block : {5, 6, 7, 8, 10}) {
+    SCOPED_TRACE(block);
+    const int status = ReadRecord(1, block, a);
+    ASSERT_EQ(status, ReadRecord(2, block, b));
+    if (status == kIoOk) {
+      EXPECT_EQ(a, b);
+    }
+  }
+  EXPECT_EQ(CloseUnit(1), kIoOk);
+  EXPECT_EQ(*fake.Bytes("D:\\c.dat"), *fake.Bytes("D:\\u.dat"));
+}
+
 }  // namespace
 }  // namespace varmex::io

@@ -12,7 +12,8 @@ root=$(pwd)
 seconds=${1:-5}
 build=${2:-build/fuzz}
 all_targets=(data_file_fuzzer block_store_fuzzer legacy_layout_fuzzer price_base_fuzzer
-  estimate_items_fuzzer exchange_rates_fuzzer grupdev_fuzzer ui_script_fuzzer unrar_fuzzer)
+  estimate_items_fuzzer exchange_rates_fuzzer grupdev_fuzzer ui_script_fuzzer unrar_fuzzer
+  block_cache_fuzzer)
 if [ $# -gt 2 ]; then targets=("${@:3}"); else targets=("${all_targets[@]}"); fi
 
 cmake --build "$build" --target "${targets[@]}" gencollection >/dev/null
@@ -49,6 +50,8 @@ seed estimate_items_fuzzer "$v36/DEV.DAT" "$seeds/c35/DEV.DAT"
 seed exchange_rates_fuzzer "$v36/CURSVAL.DAT" "$seeds/c35/CURSVAL.DAT"
 seed grupdev_fuzzer "$seeds/grupdev/Varmex/DEV.DAT"
 seed ui_script_fuzzer "$root/scripts/demo.script"
+# Any bytes make a program of block reads and writes: long ones reach the evictions.
+seed block_cache_fuzzer "$v36/DEV.DAT" "$v36/FURNMAT.DAT" "$seeds/c35/DEV.DAT"
 # Seeds kept in the tree beside the targets, when a target has any.
 for t in "${targets[@]}"; do
   if [ -d "fuzz/corpus/$t" ]; then mkdir -p "$seeds/$t" && cp "fuzz/corpus/$t"/* "$seeds/$t"/ 2>/dev/null || true; fi
@@ -65,6 +68,7 @@ max_len() {
     ui_script_fuzzer) echo 4096 ;;
     data_file_fuzzer) echo 2048 ;;
     price_base_fuzzer) echo 8192 ;;
+    block_cache_fuzzer) echo 4096 ;;
     *) echo 32768 ;;
   esac
 }
