@@ -9,11 +9,14 @@
 //  - as a program: a few blocks built from the input's bytes after a fresh header, and
 //    a sequence of writes, reads, deletes and look-ups with keys and capacities the
 //    input chooses; no operation may overrun the caller's buffer, and a record just
-//    written reads back whole unless damage makes the look-up meet an older piece.
+//    written reads back whole unless damage makes the look-up meet an older piece. The
+//    sequence runs as well on a twin of the file through a block cache of a few blocks,
+//    which must answer alike and leave the same bytes.
 #include <algorithm>
 #include <cstring>
 
 #include "fuzz/fuzz_support.h"
+#include "io/block_cache.h"
 #include "store/block_file.h"
 #include "store/block_file_builder.h"
 #include "store/keyed_store.h"
@@ -25,6 +28,8 @@ using namespace varmex;
 namespace {
 
 constexpr std::string_view kFile = "furnmat.dat";
+// Room for a few blocks: fewer than the largest file the programs make.
+constexpr size_t kTinyCacheBytes = 3 * 1024;
 
 // Keys of first pieces met walking the blocks (at most `limit`).
 std::vector<std::vector<uint8_t>> FirstPieceKeys(std::span<const uint8_t> image, size_t limit) {
@@ -152,6 +157,14 @@ class Program {
   size_t pos_ = 0;
 };
 
+// Runs an operation on the file and on its cached twin: both must answer alike.
+template <typename Op>
+auto OnBoth(int16_t plain, int16_t cached, Op op) {
+  const auto answer = op(plain);
+  fuzz::Check(op(cached) == answer, "the store answers otherwise through the block cache");
+  return answer;
+}
+
 void RunOperations(const uint8_t* data, size_t size) {
   fuzz::Scene scene;
   Program in(data, size);
@@ -164,8 +177,15 @@ void RunOperations(const uint8_t* data, size_t size) {
     in.Take(image.data() + static_cast<size_t>(b - 1) * 512, len > 512 ? 512 : len);
   }
   scene.AddFile("f.dat", image);
+  scene.AddFile("g.dat", image);
   const int16_t unit = scene.Open("f.dat");
   (void)store::VerifyBlockImage(image, n);
+  // The same program on a twin of the file through a block cache of a few blocks, so
+  // that nearly every operation pushes a block out: it must answer as the file itself
+  // does, deliver the same bytes and leave the same file.
+  io::SetCacheBudget(kTinyCacheBytes);
+  const int16_t twin = scene.Open("g.dat");
+  fuzz::Check(io::SetUnitCached(twin, true) == io::kIoOk, "the twin could not be cached");
 
   for (int op = 0; op < 8 && !in.empty(); ++op) {
     const uint8_t kind = in.Byte();
@@ -174,15 +194,25 @@ void RunOperations(const uint8_t* data, size_t size) {
     in.Take(record.data(), static_cast<size_t>(keyLength));
     for (size_t i = static_cast<size_t>(keyLength); i < record.size(); ++i)
       record[i] = static_cast<uint8_t>(i);
+    // A read of the record's key into a buffer of `length` bytes: its answer and bytes.
+    auto read = [&](size_t length, int32_t capacity) {
+      return [&record, keyLength, n, length, capacity](int16_t u) {
+        std::vector<uint8_t> buffer(length, 0);
+        std::memcpy(buffer.data(), record.data(), static_cast<size_t>(keyLength));
+        const store::ReadResult r = store::KeyedRead(
+            buffer, keyLength, n, u, store::HashSelector::kVariableLength, capacity);
+        fuzz::Check(r.length >= 0 && static_cast<size_t>(r.length) <= buffer.size(),
+                    "a read delivered more than its buffer holds");
+        return std::make_pair(r, buffer);
+      };
+    };
     switch (kind % 4) {
       case 0: {
-        const store::WriteResult w =
-            store::KeyedWrite(record, keyLength, n, unit, store::HashSelector::kVariableLength);
+        const store::WriteResult w = OnBoth(unit, twin, [&](int16_t u) {
+          return store::KeyedWrite(record, keyLength, n, u, store::HashSelector::kVariableLength);
+        });
         if (w.status != store::kKeyedDone) break;
-        std::vector<uint8_t> back(record.size() + 4, 0);
-        std::memcpy(back.data(), record.data(), static_cast<size_t>(keyLength));
-        const store::ReadResult r =
-            store::KeyedRead(back, keyLength, n, unit, store::HashSelector::kVariableLength, 0);
+        const auto [r, back] = OnBoth(unit, twin, read(record.size() + 4, 0));
         fuzz::Check(r.status != store::kKeyedDone || r.block != w.block || r.cell != w.cell ||
                         static_cast<size_t>(r.length) < record.size() ||
                         std::memcmp(back.data(), record.data(), record.size()) == 0,
@@ -191,24 +221,29 @@ void RunOperations(const uint8_t* data, size_t size) {
       }
       case 1: {
         const int32_t capacity = in.Byte() % 3 == 0 ? 0 : in.Byte();
-        std::vector<uint8_t> buffer(static_cast<size_t>(keyLength) + in.Byte());
-        std::memcpy(buffer.data(), record.data(), static_cast<size_t>(keyLength));
-        const store::ReadResult r = store::KeyedRead(
-            buffer, keyLength, n, unit, store::HashSelector::kVariableLength, capacity);
-        fuzz::Check(r.length >= 0 && static_cast<size_t>(r.length) <= buffer.size(),
-                    "a read delivered more than its buffer holds");
+        OnBoth(unit, twin, read(static_cast<size_t>(keyLength) + in.Byte(), capacity));
         break;
       }
-      case 2:
-        store::KeyedDelete(record, keyLength, n, unit, store::HashSelector::kVariableLength,
-                           in.Byte() % 2 == 0 ? 0 : 1 + in.Byte() % n);
+      case 2: {
+        const int32_t start = in.Byte() % 2 == 0 ? 0 : 1 + in.Byte() % n;
+        OnBoth(unit, twin, [&](int16_t u) {
+          return store::KeyedDelete(record, keyLength, n, u, store::HashSelector::kVariableLength,
+                                    start);
+        });
         break;
+      }
       default:
-        store::KeyedFind(record, keyLength, n, unit, store::HashSelector::kVariableLength);
+        OnBoth(unit, twin, [&](int16_t u) {
+          return store::KeyedFind(record, keyLength, n, u, store::HashSelector::kVariableLength);
+        });
         break;
     }
   }
   (void)store::VerifyBlockFileOnUnit(unit, n);
+  fuzz::Check(io::CloseUnit(twin) == io::kIoOk, "the cached twin could not be written back");
+  fuzz::Check(scene.Bytes("g.dat") == scene.Bytes("f.dat"),
+              "the store left other bytes through the block cache");
+  io::SetCacheBudget(io::kDefaultCacheBudget);
 }
 
 void RunOnImage(const uint8_t* data, size_t size) {

@@ -53,6 +53,7 @@ struct FindResult {
   int32_t freeBlock = 0;
   int16_t freeCell = 0;
   int32_t blocksRead = 0;
+  bool operator==(const FindResult&) const = default;
 };
 FindResult KeyedFind(std::span<const uint8_t> key, int16_t keyLength, int32_t n, int16_t file,
                      HashSelector selector);
@@ -64,6 +65,7 @@ struct ReadResult {
   int16_t cell = 0;
   int32_t freeBlock = 0;
   int16_t freeCell = 0;
+  bool operator==(const ReadResult&) const = default;
 };
 // `record` holds the key on entry and receives the record. `capacity` 0 means the
 // whole buffer (record.size()); a read never delivers more than the buffer holds.
@@ -97,6 +99,7 @@ struct WriteResult {
   int32_t block = 0;
   int16_t cell = 0;
   int32_t lookupBlocks = 0;  // blocks the look-up of the key read
+  bool operator==(const WriteResult&) const = default;
 };
 // A write whose look-up read more blocks than this found the file crowded to within a
 // hair of full (a file of 24-byte records reaches it at about 95% of its room used;

@@ -71,12 +71,14 @@ class Walk {
     return source_.read(b, block);
   }
 
-  // Calls `f(block, entry, key)` for every first piece of a record in block b.
+  // Calls `f(entry, key)` for every first piece a look-up may meet in block b: those of
+  // the records, and the header's (no record to visit, but a look-up of its key that
+  // comes by block 1 finds it first, as it would a copy of the record).
   template <typename F>
-  void ForEachFirstPiece(int32_t b, const BlockBytes& block, F f) const {
+  void ForEachFirstPiece(const BlockBytes& block, F f) const {
     for (const BlockEntry& e : BlockEntries(block)) {
       if (e.IsEnd()) break;
-      if (e.IsFirstPiece() && !IsHeaderPiece(block, b, e.cell)) f(e, e.KeyIn(block));
+      if (e.IsFirstPiece()) f(e, e.KeyIn(block));
       if (e.runsPast) break;
     }
   }
@@ -97,7 +99,7 @@ class Walk {
         if (e.IsEnd()) freeEnd = true;
       }
       if (!freeEnd) stops_.AddFull(s.from);
-      ForEachFirstPiece(s.from, block, [&](const BlockEntry&, std::span<const uint8_t> key) {
+      ForEachFirstPiece(block, [&](const BlockEntry&, std::span<const uint8_t> key) {
         if (!key.empty()) hashes.push_back(KeyHash(key));
       });
       return true;
@@ -113,7 +115,7 @@ class Walk {
     ScanBlocks(source_, 1, held_, [&](const ScannedBlocks& s) {
       if (s.status != io::kIoOk || s.hole) return true;
       const int32_t b = s.from;
-      ForEachFirstPiece(b, *s.bytes, [&](const BlockEntry& e, std::span<const uint8_t> key) {
+      ForEachFirstPiece(*s.bytes, [&](const BlockEntry& e, std::span<const uint8_t> key) {
         if (key.empty() || suspects_.count(KeyHash(key)) == 0) return;
         const Place here{b, e.cell, ProbeDistance(HomeOf(key), b, n_)};
         auto [it, added] = chosen_.try_emplace(KeyText(key), here);
