@@ -6,7 +6,7 @@
 //    status and bytes;
 //  - a file whose writes, flushes and closes all answered 0 ends byte for byte as its
 //    copy, whatever faults it met: no call reports success for a block that did not
-//    reach the file;
+//    reach the file; and a file that does not has counted a lost write in its ledger;
 //  - whatever the faults, every byte of a block is the one it started with or one that
 //    some write to that block put there: no block is ever written with another's bytes.
 #include <algorithm>
@@ -58,6 +58,7 @@ struct Mirror {
   Faults faults;
   bool faulted = false;  // the hook failed one of its calls
   bool failed = false;   // a write, flush or close of the cached file answered an error
+  io::WriteLedger* ledger = nullptr;      // counts the writes whose blocks were lost
   std::vector<std::bitset<256>> allowed;  // for each block, the values its bytes may hold
 };
 
@@ -94,7 +95,9 @@ void CompareRead(Mirror& m, int64_t b, size_t size, bool view) {
 
 void Write(Mirror& m, int64_t b, size_t size, uint8_t value) {
   const std::vector<uint8_t> data(size, value);
-  const int status = io::WriteRecord(m.cached, b, data);
+  io::CountedWrite counted(*m.ledger);
+  const int status = io::WriteRecord(m.cached, b, data, counted.ticket());
+  if (status != io::kIoOk) counted.Failed();
   const int copyStatus = io::WriteRecord(m.copy, b, data);
   if (status != io::kIoOk) m.failed = true;
   if (!m.faulted) fuzz::Check(status == copyStatus, "a cached write answers otherwise");
@@ -112,11 +115,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   io::SetCacheBudget(kBudgets[in.Byte() % kBudgets.size()]);
 
   std::array<Mirror, kFiles> files;
+  std::array<io::WriteLedger, kFiles> ledgers;
   for (int f = 0; f < kFiles; ++f) {
     Mirror& m = files[static_cast<size_t>(f)];
     m.name = "c" + std::to_string(f) + ".dat";
     m.copyName = "u" + std::to_string(f) + ".dat";
     m.blocks = 1 + in.Byte() % 48;
+    m.ledger = &ledgers[static_cast<size_t>(f)];
     const uint8_t how = in.Byte();
     m.passing = (how & 1) != 0;
     if ((how & 2) != 0) m.faults.badRead = 1 + in.Byte() % (m.blocks + 2);
@@ -201,6 +206,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       for (size_t k = b * kBlock; k < (b + 1) * kBlock; ++k) present.set(bytes[k]);
       fuzz::Check((present & ~m.allowed[b]).none(),
                   "a block holds a byte neither its first content nor any write to it put there");
+    }
+    if (bytes != scene.Bytes(m.copyName)) {
+      fuzz::Check(m.ledger->failed() > 0, "a write whose block was lost is not counted");
     }
     if (!m.failed) {
       fuzz::Check(bytes == scene.Bytes(m.copyName),
