@@ -27,18 +27,6 @@ constexpr size_t kBlock = io::kBlockBytes;
 constexpr int kFiles = 2;
 constexpr size_t kMostOps = 2000;
 
-// The input's bytes one at a time; zeros once they are used up.
-class Input {
- public:
-  explicit Input(std::span<const uint8_t> bytes) : bytes_(bytes) {}
-  bool Done() const { return at_ >= bytes_.size(); }
-  uint8_t Byte() { return at_ < bytes_.size() ? bytes_[at_++] : 0; }
-
- private:
-  std::span<const uint8_t> bytes_;
-  size_t at_ = 0;
-};
-
 // The faults of one cached file: reads of one block fail; writes of another fail,
 // always or once, putting only their first shortBytes bytes (-1: none of them).
 struct Faults {
@@ -107,7 +95,7 @@ void Write(Mirror& m, int64_t b, size_t size, uint8_t value) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Input in(std::span<const uint8_t>(data, size));
+  fuzz::Program in(data, size);
   fuzz::Scene scene;
   // From a few blocks, where nearly every write evicts, up to one that holds both files.
   // (Runs and read-ahead need room for a few dozen blocks.)
@@ -163,7 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Values of writes run 0..127 and wrap, each write taking the next one.
   uint8_t nextValue = 0;
-  for (size_t op = 0; op < kMostOps && !in.Done(); ++op) {
+  for (size_t op = 0; op < kMostOps && !in.empty(); ++op) {
     const uint8_t code = in.Byte();
     Mirror& m = files[code & 1];
     // Blocks 0 and past the end of the file are asked for too.

@@ -142,22 +142,6 @@ void WriteAndCheck(fuzz::Scene& scene, int16_t unit, int32_t n, const std::vecto
   }
 }
 
-// Reads the input byte by byte, zeros once it is used up.
-class Program {
- public:
-  Program(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  uint8_t Byte() { return pos_ < size_ ? data_[pos_++] : 0; }
-  bool empty() const { return pos_ >= size_; }
-  void Take(uint8_t* out, size_t n) {
-    for (size_t i = 0; i < n; ++i) out[i] = Byte();
-  }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t pos_ = 0;
-};
-
 // Runs an operation on the file and on its cached twin: both must answer alike.
 template <typename Op>
 auto OnBoth(int16_t plain, int16_t cached, Op op) {
@@ -168,7 +152,7 @@ auto OnBoth(int16_t plain, int16_t cached, Op op) {
 
 void RunOperations(const uint8_t* data, size_t size) {
   fuzz::Scene scene;
-  Program in(data, size);
+  fuzz::Program in(data, size);
   const int32_t n = 1 + in.Byte() % 6;
   std::vector<uint8_t> image = store::EmptyBlockFileImage(n);
   // Blocks 2..N: the input's bytes, run-length style so that short inputs make

@@ -36,6 +36,22 @@ inline void Check(bool ok, const char* what) {
   if (!ok) Fail(what);
 }
 
+// An input read as a program, byte by byte; zeros once it is used up.
+class Program {
+ public:
+  Program(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  uint8_t Byte() { return pos_ < size_ ? data_[pos_++] : 0; }
+  bool empty() const { return pos_ >= size_; }
+  void Take(uint8_t* out, size_t n) {
+    for (size_t i = 0; i < n; ++i) out[i] = Byte();
+  }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  size_t pos_ = 0;
+};
+
 class Scene {
  public:
   Scene() {

@@ -71,7 +71,7 @@ class Walk {
     return source_.read(b, block);
   }
 
-  // Calls `f(entry, key)` for every first piece a look-up may meet in block b: those of
+  // Calls `f(entry, key)` for every first piece a look-up may meet in the block: those of
   // the records, and the header's (no record to visit, but a look-up of its key that
   // comes by block 1 finds it first, as it would a copy of the record).
   template <typename F>
