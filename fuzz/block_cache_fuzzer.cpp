@@ -44,9 +44,9 @@ struct Mirror {
   int32_t blocks = 0;
   bool passing = false;
   Faults faults;
-  bool faulted = false;  // the hook failed one of its calls
-  bool failed = false;   // a write, flush or close of the cached file answered an error
-  io::WriteLedger* ledger = nullptr;      // counts the writes whose blocks were lost
+  bool faulted = false;    // the hook failed one of its calls
+  bool failed = false;     // a write, flush or close of the cached file answered an error
+  io::WriteLedger ledger;  // counts the writes whose blocks were lost
   std::vector<std::bitset<256>> allowed;  // for each block, the values its bytes may hold
 };
 
@@ -83,7 +83,7 @@ void CompareRead(Mirror& m, int64_t b, size_t size, bool view) {
 
 void Write(Mirror& m, int64_t b, size_t size, uint8_t value) {
   const std::vector<uint8_t> data(size, value);
-  io::CountedWrite counted(*m.ledger);
+  io::CountedWrite counted(m.ledger);
   const int status = io::WriteRecord(m.cached, b, data, counted.ticket());
   if (status != io::kIoOk) counted.Failed();
   const int copyStatus = io::WriteRecord(m.copy, b, data);
@@ -103,13 +103,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   io::SetCacheBudget(kBudgets[in.Byte() % kBudgets.size()]);
 
   std::array<Mirror, kFiles> files;
-  std::array<io::WriteLedger, kFiles> ledgers;
   for (int f = 0; f < kFiles; ++f) {
     Mirror& m = files[static_cast<size_t>(f)];
     m.name = "c" + std::to_string(f) + ".dat";
     m.copyName = "u" + std::to_string(f) + ".dat";
     m.blocks = 1 + in.Byte() % 48;
-    m.ledger = &ledgers[static_cast<size_t>(f)];
     const uint8_t how = in.Byte();
     m.passing = (how & 1) != 0;
     if ((how & 2) != 0) m.faults.badRead = 1 + in.Byte() % (m.blocks + 2);
@@ -196,7 +194,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                   "a block holds a byte neither its first content nor any write to it put there");
     }
     if (bytes != scene.Bytes(m.copyName)) {
-      fuzz::Check(m.ledger->failed() > 0, "a write whose block was lost is not counted");
+      fuzz::Check(m.ledger.failed() > 0, "a write whose block was lost is not counted");
     }
     if (!m.failed) {
       fuzz::Check(bytes == scene.Bytes(m.copyName),

@@ -109,11 +109,18 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# The Windows run's drive D (empty) and its copy of the collection, laid out afresh.
+fresh_windows_drives() {
+  rm -rf "$win/D" "$win/Palunor" "$win/transcript.jsonl"
+  mkdir -p "$win/D"
+  cp -R "$out/collection/Palunor" "$win/Palunor"
+}
+
 rm -rf "$out"
-mkdir -p "$nat/drives/C" "$nat/drives/D" "$win/D"
+mkdir -p "$nat/drives/C" "$nat/drives/D"
 demo_collection "$out/collection/Palunor" "$out/fresh"
 cp -R "$out/collection/Palunor" "$nat/drives/C/Palunor"
-cp -R "$out/collection/Palunor" "$win/Palunor"
+fresh_windows_drives
 demo_medium "$nat/medium" "$demo_bin" "" "$out/fresh"
 demo_medium "$win/medium" "$wbin" ".exe" "$out/fresh"
 
@@ -214,9 +221,7 @@ while :; do
     echo "  Wine printed nothing"
   fi
   echo "demo-windows: the Windows run is made again from the start (attempt $attempt of $attempts)"
-  rm -rf "$win/D" "$win/Palunor" "$win/transcript.jsonl"
-  mkdir -p "$win/D"
-  cp -R "$out/collection/Palunor" "$win/Palunor"
+  fresh_windows_drives
 done
 kill "$xvfb_pid" 2>/dev/null || true
 xvfb_pid=
